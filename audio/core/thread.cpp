@@ -1,0 +1,63 @@
+#include "audio/core/thread.h"
+
+#include <system_error>
+
+#include "platform/main_loop.h"
+
+namespace pmx {
+
+TThread::~TThread() {
+  Terminate();
+  if (worker_.joinable()) worker_.join();
+}
+
+bool TThread::Start(std::chrono::milliseconds timeout) {
+  if (worker_.joinable()) return false;
+  terminated_.store(false);
+  finished_.store(false);
+  {
+    std::lock_guard lock(start_mutex_);
+    started_ = false;
+  }
+  try {
+    worker_ = std::thread(&TThread::Run, this);
+  } catch (const std::system_error&) {
+    return false;
+  }
+  std::unique_lock lock(start_mutex_);
+  if (started_cv_.wait_for(lock, timeout, [&] { return started_; })) return true;
+  lock.unlock();
+  Terminate();
+  WaitFor();
+  return false;
+}
+
+void TThread::Run() {
+  worker_id_.store(std::this_thread::get_id());
+  {
+    std::lock_guard lock(start_mutex_);
+    started_ = true;
+  }
+  started_cv_.notify_all();
+  try {
+    Execute();
+  } catch (...) {
+    // A worker's errors are reported by its component; nothing may escape the thread.
+  }
+  finished_.store(true);
+  MainLoop::Instance().Wake();
+}
+
+void TThread::WaitFor() {
+  if (!worker_.joinable()) return;
+  if (IsCurrent()) return;  // a thread cannot join itself; its owner will
+  MainLoop& loop = MainLoop::Instance();
+  if (loop.IsGuiThread()) {
+    while (!loop.PumpUntil([this] { return finished_.load(); }, std::chrono::seconds(1))) {
+    }
+  }
+  worker_.join();
+  worker_id_.store(std::thread::id());
+}
+
+}  // namespace pmx

@@ -1,0 +1,56 @@
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+
+namespace pmx {
+
+// A worker thread with the class library's shape: Execute runs on the thread,
+// Terminate asks it to end, WaitFor joins. Start waits for the thread to report
+// that it runs, so a component can raise "Could not create thread" in time.
+//
+// Threads: Start, WaitFor and the destructor belong to the owning thread; the
+// terminated and finished flags are atomics read by both sides.
+class TThread {
+ public:
+  static constexpr std::chrono::milliseconds kStartTimeout{5000};
+
+  TThread() = default;
+  // The owner must have called WaitFor (a derived class does so in its own
+  // destructor, before its members go); this only catches what was left running.
+  virtual ~TThread();
+  TThread(const TThread&) = delete;
+  TThread& operator=(const TThread&) = delete;
+
+  // Starts the thread; false when it could not be created or did not report in time.
+  bool Start(std::chrono::milliseconds timeout = kStartTimeout);
+  void Terminate() { terminated_.store(true); }
+  bool Terminated() const { return terminated_.load(); }
+  bool Running() const { return worker_.joinable(); }
+  bool Finished() const { return finished_.load(); }
+  // Joins the thread. On the GUI thread it runs queued synchronized calls meanwhile,
+  // so a worker blocked in MainLoop::Synchronize cannot deadlock it.
+  void WaitFor();
+  std::thread::native_handle_type Handle() { return worker_.native_handle(); }
+  // True on the thread that Execute runs on.
+  bool IsCurrent() const { return std::this_thread::get_id() == worker_id_.load(); }
+
+ protected:
+  virtual void Execute() = 0;
+
+ private:
+  void Run();
+
+  std::thread worker_;
+  std::atomic<std::thread::id> worker_id_{};
+  std::atomic<bool> terminated_{false};
+  std::atomic<bool> finished_{false};
+  std::mutex start_mutex_;
+  std::condition_variable started_cv_;
+  bool started_ = false;
+};
+
+}  // namespace pmx

@@ -1,0 +1,83 @@
+#include "audio/core/component.h"
+
+#include <memory>
+
+#include <gtest/gtest.h>
+
+#include "audio/core/objects.h"
+
+namespace pmx {
+namespace {
+
+// Holds a reference to another component and drops it when that one goes away.
+class Holder : public TMMComponent {
+ public:
+  using TMMComponent::TMMComponent;
+  void Hold(TComponent* other) {
+    other_ = other;
+    FreeNotification(other);
+  }
+  TComponent* other_ = nullptr;
+  int inserts = 0;
+
+ protected:
+  void Notification(TComponent* component, TOperation operation) override {
+    if (operation == TOperation::opInsert) ++inserts;
+    if (operation == TOperation::opRemove && component == other_) other_ = nullptr;
+  }
+};
+
+TEST(Component, DestroyedPartnerIsForgottenOnBothSides) {
+  Holder holder;
+  {
+    TMMComponent held;
+    holder.Hold(&held);
+    EXPECT_EQ(holder.other_, &held);
+  }
+  EXPECT_EQ(holder.other_, nullptr);
+  // The holder going away later must not touch the dead partner (asan watches).
+}
+
+TEST(Component, HolderGoingFirstLeavesThePartnerClean) {
+  TMMComponent held;
+  {
+    Holder holder;
+    holder.Hold(&held);
+  }
+  SUCCEED();
+}
+
+TEST(Component, OwnerSeesItsComponentsComeAndGo) {
+  Holder owner;
+  {
+    TMMComponent a(&owner);
+    auto b = std::make_unique<TMMComponent>(&owner);
+    EXPECT_EQ(owner.ComponentCount(), 2);
+    EXPECT_EQ(owner.inserts, 2);
+    EXPECT_EQ(a.Owner(), &owner);
+  }
+  EXPECT_EQ(owner.ComponentCount(), 0);
+}
+
+TEST(Component, DesignModeReachesOwnedComponents) {
+  TMMComponent owner;
+  TMMNonVisualComponent child(&owner);
+  owner.SetDesignMode(true);
+  EXPECT_TRUE(owner.Designing());
+  EXPECT_TRUE(child.Designing());
+}
+
+TEST(Component, LoadedRunsOnceWhenLoadingEnds) {
+  struct Counting : TComponent {
+    int loaded = 0;
+    void Loaded() override { ++loaded; }
+  } c;
+  c.BeginLoading();
+  EXPECT_TRUE(c.Loading());
+  c.EndLoading();
+  c.EndLoading();
+  EXPECT_EQ(c.loaded, 1);
+}
+
+}  // namespace
+}  // namespace pmx
