@@ -2,7 +2,7 @@
 #include <QWidget>
 #include <cstdlib>
 
-#include "platform/qt_main_loop.h"
+#include "platform/qt/qt_main_loop.h"
 
 int main(int argc, char** argv) {
   // Without a display the recorder still runs, on Qt's offscreen platform.

@@ -1,9 +1,18 @@
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
 namespace pmx {
+
+// Common root of the library's objects, so that events can name their sender.
+class TObject {
+ public:
+  virtual ~TObject() = default;
+};
+
+using TNotifyEvent = std::function<void(TObject* sender)>;
 
 enum class TOperation { opInsert, opRemove };
 
@@ -11,7 +20,7 @@ enum class TOperation { opInsert, opRemove };
 // components, a name, the loading/designing/destroying state and free notification.
 // Owning the memory is the holder's business (unique_ptr members of a form); the
 // owner link only tells and propagates. GUI-thread objects.
-class TComponent {
+class TComponent : public TObject {
  public:
   explicit TComponent(TComponent* owner = nullptr);
   virtual ~TComponent();

@@ -2,6 +2,24 @@
 
 namespace pmx {
 
+void TMMObject::BeginUpdate() {
+  if (update_count_ == 0) Changing();
+  ++update_count_;
+}
+
+void TMMObject::EndUpdate() {
+  if (update_count_ == 0) return;
+  if (--update_count_ == 0) Changed();
+}
+
+void TMMObject::Changing() {
+  if (update_count_ == 0 && OnChanging) OnChanging(this);
+}
+
+void TMMObject::Changed() {
+  if (update_count_ == 0 && OnChange) OnChange(this);
+}
+
 void TMMComponent::SetDesignMode(bool value) {
   SetDesigning(value);
   for (int i = 0; i < ComponentCount(); ++i) {

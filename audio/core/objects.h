@@ -5,6 +5,28 @@
 
 namespace pmx {
 
+// A persistent object that announces changes, batched between BeginUpdate and
+// EndUpdate so that a batch ends with one OnChange. Single-threaded.
+class TMMObject : public TObject {
+ public:
+  void BeginUpdate();
+  void EndUpdate();
+  // Fire their event only outside a batch.
+  virtual void Changing();
+  virtual void Changed();
+  // True announces a change to come, False one made.
+  virtual void Changed(bool changing) { changing ? Changing() : Changed(); }
+
+  TNotifyEvent OnChanging;
+  TNotifyEvent OnChange;
+
+ protected:
+  int UpdateCount() const { return update_count_; }
+
+ private:
+  int update_count_ = 0;
+};
+
 // Root of the library's non-visual components.
 class TMMComponent : public TComponent {
  public:

@@ -1,7 +1,5 @@
 #include "platform/main_loop.h"
 
-#include <QCoreApplication>
-#include <QTimer>
 #include <atomic>
 #include <stdexcept>
 #include <thread>
@@ -9,7 +7,6 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/qt_main_loop.h"
 
 namespace pmx {
 namespace {
@@ -126,24 +123,6 @@ TEST(MainLoop, InstanceFallsBackToThePlainLoopOfTheMainThread) {
     EXPECT_EQ(&MainLoop::Instance(), &other);
   }
   EXPECT_NE(&MainLoop::Instance(), &other);
-}
-
-TEST(QtMainLoop, WorkerCallsRunFromQtsEventLoop) {
-  QtMainLoop loop;
-  EXPECT_EQ(&MainLoop::Instance(), &loop);
-  std::atomic<int> done{0};
-  int on_gui = 0;
-  std::vector<std::thread> workers;
-  for (int w = 0; w < 4; ++w) {
-    workers.emplace_back([&] {
-      for (int i = 0; i < 100; ++i) loop.Synchronize([&] { on_gui += loop.IsGuiThread(); });
-      if (++done == 4) loop.Post([] { QCoreApplication::exit(0); });
-    });
-  }
-  QTimer::singleShot(30000, [] { QCoreApplication::exit(1); });
-  EXPECT_EQ(QCoreApplication::exec(), 0);
-  for (auto& t : workers) t.join();
-  EXPECT_EQ(on_gui, 400);
 }
 
 }  // namespace

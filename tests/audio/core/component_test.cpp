@@ -81,3 +81,26 @@ TEST(Component, LoadedRunsOnceWhenLoadingEnds) {
 
 }  // namespace
 }  // namespace pmx
+
+namespace pmx {
+namespace {
+
+TEST(MMObject, ABatchEndsWithOneChange) {
+  TMMObject o;
+  int changing = 0, changed = 0;
+  o.OnChanging = [&](TObject*) { ++changing; };
+  o.OnChange = [&](TObject*) { ++changed; };
+  o.BeginUpdate();
+  o.Changed(true);
+  o.Changed();
+  o.Changed(true);
+  o.Changed();
+  o.EndUpdate();
+  EXPECT_EQ(changing, 1);
+  EXPECT_EQ(changed, 1);
+  o.Changed();
+  EXPECT_EQ(changed, 2);
+}
+
+}  // namespace
+}  // namespace pmx

@@ -1,4 +1,4 @@
-#include "platform/qt_main_loop.h"
+#include "platform/qt/qt_main_loop.h"
 
 #include <sys/eventfd.h>
 #include <unistd.h>
