@@ -7,27 +7,24 @@
 namespace pmx {
 namespace {
 
+struct SystemRole {
+  TColor color;
+  QPalette::ColorRole role;
+};
+
+constexpr SystemRole kSystemRoles[] = {
+    {clWindow, QPalette::Base},           {clWindowFrame, QPalette::Shadow},
+    {clWindowText, QPalette::WindowText}, {clHighlight, QPalette::Highlight},
+    {clHighlightText, QPalette::HighlightedText}, {clBtnShadow, QPalette::Dark},
+    {clBtnText, QPalette::ButtonText},    {clBtnHighlight, QPalette::Light},
+};
+
+// clBtnFace and unknown system colours take the button face.
 QPalette::ColorRole RoleOf(TColor color) {
-  switch (color) {
-    case clWindow:
-      return QPalette::Base;
-    case clWindowFrame:
-      return QPalette::Shadow;
-    case clWindowText:
-      return QPalette::WindowText;
-    case clHighlight:
-      return QPalette::Highlight;
-    case clHighlightText:
-      return QPalette::HighlightedText;
-    case clBtnShadow:
-      return QPalette::Dark;
-    case clBtnText:
-      return QPalette::ButtonText;
-    case clBtnHighlight:
-      return QPalette::Light;
-    default:
-      return QPalette::Button;
+  for (const SystemRole& entry : kSystemRoles) {
+    if (entry.color == color) return entry.role;
   }
+  return QPalette::Button;
 }
 
 }  // namespace
