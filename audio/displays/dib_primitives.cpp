@@ -131,9 +131,12 @@ void Line(const TDIBDrawState& s, int x1, int y1, int x2, int y2) {
   if (!s.pixels) return;
   int64_t ax = x1, ay = y1, bx = x2, by = y2;
   if (!ClipLine(s.clip, ax, ay, bx, by)) return;
-  if (ay == by) return SolidRun(s, static_cast<int>(ax), static_cast<int>(bx), static_cast<int>(ay), true);
-  if (ax == bx) return SolidRun(s, static_cast<int>(ay), static_cast<int>(by), static_cast<int>(ax), false);
-  Bresenham(s, static_cast<int>(ax), static_cast<int>(ay), static_cast<int>(bx), static_cast<int>(by));
+  if (ay == by)
+    return SolidRun(s, static_cast<int>(ax), static_cast<int>(bx), static_cast<int>(ay), true);
+  if (ax == bx)
+    return SolidRun(s, static_cast<int>(ay), static_cast<int>(by), static_cast<int>(ax), false);
+  Bresenham(s, static_cast<int>(ax), static_cast<int>(ay), static_cast<int>(bx),
+            static_cast<int>(by));
 }
 
 // rect with sorted corners, clipped; empty when nothing is left.

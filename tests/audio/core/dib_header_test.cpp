@@ -25,7 +25,8 @@ TEST(DIBHeader, SizesOfAPackedBitmap) {
 }
 
 TEST(DIBHeader, OddRequestsAreMadeValid) {
-  const TBitmapInfoHeader h = TBitmapInfoHeader::ReadFrom(CreateDIBHeader(16, -1, 0, 2, true).data());
+  const TBitmapInfoHeader h =
+      TBitmapInfoHeader::ReadFrom(CreateDIBHeader(16, -1, 0, 2, true).data());
   EXPECT_EQ(h.biBitCount, 24);
   EXPECT_EQ(h.biWidth, 1);
   EXPECT_EQ(h.biHeight, -2);

@@ -1,11 +1,11 @@
 #include "audio/displays/dib_canvas.h"
 
+#include <gtest/gtest.h>
+
 #include <QImage>
 #include <QPainter>
 #include <atomic>
 #include <thread>
-
-#include <gtest/gtest.h>
 
 #include "audio/displays/dib_primitives.h"
 
@@ -68,7 +68,8 @@ TEST(DIBCanvas, SettingsRefuseToRebuildWhileDrawing) {
     canvas.SetBitsPerPixel(24);
     FAIL() << "no error";
   } catch (const EMMDIBError& e) {
-    EXPECT_STREQ(e.what(), "TMMProbeDisplay: Attempt to create new DIB while initialized for drawing");
+    EXPECT_STREQ(e.what(),
+                 "TMMProbeDisplay: Attempt to create new DIB while initialized for drawing");
   }
   EXPECT_THROW(canvas.SetPaletteRealize(true), EMMDIBError);
   canvas.SetSize(6, 6);  // only marks the bitmap
@@ -187,7 +188,7 @@ TEST(DIBCanvas, OverlappingCopiesAndColumns) {
   EXPECT_EQ(DIBGetPixel(canvas, 1, 1), 0);
   EXPECT_EQ(DIBGetPixel(canvas, 5, 3), 24);
   EXPECT_EQ(DIBGetPixel(canvas, 3, 2), 12);
-  EXPECT_EQ(DIBGetPixel(canvas, 0, 3), 30);  // outside the target
+  EXPECT_EQ(DIBGetPixel(canvas, 0, 3), 30);       // outside the target
   DIBCopyRect(canvas, 0, 0, 9, 9, 1, 1, pixels);  // back up and left, clipped
   EXPECT_EQ(DIBGetPixel(canvas, 0, 0), 0);
   EXPECT_EQ(DIBGetPixel(canvas, 4, 2), 24);
@@ -255,8 +256,8 @@ TEST(DIBCanvas, StretchedBackgroundFillsThePicture) {
   canvas.SetBackGroundBitmap(picture);
   const std::vector<uint8_t>& back = canvas.BackGroundPixels();
   ASSERT_EQ(back.size(), 16u);
-  EXPECT_EQ(back[0], 251);            // bottom row: yellow
-  EXPECT_EQ(back[3 * 4 + 0], 252);    // top-left 2 x 2: blue
+  EXPECT_EQ(back[0], 251);          // bottom row: yellow
+  EXPECT_EQ(back[3 * 4 + 0], 252);  // top-left 2 x 2: blue
   EXPECT_EQ(back[2 * 4 + 1], 252);
   canvas.SetBackGroundBitmap(QImage());
   EXPECT_TRUE(canvas.BackGroundPixels().empty());
