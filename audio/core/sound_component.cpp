@@ -51,38 +51,40 @@ void TMMCustomSoundComponent::Opened() {
   TMMDSPComponent::Opened();
 }
 
+// Closing and stopping reach the device below first, so that it no longer asks
+// this stretch for data while it is taken down.
 void TMMCustomSoundComponent::Closed() {
-  WalkSegmentDeviceFirst([](TMMDSPComponent* node) { node->Closed(); });
+  WalkSegmentDeviceFirst(&TMMDSPComponent::Closed);
   TMMDSPComponent::Closed();
 }
 
 void TMMCustomSoundComponent::Stopped() {
-  WalkSegmentDeviceFirst([](TMMDSPComponent* node) { node->Stopped(); });
+  WalkSegmentDeviceFirst(&TMMDSPComponent::Stopped);
   TMMDSPComponent::Stopped();
 }
 
 void TMMCustomSoundComponent::Started() {
-  WalkSegment([](TMMDSPComponent* node) { node->Started(); });
+  WalkSegment(&TMMDSPComponent::Started);
   TMMDSPComponent::Started();
 }
 
 void TMMCustomSoundComponent::Paused() {
-  WalkSegment([](TMMDSPComponent* node) { node->Paused(); });
+  WalkSegment(&TMMDSPComponent::Paused);
   TMMDSPComponent::Paused();
 }
 
 void TMMCustomSoundComponent::Restarted() {
-  WalkSegment([](TMMDSPComponent* node) { node->Restarted(); });
+  WalkSegment(&TMMDSPComponent::Restarted);
   TMMDSPComponent::Restarted();
 }
 
 void TMMCustomSoundComponent::Reset() {
-  WalkSegment([](TMMDSPComponent* node) { node->Reset(); });
+  WalkSegment(&TMMDSPComponent::Reset);
   TMMDSPComponent::Reset();
 }
 
 void TMMCustomSoundComponent::Looped() {
-  WalkSegment([](TMMDSPComponent* node) { node->Looped(); });
+  WalkSegment(&TMMDSPComponent::Looped);
   TMMDSPComponent::Looped();
 }
 

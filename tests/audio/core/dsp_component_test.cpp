@@ -185,5 +185,94 @@ TEST(DSPState, ChangesWhileStartedStopTheNodeFirst) {
   EXPECT_FALSE(b.IsStarted());
 }
 
+// Plays a ramp of 16-bit samples, then reports that it is exhausted.
+class RampSource : public TMMDSPComponent {
+ public:
+  explicit RampSource(int16_t samples) : total_(samples) { PublishLinks(false, true); }
+  void BufferLoad(WAVEHDR* hdr, bool& MoreBuffers) override {
+    auto* out = reinterpret_cast<int16_t*>(hdr->lpData);
+    const uint32_t room = hdr->dwBufferLength / sizeof(int16_t);
+    uint32_t n = 0;
+    for (; n < room && next_ < total_; ++n) out[n] = next_++;
+    hdr->dwBytesRecorded = n * sizeof(int16_t);
+    if (next_ == total_) MoreBuffers = false;
+  }
+
+ private:
+  int16_t total_;
+  int16_t next_ = 0;
+};
+
+// Scales what it is handed on the way through, pushed or pulled.
+class Gain : public Node {
+ public:
+  explicit Gain(int16_t factor) : factor_(factor) {}
+  void BufferReady(WAVEHDR* hdr) override {
+    Scale(hdr);
+    Node::BufferReady(hdr);
+  }
+  void BufferLoad(WAVEHDR* hdr, bool& MoreBuffers) override {
+    Node::BufferLoad(hdr, MoreBuffers);
+    Scale(hdr);
+  }
+
+ private:
+  void Scale(WAVEHDR* hdr) const {
+    auto* samples = reinterpret_cast<int16_t*>(hdr->lpData);
+    for (uint32_t i = 0; i < hdr->dwBytesRecorded / sizeof(int16_t); ++i) samples[i] *= factor_;
+  }
+  int16_t factor_;
+};
+
+TEST(DSPBuffers, APullChainFillsEachBufferFromTheSourceUntilItIsExhausted) {
+  RampSource source(1000);
+  Gain gain(3);
+  Node sink;
+  Chain({&source, &gain, &sink});
+  int loads_seen = 0;
+  gain.OnBufferLoad = [&](TObject* sender, WAVEHDR*, bool&) {
+    EXPECT_EQ(sender, &gain);
+    ++loads_seen;
+  };
+
+  std::vector<int16_t> buffer(256);
+  WAVEHDR hdr;
+  hdr.lpData = reinterpret_cast<char*>(buffer.data());
+  hdr.dwBufferLength = static_cast<uint32_t>(buffer.size() * sizeof(int16_t));
+  std::vector<int16_t> played;
+  bool more = true;
+  while (more) {
+    hdr.dwBytesRecorded = 0;
+    sink.BufferLoad(&hdr, more);
+    played.insert(played.end(), buffer.begin(), buffer.begin() + hdr.dwBytesRecorded / 2);
+  }
+  EXPECT_EQ(loads_seen, 4);
+  ASSERT_EQ(played.size(), 1000u);
+  for (int16_t i = 0; i < 1000; ++i) ASSERT_EQ(played[i], 3 * i) << i;
+}
+
+TEST(DSPBuffers, APushChainHandsEachBufferDownAfterItsEvent) {
+  Node head, tail;
+  Gain gain(-1);
+  Chain({&head, &gain, &tail});
+  std::vector<int16_t> seen_by_head, seen_by_tail;
+  auto collect = [](std::vector<int16_t>& into) {
+    return [&into](TObject*, WAVEHDR* hdr) {
+      const auto* s = reinterpret_cast<const int16_t*>(hdr->lpData);
+      into.insert(into.end(), s, s + hdr->dwBytesRecorded / 2);
+    };
+  };
+  head.OnBufferReady = collect(seen_by_head);
+  tail.OnBufferReady = collect(seen_by_tail);
+
+  std::vector<int16_t> buffer = {1, -2, 300, 0x7FFF};
+  WAVEHDR hdr;
+  hdr.lpData = reinterpret_cast<char*>(buffer.data());
+  hdr.dwBufferLength = hdr.dwBytesRecorded = 8;
+  head.BufferReady(&hdr);
+  EXPECT_EQ(seen_by_head, (std::vector<int16_t>{1, -2, 300, 0x7FFF}));
+  EXPECT_EQ(seen_by_tail, (std::vector<int16_t>{-1, 2, -300, -0x7FFF}));
+}
+
 }  // namespace
 }  // namespace pmx
