@@ -65,7 +65,12 @@ void ScanExtremes(const uint8_t* data, int64_t frames, int channels, int index, 
 }
 
 template <bool k16>
-TPCMPeaks FindPeaks(const uint8_t* data, int64_t count, int channels) {
+struct FindPeaks {
+  static TPCMPeaks Run(const uint8_t* data, int64_t count, int channels);
+};
+
+template <bool k16>
+TPCMPeaks FindPeaks<k16>::Run(const uint8_t* data, int64_t count, int channels) {
   TPCMPeaks peaks;
   const int64_t frames = count / (Channel<k16>::kSampleBytes * channels);
   if (frames == 0) {
@@ -97,10 +102,34 @@ int32_t LoudestSample(const uint8_t* data, int64_t frames, int channels, int ind
 }
 
 template <bool k16>
-TPCMPeakSample FindPeakSample(const uint8_t* data, int64_t count, int channels) {
-  const int64_t frames = count / (Channel<k16>::kSampleBytes * channels);
-  const int32_t left = LoudestSample<k16>(data, frames, channels, 0);
-  return {left, channels == 2 ? LoudestSample<k16>(data, frames, channels, 1) : left};
+struct FindPeakSample {
+  static TPCMPeakSample Run(const uint8_t* data, int64_t count, int channels) {
+    const int64_t frames = count / (Channel<k16>::kSampleBytes * channels);
+    const int32_t left = LoudestSample<k16>(data, frames, channels, 0);
+    return {left, channels == 2 ? LoudestSample<k16>(data, frames, channels, 1) : left};
+  }
+};
+
+// Runs a scan for the depth and channels of a format with a layout code; a format
+// without one gives the scan's empty result.
+template <template <bool> class Scan>
+auto ByLayout(const WaveFormatEx& format, std::span<const uint8_t> data) {
+  using Result = decltype(Scan<true>::Run(nullptr, 0, 1));
+  const int code = PCMFormatCode(format);
+  if (code < 0) return Result{};
+  const auto count = static_cast<int64_t>(data.size());
+  const int channels = code & 2 ? 2 : 1;
+  return code & 4 ? Scan<true>::Run(data.data(), count, channels)
+                  : Scan<false>::Run(data.data(), count, channels);
+}
+
+template <int32_t kLow, int32_t kHigh>
+int32_t Clip(int32_t value, bool& clipped) {
+  if (value < kLow || value > kHigh) {
+    clipped = true;
+    return value < kLow ? kLow : kHigh;
+  }
+  return value;
 }
 
 // The limits are tested on the product before the shift.
@@ -152,14 +181,8 @@ bool ValidPCMFormat(const WaveFormatEx* format) {
 }
 
 void FillPCMFormat(WaveFormatEx& format, uint16_t bits, uint16_t channels, uint32_t rate) {
-  format.set_wFormatTag(WAVE_FORMAT_PCM);
-  format.set_nChannels(channels);
-  format.set_nSamplesPerSec(rate);
-  format.set_wBitsPerSample(bits);
-  const auto block = static_cast<uint16_t>(channels * bits / 8);
-  format.set_nBlockAlign(block);
-  format.set_nAvgBytesPerSec(block * rate);
-  format.set_cbSize(0);
+  // A fresh record: the extra bytes of whatever format was there before go with it.
+  format = WaveFormatEx::Pcm(rate, bits, channels);
 }
 
 int PCMFormatCode(const WaveFormatEx& format) {
@@ -185,38 +208,16 @@ int64_t PCMFindTrigger(const WaveFormatEx& format, std::span<const uint8_t> data
 }
 
 TPCMPeaks PCMFindPeaks(const WaveFormatEx& format, std::span<const uint8_t> data) {
-  const int code = PCMFormatCode(format);
-  if (code < 0) return {};
-  const auto count = static_cast<int64_t>(data.size());
-  const int channels = code & 2 ? 2 : 1;
-  return code & 4 ? FindPeaks<true>(data.data(), count, channels)
-                  : FindPeaks<false>(data.data(), count, channels);
+  return ByLayout<FindPeaks>(format, data);
 }
 
 TPCMPeakSample PCMFindPeakSample(const WaveFormatEx& format, std::span<const uint8_t> data) {
-  const int code = PCMFormatCode(format);
-  if (code < 0) return {};
-  const auto count = static_cast<int64_t>(data.size());
-  const int channels = code & 2 ? 2 : 1;
-  return code & 4 ? FindPeakSample<true>(data.data(), count, channels)
-                  : FindPeakSample<false>(data.data(), count, channels);
+  return ByLayout<FindPeakSample>(format, data);
 }
 
-int32_t PCMClip8(int32_t value, bool& clipped) {
-  if (value < -128 || value > 127) {
-    clipped = true;
-    return value < 0 ? -128 : 127;
-  }
-  return value;
-}
+int32_t PCMClip8(int32_t value, bool& clipped) { return Clip<-128, 127>(value, clipped); }
 
-int32_t PCMClip16(int32_t value, bool& clipped) {
-  if (value < -32768 || value > 32767) {
-    clipped = true;
-    return value < 0 ? -32768 : 32767;
-  }
-  return value;
-}
+int32_t PCMClip16(int32_t value, bool& clipped) { return Clip<-32768, 32767>(value, clipped); }
 
 uint8_t PCMScaleSample8(uint8_t sample, int32_t gain, bool& clipped) {
   return Scale8(sample, gain, clipped);
