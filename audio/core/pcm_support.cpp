@@ -132,30 +132,11 @@ int32_t Clip(int32_t value, bool& clipped) {
   return value;
 }
 
-// The limits are tested on the product before the shift.
-uint8_t Scale8(int32_t sample, int32_t gain, bool& clipped) {
-  const int64_t product = int64_t{sample - 128} * gain;
-  if (product >= 2097152 || product < -2097152) {
-    clipped = true;
-    return product < 0 ? 0 : 255;
-  }
-  return static_cast<uint8_t>((product >> 14) + 128);
-}
-
-int16_t Scale16(int32_t sample, int32_t gain, bool& clipped) {
-  const int64_t product = int64_t{sample} * gain;
-  if (product >= 536870912 || product < -536870912) {
-    clipped = true;
-    return product < 0 ? -32768 : 32767;
-  }
-  return static_cast<int16_t>(product >> 14);
-}
-
 // Scales every sample of one channel in place (stride in bytes between its samples).
 bool ScaleChannel8(std::span<uint8_t> data, int index, int stride, int32_t gain) {
   bool clipped = false;
   for (std::size_t at = index; at < data.size(); at += stride) {
-    data[at] = Scale8(data[at], gain, clipped);
+    data[at] = PCMScaleSample8(data[at], gain, clipped);
   }
   return clipped;
 }
@@ -164,7 +145,7 @@ bool ScaleChannel16(std::span<uint8_t> data, int index, int stride, int32_t gain
   bool clipped = false;
   const std::size_t end = data.size() - data.size() % 2;
   for (std::size_t at = 2 * index; at < end; at += stride) {
-    PCMPut16(&data[at], Scale16(PCMGet16(&data[at]), gain, clipped));
+    PCMPut16(&data[at], PCMScaleSample16(PCMGet16(&data[at]), gain, clipped));
   }
   return clipped;
 }
@@ -218,14 +199,6 @@ TPCMPeakSample PCMFindPeakSample(const WaveFormatEx& format, std::span<const uin
 int32_t PCMClip8(int32_t value, bool& clipped) { return Clip<-128, 127>(value, clipped); }
 
 int32_t PCMClip16(int32_t value, bool& clipped) { return Clip<-32768, 32767>(value, clipped); }
-
-uint8_t PCMScaleSample8(uint8_t sample, int32_t gain, bool& clipped) {
-  return Scale8(sample, gain, clipped);
-}
-
-int16_t PCMScaleSample16(int16_t sample, int32_t gain, bool& clipped) {
-  return Scale16(sample, gain, clipped);
-}
 
 bool PCMScaleMono8(int32_t gain, std::span<uint8_t> data) {
   return gain != kPCMUnityGain && ScaleChannel8(data, 0, 1, gain);

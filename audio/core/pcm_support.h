@@ -60,8 +60,25 @@ TPCMPeakSample PCMFindPeakSample(const WaveFormatEx& format, std::span<const uin
 int32_t PCMClip8(int32_t value, bool& clipped);
 int32_t PCMClip16(int32_t value, bool& clipped);
 // One sample scaled by gain and limited to its range (sets clipped when limited).
-uint8_t PCMScaleSample8(uint8_t sample, int32_t gain, bool& clipped);
-int16_t PCMScaleSample16(int16_t sample, int32_t gain, bool& clipped);
+// The limits are tested on the product before the shift. Inline: the buffer
+// routines and the fade ramps call them per sample.
+inline uint8_t PCMScaleSample8(uint8_t sample, int32_t gain, bool& clipped) {
+  const int64_t product = int64_t{sample - 128} * gain;
+  if (product >= 2097152 || product < -2097152) {
+    clipped = true;
+    return product < 0 ? 0 : 255;
+  }
+  return static_cast<uint8_t>((product >> 14) + 128);
+}
+
+inline int16_t PCMScaleSample16(int16_t sample, int32_t gain, bool& clipped) {
+  const int64_t product = int64_t{sample} * gain;
+  if (product >= 536870912 || product < -536870912) {
+    clipped = true;
+    return product < 0 ? -32768 : 32767;
+  }
+  return static_cast<int16_t>(product >> 14);
+}
 
 // In place; True when any sample had to be limited. Unity gains return False at once.
 bool PCMScaleMono8(int32_t gain, std::span<uint8_t> data);
