@@ -1,6 +1,7 @@
 #include "audio/core/hi_timer.h"
 
 #include "audio/core/mm_strings.h"
+#include "audio/core/utilities.h"
 #include "platform/main_loop.h"
 #include "platform/ui_hook.h"
 
@@ -97,10 +98,13 @@ void TMMHiTimer::Change(T& field, T value) {
 void TMMHiTimer::SetEnabled(bool value) { Change(enabled_, value); }
 void TMMHiTimer::SetInterval(int value) { Change(interval_, value); }
 void TMMHiTimer::SetSynchronize(bool value) { Change(synchronize_, value); }
-void TMMHiTimer::SetPriority(int value) { priority_ = value; }
+void TMMHiTimer::SetPriority(TThreadPriority value) {
+  priority_ = value;
+  if (thread_) SetMMThreadPriority(*thread_, value);
+}
 
 void TMMHiTimer::SetCallBackMode(TMMCBMode value) {
-  if (value == TMMCBMode::cmCallback) {
+  if (value == TMMCBMode::cmCallback && !kWin95) {
     ShowMessageBox(
         "\"CallBacks\" are called at interrupt time !\n\rThis is currently only supported under "
         "Windows 95",
@@ -179,6 +183,7 @@ void TMMHiTimer::Arm() {
 
 void TMMHiTimer::StartThread() {
   thread_ = std::make_unique<TMMTimerThread>(*this, synchronize_);
+  thread_->SetPriority(priority_);
   if (!thread_->Start()) {
     thread_.reset();
     throw EMMHiTimerError("HiTimer:\n\r" + LoadMMResString(SCouldNotCreateThread));

@@ -77,8 +77,8 @@ class TMMHiTimer : public TMMNonVisualComponent {
   void SetInterval(int value);
   TMMCBMode CallBackMode() const { return mode_; }
   void SetCallBackMode(TMMCBMode value);
-  int Priority() const { return priority_; }
-  void SetPriority(int value);
+  TThreadPriority Priority() const { return priority_; }
+  void SetPriority(TThreadPriority value);
   bool Synchronize() const { return synchronize_; }
   void SetSynchronize(bool value);
   // The thread is always joined when the timer stops; kept so forms can set it.
@@ -109,7 +109,7 @@ class TMMHiTimer : public TMMNonVisualComponent {
   bool enabled_ = true;
   int interval_ = 1000;
   TMMCBMode mode_ = TMMCBMode::cmWindow;
-  int priority_ = 0;
+  TThreadPriority priority_ = TThreadPriority::tpNormal;
   bool synchronize_ = true;
   bool wait_for_terminate_ = false;
   TNotifyEvent on_timer_;
