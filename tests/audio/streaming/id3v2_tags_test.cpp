@@ -96,6 +96,15 @@ TEST(Id3v2Tags, ReadsVersion22AndSwitchesToShortIds) {
   EXPECT_EQ(tags.Title(), u"Song");
   EXPECT_EQ(tags.Album(), u"Al");
   EXPECT_EQ(tags.Id(TId3v2Tags::kTitle), std::string("TT2"));
+
+  // What the properties show is what gets written, under the four-letter ids.
+  tags.SetArtist(u"Set after the read");
+  ASSERT_TRUE(tags.WriteToFile(file.fd));
+  lseek(file.fd, 0, SEEK_SET);
+  TId3v2Tags back;
+  ASSERT_TRUE(back.ReadFromFile(file.fd));
+  EXPECT_EQ(back.Title(), u"Song");
+  EXPECT_EQ(back.Artist(), u"Set after the read");
 }
 
 TEST(Id3v2Tags, Utf16InBothByteOrders) {
