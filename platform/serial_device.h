@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+struct termios;
+
 namespace pmx {
 
 // Communication events a port reports (the event mask).
@@ -166,6 +168,10 @@ class SerialDevice {
 // or the path in the environment variable PELMORAX_COMn; any other name is
 // looked up in /dev.
 std::string SerialDevicePath(const std::string& name);
+
+// Puts settings into a tty's attributes, raw, reads returning at once; EINVAL
+// for what a tty cannot do.
+int SerialTermios(const SerialSettings& settings, termios& t);
 
 // Opens a port by name for exclusive use; nullptr and error (errno) on failure.
 using SerialOpener = std::function<std::unique_ptr<SerialDevice>(const std::string& name, int& error)>;

@@ -41,7 +41,9 @@ speed_t SpeedOf(std::uint32_t baud) {
   return B0;
 }
 
-int FillTermios(const SerialSettings& s, termios& t) {
+}  // namespace
+
+int SerialTermios(const SerialSettings& s, termios& t) {
   const speed_t speed = SpeedOf(s.baud_rate);
   if (speed == B0 || s.data_bits < 5 || s.data_bits > 8 || s.parity > 4 || s.stop_bits > 2) {
     return EINVAL;
@@ -71,6 +73,8 @@ int FillTermios(const SerialSettings& s, termios& t) {
   return 0;
 }
 
+namespace {
+
 class TtySerialBackend : public SerialBackend {
  public:
   TtySerialBackend(int fd, int wake_fd) : fd_(fd), wake_fd_(wake_fd) {
@@ -93,7 +97,7 @@ class TtySerialBackend : public SerialBackend {
   int ApplySettings(const SerialSettings& settings) override {
     termios t{};
     if (tcgetattr(fd_, &t) != 0) return errno;
-    if (int error = FillTermios(settings, t)) return error;
+    if (int error = SerialTermios(settings, t)) return error;
     return tcsetattr(fd_, TCSANOW, &t) == 0 ? 0 : errno;
   }
 
