@@ -319,6 +319,7 @@ void TMMDIBCanvas::EndDrawing() {
 }
 
 void TMMDIBCanvas::DrawToDC(QPainter& dc, const QRect& area, int src_x, int src_y) {
+  if (!dc.isActive()) return;
   std::lock_guard lock(lock_);
   CheckDIB();
   if (pixels_.empty()) return;

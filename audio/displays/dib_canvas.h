@@ -66,6 +66,8 @@ class TMMDIBCanvas : public TObject {
   void SetSize(int width, int height);
   int BitsPerPixel() const;
   void SetBitsPerPixel(int bits);
+  // The palette switches are kept for the displays that publish them; on a
+  // true-colour screen the blit looks the same either way.
   bool PaletteRealize() const;
   void SetPaletteRealize(bool value);
   bool PaletteMapped() const;
@@ -96,7 +98,8 @@ class TMMDIBCanvas : public TObject {
   // The primitives' state; valid between BeginDrawing and EndDrawing on that thread.
   TDIBDrawState& DrawState() { return state_; }
 
-  // Copies area (left, top, width, height on the target) from srcX, srcY of the picture.
+  // Copies area (left, top, width, height on the target) from srcX, srcY of the
+  // picture; nothing on a painter that is not painting.
   void DrawToDC(QPainter& dc, const QRect& area, int src_x, int src_y);
 
   int AnimatedCount() const;
