@@ -170,44 +170,46 @@ TEST(RiffIo, ReadWriteFallsBackToReadOnly) {
   EXPECT_EQ(f.Read(b, 4), 4);
 }
 
-TEST(RiffIo, ChunkSizesThatWouldWrapAreRefused) {
+// A new file holding one "data" chunk that is being written.
+class RiffDataChunk : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_EQ(f.Create(path), RiffResult::Ok);
+    data.ckid = FourCC("data");
+    ASSERT_EQ(f.CreateChunk(data), RiffResult::Ok);
+  }
   test::TempDir dir;
+  const std::filesystem::path path = dir / "rec.wav";
   RiffFile f;
-  ASSERT_EQ(f.Create(dir / "big.wav"), RiffResult::Ok);
   RiffChunk data;
-  data.ckid = FourCC("data");
-  ASSERT_EQ(f.CreateChunk(data), RiffResult::Ok);
+};
+
+TEST_F(RiffDataChunk, SizesThatWouldWrapAreRefused) {
   ASSERT_EQ(f.Write("ab", 2), 2);
   ASSERT_EQ(f.Seek(8 + 0x100000000LL, SEEK_SET), 8 + 0x100000000LL);
   EXPECT_EQ(f.Ascend(data), RiffResult::TooLarge);
   EXPECT_EQ(f.PatchSize(data, 0x100000000ULL), RiffResult::TooLarge);
   ASSERT_EQ(f.Close(), RiffResult::Ok);
-  const std::vector<uint8_t> bytes = FileBytes(dir / "big.wav");
+  const std::vector<uint8_t> bytes = FileBytes(path);
   ASSERT_EQ(bytes.size(), 10u);
   EXPECT_EQ(LE32At(bytes, 4), 0u);
 }
 
-TEST(RiffIo, PatchedSizesReachTheDiskWithoutMovingThePosition) {
-  test::TempDir dir;
-  RiffFile f;
-  ASSERT_EQ(f.Create(dir / "rec.wav"), RiffResult::Ok);
-  RiffChunk data;
-  data.ckid = FourCC("data");
-  ASSERT_EQ(f.CreateChunk(data), RiffResult::Ok);
+TEST_F(RiffDataChunk, PatchedSizesReachTheDiskWithoutMovingThePosition) {
   const std::vector<uint8_t> block(1000, 0x55);
   ASSERT_EQ(f.Write(block.data(), block.size()), 1000);
   ASSERT_EQ(f.PatchSize(data, 1000), RiffResult::Ok);
   ASSERT_EQ(f.Sync(), RiffResult::Ok);
   EXPECT_EQ(f.Position(), 1008u);
   // What a reader (or a crash) sees now.
-  const std::vector<uint8_t> bytes = FileBytes(dir / "rec.wav");
+  const std::vector<uint8_t> bytes = FileBytes(path);
   ASSERT_EQ(bytes.size(), 1008u);
   EXPECT_EQ(LE32At(bytes, 4), 1000u);
   ASSERT_EQ(f.Write("z", 1), 1);
   ASSERT_EQ(f.Ascend(data), RiffResult::Ok);
   ASSERT_EQ(f.Close(), RiffResult::Ok);
-  EXPECT_EQ(LE32At(FileBytes(dir / "rec.wav"), 4), 1001u);
-  EXPECT_EQ(FileBytes(dir / "rec.wav").size(), 1010u);
+  EXPECT_EQ(LE32At(FileBytes(path), 4), 1001u);
+  EXPECT_EQ(FileBytes(path).size(), 1010u);
 }
 
 // Random reads, writes and seeks against a plain byte vector, for every buffer
