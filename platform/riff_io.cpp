@@ -1,13 +1,15 @@
 #include "platform/riff_io.h"
 
-#include <algorithm>
-#include <cerrno>
-#include <cstring>
 #include <fcntl.h>
-#include <limits>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <limits>
+#include <utility>
 
 namespace pmx {
 namespace {
@@ -48,14 +50,10 @@ int OpenFlags(int access) { return access | O_CLOEXEC | O_NONBLOCK; }
 
 RiffFile::~RiffFile() { Close(); }
 
-RiffResult RiffFile::OpenFd(int fd, bool writable) {
+RiffResult RiffFile::OpenFd(UniqueFd fd, bool writable) {
   struct stat st {};
-  if (fd < 0) return RiffResult::CannotOpen;
-  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-    ::close(fd);
-    return RiffResult::CannotOpen;
-  }
-  fd_ = fd;
+  if (!fd || fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return RiffResult::CannotOpen;
+  fd_ = std::move(fd);
   writable_ = writable;
   pos_ = 0;
   buf_.assign(kDefaultBufferSize, 0);
@@ -66,24 +64,24 @@ RiffResult RiffFile::OpenFd(int fd, bool writable) {
 
 RiffResult RiffFile::OpenRead(const std::string& path) {
   Close();
-  return OpenFd(::open(path.c_str(), OpenFlags(O_RDONLY)), false);
+  return OpenFd(UniqueFd(::open(path.c_str(), OpenFlags(O_RDONLY))), false);
 }
 
 RiffResult RiffFile::OpenReadWrite(const std::string& path) {
   Close();
-  const int fd = ::open(path.c_str(), OpenFlags(O_RDWR));
-  if (fd >= 0) return OpenFd(fd, true);
+  UniqueFd fd(::open(path.c_str(), OpenFlags(O_RDWR)));
+  if (fd) return OpenFd(std::move(fd), true);
   if (errno != EACCES && errno != EROFS && errno != EPERM) return RiffResult::CannotOpen;
-  return OpenFd(::open(path.c_str(), OpenFlags(O_RDONLY)), false);
+  return OpenFd(UniqueFd(::open(path.c_str(), OpenFlags(O_RDONLY))), false);
 }
 
 RiffResult RiffFile::Create(const std::string& path) {
   Close();
-  const int fd = ::open(path.c_str(), OpenFlags(O_RDWR | O_CREAT | O_EXCL), 0666);
-  if (fd < 0) return errno == EEXIST ? RiffResult::FileExists : RiffResult::CannotOpen;
+  UniqueFd fd(::open(path.c_str(), OpenFlags(O_RDWR | O_CREAT | O_EXCL), 0666));
+  if (!fd) return errno == EEXIST ? RiffResult::FileExists : RiffResult::CannotOpen;
   // Held until close: tells other processes the file is still being written.
-  flock(fd, LOCK_EX | LOCK_NB);
-  return OpenFd(fd, true);
+  flock(fd.get(), LOCK_EX | LOCK_NB);
+  return OpenFd(std::move(fd), true);
 }
 
 RiffResult RiffFile::OpenMemory(std::span<const uint8_t> image) {
@@ -99,14 +97,13 @@ RiffResult RiffFile::OpenMemory(std::span<const uint8_t> image) {
 
 RiffResult RiffFile::Close() {
   if (!IsOpen()) return RiffResult::Ok;
-  const RiffResult flushed = Flush();
-  if (fd_ >= 0) ::close(fd_);
-  fd_ = -1;
+  RiffResult result = Flush();
+  if (fd_.Close() != 0) result = RiffResult::CannotWrite;
   memory_open_ = false;
   memory_ = {};
   writable_ = false;
   buf_len_ = dirty_lo_ = dirty_hi_ = 0;
-  return flushed;
+  return result;
 }
 
 int64_t RiffFile::ReadAt(uint64_t offset, uint8_t* dst, std::size_t length) const {
@@ -118,7 +115,8 @@ int64_t RiffFile::ReadAt(uint64_t offset, uint8_t* dst, std::size_t length) cons
   }
   std::size_t done = 0;
   while (done < length) {
-    const ssize_t n = ::pread(fd_, dst + done, length - done, static_cast<off_t>(offset + done));
+    const ssize_t n =
+        ::pread(fd_.get(), dst + done, length - done, static_cast<off_t>(offset + done));
     if (n < 0 && errno == EINTR) continue;
     if (n < 0) return -1;
     if (n == 0) break;
@@ -128,10 +126,11 @@ int64_t RiffFile::ReadAt(uint64_t offset, uint8_t* dst, std::size_t length) cons
 }
 
 bool RiffFile::WriteAt(uint64_t offset, const uint8_t* src, std::size_t length) {
-  if (!writable_ || fd_ < 0) return false;
+  if (!writable_ || !fd_) return false;
   std::size_t done = 0;
   while (done < length) {
-    const ssize_t n = ::pwrite(fd_, src + done, length - done, static_cast<off_t>(offset + done));
+    const ssize_t n =
+        ::pwrite(fd_.get(), src + done, length - done, static_cast<off_t>(offset + done));
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) return false;
     done += static_cast<std::size_t>(n);
@@ -150,8 +149,8 @@ RiffResult RiffFile::Flush() {
 
 RiffResult RiffFile::Sync() {
   const RiffResult flushed = Flush();
-  if (flushed != RiffResult::Ok || fd_ < 0) return flushed;
-  return ::fdatasync(fd_) == 0 ? RiffResult::Ok : RiffResult::CannotWrite;
+  if (flushed != RiffResult::Ok || !fd_) return flushed;
+  return ::fdatasync(fd_.get()) == 0 ? RiffResult::Ok : RiffResult::CannotWrite;
 }
 
 RiffResult RiffFile::SetBuffer(std::size_t size) {
@@ -224,8 +223,8 @@ int64_t RiffFile::Write(const void* buffer, std::size_t length) {
   }
   std::size_t done = 0;
   while (done < length) {
-    const bool joins = pos_ >= buf_start_ && pos_ <= buf_start_ + buf_len_ &&
-                       pos_ < buf_start_ + buf_.size();
+    const bool joins =
+        pos_ >= buf_start_ && pos_ <= buf_start_ + buf_len_ && pos_ < buf_start_ + buf_.size();
     if (!joins) {
       if (Flush() != RiffResult::Ok) return -1;
       buf_start_ = pos_;
@@ -246,7 +245,7 @@ int64_t RiffFile::Write(const void* buffer, std::size_t length) {
 int64_t RiffFile::Size() const {
   if (memory_open_) return static_cast<int64_t>(memory_.size());
   struct stat st {};
-  if (fd_ < 0 || fstat(fd_, &st) != 0) return -1;
+  if (!fd_ || fstat(fd_.get(), &st) != 0) return -1;
   return std::max<int64_t>(st.st_size, static_cast<int64_t>(buf_start_ + buf_len_));
 }
 
@@ -275,8 +274,8 @@ bool RiffFile::WriteLE32At(uint64_t offset, uint32_t value) {
 }
 
 RiffResult RiffFile::Descend(RiffChunk& ck, const RiffChunk* parent, RiffFind find) {
-  const uint64_t limit = parent ? parent->dwDataOffset + parent->cksize
-                                : std::numeric_limits<uint64_t>::max();
+  const uint64_t limit =
+      parent ? parent->dwDataOffset + parent->cksize : std::numeric_limits<uint64_t>::max();
   for (;;) {
     const uint64_t at = pos_;
     if (at > limit || limit - at < 8) return RiffResult::ChunkNotFound;
@@ -303,8 +302,7 @@ RiffResult RiffFile::Descend(RiffChunk& ck, const RiffChunk* parent, RiffFind fi
 RiffResult RiffFile::Ascend(RiffChunk& ck) {
   if (!ck.dirty) {
     const uint64_t next = ck.dwDataOffset + ck.cksize + (ck.cksize & 1);
-    return Seek(static_cast<int64_t>(next), SEEK_SET) < 0 ? RiffResult::CannotSeek
-                                                          : RiffResult::Ok;
+    return Seek(static_cast<int64_t>(next), SEEK_SET) < 0 ? RiffResult::CannotSeek : RiffResult::Ok;
   }
   if (pos_ < ck.dwDataOffset) return RiffResult::CannotSeek;
   const uint64_t size = pos_ - ck.dwDataOffset;
@@ -339,7 +337,7 @@ RiffResult RiffFile::CreateChunk(RiffChunk& ck, RiffCreate kind) {
 RiffResult RiffFile::PatchSize(const RiffChunk& ck, uint64_t size) {
   if (size > kMaxChunkSize) return RiffResult::TooLarge;
   return WriteLE32At(ck.dwDataOffset - 4, static_cast<uint32_t>(size)) ? RiffResult::Ok
-                                                                        : RiffResult::CannotWrite;
+                                                                       : RiffResult::CannotWrite;
 }
 
 }  // namespace pmx

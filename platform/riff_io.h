@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/unique_fd.h"
+
 namespace pmx {
 
 // A four-character code as it is stored: the first character in the low byte.
@@ -70,10 +72,11 @@ class RiffFile {
   RiffResult Create(const std::string& path);
   // Reads a RIFF image in memory; the bytes must outlive the object.
   RiffResult OpenMemory(std::span<const uint8_t> image);
-  // Writes what is buffered and closes; the result of that last write.
+  // Writes what is buffered and closes; CannotWrite when that last write or the
+  // close fails.
   RiffResult Close();
 
-  bool IsOpen() const { return fd_ >= 0 || memory_open_; }
+  bool IsOpen() const { return fd_.valid() || memory_open_; }
   bool Writable() const { return writable_; }
 
   // Bytes read, 0 at the end, -1 on failure.
@@ -107,7 +110,7 @@ class RiffFile {
   RiffResult PatchSize(const RiffChunk& ck, uint64_t size);
 
  private:
-  RiffResult OpenFd(int fd, bool writable);
+  RiffResult OpenFd(UniqueFd fd, bool writable);
   int64_t ReadAt(uint64_t offset, uint8_t* dst, std::size_t length) const;
   bool WriteAt(uint64_t offset, const uint8_t* src, std::size_t length);
   bool Fill();
@@ -116,7 +119,7 @@ class RiffFile {
   bool WriteLE32At(uint64_t offset, uint32_t value);
   bool InWindow(uint64_t at) const { return at >= buf_start_ && at < buf_start_ + buf_len_; }
 
-  int fd_ = -1;
+  UniqueFd fd_;
   bool memory_open_ = false;
   std::span<const uint8_t> memory_;
   bool writable_ = false;
