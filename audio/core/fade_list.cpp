@@ -17,10 +17,10 @@ namespace {
 struct GainRamp {
   int32_t from;
   int32_t to;
-  int64_t span;  // frames of the whole segment
+  int64_t span;  // frames of the whole segment, at least 1
 
   int32_t At(int64_t frame) const {
-    return span > 0 ? static_cast<int32_t>(from + (int64_t{to} - from) * frame / span) : to;
+    return static_cast<int32_t>(from + (int64_t{to} - from) * frame / span);
   }
 };
 
@@ -61,14 +61,14 @@ struct Layout {
   int FrameBytes() const { return sample_bytes * channels; }
 };
 
-// Ramps the first bytes of a segment of span_bytes towards target; returns the
-// state reached after them.
-TMMFadeState RampSegment(std::span<uint8_t> bytes, int64_t span_bytes, Layout layout,
+// Ramps the first whole frames of bytes along a segment of span frames towards
+// target; returns the state reached after them.
+TMMFadeState RampSegment(std::span<uint8_t> bytes, int64_t span, Layout layout,
                          TMMFadeState state, const TMMFadePoint& target, bool& clipped) {
   const int frame = layout.FrameBytes();
   const int64_t frames = static_cast<int64_t>(bytes.size()) / frame;
-  const GainRamp left{state.LeftGain, target.LeftGain, span_bytes / frame};
-  const GainRamp right{state.RightGain, target.RightGain, span_bytes / frame};
+  const GainRamp left{state.LeftGain, target.LeftGain, span};
+  const GainRamp right{state.RightGain, target.RightGain, span};
   const auto ramp = layout.sample_bytes == 2 ? RampChannel<true> : RampChannel<false>;
   ramp(bytes.data(), frames, frame, left, clipped);
   if (layout.channels == 2) ramp(bytes.data() + layout.sample_bytes, frames, frame, right, clipped);
@@ -149,9 +149,12 @@ bool ApplyFades(const WaveFormatEx& format, std::span<uint8_t> data, TMMFadeList
   while (!data.empty() && k < list.Count()) {
     const TMMFadePoint& point = list.GetItem(k);
     const int64_t span_bytes = point.Position - state.Position;
-    const int64_t c = std::min<int64_t>(static_cast<int64_t>(data.size()), span_bytes);
-    if (c > 0) {
-      state = RampSegment(data.first(c), span_bytes, layout, state, point, clipped);
+    if (span_bytes > 0) {
+      // A segment covers whole frames, so that a point placed between two frames
+      // cannot shift the framing of the rest of the buffer.
+      const int64_t span = (span_bytes + layout.FrameBytes() - 1) / layout.FrameBytes();
+      const int64_t c = std::min<int64_t>(static_cast<int64_t>(data.size()), span * layout.FrameBytes());
+      state = RampSegment(data.first(c), span, layout, state, point, clipped);
       data = data.subspan(c);
     }
     // Reaching or passing the point moves on, so a position already beyond it

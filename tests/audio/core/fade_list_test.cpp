@@ -156,6 +156,22 @@ TEST(ApplyFades, APositionBeyondThePointEndsAndResumesTheRamp) {
   EXPECT_EQ(list.PlayState().Position, 1000);
 }
 
+TEST(ApplyFades, APointBetweenFramesKeepsTheFraming) {
+  TMMFadeList list;
+  list.Add(Point(0, 0));
+  list.Add(Point(5, 0));  // inside the second 16-bit stereo frame
+  list.Add(Point(13, kPCMUnityGain));
+  list.SetPlayState({1, 0, 0, 0});
+  auto data = Constant16(6, 2, 1000);
+  ApplyFades(WaveFormatEx::Pcm(44100, 16, 2), data, list);
+  // Two silent frames, then 0 -> unity over the two frames up to byte 13: every
+  // sample of a frame gets the same gain.
+  const std::vector<int> expected{0, 0, 0, 0, 0, 0, 500, 500, 1000, 1000, 1000, 1000};
+  for (std::size_t i = 0; i < expected.size(); ++i) {
+    EXPECT_EQ(PCMGet16(&data[2 * i]), expected[i]) << "sample " << i;
+  }
+}
+
 TEST(ApplyFades, OtherFormatsAreLeftAlone) {
   TMMFadeList list;
   MakeFadeIn(list);
