@@ -4,19 +4,10 @@
 #include <cstdint>
 #include <vector>
 
+#include "audio/core/object_list.h"
 #include "audio/core/objects.h"
-#include "platform/exception.h"
 
 namespace pmx {
-
-// The runtime's error for an index, count or capacity outside a list's bounds.
-class EListError : public Exception {
- public:
-  using Exception::Exception;
-};
-
-// Raises EListError with the runtime's list-index message for value.
-[[noreturn]] void ListIndexError(int64_t value);
 
 constexpr int kMaxListSize = 134217727;
 
@@ -101,7 +92,8 @@ class TMMRecordList : public TMMObject {
     Announce(false);
   }
 
-  [[noreturn]] virtual void Error(int64_t value) const { ListIndexError(value); }
+  // An index, count or capacity out of bounds.
+  [[noreturn]] virtual void Error(int value) const { throw EListError(value); }
 
   // By 16 from a capacity of 9 up, by 4 below 5, else by 8.
   virtual void Grow() {
