@@ -1,6 +1,5 @@
 #include "audio/core/fade_list.h"
 
-#include <algorithm>
 #include <random>
 #include <vector>
 
@@ -57,10 +56,15 @@ TEST(TMMFadeList, GrowthLimitsAndIndexErrors) {
 TEST(TMMFadeList, SortAndAssign) {
   TMMFadeList list;
   std::mt19937 random(7);
-  for (int i = 0; i < 500; ++i) list.Add(Point(random() % 10000, i));
+  for (int i = 0; i < 500; ++i) {
+    const int position = random() % 10000;
+    list.Add({position, 3 * position, i, -i});
+  }
   list.Sort();
   for (int i = 1; i < list.Count(); ++i) {
     ASSERT_LE(list.GetItem(i - 1).Position, list.GetItem(i).Position) << i;
+    ASSERT_EQ(list.GetItem(i).Volume, 3 * list.GetItem(i).Position) << "whole points move";
+    ASSERT_EQ(list.GetItem(i).LeftGain, -list.GetItem(i).RightGain);
   }
   TMMFadeList copy;
   copy.SetPlayState({3, 3, 3, 3});
