@@ -19,14 +19,12 @@ int32_t Get32(const uint8_t* p) {
 
 // Envelope points are streamed by class name.
 [[maybe_unused]] const bool kRegistered = [] {
-  RegisterClassIO(
-      [](std::istream& in, TObject& point) {
-        dynamic_cast<TMMEnvelopePoint&>(point).ReadFromStream(in);
-      },
-      [](std::ostream& out, const TObject& point) {
-        dynamic_cast<const TMMEnvelopePoint&>(point).WriteToStream(out);
-      },
-      "TMMEnvelopePoint");
+  RegisterClassIO([](std::istream& in,
+                     TObject& point) { dynamic_cast<TMMEnvelopePoint&>(point).ReadFromStream(in); },
+                  [](std::ostream& out, const TObject& point) {
+                    dynamic_cast<const TMMEnvelopePoint&>(point).WriteToStream(out);
+                  },
+                  "TMMEnvelopePoint");
   return true;
 }();
 

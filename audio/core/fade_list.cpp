@@ -63,8 +63,8 @@ struct Layout {
 
 // Ramps the first whole frames of bytes along a segment of span frames towards
 // target; returns the state reached after them.
-TMMFadeState RampSegment(std::span<uint8_t> bytes, int64_t span, Layout layout,
-                         TMMFadeState state, const TMMFadePoint& target, bool& clipped) {
+TMMFadeState RampSegment(std::span<uint8_t> bytes, int64_t span, Layout layout, TMMFadeState state,
+                         const TMMFadePoint& target, bool& clipped) {
   const int frame = layout.FrameBytes();
   const int64_t frames = static_cast<int64_t>(bytes.size()) / frame;
   const GainRamp left{state.LeftGain, target.LeftGain, span};
@@ -132,9 +132,8 @@ void TMMFadeList::AssignToEnvelope(TMMEnvelope& envelope) const {
   for (int i = 0; i < Count(); ++i) {
     const TMMFadePoint& fade = GetItem(i);
     // Envelope positions are 32-bit; a point beyond that range lands on its edge.
-    const auto position = static_cast<int32_t>(
-        std::clamp<int64_t>(fade.Position, std::numeric_limits<int32_t>::min(),
-                            std::numeric_limits<int32_t>::max()));
+    const auto position = static_cast<int32_t>(std::clamp<int64_t>(
+        fade.Position, std::numeric_limits<int32_t>::min(), std::numeric_limits<int32_t>::max()));
     InsertPoint(envelope, TMMEnvelopePoint(position, fade.Volume, 0), false);
   }
 }
@@ -153,7 +152,8 @@ bool ApplyFades(const WaveFormatEx& format, std::span<uint8_t> data, TMMFadeList
       // A segment covers whole frames, so that a point placed between two frames
       // cannot shift the framing of the rest of the buffer.
       const int64_t span = (span_bytes + layout.FrameBytes() - 1) / layout.FrameBytes();
-      const int64_t c = std::min<int64_t>(static_cast<int64_t>(data.size()), span * layout.FrameBytes());
+      const int64_t c =
+          std::min<int64_t>(static_cast<int64_t>(data.size()), span * layout.FrameBytes());
       state = RampSegment(data.first(c), span, layout, state, point, clipped);
       data = data.subspan(c);
     }

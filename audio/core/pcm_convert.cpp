@@ -92,19 +92,27 @@ using Converter = int64_t (*)(const uint8_t*, int64_t, uint8_t*, Rates);
 template <int Src>
 constexpr Converter ForSource(int dst) {
   switch (dst) {
-    case kPCMMono8: return ConvertFrames<Src, kPCMMono8>;
-    case kPCMStereo8: return ConvertFrames<Src, kPCMStereo8>;
-    case kPCMMono16: return ConvertFrames<Src, kPCMMono16>;
-    default: return ConvertFrames<Src, kPCMStereo16>;
+    case kPCMMono8:
+      return ConvertFrames<Src, kPCMMono8>;
+    case kPCMStereo8:
+      return ConvertFrames<Src, kPCMStereo8>;
+    case kPCMMono16:
+      return ConvertFrames<Src, kPCMMono16>;
+    default:
+      return ConvertFrames<Src, kPCMStereo16>;
   }
 }
 
 Converter Select(int src, int dst) {
   switch (src) {
-    case kPCMMono8: return ForSource<kPCMMono8>(dst);
-    case kPCMStereo8: return ForSource<kPCMStereo8>(dst);
-    case kPCMMono16: return ForSource<kPCMMono16>(dst);
-    default: return ForSource<kPCMStereo16>(dst);
+    case kPCMMono8:
+      return ForSource<kPCMMono8>(dst);
+    case kPCMStereo8:
+      return ForSource<kPCMStereo8>(dst);
+    case kPCMMono16:
+      return ForSource<kPCMMono16>(dst);
+    default:
+      return ForSource<kPCMStereo16>(dst);
   }
 }
 

@@ -184,8 +184,10 @@ int64_t PCMFindTrigger(const WaveFormatEx& format, std::span<const uint8_t> data
   const auto count = static_cast<int64_t>(data.size());
   const int channels = code & 2 ? 2 : 1;
   const bool rising = mode == tmRising;
-  if (code & 4) return FindTrigger<true>(data.data(), count, channels, percent * 327, rising, channel);
-  return FindTrigger<false>(data.data(), count, channels, percent * 127 / 100 + 128, rising, channel);
+  if (code & 4)
+    return FindTrigger<true>(data.data(), count, channels, percent * 327, rising, channel);
+  return FindTrigger<false>(data.data(), count, channels, percent * 127 / 100 + 128, rising,
+                            channel);
 }
 
 TPCMPeaks PCMFindPeaks(const WaveFormatEx& format, std::span<const uint8_t> data) {

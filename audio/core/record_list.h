@@ -32,8 +32,7 @@ int IndexAfterKey(int count, int64_t position, KeyAt key_at) {
 
 // The straight line through (p0, v0) and (p1, v1) at position, with a 64-bit
 // product and truncating division; p1 must differ from p0.
-inline int32_t InterpolateLinear(int64_t p0, int32_t v0, int64_t p1, int32_t v1,
-                                 int64_t position) {
+inline int32_t InterpolateLinear(int64_t p0, int32_t v0, int64_t p1, int32_t v1, int64_t position) {
   return static_cast<int32_t>(v0 + (int64_t{v1} - v0) * (position - p0) / (p1 - p0));
 }
 
@@ -96,9 +95,7 @@ class TMMRecordList : public TMMObject {
   [[noreturn]] virtual void Error(int value) const { throw EListError(value); }
 
   // By 16 from a capacity of 9 up, by 4 below 5, else by 8.
-  virtual void Grow() {
-    SetCapacity(capacity_ + (capacity_ > 8 ? 16 : capacity_ > 4 ? 8 : 4));
-  }
+  virtual void Grow() { SetCapacity(capacity_ + (capacity_ > 8 ? 16 : capacity_ > 4 ? 8 : 4)); }
 
   std::vector<Item>& Items() { return items_; }
 

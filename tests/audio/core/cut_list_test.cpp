@@ -1,9 +1,9 @@
 #include "audio/core/cut_list.h"
 
+#include <gtest/gtest.h>
+
 #include <sstream>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "audio/core/class_registry.h"
 #include "audio/core/envelope.h"

@@ -1,9 +1,9 @@
 #include "audio/core/fade_list.h"
 
+#include <gtest/gtest.h>
+
 #include <random>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "audio/core/pcm_support.h"
 
@@ -140,7 +140,8 @@ TEST(ApplyFades, StereoGainsSilenceAndLimiting) {
   EXPECT_TRUE(ApplyFades(WaveFormatEx::Pcm(8000, 8, 2), data, list));
   // Left: silence up to byte 4, then 0 -> 2 x unity over four frames, the last one
   // limited; right stays at unity.
-  EXPECT_EQ(data, (std::vector<uint8_t>{128, 250, 128, 250, 128, 250, 189, 250, 250, 250, 255, 250}));
+  EXPECT_EQ(data,
+            (std::vector<uint8_t>{128, 250, 128, 250, 128, 250, 189, 250, 250, 250, 255, 250}));
   EXPECT_EQ(list.PlayState().LeftGain, 2 * kPCMUnityGain);
   std::vector<uint8_t> more{200, 10};
   EXPECT_FALSE(ApplyFades(WaveFormatEx::Pcm(8000, 8, 2), more, list));

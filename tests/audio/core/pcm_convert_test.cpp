@@ -1,11 +1,11 @@
 #include "audio/core/pcm_convert.h"
 
+#include <gtest/gtest.h>
+
 #include <cstdint>
 #include <random>
 #include <thread>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "audio/core/pcm_support.h"
 
@@ -177,8 +177,8 @@ TEST(PCMConvert, ConcurrentChainsDoNotShareState) {
     std::vector<uint8_t> converted;
     bool clipped = false;
   };
-  std::vector<Chain> chains{{44100, 8000, 8192}, {8000, 44100, 65536}, {22050, 11025, 16384},
-                            {11025, 48000, 40000}};
+  std::vector<Chain> chains{
+      {44100, 8000, 8192}, {8000, 44100, 65536}, {22050, 11025, 16384}, {11025, 48000, 40000}};
   const auto source = Ramp(4 * 10007);
   const auto run = [&](Chain& chain) {
     for (int round = 0; round < 20; ++round) {

@@ -1,10 +1,10 @@
 #include "audio/core/pcm_support.h"
 
+#include <gtest/gtest.h>
+
 #include <array>
 #include <cstdint>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 namespace pmx {
 namespace {
