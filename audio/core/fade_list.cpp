@@ -38,16 +38,18 @@ void RampChannel(uint8_t* p, int64_t frames, int stride, GainRamp ramp, bool& cl
     return;
   }
   const int64_t delta = int64_t{ramp.to} - ramp.from;
-  const auto step = static_cast<int32_t>(delta / ramp.span);
+  // 64-bit, so that gains far apart cannot overflow; the gain itself always lies
+  // between the two ends.
+  const int64_t step = delta / ramp.span;
   const int64_t remainder = std::abs(delta % ramp.span);
-  const int32_t carry = delta < 0 ? -1 : 1;
-  int32_t gain = ramp.from;
+  const int64_t carry = delta < 0 ? -1 : 1;
+  int64_t gain = ramp.from;
   int64_t error = 0;
   for (int64_t f = 0; f < frames; ++f, p += stride) {
     if constexpr (k16) {
-      PCMPut16(p, PCMScaleSample16(PCMGet16(p), gain, clipped));
+      PCMPut16(p, PCMScaleSample16(PCMGet16(p), static_cast<int32_t>(gain), clipped));
     } else {
-      *p = PCMScaleSample8(*p, gain, clipped);
+      *p = PCMScaleSample8(*p, static_cast<int32_t>(gain), clipped);
     }
     gain += step;
     error += remainder;

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <climits>
 #include <random>
 #include <vector>
 
@@ -175,6 +176,17 @@ TEST(ApplyFades, APointBetweenFramesKeepsTheFraming) {
   for (std::size_t i = 0; i < expected.size(); ++i) {
     EXPECT_EQ(PCMGet16(&data[2 * i]), expected[i]) << "sample " << i;
   }
+}
+
+TEST(ApplyFades, ExtremeGainsLimitWithoutOverflow) {
+  TMMFadeList list;
+  list.Add(Point(4, INT32_MAX));
+  list.SetPlayState({0, 0, INT32_MIN, INT32_MIN});
+  auto data = Constant16(3, 1, 100);
+  EXPECT_TRUE(ApplyFades(WaveFormatEx::Pcm(8000, 16, 1), data, list));
+  EXPECT_EQ(PCMGet16(&data[0]), -32768);
+  EXPECT_EQ(PCMGet16(&data[2]), -1) << "halfway the gain is -1";
+  EXPECT_EQ(list.PlayState().LeftGain, INT32_MAX);
 }
 
 TEST(ApplyFades, OtherFormatsAreLeftAlone) {
