@@ -1,10 +1,10 @@
 // Throughput of the PCM conversions and scans on one hour of 44.1 kHz 16-bit
 // stereo, the recorder's largest format: a capture or playback thread must run
 // these far faster than real time (176400 bytes/s).
+#include <benchmark/benchmark.h>
+
 #include <cstdint>
 #include <vector>
-
-#include <benchmark/benchmark.h>
 
 #include "audio/core/fade_list.h"
 #include "audio/core/pcm_convert.h"
@@ -46,9 +46,7 @@ void BM_ConvertSameLayout(benchmark::State& state) { Convert(state, CdFormat());
 void BM_ConvertToMono8At22050(benchmark::State& state) {
   Convert(state, WaveFormatEx::Pcm(22050, 8, 1));
 }
-void BM_ConvertTo48000(benchmark::State& state) {
-  Convert(state, WaveFormatEx::Pcm(48000, 16, 2));
-}
+void BM_ConvertTo48000(benchmark::State& state) { Convert(state, WaveFormatEx::Pcm(48000, 16, 2)); }
 
 void BM_ConvertBits16To8(benchmark::State& state) {
   const auto& source = OneHour();

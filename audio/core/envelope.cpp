@@ -2,6 +2,7 @@
 
 #include <array>
 
+#include "audio/core/class_registry.h"
 #include "audio/core/record_list.h"
 
 namespace pmx {
@@ -15,6 +16,17 @@ void Put32(uint8_t* p, int32_t v) {
 int32_t Get32(const uint8_t* p) {
   return static_cast<int32_t>(p[0] | p[1] << 8 | p[2] << 16 | static_cast<uint32_t>(p[3]) << 24);
 }
+
+// Envelope points are streamed by class name.
+[[maybe_unused]] const bool kRegistered = [] {
+  RegisterClassIO([](std::istream& in,
+                     TObject& point) { dynamic_cast<TMMEnvelopePoint&>(point).ReadFromStream(in); },
+                  [](std::ostream& out, const TObject& point) {
+                    dynamic_cast<const TMMEnvelopePoint&>(point).WriteToStream(out);
+                  },
+                  "TMMEnvelopePoint");
+  return true;
+}();
 
 }  // namespace
 
@@ -36,7 +48,7 @@ void TMMEnvelopePoint::ReadFromStream(std::istream& stream) {
 }
 
 void TMMEnvelope::CheckIndex(int index, int limit) const {
-  if (index < 0 || index >= limit) ListIndexError(index);
+  if (index < 0 || index >= limit) throw EListError(index);
 }
 
 TMMEnvelopePoint& TMMEnvelope::Points(int index) {

@@ -17,10 +17,10 @@ namespace {
 struct GainRamp {
   int32_t from;
   int32_t to;
-  int64_t span;  // frames of the whole segment
+  int64_t span;  // frames of the whole segment, at least 1
 
   int32_t At(int64_t frame) const {
-    return span > 0 ? static_cast<int32_t>(from + (int64_t{to} - from) * frame / span) : to;
+    return static_cast<int32_t>(from + (int64_t{to} - from) * frame / span);
   }
 };
 
@@ -38,16 +38,18 @@ void RampChannel(uint8_t* p, int64_t frames, int stride, GainRamp ramp, bool& cl
     return;
   }
   const int64_t delta = int64_t{ramp.to} - ramp.from;
-  const auto step = static_cast<int32_t>(delta / ramp.span);
+  // 64-bit, so that gains far apart cannot overflow; the gain itself always lies
+  // between the two ends.
+  const int64_t step = delta / ramp.span;
   const int64_t remainder = std::abs(delta % ramp.span);
-  const int32_t carry = delta < 0 ? -1 : 1;
-  int32_t gain = ramp.from;
+  const int64_t carry = delta < 0 ? -1 : 1;
+  int64_t gain = ramp.from;
   int64_t error = 0;
   for (int64_t f = 0; f < frames; ++f, p += stride) {
     if constexpr (k16) {
-      PCMPut16(p, PCMScaleSample16(PCMGet16(p), gain, clipped));
+      PCMPut16(p, PCMScaleSample16(PCMGet16(p), static_cast<int32_t>(gain), clipped));
     } else {
-      *p = PCMScaleSample8(*p, gain, clipped);
+      *p = PCMScaleSample8(*p, static_cast<int32_t>(gain), clipped);
     }
     gain += step;
     error += remainder;
@@ -61,14 +63,14 @@ struct Layout {
   int FrameBytes() const { return sample_bytes * channels; }
 };
 
-// Ramps the first bytes of a segment of span_bytes towards target; returns the
-// state reached after them.
-TMMFadeState RampSegment(std::span<uint8_t> bytes, int64_t span_bytes, Layout layout,
-                         TMMFadeState state, const TMMFadePoint& target, bool& clipped) {
+// Ramps the first whole frames of bytes along a segment of span frames towards
+// target; returns the state reached after them.
+TMMFadeState RampSegment(std::span<uint8_t> bytes, int64_t span, Layout layout, TMMFadeState state,
+                         const TMMFadePoint& target, bool& clipped) {
   const int frame = layout.FrameBytes();
   const int64_t frames = static_cast<int64_t>(bytes.size()) / frame;
-  const GainRamp left{state.LeftGain, target.LeftGain, span_bytes / frame};
-  const GainRamp right{state.RightGain, target.RightGain, span_bytes / frame};
+  const GainRamp left{state.LeftGain, target.LeftGain, span};
+  const GainRamp right{state.RightGain, target.RightGain, span};
   const auto ramp = layout.sample_bytes == 2 ? RampChannel<true> : RampChannel<false>;
   ramp(bytes.data(), frames, frame, left, clipped);
   if (layout.channels == 2) ramp(bytes.data() + layout.sample_bytes, frames, frame, right, clipped);
@@ -132,9 +134,8 @@ void TMMFadeList::AssignToEnvelope(TMMEnvelope& envelope) const {
   for (int i = 0; i < Count(); ++i) {
     const TMMFadePoint& fade = GetItem(i);
     // Envelope positions are 32-bit; a point beyond that range lands on its edge.
-    const auto position = static_cast<int32_t>(
-        std::clamp<int64_t>(fade.Position, std::numeric_limits<int32_t>::min(),
-                            std::numeric_limits<int32_t>::max()));
+    const auto position = static_cast<int32_t>(std::clamp<int64_t>(
+        fade.Position, std::numeric_limits<int32_t>::min(), std::numeric_limits<int32_t>::max()));
     InsertPoint(envelope, TMMEnvelopePoint(position, fade.Volume, 0), false);
   }
 }
@@ -149,9 +150,13 @@ bool ApplyFades(const WaveFormatEx& format, std::span<uint8_t> data, TMMFadeList
   while (!data.empty() && k < list.Count()) {
     const TMMFadePoint& point = list.GetItem(k);
     const int64_t span_bytes = point.Position - state.Position;
-    const int64_t c = std::min<int64_t>(static_cast<int64_t>(data.size()), span_bytes);
-    if (c > 0) {
-      state = RampSegment(data.first(c), span_bytes, layout, state, point, clipped);
+    if (span_bytes > 0) {
+      // A segment covers whole frames, so that a point placed between two frames
+      // cannot shift the framing of the rest of the buffer.
+      const int64_t span = (span_bytes + layout.FrameBytes() - 1) / layout.FrameBytes();
+      const int64_t c =
+          std::min<int64_t>(static_cast<int64_t>(data.size()), span * layout.FrameBytes());
+      state = RampSegment(data.first(c), span, layout, state, point, clipped);
       data = data.subspan(c);
     }
     // Reaching or passing the point moves on, so a position already beyond it

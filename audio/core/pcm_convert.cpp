@@ -1,6 +1,7 @@
 #include "audio/core/pcm_convert.h"
 
 #include <algorithm>
+#include <cstring>
 
 #include "audio/core/pcm_support.h"
 
@@ -91,19 +92,27 @@ using Converter = int64_t (*)(const uint8_t*, int64_t, uint8_t*, Rates);
 template <int Src>
 constexpr Converter ForSource(int dst) {
   switch (dst) {
-    case kPCMMono8: return ConvertFrames<Src, kPCMMono8>;
-    case kPCMStereo8: return ConvertFrames<Src, kPCMStereo8>;
-    case kPCMMono16: return ConvertFrames<Src, kPCMMono16>;
-    default: return ConvertFrames<Src, kPCMStereo16>;
+    case kPCMMono8:
+      return ConvertFrames<Src, kPCMMono8>;
+    case kPCMStereo8:
+      return ConvertFrames<Src, kPCMStereo8>;
+    case kPCMMono16:
+      return ConvertFrames<Src, kPCMMono16>;
+    default:
+      return ConvertFrames<Src, kPCMStereo16>;
   }
 }
 
 Converter Select(int src, int dst) {
   switch (src) {
-    case kPCMMono8: return ForSource<kPCMMono8>(dst);
-    case kPCMStereo8: return ForSource<kPCMStereo8>(dst);
-    case kPCMMono16: return ForSource<kPCMMono16>(dst);
-    default: return ForSource<kPCMStereo16>(dst);
+    case kPCMMono8:
+      return ForSource<kPCMMono8>(dst);
+    case kPCMStereo8:
+      return ForSource<kPCMStereo8>(dst);
+    case kPCMMono16:
+      return ForSource<kPCMMono16>(dst);
+    default:
+      return ForSource<kPCMStereo16>(dst);
   }
 }
 
@@ -115,14 +124,16 @@ int64_t PCMConvertBits(int dest_bits, std::span<uint8_t> dest, int source_bits,
   const auto samples = static_cast<int64_t>(source.size()) / (source_bits / 8);
   const int64_t bytes = samples * (dest_bits / 8);
   if (static_cast<int64_t>(dest.size()) < bytes) return -1;
+  // Decoders convert in place, with dest starting where source starts: narrowing
+  // runs forwards and widening backwards so that no sample is overwritten unread.
   if (dest_bits == source_bits) {
-    std::copy_n(source.begin(), bytes, dest.begin());
+    std::memmove(dest.data(), source.data(), bytes);
   } else if (dest_bits == 8) {
     for (int64_t i = 0; i < samples; ++i) {
       dest[i] = static_cast<uint8_t>(PCMGet16(&source[2 * i]) / 256 + 128);
     }
   } else {
-    for (int64_t i = 0; i < samples; ++i) PCMPut16(&dest[2 * i], To16(source[i]));
+    for (int64_t i = samples - 1; i >= 0; --i) PCMPut16(&dest[2 * i], To16(source[i]));
   }
   return bytes;
 }

@@ -23,7 +23,7 @@ struct Channel {
 };
 
 template <bool k16>
-int64_t FindTrigger(const uint8_t* data, int64_t count, int channels, int32_t threshold,
+int64_t FindTrigger(const uint8_t* data, int64_t count, int channels, int64_t threshold,
                     bool rising, int channel) {
   using C = Channel<k16>;
   const int frame = C::kSampleBytes * channels;
@@ -180,12 +180,14 @@ int64_t PCMFindTrigger(const WaveFormatEx& format, std::span<const uint8_t> data
                        int mode, int channel) {
   const int code = PCMFormatCode(format);
   if (code < 0 || data.empty() || (mode != tmRising && mode != tmFalling)) return -1;
-  if (mode == tmFalling) level = -level;
+  const int64_t percent = mode == tmFalling ? -int64_t{level} : level;
   const auto count = static_cast<int64_t>(data.size());
   const int channels = code & 2 ? 2 : 1;
   const bool rising = mode == tmRising;
-  if (code & 4) return FindTrigger<true>(data.data(), count, channels, level * 327, rising, channel);
-  return FindTrigger<false>(data.data(), count, channels, level * 127 / 100 + 128, rising, channel);
+  if (code & 4)
+    return FindTrigger<true>(data.data(), count, channels, percent * 327, rising, channel);
+  return FindTrigger<false>(data.data(), count, channels, percent * 127 / 100 + 128, rising,
+                            channel);
 }
 
 TPCMPeaks PCMFindPeaks(const WaveFormatEx& format, std::span<const uint8_t> data) {

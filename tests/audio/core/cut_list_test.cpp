@@ -1,10 +1,11 @@
 #include "audio/core/cut_list.h"
 
+#include <gtest/gtest.h>
+
 #include <sstream>
 #include <vector>
 
-#include <gtest/gtest.h>
-
+#include "audio/core/class_registry.h"
 #include "audio/core/envelope.h"
 #include "audio/core/fade_list.h"
 
@@ -74,6 +75,14 @@ TEST(TMMEnvelopePoint, StreamsNineLittleEndianBytes) {
   EXPECT_EQ(read.Position(), 0x01020304);
   EXPECT_EQ(read.Value(), -2);
   EXPECT_EQ(read.Flags(), 7);
+
+  const TRegisterRec* record = FindClassIO("TMMEnvelopePoint");
+  ASSERT_NE(record, nullptr);
+  std::stringstream registered;
+  record->store(registered, TMMEnvelopePoint(5, 6, 1));
+  TMMEnvelopePoint loaded;
+  record->load(registered, loaded);
+  EXPECT_EQ(loaded.Value(), 6);
 
   std::stringstream short_stream(std::string("\x01\x02\x03\x04\x05", 5));
   EXPECT_THROW(read.ReadFromStream(short_stream), EReadError);

@@ -1,10 +1,10 @@
 #include "audio/core/fade_list.h"
 
-#include <algorithm>
+#include <gtest/gtest.h>
+
+#include <climits>
 #include <random>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "audio/core/pcm_support.h"
 
@@ -57,10 +57,15 @@ TEST(TMMFadeList, GrowthLimitsAndIndexErrors) {
 TEST(TMMFadeList, SortAndAssign) {
   TMMFadeList list;
   std::mt19937 random(7);
-  for (int i = 0; i < 500; ++i) list.Add(Point(random() % 10000, i));
+  for (int i = 0; i < 500; ++i) {
+    const int position = random() % 10000;
+    list.Add({position, 3 * position, i, -i});
+  }
   list.Sort();
   for (int i = 1; i < list.Count(); ++i) {
     ASSERT_LE(list.GetItem(i - 1).Position, list.GetItem(i).Position) << i;
+    ASSERT_EQ(list.GetItem(i).Volume, 3 * list.GetItem(i).Position) << "whole points move";
+    ASSERT_EQ(list.GetItem(i).LeftGain, -list.GetItem(i).RightGain);
   }
   TMMFadeList copy;
   copy.SetPlayState({3, 3, 3, 3});
@@ -136,7 +141,8 @@ TEST(ApplyFades, StereoGainsSilenceAndLimiting) {
   EXPECT_TRUE(ApplyFades(WaveFormatEx::Pcm(8000, 8, 2), data, list));
   // Left: silence up to byte 4, then 0 -> 2 x unity over four frames, the last one
   // limited; right stays at unity.
-  EXPECT_EQ(data, (std::vector<uint8_t>{128, 250, 128, 250, 128, 250, 189, 250, 250, 250, 255, 250}));
+  EXPECT_EQ(data,
+            (std::vector<uint8_t>{128, 250, 128, 250, 128, 250, 189, 250, 250, 250, 255, 250}));
   EXPECT_EQ(list.PlayState().LeftGain, 2 * kPCMUnityGain);
   std::vector<uint8_t> more{200, 10};
   EXPECT_FALSE(ApplyFades(WaveFormatEx::Pcm(8000, 8, 2), more, list));
@@ -154,6 +160,33 @@ TEST(ApplyFades, APositionBeyondThePointEndsAndResumesTheRamp) {
   EXPECT_EQ(PCMGet16(&data[398]), 16384 * (9830 + (16384 - 9830) * 199 / 200) >> 14);
   EXPECT_EQ(PCMGet16(&data[400]), 16384);
   EXPECT_EQ(list.PlayState().Position, 1000);
+}
+
+TEST(ApplyFades, APointBetweenFramesKeepsTheFraming) {
+  TMMFadeList list;
+  list.Add(Point(0, 0));
+  list.Add(Point(5, 0));  // inside the second 16-bit stereo frame
+  list.Add(Point(13, kPCMUnityGain));
+  list.SetPlayState({1, 0, 0, 0});
+  auto data = Constant16(6, 2, 1000);
+  ApplyFades(WaveFormatEx::Pcm(44100, 16, 2), data, list);
+  // Two silent frames, then 0 -> unity over the two frames up to byte 13: every
+  // sample of a frame gets the same gain.
+  const std::vector<int> expected{0, 0, 0, 0, 0, 0, 500, 500, 1000, 1000, 1000, 1000};
+  for (std::size_t i = 0; i < expected.size(); ++i) {
+    EXPECT_EQ(PCMGet16(&data[2 * i]), expected[i]) << "sample " << i;
+  }
+}
+
+TEST(ApplyFades, ExtremeGainsLimitWithoutOverflow) {
+  TMMFadeList list;
+  list.Add(Point(4, INT32_MAX));
+  list.SetPlayState({0, 0, INT32_MIN, INT32_MIN});
+  auto data = Constant16(3, 1, 100);
+  EXPECT_TRUE(ApplyFades(WaveFormatEx::Pcm(8000, 16, 1), data, list));
+  EXPECT_EQ(PCMGet16(&data[0]), -32768);
+  EXPECT_EQ(PCMGet16(&data[2]), -1) << "halfway the gain is -1";
+  EXPECT_EQ(list.PlayState().LeftGain, INT32_MAX);
 }
 
 TEST(ApplyFades, OtherFormatsAreLeftAlone) {

@@ -1,10 +1,11 @@
 #include "audio/core/pcm_convert.h"
 
+#include <gtest/gtest.h>
+
 #include <cstdint>
 #include <random>
+#include <thread>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "audio/core/pcm_support.h"
 
@@ -50,15 +51,16 @@ TEST(PCMConvertBits, BothRoutinesOnTheEdgeValues) {
   EXPECT_EQ(via_layout, wide);
 }
 
-TEST(PCMConvertBits, RefusesWhatItCannotHold) {
-  const std::vector<uint8_t> source(10, 0x80);
-  std::vector<uint8_t> small(19, 0xAA);
-  EXPECT_EQ(PCMConvertBits(16, small, 8, source), -1);
-  EXPECT_EQ(small, std::vector<uint8_t>(19, 0xAA));
-  EXPECT_EQ(PCMConvertBits(24, small, 8, source), -1);
-  std::vector<uint8_t> copy(10);
-  EXPECT_EQ(PCMConvertBits(8, copy, 8, source), 10);
-  EXPECT_EQ(copy, source);
+TEST(PCMConvertBits, InPlaceBothWays) {
+  std::vector<uint8_t> buffer{0x00, 0x80, 0xFF, 0x7F, 0x00, 0x01, 0xAA, 0xAA};
+  const std::span<uint8_t> all(buffer);
+  EXPECT_EQ(PCMConvertBits(8, all, 16, all.first(6)), 3);
+  EXPECT_EQ(std::vector<uint8_t>(buffer.begin(), buffer.begin() + 3),
+            (std::vector<uint8_t>{0, 255, 129}));
+  EXPECT_EQ(PCMConvertBits(16, all, 8, all.first(3)), 6);
+  EXPECT_EQ(PCMGet16(&buffer[0]), -32768);
+  EXPECT_EQ(PCMGet16(&buffer[2]), 32512);
+  EXPECT_EQ(PCMGet16(&buffer[4]), 256);
 }
 
 TEST(PCMConvert, RateDropsAndRepeatsFrames) {
@@ -107,15 +109,13 @@ TEST(PCMConvert, RefusesBadFormatsAndShortDestinations) {
   EXPECT_EQ(PCMConvertSize(stereo, WaveFormatEx::Pcm(44100, 24, 2), 8), -1);
   std::span<uint8_t> short_dest(dest.data(), 8);
   EXPECT_EQ(PCMConvert(source, stereo, short_dest, Layout(kPCMStereo16, 48000)), -1);
+  EXPECT_EQ(PCMConvertBits(16, short_dest.first(7), 8, std::span(source).first(4)), -1);
+  EXPECT_EQ(PCMConvertBits(24, dest, 8, source), -1);
   EXPECT_EQ(dest, std::vector<uint8_t>(64, 0xAA));
 }
 
 TEST(PCMConvert, StereoToMonoAveragesUnsignedValues) {
-  std::vector<uint8_t> stereo16(8);
-  PCMPut16(&stereo16[0], -1);
-  PCMPut16(&stereo16[2], -2);
-  PCMPut16(&stereo16[4], 32767);
-  PCMPut16(&stereo16[6], -32768);
+  const std::vector<uint8_t> stereo16{0xFF, 0xFF, 0xFE, 0xFF, 0xFF, 0x7F, 0x00, 0x80};
   const auto mono16 = Convert(stereo16, Layout(kPCMStereo16, 8000), Layout(kPCMMono16, 8000));
   ASSERT_EQ(mono16.size(), 4u);
   EXPECT_EQ(PCMGet16(&mono16[0]), -2) << "(32767 + 32766) div 2 - 32768";
@@ -165,6 +165,39 @@ TEST(PCMConvert, ThereAndBackStaysWithinOneLSB) {
       }
     }
   }
+}
+
+// Chains on different threads convert and scale at the same time: neither results
+// nor limit reports may leak from one to another.
+TEST(PCMConvert, ConcurrentChainsDoNotShareState) {
+  struct Chain {
+    uint32_t from_rate;
+    uint32_t to_rate;
+    int32_t gain;
+    std::vector<uint8_t> converted;
+    bool clipped = false;
+  };
+  std::vector<Chain> chains{
+      {44100, 8000, 8192}, {8000, 44100, 65536}, {22050, 11025, 16384}, {11025, 48000, 40000}};
+  const auto source = Ramp(4 * 10007);
+  const auto run = [&](Chain& chain) {
+    for (int round = 0; round < 20; ++round) {
+      chain.converted = Convert(source, Layout(kPCMStereo16, chain.from_rate),
+                                Layout(kPCMStereo16, chain.to_rate));
+      chain.clipped = PCMScaleStereo16(chain.gain, chain.gain, chain.converted);
+    }
+  };
+  std::vector<Chain> alone = chains;
+  for (Chain& chain : alone) run(chain);
+  std::vector<std::thread> threads;
+  for (Chain& chain : chains) threads.emplace_back(run, std::ref(chain));
+  for (std::thread& t : threads) t.join();
+  for (std::size_t i = 0; i < chains.size(); ++i) {
+    EXPECT_EQ(chains[i].converted, alone[i].converted) << i;
+    EXPECT_EQ(chains[i].clipped, alone[i].clipped) << i;
+  }
+  EXPECT_FALSE(alone[0].clipped);
+  EXPECT_TRUE(alone[1].clipped);
 }
 
 }  // namespace
