@@ -48,7 +48,7 @@ void TMMEnvelopePoint::ReadFromStream(std::istream& stream) {
 }
 
 void TMMEnvelope::CheckIndex(int index, int limit) const {
-  if (index < 0 || index >= limit) throw EListError(index);
+  if (index < 0 || index >= limit) ListIndexError(index);
 }
 
 TMMEnvelopePoint& TMMEnvelope::Points(int index) {

@@ -4,10 +4,19 @@
 #include <cstdint>
 #include <vector>
 
-#include "audio/core/object_list.h"
 #include "audio/core/objects.h"
+#include "platform/exception.h"
 
 namespace pmx {
+
+// The runtime's error for an index, count or capacity outside a list's bounds.
+class EListError : public Exception {
+ public:
+  using Exception::Exception;
+};
+
+// Raises EListError with the runtime's list-index message for value.
+[[noreturn]] void ListIndexError(int64_t value);
 
 constexpr int kMaxListSize = 134217727;
 
@@ -32,7 +41,8 @@ int IndexAfterKey(int count, int64_t position, KeyAt key_at) {
 
 // The straight line through (p0, v0) and (p1, v1) at position, with a 64-bit
 // product and truncating division; p1 must differ from p0.
-inline int32_t InterpolateLinear(int64_t p0, int32_t v0, int64_t p1, int32_t v1, int64_t position) {
+inline int32_t InterpolateLinear(int64_t p0, int32_t v0, int64_t p1, int32_t v1,
+                                 int64_t position) {
   return static_cast<int32_t>(v0 + (int64_t{v1} - v0) * (position - p0) / (p1 - p0));
 }
 
@@ -91,11 +101,12 @@ class TMMRecordList : public TMMObject {
     Announce(false);
   }
 
-  // An index, count or capacity out of bounds.
-  [[noreturn]] virtual void Error(int value) const { throw EListError(value); }
+  [[noreturn]] virtual void Error(int64_t value) const { ListIndexError(value); }
 
   // By 16 from a capacity of 9 up, by 4 below 5, else by 8.
-  virtual void Grow() { SetCapacity(capacity_ + (capacity_ > 8 ? 16 : capacity_ > 4 ? 8 : 4)); }
+  virtual void Grow() {
+    SetCapacity(capacity_ + (capacity_ > 8 ? 16 : capacity_ > 4 ? 8 : 4));
+  }
 
   std::vector<Item>& Items() { return items_; }
 

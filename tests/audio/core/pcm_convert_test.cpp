@@ -178,7 +178,7 @@ TEST(PCMConvert, ConcurrentChainsDoNotShareState) {
     bool clipped = false;
   };
   std::vector<Chain> chains{
-      {44100, 8000, 8192}, {8000, 44100, 65536}, {22050, 11025, 16384}, {11025, 48000, 40000}};
+      {44100, 8000, 8192, {}}, {8000, 44100, 65536, {}}, {22050, 11025, 16384, {}}, {11025, 48000, 40000, {}}};
   const auto source = Ramp(4 * 10007);
   const auto run = [&](Chain& chain) {
     for (int round = 0; round < 20; ++round) {
