@@ -1,5 +1,7 @@
 #include "platform/wave_in_device.h"
 
+#include <future>
+
 #include <gtest/gtest.h>
 
 #include "platform/fake_wave_driver.h"
@@ -141,14 +143,15 @@ TEST_F(WaveInDeviceTest, MisuseGetsTheResultCodes) {
   EXPECT_EQ(buffers[1]->dwFlags & WHDR_PREPARED, 0u);
 
   // Close is refused from inside the callback.
-  MMRESULT from_callback = MMSYSERR_NOERROR;
-  events_.SetHook([&](WaveDevice& d, WAVEHDR*) { from_callback = d.Close(); });
+  std::promise<MMRESULT> from_callback;
+  events_.SetHook([&](WaveDevice& d, WAVEHDR*) { from_callback.set_value(d.Close()); });
   ASSERT_EQ(device_->PrepareHeader(buffers[0]), MMSYSERR_NOERROR);
   ASSERT_EQ(device_->AddBuffer(buffers[0]), MMSYSERR_NOERROR);
   ASSERT_EQ(device_->Reset(), MMSYSERR_NOERROR);
-  ASSERT_TRUE(events_.WaitDone(2));
+  auto result = from_callback.get_future();
+  ASSERT_EQ(result.wait_for(std::chrono::seconds(10)), std::future_status::ready);
+  EXPECT_EQ(result.get(), MMSYSERR_HANDLEBUSY);
   ASSERT_EQ(device_->Close(), MMSYSERR_NOERROR);
-  EXPECT_EQ(from_callback, MMSYSERR_HANDLEBUSY);
 
   MMTIME time;
   EXPECT_EQ(device_->GetPosition(time), MMSYSERR_INVALHANDLE);
