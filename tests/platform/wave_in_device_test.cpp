@@ -144,7 +144,9 @@ TEST_F(WaveInDeviceTest, MisuseGetsTheResultCodes) {
 
   // Close is refused from inside the callback.
   std::promise<MMRESULT> from_callback;
-  events_.SetHook([&](WaveDevice& d, WAVEHDR*) { from_callback.set_value(d.Close()); });
+  events_.SetHook([&](WaveDevice& d, WAVEHDR* header) {
+    if (header == buffers[0]) from_callback.set_value(d.Close());
+  });
   ASSERT_EQ(device_->PrepareHeader(buffers[0]), MMSYSERR_NOERROR);
   ASSERT_EQ(device_->AddBuffer(buffers[0]), MMSYSERR_NOERROR);
   ASSERT_EQ(device_->Reset(), MMSYSERR_NOERROR);
