@@ -93,4 +93,10 @@ std::vector<uint8_t> Joined(const std::vector<WaveEvents::Event>& events) {
   return bytes;
 }
 
+long FirstDifference(const std::vector<uint8_t>& a, const std::vector<uint8_t>& b) {
+  const auto [at_a, at_b] = std::mismatch(a.begin(), a.end(), b.begin(), b.end());
+  if (at_a == a.end() && at_b == b.end()) return -1;
+  return static_cast<long>(at_a - a.begin());
+}
+
 }  // namespace pmx::test

@@ -55,4 +55,8 @@ class WaveEvents {
 // The bytes of the done events, joined in order.
 std::vector<uint8_t> Joined(const std::vector<WaveEvents::Event>& events);
 
+// Index of the first byte where a and b differ (or where the shorter ends); -1 when
+// they are equal.
+long FirstDifference(const std::vector<uint8_t>& a, const std::vector<uint8_t>& b);
+
 }  // namespace pmx::test
