@@ -4,6 +4,7 @@
 #include <sys/eventfd.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 
@@ -53,7 +54,10 @@ int AlsaWaveStream::Configure(const WaveFormatEx& format, unsigned buffer_ms) {
   snd_pcm_hw_params_t* hw;
   snd_pcm_hw_params_alloca(&hw);
   unsigned buffer_us = buffer_ms * 1000;
-  unsigned period_us = buffer_us / 4;
+  // Capture hands buffers on at period granularity: short periods keep small
+  // buffers (level meters) flowing evenly; the long device buffer rides out delays.
+  const bool capture = snd_pcm_stream(pcm_) == SND_PCM_STREAM_CAPTURE;
+  unsigned period_us = capture ? std::min(buffer_us / 4, 20000u) : buffer_us / 4;
   int error = snd_pcm_hw_params_any(pcm_, hw);
   if (error >= 0) error = snd_pcm_hw_params_set_access(pcm_, hw, SND_PCM_ACCESS_RW_INTERLEAVED);
   if (error >= 0) error = snd_pcm_hw_params_set_format(pcm_, hw, sample);

@@ -68,6 +68,11 @@ bool FakePcm::WaitUntil(const std::function<bool(const FakePcm&)>& pred,
   return changed_.wait_for(lock, timeout, [&] { return pred(*this); });
 }
 
+bool FakePcm::Check(const std::function<bool(const FakePcm&)>& pred) {
+  std::lock_guard lock(mutex_);
+  return pred(*this);
+}
+
 std::vector<uint8_t> FakePcm::PlayedBytes() {
   std::lock_guard lock(mutex_);
   return played_;

@@ -37,12 +37,13 @@ class FakePcm {
   bool WaitUntil(const std::function<bool(const FakePcm&)>& pred,
                  std::chrono::milliseconds timeout = std::chrono::seconds(10));
 
-  // Read under the lock by WaitUntil's predicate, or by the test when quiet.
+  // Whether pred holds now.
+  bool Check(const std::function<bool(const FakePcm&)>& pred);
+
+  // For the predicates of WaitUntil and Check, which run under the lock.
   bool Running() const { return running_; }
   bool Xrun() const { return xrun_; }
   uint64_t Buffered() const { return buffered_; }  // frames held by the device buffer
-  uint64_t Generated() const { return generated_; }
-  const std::vector<uint8_t>& Played() const { return played_; }
   // A copy of the played bytes, taken under the lock.
   std::vector<uint8_t> PlayedBytes();
 

@@ -94,6 +94,8 @@ void WaveOutDevice::ResetLocked() {
   }
   end_ = written_ = played_ = 0;
   delay_ = 0;
+  carry_.clear();
+  carry_start_ = 0;
 }
 
 void WaveOutDevice::Feed() {
@@ -121,22 +123,32 @@ long WaveOutDevice::WriteAt(uint64_t offset) {
   const std::size_t block = Block();
   auto it = std::find_if(entries_.begin(), entries_.end(),
                          [offset](const Entry& e) { return EntryEnd(e) > offset; });
-  const uint64_t left = EntryEnd(*it) - offset;
-  if (left >= block) {
-    const uint64_t frames = std::min<uint64_t>(left / block, 1u << 20);
+  if (offset >= carry_start_ + carry_.size() && EntryEnd(*it) - offset >= block) {
+    const uint64_t frames = std::min<uint64_t>((EntryEnd(*it) - offset) / block, 1u << 20);
     return stream_->Write(it->header->lpData + (offset - it->start),
                           static_cast<uint32_t>(frames));
   }
   // A frame whose bytes lie in more than one buffer.
-  std::size_t filled = 0;
-  for (; filled < block; ++it) {
-    const uint64_t from = std::max(offset + filled, it->start) - it->start;
-    const std::size_t take =
-        std::min<std::size_t>(block - filled, it->header->dwBufferLength - from);
-    std::memcpy(staging_.data() + filled, it->header->lpData + from, take);
-    filled += take;
-  }
+  CopyAt(offset, staging_.data(), block);
   return stream_->Write(staging_.data(), 1);
+}
+
+void WaveOutDevice::CopyAt(uint64_t offset, uint8_t* to, std::size_t count) const {
+  const uint64_t carry_end = carry_start_ + carry_.size();
+  while (count > 0 && offset < carry_end) {
+    *to++ = carry_[offset++ - carry_start_];
+    --count;
+  }
+  for (auto it = entries_.begin(); count > 0 && it != entries_.end(); ++it) {
+    if (EntryEnd(*it) <= offset) continue;
+    const uint64_t from = offset - it->start;
+    const std::size_t take =
+        std::min<std::size_t>(count, it->header->dwBufferLength - from);
+    std::memcpy(to, it->header->lpData + from, take);
+    to += take;
+    offset += take;
+    count -= take;
+  }
 }
 
 bool WaveOutDevice::Track() {
@@ -171,6 +183,7 @@ void WaveOutDevice::Recover() {
 }
 
 bool WaveOutDevice::CompletePlayed(uint64_t played_bytes) {
+  if (played_bytes >= carry_start_ + carry_.size()) carry_.clear();
   bool any = false;
   while (!entries_.empty() && EntryEnd(entries_.front()) <= played_bytes) {
     entries_.pop_front();
@@ -181,16 +194,18 @@ bool WaveOutDevice::CompletePlayed(uint64_t played_bytes) {
 }
 
 void WaveOutDevice::Halt() {
-  // All played; a trailing part of a frame cannot be, and the next buffer starts a
-  // new frame.
+  // All played but part of a frame, which waits for the rest in the next buffer.
   stream_->Drop();
   stream_->Prepare();
   started_ = false;
+  std::vector<uint8_t> rest(end_ - written_ * Block());
+  CopyAt(written_ * Block(), rest.data(), rest.size());
+  carry_.swap(rest);
+  carry_start_ = written_ * Block();
   while (!entries_.empty()) {
     entries_.pop_front();
     CompleteFront();
   }
-  end_ = written_ * Block();
 }
 
 uint32_t waveOutGetNumDevs() { return WaveDriver::Instance().NumDevs(WaveDirection::kOutput); }

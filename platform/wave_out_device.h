@@ -12,7 +12,8 @@
 namespace pmx {
 
 // A playback device. Buffers play in order; one comes back with WOM_DONE once the
-// device has played it. Bytes of a frame split over two buffers play as one frame.
+// device has played it. Bytes of a frame split over two buffers play as one frame,
+// even when the first buffer came back before the second was queued.
 // Underruns while data is waiting are recovered and counted.
 class WaveOutDevice : public WaveDevice {
  public:
@@ -42,6 +43,8 @@ class WaveOutDevice : public WaveDevice {
   bool RefreshPosition() override;
   void Feed();
   long WriteAt(uint64_t offset);
+  // Copies count bytes of the stream from offset (carry and queued buffers).
+  void CopyAt(uint64_t offset, uint8_t* to, std::size_t count) const;
   bool Track();
   void Recover();
   bool CompletePlayed(uint64_t played_bytes);
@@ -59,6 +62,10 @@ class WaveOutDevice : public WaveDevice {
   bool full_ = false;             // the last write found no room
   long delay_ = 0;                // frames in flight at the last Track
   std::vector<uint8_t> staging_;  // one frame split over buffers
+  // The start of a frame whose buffer came back before the rest of the frame was
+  // queued; it plays ahead of the next buffer.
+  std::vector<uint8_t> carry_;
+  uint64_t carry_start_ = 0;
   std::atomic<uint64_t> underruns_{0};
 };
 

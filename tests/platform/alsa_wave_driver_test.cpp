@@ -127,7 +127,8 @@ TEST_F(AlsaWaveDriverTest, PlaybackWritesExactlyTheQueuedBytes) {
   device.reset();
 
   source.insert(source.end(), source.begin(), source.begin() + 17640);
-  EXPECT_EQ(test::FirstDifference(ReadFile(dir_ / "out.raw"), source), -1);
+  EXPECT_EQ(test::FirstDifference(ReadFile(dir_ / "out.raw"), source), -1)
+      << ReadFile(dir_ / "out.raw").size() << " of " << source.size();
   EXPECT_EQ(events_.Messages().back(), WOM_CLOSE);
 }
 

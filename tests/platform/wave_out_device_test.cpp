@@ -34,6 +34,9 @@ class WaveOutDeviceTest : public ::testing::Test {
       ASSERT_EQ(device_->Write((*buffers_)[i]), MMSYSERR_NOERROR);
     }
   }
+  bool Running() {
+    return pcm_->Check([](const FakePcm& p) { return p.Running(); });
+  }
   uint32_t Position() {
     MMTIME time{TIME_SAMPLES, 0};
     EXPECT_EQ(device_->GetPosition(time), MMSYSERR_NOERROR);
@@ -61,12 +64,12 @@ TEST_F(WaveOutDeviceTest, PrimedWhilePausedThenPlaysEveryByteInOrder) {
   ASSERT_EQ(device_->Pause(), MMSYSERR_NOERROR);
   WriteAll();
   WaitBuffered(256);
-  EXPECT_FALSE(pcm_->Running());
+  EXPECT_FALSE(Running());
   pcm_->Advance(100);
   EXPECT_EQ(Position(), 0u);
 
   ASSERT_EQ(device_->Restart(), MMSYSERR_NOERROR);
-  EXPECT_TRUE(pcm_->Running());
+  EXPECT_TRUE(Running());
   pcm_->Advance(150);
   EXPECT_EQ(Position(), 150u);
   EXPECT_FALSE(Done(0));  // 301 bytes: its last byte belongs to frame 150
@@ -120,7 +123,7 @@ TEST_F(WaveOutDeviceTest, ResetReturnsEveryBufferAndZeroesThePosition) {
   const auto done = events_.Done();
   for (int i = 0; i < 3; ++i) EXPECT_EQ(buffers_->IndexOf(done[i].header), i);
   EXPECT_EQ(Position(), 0u);
-  EXPECT_FALSE(pcm_->Running());
+  EXPECT_FALSE(Running());
 
   // Playback starts afresh with the next buffer.
   ASSERT_EQ(device_->Write((*buffers_)[0]), MMSYSERR_NOERROR);
@@ -150,6 +153,20 @@ TEST_F(WaveOutDeviceTest, UnderrunsAreCountedAndNothingIsLost) {
   ASSERT_TRUE(events_.WaitDone(2));
   EXPECT_EQ(pcm_->PlayedBytes(), source_);
   EXPECT_EQ(device_->Underruns(), 1u);
+}
+
+TEST_F(WaveOutDeviceTest, AFrameSplitOverABufferThatCameBackEarlyPlaysWhole) {
+  Open({3, 3});  // 1.5 frames each
+  ASSERT_EQ(device_->Write((*buffers_)[0]), MMSYSERR_NOERROR);
+  WaitBuffered(1);
+  pcm_->Advance(1);
+  ASSERT_TRUE(events_.WaitDone(1));  // the queue ran dry with half a frame left
+  ASSERT_EQ(device_->Write((*buffers_)[1]), MMSYSERR_NOERROR);
+  WaitBuffered(2);
+  pcm_->Advance(2);
+  ASSERT_TRUE(events_.WaitDone(2));
+  EXPECT_EQ(pcm_->PlayedBytes(), source_);
+  EXPECT_EQ(Position(), 3u);
 }
 
 TEST_F(WaveOutDeviceTest, AFailingDeviceKeepsItsBuffersUntilReset) {
