@@ -4,6 +4,8 @@
 #include <cstring>
 #include <utility>
 
+#include "platform/main_loop.h"
+
 namespace pmx {
 
 WaveDevice::WaveDevice(int id, const WaveFormatEx& format, std::unique_ptr<WaveStream> stream,
@@ -89,7 +91,12 @@ MMRESULT WaveDevice::Close() {
     quit_ = true;
   }
   Wake();
+  // A callback may be waiting for the GUI thread: keep serving it until the I/O
+  // thread has finished.
+  MainLoop& loop = MainLoop::Instance();
+  if (loop.IsGuiThread()) loop.PumpUntil([this] { return finished_.load(); }, std::chrono::hours(1));
   thread_.join();
+  Lock lock(mutex_);
   stream_->Drop();
   return MMSYSERR_NOERROR;
 }
@@ -136,6 +143,8 @@ void WaveDevice::Run() {
   }
   lock.unlock();
   callback_(*this, open_message_ + 1, nullptr);
+  finished_.store(true);
+  MainLoop::Instance().Wake();
 }
 
 void WaveDevice::DeliverDone(Lock& lock) {

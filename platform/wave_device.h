@@ -47,7 +47,9 @@ class WaveDevice {
   MMRESULT GetPosition(MMTIME& time);
   MMRESULT GetID(int& id) const;
   // Delivers the close message and ends the I/O thread. WAVERR_STILLPLAYING while
-  // buffers are queued; MMSYSERR_HANDLEBUSY from inside the callback.
+  // buffers are queued; MMSYSERR_HANDLEBUSY from inside the callback. On the GUI
+  // thread it serves the main loop while it waits, so a callback may synchronize
+  // with the GUI thread.
   MMRESULT Close();
 
   const WaveFormatEx& Format() const { return format_; }
@@ -76,6 +78,7 @@ class WaveDevice {
   void CompleteFront();
   // Queues a prepared header (under mutex_).
   MMRESULT Enqueue(WAVEHDR* header);
+  bool Closed() const { return closed_.load(); }
   // Wakes the I/O thread after a change (without mutex_).
   void Wake() { stream_->Wake(); }
   void ReportFailure(const char* what, long error);
@@ -99,6 +102,7 @@ class WaveDevice {
   bool quit_ = false;           // guarded by mutex_
   std::thread thread_;
   std::atomic<bool> closed_{false};
+  std::atomic<bool> finished_{false};  // the I/O thread delivered its last message
 };
 
 // Checks the flags and the format's framing, then opens (or queries) through the

@@ -31,6 +31,7 @@ MMRESULT WaveInDevice::AddBuffer(WAVEHDR* header) {
 }
 
 MMRESULT WaveInDevice::Start() {
+  if (Closed()) return MMSYSERR_INVALHANDLE;
   {
     Lock lock(mutex_);
     if (failed_) return MMSYSERR_ERROR;
@@ -48,6 +49,7 @@ MMRESULT WaveInDevice::Start() {
 }
 
 MMRESULT WaveInDevice::Stop() {
+  if (Closed()) return MMSYSERR_INVALHANDLE;
   {
     Lock lock(mutex_);
     if (running_) {

@@ -31,6 +31,7 @@ MMRESULT WaveOutDevice::Write(WAVEHDR* header) {
 }
 
 MMRESULT WaveOutDevice::Pause() {
+  if (Closed()) return MMSYSERR_INVALHANDLE;
   {
     Lock lock(mutex_);
     if (started_) Track();
@@ -49,6 +50,7 @@ MMRESULT WaveOutDevice::Pause() {
 }
 
 MMRESULT WaveOutDevice::Restart() {
+  if (Closed()) return MMSYSERR_INVALHANDLE;
   {
     Lock lock(mutex_);
     paused_ = false;

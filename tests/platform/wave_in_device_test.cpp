@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/fake_wave_driver.h"
+#include "platform/main_loop.h"
 #include "platform/wave_out_device.h"
 #include "tests/platform/wave_test_support.h"
 
@@ -162,6 +163,19 @@ TEST_F(WaveInDeviceTest, MisuseGetsTheResultCodes) {
   EXPECT_EQ(device_->GetPosition(time), MMSYSERR_INVALHANDLE);
   EXPECT_EQ(device_->Close(), MMSYSERR_INVALHANDLE);
   EXPECT_EQ(device_->AddBuffer(buffers[1]), MMSYSERR_INVALHANDLE);
+}
+
+TEST_F(WaveInDeviceTest, CloseServesACallbackWaitingForTheGuiThread) {
+  PlainMainLoop loop;
+  ScopedMainLoop installed(loop);
+  bool served = false;
+  auto callback = [&](WaveDevice&, uint32_t message, WAVEHDR*) {
+    if (message == WIM_CLOSE) loop.Synchronize([&] { served = true; });
+  };
+  ASSERT_EQ(waveInOpen(device_, 0, format_, callback, 0), MMSYSERR_NOERROR);
+  ASSERT_EQ(device_->Close(), MMSYSERR_NOERROR);
+  EXPECT_TRUE(served);
+  EXPECT_EQ(device_->Start(), MMSYSERR_INVALHANDLE);
 }
 
 TEST_F(WaveInDeviceTest, OpenChecksDeviceFormatAndFlags) {
