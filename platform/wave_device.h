@@ -8,6 +8,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <system_error>
 #include <thread>
 #include <utility>
 #include <vector>
@@ -117,7 +118,11 @@ MMRESULT OpenWaveDevice(WaveDirection direction, std::unique_ptr<Device>& handle
   std::unique_ptr<WaveStream> stream;
   const MMRESULT result = OpenWaveStream(direction, id, format, flags, stream);
   if (result != MMSYSERR_NOERROR || !stream) return result;
-  handle = std::make_unique<Device>(id, format, std::move(stream), std::move(callback));
+  try {
+    handle = std::make_unique<Device>(id, format, std::move(stream), std::move(callback));
+  } catch (const std::system_error&) {
+    return MMSYSERR_NOMEM;  // no I/O thread
+  }
   return MMSYSERR_NOERROR;
 }
 
