@@ -93,13 +93,12 @@ void TAuStreamedInput::SetStream(TStream* stream) {
 }
 
 void TAuStreamedInput::FetchWithinWindow(const uint8_t*& buffer, uint32_t& bytes) {
-  const bool served = ServeReadAhead(buffer, bytes);
-  if (!served) ReadData(buffer, bytes);
+  ReadData(buffer, bytes);
   if (bytes == 0) {
     end_of_data_ = true;
     return;
   }
-  if (!served) position_ += bytes;
+  position_ += bytes;
   const int64_t size = size_;
   if (size > 0 && position_ >= size) {
     end_of_data_ = true;
@@ -123,9 +122,11 @@ void TAuStreamedInput::StartOver() {
   position_ = 0;
 }
 
-// A looping input hands out the last block of a pass before it starts over.
+// Bytes read ahead, and the last block of a looping pass, are handed out before
+// the end is reported or the loop starts over.
 void TAuStreamedInput::FetchData(const uint8_t*& buffer, uint32_t& bytes) {
   std::lock_guard lock(DataLock);
+  if (ServeReadAhead(buffer, bytes)) return;
   if (end_of_data_ && !loop_) {
     buffer = nullptr;
     bytes = 0;
