@@ -1,9 +1,5 @@
 #include "audio/streaming/au_output.h"
 
-#include <sys/resource.h>
-#include <sys/syscall.h>
-#include <unistd.h>
-
 #include <cmath>
 #include <exception>
 
@@ -92,13 +88,6 @@ void TAuThread::WaitRunEnded(uint64_t run) {
   changed_.wait(lock, [&] { return runs_ended_ >= run || Terminated(); });
 }
 
-void TAuThread::SetPriority(TThreadPriority priority) {
-  static constexpr int kNice[] = {19, 10, 5, 0, -5, -10, -20};
-  const int tid = tid_.load();
-  // Raising the priority needs a privilege the program may not have; then it stays.
-  if (tid != 0) setpriority(PRIO_PROCESS, static_cast<id_t>(tid), kNice[static_cast<int>(priority)]);
-}
-
 bool TAuThread::Park() {
   std::unique_lock lock(mutex_);
   runs_ended_ = run_;
@@ -123,7 +112,6 @@ void TAuThread::PauseIfRequested() {
 }
 
 void TAuThread::Execute() {
-  tid_ = static_cast<int>(syscall(SYS_gettid));
   while (Park()) output_.RunOnce(*this);
 }
 

@@ -20,8 +20,6 @@ using TOutputDoneEvent = TNotifyEvent;
 using TOutputProgressEvent = TNotifyEvent;
 using TThreadExceptionEvent = TNotifyEvent;
 
-enum class TThreadPriority { tpIdle, tpLowest, tpLower, tpNormal, tpHigher, tpHighest, tpTimeCritical };
-
 // The worker of one output: parked until a run is requested, then running (or
 // paused) until the run ends, then parked again.
 //
@@ -46,7 +44,6 @@ class TAuThread : public TThread {
   void Shutdown();
   // Waits until the run numbered run has ended and the worker has left it.
   void WaitRunEnded(uint64_t run);
-  void SetPriority(TThreadPriority priority);
 
   State GetState() const;
   // Parked with no run requested.
@@ -78,7 +75,6 @@ class TAuThread : public TThread {
   uint64_t run_ = 0;
   uint64_t runs_ended_ = 0;
   std::atomic<bool> stop_flag_{false};
-  std::atomic<int> tid_{0};
 };
 
 // An output that pulls its Input block by block on its own worker. Events are
