@@ -1,6 +1,6 @@
 #include "devices/dir_change_thread.h"
 
-#include "devices/gui_sync.h"
+#include "platform/gui_sync.h"
 
 namespace pmx {
 

@@ -2,7 +2,7 @@
 
 #include <cerrno>
 
-#include "devices/gui_sync.h"
+#include "platform/gui_sync.h"
 #include "platform/exception.h"
 #include "platform/main_loop.h"
 

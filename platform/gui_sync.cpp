@@ -1,4 +1,4 @@
-#include "devices/gui_sync.h"
+#include "platform/gui_sync.h"
 
 #include <exception>
 
