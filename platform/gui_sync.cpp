@@ -6,12 +6,13 @@
 
 namespace pmx {
 
-void SynchronizeFromWorker(const std::function<void()>& fn) {
+bool SynchronizeFromWorker(const std::function<void()>& fn) {
   MainLoop& loop = MainLoop::Instance();
   try {
-    loop.Synchronize(fn);
+    return loop.Synchronize(fn);
   } catch (...) {
     loop.Post([error = std::current_exception()] { std::rethrow_exception(error); });
+    return true;
   }
 }
 
