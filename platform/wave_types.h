@@ -54,6 +54,8 @@ class WaveFormatEx {
 
   // The extra bytes present after the header (may differ from cbSize for a record
   // taken from untrusted bytes).
+  // True when the extra bytes that cbSize announces are all present.
+  bool ExtraComplete() const { return cbSize() <= bytes_.size() - kHeaderSize; }
   std::span<const uint8_t> Extra() const {
     return std::span<const uint8_t>(bytes_).subspan(kHeaderSize);
   }

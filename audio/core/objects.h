@@ -44,7 +44,7 @@ class TMMNonVisualComponent : public TMMComponent {
   using TMMComponent::TMMComponent;
 };
 
-// Base of the library's threads.
+// Base of the library's threads; their priority is TThread's (SetMMThreadPriority).
 class TMMThreadEx : public TThread {};
 
 }  // namespace pmx

@@ -2,6 +2,9 @@
 
 #include <system_error>
 
+#include <unistd.h>
+
+#include "audio/core/utilities.h"
 #include "platform/main_loop.h"
 
 namespace pmx {
@@ -32,8 +35,15 @@ bool TThread::Start(std::chrono::milliseconds timeout) {
   return false;
 }
 
+void TThread::SetPriority(TThreadPriority priority) {
+  priority_.store(priority);
+  if (const pid_t id = thread_id_.load()) ApplyThreadPriority(id, priority);
+}
+
 void TThread::Run() {
   worker_id_.store(std::this_thread::get_id());
+  thread_id_.store(gettid());
+  if (priority_.load() != TThreadPriority::tpNormal) ApplyThreadPriority(gettid(), priority_.load());
   {
     std::lock_guard lock(start_mutex_);
     started_ = true;
@@ -44,6 +54,7 @@ void TThread::Run() {
   } catch (...) {
     // A worker's errors are reported by its component; nothing may escape the thread.
   }
+  thread_id_.store(0);
   finished_.store(true);
   MainLoop::Instance().Wake();
 }

@@ -1,0 +1,62 @@
+#pragma once
+
+#include <functional>
+#include <list>
+#include <mutex>
+
+namespace pmx {
+
+struct TMMTimerClient;
+using PMMTimerClient = TMMTimerClient*;
+using TMMTimerCallback = std::function<void(PMMTimerClient client, void* data)>;
+
+// One registered client of the shared timer. Its fields belong to the client list
+// and are guarded by the list's lock.
+struct TMMTimerClient {
+  int interval = 0;  // ms, at least one tick
+  void* data = nullptr;
+  TMMTimerCallback callback;
+  int suspend_count = 0;  // the callback runs only while this is 0
+  int elapsed = 0;        // ms since the last call
+};
+
+// The clients of a periodic tick, in registration order. Tick is what the shared
+// 25 ms timer runs; the list is a class of its own so that its arithmetic can be
+// driven tick by tick.
+//
+// Threads: every operation takes the list's lock. Tick calls the callbacks under
+// it, so a callback may suspend and resume clients but not add or remove them
+// (Add and Remove refuse on a thread inside Tick).
+class TMMTimerClients {
+ public:
+  static constexpr int kPeriod = 25;
+
+  // nullptr when called from inside a callback.
+  PMMTimerClient Add(int interval, int suspend_count, TMMTimerCallback callback, void* data);
+  // True when the client was in the list and is now gone.
+  bool Remove(PMMTimerClient client);
+  void Suspend(PMMTimerClient client);
+  void Resume(PMMTimerClient client);
+  void Tick();
+  int Count() const;
+
+ private:
+  // The entry of client, or end(); with the lock held.
+  std::list<TMMTimerClient>::iterator Find(PMMTimerClient client);
+
+  mutable std::recursive_mutex mutex_;
+  std::list<TMMTimerClient> clients_;
+};
+
+// The process-wide 25 ms timer: it runs from the first client's registration to the
+// last client's removal. Callbacks run on the timer's own thread.
+// nullptr when the timer cannot be started (or when called from a callback).
+PMMTimerClient MMTimerAddClient(int interval, int suspend_count, TMMTimerCallback callback,
+                                void* data);
+void MMTimerSuspendClient(PMMTimerClient client);
+void MMTimerResumeClient(PMMTimerClient client);
+void MMTimerRemoveClient(PMMTimerClient client);
+// True while the platform timer runs.
+bool MMTimerRunning();
+
+}  // namespace pmx

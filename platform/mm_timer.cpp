@@ -1,0 +1,93 @@
+#include "platform/mm_timer.h"
+
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <sys/timerfd.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdint>
+#include <system_error>
+
+namespace pmx {
+namespace {
+
+timespec FromMs(unsigned ms) {
+  timespec t{};
+  t.tv_sec = ms / 1000;
+  t.tv_nsec = static_cast<long>(ms % 1000) * 1000000L;
+  return t;
+}
+
+// Reads the 8-byte counter of a timerfd or eventfd; false when nothing was there.
+bool Drain(int fd) {
+  std::uint64_t count = 0;
+  ssize_t n;
+  do {
+    n = ::read(fd, &count, sizeof count);
+  } while (n < 0 && errno == EINTR);
+  return n == sizeof count;
+}
+
+}  // namespace
+
+bool PeriodicTimer::Start(unsigned period_ms, Callback callback) {
+  if (Running() || !callback) return false;
+  if (period_ms == 0) period_ms = 1;
+  timer_fd_ = ::timerfd_create(CLOCK_MONOTONIC, TFD_CLOEXEC | TFD_NONBLOCK);
+  stop_fd_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+  itimerspec spec{};
+  spec.it_interval = FromMs(period_ms);
+  spec.it_value = spec.it_interval;
+  if (timer_fd_ < 0 || stop_fd_ < 0 || ::timerfd_settime(timer_fd_, 0, &spec, nullptr) != 0) {
+    CloseFds();
+    return false;
+  }
+  callback_ = std::move(callback);
+  try {
+    thread_ = std::thread(&PeriodicTimer::Run, this);
+  } catch (const std::system_error&) {
+    CloseFds();
+    callback_ = nullptr;
+    return false;
+  }
+  return true;
+}
+
+void PeriodicTimer::Stop() {
+  if (!thread_.joinable()) return;
+  const std::uint64_t one = 1;
+  while (::write(stop_fd_, &one, sizeof one) < 0 && errno == EINTR) {
+  }
+  thread_.join();
+  CloseFds();
+  callback_ = nullptr;
+}
+
+void PeriodicTimer::CloseFds() {
+  if (timer_fd_ >= 0) ::close(timer_fd_);
+  if (stop_fd_ >= 0) ::close(stop_fd_);
+  timer_fd_ = stop_fd_ = -1;
+}
+
+void PeriodicTimer::Run() {
+  pollfd fds[2] = {{stop_fd_, POLLIN, 0}, {timer_fd_, POLLIN, 0}};
+  for (;;) {
+    if (::poll(fds, 2, -1) < 0) {
+      if (errno == EINTR) continue;
+      return;
+    }
+    if (fds[0].revents != 0) return;
+    if (Drain(timer_fd_)) callback_();
+  }
+}
+
+unsigned TimeGetTime() {
+  timespec now{};
+  ::clock_gettime(CLOCK_MONOTONIC, &now);
+  return static_cast<unsigned>(static_cast<std::uint64_t>(now.tv_sec) * 1000u +
+                               static_cast<std::uint64_t>(now.tv_nsec) / 1000000u);
+}
+
+}  // namespace pmx

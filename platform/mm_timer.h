@@ -1,0 +1,46 @@
+#pragma once
+
+#include <atomic>
+#include <functional>
+#include <mutex>
+#include <thread>
+
+namespace pmx {
+
+// A periodic timer: one thread of its own that sleeps on a CLOCK_MONOTONIC timerfd
+// and calls the callback once per expiry. Expiries that pass while a callback still
+// runs are folded into one call, so a slow callback never causes a backlog.
+//
+// Threads: Start, Stop and the destructor belong to the owning thread (they may not
+// be called from the callback, which runs on the timer thread). The callback is
+// fixed between Start and Stop; Stop joins the thread, so once it returns the
+// callback is not running and will not run again.
+class PeriodicTimer {
+ public:
+  using Callback = std::function<void()>;
+
+  PeriodicTimer() = default;
+  ~PeriodicTimer() { Stop(); }
+  PeriodicTimer(const PeriodicTimer&) = delete;
+  PeriodicTimer& operator=(const PeriodicTimer&) = delete;
+
+  // Starts ticking every period_ms (at least 1); the first call comes one period
+  // from now. False when already running or the system refuses a timer or thread.
+  bool Start(unsigned period_ms, Callback callback);
+  void Stop();
+  bool Running() const { return thread_.joinable(); }
+
+ private:
+  void Run();
+  void CloseFds();
+
+  Callback callback_;
+  std::thread thread_;
+  int timer_fd_ = -1;
+  int stop_fd_ = -1;
+};
+
+// Milliseconds of the monotonic clock; wraps like a 32-bit tick count.
+unsigned TimeGetTime();
+
+}  // namespace pmx
