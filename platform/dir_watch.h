@@ -4,6 +4,8 @@
 #include <memory>
 #include <string>
 
+#include "platform/unique_fd.h"
+
 namespace pmx {
 
 // Tells when the entries of one folder (not those below it) change: names,
@@ -17,7 +19,6 @@ class DirWatch {
 
   // nullptr and error (errno) when the folder cannot be watched.
   static std::unique_ptr<DirWatch> Open(const std::string& folder, int& error);
-  ~DirWatch();
   DirWatch(const DirWatch&) = delete;
   DirWatch& operator=(const DirWatch&) = delete;
 
@@ -27,11 +28,11 @@ class DirWatch {
   void Interrupt();
 
  private:
-  DirWatch(int inotify_fd, int wake_fd) : inotify_fd_(inotify_fd), wake_fd_(wake_fd) {}
+  DirWatch(UniqueFd inotify_fd, UniqueFd wake_fd) : inotify_fd_(std::move(inotify_fd)), wake_fd_(std::move(wake_fd)) {}
   Result Drain();
 
-  const int inotify_fd_;
-  const int wake_fd_;
+  const UniqueFd inotify_fd_;
+  const UniqueFd wake_fd_;
 };
 
 }  // namespace pmx

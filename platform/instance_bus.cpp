@@ -13,11 +13,11 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <utility>
 #include <vector>
 
 #include "platform/gui_sync.h"
 #include "platform/main_loop.h"
+#include "platform/unique_fd.h"
 
 namespace pmx {
 namespace {
@@ -25,22 +25,6 @@ namespace {
 constexpr std::chrono::milliseconds kReadTimeout{2000};
 constexpr std::uint8_t kPosted = 0;
 constexpr std::uint8_t kSent = 1;
-
-// Closes a descriptor when it goes out of scope.
-class Fd {
- public:
-  explicit Fd(int fd = -1) : fd_(fd) {}
-  ~Fd() {
-    if (fd_ >= 0) close(fd_);
-  }
-  Fd(const Fd&) = delete;
-  Fd& operator=(const Fd&) = delete;
-  int get() const { return fd_; }
-  int release() { return std::exchange(fd_, -1); }
-
- private:
-  int fd_;
-};
 
 // Holds the folder's lock while a socket is bound or a dead one removed, so that
 // no one takes a listener that is just starting for a dead one.
@@ -51,7 +35,7 @@ class FolderLock {
   }
 
  private:
-  Fd fd_;
+  UniqueFd fd_;
 };
 
 int PrepareFolder(const std::string& folder) {
@@ -86,11 +70,11 @@ bool SameUser(int fd) {
 
 // Connects to a listener of the same user; a negative errno on failure.
 int Connect(const sockaddr_un& address) {
-  Fd fd(socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+  UniqueFd fd(socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
   if (fd.get() < 0) return -errno;
   if (connect(fd.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) return -errno;
   if (!SameUser(fd.get())) return -EPERM;
-  return fd.release();
+  return fd.Release();
 }
 
 // Connects; a socket file nobody listens on any more is removed.
@@ -206,7 +190,7 @@ int InstanceBus::Listen(const std::string& class_name, Handler handler) {
     return EADDRINUSE;
   }
   unlink(address.sun_path);  // nobody answers on it: a dead listener's file
-  Fd fd(socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+  UniqueFd fd(socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
   if (fd.get() < 0) return errno;
   if (bind(fd.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 || listen(fd.get(), 16) != 0) {
     return errno;
@@ -218,7 +202,7 @@ int InstanceBus::Listen(const std::string& class_name, Handler handler) {
   }
   class_name_ = class_name;
   handler_ = std::move(handler);
-  listen_fd_ = fd.release();
+  listen_fd_ = fd.Release();
   wake_fd_ = wake;
   served_.store(false);
   listener_ = std::thread([this] {
@@ -287,7 +271,7 @@ int InstanceBus::Send(const std::string& socket_name, const BusMessage& message,
   if (int error = SocketAddress(folder_, socket_name, address)) return error;
   const int connected = ConnectOrClean(folder_, address);
   if (connected < 0) return -connected;
-  Fd fd(connected);
+  UniqueFd fd(connected);
   if (!WriteAll(fd.get(), Encode(message, wait ? kSent : kPosted))) return EPIPE;
   return AwaitReply(fd.get(), wait) ? 0 : ETIMEDOUT;
 }
@@ -298,7 +282,7 @@ void InstanceBus::Serve() {
     if (poll(fds, 2, -1) < 0 && errno != EINTR) return;
     if (fds[1].revents & POLLIN) return;
     if (!(fds[0].revents & POLLIN)) continue;
-    Fd connection(accept4(listen_fd_, nullptr, nullptr, SOCK_CLOEXEC));
+    UniqueFd connection(accept4(listen_fd_, nullptr, nullptr, SOCK_CLOEXEC));
     if (connection.get() >= 0 && SameUser(connection.get())) ServeOne(connection.get());
   }
 }
