@@ -244,6 +244,23 @@ TEST_F(SerialPortTest, ReceivedBytesArriveAsClustersWithTheirEvents) {
   EXPECT_NE(std::find(events_.begin(), events_.end(), "RxFlag"), events_.end());
 }
 
+TEST_F(SerialPortTest, NullBytesAreStrippedOnRequestAndASmallQueueLosesNothing) {
+  port_.SetStripNullChars(true);
+  port_.SetRxQueueSize(4);
+  port_.SetReadRequest(true);
+  port_.SetRTOExtraDelayTime(0);
+  port_.SetActive(true);
+  line_->Receive({'a', 0, 'b', 'c', 'd', 'e', 0, 'f', 'g', 'h'});
+  std::string received;
+  ASSERT_TRUE(WaitUntil([&] {
+    while (std::unique_ptr<TSerialCluster> cluster = port_.TakeCluster()) {
+      received.append(reinterpret_cast<const char*>(cluster->Data()), cluster->Size());
+    }
+    return received.size() >= 8;
+  }));
+  EXPECT_EQ(received, "abcdefgh");
+}
+
 TEST_F(SerialPortTest, FewBytesWaitForTheReadRequest) {
   port_.SetRTOExtraDelayTime(60000);
   port_.SetActive(true);
