@@ -1,8 +1,27 @@
 #include <QApplication>
-#include <QWidget>
+#include <QMessageBox>
 #include <cstdlib>
+#include <string>
 
 #include "platform/qt/qt_main_loop.h"
+#include "platform/ui_hook.h"
+#include "recorder/doku_form.h"
+#include "recorder/frm_exit.h"
+#include "recorder/logo_form.h"
+
+namespace {
+
+// The recorder's name among its instances: empty when the first argument is one
+// of the recording commands.
+std::string InstanceName(const std::string& first_argument) {
+  const QString upper = QString::fromStdString(first_argument).toUpper();
+  for (const char* command : {"-RECORDSTOP", "-RECORDSTART", "-RECORDPAUSE", "-RECORDRESTART"}) {
+    if (upper == command) return {};
+  }
+  return first_argument;
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
   // Without a display the recorder still runs, on Qt's offscreen platform.
@@ -11,10 +30,20 @@ int main(int argc, char** argv) {
     setenv("QT_QPA_PLATFORM", "offscreen", 1);
   }
   QApplication app(argc, argv);
+  QApplication::setApplicationName("Pelmorax");
   pmx::QtMainLoop loop;
-  QWidget window;
-  window.setWindowTitle("Pelmorax");
-  window.resize(640, 430);
-  window.show();
-  return QApplication::exec();
+  pmx::SetMessageBoxHook([](const std::string& text, const std::string& caption) {
+    QMessageBox::information(QApplication::activeWindow(), QString::fromStdString(caption),
+                             QString::fromStdString(text));
+  });
+  const std::string first_argument = argc > 1 ? argv[1] : "";
+  pmx::TDokuForm main_window(InstanceName(first_argument), first_argument);
+  pmx::TLogoForm logo;
+  pmx::TfrmExit exit_dialog(&main_window);
+  main_window.SetLogoForm(&logo);
+  main_window.SetExitForm(&exit_dialog);
+  main_window.show();
+  const int result = QApplication::exec();
+  pmx::SetMessageBoxHook({});
+  return result;
 }

@@ -1,0 +1,135 @@
+#pragma once
+
+#include <QMainWindow>
+#include <QTimer>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "audio/core/hi_timer.h"
+#include "audio/core/ui/controls.h"
+#include "devices/serial_port.h"
+
+class QAction;
+class QFrame;
+class QGroupBox;
+class QLabel;
+class QProgressBar;
+class QPushButton;
+class QSlider;
+
+namespace pmx {
+
+class TLogoForm;
+class TfrmExit;
+class TParaForm;
+
+// The recorder's main window: the recording panel with its level bars, the playback
+// panel, the options and exit buttons, the menus and the timers. Start-up happens
+// when it is first shown, the geometry goes to "preferences.ini" when it closes.
+// Threads: GUI thread only (the control tick arrives there synchronized).
+class TDokuForm : public QMainWindow {
+ public:
+  // instance_name: the name this recorder runs under; first_argument: the program's
+  // first argument as given ("-RECORDSTART" starts a recording once shown).
+  TDokuForm(std::string instance_name, std::string first_argument, QWidget* parent = nullptr);
+  ~TDokuForm() override;
+
+  // The other forms, created after this one.
+  void SetParaForm(TParaForm* form) { para_form_ = form; }
+  void SetLogoForm(TLogoForm* form) { logo_form_ = form; }
+  void SetExitForm(TfrmExit* form) { exit_form_ = form; }
+
+  // The recording flag: the recording panel is red while a recording runs.
+  bool Recording() const;
+
+  TMMPanel* AufnahmePanel = nullptr;
+  QLabel* RecordseitLabel = nullptr;
+  QLabel* RecordDauerLabel = nullptr;
+  QLabel* Label1 = nullptr;
+  QLabel* Label2 = nullptr;
+  // Stand-ins until the level bars and their scale are built.
+  QFrame* MMLevel2 = nullptr;
+  QFrame* MMLevel1 = nullptr;
+  QFrame* MMLevelScale1 = nullptr;
+  QWidget* PnlRecordStartStop = nullptr;
+  QPushButton* SpdBtnREcord = nullptr;
+  QPushButton* SpdBtnStopREcord = nullptr;
+
+  TMMPanel* WiedergabePanel = nullptr;
+  QLabel* PositionLabel = nullptr;
+  QLabel* DatumLabel = nullptr;
+  QProgressBar* PlayGauge = nullptr;
+  QSlider* Slider = nullptr;
+  QPushButton* SpdBtnPlay = nullptr;
+  QPushButton* SpdBtnPause = nullptr;
+  QPushButton* OeffnenBitBtn = nullptr;
+
+  TMMPanel* ParaPanel = nullptr;
+  QLabel* AlarmPanel = nullptr;
+  QPushButton* ParaBitBtn = nullptr;
+  QPushButton* CloseBitBtn = nullptr;
+  QFrame* ErrorPanel = nullptr;
+  QPushButton* SpeedButton1 = nullptr;
+  QLabel* pnlWarning = nullptr;
+
+  std::unique_ptr<TMMHiTimer> StatusTimer;
+  QTimer PlayTimer;
+  QTimer LogoTimer;
+  QTimer tmrDelayStop;
+  TSerialPort SerialPort1;
+
+  // Handlers as the form binds them.
+  void FormCreate();
+  void FormShow();
+  // Every close: stops a running recording (handing it to its encoder) and saves
+  // the geometry. The close is always allowed.
+  void FormCloseQuery();
+  void FormClose();
+  void ParaBitBtnClick();
+  void SpeedButton1Click();
+  void SpdBtnREcordClick() { StartRecording(); }
+  void SpdBtnStopREcordClick() { StopRecording(); }
+  void CloseBitBtnClick();
+  void LogoTimerTimer();
+  void StatusTimerTimer();
+  void tmrDelayStopTimer();
+
+  // Shows the retention warning exactly when compressed files are kept one day.
+  void UpdateRetentionWarning();
+
+ protected:
+  // Where the recording chain, the monitor input and the format dialog plug in.
+  virtual void StartRecording();
+  virtual void StopRecording();
+  virtual void StartMonitor();
+  virtual void AssignDevices(uint8_t in_device, uint8_t out_device);
+  // One run of the recording-quality dialog; false while the user cancels. Only
+  // asked while a codec registry is present.
+  virtual bool CodecRegistryPresent() const;
+  virtual bool ChooseRecordingFormat();
+
+  void showEvent(QShowEvent* event) override;
+  void closeEvent(QCloseEvent* event) override;
+
+ private:
+  void BuildRecordingPanel(QWidget* client);
+  void BuildPlaybackPanel(QWidget* client);
+  void BuildParaPanel(QWidget* client);
+  void BuildHiddenSeekButtons(QWidget* client);
+  void BuildMenus();
+  void BuildTimers();
+  void CentreOnScreen();
+  void RestoreGeometry();
+  void ResetLptOutputs();
+  void OpenSerialRemote();
+
+  const std::string instance_name_;
+  const std::string first_argument_;
+  bool shown_ = false;
+  TParaForm* para_form_ = nullptr;
+  TLogoForm* logo_form_ = nullptr;
+  TfrmExit* exit_form_ = nullptr;
+};
+
+}  // namespace pmx
