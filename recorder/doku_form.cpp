@@ -17,6 +17,7 @@
 #include "platform/ui_hook.h"
 #include "recorder/frm_exit.h"
 #include "recorder/logo_form.h"
+#include "recorder/para_form.h"
 #include "recorder/port_access.h"
 #include "recorder/preferences_file.h"
 #include "recorder/recorder_options.h"
@@ -260,7 +261,7 @@ void TDokuForm::FormShow() {
   if (EqualsIgnoringCase(first_argument_, "-RECORDSTART")) StartRecording();
   UpdateRetentionWarning();
   ResetLptOutputs();
-  OpenSerialRemote();
+  if (RecorderOptions.SaveMode == 7 && ComNumber != 0) OpenSerialRemote(ComNumber);
 }
 
 void TDokuForm::CentreOnScreen() {
@@ -284,9 +285,8 @@ void TDokuForm::ResetLptOutputs() {
   PortOut(LptBase + 2, 0);
 }
 
-void TDokuForm::OpenSerialRemote() {
-  if (RecorderOptions.SaveMode != 7 || ComNumber == 0) return;
-  SerialPort1.SetCommPort("COM" + std::to_string(ComNumber));
+void TDokuForm::OpenSerialRemote(int com_number) {
+  SerialPort1.SetCommPort("COM" + std::to_string(com_number));
   try {
     SerialPort1.SetActive(true);
     SerialPort1.SetDTRState(false);
@@ -312,9 +312,24 @@ void TDokuForm::FormCloseQuery() {
 
 void TDokuForm::FormClose() { ResetLptOutputs(); }
 
-void TDokuForm::ParaBitBtnClick() {}
+void TDokuForm::OptionsAccepted() {
+  ApplyDeviceChoice();
+  if (RecorderOptions.SaveMode == 6) {
+    StartMonitor();
+  } else {
+    StopMonitor();
+  }
+  UpdateRetentionWarning();
+}
 
-void TDokuForm::SpeedButton1Click() { ErrorPanel->hide(); }
+void TDokuForm::ParaBitBtnClick() {
+  if (para_form_) para_form_->ShowAtFirstPage();
+}
+
+void TDokuForm::SpeedButton1Click() {
+  if (para_form_) para_form_->ShowAtLastPage();
+  ErrorPanel->hide();
+}
 
 void TDokuForm::CloseBitBtnClick() {
   if (exit_form_ && exit_form_->exec() == QDialog::Accepted) close();
@@ -337,6 +352,10 @@ void TDokuForm::StartRecording() {}
 void TDokuForm::StopRecording() {}
 
 void TDokuForm::StartMonitor() {}
+
+void TDokuForm::StopMonitor() {}
+
+void TDokuForm::ApplyDeviceChoice() {}
 
 void TDokuForm::AssignDevices(uint8_t, uint8_t) {}
 

@@ -97,12 +97,21 @@ class TDokuForm : public QMainWindow {
 
   // Shows the retention warning exactly when compressed files are kept one day.
   void UpdateRetentionWarning();
+  // Opens SerialPort1 as "COM<com_number>" for remote control (DTR off, RTS on);
+  // tells the user when it did not open.
+  void OpenSerialRemote(int com_number);
+  // What the accepted options dialog changes at once: devices, the monitor input
+  // and the retention warning.
+  void OptionsAccepted();
 
  protected:
   // Where the recording chain, the monitor input and the format dialog plug in.
   virtual void StartRecording();
   virtual void StopRecording();
   virtual void StartMonitor();
+  virtual void StopMonitor();
+  // Switches the recorder and the player to the chosen devices where they can.
+  virtual void ApplyDeviceChoice();
   virtual void AssignDevices(uint8_t in_device, uint8_t out_device);
   // One run of the recording-quality dialog; false while the user cancels. Only
   // asked while a codec registry is present.
@@ -122,7 +131,6 @@ class TDokuForm : public QMainWindow {
   void CentreOnScreen();
   void RestoreGeometry();
   void ResetLptOutputs();
-  void OpenSerialRemote();
 
   const std::string instance_name_;
   const std::string first_argument_;

@@ -8,6 +8,7 @@
 #include "recorder/doku_form.h"
 #include "recorder/frm_exit.h"
 #include "recorder/logo_form.h"
+#include "recorder/para_form.h"
 
 namespace {
 
@@ -38,8 +39,11 @@ int main(int argc, char** argv) {
   });
   const std::string first_argument = argc > 1 ? argv[1] : "";
   pmx::TDokuForm main_window(InstanceName(first_argument), first_argument);
+  pmx::TParaForm options(&main_window);
   pmx::TLogoForm logo;
   pmx::TfrmExit exit_dialog(&main_window);
+  options.SetMainForm(&main_window);
+  main_window.SetParaForm(&options);
   main_window.SetLogoForm(&logo);
   main_window.SetExitForm(&exit_dialog);
   main_window.show();
