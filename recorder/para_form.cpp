@@ -95,10 +95,10 @@ std::string OggSizeText(int q) {
 TParaForm::TParaForm(QWidget* parent) : QDialog(parent) {
   setObjectName("ParaForm");
   setWindowTitle("Options");
-  setFixedSize(556, 390);
+  setFixedSize(660, 400);
   TabbedNotebook1 = new QTabWidget(this);
   TabbedNotebook1->setObjectName("TabbedNotebook1");
-  TabbedNotebook1->setGeometry(6, 6, 544, 340);
+  TabbedNotebook1->setGeometry(6, 6, 648, 350);
   BuildCommonPage();
   BuildFilesPage();
   BuildDevicePage();

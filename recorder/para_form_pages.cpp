@@ -63,8 +63,8 @@ QWidget* AddPage(QTabWidget* notebook, const QString& caption) {
 
 void TParaForm::BuildCommonPage() {
   QWidget* page = AddPage(TabbedNotebook1, "Common");
-  auto* recordings = Place(new QGroupBox("Recordings", page), 6, 4, 530, 138);
-  tbctrlDOW = Place(Named(new QTabBar(recordings), "tbctrlDOW"), 8, 18, 514, 24);
+  auto* recordings = Place(new QGroupBox("Recordings", page), 6, 4, 634, 138);
+  tbctrlDOW = Place(Named(new QTabBar(recordings), "tbctrlDOW"), 8, 18, 618, 24);
   for (const char* day : {"Every Day", "Monday", "Tuesday", "Wednesday", "Thursday", "Friday",
                           "Saturday", "Sunday"}) {
     tbctrlDOW->addTab(day);
@@ -73,11 +73,11 @@ void TParaForm::BuildCommonPage() {
   for (int hour = 0; hour < kScheduleHours; ++hour) {
     const QString caption =
         QString("%1:00-%2:00").arg(hour, 2, 10, QChar('0')).arg(hour + 1, 2, 10, QChar('0'));
-    CheckBox[hour] = Place(new QCheckBox(caption, recordings), 10 + (hour / 6) * 128,
+    CheckBox[hour] = Place(new QCheckBox(caption, recordings), 10 + (hour / 6) * 154,
                            46 + (hour % 6) * 15, 124, 16);
     CheckBox[hour]->setObjectName(QString("CheckBox%1").arg(hour));
   }
-  auto* silence = Place(new QGroupBox("Silence Detection/Vox Settings", page), 6, 146, 260, 136);
+  auto* silence = Place(new QGroupBox("Silence Detection/Vox Settings", page), 6, 146, 280, 150);
   Text("Threshold", silence, 8, 20, 80);
   EmpfindlichkeitScrollBar =
       Place(Named(new QScrollBar(Qt::Horizontal, silence), "EmpfindlichkeitScrollBar"), 8, 40,
@@ -102,7 +102,7 @@ void TParaForm::BuildCommonPage() {
                              "controlled by pin 6 and pin 8 (COMx)"},
                             1, page),
             "ParaRadioGroup"),
-      272, 146, 264, 136);
+      292, 146, 348, 150);
 }
 
 void TParaForm::BuildFilesPage() {
@@ -112,8 +112,8 @@ void TParaForm::BuildFilesPage() {
   DaysWaveDeleteSpinEdit = SpinRow(page, "Delete wav-files that are older than",
                                    "DaysWaveDeleteSpinEdit", 0, 2000, 272, 38, "days");
   DaysWaveDeleteSpinEdit->setValue(1);
-  auto* path = Place(new QGroupBox("Path for audio files", page), 6, 68, 530, 186);
-  AufnahmePfadEdit = Place(Named(new QLineEdit(path), "AufnahmePfadEdit"), 8, 20, 514, 22);
+  auto* path = Place(new QGroupBox("Path for audio files", page), 6, 68, 634, 200);
+  AufnahmePfadEdit = Place(Named(new QLineEdit(path), "AufnahmePfadEdit"), 8, 20, 618, 22);
   AufnahmePfadEdit->setReadOnly(true);
   DriveComboBox1 = Place(Named(new QComboBox(path), "DriveComboBox1"), 8, 48, 200, 22);
   for (const QStorageInfo& volume : QStorageInfo::mountedVolumes()) {
@@ -121,15 +121,15 @@ void TParaForm::BuildFilesPage() {
   }
   folders_ = new QFileSystemModel(this);
   folders_->setFilter(QDir::AllDirs | QDir::NoDotAndDotDot);
-  DirectoryListBox1 = Place(Named(new QTreeView(path), "DirectoryListBox1"), 8, 76, 470, 102);
+  DirectoryListBox1 = Place(Named(new QTreeView(path), "DirectoryListBox1"), 8, 76, 570, 116);
   DirectoryListBox1->setModel(folders_);
   for (int column = 1; column < folders_->columnCount(); ++column) {
     DirectoryListBox1->hideColumn(column);
   }
   DirectoryListBox1->setHeaderHidden(true);
-  SpeedButton1 = Place(Named(new QPushButton("<<", path), "SpeedButton1"), 484, 76, 38, 26);
+  SpeedButton1 = Place(Named(new QPushButton("<<", path), "SpeedButton1"), 584, 76, 42, 26);
   HideDelBtnChkBox = Place(Named(new QCheckBox("Hide the DELETE button", page), "HideDelBtnChkBox"),
-                           8, 262, 260, 18);
+                           8, 276, 260, 18);
   static constexpr const char* kDrives[] = {"C:", "D:", "E:", "F:", "G:", "H:"};
   static constexpr const char* kDriveNames[] = {"CLWCheckBox", "DLWCheckBox", "ELWCheckBox",
                                                 "FLWCheckBox", "GLWCheckBox", "HLWCheckBox"};
@@ -155,15 +155,14 @@ void TParaForm::BuildDevicePage() {
   Text("Some changes will only take effect after restarting Pelmorax.", page, 8, 62, 420);
   ChkBxGap = Place(Named(new QCheckBox("Soft control", page), "ChkBxGap"), 8, 88, 120, 18);
   Text("(Gap of 10 seconds between recordings. Avoids freezing of older systems after ca. 2 days)",
-       page, 8, 106, 528)
-      ->setWordWrap(true);
+       page, 8, 106, 628);
   rdrgrpIOAddress = Place(
       Named(new TRadioGroup("I/O Port Address for Remote ",
                             {"LPT1 (0x0378)", "LPT2 (0x02F8)", "LPT3 (0x03BC)", "COM1", "COM2",
                              "COM3", "COM4", "COM5", "COM6"},
                             3, page),
             "rdrgrpIOAddress"),
-      6, 130, 530, 70);
+      6, 130, 634, 70);
   spndtEncoderDelay =
       SpinRow(page, "Encoder Delay:", "spndtEncoderDelay", 0, 10, 110, 208, "sec.");
   spndtStopDelay = SpinRow(page, "Stop Delay:", "spndtStopDelay", 0, 50, 110, 236,
@@ -184,20 +183,20 @@ void TParaForm::BuildQualityPage() {
                                                 {"8.000 Hz", "16.000 Hz", "32.000 Hz", "44.100 Hz"},
                                                 2, page),
                                 "SampleRateRdGrp"),
-                          24, 26, 200, 56);
+                          24, 26, 210, 56);
   ChannelsRdGrp = Place(
       Named(new TRadioGroup("Channels, Resolution",
                             {"Mono, 8 Bit", "Stereo, 8 Bit", "Mono, 16 Bit", "Stereo, 16 Bit"}, 2,
                             page),
             "ChannelsRdGrp"),
-      232, 26, 200, 56);
-  FileSizeLbl = Place(Named(new QLabel("0 MB per Hour", page), "FileSizeLbl"), 440, 46, 96, 18);
+      242, 26, 250, 56);
+  FileSizeLbl = Place(Named(new QLabel("0 MB per Hour", page), "FileSizeLbl"), 500, 46, 140, 18);
   CompressionRdBtn = Place(
       Named(new QRadioButton("Use Multimedia Codecs for Recording", page), "CompressionRdBtn"), 8,
       88, 300, 18);
-  AusgabeFormatEdit = Place(Named(new QLineEdit(page), "AusgabeFormatEdit"), 24, 108, 470, 22);
+  AusgabeFormatEdit = Place(Named(new QLineEdit(page), "AusgabeFormatEdit"), 24, 108, 570, 22);
   AusgabeFormatEdit->setReadOnly(true);
-  SpeedButton2 = Place(Named(new QPushButton("...", page), "SpeedButton2"), 500, 108, 30, 22);
+  SpeedButton2 = Place(Named(new QPushButton("...", page), "SpeedButton2"), 600, 108, 30, 22);
   MPEGRdBtn = Place(
       Named(new QRadioButton("MPEG-3-Encoding after Recording (mosquill)", page), "MPEGRdBtn"), 8,
       138, 400, 18);
@@ -207,22 +206,22 @@ void TParaForm::BuildQualityPage() {
                                               "128 kbps", "192 kbps", "256 kbps"},
                                              6, page),
                              "BitRateRdGrp"),
-                       24, 158, 408, 56);
-  MPEGFileSizeLbl = Place(Named(new QLabel(page), "MPEGFileSizeLbl"), 440, 178, 96, 18);
+                       24, 158, 468, 56);
+  MPEGFileSizeLbl = Place(Named(new QLabel(page), "MPEGFileSizeLbl"), 500, 178, 140, 18);
   rdBtnOGG = Place(Named(new QRadioButton("Vorbis-OGG-Encoding after Recording    Quality:", page),
                          "rdBtnOGG"),
-                   8, 224, 300, 18);
-  cmbBxQuality = Place(Named(new QComboBox(page), "cmbBxQuality"), 310, 222, 70, 22);
+                   8, 226, 300, 18);
+  cmbBxQuality = Place(Named(new QComboBox(page), "cmbBxQuality"), 310, 224, 70, 22);
   cmbBxQuality->addItems({"-0.1", "0", "0.1", "0.2", "0.3", "0.4", "0.5", "0.6", "0.7", "0.8",
                           "0.9", "1"});
   cmbBxQuality->setCurrentIndex(3);
   lblOGGFileSize = Place(Named(new QLabel("approx. 0 MB per Hour", page), "lblOGGFileSize"), 390,
-                         224, 146, 18);
+                         226, 220, 18);
 }
 
 void TParaForm::BuildButtons() {
-  SaveBitBtn = Place(Named(new QPushButton("Ok", this), "SaveBitBtn"), 360, 352, 90, 28);
-  CloseBitBtn1 = Place(Named(new QPushButton("Cancel", this), "CloseBitBtn1"), 456, 352, 90, 28);
+  SaveBitBtn = Place(Named(new QPushButton("Ok", this), "SaveBitBtn"), 464, 364, 90, 28);
+  CloseBitBtn1 = Place(Named(new QPushButton("Cancel", this), "CloseBitBtn1"), 560, 364, 90, 28);
 }
 
 }  // namespace pmx
