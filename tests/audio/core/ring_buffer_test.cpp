@@ -239,11 +239,14 @@ TEST(RingBuffer, QueueThreadFailureClosesTheRing) {
   ring.SetQueueMode(TMMQueueMode::qmWrite);
   ring.SetBufferSize(1000);
   ring.Opened();
+  std::atomic<bool> reported{false};
   std::thread producer([&] {
-    for (int i = 0; i < 100000 && error.empty(); ++i) Write(ring, 1000, 0);
+    for (int i = 0; i < 100000 && !reported; ++i) Write(ring, 1000, 0);
   });
-  ASSERT_TRUE(loop.PumpUntil([&] { return !error.empty(); }, 30s));
+  const bool seen = loop.PumpUntil([&] { return !error.empty(); }, 30s);
+  reported = true;
   producer.join();
+  ASSERT_TRUE(seen);
   EXPECT_EQ(error, "disk gone");
   EXPECT_EQ(Write(ring, 1000, 0), 0);
   ring.Closed();
