@@ -60,14 +60,14 @@ void MainLoop::Enqueue(std::shared_ptr<Item> item) {
   NotifyGui();
 }
 
-void MainLoop::Post(Call fn) { Enqueue(std::make_shared<Item>(Item{std::move(fn)})); }
+void MainLoop::Post(Call fn) { Enqueue(std::make_shared<Item>(Item{std::move(fn), false, false, nullptr})); }
 
 bool MainLoop::Synchronize(Call fn) {
   if (IsGuiThread()) {
     fn();
     return true;
   }
-  auto item = std::make_shared<Item>(Item{std::move(fn), true});
+  auto item = std::make_shared<Item>(Item{std::move(fn), true, false, nullptr});
   {
     std::lock_guard lock(mutex_);
     if (closing_.load()) return false;

@@ -6,13 +6,12 @@
 #include <mutex>
 #include <vector>
 
+#include "audio/core/cb_mode.h"
 #include "audio/core/objects.h"
 #include "platform/exception.h"
 #include "platform/mm_timer.h"
 
 namespace pmx {
-
-enum class TMMCBMode { cmWindow, cmCallback, cmThread };
 
 class EMMHiTimerError : public Exception {
  public:

@@ -1,14 +1,9 @@
 #include "audio/core/object_list.h"
 
-#include <string>
-
 namespace pmx {
 
-EListError::EListError(int index)
-    : Exception("List index out of bounds (" + std::to_string(index) + ")") {}
-
 void TMMObjectList::CheckIndex(int index) const {
-  if (index < 0 || index >= Count()) throw EListError(index);
+  if (index < 0 || index >= Count()) ListIndexError(index);
 }
 
 TObject* TMMObjectList::Items(int index) const {

@@ -4,15 +4,9 @@
 #include <vector>
 
 #include "audio/core/objects.h"
-#include "platform/exception.h"
+#include "audio/core/record_list.h"
 
 namespace pmx {
-
-// An index or size outside what a library list holds.
-class EListError : public Exception {
- public:
-  explicit EListError(int index);
-};
 
 // A list of owned objects that announces every change through TMMObject's
 // notifications. Single-threaded.

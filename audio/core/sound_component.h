@@ -4,16 +4,11 @@
 #include <functional>
 #include <string>
 
+#include "audio/core/cb_mode.h"
+#include "audio/core/device_id.h"
 #include "audio/core/dsp_component.h"
 
 namespace pmx {
-
-// Where a device handles its buffers: on the GUI thread, in the driver's
-// callback, or on a thread of its own.
-enum class TMMCBMode { cmWindow, cmCallback, cmThread };
-
-// A device number; -1 is the wave mapper, -2 an invalid device.
-using TMMDeviceId = int32_t;
 
 // A device of the chain (wave-in, wave-out). Its segment is the run of plain
 // nodes around it, bounded by other devices; each lifecycle notification the

@@ -1,9 +1,10 @@
 #include "audio/core/wave_format.h"
 
-#include <atomic>
-#include <cstdio>
 #include <langinfo.h>
 #include <locale.h>
+
+#include <atomic>
+#include <cstdio>
 #include <mutex>
 #include <utility>
 

@@ -1,0 +1,128 @@
+#include "platform/alsa_wave_stream.h"
+
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdint>
+
+namespace pmx {
+namespace {
+
+// A suspended device is recovered like an xrun: Prepare makes it usable again.
+long Transferred(snd_pcm_sframes_t result) {
+  return result == -ESTRPIPE ? -EPIPE : static_cast<long>(result);
+}
+
+}  // namespace
+
+AlsaWaveStream::AlsaWaveStream(snd_pcm_t* pcm)
+    : pcm_(pcm), wake_fd_(eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)) {}
+
+AlsaWaveStream::~AlsaWaveStream() {
+  snd_pcm_close(pcm_);
+  if (wake_fd_ >= 0) close(wake_fd_);
+}
+
+snd_pcm_format_t AlsaWaveStream::SampleFormat(const WaveFormatEx& format) {
+  const uint16_t bits = format.wBitsPerSample();
+  if (format.nChannels() == 0 || format.nBlockAlign() != format.nChannels() * bits / 8) {
+    return SND_PCM_FORMAT_UNKNOWN;
+  }
+  if (format.wFormatTag() == WAVE_FORMAT_PCM) {
+    switch (bits) {
+      case 8: return SND_PCM_FORMAT_U8;
+      case 16: return SND_PCM_FORMAT_S16_LE;
+      case 24: return SND_PCM_FORMAT_S24_3LE;
+      case 32: return SND_PCM_FORMAT_S32_LE;
+      default: return SND_PCM_FORMAT_UNKNOWN;
+    }
+  }
+  if (format.wFormatTag() == WAVE_FORMAT_IEEE_FLOAT) {
+    if (bits == 32) return SND_PCM_FORMAT_FLOAT_LE;
+    if (bits == 64) return SND_PCM_FORMAT_FLOAT64_LE;
+  }
+  return SND_PCM_FORMAT_UNKNOWN;
+}
+
+int AlsaWaveStream::Configure(const WaveFormatEx& format, unsigned buffer_ms) {
+  if (wake_fd_ < 0) return -errno;
+  const snd_pcm_format_t sample = SampleFormat(format);
+  if (sample == SND_PCM_FORMAT_UNKNOWN) return -EINVAL;
+  snd_pcm_hw_params_t* hw;
+  snd_pcm_hw_params_alloca(&hw);
+  unsigned buffer_us = buffer_ms * 1000;
+  // Capture hands buffers on at period granularity: short periods keep small
+  // buffers (level meters) flowing evenly; the long device buffer rides out delays.
+  const bool capture = snd_pcm_stream(pcm_) == SND_PCM_STREAM_CAPTURE;
+  unsigned period_us = capture ? std::min(buffer_us / 4, 20000u) : buffer_us / 4;
+  int error = snd_pcm_hw_params_any(pcm_, hw);
+  if (error >= 0) error = snd_pcm_hw_params_set_access(pcm_, hw, SND_PCM_ACCESS_RW_INTERLEAVED);
+  if (error >= 0) error = snd_pcm_hw_params_set_format(pcm_, hw, sample);
+  if (error >= 0) error = snd_pcm_hw_params_set_channels(pcm_, hw, format.nChannels());
+  if (error >= 0) error = snd_pcm_hw_params_set_rate(pcm_, hw, format.nSamplesPerSec(), 0);
+  if (error >= 0) error = snd_pcm_hw_params_set_buffer_time_near(pcm_, hw, &buffer_us, nullptr);
+  if (error >= 0) error = snd_pcm_hw_params_set_period_time_near(pcm_, hw, &period_us, nullptr);
+  if (error >= 0) error = snd_pcm_hw_params(pcm_, hw);
+  if (error < 0) return error;
+
+  snd_pcm_sw_params_t* sw;
+  snd_pcm_sw_params_alloca(&sw);
+  snd_pcm_uframes_t boundary = 0;
+  snd_pcm_uframes_t period = 0;
+  snd_pcm_hw_params_get_period_size(hw, &period, nullptr);
+  error = snd_pcm_sw_params_current(pcm_, sw);
+  if (error >= 0) error = snd_pcm_sw_params_get_boundary(sw, &boundary);
+  // The owner starts the stream: playback stays silent while it is primed.
+  if (error >= 0) error = snd_pcm_sw_params_set_start_threshold(pcm_, sw, boundary);
+  if (error >= 0) error = snd_pcm_sw_params_set_avail_min(pcm_, sw, period);
+  if (error >= 0) error = snd_pcm_sw_params(pcm_, sw);
+  if (error < 0) return error;
+
+  const int count = snd_pcm_poll_descriptors_count(pcm_);
+  if (count < 0) return count;
+  fds_.assign(static_cast<std::size_t>(count) + 1, pollfd{});
+  fds_[0] = pollfd{wake_fd_, POLLIN, 0};
+  error = snd_pcm_poll_descriptors(pcm_, fds_.data() + 1, static_cast<unsigned>(count));
+  return error < 0 ? error : 0;
+}
+
+long AlsaWaveStream::Read(void* data, uint32_t frames) {
+  return Transferred(snd_pcm_readi(pcm_, data, frames));
+}
+
+long AlsaWaveStream::Write(const void* data, uint32_t frames) {
+  return Transferred(snd_pcm_writei(pcm_, data, frames));
+}
+
+long AlsaWaveStream::Avail() { return Transferred(snd_pcm_avail(pcm_)); }
+
+long AlsaWaveStream::Delay() {
+  snd_pcm_sframes_t delay = 0;
+  const int error = snd_pcm_delay(pcm_, &delay);
+  return error < 0 ? Transferred(error) : static_cast<long>(delay);
+}
+
+void AlsaWaveStream::Wait(bool device, int timeout_ms) {
+  const nfds_t count = device ? fds_.size() : 1;
+  for (pollfd& fd : fds_) fd.revents = 0;
+  if (poll(fds_.data(), count, timeout_ms) <= 0) return;
+  if (fds_[0].revents & POLLIN) {
+    uint64_t value;
+    [[maybe_unused]] const ssize_t got = read(wake_fd_, &value, sizeof value);
+  }
+  if (device) {
+    unsigned short revents = 0;
+    snd_pcm_poll_descriptors_revents(pcm_, fds_.data() + 1, static_cast<unsigned>(count - 1),
+                                     &revents);
+  }
+}
+
+void AlsaWaveStream::Wake() {
+  const uint64_t one = 1;
+  [[maybe_unused]] const ssize_t put = write(wake_fd_, &one, sizeof one);
+}
+
+}  // namespace pmx

@@ -1,0 +1,46 @@
+#pragma once
+
+#include <alsa/asoundlib.h>
+
+#include <vector>
+
+#include "platform/wave_driver.h"
+
+namespace pmx {
+
+// An ALSA PCM in non-blocking mode set up for one wave format: the device buffer is
+// buffer_ms long and the stream starts only when told to. Wake interrupts Wait
+// through an eventfd.
+//
+// Threads: as WaveStream; the PCM is used under the owner's lock, Wake from anywhere.
+class AlsaWaveStream : public WaveStream {
+ public:
+  // Takes pcm. Call Configure before use.
+  explicit AlsaWaveStream(snd_pcm_t* pcm);
+  ~AlsaWaveStream() override;
+  AlsaWaveStream(const AlsaWaveStream&) = delete;
+  AlsaWaveStream& operator=(const AlsaWaveStream&) = delete;
+
+  // Sets the format and the buffer; a negative errno when the PCM refuses them.
+  int Configure(const WaveFormatEx& format, unsigned buffer_ms);
+
+  int Prepare() override { return snd_pcm_prepare(pcm_); }
+  int Start() override { return snd_pcm_start(pcm_); }
+  int Drop() override { return snd_pcm_drop(pcm_); }
+  long Read(void* data, uint32_t frames) override;
+  long Write(const void* data, uint32_t frames) override;
+  long Avail() override;
+  long Delay() override;
+  void Wait(bool device, int timeout_ms) override;
+  void Wake() override;
+
+  // The ALSA sample format of a wave format; SND_PCM_FORMAT_UNKNOWN when none fits.
+  static snd_pcm_format_t SampleFormat(const WaveFormatEx& format);
+
+ private:
+  snd_pcm_t* const pcm_;
+  const int wake_fd_;
+  std::vector<pollfd> fds_;  // the eventfd first, then the PCM's
+};
+
+}  // namespace pmx

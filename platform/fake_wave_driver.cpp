@@ -1,0 +1,253 @@
+#include "platform/fake_wave_driver.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <utility>
+
+namespace pmx {
+namespace {
+
+class FakeStream : public WaveStream {
+ public:
+  explicit FakeStream(std::shared_ptr<FakePcm> pcm) : pcm_(std::move(pcm)) {}
+  int Prepare() override { return pcm_->Prepare(); }
+  int Start() override { return pcm_->Start(); }
+  int Drop() override { return pcm_->Drop(); }
+  long Read(void* data, uint32_t frames) override { return pcm_->Read(data, frames); }
+  long Write(const void* data, uint32_t frames) override { return pcm_->Write(data, frames); }
+  long Avail() override { return pcm_->Avail(); }
+  long Delay() override { return pcm_->Delay(); }
+  void Wait(bool, int timeout_ms) override { pcm_->Wait(timeout_ms); }
+  void Wake() override { pcm_->Wake(); }
+  uint64_t StartFrame() const override { return pcm_->StartFrame(); }
+
+ private:
+  const std::shared_ptr<FakePcm> pcm_;
+};
+
+}  // namespace
+
+FakePcm::FakePcm(bool capture, const WaveFormatEx& format, uint32_t buffer_frames,
+                 uint64_t start_frame)
+    : capture_(capture), format_(format), buffer_frames_(buffer_frames), start_frame_(start_frame) {}
+
+void FakePcm::Advance(uint64_t frames) {
+  std::lock_guard lock(mutex_);
+  ++ticks_;
+  if (running_ && !xrun_ && capture_) {
+    generated_ += frames;
+    buffered_ += frames;
+    if (buffered_ > buffer_frames_) xrun_ = true;
+  } else if (running_ && !xrun_) {
+    const uint64_t take = std::min(frames, buffered_);
+    const std::size_t bytes = take * format_.nBlockAlign();
+    played_.insert(played_.end(), pending_.begin(), pending_.begin() + bytes);
+    pending_.erase(pending_.begin(), pending_.begin() + bytes);
+    buffered_ -= take;
+    if (frames > take) xrun_ = true;
+  }
+  Changed();
+}
+
+void FakePcm::FailNext(Op op, int error) {
+  std::lock_guard lock(mutex_);
+  fail_[op] = error;
+}
+
+void FakePcm::InjectXrun() {
+  std::lock_guard lock(mutex_);
+  xrun_ = true;
+  ++ticks_;
+  Changed();
+}
+
+bool FakePcm::WaitUntil(const std::function<bool(const FakePcm&)>& pred,
+                        std::chrono::milliseconds timeout) {
+  std::unique_lock lock(mutex_);
+  return changed_.wait_for(lock, timeout, [&] { return pred(*this); });
+}
+
+bool FakePcm::Check(const std::function<bool(const FakePcm&)>& pred) {
+  std::lock_guard lock(mutex_);
+  return pred(*this);
+}
+
+std::vector<uint8_t> FakePcm::PlayedBytes() {
+  std::lock_guard lock(mutex_);
+  return played_;
+}
+
+std::vector<uint8_t> FakePcm::Ramp(const WaveFormatEx& format, uint64_t first, uint64_t count) {
+  const std::size_t channels = format.nChannels();
+  const std::size_t width = format.nBlockAlign() / channels;
+  std::vector<uint8_t> bytes(count * format.nBlockAlign());
+  std::size_t at = 0;
+  for (uint64_t sample = first * channels; sample < (first + count) * channels; ++sample) {
+    for (std::size_t b = 0; b < width; ++b) bytes[at++] = static_cast<uint8_t>(sample >> (8 * b));
+  }
+  return bytes;
+}
+
+int FakePcm::Injected(Op op) { return std::exchange(fail_[op], 0); }
+
+void FakePcm::Changed() { changed_.notify_all(); }
+
+int FakePcm::Prepare() {
+  std::lock_guard lock(mutex_);
+  if (const int error = Injected(kPrepare)) return error;
+  running_ = xrun_ = false;
+  buffered_ = 0;
+  pending_.clear();
+  Changed();
+  return 0;
+}
+
+int FakePcm::Start() {
+  std::lock_guard lock(mutex_);
+  if (const int error = Injected(kStart)) return error;
+  if (running_ || xrun_) return -EBADFD;
+  running_ = true;
+  Changed();
+  return 0;
+}
+
+int FakePcm::Drop() {
+  std::lock_guard lock(mutex_);
+  if (const int error = Injected(kDrop)) return error;
+  running_ = false;
+  buffered_ = 0;
+  pending_.clear();
+  Changed();
+  return 0;
+}
+
+long FakePcm::Read(void* data, uint32_t frames) {
+  std::lock_guard lock(mutex_);
+  if (const int error = Injected(kRead)) return error;
+  if (xrun_) return -EPIPE;
+  const uint64_t take = std::min<uint64_t>(frames, buffered_);
+  if (take == 0) return -EAGAIN;
+  const std::vector<uint8_t> ramp = Ramp(format_, generated_ - buffered_, take);
+  std::memcpy(data, ramp.data(), ramp.size());
+  buffered_ -= take;
+  Changed();
+  return static_cast<long>(take);
+}
+
+long FakePcm::Write(const void* data, uint32_t frames) {
+  std::lock_guard lock(mutex_);
+  if (const int error = Injected(kWrite)) return error;
+  if (xrun_) return -EPIPE;
+  const uint64_t take = std::min<uint64_t>(frames, buffer_frames_ - buffered_);
+  if (take == 0) return -EAGAIN;
+  const auto* bytes = static_cast<const uint8_t*>(data);
+  pending_.insert(pending_.end(), bytes, bytes + take * format_.nBlockAlign());
+  buffered_ += take;
+  Changed();
+  return static_cast<long>(take);
+}
+
+long FakePcm::Avail() {
+  std::lock_guard lock(mutex_);
+  if (const int error = Injected(kAvail)) return error;
+  if (xrun_) return -EPIPE;
+  return static_cast<long>(capture_ ? buffered_ : buffer_frames_ - buffered_);
+}
+
+long FakePcm::Delay() {
+  std::lock_guard lock(mutex_);
+  if (const int error = Injected(kDelay)) return error;
+  if (xrun_) return -EPIPE;
+  return static_cast<long>(buffered_);
+}
+
+void FakePcm::Wait(int timeout_ms) {
+  std::unique_lock lock(mutex_);
+  const auto ready = [this] { return woken_ || ticks_ != seen_ticks_; };
+  if (timeout_ms < 0) {
+    changed_.wait(lock, ready);
+  } else {
+    changed_.wait_for(lock, std::chrono::milliseconds(timeout_ms), ready);
+  }
+  woken_ = false;
+  seen_ticks_ = ticks_;
+}
+
+void FakePcm::Wake() {
+  std::lock_guard lock(mutex_);
+  woken_ = true;
+  Changed();
+}
+
+FakeWaveDriver::FakeWaveDriver()
+    : inputs_{Device{"Fake Input"}}, outputs_{Device{"Fake Output"}} {}
+
+void FakeWaveDriver::SetDevices(WaveDirection direction, std::vector<Device> devices) {
+  std::lock_guard lock(mutex_);
+  List(direction) = std::move(devices);
+}
+
+void FakeWaveDriver::SetAccepts(std::function<bool(const WaveFormatEx&)> accepts) {
+  std::lock_guard lock(mutex_);
+  accepts_ = std::move(accepts);
+}
+
+void FakeWaveDriver::FailNextOpen(MMRESULT result) {
+  std::lock_guard lock(mutex_);
+  fail_open_ = result;
+}
+
+void FakeWaveDriver::SetBufferFrames(uint32_t frames) {
+  std::lock_guard lock(mutex_);
+  buffer_frames_ = frames;
+}
+
+void FakeWaveDriver::SetStartFrame(uint64_t frame) {
+  std::lock_guard lock(mutex_);
+  start_frame_ = frame;
+}
+
+std::shared_ptr<FakePcm> FakeWaveDriver::Last(WaveDirection direction) {
+  std::lock_guard lock(mutex_);
+  return direction == WaveDirection::kInput ? last_input_ : last_output_;
+}
+
+uint32_t FakeWaveDriver::NumDevs(WaveDirection direction) {
+  std::lock_guard lock(mutex_);
+  return static_cast<uint32_t>(List(direction).size());
+}
+
+MMRESULT FakeWaveDriver::GetCaps(WaveDirection direction, int id, WaveDeviceCaps& caps) {
+  std::lock_guard lock(mutex_);
+  const std::vector<Device>& list = List(direction);
+  if (list.empty() || id < WAVE_MAPPER || id >= static_cast<int>(list.size())) {
+    return MMSYSERR_BADDEVICEID;
+  }
+  const Device& device = list[id == WAVE_MAPPER ? 0 : static_cast<std::size_t>(id)];
+  caps = WaveDeviceCaps{device.name, device.formats, device.channels};
+  return MMSYSERR_NOERROR;
+}
+
+MMRESULT FakeWaveDriver::Open(WaveDirection direction, int id, const WaveFormatEx& format,
+                              bool query, std::unique_ptr<WaveStream>& stream) {
+  std::lock_guard lock(mutex_);
+  const std::vector<Device>& list = List(direction);
+  if (list.empty() || id < WAVE_MAPPER || id >= static_cast<int>(list.size())) {
+    return MMSYSERR_BADDEVICEID;
+  }
+  if (const MMRESULT failure = std::exchange(fail_open_, MMSYSERR_NOERROR)) return failure;
+  if (accepts_ && !accepts_(format)) return WAVERR_BADFORMAT;
+  if (query) return MMSYSERR_NOERROR;
+  const bool capture = direction == WaveDirection::kInput;
+  auto pcm = std::make_shared<FakePcm>(capture, format, buffer_frames_, start_frame_);
+  (capture ? last_input_ : last_output_) = pcm;
+  stream = std::make_unique<FakeStream>(pcm);
+  return MMSYSERR_NOERROR;
+}
+
+std::vector<FakeWaveDriver::Device>& FakeWaveDriver::List(WaveDirection direction) {
+  return direction == WaveDirection::kInput ? inputs_ : outputs_;
+}
+
+}  // namespace pmx

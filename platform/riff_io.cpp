@@ -1,0 +1,343 @@
+#include "platform/riff_io.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <limits>
+#include <utility>
+
+namespace pmx {
+namespace {
+
+constexpr uint32_t kRiff = FourCC("RIFF");
+constexpr uint32_t kList = FourCC("LIST");
+constexpr uint64_t kMaxChunkSize = 0xFFFFFFFFu;
+
+uint32_t LE32(const uint8_t* p) {
+  return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
+         static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
+}
+
+void PutLE32(uint8_t* p, uint32_t v) {
+  for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
+}
+
+bool IsForm(uint32_t id) { return id == kRiff || id == kList; }
+
+bool Wanted(const RiffChunk& found, const RiffChunk& wanted, RiffFind find) {
+  switch (find) {
+    case RiffFind::Next:
+      return true;
+    case RiffFind::Chunk:
+      return found.ckid == wanted.ckid;
+    case RiffFind::Riff:
+      return found.ckid == kRiff && found.fccType == wanted.fccType;
+    case RiffFind::List:
+      return found.ckid == kList && found.fccType == wanted.fccType;
+  }
+  return false;
+}
+
+// O_NONBLOCK keeps a FIFO from blocking the open; a regular file ignores it.
+int OpenFlags(int access) { return access | O_CLOEXEC | O_NONBLOCK; }
+
+}  // namespace
+
+RiffFile::~RiffFile() { Close(); }
+
+RiffResult RiffFile::OpenFd(UniqueFd fd, bool writable) {
+  struct stat st {};
+  if (!fd || fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return RiffResult::CannotOpen;
+  fd_ = std::move(fd);
+  writable_ = writable;
+  pos_ = 0;
+  buf_.assign(kDefaultBufferSize, 0);
+  buf_start_ = 0;
+  buf_len_ = dirty_lo_ = dirty_hi_ = 0;
+  return RiffResult::Ok;
+}
+
+RiffResult RiffFile::OpenRead(const std::string& path) {
+  Close();
+  return OpenFd(UniqueFd(::open(path.c_str(), OpenFlags(O_RDONLY))), false);
+}
+
+RiffResult RiffFile::OpenReadWrite(const std::string& path) {
+  Close();
+  UniqueFd fd(::open(path.c_str(), OpenFlags(O_RDWR)));
+  if (fd) return OpenFd(std::move(fd), true);
+  if (errno != EACCES && errno != EROFS && errno != EPERM) return RiffResult::CannotOpen;
+  return OpenFd(UniqueFd(::open(path.c_str(), OpenFlags(O_RDONLY))), false);
+}
+
+RiffResult RiffFile::Create(const std::string& path) {
+  Close();
+  UniqueFd fd(::open(path.c_str(), OpenFlags(O_RDWR | O_CREAT | O_EXCL), 0666));
+  if (!fd) return errno == EEXIST ? RiffResult::FileExists : RiffResult::CannotOpen;
+  // Held until close: tells other processes the file is still being written.
+  flock(fd.get(), LOCK_EX | LOCK_NB);
+  return OpenFd(std::move(fd), true);
+}
+
+RiffResult RiffFile::OpenMemory(std::span<const uint8_t> image) {
+  Close();
+  memory_ = image;
+  memory_open_ = true;
+  writable_ = false;
+  pos_ = 0;
+  buf_.clear();
+  buf_len_ = dirty_lo_ = dirty_hi_ = 0;
+  return RiffResult::Ok;
+}
+
+RiffResult RiffFile::Close() {
+  if (!IsOpen()) return RiffResult::Ok;
+  RiffResult result = Flush();
+  if (fd_.Close() != 0) result = RiffResult::CannotWrite;
+  memory_open_ = false;
+  memory_ = {};
+  writable_ = false;
+  buf_len_ = dirty_lo_ = dirty_hi_ = 0;
+  return result;
+}
+
+int64_t RiffFile::ReadAt(uint64_t offset, uint8_t* dst, std::size_t length) const {
+  if (memory_open_) {
+    if (offset >= memory_.size()) return 0;
+    const std::size_t n = std::min<uint64_t>(length, memory_.size() - offset);
+    std::memcpy(dst, memory_.data() + offset, n);
+    return static_cast<int64_t>(n);
+  }
+  std::size_t done = 0;
+  while (done < length) {
+    const ssize_t n =
+        ::pread(fd_.get(), dst + done, length - done, static_cast<off_t>(offset + done));
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return -1;
+    if (n == 0) break;
+    done += static_cast<std::size_t>(n);
+  }
+  return static_cast<int64_t>(done);
+}
+
+bool RiffFile::WriteAt(uint64_t offset, const uint8_t* src, std::size_t length) {
+  if (!writable_ || !fd_) return false;
+  std::size_t done = 0;
+  while (done < length) {
+    const ssize_t n =
+        ::pwrite(fd_.get(), src + done, length - done, static_cast<off_t>(offset + done));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    done += static_cast<std::size_t>(n);
+  }
+  return true;
+}
+
+RiffResult RiffFile::Flush() {
+  if (dirty_hi_ <= dirty_lo_) return RiffResult::Ok;
+  if (!WriteAt(buf_start_ + dirty_lo_, buf_.data() + dirty_lo_, dirty_hi_ - dirty_lo_)) {
+    return RiffResult::CannotWrite;
+  }
+  dirty_lo_ = dirty_hi_ = 0;
+  return RiffResult::Ok;
+}
+
+RiffResult RiffFile::Sync() {
+  const RiffResult flushed = Flush();
+  if (flushed != RiffResult::Ok || !fd_) return flushed;
+  return ::fdatasync(fd_.get()) == 0 ? RiffResult::Ok : RiffResult::CannotWrite;
+}
+
+RiffResult RiffFile::SetBuffer(std::size_t size) {
+  if (!IsOpen()) return RiffResult::CannotOpen;
+  const RiffResult flushed = Flush();
+  if (flushed != RiffResult::Ok) return flushed;
+  buf_.assign(size, 0);
+  buf_len_ = 0;
+  return RiffResult::Ok;
+}
+
+// Loads the window at the position, after writing out the old one.
+bool RiffFile::Fill() {
+  if (Flush() != RiffResult::Ok) return false;
+  buf_len_ = 0;
+  const int64_t got = ReadAt(pos_, buf_.data(), buf_.size());
+  if (got < 0) return false;
+  buf_start_ = pos_;
+  buf_len_ = static_cast<std::size_t>(got);
+  return true;
+}
+
+// A transfer the window cannot help with bypasses it; the window is dropped so it
+// can never hold bytes older than the file's.
+int64_t RiffFile::ReadDirect(uint8_t* dst, std::size_t length) {
+  if (Flush() != RiffResult::Ok) return -1;
+  buf_len_ = 0;
+  return ReadAt(pos_, dst, length);
+}
+
+bool RiffFile::WriteDirect(const uint8_t* src, std::size_t length) {
+  if (Flush() != RiffResult::Ok) return false;
+  buf_len_ = 0;
+  return WriteAt(pos_, src, length);
+}
+
+int64_t RiffFile::Read(void* buffer, std::size_t length) {
+  if (!IsOpen()) return -1;
+  auto* dst = static_cast<uint8_t*>(buffer);
+  std::size_t done = 0;
+  while (done < length) {
+    if (InWindow(pos_)) {
+      const std::size_t at = static_cast<std::size_t>(pos_ - buf_start_);
+      const std::size_t n = std::min(length - done, buf_len_ - at);
+      std::memcpy(dst + done, buf_.data() + at, n);
+      done += n;
+      pos_ += n;
+      continue;
+    }
+    if (length - done >= buf_.size()) {
+      const int64_t got = ReadDirect(dst + done, length - done);
+      if (got < 0) return -1;
+      pos_ += static_cast<uint64_t>(got);
+      done += static_cast<std::size_t>(got);
+      break;
+    }
+    if (!Fill()) return -1;
+    if (buf_len_ == 0) break;  // end of file
+  }
+  return static_cast<int64_t>(done);
+}
+
+int64_t RiffFile::Write(const void* buffer, std::size_t length) {
+  if (!IsOpen() || !writable_) return -1;
+  const auto* src = static_cast<const uint8_t*>(buffer);
+  if (length >= buf_.size()) {
+    if (!WriteDirect(src, length)) return -1;
+    pos_ += length;
+    return static_cast<int64_t>(length);
+  }
+  std::size_t done = 0;
+  while (done < length) {
+    const bool joins =
+        pos_ >= buf_start_ && pos_ <= buf_start_ + buf_len_ && pos_ < buf_start_ + buf_.size();
+    if (!joins) {
+      if (Flush() != RiffResult::Ok) return -1;
+      buf_start_ = pos_;
+      buf_len_ = 0;
+    }
+    const std::size_t at = static_cast<std::size_t>(pos_ - buf_start_);
+    const std::size_t n = std::min(length - done, buf_.size() - at);
+    std::memcpy(buf_.data() + at, src + done, n);
+    dirty_lo_ = dirty_hi_ > dirty_lo_ ? std::min(dirty_lo_, at) : at;
+    dirty_hi_ = std::max(dirty_hi_, at + n);
+    buf_len_ = std::max(buf_len_, at + n);
+    done += n;
+    pos_ += n;
+  }
+  return static_cast<int64_t>(length);
+}
+
+int64_t RiffFile::Size() const {
+  if (memory_open_) return static_cast<int64_t>(memory_.size());
+  struct stat st {};
+  if (!fd_ || fstat(fd_.get(), &st) != 0) return -1;
+  return std::max<int64_t>(st.st_size, static_cast<int64_t>(buf_start_ + buf_len_));
+}
+
+int64_t RiffFile::Seek(int64_t offset, int whence) {
+  if (!IsOpen()) return -1;
+  int64_t base = 0;
+  if (whence == SEEK_CUR) base = static_cast<int64_t>(pos_);
+  if (whence == SEEK_END) base = Size();
+  if (base < 0 || (whence != SEEK_SET && whence != SEEK_CUR && whence != SEEK_END)) return -1;
+  if ((offset < 0 && base + offset < 0) ||
+      (offset > 0 && base > std::numeric_limits<int64_t>::max() - offset)) {
+    return -1;
+  }
+  pos_ = static_cast<uint64_t>(base + offset);
+  return static_cast<int64_t>(pos_);
+}
+
+bool RiffFile::WriteLE32At(uint64_t offset, uint32_t value) {
+  uint8_t bytes[4];
+  PutLE32(bytes, value);
+  const uint64_t back = pos_;
+  pos_ = offset;
+  const bool ok = Write(bytes, sizeof bytes) == sizeof bytes;
+  pos_ = back;
+  return ok;
+}
+
+RiffResult RiffFile::Descend(RiffChunk& ck, const RiffChunk* parent, RiffFind find) {
+  const uint64_t limit =
+      parent ? parent->dwDataOffset + parent->cksize : std::numeric_limits<uint64_t>::max();
+  for (;;) {
+    const uint64_t at = pos_;
+    if (at > limit || limit - at < 8) return RiffResult::ChunkNotFound;
+    uint8_t header[8];
+    if (Read(header, sizeof header) != sizeof header) return RiffResult::ChunkNotFound;
+    RiffChunk found;
+    found.ckid = LE32(header);
+    found.cksize = LE32(header + 4);
+    found.dwDataOffset = at + 8;
+    if (IsForm(found.ckid)) {
+      uint8_t type[4];
+      if (Read(type, sizeof type) != sizeof type) return RiffResult::ChunkNotFound;
+      found.fccType = LE32(type);
+    }
+    if (Wanted(found, ck, find)) {
+      ck = found;
+      return RiffResult::Ok;
+    }
+    const uint64_t next = found.dwDataOffset + found.cksize + (found.cksize & 1);
+    if (Seek(static_cast<int64_t>(next), SEEK_SET) < 0) return RiffResult::CannotSeek;
+  }
+}
+
+RiffResult RiffFile::Ascend(RiffChunk& ck) {
+  if (!ck.dirty) {
+    const uint64_t next = ck.dwDataOffset + ck.cksize + (ck.cksize & 1);
+    return Seek(static_cast<int64_t>(next), SEEK_SET) < 0 ? RiffResult::CannotSeek : RiffResult::Ok;
+  }
+  if (pos_ < ck.dwDataOffset) return RiffResult::CannotSeek;
+  const uint64_t size = pos_ - ck.dwDataOffset;
+  if (size > kMaxChunkSize) return RiffResult::TooLarge;
+  if (size != ck.cksize && !WriteLE32At(ck.dwDataOffset - 4, static_cast<uint32_t>(size))) {
+    return RiffResult::CannotWrite;
+  }
+  if ((size & 1) != 0) {
+    const uint8_t pad = 0;
+    if (Write(&pad, 1) != 1) return RiffResult::CannotWrite;
+  }
+  ck.cksize = static_cast<uint32_t>(size);
+  ck.dirty = false;
+  return RiffResult::Ok;
+}
+
+RiffResult RiffFile::CreateChunk(RiffChunk& ck, RiffCreate kind) {
+  if (kind == RiffCreate::Riff) ck.ckid = kRiff;
+  if (kind == RiffCreate::List) ck.ckid = kList;
+  uint8_t header[12];
+  PutLE32(header, ck.ckid);
+  PutLE32(header + 4, ck.cksize);
+  PutLE32(header + 8, ck.fccType);
+  const std::size_t length = kind == RiffCreate::Chunk ? 8 : 12;
+  const uint64_t at = pos_;
+  if (Write(header, length) != static_cast<int64_t>(length)) return RiffResult::CannotWrite;
+  ck.dwDataOffset = at + 8;
+  ck.dirty = true;
+  return RiffResult::Ok;
+}
+
+RiffResult RiffFile::PatchSize(const RiffChunk& ck, uint64_t size) {
+  if (size > kMaxChunkSize) return RiffResult::TooLarge;
+  return WriteLE32At(ck.dwDataOffset - 4, static_cast<uint32_t>(size)) ? RiffResult::Ok
+                                                                       : RiffResult::CannotWrite;
+}
+
+}  // namespace pmx

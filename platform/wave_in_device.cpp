@@ -1,0 +1,164 @@
+#include "platform/wave_in_device.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <limits>
+#include <utility>
+
+namespace pmx {
+
+WaveInDevice::WaveInDevice(int id, const WaveFormatEx& format, std::unique_ptr<WaveStream> stream,
+                           WaveCallback callback)
+    : WaveDevice(id, format, std::move(stream), std::move(callback), WIM_OPEN),
+      staging_(Block()) {
+  Launch();
+}
+
+WaveInDevice::~WaveInDevice() { Shutdown(); }
+
+MMRESULT WaveInDevice::AddBuffer(WAVEHDR* header) {
+  if (header == nullptr || header->dwBufferLength == 0) return MMSYSERR_INVALPARAM;
+  MMRESULT result;
+  {
+    Lock lock(mutex_);
+    if (header->dwFlags & WHDR_INQUEUE) return MMSYSERR_INVALPARAM;
+    header->dwBytesRecorded = 0;
+    result = Enqueue(header);
+  }
+  if (result == MMSYSERR_NOERROR) Wake();
+  return result;
+}
+
+MMRESULT WaveInDevice::Start() {
+  if (Closed()) return MMSYSERR_INVALHANDLE;
+  {
+    Lock lock(mutex_);
+    if (failed_) return MMSYSERR_ERROR;
+    if (!running_) {
+      const int error = stream_->Start();
+      if (error < 0) {
+        ReportFailure("start", error);
+        return MMSYSERR_ERROR;
+      }
+      running_ = true;
+    }
+  }
+  Wake();
+  return MMSYSERR_NOERROR;
+}
+
+MMRESULT WaveInDevice::Stop() {
+  if (Closed()) return MMSYSERR_INVALHANDLE;
+  {
+    Lock lock(mutex_);
+    if (running_) {
+      // What the device captured up to now belongs to this recording.
+      const long ready = stream_->Avail();
+      if (ready > 0) Capture(static_cast<uint64_t>(ready));
+      if (!queue_.empty() && queue_.front()->dwBytesRecorded > 0) CompleteFront();
+      stream_->Drop();
+      stream_->Prepare();
+      running_ = false;
+    }
+  }
+  Wake();
+  return MMSYSERR_NOERROR;
+}
+
+void WaveInDevice::Pump() {
+  if (running_) Capture(std::numeric_limits<uint64_t>::max());
+}
+
+bool WaveInDevice::WantsDevice() const { return running_ && !queue_.empty(); }
+
+void WaveInDevice::ResetLocked() {
+  if (running_) {
+    stream_->Drop();
+    stream_->Prepare();
+    running_ = false;
+  }
+  while (!queue_.empty()) {
+    queue_.front()->dwBytesRecorded = 0;
+    CompleteFront();
+  }
+  carry_.clear();
+}
+
+void WaveInDevice::Capture(uint64_t limit) {
+  if (!carry_.empty() && !queue_.empty()) {
+    std::vector<uint8_t> carried;
+    carried.swap(carry_);
+    Store(carried.data(), carried.size());
+  }
+  while (limit > 0 && !queue_.empty()) {
+    const long frames = ReadInto(queue_.front(), limit);
+    if (frames == -EAGAIN || frames == 0) return;
+    if (frames == -EPIPE) {
+      // Frames were lost: counted, and capture goes on.
+      overruns_.fetch_add(1);
+      const int error = stream_->Prepare() < 0 ? -EIO : stream_->Start();
+      if (error < 0) {
+        ReportFailure("restart after overrun", error);
+        running_ = false;
+        return;
+      }
+      continue;
+    }
+    if (frames < 0) {
+      ReportFailure("read", frames);
+      running_ = false;
+      return;
+    }
+    limit -= static_cast<uint64_t>(frames);
+    position_ += static_cast<uint64_t>(frames);
+  }
+}
+
+long WaveInDevice::ReadInto(WAVEHDR* header, uint64_t limit) {
+  const std::size_t block = Block();
+  const std::size_t space = header->dwBufferLength - header->dwBytesRecorded;
+  if (space < block) {
+    // A frame that straddles two buffers.
+    const long frames = stream_->Read(staging_.data(), 1);
+    if (frames > 0) Store(staging_.data(), block);
+    return frames;
+  }
+  const uint64_t wanted = std::min<uint64_t>({space / block, limit, 1u << 20});
+  const long frames = stream_->Read(header->lpData + header->dwBytesRecorded,
+                                    static_cast<uint32_t>(wanted));
+  if (frames > 0) {
+    header->dwBytesRecorded += static_cast<uint32_t>(static_cast<std::size_t>(frames) * block);
+    if (header->dwBytesRecorded == header->dwBufferLength) CompleteFront();
+  }
+  return frames;
+}
+
+void WaveInDevice::Store(const uint8_t* bytes, std::size_t count) {
+  while (count > 0 && !queue_.empty()) {
+    WAVEHDR* header = queue_.front();
+    const std::size_t take =
+        std::min<std::size_t>(count, header->dwBufferLength - header->dwBytesRecorded);
+    std::memcpy(header->lpData + header->dwBytesRecorded, bytes, take);
+    header->dwBytesRecorded += static_cast<uint32_t>(take);
+    bytes += take;
+    count -= take;
+    if (header->dwBytesRecorded == header->dwBufferLength) CompleteFront();
+  }
+  carry_.insert(carry_.end(), bytes, bytes + count);
+}
+
+uint32_t waveInGetNumDevs() { return WaveDriver::Instance().NumDevs(WaveDirection::kInput); }
+
+MMRESULT waveInGetDevCaps(int id, WAVEINCAPS& caps) {
+  return GetWaveDevCaps(WaveDirection::kInput, id, caps);
+}
+
+MMRESULT waveInGetErrorText(MMRESULT code, std::string& text) { return WaveErrorText(code, text); }
+
+MMRESULT waveInOpen(std::unique_ptr<WaveInDevice>& handle, int id, const WaveFormatEx& format,
+                    WaveCallback callback, uint32_t flags) {
+  return OpenWaveDevice(WaveDirection::kInput, handle, id, format, std::move(callback), flags);
+}
+
+}  // namespace pmx

@@ -1,0 +1,65 @@
+#include "recorder/event_log.h"
+
+#include <fcntl.h>
+
+#include <cerrno>
+#include <cstring>
+#include <ctime>
+
+#include "platform/file_write.h"
+#include "platform/program_folder.h"
+#include "platform/unique_fd.h"
+
+namespace pmx {
+namespace {
+
+std::string LogLine(RecorderClock::TimePoint when, const std::string& text) {
+  return DateTimeText(when) + " " + text + "\r\n";
+}
+
+// Writes line to the open file and closes it; any failure raises.
+void WriteAndClose(UniqueFd fd, const std::string& line, const std::filesystem::path& path) {
+  bool ok = WriteAll(fd.get(), line);
+  int error = errno;
+  if (fd.Close() != 0 && ok) {
+    ok = false;
+    error = errno;
+  }
+  if (!ok) throw EInOutError("I/O error writing " + path.string() + ": " + std::strerror(error));
+}
+
+}  // namespace
+
+std::string DateTimeText(RecorderClock::TimePoint when) {
+  std::tm local = LocalTime(when);
+  char text[128];
+  std::size_t length = std::strftime(text, sizeof text, "%x %X", &local);
+  return std::string(text, length);
+}
+
+std::filesystem::path MonthlyLogFile(RecorderClock::TimePoint when) {
+  return ProgramFolder() / ("Month-" + TwoDigits(LocalTime(when).tm_mon + 1) + "-log.txt");
+}
+
+bool AppendToMonthlyLog(const std::string& text) {
+  RecorderClock::TimePoint now = RecorderClock::Now();
+  std::filesystem::path path = MonthlyLogFile(now);
+  UniqueFd fd(open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0666));
+  if (!fd) return false;
+  WriteAndClose(std::move(fd), LogLine(now, text), path);
+  return true;
+}
+
+void LogEvent(const std::string& event) {
+  if (!AppendToMonthlyLog(event)) return;
+  std::filesystem::path path = ProgramFolder() / "alarm.txt";
+  UniqueFd fd(open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
+  if (fd) WriteAndClose(std::move(fd), LogLine(RecorderClock::Now(), event), path);
+}
+
+std::string TwoDigits(int number) {
+  std::string text = std::to_string(number);
+  return text.size() == 1 ? "0" + text : text;
+}
+
+}  // namespace pmx

@@ -1,0 +1,34 @@
+#pragma once
+
+#include <filesystem>
+#include <string>
+
+#include "platform/exception.h"
+#include "recorder/recorder_clock.h"
+
+namespace pmx {
+
+// An I/O error while writing a log that did open.
+class EInOutError : public Exception {
+ public:
+  using Exception::Exception;
+};
+
+// Local date and time in the system's short date and long time formats.
+std::string DateTimeText(RecorderClock::TimePoint when);
+
+// "Month-NN-log.txt" in the program folder for the month of when.
+std::filesystem::path MonthlyLogFile(RecorderClock::TimePoint when);
+
+// Appends "date time text" to the monthly log. Returns false when the log can't be
+// opened; raises EInOutError when writing to it fails.
+bool AppendToMonthlyLog(const std::string& text);
+
+// Appends the event to the monthly log and, when that log opened, makes it the one
+// line of "alarm.txt". Raises EInOutError when writing fails.
+void LogEvent(const std::string& event);
+
+// "7" -> "07"; longer numbers stay as they are.
+std::string TwoDigits(int number);
+
+}  // namespace pmx

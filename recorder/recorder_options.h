@@ -1,0 +1,81 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "platform/wave_types.h"
+
+namespace pmx {
+
+// Rows of the weekly schedule: row 0 every day, rows 1..7 Monday..Sunday.
+constexpr int kScheduleRows = 8;
+constexpr int kScheduleHours = 24;
+constexpr int kDriveFlags = 6;
+
+// Every setting of the recorder. One process-wide instance, RecorderOptions, is
+// loaded from "options.ini" and read by the rest of the recorder.
+// Threads: GUI thread only.
+struct TRecorderOptions {
+  int32_t SaveMode = 0;
+  // [row][hour]
+  std::array<std::array<bool, kScheduleHours>, kScheduleRows> Schedule{};
+  // Drives C: to H:; kept and written back, only their being set matters.
+  std::array<bool, kDriveFlags> DriveFlags{};
+  std::string RecordingFolder;
+  int32_t FreeSpaceMB = 0;
+  // The options dialog's format buffer; the record holds no copy of its own.
+  WaveFormatEx* RecordingFormat = nullptr;
+  std::string FormatText;
+  uint16_t Threshold = 0;
+  uint16_t SilenceDelay = 0;
+  uint16_t RecordFormat = 0;
+  uint16_t SampleRateIndex = 0;
+  uint16_t ChannelsIndex = 0;
+  uint16_t CompressedDays = 0;
+  uint16_t BitRateIndex = 0;
+  uint8_t InDevice = 0;
+  uint8_t OutDevice = 0;
+  bool HideDelete = false;
+  bool SoftGap = false;
+  bool AlarmOutputs = false;
+  uint16_t PortIndex = 0;
+  uint16_t EncoderDelay = 0;
+  uint16_t WavDays = 0;
+  uint16_t QualityIndex = 0;
+  uint16_t StopDelay = 0;
+
+  bool operator==(const TRecorderOptions&) const = default;
+};
+
+extern TRecorderOptions RecorderOptions;
+// Derived from RecorderOptions.PortIndex after every load and save: the parallel
+// port's base address (LPT1..LPT3) and the serial port's number (COM1..COM6).
+extern uint16_t LptBase;
+extern uint16_t ComNumber;
+
+// The options dialog's format component registers its format buffer here; until
+// one is registered a buffer of this module stands in.
+void SetRecordingFormatBuffer(WaveFormatEx* buffer);
+
+// True when "TRUE" occurs in text (case as written).
+bool ContainsTrue(std::string_view text);
+
+// Sets LptBase and ComNumber from RecorderOptions.PortIndex.
+void DeriveLptBaseAndComNumber();
+
+// Reads "options.ini" of the program folder into RecorderOptions. A missing file
+// leaves the defaults; a malformed one keeps what was read before the bad line and
+// tells the user which line it was. Start-up always goes on.
+void LoadOptions();
+
+// Writes record to "options.ini" (replacing the old file only once the new one is
+// complete). On success record becomes RecorderOptions and LptBase/ComNumber are
+// derived; on failure the user is told and RecorderOptions stays as it was.
+bool SaveOptions(const TRecorderOptions& record);
+
+// Creates RecorderOptions.RecordingFolder (one level) when it names no directory.
+void EnsureRecordingDirectory();
+
+}  // namespace pmx

@@ -1,0 +1,27 @@
+#pragma once
+
+#include <string>
+
+namespace pmx {
+
+// The retention sweep: deletes from RecorderOptions.RecordingFolder the ".wav"
+// files older than WavDays days (none when WavDays is 0) and the ".mp3" and ".ogg"
+// files older than CompressedDays days. Extensions match in any case; only regular
+// files are touched (a symlink is never followed out of the folder); read-only
+// files stay. Each deletion is written to the monthly log.
+void DeleteExpiredRecordings();
+
+// RecordingFolder + "/" + the local start time as YYYYMMDDhhmmss + ".wav"; empty
+// when RecordingFolder is no directory. When that recording, or its ".mp3" or
+// ".ogg", already exists, the next free second is taken.
+std::string NewRecordingFileName();
+
+// True when the file does not exist or nobody holds its lock (the recorder holds
+// flock(LOCK_EX) on the file it writes). Never raises.
+bool FileNotInUse(const std::string& file_name);
+
+// Deletes the file; true when that worked. A read-only file (no owner write
+// permission) is kept and gives false. Never raises.
+bool EraseFile(const std::string& file_name);
+
+}  // namespace pmx

@@ -1,0 +1,21 @@
+#include "platform/program_folder.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+namespace pmx {
+namespace {
+
+TEST(ProgramFolder, IsTheExecutablesFolderUnlessPelmoraxHomeIsSet) {
+  unsetenv("PELMORAX_HOME");
+  EXPECT_TRUE(std::filesystem::exists(ProgramFolder() / "platform_tests"));
+  setenv("PELMORAX_HOME", "", 1);
+  EXPECT_TRUE(std::filesystem::exists(ProgramFolder() / "platform_tests"));
+  setenv("PELMORAX_HOME", "/srv/pelmorax", 1);
+  EXPECT_EQ(ProgramFolder(), "/srv/pelmorax");
+  unsetenv("PELMORAX_HOME");
+}
+
+}  // namespace
+}  // namespace pmx

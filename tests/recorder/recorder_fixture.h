@@ -1,0 +1,86 @@
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <ctime>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "recorder/recorder_clock.h"
+#include "recorder/recorder_options.h"
+#include "platform/ui_hook.h"
+#include "tests/support/temp_dir.h"
+
+namespace pmx::test {
+
+// A program folder of its own, fresh options and the messages the user would see.
+class RecorderTest : public ::testing::Test {
+ protected:
+  RecorderTest() {
+    setenv("PELMORAX_HOME", home_.path().c_str(), 1);
+    SetMessageBoxHook([this](const std::string& text, const std::string& caption) {
+      EXPECT_EQ(caption, "Pelmorax");
+      messages_.push_back(text);
+    });
+    ResetOptions();
+  }
+  ~RecorderTest() override {
+    SetMessageBoxHook({});
+    unsetenv("PELMORAX_HOME");
+    ResetOptions();
+  }
+
+  static void ResetOptions() {
+    RecorderOptions = {};
+    LptBase = 0;
+    ComNumber = 0;
+  }
+
+  std::filesystem::path Home(const std::string& name) const { return home_ / name; }
+
+  TempDir home_;
+  std::vector<std::string> messages_;
+};
+
+// A point in local time.
+inline RecorderClock::TimePoint LocalTimePoint(int year, int month, int day, int hour, int minute,
+                                               int second, int millisecond = 0) {
+  std::tm local{};
+  local.tm_year = year - 1900;
+  local.tm_mon = month - 1;
+  local.tm_mday = day;
+  local.tm_hour = hour;
+  local.tm_min = minute;
+  local.tm_sec = second;
+  local.tm_isdst = -1;
+  return std::chrono::system_clock::from_time_t(std::mktime(&local)) +
+         std::chrono::milliseconds(millisecond);
+}
+
+inline std::string ReadFile(const std::filesystem::path& path) {
+  std::ifstream file(path, std::ios::binary);
+  std::stringstream text;
+  text << file.rdbuf();
+  return text.str();
+}
+
+inline void WriteFile(const std::filesystem::path& path, const std::string& text) {
+  std::ofstream(path, std::ios::binary) << text;
+}
+
+// The lines of a text whose lines end with CR LF, without their ends.
+inline std::vector<std::string> CrLfLines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::size_t start = 0;
+  for (std::size_t end; (end = text.find("\r\n", start)) != std::string::npos; start = end + 2) {
+    lines.push_back(text.substr(start, end - start));
+  }
+  EXPECT_EQ(start, text.size()) << "text after the last line end";
+  return lines;
+}
+
+}  // namespace pmx::test
