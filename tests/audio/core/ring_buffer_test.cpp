@@ -214,6 +214,36 @@ TEST(RingBuffer, EmptyReadsGiveSilenceOfTheFormatOrTheLastSlot) {
   }
 }
 
+// A duplex ring gives silence until more than half of it is filled, then the data
+// in the order written.
+TEST(RingBuffer, DuplexPrimesWithSilence) {
+  TMMRingBuffer ring;
+  ring.SetQueueMode(TMMQueueMode::qmDuplex);
+  ring.SetNumBuffers(4);
+  ring.SetBufferSize(64);
+  ring.Opened();
+  std::vector<char> out(64);
+  auto read = [&] {
+    WAVEHDR h;
+    h.lpData = out.data();
+    h.dwBufferLength = 64;
+    bool more = false;
+    ring.BufferLoad(&h, more);
+    EXPECT_TRUE(more);
+    return std::string(out.data(), h.dwBytesRecorded);
+  };
+  const std::string zeros(64, '\0');
+  for (const char* text : {"first", "second", "third"}) {
+    EXPECT_EQ(read(), zeros);
+    ASSERT_EQ(ring.WriteBuffer(text, static_cast<int32_t>(std::strlen(text)), 0, 0),
+              static_cast<int32_t>(std::strlen(text)));
+  }
+  EXPECT_EQ(read(), zeros);  // the read that finds three of four slots filled
+  EXPECT_EQ(read(), "first");
+  EXPECT_EQ(read(), "second");
+  ring.Closed();
+}
+
 // A ring that is not open or not enabled takes nothing.
 TEST(RingBuffer, ClosedOrDisabledRingTakesNothing) {
   TMMRingBuffer ring;
