@@ -244,17 +244,6 @@ TEST(RingBuffer, DuplexPrimesWithSilence) {
   ring.Closed();
 }
 
-// A ring that is not open or not enabled takes nothing.
-TEST(RingBuffer, ClosedOrDisabledRingTakesNothing) {
-  TMMRingBuffer ring;
-  EXPECT_EQ(ring.WriteBuffer("x", 1, 0, 0), 0);
-  ring.Opened();
-  ring.SetEnabled(false);
-  EXPECT_EQ(ring.WriteBuffer("x", 1, 0, 0), 0);
-  EXPECT_TRUE(ring.IsEmpty());
-  ring.Closed();
-}
-
 // A failing writer downstream closes the ring from the queue thread; the error
 // reaches the application and a writer afterwards touches nothing.
 TEST(RingBuffer, QueueThreadFailureClosesTheRing) {
