@@ -158,6 +158,16 @@ TEST_P(HourlySplit, StopsInSecondsElevenToFifteenAndStartsAfterTheGap) {
 
 INSTANTIATE_TEST_SUITE_P(SoftGap, HourlySplit, ::testing::Bool());
 
+TEST_F(ControlTickTest, SplitEndsTheTickSoSignalRestartsOnTheNext) {
+  RecorderOptions.Threshold = 100;
+  AllowAllHours();
+  host_.peak = 500;
+  now_ = At(9, 59, 50);
+  RunUntil(At(10, 0, 8));
+  EXPECT_THAT(host_.stops, ElementsAre(At(10, 0, 1)));
+  EXPECT_THAT(host_.starts, ElementsAre(At(9, 59, 50), At(10, 0, 1, 500)));
+}
+
 TEST_F(ControlTickTest, DisallowedHourStartsNothingButStillSplits) {
   RecorderOptions.StopDelay = 10;
   RecorderOptions.Threshold = 100;
