@@ -3,7 +3,6 @@
 #include <sys/ioctl.h>
 #include <sys/time.h>
 
-#include <algorithm>
 #include <memory>
 
 #include <gmock/gmock.h>
