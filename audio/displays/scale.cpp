@@ -27,6 +27,14 @@ void TMMCustomScale::SetColor(TColor value) {
   Changed();
 }
 
+void TMMCustomScale::SetZones(TColor color1, TColor color2, TColor color3, int tick1, int tick2) {
+  color_ = color1;
+  zone_color2_ = color2;
+  zone_color3_ = color3;
+  zone_tick1_ = tick1;
+  zone_tick2_ = tick2;
+}
+
 void TMMCustomScale::SetStyle(TMMScaleStyle value) {
   if (value == style_) return;
   style_ = value;

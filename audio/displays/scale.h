@@ -46,6 +46,9 @@ class TMMCustomScale {
   void SetZoneTick1(int value) { zone_tick1_ = value; }
   int ZoneTick2() const { return zone_tick2_; }
   void SetZoneTick2(int value) { zone_tick2_ = value; }
+  // How an owner colours the scale just before it draws: the colours of the three
+  // zones and the ticks where the second and third begin. Reports no change.
+  void SetZones(TColor color1, TColor color2, TColor color3, int tick1, int tick2);
   QPainter* Canvas() const { return canvas_; }
   void SetCanvas(QPainter* canvas) { canvas_ = canvas; }
   TMMScaleStyle Style() const { return style_; }
