@@ -1,6 +1,7 @@
 #include "recorder/doku_form.h"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QCloseEvent>
 #include <QFrame>
 #include <QGroupBox>
@@ -233,7 +234,44 @@ void TDokuForm::BuildTimers() {
   connect(&tmrDelayStop, &QTimer::timeout, this, [this] { tmrDelayStopTimer(); });
 }
 
-bool TDokuForm::Recording() const { return AufnahmePanel->Color() == kRecordingColor; }
+bool TDokuForm::Recording() { return AufnahmePanel->Color() == kRecordingColor; }
+
+int64_t TDokuForm::RecordingPosition() { return 0; }
+
+bool TDokuForm::RecorderPaused() { return false; }
+
+int TDokuForm::LastPeak() { return 0; }
+
+bool TDokuForm::AlarmVisible() { return AlarmPanel->isVisibleTo(this); }
+
+void TDokuForm::SetAlarmVisible(bool visible) { AlarmPanel->setVisible(visible); }
+
+void TDokuForm::SetPeakText(const std::string& text) {
+  Label1->setText(QString::fromStdString(text));
+}
+
+void TDokuForm::SetSilenceText(const std::string& text) {
+  Label2->setText(QString::fromStdString(text));
+}
+
+void TDokuForm::SetLengthText(const std::string& text) {
+  RecordDauerLabel->setText(QString::fromStdString(text));
+}
+
+void TDokuForm::ShowSerialPins(bool dsr, bool cts) {
+  if (!para_form_) return;
+  para_form_->chkbxComP6->setChecked(dsr);
+  para_form_->chkbxComP8->setChecked(cts);
+}
+
+void TDokuForm::BroadcastAlarm(int) {}
+
+void TDokuForm::EnableDelayStop(uint32_t interval_ms) {
+  tmrDelayStop.setInterval(static_cast<int>(interval_ms));
+  tmrDelayStop.start();
+}
+
+void TDokuForm::DisableDelayStop() { tmrDelayStop.stop(); }
 
 void TDokuForm::FormCreate() {
   PortAccess = false;
@@ -242,6 +280,8 @@ void TDokuForm::FormCreate() {
 
 void TDokuForm::FormShow() {
   setWindowTitle(QString::fromStdString("Pelmorax " + instance_name_));
+  GapCountdown = 3;
+  SilenceCount = 0;
   StatusTimer->SetEnabled(false);
   LoadOptions();
   if (RecorderOptions.RecordFormat == 1) {
@@ -261,6 +301,7 @@ void TDokuForm::FormShow() {
   if (EqualsIgnoringCase(first_argument_, "-RECORDSTART")) StartRecording();
   UpdateRetentionWarning();
   ResetLptOutputs();
+  SampleLptStatus();
   if (RecorderOptions.SaveMode == 7 && ComNumber != 0) OpenSerialRemote(ComNumber);
 }
 
@@ -285,6 +326,10 @@ void TDokuForm::ResetLptOutputs() {
   PortOut(LptBase + 2, 0);
 }
 
+void TDokuForm::SampleLptStatus() {
+  if (LptReady()) PrevLptStatus = PortIn(LptBase + 1);
+}
+
 void TDokuForm::OpenSerialRemote(int com_number) {
   SerialPort1.SetCommPort("COM" + std::to_string(com_number));
   try {
@@ -296,7 +341,10 @@ void TDokuForm::OpenSerialRemote(int com_number) {
   }
   if (!SerialPort1.Active()) {
     ShowMessageBox("Error opening " + SerialPort1.CommPort(), "Pelmorax");
+    return;
   }
+  PrevDSR = SerialPort1.DSRState();
+  PrevCTS = SerialPort1.CTSState();
 }
 
 void TDokuForm::UpdateRetentionWarning() {
@@ -317,7 +365,7 @@ void TDokuForm::OptionsAccepted() {
   if (RecorderOptions.SaveMode == 6) {
     StartMonitor();
   } else {
-    StopMonitor();
+    CloseMonitor();
   }
   UpdateRetentionWarning();
 }
@@ -340,20 +388,17 @@ void TDokuForm::LogoTimerTimer() {
   LogoTimer.stop();
 }
 
-void TDokuForm::StatusTimerTimer() {}
+void TDokuForm::StatusTimerTimer() { tick_.StatusTimerTimer(); }
 
-void TDokuForm::tmrDelayStopTimer() {
-  tmrDelayStop.stop();
-  StopRecording();
-}
+void TDokuForm::tmrDelayStopTimer() { tick_.tmrDelayStopTimer(); }
 
 void TDokuForm::StartRecording() {}
 
-void TDokuForm::StopRecording() {}
+void TDokuForm::StopRecording() { GapCountdown = RecorderOptions.SoftGap ? 20 : 2; }
 
 void TDokuForm::StartMonitor() {}
 
-void TDokuForm::StopMonitor() {}
+void TDokuForm::CloseMonitor() {}
 
 void TDokuForm::ApplyDeviceChoice() {}
 

@@ -9,6 +9,7 @@
 #include "audio/core/hi_timer.h"
 #include "audio/core/ui/controls.h"
 #include "devices/serial_port.h"
+#include "recorder/control_tick.h"
 
 class QAction;
 class QFrame;
@@ -28,7 +29,7 @@ class TParaForm;
 // panel, the options and exit buttons, the menus and the timers. Start-up happens
 // when it is first shown, the geometry goes to "preferences.ini" when it closes.
 // Threads: GUI thread only (the control tick arrives there synchronized).
-class TDokuForm : public QMainWindow {
+class TDokuForm : public QMainWindow, public TControlTickHost {
  public:
   // instance_name: the name this recorder runs under; first_argument: the program's
   // first argument as given ("-RECORDSTART" starts a recording once shown).
@@ -41,7 +42,7 @@ class TDokuForm : public QMainWindow {
   void SetExitForm(TfrmExit* form) { exit_form_ = form; }
 
   // The recording flag: the recording panel is red while a recording runs.
-  bool Recording() const;
+  bool Recording() override;
 
   TMMPanel* AufnahmePanel = nullptr;
   QLabel* RecordseitLabel = nullptr;
@@ -95,6 +96,26 @@ class TDokuForm : public QMainWindow {
   void StatusTimerTimer();
   void tmrDelayStopTimer();
 
+  // What the control tick reads and drives.
+  int64_t RecordingPosition() override;
+  bool RecorderPaused() override;
+  int LastPeak() override;
+  bool AlarmVisible() override;
+  void SetAlarmVisible(bool visible) override;
+  void SetPeakText(const std::string& text) override;
+  void SetSilenceText(const std::string& text) override;
+  void SetLengthText(const std::string& text) override;
+  void ShowSerialPins(bool dsr, bool cts) override;
+  void BroadcastAlarm(int state) override;
+  void EnableDelayStop(uint32_t interval_ms) override;
+  void DisableDelayStop() override;
+
+  // Where the recording chain and the monitor input plug in.
+  void StartRecording() override;
+  void StopRecording() override;
+  void StartMonitor() override;
+  void CloseMonitor() override;
+
   // Shows the retention warning exactly when compressed files are kept one day.
   void UpdateRetentionWarning();
   // Opens SerialPort1 as "COM<com_number>" for remote control (DTR off, RTS on);
@@ -105,11 +126,7 @@ class TDokuForm : public QMainWindow {
   void OptionsAccepted();
 
  protected:
-  // Where the recording chain, the monitor input and the format dialog plug in.
-  virtual void StartRecording();
-  virtual void StopRecording();
-  virtual void StartMonitor();
-  virtual void StopMonitor();
+  // Where the devices and the format dialog plug in.
   // Switches the recorder and the player to the chosen devices where they can.
   virtual void ApplyDeviceChoice();
   virtual void AssignDevices(uint8_t in_device, uint8_t out_device);
@@ -131,7 +148,9 @@ class TDokuForm : public QMainWindow {
   void CentreOnScreen();
   void RestoreGeometry();
   void ResetLptOutputs();
+  void SampleLptStatus();
 
+  TControlTick tick_{*this, SerialPort1};
   const std::string instance_name_;
   const std::string first_argument_;
   bool shown_ = false;

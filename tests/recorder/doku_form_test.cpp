@@ -4,6 +4,7 @@
 #include <QSlider>
 
 #include "platform/qt/qt_main_loop.h"
+#include "recorder/control_tick.h"
 #include "recorder/preferences_file.h"
 #include "tests/recorder/recorder_fixture.h"
 
@@ -70,6 +71,12 @@ TEST_F(MainWindowTest, StartUpRunsInOrderAndRecordsWhenAsked) {
   EXPECT_TRUE(form.pnlWarning->isVisible());
   EXPECT_TRUE(messages_.empty());
   EXPECT_FALSE(form.Recording());
+  EXPECT_EQ(GapCountdown, 3);
+  // The control tick now runs every 500 ms on this thread.
+  EXPECT_TRUE(loop_.PumpUntil([&] { return form.Label1->text() != "Last peak: 0"; },
+                              std::chrono::seconds(5)));
+  EXPECT_EQ(GapCountdown, 2);
+  form.close();
 }
 
 TEST_F(MainWindowTest, CodecFormatIsAskedForUntilAcceptedOnlyWithARegistry) {
