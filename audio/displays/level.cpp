@@ -159,21 +159,18 @@ void TMMCustomLevel::SetNumPeaks(int value) {
   update();
 }
 
-void TMMCustomLevel::SetPeakDelay(int value) {
+template <class T>
+void TMMCustomLevel::SetPeakSetting(T& field, int value) {
   value = std::clamp(value, 0, 50);
-  if (peak_delay_ == value) return;
-  peak_delay_ = value;
+  if (field == value) return;
+  field = value;
   ResetPeakCountdown();
   update();
 }
 
-void TMMCustomLevel::SetPeakSpeed(int value) {
-  value = std::clamp(value, 0, 50);
-  if (peak_speed_ == value) return;
-  peak_speed_ = value;
-  ResetPeakCountdown();
-  update();
-}
+void TMMCustomLevel::SetPeakDelay(int value) { SetPeakSetting(peak_delay_, value); }
+
+void TMMCustomLevel::SetPeakSpeed(int value) { SetPeakSetting(peak_speed_, value); }
 
 void TMMCustomLevel::SetDecayMode(TMMDecayMode value) {
   if (decay_mode_ == value) return;
@@ -458,24 +455,27 @@ void TMMCustomLevel::DrawLevel(QPainter& canvas) {
 
 void TMMCustomLevel::DrawBar(TMMDIBCanvas& dib, int value, bool full, int peak,
                              const Look& look) const {
+  // Looked up once per frame: the nearest palette entry is a search.
+  std::array<uint32_t, 3> zone;
+  for (int z = 0; z < 3; ++z) zone[z] = dib.NearestColor(look.colors[z]);
   int drawn = value;
   if (direction_ != TMMLevelDirection::dirSymetric || full) {
-    for (int k = 1; k <= value; ++k) DrawSpot(dib, k, look.colors[Zone(k)], look.dotted);
+    for (int k = 1; k <= value; ++k) DrawSpot(dib, k, zone[Zone(k)], look.dotted);
   } else {
     drawn = std::clamp(value, 1, spots_);
     for (int k = drawn - kSymmetricHalfBlock; k <= drawn + kSymmetricHalfBlock; ++k) {
-      DrawSpot(dib, k, look.colors[Zone(drawn)], look.dotted);
+      DrawSpot(dib, k, zone[Zone(drawn)], look.dotted);
     }
   }
   if (num_peaks_ == 0 || peak <= drawn) return;
   const bool symmetric = direction_ == TMMLevelDirection::dirSymetric && !full;
   const int outer = symmetric ? peak + kSymmetricHalfBlock : peak;
   for (int i = 0; i < num_peaks_; ++i) {
-    DrawSpot(dib, outer - i, look.colors[Zone(peak - i)], look.dotted);
+    DrawSpot(dib, outer - i, zone[Zone(peak - i)], look.dotted);
   }
 }
 
-void TMMCustomLevel::DrawSpot(TMMDIBCanvas& dib, int k, TColor color, bool dotted) const {
+void TMMCustomLevel::DrawSpot(TMMDIBCanvas& dib, int k, uint32_t value, bool dotted) const {
   const int start = margin_ + (k - 1) * (spot_width_ + spot_space_);
   TRect spot;
   if (kind_ == TMMLevelKind::lkHorizontal) {
@@ -487,7 +487,7 @@ void TMMCustomLevel::DrawSpot(TMMDIBCanvas& dib, int k, TColor color, bool dotte
         direction_ == TMMLevelDirection::dirNormal ? inner_height_ - start - spot_width_ : start;
     spot = {0, top, inner_width_, top + spot_width_};
   }
-  dib.SetDrawColor(color);
+  dib.SetDrawIndex(value);
   if (dotted) {
     DIBFillRectMode(dib, spot, 1);
   } else {

@@ -147,6 +147,9 @@ class TMMCustomLevel : public TMMDIBGraphicControl, public TMMDisplayFeed {
   void SetLook(T& field, T value);
   // Stores a value of the layout and lays the bar out anew when it changed.
   void SetLayoutField(int& field, int value);
+  // Stores a clamped peak-hold setting and restarts the countdown.
+  template <class T>
+  void SetPeakSetting(T& field, int value);
   void UpdateLayout();
   void BuildBackground();
   void UpdateBytesPerRefresh();
@@ -161,7 +164,7 @@ class TMMCustomLevel : public TMMDIBGraphicControl, public TMMDisplayFeed {
   int SpotsFor(int64_t amplitude) const;
   void DrawLevel(QPainter& canvas);
   void DrawBar(TMMDIBCanvas& dib, int value, bool full, int peak, const Look& look) const;
-  void DrawSpot(TMMDIBCanvas& dib, int k, TColor color, bool dotted) const;
+  void DrawSpot(TMMDIBCanvas& dib, int k, uint32_t value, bool dotted) const;
   int Zone(int k) const { return k <= p1_ ? 0 : k <= p2_ ? 1 : 2; }
 
   bool enabled_ = true;
