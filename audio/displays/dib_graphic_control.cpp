@@ -1,21 +1,24 @@
 #include "audio/displays/dib_graphic_control.h"
 
 #include <QEvent>
-#include <QMetaObject>
 #include <QPainter>
 
 #include "audio/displays/dib_primitives.h"
+#include "platform/main_loop.h"
 
 namespace pmx {
 
 TMMDIBGraphicControl::TMMDIBGraphicControl(TComponent* owner, QWidget* parent)
-    : TMMGraphicControl(owner, parent), canvas_(std::make_unique<TMMDIBCanvas>(this)) {
+    : TMMGraphicControl(owner, parent),
+      canvas_(std::make_unique<TMMDIBCanvas>(this)),
+      self_(std::make_shared<TMMDIBGraphicControl*>(this)) {
   has_parent_ = parent != nullptr;
   SyncSize();
 }
 
 TMMDIBGraphicControl::~TMMDIBGraphicControl() {
   std::lock_guard lock(paint_lock_);  // a PaintDirect on another thread ends first
+  self_.reset();  // an update still queued for this control now runs as nothing
   background_ = QImage();
 }
 
@@ -122,7 +125,24 @@ void TMMDIBGraphicControl::PaintDirect(const std::function<void(QPainter& canvas
     QPainter canvas(&back_store_);
     proc(canvas);
   }
-  QMetaObject::invokeMethod(this, [this] { update(); }, Qt::QueuedConnection);
+  RequestUpdate();
+}
+
+void TMMDIBGraphicControl::RequestUpdate() {
+  MainLoop& loop = MainLoop::Instance();
+  if (loop.IsGuiThread()) {
+    update();
+    return;
+  }
+  // One queued update at a time, however fast the feed draws.
+  if (update_posted_.exchange(true)) return;
+  std::weak_ptr<TMMDIBGraphicControl*> weak = self_;
+  loop.Post([weak] {
+    if (auto self = weak.lock()) {
+      (*self)->update_posted_ = false;
+      (*self)->update();
+    }
+  });
 }
 
 QImage TMMDIBGraphicControl::BackStore() const {

@@ -20,7 +20,8 @@ namespace pmx {
 // thread. paint_lock_ guards the back-store (the control's own canvas): the paint
 // event and PaintDirect hold it while they draw, so the two never mix on it; the
 // DIB canvas has its own lock. The visible and parent flags are atomic mirrors that
-// the GUI thread keeps, so a feeding thread never asks the widget itself.
+// the GUI thread keeps, so a feeding thread never asks the widget itself; its
+// update request goes through the main loop.
 class TMMDIBGraphicControl : public TMMGraphicControl {
  public:
   explicit TMMDIBGraphicControl(TComponent* owner = nullptr, QWidget* parent = nullptr);
@@ -70,6 +71,8 @@ class TMMDIBGraphicControl : public TMMGraphicControl {
   void SyncSize();
   void BackGroundDIBChanged();
   void ApplyBackground();
+  // update() from any thread: directly on the GUI thread, else through the main loop.
+  void RequestUpdate();
 
   int tag2_ = 0;
   std::unique_ptr<TMMDIBCanvas> canvas_;
@@ -80,6 +83,8 @@ class TMMDIBGraphicControl : public TMMGraphicControl {
   std::atomic<bool> has_parent_{false};
   mutable std::recursive_mutex paint_lock_;
   QImage back_store_;
+  std::atomic<bool> update_posted_{false};
+  std::shared_ptr<TMMDIBGraphicControl*> self_;  // queued updates hold it weakly
 };
 
 }  // namespace pmx

@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "audio/displays/dib_primitives.h"
+#include "platform/main_loop.h"
 
 namespace pmx {
 namespace {
@@ -77,6 +78,8 @@ class Probe : public TMMDIBGraphicControl {
 };
 
 TEST(DIBGraphicControl, PaintDirectFromAFeedingThreadAndPaintingDoNotMix) {
+  PlainMainLoop loop;
+  ScopedMainLoop scoped(loop);
   QWidget form;
   Probe control(nullptr, &form);
   control.SetBounds(0, 0, 40, 12);
@@ -91,9 +94,10 @@ TEST(DIBGraphicControl, PaintDirectFromAFeedingThreadAndPaintingDoNotMix) {
   });
   while (!done) {
     control.repaint();
-    QApplication::processEvents();
+    loop.ProcessPending();
   }
   feeder.join();
+  loop.ProcessPending();
   QApplication::processEvents();
   const QImage shown = control.BackStore();
   EXPECT_EQ(shown.pixel(0, 0), Probe::Frame(199).rgb());
