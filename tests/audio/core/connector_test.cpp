@@ -172,6 +172,36 @@ TEST_F(ConnectorTest, ADisplayReceivesEveryBlockOfARecordingChainInOrder) {
   EXPECT_EQ(meter.resets.load(), 1);
 }
 
+TEST_F(ConnectorTest, TheInternalTimerDrivesRefreshesInTimerMode) {
+  TMMConnector c;
+  c.SetTriggerMethod(TMMTriggerMethod::tmTimer);
+  c.SetSynchronize(false);
+  FakeDisplay level;
+  c.SetLevel1(&level);
+  Start(c, WaveFormatEx::Pcm(8000, 16, 1), 1000);
+  EXPECT_FALSE(connector_pump::Pumping());
+  std::vector<char> data = NumberedBuffer(1000, 100, 0);
+  c.TapBuffer(data.data(), 1000);
+  ASSERT_TRUE(loop.PumpUntil([&] { return level.BlockCount() == 10u; }, 5s));
+  for (int i = 0; i < 10; ++i) ASSERT_EQ(level.blocks[i], i);
+  c.Stopped();
+}
+
+TEST_F(ConnectorTest, APausedChainKeepsFeedingSilenceUntilRestarted) {
+  TMMConnector c;
+  FakeDisplay level;
+  c.SetLevel1(&level);
+  Start(c, WaveFormatEx::Pcm(8000, 8, 1), 400);  // 50 ms of audio
+  std::vector<char> data(400, 0x11);
+  c.TapBuffer(data.data(), 400);
+  c.Paused();
+  // Each pause tick hands the displays the silent buffer again.
+  ASSERT_TRUE(loop.PumpUntil([&] { return level.BlockCount() >= 12u; }, 5s));
+  for (uint8_t b : level.first_bytes) ASSERT_EQ(b, 128);
+  c.Restarted();
+  c.Stopped();
+}
+
 TEST_F(ConnectorTest, StoppingWhileAnotherThreadTapsNeverTouchesAFreedBuffer) {
   TMMConnector c;
   c.SetRealTime(false);  // every tap refreshes on the pushing thread
