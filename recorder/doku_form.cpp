@@ -64,17 +64,11 @@ void MakeYellow(QWidget* widget) {
   widget->setPalette(palette);
 }
 
-// A strip that stands where a level bar or its scale goes.
-QFrame* MakeLevelStandIn(QWidget* parent, const char* name) {
-  auto* frame = new QFrame(parent);
-  frame->setObjectName(name);
-  frame->setFrameShape(QFrame::Panel);
-  frame->setFrameShadow(QFrame::Sunken);
-  frame->setAutoFillBackground(true);
-  QPalette palette = frame->palette();
-  palette.setColor(QPalette::Window, Qt::black);
-  frame->setPalette(palette);
-  return frame;
+TMMLevel* MakeLevel(QWidget* parent, const char* name, TMMChannel channel) {
+  auto* level = new TMMLevel(nullptr, parent);
+  level->setObjectName(name);
+  level->SetChannel(channel);
+  return level;
 }
 
 bool EqualsIgnoringCase(const std::string& a, const std::string& b) {
@@ -125,9 +119,10 @@ void TDokuForm::BuildRecordingPanel(QWidget* client) {
   RecordDauerLabel = Place(MakeLabel("Recording length", group, "RecordDauerLabel"), 12, 38, 430, 16);
   Label1 = Place(MakeLabel("Last peak: 0", group, "Label1"), 12, 58, 170, 16);
   Label2 = Place(MakeLabel("Input signal below threshold: 0 sec.", group, "Label2"), 190, 58, 250, 16);
-  MMLevel2 = Place(MakeLevelStandIn(group, "MMLevel2"), 12, 84, 432, 16);
-  MMLevel1 = Place(MakeLevelStandIn(group, "MMLevel1"), 12, 104, 432, 16);
-  MMLevelScale1 = Place(MakeLevelStandIn(group, "MMLevelScale1"), 12, 124, 432, 12);
+  MMLevel2 = Place(MakeLevel(group, "MMLevel2", TMMChannel::chLeft), 12, 84, 432, 16);
+  MMLevel1 = Place(MakeLevel(group, "MMLevel1", TMMChannel::chRight), 12, 104, 432, 16);
+  MMLevelScale1 = Place(new TMMLevelScale(nullptr, group), 12, 124, 432, 12);
+  MMLevelScale1->setObjectName("MMLevelScale1");
   PnlRecordStartStop = Place(MakePanel(AufnahmePanel, "PnlRecordStartStop", clSilver), 472, 12,
                              160, 158);
   SpdBtnREcord = Place(MakeButton("Record", PnlRecordStartStop, "SpdBtnREcord"), 10, 16, 140, 56);
@@ -240,7 +235,7 @@ int64_t TDokuForm::RecordingPosition() { return 0; }
 
 bool TDokuForm::RecorderPaused() { return false; }
 
-int TDokuForm::LastPeak() { return 0; }
+int TDokuForm::LastPeak() { return MMLevel1->LastPeak(); }
 
 bool TDokuForm::AlarmVisible() { return AlarmPanel->isVisibleTo(this); }
 

@@ -8,6 +8,8 @@
 
 #include "audio/core/hi_timer.h"
 #include "audio/core/ui/controls.h"
+#include "audio/displays/level.h"
+#include "audio/displays/level_scale.h"
 #include "devices/serial_port.h"
 #include "recorder/control_tick.h"
 
@@ -49,10 +51,10 @@ class TDokuForm : public QMainWindow, public TControlTickHost {
   QLabel* RecordDauerLabel = nullptr;
   QLabel* Label1 = nullptr;
   QLabel* Label2 = nullptr;
-  // Stand-ins until the level bars and their scale are built.
-  QFrame* MMLevel2 = nullptr;
-  QFrame* MMLevel1 = nullptr;
-  QFrame* MMLevelScale1 = nullptr;
+  // Left channel above, right channel below, the dB labels under both.
+  TMMLevel* MMLevel2 = nullptr;
+  TMMLevel* MMLevel1 = nullptr;
+  TMMLevelScale* MMLevelScale1 = nullptr;
   QWidget* PnlRecordStartStop = nullptr;
   QPushButton* SpdBtnREcord = nullptr;
   QPushButton* SpdBtnStopREcord = nullptr;
