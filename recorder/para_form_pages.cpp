@@ -14,24 +14,13 @@
 #include <QTabWidget>
 #include <QTreeView>
 
+#include "recorder/form_layout.h"
 #include "recorder/para_form.h"
 #include "recorder/radio_group.h"
 
 namespace pmx {
 
 namespace {
-
-template <typename W>
-W* Place(W* widget, int left, int top, int width, int height) {
-  widget->setGeometry(left, top, width, height);
-  return widget;
-}
-
-template <typename W>
-W* Named(W* widget, const char* name) {
-  widget->setObjectName(name);
-  return widget;
-}
 
 QLabel* Text(const QString& text, QWidget* parent, int left, int top, int width) {
   return Place(new QLabel(text, parent), left, top, width, 18);
