@@ -10,6 +10,7 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -174,8 +175,11 @@ std::string InstanceBus::DefaultFolder() {
 }
 
 bool InstanceBus::ValidInstanceName(const std::string& name) {
-  return name.size() <= kMaxInstanceName && name.find('/') == std::string::npos &&
-         name.find('\0') == std::string::npos;
+  // A control character would reach file names and the texts that show the name.
+  const auto allowed = [](char c) {
+    return c != '/' && static_cast<unsigned char>(c) >= 0x20 && c != 0x7F;
+  };
+  return name.size() <= kMaxInstanceName && std::all_of(name.begin(), name.end(), allowed);
 }
 
 int InstanceBus::Listen(const std::string& class_name, Handler handler) {

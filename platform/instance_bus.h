@@ -41,7 +41,7 @@ class InstanceBus {
 
   // $XDG_RUNTIME_DIR/pelmorax, or /tmp/pelmorax-<uid> without it.
   static std::string DefaultFolder();
-  // An instance name may hold no "/" (nor NUL) and at most 54 characters.
+  // An instance name may hold no "/", no control character and at most 54 characters.
   static bool ValidInstanceName(const std::string& name);
 
   // Listens as class_name; 0, or an errno value: EADDRINUSE when a live

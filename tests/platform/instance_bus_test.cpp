@@ -59,6 +59,9 @@ TEST(InstanceBusNames, InstanceNamesAreChecked) {
   EXPECT_FALSE(InstanceBus::ValidInstanceName(std::string(55, 'x')));
   EXPECT_FALSE(InstanceBus::ValidInstanceName("studio/2"));
   EXPECT_FALSE(InstanceBus::ValidInstanceName(std::string("a\0b", 3)));
+  EXPECT_FALSE(InstanceBus::ValidInstanceName("studio\n2"));
+  EXPECT_FALSE(InstanceBus::ValidInstanceName("studio\x7f"));
+  EXPECT_TRUE(InstanceBus::ValidInstanceName("Studio 2 \xc3\xa4"));
 }
 
 TEST(InstanceBusNames, FolderFollowsTheRuntimeDirectory) {
