@@ -206,6 +206,7 @@ int InstanceBus::Listen(const std::string& class_name, Handler handler) {
   }
   class_name_ = class_name;
   handler_ = std::move(handler);
+  open_ = std::make_shared<std::atomic<bool>>(true);
   listen_fd_ = fd.Release();
   wake_fd_ = wake;
   served_.store(false);
@@ -219,6 +220,7 @@ int InstanceBus::Listen(const std::string& class_name, Handler handler) {
 
 void InstanceBus::StopListening() {
   if (!listener_.joinable()) return;
+  open_->store(false);
   const std::uint64_t one = 1;
   if (write(wake_fd_, &one, sizeof one) < 0) {
     // Cannot fail for a fresh counter; the listener would still end at close.
@@ -298,11 +300,19 @@ void InstanceBus::ServeOne(int connection) {
   const std::uint8_t done = 1;
   if (kind == kPosted) {
     send(connection, &done, 1, MSG_NOSIGNAL);
-    MainLoop::Instance().Post([handler = handler_, message] { handler(message); });
+    MainLoop::Instance().Post([open = open_, handler = handler_, message] {
+      if (open->load()) handler(message);
+    });
     return;
   }
-  // A closing program handles nothing more; the sender hears so.
-  if (SynchronizeFromWorker([&] { handler_(message); })) send(connection, &done, 1, MSG_NOSIGNAL);
+  // A closing program, or a listener that has stopped, handles nothing more; the
+  // sender hears so.
+  bool handled = false;
+  SynchronizeFromWorker([&] {
+    handled = open_->load();
+    if (handled) handler_(message);
+  });
+  if (handled) send(connection, &done, 1, MSG_NOSIGNAL);
 }
 
 }  // namespace pmx

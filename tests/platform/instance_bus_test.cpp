@@ -136,6 +136,19 @@ TEST_F(InstanceBusTest, PostDoesNotWaitForTheHandler) {
   EXPECT_EQ(sender.Post("Pelmorax nobody", {"front", 0, 0}), ENOENT);
 }
 
+TEST_F(InstanceBusTest, APostNotYetHandledIsDroppedWhenListeningStops) {
+  InstanceBus sender(folder_);
+  Inbox inbox;
+  {
+    InstanceBus listener(folder_);
+    ASSERT_EQ(listener.Listen("Pelmorax ", inbox.Handler()), 0);
+    // Acknowledged on receipt: queued for the GUI thread before the listener stops.
+    ASSERT_EQ(sender.Post("Pelmorax ", {"front", 0x1400, 0}), 0);
+  }
+  MainLoop::Instance().ProcessPending();
+  EXPECT_TRUE(inbox.messages.empty());
+}
+
 TEST_F(InstanceBusTest, GarbageFromAPeerIsDroppedAndTheListenerGoesOn) {
   InstanceBus listener(folder_), sender(folder_);
   Inbox inbox;
