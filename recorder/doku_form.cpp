@@ -98,7 +98,18 @@ void TDokuForm::ShowSerialPins(bool dsr, bool cts) {
   para_form_->chkbxComP8->setChecked(cts);
 }
 
-void TDokuForm::BroadcastAlarm(int) {}
+void TDokuForm::BroadcastAlarm(int state) {
+  if (listener_) listener_->BroadcastAlarm(state);
+}
+
+void TDokuForm::ShowInstanceRequest() {
+  if (isMinimized()) {
+    showNormal();
+  } else {
+    raise();
+    activateWindow();
+  }
+}
 
 void TDokuForm::EnableDelayStop(uint32_t interval_ms) {
   tmrDelayStop.setInterval(static_cast<int>(interval_ms));
@@ -229,6 +240,10 @@ void TDokuForm::tmrDelayStopTimer() { tick_.tmrDelayStopTimer(); }
 void TDokuForm::StartRecording() {}
 
 void TDokuForm::StopRecording() { GapCountdown = RecorderOptions.SoftGap ? 20 : 2; }
+
+void TDokuForm::PauseRecording() {}
+
+void TDokuForm::RestartRecording() {}
 
 void TDokuForm::StartMonitor() {}
 

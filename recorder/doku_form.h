@@ -12,6 +12,7 @@
 #include "audio/displays/level_scale.h"
 #include "devices/serial_port.h"
 #include "recorder/control_tick.h"
+#include "recorder/instance_listener.h"
 
 class QAction;
 class QFrame;
@@ -31,7 +32,7 @@ class TParaForm;
 // panel, the options and exit buttons, the menus and the timers. Start-up happens
 // when it is first shown, the geometry goes to "preferences.ini" when it closes.
 // Threads: GUI thread only (the control tick arrives there synchronized).
-class TDokuForm : public QMainWindow, public TControlTickHost {
+class TDokuForm : public QMainWindow, public TControlTickHost, public TRemoteCommandTarget {
  public:
   // instance_name: the name this recorder runs under; first_argument: the program's
   // first argument as given ("-RECORDSTART" starts a recording once shown).
@@ -42,6 +43,8 @@ class TDokuForm : public QMainWindow, public TControlTickHost {
   void SetParaForm(TParaForm* form) { para_form_ = form; }
   void SetLogoForm(TLogoForm* form) { logo_form_ = form; }
   void SetExitForm(TfrmExit* form) { exit_form_ = form; }
+  // The window's presence on the instance bus, which carries the alarm message.
+  void SetInstanceListener(TInstanceListener* listener) { listener_ = listener; }
 
   // The recording flag: the recording panel is red while a recording runs.
   bool Recording() override;
@@ -115,8 +118,14 @@ class TDokuForm : public QMainWindow, public TControlTickHost {
   // Where the recording chain and the monitor input plug in.
   void StartRecording() override;
   void StopRecording() override;
+  void PauseRecording() override;
+  void RestartRecording() override;
   void StartMonitor() override;
   void CloseMonitor() override;
+
+  // Commands of other instances.
+  void Close() override { close(); }
+  void ShowInstanceRequest() override;
 
   // Shows the retention warning exactly when compressed files are kept one day.
   void UpdateRetentionWarning();
@@ -159,6 +168,7 @@ class TDokuForm : public QMainWindow, public TControlTickHost {
   TParaForm* para_form_ = nullptr;
   TLogoForm* logo_form_ = nullptr;
   TfrmExit* exit_form_ = nullptr;
+  TInstanceListener* listener_ = nullptr;
 };
 
 }  // namespace pmx

@@ -2,27 +2,17 @@
 #include <QMessageBox>
 #include <cstdlib>
 #include <string>
+#include <vector>
 
+#include "platform/instance_bus.h"
 #include "platform/qt/qt_main_loop.h"
 #include "platform/ui_hook.h"
 #include "recorder/doku_form.h"
 #include "recorder/frm_exit.h"
+#include "recorder/instance_listener.h"
+#include "recorder/instance_start.h"
 #include "recorder/logo_form.h"
 #include "recorder/para_form.h"
-
-namespace {
-
-// The recorder's name among its instances: empty when the first argument is one
-// of the recording commands.
-std::string InstanceName(const std::string& first_argument) {
-  const QString upper = QString::fromStdString(first_argument).toUpper();
-  for (const char* command : {"-RECORDSTOP", "-RECORDSTART", "-RECORDPAUSE", "-RECORDRESTART"}) {
-    if (upper == command) return {};
-  }
-  return first_argument;
-}
-
-}  // namespace
 
 int main(int argc, char** argv) {
   // Without a display the recorder still runs, on Qt's offscreen platform.
@@ -37,8 +27,14 @@ int main(int argc, char** argv) {
     QMessageBox::information(QApplication::activeWindow(), QString::fromStdString(caption),
                              QString::fromStdString(text));
   });
-  const std::string first_argument = argc > 1 ? argv[1] : "";
-  pmx::TDokuForm main_window(InstanceName(first_argument), first_argument);
+  pmx::TStartDecision start;
+  {
+    pmx::InstanceBus bus;
+    start = pmx::MainSequence(std::vector<std::string>(argv + 1, argv + argc), bus);
+  }
+  if (!start.become_recorder) return start.exit_code;
+  // The forms in the order the recorder creates them.
+  pmx::TDokuForm main_window(start.instance_name, start.first_argument);
   pmx::TParaForm options(&main_window);
   pmx::TLogoForm logo;
   pmx::TfrmExit exit_dialog(&main_window);
@@ -46,8 +42,13 @@ int main(int argc, char** argv) {
   main_window.SetParaForm(&options);
   main_window.SetLogoForm(&logo);
   main_window.SetExitForm(&exit_dialog);
+  // Destroyed first: no command reaches the window once the loop has ended.
+  pmx::TInstanceListener listener(main_window);
+  listener.Listen(start.instance_name);
+  main_window.SetInstanceListener(&listener);
   main_window.show();
   const int result = QApplication::exec();
+  main_window.SetInstanceListener(nullptr);
   pmx::SetMessageBoxHook({});
   return result;
 }

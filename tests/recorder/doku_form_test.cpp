@@ -5,6 +5,8 @@
 
 #include "platform/qt/qt_main_loop.h"
 #include "recorder/control_tick.h"
+#include "recorder/instance_listener.h"
+#include "recorder/instance_start.h"
 #include "recorder/preferences_file.h"
 #include "tests/recorder/recorder_fixture.h"
 
@@ -115,6 +117,22 @@ TEST_F(MainWindowTest, CloseStopsTheRecordingAndKeepsTheGeometryOfAMaximisedWind
   again.show();
   EXPECT_FALSE(again.isMaximized());
   EXPECT_EQ(again.size(), maximised);
+}
+
+TEST_F(MainWindowTest, RemoteCloseSkipsTheQuestionStopsTheRecordingAndSavesTheGeometry) {
+  SaveSettings(5, 0, 7);
+  ProbeForm form(log_, "", "");
+  TInstanceListener listener(form, Home("bus").string());
+  form.SetInstanceListener(&listener);
+  form.show();
+  form.resize(660, 470);
+  listener.ExecuteRemoteCommand(rcClose);
+  EXPECT_FALSE(form.isVisible());
+  EXPECT_EQ(log_.back(), "stop");
+  const std::optional<TWindowGeometry> saved = ReadPreferences();
+  ASSERT_TRUE(saved);
+  EXPECT_EQ(QSize(saved->Width, saved->Height), QSize(660, 470));
+  EXPECT_TRUE(messages_.empty());
 }
 
 TEST_F(MainWindowTest, PreferencesNeedFourNumbers) {
