@@ -149,30 +149,30 @@ void TMMCustomWaveFile::BufferReady(WAVEHDR* lpWaveHdr) {
   TMMCustomFile::BufferReady(lpWaveHdr);
 }
 
-void TMMCustomWaveFile::Loop(WAVEHDR* lpWaveHdr, bool& MoreBuffers) {
-  if (!lpWaveHdr->LoopFlag) return;
-  if (lpWaveHdr->LoopCount != 0 && --lpWaveHdr->LoopsRemaining < 0) return;
+bool TMMCustomWaveFile::Loop(WAVEHDR* lpWaveHdr, bool& MoreBuffers) {
+  if (!lpWaveHdr->LoopFlag) return false;
+  if (lpWaveHdr->LoopCount != 0 && --lpWaveHdr->LoopsRemaining < 0) return false;
   wave_->SetPosition(0);
   wave_->ResetWave();
-  if (OnLooping) OnLooping(this);
   MoreBuffers = true;
   lpWaveHdr->LoopRestart = true;
+  return true;
 }
 
-void TMMCustomWaveFile::LoadBuffer(WAVEHDR* lpWaveHdr, bool& MoreBuffers) {
+bool TMMCustomWaveFile::LoadBuffer(WAVEHDR* lpWaveHdr, bool& MoreBuffers) {
   std::lock_guard lock(wave_lock_);
   if (!HoldsData()) {
     lpWaveHdr->dwBytesRecorded = 0;
-    return;
+    return false;
   }
   const int64_t n = wave_->ReadData(lpWaveHdr->lpData, lpWaveHdr->dwBufferLength);
   lpWaveHdr->dwBytesRecorded = static_cast<uint32_t>(std::max<int64_t>(n, 0));
-  if (n <= 0) return;
+  if (n <= 0) return false;
   if (wave_->BytesLeft() > 0) {
     MoreBuffers = true;
-  } else {
-    Loop(lpWaveHdr, MoreBuffers);
+    return false;
   }
+  return Loop(lpWaveHdr, MoreBuffers);
 }
 
 void TMMCustomWaveFile::BufferLoad(WAVEHDR* lpWaveHdr, bool& MoreBuffers) {
@@ -182,7 +182,8 @@ void TMMCustomWaveFile::BufferLoad(WAVEHDR* lpWaveHdr, bool& MoreBuffers) {
     return;
   }
   if (file_started_.load() && GetEnabled()) {
-    LoadBuffer(lpWaveHdr, MoreBuffers);
+    // Fired outside the lock, so the handler may use the component.
+    if (LoadBuffer(lpWaveHdr, MoreBuffers) && OnLooping) OnLooping(this);
     return;
   }
   std::memset(lpWaveHdr->lpData, silence_.load(), lpWaveHdr->dwBufferLength);

@@ -82,8 +82,9 @@ class TMMCustomWaveFile : public TMMCustomFile {
   // The sink's part of BufferReady; false when the sink must close.
   bool WriteBuffer(const WAVEHDR* lpWaveHdr);
   bool HasRoomFor(int64_t bytes) const;
-  void LoadBuffer(WAVEHDR* lpWaveHdr, bool& MoreBuffers);
-  void Loop(WAVEHDR* lpWaveHdr, bool& MoreBuffers);
+  // The source's part of BufferLoad; true when it started over from the beginning.
+  bool LoadBuffer(WAVEHDR* lpWaveHdr, bool& MoreBuffers);
+  bool Loop(WAVEHDR* lpWaveHdr, bool& MoreBuffers);
   // Runs an event on the GUI thread when it is called on a chain thread.
   void Fire(const TNotifyEvent& event);
 
