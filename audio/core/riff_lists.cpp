@@ -111,6 +111,7 @@ int TInfoList::Write(RiffFile& file) const {
 void TDispList::AddFromChunk(const std::vector<uint8_t>& content) {
   if (content.size() <= 4) return;
   items_.push_back({LE32(content.data()), std::vector<uint8_t>(content.begin() + 4, content.end())});
+  data_bytes_ += content.size() - 4;
 }
 
 std::vector<uint8_t> DispPayload(const TDispItem& item) {

@@ -63,12 +63,15 @@ class TDispList {
   // Takes the content of a "DISP" chunk; one of 4 bytes or less is skipped.
   void AddFromChunk(const std::vector<uint8_t>& content);
   const std::vector<TDispItem>& Items() const { return items_; }
+  // Bytes of data the items hold together.
+  uint64_t DataBytes() const { return data_bytes_; }
   // Writes one "DISP" chunk per text or bitmap item that has data.
   int Write(RiffFile& file) const;
   uint64_t WrittenSize() const;
 
  private:
   std::vector<TDispItem> items_;
+  uint64_t data_bytes_ = 0;
 };
 
 // The bytes of an item as they are written: a text up to and with its terminating

@@ -23,7 +23,8 @@ constexpr uint32_t kInfoType = FourCC("INFO");
 constexpr uint32_t kDispId = FourCC("DISP");
 // Larger "fmt " chunks than a full record with 65535 extra bytes are malformed.
 constexpr uint64_t kMaxFmtSize = WaveFormatEx::kHeaderSize + 0xFFFF;
-// Lists larger than this are skipped rather than held in memory.
+// Lists (and DISP chunks together) larger than this are skipped rather than held
+// in memory.
 constexpr uint64_t kMaxListSize = 16u << 20;
 
 uint64_t Padded(uint64_t size) { return size + (size & 1); }
@@ -86,7 +87,7 @@ int ReadList(RiffFile& file, const RiffChunk& ck, TWaveIORecord& rec) {
 }
 
 int ReadDisp(RiffFile& file, const RiffChunk& ck, TWaveIORecord& rec) {
-  if (ck.cksize <= 4 || ck.cksize > kMaxListSize) return WIOERR_NOERROR;
+  if (ck.cksize <= 4 || rec.DispList.DataBytes() + ck.cksize > kMaxListSize) return WIOERR_NOERROR;
   std::vector<uint8_t> content;
   if (!ReadExactly(file, content, ck.cksize)) return WIOERR_FILEERROR;
   rec.DispList.AddFromChunk(content);
