@@ -6,6 +6,7 @@
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QDeadlineTimer>
 #include <string>
 #include <vector>
 
@@ -206,6 +207,16 @@ TEST(Slider, ClickingTheGrooveJumpsAndDraggingTheThumbFollowsTheMouse) {
   EXPECT_TRUE(log.Take().empty());
 }
 
+// Runs the event loop until done holds or ms pass.
+template <class Done>
+bool WaitFor(Done done, int ms) {
+  const QDeadlineTimer deadline(ms);
+  while (!done() && !deadline.hasExpired()) {
+    QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 50);
+  }
+  return done();
+}
+
 QRgb Rgb(TColor color) { return ToQColor(color).rgb(); }
 
 TEST(Slider, PaintsBodyGrooveAndThumbWhereTheLayoutPutsThem) {
@@ -275,6 +286,91 @@ TEST(Slider, SlidersOfOneSizeShareTheirPaintBitmap) {
     EXPECT_EQ(Render(first).pixel(150, 8), Rgb(clRed));
   }
   EXPECT_EQ(TBitmapCache::Instance(), nullptr);
+}
+
+TEST(Slider, FocusBlinksTheThumbAndColoursTheGroove) {
+  QWidget form;
+  form.resize(300, 100);
+  TMMSlider slider(nullptr, &form);
+  slider.SetFocusAction(TMMFocusAction::faAll);
+  slider.SetFocusColor(clYellow);
+  slider.SetThumbColor(clLime);
+  int gained = 0;
+  slider.OnGetFocus = [&](TObject*) { ++gained; };
+  form.show();
+  form.activateWindow();
+  slider.setFocus();
+  ASSERT_TRUE(WaitFor([&] { return slider.hasFocus(); }, 2000));
+  EXPECT_EQ(gained, 1);
+  QImage screen = Render(slider);
+  EXPECT_EQ(screen.pixel(150, 20), Rgb(clYellow));
+  // The focus frame just outside the track (grown for the bevel's border band).
+  EXPECT_NE(screen.pixel(kTrack.Left - 1 + 40, kTrack.Top - 1), Rgb(clBtnFace));
+
+  // A blink tick hatches the thumb; the next clears it.
+  const bool before = slider.Blinking();
+  ASSERT_TRUE(WaitFor([&] { return slider.Blinking() != before; }, 2000));
+  if (!slider.Blinking()) ASSERT_TRUE(WaitFor([&] { return slider.Blinking(); }, 2000));
+  screen = Render(slider);
+  EXPECT_EQ(screen.pixel(8, 12), Rgb(clBlack));
+  EXPECT_EQ(screen.pixel(9, 12), Rgb(clLime));
+
+  slider.clearFocus();
+  EXPECT_FALSE(slider.Blinking());
+  screen = Render(slider);
+  EXPECT_EQ(screen.pixel(150, 20), Rgb(clBtnFace));
+  EXPECT_EQ(screen.pixel(8, 12), Rgb(clLime));
+}
+
+TEST(Slider, PicturesShortenTheTrackAndOwnerDrawingGetsTheRectangles) {
+  TMMSlider slider;
+  QImage picture(20, 10, QImage::Format_RGB32);
+  picture.fill(Qt::white);
+  picture.setPixel(0, 9, qRgb(0, 0, 0));  // the transparent colour: black
+  picture.setPixel(1, 1, qRgb(0, 0, 0));
+  slider.SetColor(clRed);
+  slider.SetPicLeft(picture);
+  slider.SetPicRight(picture);
+  EXPECT_EQ(slider.TrackRect(), (TRect{26, 6, 174, 34}));
+
+  TRect thumb;
+  bool dragged = true;
+  slider.SetThumbStyle(TMMThumbStyle::tsOwnerDraw);
+  slider.OnDrawThumb = [&](TObject*, QPainter&, const TRect& rect, bool drag, bool) {
+    thumb = rect;
+    dragged = drag;
+  };
+  TRect groove;
+  slider.SetGrooveStyle(TMMGrooveStyle::gsOwnerDraw);
+  slider.OnDrawGroove = [&](TObject*, QPainter&, TRect& rect) {
+    groove = rect;
+    rect = rect.Inset(2);
+  };
+  slider.SetFocusAction(TMMFocusAction::faNone);
+  slider.SetGrooveColor(clBlue);
+  const QImage screen = Render(slider);
+  EXPECT_EQ(thumb, (TRect{26, 9, 37, 32}));
+  EXPECT_FALSE(dragged);
+  EXPECT_EQ(groove, (TRect{26, 19, 174, 22}));
+  EXPECT_EQ(screen.pixel(100, 20), Rgb(clRed));  // the handler kept the inside empty
+  // Pictures centred across the slider, their transparent colour left out.
+  EXPECT_EQ(screen.pixel(6, 15), qRgb(255, 255, 255));
+  EXPECT_EQ(screen.pixel(7, 16), Rgb(clRed));
+  EXPECT_EQ(screen.pixel(193, 24), qRgb(255, 255, 255));
+}
+
+TEST(Slider, TurningADesignedSliderTurnsItsThumbAndShape) {
+  TMMSlider slider;
+  slider.SetDesignMode(true);
+  slider.SetOrientation(TMMOrientation::orVertical);
+  EXPECT_EQ(slider.width(), 40);
+  EXPECT_EQ(slider.height(), 200);
+  EXPECT_EQ(slider.ThumbWidth(), 23);
+  EXPECT_EQ(slider.ThumbHeight(), 11);
+  slider.SetDesignMode(false);
+  slider.SetOrientation(TMMOrientation::orHorizontal);  // at run time only the flag
+  EXPECT_EQ(slider.ThumbWidth(), 23);
+  EXPECT_EQ(slider.width(), 40);
 }
 
 }  // namespace
