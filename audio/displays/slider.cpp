@@ -129,8 +129,9 @@ void TMMCustomSlider::SetRange(int min, int max) {
 
 int TMMCustomSlider::GetPosition() const {
   double a = Clamp(position_);
-  if (logarithmic_ && a != 0) {
-    const double range = max_ - min_;
+  // A range still empty while loading has no scale to map over.
+  const double range = max_ - min_;
+  if (logarithmic_ && a != 0 && range > 0) {
     const double s = -sensitivity_;
     a = range * std::pow(10.0, ((a * s / range) - s) / 20.0);
   }
@@ -138,11 +139,11 @@ int TMMCustomSlider::GetPosition() const {
 }
 
 void TMMCustomSlider::SetPosition(int value) {
-  if (logarithmic_ && value != 0) {
-    const double range = max_ - min_;
+  const double range = max_ - min_;
+  if (logarithmic_ && value != 0 && range > 0) {
     const double s = -sensitivity_;
-    // A value at or below zero has no logarithm: it stands for the bottom end.
-    const double db = value > 0 && range > 0 ? 20.0 * std::log10(value / range) : -HUGE_VAL;
+    // A value below zero has no logarithm: it stands for the bottom end.
+    const double db = value > 0 ? 20.0 * std::log10(value / range) : -HUGE_VAL;
     const double mapped = range * (db + s) / s;
     value = Clamp(RoundHalfEven(std::clamp(mapped, double(min_), double(std::max(min_, max_)))));
   }

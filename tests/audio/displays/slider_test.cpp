@@ -286,6 +286,19 @@ TEST(Slider, SlidersOfOneSizeShareTheirPaintBitmap) {
     EXPECT_EQ(Render(first).pixel(150, 8), Rgb(clRed));
   }
   EXPECT_EQ(TBitmapCache::Instance(), nullptr);
+
+  // A slider read from a form takes its bitmap once loading ends.
+  TMMSlider loaded;
+  loaded.BeginLoading();
+  loaded.SetBounds(0, 0, 123, 40);
+  EXPECT_EQ(loaded.PaintBitmap()->width(), 200);
+  loaded.SetLogarithmic(true);
+  loaded.SetMaxValue(0);  // an empty range until loading ends
+  loaded.SetPosition(5);
+  EXPECT_EQ(loaded.Position(), 0);
+  loaded.EndLoading();
+  EXPECT_EQ(loaded.PaintBitmap()->width(), 123);
+  EXPECT_EQ(TBitmapCache::Instance()->Count(), 1);
 }
 
 TEST(Slider, FocusBlinksTheThumbAndColoursTheGroove) {
