@@ -323,7 +323,9 @@ TEST(Slider, FocusBlinksTheThumbAndColoursTheGroove) {
   // A blink tick hatches the thumb; the next clears it.
   const bool before = slider.Blinking();
   ASSERT_TRUE(WaitFor([&] { return slider.Blinking() != before; }, 2000));
-  if (!slider.Blinking()) ASSERT_TRUE(WaitFor([&] { return slider.Blinking(); }, 2000));
+  if (!slider.Blinking()) {
+    ASSERT_TRUE(WaitFor([&] { return slider.Blinking(); }, 2000));
+  }
   screen = Render(slider);
   EXPECT_EQ(screen.pixel(8, 12), Rgb(clBlack));
   EXPECT_EQ(screen.pixel(9, 12), Rgb(clLime));
