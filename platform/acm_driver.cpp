@@ -1,0 +1,70 @@
+#include "platform/acm_driver.h"
+
+#include <algorithm>
+#include <utility>
+
+namespace pmx {
+
+std::unique_ptr<AcmCodec> AcmDriver::Open(const WaveFormatEx& src, const WaveFormatEx& dst) const {
+  const WaveFormatEx none;
+  const auto written = Natural(src, dst.wFormatTag(), AcmFixedFields{none, 0});
+  if (!written || !(*written == dst)) return nullptr;
+  return MakeCodec(src, dst);
+}
+
+AcmCodecDriver::AcmCodecDriver(uint16_t tag, std::vector<uint16_t> channels,
+                               std::vector<uint32_t> rates)
+    : tag_(tag), channels_(std::move(channels)), rates_(std::move(rates)) {}
+
+std::vector<WaveFormatEx> AcmCodecDriver::StandardFormats(uint16_t tag) const {
+  std::vector<WaveFormatEx> formats;
+  if (tag != tag_) return formats;
+  for (uint32_t rate : rates_) {
+    for (uint16_t ch : channels_) formats.push_back(CodedFormat(rate, ch));
+  }
+  return formats;
+}
+
+bool AcmCodecDriver::TakesChannels(uint16_t channels) const {
+  return std::find(channels_.begin(), channels_.end(), channels) != channels_.end();
+}
+
+bool AcmCodecDriver::Valid(const WaveFormatEx& f) const {
+  return f.wFormatTag() == tag_ && TakesChannels(f.nChannels()) && f.nSamplesPerSec() != 0 &&
+         CodedFormat(f.nSamplesPerSec(), f.nChannels()) == f;
+}
+
+std::optional<WaveFormatEx> AcmCodecDriver::Natural(const WaveFormatEx& src, uint16_t tag,
+                                                    const AcmFixedFields&) const {
+  if (tag == tag_ && src == AcmPcm16(src) && TakesChannels(src.nChannels())) {
+    return CodedFormat(src.nSamplesPerSec(), src.nChannels());
+  }
+  if (tag == WAVE_FORMAT_PCM && Valid(src)) return AcmPcm16(src);
+  return {};
+}
+
+bool AcmFormatSound(const WaveFormatEx& format) {
+  return format.nChannels() != 0 && format.nSamplesPerSec() != 0 && format.nBlockAlign() != 0 &&
+         (format.wFormatTag() == WAVE_FORMAT_PCM || format.ExtraComplete());
+}
+
+WaveFormatEx AcmPcm16(const WaveFormatEx& like) {
+  return WaveFormatEx::Pcm(like.nSamplesPerSec(), 16, like.nChannels());
+}
+
+const std::vector<std::unique_ptr<AcmDriver>>& AcmDrivers() {
+  static const std::vector<std::unique_ptr<AcmDriver>> drivers = [] {
+    std::vector<std::unique_ptr<AcmDriver>> list;
+    auto add = [&list](std::unique_ptr<AcmDriver> d) {
+      if (d) list.push_back(std::move(d));
+    };
+    add(MakeAcmPcmDriver());
+    add(MakeAcmG711Driver(WAVE_FORMAT_ALAW));
+    add(MakeAcmG711Driver(WAVE_FORMAT_MULAW));
+    add(MakeAcmImaAdpcmDriver());
+    return list;
+  }();
+  return drivers;
+}
+
+}  // namespace pmx
