@@ -1,3 +1,6 @@
+#include <algorithm>
+#include <numeric>
+
 #include "platform/acm_driver.h"
 
 namespace pmx {
@@ -11,19 +14,32 @@ bool PcmLayout(const WaveFormatEx& f) {
          f.nAvgBytesPerSec() == f.nSamplesPerSec() * f.nBlockAlign();
 }
 
-// Converts frames in steps of kUnitFrames; each step restarts the rate
-// accumulator, which a step of that size makes inaudible.
+// The rate accumulator of the PCM routines starts afresh on every call; after
+// a whole period of max(rates) / gcd(rates) source frames it is back at its
+// start, so steps of whole periods join into the output of one long call.
+// Rates whose period is longer than kMaxPeriod step frame by frame instead.
+uint32_t PeriodFrames(uint32_t rs, uint32_t rd) {
+  constexpr uint32_t kMaxPeriod = 16384;
+  const uint32_t period = std::max(rs, rd) / std::gcd(rs, rd);
+  return period <= kMaxPeriod ? period : 1;
+}
+
+uint32_t UnitFrames(uint32_t period) {
+  constexpr uint32_t kUnitFrames = 4096;
+  return std::max(period, kUnitFrames / period * period);
+}
+
 class PcmCodec : public AcmCodec {
  public:
-  static constexpr uint32_t kUnitFrames = 4096;
-
-  PcmCodec(const WaveFormatEx& src, const WaveFormatEx& dst, uint32_t max_out)
-      : AcmCodec(src.nBlockAlign(), kUnitFrames * src.nBlockAlign(), max_out),
+  PcmCodec(const WaveFormatEx& src, const WaveFormatEx& dst, uint32_t period, uint32_t max_out)
+      : AcmCodec(period * src.nBlockAlign(), UnitFrames(period) * src.nBlockAlign(), max_out),
         src_(src),
         dst_(dst) {}
 
   uint32_t Step(std::span<const uint8_t> src, uint8_t* out) override {
-    const uint32_t whole = static_cast<uint32_t>(src.size()) / Grain() * Grain();
+    // The tail at the end of a stream may hold less than a period.
+    const uint32_t frame = src_.nBlockAlign();
+    const uint32_t whole = static_cast<uint32_t>(src.size()) / frame * frame;
     const int64_t n = AcmServices().PcmConvert(src.first(whole), src_, {out, MaxOut()}, dst_);
     return n > 0 ? static_cast<uint32_t>(n) : 0;
   }
@@ -77,10 +93,11 @@ class PcmDriver : public AcmDriver {
  protected:
   std::unique_ptr<AcmCodec> MakeCodec(const WaveFormatEx& src,
                                       const WaveFormatEx& dst) const override {
+    const uint32_t period = PeriodFrames(src.nSamplesPerSec(), dst.nSamplesPerSec());
     const int64_t max_out =
-        AcmServices().PcmConvertSize(src, dst, PcmCodec::kUnitFrames * src.nBlockAlign());
+        AcmServices().PcmConvertSize(src, dst, int64_t{UnitFrames(period)} * src.nBlockAlign());
     if (max_out <= 0) return nullptr;
-    return std::make_unique<PcmCodec>(src, dst, static_cast<uint32_t>(max_out));
+    return std::make_unique<PcmCodec>(src, dst, period, static_cast<uint32_t>(max_out));
   }
 };
 
