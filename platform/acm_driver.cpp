@@ -5,6 +5,34 @@
 
 namespace pmx {
 
+AcmBlockCodec::AcmBlockCodec(uint16_t channels, uint16_t spb, uint16_t block, bool encode)
+    : AcmCodec(encode ? uint32_t{spb} * channels * 2 : block,
+               encode ? uint32_t{spb} * channels * 2 : block,
+               encode ? block : uint32_t{spb} * channels * 2),
+      channels_(channels),
+      spb_(spb),
+      block_(block),
+      encode_(encode),
+      frames_(std::size_t{spb} * channels) {}
+
+uint32_t AcmBlockCodec::Step(std::span<const uint8_t> src, uint8_t* out) {
+  if (encode_) {
+    if (src.empty()) return 0;
+    std::fill(frames_.begin(), frames_.end(), 0);
+    for (std::size_t i = 0; i < std::min(frames_.size(), src.size() / 2); ++i) {
+      frames_[i] = static_cast<int16_t>(src[2 * i] | src[2 * i + 1] << 8);
+    }
+    EncodeBlock(frames_.data(), out);
+    return block_;
+  }
+  const uint32_t frames = std::min<uint32_t>(DecodeBlock(src, frames_.data()), spb_);
+  for (std::size_t i = 0; i < std::size_t{frames} * channels_; ++i) {
+    out[2 * i] = static_cast<uint8_t>(frames_[i]);
+    out[2 * i + 1] = static_cast<uint8_t>(frames_[i] >> 8);
+  }
+  return frames * channels_ * 2;
+}
+
 std::unique_ptr<AcmCodec> AcmDriver::Open(const WaveFormatEx& src, const WaveFormatEx& dst) const {
   const WaveFormatEx none;
   const auto written = Natural(src, dst.wFormatTag(), AcmFixedFields{none, 0});
@@ -62,6 +90,7 @@ const std::vector<std::unique_ptr<AcmDriver>>& AcmDrivers() {
     add(MakeAcmG711Driver(WAVE_FORMAT_ALAW));
     add(MakeAcmG711Driver(WAVE_FORMAT_MULAW));
     add(MakeAcmImaAdpcmDriver());
+    add(MakeAcmMsAdpcmDriver());
     return list;
   }();
   return drivers;

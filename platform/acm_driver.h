@@ -43,6 +43,32 @@ class AcmCodec {
   uint32_t max_out_;
 };
 
+// A codec between 16-bit PCM and fixed blocks of spb frames: one block per
+// step. A tail shorter than a block is padded with silence when encoding.
+class AcmBlockCodec : public AcmCodec {
+ public:
+  AcmBlockCodec(uint16_t channels, uint16_t spb, uint16_t block, bool encode);
+
+  uint32_t Step(std::span<const uint8_t> src, uint8_t* out) override;
+
+ protected:
+  // frames: spb interleaved frames; writes block bytes.
+  virtual void EncodeBlock(const int16_t* frames, uint8_t* out) = 0;
+  // Result: frames written (at most spb).
+  virtual uint32_t DecodeBlock(std::span<const uint8_t> block, int16_t* frames) = 0;
+
+  uint16_t Channels() const { return channels_; }
+  uint16_t SamplesPerBlock() const { return spb_; }
+  uint16_t BlockBytes() const { return block_; }
+
+ private:
+  uint16_t channels_;
+  uint16_t spb_;
+  uint16_t block_;
+  bool encode_;
+  std::vector<int16_t> frames_;  // one block's samples, sized at construction
+};
+
 // The fields a suggestion keeps from the caller's destination.
 struct AcmFixedFields {
   const WaveFormatEx& dst;
@@ -109,6 +135,7 @@ class AcmCodecDriver : public AcmDriver {
 std::unique_ptr<AcmDriver> MakeAcmPcmDriver();
 std::unique_ptr<AcmDriver> MakeAcmG711Driver(uint16_t tag);
 std::unique_ptr<AcmDriver> MakeAcmImaAdpcmDriver();
+std::unique_ptr<AcmDriver> MakeAcmMsAdpcmDriver();
 
 // The registry's drivers, in priority order; built on first use.
 const std::vector<std::unique_ptr<AcmDriver>>& AcmDrivers();

@@ -55,7 +55,7 @@ uint16_t BlockAlign(uint32_t rate, uint16_t channels) {
   return static_cast<uint16_t>(256 * channels * std::max<uint32_t>(1, rate / 11025));
 }
 
-uint16_t SamplesPerBlock(uint16_t block, uint16_t channels) {
+uint16_t ImaSamplesPerBlock(uint16_t block, uint16_t channels) {
   return static_cast<uint16_t>((block - 4 * channels) * 8 / (4 * channels) + 1);
 }
 
@@ -65,7 +65,7 @@ WaveFormatEx ImaFormat(uint32_t rate, uint16_t channels) {
   f.set_nChannels(channels);
   f.set_nSamplesPerSec(rate);
   const uint16_t block = BlockAlign(rate, channels);
-  const uint16_t spb = SamplesPerBlock(block, channels);
+  const uint16_t spb = ImaSamplesPerBlock(block, channels);
   f.set_nBlockAlign(block);
   f.set_nAvgBytesPerSec(static_cast<uint32_t>(uint64_t{rate} * block / spb));
   f.set_wBitsPerSample(4);
@@ -74,84 +74,57 @@ WaveFormatEx ImaFormat(uint32_t rate, uint16_t channels) {
   return f;
 }
 
-// One block per step: PCM frames of one block in, one coded block out, or back.
-class ImaCodec : public AcmCodec {
+class ImaCodec : public AcmBlockCodec {
  public:
   ImaCodec(uint16_t channels, uint16_t block, bool encode)
-      : AcmCodec(encode ? Pcm(channels, block) : block, encode ? Pcm(channels, block) : block,
-                 encode ? block : Pcm(channels, block)),
-        channels_(channels),
-        block_(block),
-        spb_(SamplesPerBlock(block, channels)),
-        encode_(encode) {}
+      : AcmBlockCodec(channels, ImaSamplesPerBlock(block, channels), block, encode) {}
 
-  uint32_t Step(std::span<const uint8_t> src, uint8_t* out) override {
-    return encode_ ? EncodeBlock(src, out) : DecodeBlock(src, out);
-  }
   void Reset() override { state_ = {}; }
 
- private:
-  static uint32_t Pcm(uint16_t channels, uint16_t block) {
-    return uint32_t{SamplesPerBlock(block, channels)} * channels * 2;
-  }
-
-  int Sample(std::span<const uint8_t> src, uint32_t frame, int ch) const {
-    const std::size_t at = (std::size_t{frame} * channels_ + ch) * 2;
-    // A tail shorter than a block is padded with silence.
-    return at + 1 < src.size() ? static_cast<int16_t>(src[at] | src[at + 1] << 8) : 0;
-  }
-
-  uint32_t EncodeBlock(std::span<const uint8_t> src, uint8_t* out) {
-    if (src.empty()) return 0;
-    for (int ch = 0; ch < channels_; ++ch) {
+ protected:
+  void EncodeBlock(const int16_t* frames, uint8_t* out) override {
+    const int channels = Channels();
+    for (int ch = 0; ch < channels; ++ch) {
       ImaChannel& s = state_[ch];
-      s.predictor = Sample(src, 0, ch);
+      s.predictor = frames[ch];
       out[4 * ch] = static_cast<uint8_t>(s.predictor);
       out[4 * ch + 1] = static_cast<uint8_t>(s.predictor >> 8);
       out[4 * ch + 2] = static_cast<uint8_t>(s.index);
       out[4 * ch + 3] = 0;
     }
-    uint8_t* p = out + 4 * channels_;
-    for (uint32_t frame = 1; frame < spb_; frame += 8) {
-      for (int ch = 0; ch < channels_; ++ch, p += 4) {
+    uint8_t* p = out + 4 * channels;
+    for (uint32_t frame = 1; frame < SamplesPerBlock(); frame += 8) {
+      for (int ch = 0; ch < channels; ++ch, p += 4) {
         for (int i = 0; i < 8; ++i) {
-          const int code = state_[ch].Encode(Sample(src, frame + i, ch));
+          const int code = state_[ch].Encode(frames[(frame + i) * channels + ch]);
           p[i / 2] = static_cast<uint8_t>(i % 2 ? p[i / 2] | code << 4 : code);
         }
       }
     }
-    return block_;
   }
 
-  uint32_t DecodeBlock(std::span<const uint8_t> src, uint8_t* out) {
-    if (src.size() < block_) return 0;
-    const auto put = [&](uint32_t frame, int ch, int v) {
-      const std::size_t at = (std::size_t{frame} * channels_ + ch) * 2;
-      out[at] = static_cast<uint8_t>(v);
-      out[at + 1] = static_cast<uint8_t>(v >> 8);
-    };
-    for (int ch = 0; ch < channels_; ++ch) {
+  uint32_t DecodeBlock(std::span<const uint8_t> src, int16_t* frames) override {
+    const int channels = Channels();
+    if (src.size() < BlockBytes()) return 0;
+    for (int ch = 0; ch < channels; ++ch) {
       ImaChannel& s = state_[ch];
       s.predictor = static_cast<int16_t>(src[4 * ch] | src[4 * ch + 1] << 8);
       s.index = std::min<int>(src[4 * ch + 2], 88);
-      put(0, ch, s.predictor);
+      frames[ch] = static_cast<int16_t>(s.predictor);
     }
-    const uint8_t* p = src.data() + 4 * channels_;
-    for (uint32_t frame = 1; frame < spb_; frame += 8) {
-      for (int ch = 0; ch < channels_; ++ch, p += 4) {
+    const uint8_t* p = src.data() + 4 * channels;
+    for (uint32_t frame = 1; frame < SamplesPerBlock(); frame += 8) {
+      for (int ch = 0; ch < channels; ++ch, p += 4) {
         for (int i = 0; i < 8; ++i) {
           state_[ch].Apply(i % 2 ? p[i / 2] >> 4 : p[i / 2] & 0x0F);
-          put(frame + i, ch, state_[ch].predictor);
+          frames[(frame + i) * channels + ch] = static_cast<int16_t>(state_[ch].predictor);
         }
       }
     }
-    return uint32_t{spb_} * channels_ * 2;
+    return SamplesPerBlock();
   }
 
-  uint16_t channels_;
-  uint16_t block_;
-  uint16_t spb_;
-  bool encode_;
+ private:
   std::array<ImaChannel, 2> state_{};
 };
 

@@ -4,6 +4,7 @@
 
 #include <set>
 
+#include "platform/ms_adpcm.h"
 #include "tests/support/acm_test_support.h"
 
 namespace pmx {
@@ -51,7 +52,9 @@ INSTANTIATE_TEST_SUITE_P(Codecs, AcmRoundTrip,
                          ::testing::Values(CodecCase{WAVE_FORMAT_ALAW, 8000, 1, 30},
                                            CodecCase{WAVE_FORMAT_MULAW, 22050, 2, 30},
                                            CodecCase{WAVE_FORMAT_IMA_ADPCM, 8000, 1, 20},
-                                           CodecCase{WAVE_FORMAT_IMA_ADPCM, 44100, 2, 20}));
+                                           CodecCase{WAVE_FORMAT_IMA_ADPCM, 44100, 2, 20},
+                                           CodecCase{WAVE_FORMAT_ADPCM, 11025, 1, 20},
+                                           CodecCase{WAVE_FORMAT_ADPCM, 22050, 2, 20}));
 
 TEST(AcmStream, OutputIsTheSameHoweverTheBuffersAreCut) {
   const WaveFormatEx pcm = WaveFormatEx::Pcm(11025, 16, 2);
@@ -198,6 +201,33 @@ TEST(AcmRegistry, VersionMetricsAndDrivers) {
   ASSERT_EQ(acmDriverDetails(ids[0], details, 0), MMSYSERR_NOERROR);
   EXPECT_FALSE(details.szShortName.empty());
   EXPECT_EQ(acmDriverDetails(nullptr, details, 0), MMSYSERR_INVALHANDLE);
+}
+
+}  // namespace
+}  // namespace pmx
+
+namespace pmx {
+namespace {
+
+TEST(MsAdpcm, StandardFormatAndBrokenBlocks) {
+  const WaveFormatEx f = MSADPCMFormat(8000, 1);
+  EXPECT_EQ(f.nBlockAlign(), 256);
+  EXPECT_EQ(MSADPCMSamplesPerBlock(f), 500);
+  EXPECT_EQ(f.nAvgBytesPerSec(), 4112u);
+  EXPECT_EQ(f.cbSize(), 32);
+  EXPECT_TRUE(IsStandardMSADPCM(f));
+  WaveFormatEx odd = f;
+  odd.MutableExtra()[4] ^= 1;
+  EXPECT_FALSE(IsStandardMSADPCM(odd));
+
+  std::vector<uint8_t> block(256, 0);
+  std::vector<int16_t> out(500);
+  block[0] = 7;
+  EXPECT_EQ(MSADPCMDecodeBlock(block, 1, 500, out.data()), 0u);
+  block[0] = 0;
+  EXPECT_EQ(MSADPCMDecodeBlock(block, 1, 500, out.data()), 500u);
+  // A piece cut short decodes what is there.
+  EXPECT_EQ(MSADPCMDecodeBlock(std::span(block).first(17), 1, 500, out.data()), 2u + 20u);
 }
 
 }  // namespace
