@@ -91,6 +91,7 @@ const std::vector<std::unique_ptr<AcmDriver>>& AcmDrivers() {
     add(MakeAcmG711Driver(WAVE_FORMAT_MULAW));
     add(MakeAcmImaAdpcmDriver());
     add(MakeAcmMsAdpcmDriver());
+    add(MakeAcmGsmDriver());
     return list;
   }();
   return drivers;

@@ -49,12 +49,13 @@ TEST_P(AcmRoundTrip, EncodesAndDecodesAboveItsNoiseFloor) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Codecs, AcmRoundTrip,
-                         ::testing::Values(CodecCase{WAVE_FORMAT_ALAW, 8000, 1, 30},
-                                           CodecCase{WAVE_FORMAT_MULAW, 22050, 2, 30},
-                                           CodecCase{WAVE_FORMAT_IMA_ADPCM, 8000, 1, 20},
-                                           CodecCase{WAVE_FORMAT_IMA_ADPCM, 44100, 2, 20},
-                                           CodecCase{WAVE_FORMAT_ADPCM, 11025, 1, 20},
-                                           CodecCase{WAVE_FORMAT_ADPCM, 22050, 2, 20}));
+                         ::testing::Values(CodecCase{WAVE_FORMAT_ALAW, 8000, 1, 34},
+                                           CodecCase{WAVE_FORMAT_MULAW, 22050, 2, 34},
+                                           CodecCase{WAVE_FORMAT_IMA_ADPCM, 8000, 1, 23},
+                                           CodecCase{WAVE_FORMAT_IMA_ADPCM, 44100, 2, 38},
+                                           CodecCase{WAVE_FORMAT_ADPCM, 11025, 1, 38},
+                                           CodecCase{WAVE_FORMAT_ADPCM, 22050, 2, 38},
+                                           CodecCase{WAVE_FORMAT_GSM610, 8000, 1, 15}));
 
 TEST(AcmStream, OutputIsTheSameHoweverTheBuffersAreCut) {
   const WaveFormatEx pcm = WaveFormatEx::Pcm(11025, 16, 2);
@@ -208,6 +209,21 @@ TEST(AcmRegistry, VersionMetricsAndDrivers) {
 
 namespace pmx {
 namespace {
+
+TEST(Gsm, EightKilohertzMonoFormat) {
+  WaveFormatEx gsm;
+  gsm.set_wFormatTag(WAVE_FORMAT_GSM610);
+  const WaveFormatEx pcm = WaveFormatEx::Pcm(8000, 16, 1);
+  ASSERT_EQ(acmFormatSuggest(nullptr, pcm, gsm, 64, ACM_FORMATSUGGESTF_WFORMATTAG),
+            MMSYSERR_NOERROR);
+  EXPECT_EQ(gsm.wFormatTag(), 0x31);
+  EXPECT_EQ(gsm.nBlockAlign(), 65);
+  EXPECT_EQ(gsm.nAvgBytesPerSec(), 1625u);
+  // Stereo has no GSM format.
+  EXPECT_EQ(acmFormatSuggest(nullptr, WaveFormatEx::Pcm(8000, 16, 2), gsm, 64,
+                             ACM_FORMATSUGGESTF_WFORMATTAG),
+            ACMERR_NOTPOSSIBLE);
+}
 
 TEST(MsAdpcm, StandardFormatAndBrokenBlocks) {
   const WaveFormatEx f = MSADPCMFormat(8000, 1);
