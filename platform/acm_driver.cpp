@@ -92,6 +92,8 @@ const std::vector<std::unique_ptr<AcmDriver>>& AcmDrivers() {
     add(MakeAcmImaAdpcmDriver());
     add(MakeAcmMsAdpcmDriver());
     add(MakeAcmGsmDriver());
+    add(MakeAcmMp3DecodeDriver());
+    add(MakeAcmMp3EncodeDriver());
     return list;
   }();
   return drivers;

@@ -137,6 +137,8 @@ std::unique_ptr<AcmDriver> MakeAcmG711Driver(uint16_t tag);
 std::unique_ptr<AcmDriver> MakeAcmImaAdpcmDriver();
 std::unique_ptr<AcmDriver> MakeAcmMsAdpcmDriver();
 std::unique_ptr<AcmDriver> MakeAcmGsmDriver();
+std::unique_ptr<AcmDriver> MakeAcmMp3DecodeDriver();
+std::unique_ptr<AcmDriver> MakeAcmMp3EncodeDriver();
 
 // The registry's drivers, in priority order; built on first use.
 const std::vector<std::unique_ptr<AcmDriver>>& AcmDrivers();

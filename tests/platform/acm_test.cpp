@@ -182,6 +182,16 @@ TEST(AcmFormats, EnumerationFilters) {
     EXPECT_EQ(f, pcm);
   }
   EXPECT_EQ(acmFormatEnum(nullptr, ACMFORMATDETAILS(), nullptr, 0), MMSYSERR_INVALPARAM);
+
+  // Everything listed for output is what some driver writes from PCM.
+  std::set<uint16_t> written;
+  for (const auto& f : Enumerate(WaveFormatEx(), ACM_FORMATENUMF_OUTPUT)) {
+    written.insert(f.wFormatTag());
+    if (f.wFormatTag() == WAVE_FORMAT_PCM) continue;
+    const WaveFormatEx from = WaveFormatEx::Pcm(f.nSamplesPerSec(), 16, f.nChannels());
+    EXPECT_EQ(acmStreamOpen(nullptr, nullptr, from, f, ACM_STREAMOPENF_QUERY), MMSYSERR_NOERROR);
+  }
+  EXPECT_TRUE(written.count(WAVE_FORMAT_GSM610) && written.count(WAVE_FORMAT_ADPCM));
 }
 
 TEST(AcmRegistry, VersionMetricsAndDrivers) {
@@ -223,6 +233,24 @@ TEST(Gsm, EightKilohertzMonoFormat) {
   EXPECT_EQ(acmFormatSuggest(nullptr, WaveFormatEx::Pcm(8000, 16, 2), gsm, 64,
                              ACM_FORMATSUGGESTF_WFORMATTAG),
             ACMERR_NOTPOSSIBLE);
+}
+
+// The encoder and decoder delay the signal by about 1100 + 529 frames.
+TEST(Mp3, EncodesAndDecodesThroughTheLibraries) {
+  const WaveFormatEx pcm = WaveFormatEx::Pcm(44100, 16, 1);
+  WaveFormatEx mp3;
+  mp3.set_wFormatTag(WAVE_FORMAT_MPEGLAYER3);
+  ASSERT_EQ(acmFormatSuggest(nullptr, pcm, mp3, 64, ACM_FORMATSUGGESTF_WFORMATTAG),
+            MMSYSERR_NOERROR);
+  EXPECT_EQ(mp3.nAvgBytesPerSec(), 128000u / 8);
+  EXPECT_EQ(mp3.nBlockAlign(), 1);
+  const auto original = test::TonePcm16(pcm, 1.0);
+  const auto encoded = test::Convert(pcm, mp3, original, 3000);
+  EXPECT_NEAR(static_cast<double>(encoded.size()), 16000.0, 1500.0);
+  const auto decoded = test::Convert(mp3, pcm, encoded, 500);
+  EXPECT_NEAR(static_cast<double>(decoded.size()), static_cast<double>(original.size()),
+              2 * 2 * 1152 * 2);
+  EXPECT_GT(test::DelayedSnrDb(original, decoded, 1, 3000), 15.0);
 }
 
 TEST(MsAdpcm, StandardFormatAndBrokenBlocks) {

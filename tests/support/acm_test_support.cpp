@@ -40,6 +40,18 @@ double SnrDb(const std::vector<uint8_t>& original, const std::vector<uint8_t>& d
   return 10 * std::log10(signal / std::max(error, 1.0));
 }
 
+double DelayedSnrDb(const std::vector<uint8_t>& original, const std::vector<uint8_t>& decoded,
+                    int channels, std::size_t max_lag) {
+  double best = -1e9;
+  const std::size_t frame = 2u * channels;
+  for (std::size_t lag = 0; lag <= max_lag && lag * frame < decoded.size(); ++lag) {
+    const std::vector<uint8_t> shifted(decoded.begin() + static_cast<std::ptrdiff_t>(lag * frame),
+                                       decoded.end());
+    best = std::max(best, SnrDb(original, shifted));
+  }
+  return best;
+}
+
 std::vector<uint8_t> RunStream(HACMSTREAM has, const std::vector<uint8_t>& data,
                                std::size_t chunk, uint32_t dest_size) {
   constexpr uint8_t kGuard = 0xA5;

@@ -14,6 +14,9 @@ std::vector<uint8_t> TonePcm16(const WaveFormatEx& format, double seconds);
 // length, from frame skip on.
 double SnrDb(const std::vector<uint8_t>& original, const std::vector<uint8_t>& decoded,
              std::size_t skip = 0);
+// The best SnrDb over decoded delayed by 0 to max_lag frames against original.
+double DelayedSnrDb(const std::vector<uint8_t>& original, const std::vector<uint8_t>& decoded,
+                    int channels, std::size_t max_lag);
 // Runs data through an open stream in source chunks of chunk bytes into a
 // destination of dest_size bytes (a guard byte after it must stay intact),
 // keeping what the stream did not consume for the next call; ends with END.
