@@ -113,6 +113,9 @@ class Mp3Driver : public AcmDriver {
     return MakeCodec(src, dst);
   }
 
+ protected:
+  bool Encoder() const { return encoder_; }
+
  private:
   bool encoder_;
 };
@@ -192,23 +195,6 @@ class Mpg123Codec : public AcmCodec {
   uint32_t rate_;
   uint16_t channels_;
   mpg123_handle* handle_ = nullptr;
-};
-
-class Mpg123Driver : public Mp3Driver {
- public:
-  explicit Mpg123Driver(std::shared_ptr<const Mpg123Library> lib)
-      : Mp3Driver(false), lib_(std::move(lib)) {}
-  std::string ShortName() const override { return "MPEG Layer-3 decoder"; }
-  std::string LongName() const override { return "MPEG layer 3 decoder (libmpg123)"; }
-
- protected:
-  std::unique_ptr<AcmCodec> MakeCodec(const WaveFormatEx& src,
-                                      const WaveFormatEx&) const override {
-    return std::make_unique<Mpg123Codec>(lib_, src);
-  }
-
- private:
-  std::shared_ptr<const Mpg123Library> lib_;
 };
 
 // libmp3lame's entry points, bound at run time.
@@ -300,36 +286,50 @@ class LameCodec : public AcmCodec {
   bool flushed_ = false;
 };
 
-class LameDriver : public Mp3Driver {
+// A direction of layer 3 over the library that serves it.
+template <typename Library, typename Codec>
+class Mp3LibraryDriver : public Mp3Driver {
  public:
-  explicit LameDriver(std::shared_ptr<const LameLibrary> lib)
-      : Mp3Driver(true), lib_(std::move(lib)) {}
-  std::string ShortName() const override { return "MPEG Layer-3 encoder"; }
-  std::string LongName() const override { return "MPEG layer 3 encoder (libmp3lame)"; }
-  // Encoding is slower than the other codecs but still runs in real time.
+  Mp3LibraryDriver(std::shared_ptr<const Library> lib, bool encoder, std::string short_name,
+                   std::string long_name)
+      : Mp3Driver(encoder),
+        lib_(std::move(lib)),
+        short_name_(std::move(short_name)),
+        long_name_(std::move(long_name)) {}
+  std::string ShortName() const override { return short_name_; }
+  std::string LongName() const override { return long_name_; }
 
  protected:
-  std::unique_ptr<AcmCodec> MakeCodec(const WaveFormatEx&,
+  std::unique_ptr<AcmCodec> MakeCodec(const WaveFormatEx& src,
                                       const WaveFormatEx& dst) const override {
-    return std::make_unique<LameCodec>(lib_, dst);
+    return std::make_unique<Codec>(lib_, Encoder() ? dst : src);
   }
 
  private:
-  std::shared_ptr<const LameLibrary> lib_;
+  std::shared_ptr<const Library> lib_;
+  std::string short_name_;
+  std::string long_name_;
 };
+
+template <typename Library, typename Codec>
+std::unique_ptr<AcmDriver> MakeMp3Driver(bool encoder, const char* short_name,
+                                         const char* long_name) {
+  auto lib = std::make_shared<const Library>();
+  if (!lib->Complete()) return nullptr;
+  return std::make_unique<Mp3LibraryDriver<Library, Codec>>(std::move(lib), encoder, short_name,
+                                                            long_name);
+}
 
 }  // namespace
 
 std::unique_ptr<AcmDriver> MakeAcmMp3DecodeDriver() {
-  auto lib = std::make_shared<const Mpg123Library>();
-  if (!lib->Complete()) return nullptr;
-  return std::make_unique<Mpg123Driver>(std::move(lib));
+  return MakeMp3Driver<Mpg123Library, Mpg123Codec>(false, "MPEG Layer-3 decoder",
+                                                   "MPEG layer 3 decoder (libmpg123)");
 }
 
 std::unique_ptr<AcmDriver> MakeAcmMp3EncodeDriver() {
-  auto lib = std::make_shared<const LameLibrary>();
-  if (!lib->Complete()) return nullptr;
-  return std::make_unique<LameDriver>(std::move(lib));
+  return MakeMp3Driver<LameLibrary, LameCodec>(true, "MPEG Layer-3 encoder",
+                                               "MPEG layer 3 encoder (libmp3lame)");
 }
 
 }  // namespace pmx
