@@ -12,11 +12,11 @@ namespace {
 // libgsm's entry points, bound at run time.
 struct GsmLibrary {
   SharedLibrary library{"libgsm.so.1"};
-  decltype(&gsm_create) create = library.Bind(&gsm_create, "gsm_create");
-  decltype(&gsm_destroy) destroy = library.Bind(&gsm_destroy, "gsm_destroy");
-  decltype(&gsm_option) option = library.Bind(&gsm_option, "gsm_option");
-  decltype(&gsm_encode) encode = library.Bind(&gsm_encode, "gsm_encode");
-  decltype(&gsm_decode) decode = library.Bind(&gsm_decode, "gsm_decode");
+  decltype(&gsm_create) create = library.Bind<decltype(gsm_create)>("gsm_create");
+  decltype(&gsm_destroy) destroy = library.Bind<decltype(gsm_destroy)>("gsm_destroy");
+  decltype(&gsm_option) option = library.Bind<decltype(gsm_option)>("gsm_option");
+  decltype(&gsm_encode) encode = library.Bind<decltype(gsm_encode)>("gsm_encode");
+  decltype(&gsm_decode) decode = library.Bind<decltype(gsm_decode)>("gsm_decode");
 
   bool Complete() const { return create && destroy && option && encode && decode; }
 };

@@ -123,15 +123,15 @@ class Mp3Driver : public AcmDriver {
 // libmpg123's entry points, bound at run time.
 struct Mpg123Library {
   SharedLibrary library{"libmpg123.so.0"};
-  decltype(&mpg123_init) init = library.Bind(&mpg123_init, "mpg123_init");
-  decltype(&mpg123_new) create = library.Bind(&mpg123_new, "mpg123_new");
-  decltype(&mpg123_delete) destroy = library.Bind(&mpg123_delete, "mpg123_delete");
-  decltype(&mpg123_param) param = library.Bind(&mpg123_param, "mpg123_param");
+  decltype(&mpg123_init) init = library.Bind<decltype(mpg123_init)>("mpg123_init");
+  decltype(&mpg123_new) create = library.Bind<decltype(mpg123_new)>("mpg123_new");
+  decltype(&mpg123_delete) destroy = library.Bind<decltype(mpg123_delete)>("mpg123_delete");
+  decltype(&mpg123_param) param = library.Bind<decltype(mpg123_param)>("mpg123_param");
   decltype(&mpg123_format_none) format_none =
-      library.Bind(&mpg123_format_none, "mpg123_format_none");
-  decltype(&mpg123_format) format = library.Bind(&mpg123_format, "mpg123_format");
-  decltype(&mpg123_open_feed) open_feed = library.Bind(&mpg123_open_feed, "mpg123_open_feed");
-  decltype(&mpg123_decode) decode = library.Bind(&mpg123_decode, "mpg123_decode");
+      library.Bind<decltype(mpg123_format_none)>("mpg123_format_none");
+  decltype(&mpg123_format) format = library.Bind<decltype(mpg123_format)>("mpg123_format");
+  decltype(&mpg123_open_feed) open_feed = library.Bind<decltype(mpg123_open_feed)>("mpg123_open_feed");
+  decltype(&mpg123_decode) decode = library.Bind<decltype(mpg123_decode)>("mpg123_decode");
 
   bool Complete() const {
     return init && create && destroy && param && format_none && format && open_feed && decode &&
@@ -200,23 +200,23 @@ class Mpg123Codec : public AcmCodec {
 // libmp3lame's entry points, bound at run time.
 struct LameLibrary {
   SharedLibrary library{"libmp3lame.so.0"};
-  decltype(&lame_init) init = library.Bind(&lame_init, "lame_init");
+  decltype(&lame_init) init = library.Bind<decltype(lame_init)>("lame_init");
   decltype(&lame_set_num_channels) set_channels =
-      library.Bind(&lame_set_num_channels, "lame_set_num_channels");
+      library.Bind<decltype(lame_set_num_channels)>("lame_set_num_channels");
   decltype(&lame_set_in_samplerate) set_in_rate =
-      library.Bind(&lame_set_in_samplerate, "lame_set_in_samplerate");
+      library.Bind<decltype(lame_set_in_samplerate)>("lame_set_in_samplerate");
   decltype(&lame_set_out_samplerate) set_out_rate =
-      library.Bind(&lame_set_out_samplerate, "lame_set_out_samplerate");
-  decltype(&lame_set_brate) set_brate = library.Bind(&lame_set_brate, "lame_set_brate");
-  decltype(&lame_set_mode) set_mode = library.Bind(&lame_set_mode, "lame_set_mode");
+      library.Bind<decltype(lame_set_out_samplerate)>("lame_set_out_samplerate");
+  decltype(&lame_set_brate) set_brate = library.Bind<decltype(lame_set_brate)>("lame_set_brate");
+  decltype(&lame_set_mode) set_mode = library.Bind<decltype(lame_set_mode)>("lame_set_mode");
   decltype(&lame_set_bWriteVbrTag) set_vbr_tag =
-      library.Bind(&lame_set_bWriteVbrTag, "lame_set_bWriteVbrTag");
-  decltype(&lame_init_params) init_params = library.Bind(&lame_init_params, "lame_init_params");
-  decltype(&lame_encode_buffer) encode = library.Bind(&lame_encode_buffer, "lame_encode_buffer");
+      library.Bind<decltype(lame_set_bWriteVbrTag)>("lame_set_bWriteVbrTag");
+  decltype(&lame_init_params) init_params = library.Bind<decltype(lame_init_params)>("lame_init_params");
+  decltype(&lame_encode_buffer) encode = library.Bind<decltype(lame_encode_buffer)>("lame_encode_buffer");
   decltype(&lame_encode_buffer_interleaved) encode_interleaved =
-      library.Bind(&lame_encode_buffer_interleaved, "lame_encode_buffer_interleaved");
-  decltype(&lame_encode_flush) flush = library.Bind(&lame_encode_flush, "lame_encode_flush");
-  decltype(&lame_close) close = library.Bind(&lame_close, "lame_close");
+      library.Bind<decltype(lame_encode_buffer_interleaved)>("lame_encode_buffer_interleaved");
+  decltype(&lame_encode_flush) flush = library.Bind<decltype(lame_encode_flush)>("lame_encode_flush");
+  decltype(&lame_close) close = library.Bind<decltype(lame_close)>("lame_close");
 
   bool Complete() const {
     return init && set_channels && set_in_rate && set_out_rate && set_brate && set_mode &&

@@ -15,10 +15,10 @@ class SharedLibrary {
   SharedLibrary& operator=(const SharedLibrary&) = delete;
 
   bool Loaded() const { return handle_ != nullptr; }
-  // The symbol as a pointer of the type of fn (none when missing): pass a
-  // function of the library's header, e.g. Bind(&gsm_create).
+  // The symbol as a pointer to the function type F of the library's header
+  // (none when missing), e.g. Bind<decltype(gsm_create)>("gsm_create").
   template <typename F>
-  F* Bind(F* /*declared*/, const char* name) const {
+  F* Bind(const char* name) const {
     return reinterpret_cast<F*>(Symbol(name));
   }
 
