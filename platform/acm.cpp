@@ -53,8 +53,8 @@ uint32_t LargestFormat(const AcmDriver& d, uint16_t tag) {
 std::string TagName(uint16_t tag) {
   WaveFormatEx f;
   f.set_wFormatTag(tag);
-  const auto& name = AcmServices().TagName;
-  return name ? name(f) : std::string();
+  const auto services = AcmServices();
+  return services->TagName ? services->TagName(f) : std::string();
 }
 
 void FillTagDetails(const AcmDriver& d, uint32_t index, uint16_t tag,
@@ -73,8 +73,8 @@ void FillFormatDetails(const AcmDriver& d, uint32_t index, const WaveFormatEx& f
   details.dwFormatTag = f.wFormatTag();
   details.fdwSupport = d.Support();
   details.wfx = f;
-  const auto& text = AcmServices().FormatText;
-  details.szFormat = text ? text(f) : std::string();
+  const auto services = AcmServices();
+  details.szFormat = services->FormatText ? services->FormatText(f) : std::string();
 }
 
 const AcmDriver* DriverFor(HACMDRIVER had, const WaveFormatEx& f) {
@@ -145,14 +145,10 @@ bool PassesEnumFilters(const WaveFormatEx& f, const WaveFormatEx& templ, uint32_
 
 }  // namespace
 
-const TAcmServices& AcmServices() {
-  // Installed once before any conversion; the copy keeps a reader safe from a
-  // second installation.
-  static thread_local std::shared_ptr<const TAcmServices> held;
+std::shared_ptr<const TAcmServices> AcmServices() {
   ServiceState& state = State();
   std::lock_guard lock(state.mutex);
-  held = state.services;
-  return *held;
+  return state.services;
 }
 
 void acmInstallServices(TAcmServices services) {

@@ -95,10 +95,6 @@ class AcmDriver {
                                               const AcmFixedFields& fixed) const = 0;
   // A codec for src -> dst; none when the driver cannot convert them.
   virtual std::unique_ptr<AcmCodec> Open(const WaveFormatEx& src, const WaveFormatEx& dst) const;
-  // Whether a conversion it can do runs in real time.
-  virtual bool RealTime(const WaveFormatEx& /*src*/, const WaveFormatEx& /*dst*/) const {
-    return true;
-  }
 
  protected:
   // Called by Open once dst is exactly what the driver writes from src.
@@ -147,8 +143,9 @@ const std::vector<std::unique_ptr<AcmDriver>>& AcmDrivers();
 // rate and block alignment non-zero and the announced extra bytes present.
 bool AcmFormatSound(const WaveFormatEx& format);
 
-// The services the core installed (empty functions before).
-const TAcmServices& AcmServices();
+// The services the core installed (empty functions before); the copy stays
+// valid when they are installed again.
+std::shared_ptr<const TAcmServices> AcmServices();
 
 // The standard rates drivers offer.
 inline constexpr uint32_t kAcmStandardRates[] = {8000, 11025, 22050, 44100};

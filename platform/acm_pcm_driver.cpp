@@ -31,8 +31,10 @@ uint32_t UnitFrames(uint32_t period) {
 
 class PcmCodec : public AcmCodec {
  public:
-  PcmCodec(const WaveFormatEx& src, const WaveFormatEx& dst, uint32_t period, uint32_t max_out)
+  PcmCodec(std::shared_ptr<const TAcmServices> services, const WaveFormatEx& src,
+           const WaveFormatEx& dst, uint32_t period, uint32_t max_out)
       : AcmCodec(period * src.nBlockAlign(), UnitFrames(period) * src.nBlockAlign(), max_out),
+        services_(std::move(services)),
         src_(src),
         dst_(dst) {}
 
@@ -40,11 +42,12 @@ class PcmCodec : public AcmCodec {
     // The tail at the end of a stream may hold less than a period.
     const uint32_t frame = src_.nBlockAlign();
     const uint32_t whole = static_cast<uint32_t>(src.size()) / frame * frame;
-    const int64_t n = AcmServices().PcmConvert(src.first(whole), src_, {out, MaxOut()}, dst_);
+    const int64_t n = services_->PcmConvert(src.first(whole), src_, {out, MaxOut()}, dst_);
     return n > 0 ? static_cast<uint32_t>(n) : 0;
   }
 
  private:
+  std::shared_ptr<const TAcmServices> services_;
   WaveFormatEx src_;
   WaveFormatEx dst_;
 };
@@ -71,7 +74,7 @@ class PcmDriver : public AcmDriver {
 
   std::optional<WaveFormatEx> Natural(const WaveFormatEx& src, uint16_t tag,
                                       const AcmFixedFields& fixed) const override {
-    if (tag != WAVE_FORMAT_PCM || !PcmLayout(src) || !AcmServices().PcmConvert) return {};
+    if (tag != WAVE_FORMAT_PCM || !PcmLayout(src) || !AcmServices()->PcmConvert) return {};
     const WaveFormatEx& d = fixed.dst;
     const uint32_t rate =
         fixed.Fixes(ACM_FORMATSUGGESTF_NSAMPLESPERSEC) ? d.nSamplesPerSec() : src.nSamplesPerSec();
@@ -86,18 +89,21 @@ class PcmDriver : public AcmDriver {
 
   std::unique_ptr<AcmCodec> Open(const WaveFormatEx& src,
                                  const WaveFormatEx& dst) const override {
-    if (!PcmLayout(src) || !PcmLayout(dst) || !AcmServices().PcmConvert) return nullptr;
+    if (!PcmLayout(src) || !PcmLayout(dst)) return nullptr;
     return MakeCodec(src, dst);
   }
 
  protected:
   std::unique_ptr<AcmCodec> MakeCodec(const WaveFormatEx& src,
                                       const WaveFormatEx& dst) const override {
+    auto services = AcmServices();
+    if (!services->PcmConvert || !services->PcmConvertSize) return nullptr;
     const uint32_t period = PeriodFrames(src.nSamplesPerSec(), dst.nSamplesPerSec());
     const int64_t max_out =
-        AcmServices().PcmConvertSize(src, dst, int64_t{UnitFrames(period)} * src.nBlockAlign());
+        services->PcmConvertSize(src, dst, int64_t{UnitFrames(period)} * src.nBlockAlign());
     if (max_out <= 0) return nullptr;
-    return std::make_unique<PcmCodec>(src, dst, period, static_cast<uint32_t>(max_out));
+    return std::make_unique<PcmCodec>(std::move(services), src, dst, period,
+                                      static_cast<uint32_t>(max_out));
   }
 };
 

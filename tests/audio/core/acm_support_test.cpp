@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <thread>
 
 #include "audio/core/wave_format.h"
 #include "tests/support/acm_test_support.h"
@@ -174,6 +175,26 @@ TEST_F(AcmSupport, ResetDiscardsOutputAndLeftovers) {
   std::memcpy(c->SourceBuffer, data.data(), 1010);
   EXPECT_EQ(acmConvertBytes(c.get(), 1010), ima.nBlockAlign());
   EXPECT_FALSE(c->InputPending);
+}
+
+// Each conversion object belongs to its thread; the registry is shared, and the
+// services may be installed again meanwhile.
+TEST_F(AcmSupport, ObjectsOnDifferentThreadsConvertAtOnce) {
+  const WaveFormatEx cd = WaveFormatEx::Pcm(44100, 16, 2);
+  const WaveFormatEx gsm = Coded(WAVE_FORMAT_GSM610, WaveFormatEx::Pcm(8000, 16, 1));
+  const auto original = test::TonePcm16(cd, 0.5);
+  std::vector<uint8_t> results[2];
+  std::vector<std::thread> threads;
+  for (auto& result : results) {
+    threads.emplace_back([&] {
+      PACMConvert c = acmCreateConverter(&cd, &gsm, nullptr, cqLow, 8192);
+      if (c) result = Run(*c, original, 3000);
+    });
+  }
+  LoadACM();
+  for (auto& t : threads) t.join();
+  EXPECT_FALSE(results[0].empty());
+  EXPECT_EQ(results[0], results[1]);
 }
 
 TEST_F(AcmSupport, NoConverterForEqualOrMissingFormats) {
