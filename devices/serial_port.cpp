@@ -2,6 +2,7 @@
 
 #include <cerrno>
 
+#include "platform/gui_sync.h"
 #include "platform/exception.h"
 #include "platform/main_loop.h"
 
@@ -276,15 +277,9 @@ void TSerialPort::DeliverCluster(std::vector<std::uint8_t> data) {
 
 void TSerialPort::RunOnGui(std::function<void()> fn) {
   if (quiet_.load() || destroying_.load()) return;
-  MainLoop& loop = MainLoop::Instance();
-  try {
-    loop.Synchronize([this, &fn] {
-      if (!destroying_.load()) fn();
-    });
-  } catch (...) {
-    // A handler's exception belongs to the GUI thread's handler; the worker goes on.
-    loop.Post([error = std::current_exception()] { std::rethrow_exception(error); });
-  }
+  SynchronizeFromWorker([this, &fn] {
+    if (!destroying_.load()) fn();
+  });
 }
 
 void TSerialPort::IdleWait(std::chrono::milliseconds timeout, bool while_active) {

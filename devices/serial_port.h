@@ -42,6 +42,9 @@ class TSerialCluster : public TObject {
 
 // The port's worker: watches the lines and the queues, reads clusters and hands
 // every event to the GUI thread.
+//
+// Threads: Execute and last_read_ belong to the worker; what it shares with the
+// GUI thread lives in the port (see there).
 class TWorkThread : public TThread {
  public:
   explicit TWorkThread(TSerialPort& port) : port_(port) {}

@@ -195,6 +195,8 @@ std::optional<OptionsFileProblem> ReadLine(LineReader& lines, const Field& field
 
 }  // namespace
 
+bool ContainsTrue(std::string_view text) { return text.find("TRUE") != std::string_view::npos; }
+
 std::optional<OptionsFileProblem> ReadOptionsText(std::string_view text, TRecorderOptions& record) {
   LineReader lines(text);
   if (auto problem = ReadLine(lines, SaveModeField(), record)) return problem;

@@ -6,8 +6,8 @@
 
 #include "platform/file_write.h"
 #include "platform/program_folder.h"
+#include "platform/ui_hook.h"
 #include "recorder/options_file.h"
-#include "recorder/show_message.h"
 
 namespace pmx {
 
@@ -23,6 +23,9 @@ WaveFormatEx* RecordingFormatBuffer() {
   static WaveFormatEx stand_in;
   return format_buffer ? format_buffer : &stand_in;
 }
+
+// A plain message with the application title.
+void Tell(const std::string& text) { ShowMessageBox(text, "Pelmorax"); }
 
 std::filesystem::path OptionsFile() { return ProgramFolder() / "options.ini"; }
 
@@ -43,8 +46,6 @@ std::optional<std::string> ReadOptionsFile() {
 
 void SetRecordingFormatBuffer(WaveFormatEx* buffer) { format_buffer = buffer; }
 
-bool ContainsTrue(std::string_view text) { return text.find("TRUE") != std::string_view::npos; }
-
 void DeriveLptBaseAndComNumber() {
   LptBase = 0;
   ComNumber = 0;
@@ -60,11 +61,11 @@ void LoadOptions() {
   RecorderOptions.RecordingFolder = (HomeFolder() / "Pelmorax").string();
   std::optional<std::string> text = ReadOptionsFile();
   if (!text) {
-    ShowMessage("Error reading options (options.ini).");
+    Tell("Error reading options (options.ini).");
     return;
   }
   if (std::optional<OptionsFileProblem> problem = ReadOptionsText(*text, RecorderOptions)) {
-    ShowMessage("Error reading options (options.ini): line " + std::to_string(problem->line) + " " +
+    Tell("Error reading options (options.ini): line " + std::to_string(problem->line) + " " +
                 problem->what + ". The settings from this line on keep their previous values.");
   }
   DeriveLptBaseAndComNumber();
@@ -72,7 +73,7 @@ void LoadOptions() {
 
 bool SaveOptions(const TRecorderOptions& record) {
   if (!ReplaceFileContents(OptionsFile(), WriteOptionsText(record))) {
-    ShowMessage("Error writing options.");
+    Tell("Error writing options.");
     return false;
   }
   RecorderOptions = record;
@@ -85,7 +86,7 @@ void EnsureRecordingDirectory() {
   std::error_code error;
   if (folder.size() <= 2 || std::filesystem::is_directory(folder, error)) return;
   if (!std::filesystem::create_directory(folder, error) || error) {
-    ShowMessage("Error generating : " + folder);
+    Tell("Error generating : " + folder);
   }
 }
 

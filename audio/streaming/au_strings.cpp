@@ -44,4 +44,8 @@ int StrToIntDef(std::string_view text, int fallback) {
   return !text.empty() && error == std::errc() && at == end ? value : fallback;
 }
 
+bool SameGUID(const TGUID& a, const TGUID& b) {
+  return a.D1 == b.D1 && a.D2 == b.D2 && a.D3 == b.D3 && std::equal(a.D4, a.D4 + 8, b.D4);
+}
+
 }  // namespace pmx

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -17,5 +18,16 @@ std::string LowerCase(std::string_view s);
 
 // A whole decimal integer with an optional sign that fits an int; else fallback.
 int StrToIntDef(std::string_view text, int fallback);
+
+// A 16-byte identifier as the media runtime's attributes name them.
+struct TGUID {
+  uint32_t D1;
+  uint16_t D2;
+  uint16_t D3;
+  uint8_t D4[8];
+};
+
+// Equal in every field.
+bool SameGUID(const TGUID& a, const TGUID& b);
 
 }  // namespace pmx

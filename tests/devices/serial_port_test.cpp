@@ -244,6 +244,36 @@ TEST_F(SerialPortTest, ReceivedBytesArriveAsClustersWithTheirEvents) {
   EXPECT_NE(std::find(events_.begin(), events_.end(), "RxFlag"), events_.end());
 }
 
+TEST_F(SerialPortTest, NullBytesAreStrippedOnRequestAndASmallQueueLosesNothing) {
+  port_.SetStripNullChars(true);
+  port_.SetRxQueueSize(4);
+  port_.SetReadRequest(true);
+  port_.SetRTOExtraDelayTime(0);
+  port_.SetActive(true);
+  line_->Receive({'a', 0, 'b', 'c', 'd', 'e', 0, 'f', 'g', 'h'});
+  std::string received;
+  ASSERT_TRUE(WaitUntil([&] {
+    while (std::unique_ptr<TSerialCluster> cluster = port_.TakeCluster()) {
+      received.append(reinterpret_cast<const char*>(cluster->Data()), cluster->Size());
+    }
+    return received.size() >= 8;
+  }));
+  EXPECT_EQ(received, "abcdefgh");
+}
+
+TEST_F(SerialPortTest, DamagedCharactersBecomeTheErrorCharacter) {
+  port_.SetParityType(2);
+  port_.SetParityErrorReplacement(true);
+  port_.SetParityErrorChar('?');
+  port_.SetReadRequest(true);
+  port_.SetActive(true);
+  // As the tty marks them: a damaged 'x', then a real FF.
+  line_->Receive({'a', 0xFF, 0x00, 'x', 'b', 0xFF, 0xFF, 'c'});
+  ASSERT_TRUE(WaitUntil([&] { return port_.ClusterCount() > 0; }));
+  std::unique_ptr<TSerialCluster> cluster = port_.TakeCluster();
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(cluster->Data()), cluster->Size()), "a?b\xFF" "c");
+}
+
 TEST_F(SerialPortTest, FewBytesWaitForTheReadRequest) {
   port_.SetRTOExtraDelayTime(60000);
   port_.SetActive(true);

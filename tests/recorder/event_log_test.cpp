@@ -42,12 +42,5 @@ TEST_F(EventLogTest, WriteErrorRaises) {
   EXPECT_FALSE(std::filesystem::exists(Home("alarm.txt")));
 }
 
-TEST(TwoDigits, PadsOneDigit) {
-  EXPECT_EQ(TwoDigits(0), "00");
-  EXPECT_EQ(TwoDigits(7), "07");
-  EXPECT_EQ(TwoDigits(12), "12");
-  EXPECT_EQ(TwoDigits(123), "123");
-}
-
 }  // namespace
 }  // namespace pmx

@@ -12,7 +12,7 @@
 
 #include "recorder/recorder_clock.h"
 #include "recorder/recorder_options.h"
-#include "recorder/show_message.h"
+#include "platform/ui_hook.h"
 #include "tests/support/temp_dir.h"
 
 namespace pmx::test {
@@ -22,11 +22,14 @@ class RecorderTest : public ::testing::Test {
  protected:
   RecorderTest() {
     setenv("PELMORAX_HOME", home_.path().c_str(), 1);
-    previous_hook_ = SetMessageHook([this](const std::string& text) { messages_.push_back(text); });
+    SetMessageBoxHook([this](const std::string& text, const std::string& caption) {
+      EXPECT_EQ(caption, "Pelmorax");
+      messages_.push_back(text);
+    });
     ResetOptions();
   }
   ~RecorderTest() override {
-    SetMessageHook(std::move(previous_hook_));
+    SetMessageBoxHook({});
     unsetenv("PELMORAX_HOME");
     ResetOptions();
   }
@@ -41,9 +44,6 @@ class RecorderTest : public ::testing::Test {
 
   TempDir home_;
   std::vector<std::string> messages_;
-
- private:
-  MessageHook previous_hook_;
 };
 
 // A point in local time.

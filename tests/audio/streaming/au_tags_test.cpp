@@ -107,6 +107,17 @@ TEST(AuStrings, SplitAtAChar) {
   EXPECT_EQ(CopyAfterChar('=', "TITLE"), "");
 }
 
+TEST(AuStrings, SameGUIDComparesEveryField) {
+  const TGUID a{0x12345678, 0x9abc, 0xdef0, {1, 2, 3, 4, 5, 6, 7, 8}};
+  TGUID b = a;
+  EXPECT_TRUE(SameGUID(a, b));
+  b.D4[7] = 9;
+  EXPECT_FALSE(SameGUID(a, b));
+  b = a;
+  b.D3 = 0;
+  EXPECT_FALSE(SameGUID(a, b));
+}
+
 TEST(WideText, Utf8RoundTripAndMalformedInput) {
   const WideString text = u"a\u00e9\u20ac\U0001F600";
   EXPECT_EQ(WideToUtf8(text), "a\xc3\xa9\xe2\x82\xac\xf0\x9f\x98\x80");

@@ -1,0 +1,513 @@
+#include "audio/core/ring_buffer.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstring>
+
+#include "audio/core/mm_strings.h"
+#include "audio/core/utilities.h"
+#include "platform/main_loop.h"
+#include "platform/ui_hook.h"
+
+namespace pmx {
+
+TMMQueueThread::TMMQueueThread(TMMRingBuffer& ring) : TMMDSPThread(&ring), ring_(ring) {
+  SetPriority(TThreadPriority::tpHigher);
+}
+
+void TMMQueueThread::ExecuteDSP() {
+  for (;;) {
+    {
+      std::unique_lock lock(ring_.mutex_);
+      ring_.changed_.wait(lock, [this] { return ring_.stop_ || ring_.work_; });
+      if (ring_.stop_) {
+        ring_.stop_ = false;
+        return;
+      }
+    }
+    try {
+      if (ring_.queue_mode_ == TMMQueueMode::qmRead) {
+        ring_.FillQueue();
+      } else {
+        ring_.FlushQueue();
+      }
+    } catch (...) {
+      ring_.FailFromQueueThread();
+      HandleApplicationException(std::current_exception());
+      return;
+    }
+  }
+}
+
+TMMRingBuffer::TMMRingBuffer(TComponent* owner) : TMMDSPComponent(owner) {
+  PublishLinks(true, true);
+}
+
+TMMRingBuffer::~TMMRingBuffer() {
+  MarkDestroying();
+  Close();
+}
+
+void TMMRingBuffer::CheckClosed(bool changes) {
+  if (changes && open_.load()) {
+    throw EMMBufferError(LoadMMResString(SChangePropertyWhileOpen));
+  }
+}
+
+void TMMRingBuffer::SetBufferSize(int32_t n) {
+  n = std::max(n, kMinBufferSize);
+  CheckClosed(n != BufferSize());
+  if (open_.load()) return;
+  allocator_.FreeAll();
+  TMMDSPComponent::SetBufferSize(n);
+}
+
+void TMMRingBuffer::SetNumBuffers(int n) {
+  if (n < 2) return;
+  CheckClosed(n != num_buffers_);
+  num_buffers_ = n;
+}
+
+void TMMRingBuffer::SetQueueMode(TMMQueueMode mode) {
+  CheckClosed(mode != queue_mode_);
+  queue_mode_ = mode;
+}
+
+bool TMMRingBuffer::Threaded() const {
+  return queue_mode_ == TMMQueueMode::qmRead || queue_mode_ == TMMQueueMode::qmWrite;
+}
+
+bool TMMRingBuffer::IsEmpty() const { return BufferCount() == 0; }
+
+bool TMMRingBuffer::IsFull() const {
+  std::lock_guard lock(mutex_);
+  return count_ >= num_buffers_;
+}
+
+int TMMRingBuffer::BufferCount() const {
+  std::lock_guard lock(mutex_);
+  return count_;
+}
+
+int64_t TMMRingBuffer::BytesInBuffer() const {
+  std::lock_guard lock(mutex_);
+  return bytes_;
+}
+
+int64_t TMMRingBuffer::FreeBytes() const {
+  std::lock_guard lock(mutex_);
+  return static_cast<int64_t>(slot_size_) * (num_buffers_ - count_);
+}
+
+bool TMMRingBuffer::IsBusy() const {
+  std::lock_guard lock(mutex_);
+  return work_;
+}
+
+void TMMRingBuffer::AskForWork() {
+  done_ = false;
+  work_ = true;
+  changed_.notify_all();
+}
+
+void TMMRingBuffer::EndWork() {
+  {
+    std::lock_guard lock(mutex_);
+    work_ = false;
+    done_ = true;
+  }
+  changed_.notify_all();
+  MainLoop::Instance().Wake();
+}
+
+// On the GUI thread the wait runs queued synchronized calls, so a queue thread
+// that waits for the GUI (a file closing itself) cannot deadlock it.
+bool TMMRingBuffer::Await(std::unique_lock<std::mutex>& lock, const std::function<bool()>& ready,
+                          std::chrono::milliseconds timeout) {
+  MainLoop& loop = MainLoop::Instance();
+  if (!loop.IsGuiThread()) return changed_.wait_for(lock, timeout, ready);
+  lock.unlock();
+  loop.PumpUntil(
+      [&] {
+        std::lock_guard relock(mutex_);
+        return ready();
+      },
+      timeout);
+  lock.lock();
+  return ready();
+}
+
+void TMMRingBuffer::ClearCounts() {
+  count_ = 0;
+  bytes_ = 0;
+  write_index_ = read_index_ = last_index_ = 0;
+  primed_ = false;
+}
+
+int32_t TMMRingBuffer::WriteBuffer(const void* data, int32_t length, uintptr_t user,
+                                   uint32_t flags) {
+  if (!open_.load() || !enabled_.load() || !data || length <= 0) return 0;
+  std::unique_lock lock(mutex_);
+  const bool queued = queue_mode_ == TMMQueueMode::qmWrite;
+  if (queued && count_ + 1 >= num_buffers_ / 2 && !work_) AskForWork();
+  // Only a queue thread empties the ring while we wait; elsewhere a full ring drops.
+  // A flush that ended just as the ring filled up is asked for again, or the wait
+  // would never end.
+  if (queued && wait_if_full_.load()) {
+    Await(lock, [this] {
+      if (count_ < num_buffers_ || !open_.load()) return true;
+      if (!work_) AskForWork();
+      return false;
+    }, kForever);
+  }
+  if (!open_.load()) return 0;
+  if (count_ >= num_buffers_) {
+    lock.unlock();
+    DoOverflow();
+    return 0;
+  }
+  length = std::min(length, slot_size_);
+  Slot& slot = slots_[write_index_];
+  std::memcpy(slot.data, data, length);
+  slot.bytes = length;
+  slot.user = user;
+  slot.flags = flags;
+  write_index_ = (write_index_ + 1) % num_buffers_;
+  ++count_;
+  bytes_ += length;
+  return length;
+}
+
+void TMMRingBuffer::FillSilence(void* data, int32_t length) const {
+  const WaveFormatEx* format = PWaveFormat();
+  const bool eight_bit = format && format->wBitsPerSample() == 8;
+  std::memset(data, eight_bit ? 128 : 0, length);
+}
+
+// The qmRead and qmDuplex steps before a slot is read; false when the read ends
+// here with length bytes given.
+bool TMMRingBuffer::ReadPrimed(std::unique_lock<std::mutex>& lock, int32_t& length) {
+  if (queue_mode_ == TMMQueueMode::qmRead && enabled_.load() && count_ < num_buffers_ / 2 &&
+      !work_) {
+    AskForWork();
+    if (!primed_) {
+      const bool filled = Await(lock, [this] { return done_ || !open_.load(); },
+                                std::chrono::milliseconds(timeout_.load()));
+      if (!filled || !open_.load() || count_ == 0) {
+        length = 0;
+        return false;
+      }
+      primed_ = true;
+    }
+  }
+  if (queue_mode_ == TMMQueueMode::qmDuplex && !primed_) {
+    primed_ = count_ > num_buffers_ / 2;
+    return false;
+  }
+  return true;
+}
+
+void TMMRingBuffer::ReadBuffer(void* data, int32_t& length, uint32_t& flags, uintptr_t& user) {
+  flags = 0;
+  user = 0;
+  if (!open_.load() || !data || length <= 0) {
+    length = 0;
+    return;
+  }
+  std::unique_lock lock(mutex_);
+  if (!ReadPrimed(lock, length)) {
+    if (length > 0) std::memset(data, 0, length);
+    return;
+  }
+  if (count_ > 0) {
+    ReadSlot(data, length, flags, user);
+    return;
+  }
+  const WaveFormatEx* format = PWaveFormat();
+  if (loop_if_empty_.load() || (format && format->wFormatTag() != WAVE_FORMAT_PCM)) {
+    const Slot& last = slots_[last_index_];
+    length = std::min(length, last.bytes);
+    std::memcpy(data, last.data, length);
+    flags = last.flags;
+    user = last.user;
+  } else {
+    FillSilence(data, length);
+    // Silence after the source's end still tells the reader that it ended.
+    flags = slots_[last_index_].flags & kSlotEnd;
+  }
+  lock.unlock();
+  DoEmpty();
+}
+
+void TMMRingBuffer::ReadSlot(void* data, int32_t& length, uint32_t& flags, uintptr_t& user) {
+  Slot& s = slots_[read_index_];
+  const int32_t n = std::min(s.bytes, length);
+  std::memcpy(data, s.data, n);
+  length = n;
+  user = s.user;
+  if (n < s.bytes) {
+    // The end of input lies after the rest of this slot, not here.
+    flags = s.flags & ~kSlotEnd;
+    std::memmove(s.data, s.data + n, s.bytes - n);
+    s.bytes -= n;
+  } else {
+    flags = s.flags;
+    last_index_ = read_index_;
+    read_index_ = (read_index_ + 1) % num_buffers_;
+    --count_;
+  }
+  bytes_ -= n;
+  changed_.notify_all();
+}
+
+int32_t TMMRingBuffer::WriteData(const void* data, int32_t length, uint32_t flags) {
+  const char* from = static_cast<const char*>(data);
+  int32_t done = 0;
+  while (done < length && !IsFull()) {
+    const int32_t piece = std::min(length - done, slot_size_);
+    const bool last = done + piece == length;
+    const int32_t stored = WriteBuffer(from + done, piece, 0, last ? flags : 0);
+    if (stored == 0) break;
+    done += stored;
+  }
+  return done;
+}
+
+int32_t TMMRingBuffer::ReadData(void* data, int32_t length) {
+  char* to = static_cast<char*>(data);
+  int32_t done = 0;
+  while (done < length && !IsEmpty()) {
+    int32_t n = length - done;
+    uint32_t flags;
+    uintptr_t user;
+    ReadBuffer(to + done, n, flags, user);
+    if (n <= 0) break;
+    done += n;
+  }
+  return done;
+}
+
+void TMMRingBuffer::PushStaging(int32_t bytes) {
+  WAVEHDR header;
+  header.lpData = staging_;
+  header.dwBufferLength = static_cast<uint32_t>(chunk_);
+  header.dwBytesRecorded = static_cast<uint32_t>(bytes);
+  TMMDSPComponent::BufferReady(&header);
+}
+
+void TMMRingBuffer::FlushQueue() {
+  std::lock_guard flush(flush_mutex_);
+  if (open_.load() && BytesInBuffer() > 0) {
+    DoFlushQueue();
+    for (int64_t held; (held = BytesInBuffer()) > 0;) {
+      const int32_t got = ReadData(staging_, static_cast<int32_t>(std::min<int64_t>(held, chunk_)));
+      if (got == 0) break;
+      PushStaging(got);
+    }
+    DoFlushQueueEnd();
+  }
+  EndWork();
+}
+
+void TMMRingBuffer::FillQueue() {
+  std::lock_guard fill(flush_mutex_);
+  if (open_.load() && FreeBytes() > 0) {
+    DoFillQueue();
+    while (FreeBytes() > 0 && !stop_request_.load()) {
+      WAVEHDR header;
+      header.lpData = staging_;
+      header.dwBufferLength =
+          static_cast<uint32_t>(std::min<int64_t>(FreeBytes(), chunk_));
+      bool more = false;
+      TMMDSPComponent::BufferLoad(&header, more);
+      const int32_t got = static_cast<int32_t>(std::min(header.dwBytesRecorded, header.dwBufferLength));
+      if (got <= 0) {
+        std::lock_guard lock(mutex_);
+        // The end belongs after the newest data, which a reader has yet to see.
+        const int newest = (write_index_ + num_buffers_ - 1) % num_buffers_;
+        if (!slots_.empty()) slots_[count_ > 0 ? newest : last_index_].flags |= kSlotEnd;
+        break;
+      }
+      WriteData(staging_, got, more ? 0 : kSlotEnd);
+      if (!more) break;
+    }
+    DoFillQueueEnd();
+  }
+  EndWork();
+}
+
+void TMMRingBuffer::WaitUntilIdle(bool force) {
+  std::unique_lock lock(mutex_);
+  if (!force && !work_) return;
+  Await(lock, [this] { return done_ || thread_failed_.load() || !thread_; }, kForever);
+  done_ = false;
+}
+
+void TMMRingBuffer::Drain() {
+  if (!open_.load() || !Threaded()) return;
+  WaitUntilIdle(false);
+  if (queue_mode_ == TMMQueueMode::qmWrite) {
+    FlushQueue();
+    WaitUntilIdle(true);
+  }
+  std::lock_guard lock(mutex_);
+  ClearCounts();
+}
+
+void TMMRingBuffer::StartThread() {
+  thread_failed_.store(false);
+  {
+    std::lock_guard lock(mutex_);
+    work_ = done_ = stop_ = false;
+  }
+  thread_ = std::make_unique<TMMQueueThread>(*this);
+  if (!thread_->Start()) {
+    thread_.reset();
+    throw EMMBufferError("RingBuffer:\n\r" + LoadMMResString(SCouldNotCreateThread));
+  }
+}
+
+void TMMRingBuffer::StopThread() {
+  if (!thread_) return;
+  if (!thread_failed_.load()) {
+    WaitUntilIdle(false);
+    {
+      std::lock_guard lock(mutex_);
+      stop_ = true;
+    }
+    changed_.notify_all();
+  }
+  thread_->WaitFor();
+  thread_.reset();
+}
+
+void TMMRingBuffer::Open() {
+  if (open_.load()) return;
+  {
+    std::lock_guard lock(mutex_);
+    slot_size_ = BufferSize();
+    chunk_ = std::max((kChunkSize / slot_size_) * slot_size_, slot_size_);
+    slots_.assign(num_buffers_, Slot{});
+    for (Slot& slot : slots_) {
+      slot.data = static_cast<char*>(allocator_.AllocBuffer(GHND, slot_size_));
+      if (!slot.data) throw EOutOfMemory();
+    }
+    if (queue_mode_ != TMMQueueMode::qmNone) {
+      staging_size_ = std::max(slot_size_, kChunkSize);
+      staging_ = static_cast<char*>(allocator_.AllocBuffer(GHND, staging_size_));
+      if (!staging_) throw EOutOfMemory();
+    }
+    ClearCounts();
+  }
+  open_.store(true);
+  stop_request_.store(false);
+  if (!Threaded()) return;
+  try {
+    StartThread();
+  } catch (...) {
+    open_.store(false);
+    std::lock_guard lock(mutex_);
+    ReleaseBlocks();
+    throw;
+  }
+}
+
+void TMMRingBuffer::ReleaseBlocks() {
+  for (Slot& slot : slots_) allocator_.FreeBuffer(slot.data);
+  slots_.clear();
+  allocator_.FreeBuffer(staging_);
+  ClearCounts();
+}
+
+void TMMRingBuffer::Close() {
+  if (open_.load()) {
+    stop_request_.store(true);
+    Drain();
+    {
+      std::lock_guard lock(mutex_);
+      open_.store(false);
+    }
+    changed_.notify_all();  // a writer waiting for room gives up
+    StopThread();
+    std::lock_guard lock(mutex_);
+    ReleaseBlocks();
+  }
+  StopThread();  // a queue thread that failed closed the ring itself
+}
+
+void TMMRingBuffer::FailFromQueueThread() {
+  {
+    std::lock_guard lock(mutex_);
+    thread_failed_.store(true);
+    open_.store(false);
+    ReleaseBlocks();
+    done_ = true;
+    work_ = false;
+  }
+  changed_.notify_all();
+  MainLoop::Instance().Wake();
+}
+
+void TMMRingBuffer::Opened() {
+  TMMDSPComponent::Opened();
+  Open();
+}
+
+void TMMRingBuffer::Closed() {
+  Close();
+  TMMDSPComponent::Closed();
+}
+
+void TMMRingBuffer::Started() {
+  stop_request_.store(false);
+  TMMDSPComponent::Started();
+}
+
+void TMMRingBuffer::StopAndDrain() {
+  {
+    std::lock_guard lock(mutex_);
+    primed_ = false;
+  }
+  stop_request_.store(true);
+  Drain();
+}
+
+void TMMRingBuffer::Stopped() {
+  StopAndDrain();
+  TMMDSPComponent::Stopped();
+}
+
+void TMMRingBuffer::Reset() {
+  StopAndDrain();
+  {
+    std::lock_guard lock(mutex_);
+    ClearCounts();
+  }
+  stop_request_.store(false);
+  TMMDSPComponent::Reset();
+}
+
+void TMMRingBuffer::BufferReady(WAVEHDR* lpWaveHdr) {
+  if (queue_mode_ == TMMQueueMode::qmWrite || queue_mode_ == TMMQueueMode::qmDuplex) {
+    WriteBuffer(lpWaveHdr->lpData, static_cast<int32_t>(lpWaveHdr->dwBytesRecorded),
+                lpWaveHdr->dwUser, 0);
+    return;
+  }
+  TMMDSPComponent::BufferReady(lpWaveHdr);
+}
+
+void TMMRingBuffer::BufferLoad(WAVEHDR* lpWaveHdr, bool& MoreBuffers) {
+  const bool duplex = queue_mode_ == TMMQueueMode::qmDuplex;
+  if ((queue_mode_ == TMMQueueMode::qmRead || duplex) && open_.load() &&
+      (enabled_.load() || BytesInBuffer() > 0 || duplex)) {
+    int32_t length = static_cast<int32_t>(lpWaveHdr->dwBufferLength);
+    uint32_t flags;
+    ReadBuffer(lpWaveHdr->lpData, length, flags, lpWaveHdr->dwUser);
+    lpWaveHdr->dwBytesRecorded = static_cast<uint32_t>(length);
+    MoreBuffers = duplex || (flags & kSlotEnd) == 0;
+    return;
+  }
+  TMMDSPComponent::BufferLoad(lpWaveHdr, MoreBuffers);
+}
+
+}  // namespace pmx
