@@ -4,6 +4,7 @@
 
 #include "audio/core/acm_support.h"
 #include "audio/core/mm_strings.h"
+#include "audio/core/wave_file.h"
 #include "audio/core/wave_format.h"
 #include "platform/ui_hook.h"
 
@@ -77,7 +78,7 @@ uint32_t TMMACM::Metric(uint32_t metric) const {
   return ACMEntryPoints().acmMetrics(nullptr, metric, value) == MMSYSERR_NOERROR ? value : 0;
 }
 
-void TMMACM::SetSource(TComponent* value) {
+void TMMACM::SetSource(TMMCustomWaveFile* value) {
   if (source_ == value) return;
   if (source_) source_->RemoveFreeNotification(this);
   source_ = value;

@@ -11,6 +11,8 @@
 
 namespace pmx {
 
+class TMMCustomWaveFile;
+
 class EMMACMError : public Exception {
  public:
   using Exception::Exception;
@@ -47,8 +49,8 @@ class TMMACM : public TMMNonVisualComponent {
   const std::string& Title() const { return title_; }
   void SetTitle(std::string value) { title_ = std::move(value); }
   // The wave-file component the program reads formats from; cleared when it goes.
-  TComponent* Source() const { return source_; }
-  void SetSource(TComponent* value);
+  TMMCustomWaveFile* Source() const { return source_; }
+  void SetSource(TMMCustomWaveFile* value);
 
   TMMACMCodecEnum OnCodecEnum;
   TMMACMFormatEnum OnFormatEnum;
@@ -84,7 +86,7 @@ class TMMACM : public TMMNonVisualComponent {
   uint32_t max_filter_size_ = 0;
   TMMACMEnumFormats enum_formats_ = efAll;
   std::string title_;
-  TComponent* source_ = nullptr;
+  TMMCustomWaveFile* source_ = nullptr;
   WaveFormatEx format_;
 };
 

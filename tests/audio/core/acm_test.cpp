@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "audio/core/acm_support.h"
+#include "audio/core/wave_file.h"
 #include "audio/core/wave_format.h"
 #include "platform/ui_hook.h"
 
@@ -165,7 +166,7 @@ TEST_F(AcmComponent, SetFormatRefusesBrokenRecords) {
 
 TEST_F(AcmComponent, SourceIsClearedWhenItGoes) {
   TMMACM acm;
-  auto source = std::make_unique<TComponent>();
+  auto source = std::make_unique<TMMCustomWaveFile>();
   acm.SetSource(source.get());
   EXPECT_EQ(acm.Source(), source.get());
   source.reset();
