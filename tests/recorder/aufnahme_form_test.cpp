@@ -5,10 +5,14 @@
 #include <sys/stat.h>
 
 #include <QListWidget>
+#include <QMenuBar>
 #include <QPushButton>
+#include <QTimer>
 #include <optional>
 
+#include "platform/qt/qt_main_loop.h"
 #include "platform/unique_fd.h"
+#include "recorder/doku_form.h"
 #include "recorder/radio_group.h"
 #include "tests/recorder/recorder_fixture.h"
 
@@ -180,6 +184,30 @@ TEST_F(RecordingsListTest, DeleteErasesOnlyTheSelectedRecording) {
   RecorderOptions.HideDelete = true;
   form_.FormShow();
   EXPECT_FALSE(form_.DeleteBitBtn->isVisibleTo(&form_));
+}
+
+TEST_F(RecordingsListTest, TheMainWindowOpensTheListFromItsButtonAndItsMenu) {
+  QtMainLoop loop;
+  TDokuForm main_window("test", "");
+  TAufnahmeForm recordings(&main_window);
+  main_window.SetAufnahmeForm(&recordings);
+  MakeFile("20260307090503.wav", LocalTimePoint(2026, 3, 7, 10, 0, 0));
+  clock_.emplace([] { return LocalTimePoint(2026, 3, 9, 0, 0, 0); });
+  std::vector<int> listed;
+  const auto close_when_shown = [&] {
+    QTimer::singleShot(0, &recordings, [&] {
+      listed.push_back(recordings.isVisible() ? recordings.ListBox->count() : -1);
+      recordings.CloseBitBtn->click();
+    });
+  };
+  close_when_shown();
+  main_window.OeffnenBitBtn->click();
+  QAction* select_file = main_window.menuBar()->actions().front()->menu()->actions().front();
+  EXPECT_EQ(select_file->text().toStdString(), "Select File");
+  close_when_shown();
+  select_file->trigger();
+  EXPECT_EQ(listed, (std::vector<int>{1, 1}));
+  EXPECT_EQ(recordings.ListBox->count(), 0);
 }
 
 }  // namespace
