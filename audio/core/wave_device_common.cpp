@@ -6,6 +6,7 @@
 
 #include "audio/core/mm_strings.h"
 #include "audio/core/utilities.h"
+#include "audio/core/wave_format.h"
 #include "platform/main_loop.h"
 #include "platform/ui_hook.h"
 
@@ -146,10 +147,41 @@ void TMMWaveDevice::SetPriority(TThreadPriority value) {
   if (thread_) SetMMThreadPriority(*thread_, value);
 }
 
-void TMMWaveDevice::CheckOpenable(PWaveFormatEx format, const std::string& no_format) const {
+void TMMWaveDevice::Open(PWaveFormatEx format, const std::string& no_format,
+                         const std::function<void()>& on_error, const std::function<void()>& close,
+                         const std::function<void()>& open_device) {
   if (device_count_ == 0) Error(kind_.no_device);
   if (device_id_ == InvalidId) Error(LoadMMResString(SInvalidDeviceID));
   if (!format) Error(no_format);
+  if (Has(wsOpen)) close();
+  if (Has(wsOpen) || closing_) return;
+  Guarded(open_device, [&] {
+    on_error();
+    SetState(wsOpen);
+    close();
+    SetState(wsClosed);
+  });
+}
+
+void TMMWaveDevice::PrepareOpen(const WaveFormatEx& format, const std::string& refused) {
+  ResetHandlers();
+  failed_ = false;
+  if (!Supports(format)) Error(refused);
+  NewEpoch();
+  ClearNotifications();
+}
+
+void TMMWaveDevice::AwaitOpened(const char* call, std::chrono::milliseconds timeout) {
+  if (!WaitNotification(true, timeout)) {
+    Error(std::string(call) + ":\n\r" + LoadMMResString(SUnableToOpenDevice));
+  }
+  SetState(wsOpen);
+}
+
+void TMMWaveDevice::HandlerFailed(std::exception_ptr error, std::function<void()> close) {
+  failed_ = true;
+  PostToGui(std::move(close));
+  HandleApplicationException(error);
 }
 
 bool TMMWaveDevice::Supports(const WaveFormatEx& format) const {
@@ -197,7 +229,28 @@ void TMMWaveDevice::ClearNotifications() {
   open_notified_ = close_notified_ = false;
 }
 
-void TMMWaveDevice::Dispatch(std::function<void()> work) {
+void TMMWaveDevice::DispatchBuffer(std::function<void()> handler,
+                                   std::function<void(std::exception_ptr)> failed,
+                                   const std::function<bool()>& admit) {
+  uint64_t of_epoch;
+  bool admitted;
+  {
+    std::lock_guard lock(mutex);
+    admitted = !admit || admit();
+    if (admitted) ++handlers.pending;
+    of_epoch = epoch.load();
+  }
+  Changed();
+  if (!admitted) return;
+  auto work = [this, of_epoch, handler = std::move(handler), failed = std::move(failed)] {
+    if (!TakePending(of_epoch)) return;
+    try {
+      handler();
+    } catch (...) {
+      failed(std::current_exception());
+    }
+    Changed();
+  };
   {
     std::lock_guard lock(mutex);
     if (thread_) {
@@ -260,6 +313,108 @@ void TMMWaveDevice::FreeBlocks() {
     allocator_.FreeBuffer(header);
     header = nullptr;
   }
+}
+
+MMRESULT TMMWaveDevice::ReadSamples(WaveDevice& handle, PWaveFormatEx format, uint32_t& samples) {
+  MMTIME time{TIME_SAMPLES, 0};
+  const MMRESULT result = handle.GetPosition(time);
+  samples = time.wType == TIME_SAMPLES
+                ? time.value
+                : static_cast<uint32_t>(wfBytesToSamples(format, static_cast<int32_t>(time.value)));
+  return result;
+}
+
+void TMMWaveDevice::Close(const std::function<void()>& stop,
+                          const std::function<void()>& close_device) {
+  if (!((Has(wsOpen) && !closing_) || close_pending_)) return;
+  closing_ = true;
+  try {
+    if (Has(wsStarted | wsPaused)) stop();
+  } catch (...) {
+    // The stop has reported it; the device is taken down all the same.
+  }
+  if (DeferClose()) return;
+  try {
+    close_device();
+  } catch (...) {
+    EndClose();
+  }
+}
+
+void TMMWaveDevice::MarkClosed() {
+  SetState(wsClosed);
+  {
+    std::lock_guard lock(mutex);
+    handlers.wraps.ClearWraps();
+  }
+  FreeBlocks();
+  EndClose();
+}
+
+bool TMMWaveDevice::CloseHandle(WaveDevice& handle, const char* call) {
+  handle.Reset();
+  const MMRESULT result = handle.Close();
+  const bool notified =
+      result != MMSYSERR_NOERROR || WaitNotification(false, std::chrono::milliseconds(5000));
+  Check(call, result);
+  return notified;
+}
+
+bool TMMWaveDevice::DeferClose() {
+  std::lock_guard lock(mutex);
+  close_pending_ = handlers.stop_pending;
+  return close_pending_;
+}
+
+void TMMWaveDevice::EnterHandler() {
+  std::lock_guard lock(mutex);
+  if (handlers.depth++ == 0) handler_thread_.store(std::this_thread::get_id());
+}
+
+bool TMMWaveDevice::LeaveHandler(bool drained) {
+  bool post = false;
+  {
+    std::lock_guard lock(mutex);
+    if (--handlers.depth == 0) {
+      handler_thread_.store(std::thread::id());
+      const bool wanted =
+          handlers.stop_pending || (drained && handlers.queued == 0 && handlers.pending == 0);
+      post = wanted && !handlers.stop_posted;
+      if (post) handlers.stop_posted = handlers.stopping = true;
+    }
+  }
+  Changed();
+  return post;
+}
+
+void TMMWaveDevice::ResetHandlers() {
+  std::lock_guard lock(mutex);
+  const int pending = handlers.pending;
+  handlers = {};
+  handlers.pending = pending;
+}
+
+void TMMWaveDevice::NewEpoch() {
+  std::lock_guard lock(mutex);
+  ++epoch;
+  handlers.pending = 0;
+}
+
+bool TMMWaveDevice::TakePending(uint64_t of_epoch) {
+  std::lock_guard lock(mutex);
+  if (of_epoch != epoch.load()) return false;
+  --handlers.pending;
+  return true;
+}
+
+bool TMMWaveDevice::AwaitIdle(std::chrono::milliseconds timeout) {
+  const bool inside = InHandler();
+  return Await(
+      [this, inside] {
+        std::lock_guard lock(mutex);
+        return handlers.queued == 0 && (inside || (handlers.depth == 0 && handlers.pending == 0));
+      },
+      timeout);
 }
 
 bool TMMWaveDevice::Await(const std::function<bool()>& done, std::chrono::milliseconds timeout) {

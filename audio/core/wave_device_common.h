@@ -10,6 +10,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "audio/core/allocator.h"
@@ -119,8 +120,6 @@ class TMMWaveDevice {
   // The capabilities name of device index (-1 the mapper); empty when none.
   static std::string DeviceName(WaveDirection direction, int index);
 
-  // Open's checks before anything is done: a device, a valid id, a format.
-  void CheckOpenable(PWaveFormatEx format, const std::string& no_format) const;
   // Whether the device takes format: the driver's query, and for PCM of a standard
   // layout and rate also the capabilities' bit.
   bool Supports(const WaveFormatEx& format) const;
@@ -138,9 +137,14 @@ class TMMWaveDevice {
   bool WaitNotification(bool open, std::chrono::milliseconds timeout);
   void ClearNotifications();
 
-  // Runs work for a returned buffer where CallBackMode says: posted to the GUI
-  // thread (cmWindow) or to the handler thread (cmThread).
-  void Dispatch(std::function<void()> work);
+  // Runs the handler of a returned buffer where CallBackMode says: posted to the
+  // GUI thread (cmWindow) or to the handler thread (cmThread). It is counted as
+  // pending until it runs, and it runs only in the epoch it was dispatched in. An
+  // error it raises goes to failed. admit, when given, runs first under mutex
+  // and may refuse the buffer.
+  void DispatchBuffer(std::function<void()> handler,
+                      std::function<void(std::exception_ptr)> failed,
+                      const std::function<bool()>& admit = nullptr);
   // Posts work to the GUI thread; it runs only while the component lives.
   void PostToGui(std::function<void()> work);
   void StartThread(std::unique_ptr<TMMWaveDeviceThread> thread);
@@ -157,9 +161,85 @@ class TMMWaveDevice {
   static bool Await(const std::function<bool()>& done, std::chrono::milliseconds timeout);
   static void Changed();
 
+  // The position of handle in samples (bytes converted when the device answers so).
+  static MMRESULT ReadSamples(WaveDevice& handle, PWaveFormatEx format, uint32_t& samples);
+
+  // A component's Open: the checks, a reopen of an open device, then open_device.
+  // An error there fires on_error, closes the half-opened device with close and
+  // goes on.
+  void Open(PWaveFormatEx format, const std::string& no_format,
+            const std::function<void()>& on_error, const std::function<void()>& close,
+            const std::function<void()>& open_device);
+  // open_device's first steps: fresh bookkeeping and epoch, and the format test
+  // (refused raises the open call's refused text).
+  void PrepareOpen(const WaveFormatEx& format, const std::string& refused);
+  // Waits for the open notification; raises call's "Unable to open device" without.
+  void AwaitOpened(const char* call, std::chrono::milliseconds timeout);
+  // A handler failed: from now on buffers are only counted off, the component is
+  // closed on the GUI thread and the error goes to the application's handler.
+  void HandlerFailed(std::exception_ptr error, std::function<void()> close);
+  bool Failed() const { return failed_.load(); }
+  // A component's Close: nothing unless open (or a close is pending); stops it
+  // with stop, leaves the close to a stop still pending (asked for inside a
+  // handler), else takes the device down with close_device. Nothing gets out:
+  // close_device reports its errors through Error.
+  void Close(const std::function<void()>& stop, const std::function<void()>& close_device);
+  // Closes handle (its buffers handed back first) and waits for the close
+  // notification; false when it did not come. A failing close raises call's error.
+  bool CloseHandle(WaveDevice& handle, const char* call);
+  // After the device is gone: state {closed}, no wraps, the blocks back in the pool.
+  void MarkClosed();
+  // Runs a lifecycle step; on an error recover runs and the error goes on.
+  template <class Step, class Recover>
+  static void Guarded(Step step, Recover recover) {
+    try {
+      step();
+    } catch (...) {
+      recover();
+      throw;
+    }
+  }
+  bool Closing() const { return closing_; }
+  bool ClosePending() const { return close_pending_; }
+  void EndClose() { closing_ = close_pending_ = false; }
+
+  // The buffer handlers' bookkeeping, guarded by mutex.
+  struct Handlers {
+    int queued = 0;  // buffers at the driver, not yet handled
+    int depth = 0;   // handlers running (nested on the handler thread)
+    int pending = 0;  // handed back by the driver, not yet taken by a handler
+    bool stop_pending = false;
+    bool stopping = false;
+    bool stop_posted = false;
+    bool flushing = false;
+    TMMWrapCounter wraps;
+  };
+  Handlers handlers;
+  void ResetHandlers();
+  // Raised by every flush, stop and open: work dispatched before it is dropped,
+  // and no longer counted as pending.
+  std::atomic<uint64_t> epoch{0};
+  void NewEpoch();
+
+
+  // True on the thread of a running handler.
+  bool InHandler() const { return handler_thread_.load() == std::this_thread::get_id(); }
+  void EnterHandler();
+  // Leaves a handler; the outermost one, when a stop is pending (or drained holds
+  // and no buffer is at the driver or on its way to a handler) and none was posted
+  // yet, marks the stop posted and returns true: the caller completes the stop on
+  // the GUI thread.
+  bool LeaveHandler(bool drained);
+  // Waits until the driver has handed back every buffer and no other handler runs
+  // or waits to run.
+  bool AwaitIdle(std::chrono::milliseconds timeout);
+
   mutable std::mutex mutex;
 
  private:
+  bool TakePending(uint64_t of_epoch);
+  bool DeferClose();
+
   const Kind kind_;
   const Raise raise_;
   int32_t num_buffers_ = 10;
@@ -175,6 +255,10 @@ class TMMWaveDevice {
   std::vector<WAVEHDR*> blocks_;
   TMMAllocator allocator_;
   std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);  // GUI thread
+  std::atomic<std::thread::id> handler_thread_{};
+  std::atomic<bool> failed_{false};
+  bool closing_ = false;        // GUI thread
+  bool close_pending_ = false;  // GUI thread
 };
 
 }  // namespace pmx

@@ -5,7 +5,6 @@
 #include "audio/core/mm_strings.h"
 #include "audio/core/pcm_support.h"
 #include "audio/core/wave_format.h"
-#include "platform/ui_hook.h"
 
 namespace pmx {
 namespace {
@@ -31,7 +30,6 @@ TMMCustomWaveIn::TMMCustomWaveIn(TComponent* owner)
 
 TMMCustomWaveIn::~TMMCustomWaveIn() {
   MarkDestroying();
-  close_pending_ = false;
   Close();
   device_.StopThread();
   handle_.reset();
@@ -157,27 +155,20 @@ void TMMCustomWaveIn::ComputeByteLimit() {
   byte_limit_ = bytes / block * block;
 }
 
-uint64_t TMMCustomWaveIn::Overruns() const { return handle_ ? handle_->Overruns() : 0; }
+uint64_t TMMCustomWaveIn::Overruns() const {
+  return handle_ ? handle_->Overruns() : closed_overruns_;
+}
 
 // ---- position
 
-MMRESULT TMMCustomWaveIn::ReadPosition(uint32_t& samples) {
-  MMTIME time{TIME_SAMPLES, 0};
-  const MMRESULT result = handle_->GetPosition(time);
-  samples = time.wType == TIME_SAMPLES ? time.value
-                                       : static_cast<uint32_t>(wfBytesToSamples(
-                                             PWaveFormat(), static_cast<int32_t>(time.value)));
-  return result;
-}
-
 int64_t TMMCustomWaveIn::GetPosition() {
-  if (!device_.Has(wsOpen) || !PWaveFormat() || close_pending_ || closing_ || !handle_) return 0;
+  if (!device_.Has(wsOpen) || !PWaveFormat() || device_.Closing() || !handle_) return 0;
   uint32_t position = 0;
-  device_.Check("WaveInGetPosition", ReadPosition(position));
+  device_.Check("WaveInGetPosition", TMMWaveDevice::ReadSamples(*handle_, PWaveFormat(), position));
   int64_t samples;
   {
     std::lock_guard lock(device_.mutex);
-    samples = wraps_.Extend(position);
+    samples = device_.handlers.wraps.Extend(position);
   }
   int64_t result = samples;
   if (time_format_ == TMMTimeFormats::tfMillisecond) result = wfSamplesToMs64(PWaveFormat(), samples);
@@ -190,43 +181,22 @@ int64_t TMMCustomWaveIn::GetPosition() {
 
 template <class Step>
 void TMMCustomWaveIn::Guarded(Step step, unsigned state_on_error) {
-  try {
-    step();
-  } catch (...) {
+  TMMWaveDevice::Guarded(step, [this, state_on_error] {
     Fire(OnError);
-    if (state_on_error) device_.SetState(state_on_error | device_.State());
+    device_.AddState(state_on_error);
     Close();
-    throw;
-  }
+  });
 }
 
 void TMMCustomWaveIn::Open() {
-  device_.CheckOpenable(PWaveFormat(), LoadMMResString(SInvalidWaveFormat));
-  if (device_.Has(wsOpen)) Close();
-  if (device_.Has(wsOpen) || closing_) return;
-  try {
-    OpenDevice();
-  } catch (...) {
-    Fire(OnError);
-    device_.SetState(wsOpen);
-    Close();
-    device_.SetState(wsClosed);
-    throw;
-  }
+  device_.Open(
+      PWaveFormat(), LoadMMResString(SInvalidWaveFormat), [this] { Fire(OnError); }, [this] { Close(); },
+      [this] { OpenDevice(); });
 }
 
 void TMMCustomWaveIn::OpenDevice() {
-  {
-    std::lock_guard lock(device_.mutex);
-    stopping_ = stop_posted_ = stop_pending_ = false;
-  }
-  failed_ = false;
-  if (!device_.Supports(*PWaveFormat())) {
-    Error("WaveInOpen:\n\r" + LoadMMResString(SCantRecordFormat));
-  }
-  close_pending_ = false;
-  ++epoch_;
-  device_.ClearNotifications();
+  device_.PrepareOpen(*PWaveFormat(), "WaveInOpen:\n\r" + LoadMMResString(SCantRecordFormat));
+  closed_overruns_ = 0;
   if (CallBackMode() == TMMCBMode::cmThread) {
     device_.StartThread(std::make_unique<TMMWaveInThread>(
         this, [this](std::exception_ptr error) { HandlerFailed(error); }));
@@ -238,10 +208,7 @@ void TMMCustomWaveIn::OpenDevice() {
   device_.SetState(wsClosed);
   TMMCustomSoundComponent::Opened();
   device_.SetState(state);
-  if (!device_.WaitNotification(true, kNotificationTimeout)) {
-    Error("WaveInOpen:\n\r" + LoadMMResString(SUnableToOpenDevice));
-  }
-  device_.SetState(wsOpen);
+  device_.AwaitOpened("WaveInOpen", kNotificationTimeout);
   for (int i = 0; i < NumBuffers(); ++i) {
     device_.Check("WaveInPrepareHeader",
                   handle_->PrepareHeader(device_.AllocateBlock(i, BufferSize())));
@@ -256,12 +223,7 @@ void TMMCustomWaveIn::Start() {
   if (!device_.Has(wsOpen) || device_.Has(wsStarted)) return;
   Guarded(
       [this] {
-        {
-          std::lock_guard lock(device_.mutex);
-          queued_ = handler_depth_ = 0;
-          stop_pending_ = stopping_ = stop_posted_ = false;
-          wraps_ = {};
-        }
+        device_.ResetHandlers();
         recorded_ = 0;
         ComputeByteLimit();
         for (int i = 0; i < NumBuffers(); ++i) AddBuffer(device_.Block(i));
@@ -277,7 +239,7 @@ void TMMCustomWaveIn::AddBuffer(WAVEHDR* header) {
 MMRESULT TMMCustomWaveIn::QueueAgain(WAVEHDR* header) {
   header->dwFlags = (header->dwFlags & ~WHDR_DONE) | WHDR_PREPARED;
   const MMRESULT result = handle_->AddBuffer(header);
-  if (result == MMSYSERR_NOERROR) ++queued_;
+  if (result == MMSYSERR_NOERROR) ++device_.handlers.queued;
   return result;
 }
 
@@ -323,95 +285,60 @@ void TMMCustomWaveIn::Stop() {
   Guarded([this] {
     {
       std::lock_guard lock(device_.mutex);
-      stopping_ = true;
+      device_.handlers.stopping = true;
     }
     device_.Check("WaveInStop", handle_->Stop());
     {
       std::lock_guard lock(device_.mutex);
-      wraps_.ClearWraps();
+      device_.handlers.wraps.ClearWraps();
     }
     device_.Check("WaveInReset", handle_->Reset());
-    if (!InHandler()) AwaitQueueEmpty();
+    if (!device_.InHandler()) device_.AwaitIdle(kDrainTimeout);
     Stopped();
   });
-}
-
-void TMMCustomWaveIn::AwaitQueueEmpty() {
-  TMMWaveDevice::Await(
-      [this] {
-        std::lock_guard lock(device_.mutex);
-        return queued_ == 0;
-      },
-      kDrainTimeout);
 }
 
 void TMMCustomWaveIn::Stopped() {
   {
     std::lock_guard lock(device_.mutex);
     if (!device_.Has(wsStarted | wsPaused)) return;
-    if (InHandler()) {
-      stop_pending_ = true;
+    if (device_.InHandler()) {
+      device_.handlers.stop_pending = true;
       return;
     }
     device_.RemoveState(wsStarted | wsPaused);
-    queued_ = 0;
-    stop_pending_ = false;
+    device_.handlers.queued = 0;
+    device_.handlers.stop_pending = false;
   }
   TMMCustomSoundComponent::Stopped();
   if (!Destroying()) Fire(OnStop);
-  if (close_pending_) Close();
+  if (device_.ClosePending()) Close();
 }
 
 void TMMCustomWaveIn::Close() {
-  if (!((device_.Has(wsOpen) && !closing_) || close_pending_)) return;
-  closing_ = true;
-  try {
-    if (device_.Has(wsStarted | wsPaused)) Stop();
-  } catch (...) {
-    // Stop has reported it; the device is taken down all the same.
-  }
-  {
-    std::lock_guard lock(device_.mutex);
-    if (stop_pending_) {
-      close_pending_ = true;
-      return;
-    }
-  }
-  close_pending_ = false;
-  try {
-    CloseDevice();
-  } catch (...) {
-    closing_ = false;
-  }
+  device_.Close([this] { Stop(); }, [this] { CloseDevice(); });
 }
 
 void TMMCustomWaveIn::CloseDevice() {
   bool notified = true;
   device_.StopThread();
   if (handle_) {
-    handle_->Stop();
-    handle_->Reset();
+    const std::unique_ptr<WaveInDevice> handle = std::move(handle_);
+    handle->Stop();
+    handle->Reset();
     for (int i = 0; i < device_.BlockCount(); ++i) {
-      device_.Check("WaveInUnprepareHeader", handle_->UnprepareHeader(device_.Block(i)));
+      device_.Check("WaveInUnprepareHeader", handle->UnprepareHeader(device_.Block(i)));
     }
-    const MMRESULT result = handle_->Close();
-    if (result == MMSYSERR_NOERROR) notified = device_.WaitNotification(false, kNotificationTimeout);
-    handle_.reset();
-    device_.Check("WaveInClose", result);
+    closed_overruns_ = handle->Overruns();
+    notified = device_.CloseHandle(*handle, "WaveInClose");
   }
-  device_.SetState(wsClosed);
-  {
-    std::lock_guard lock(device_.mutex);
-    wraps_.ClearWraps();
-  }
+  device_.MarkClosed();
   TMMCustomSoundComponent::Closed();
   Closed();
   if (!notified) Error("WaveInClose:\n\r" + LoadMMResString(SUnableToCloseDevice));
 }
 
 void TMMCustomWaveIn::Closed() {
-  device_.FreeBlocks();
-  closing_ = false;
   if (!Destroying()) Fire(OnClose);
 }
 
@@ -419,38 +346,29 @@ void TMMCustomWaveIn::Closed() {
 
 void TMMCustomWaveIn::BufferDone(WAVEHDR* header) {
   // Device I/O thread: hand the buffer to the handler thread.
-  const uint64_t epoch = epoch_.load();
-  if (CallBackMode() == TMMCBMode::cmThread) {
-    device_.Dispatch([this, header, epoch] { HandleBuffer(header, epoch); });
-    return;
-  }
-  device_.Dispatch([this, header, epoch] {
-    try {
-      HandleBuffer(header, epoch);
-    } catch (...) {
-      HandlerFailed(std::current_exception());
-    }
-  });
+  device_.DispatchBuffer([this, header] { HandleBuffer(header); },
+                         [this](std::exception_ptr error) { HandlerFailed(error); });
 }
 
-void TMMCustomWaveIn::HandleBuffer(WAVEHDR* header, uint64_t epoch) {
-  if (epoch != epoch_.load() || !device_.Has(wsStarted)) return;
-  {
-    std::lock_guard lock(device_.mutex);
-    if (handler_depth_++ == 0) handler_thread_.store(std::this_thread::get_id());
-  }
+void TMMCustomWaveIn::HandleBuffer(WAVEHDR* header) {
+  if (!device_.Has(wsStarted)) return;
+  device_.EnterHandler();
   try {
     // Everything captured goes down the chain, also what comes back while stopping.
-    if (header->dwBytesRecorded > 0 && !failed_) BufferReady(header);
+    if (header->dwBytesRecorded > 0 && !device_.Failed()) BufferReady(header);
     MMRESULT result = MMSYSERR_NOERROR;
     {
       // Queued again under the lock, so that a Stop either sees it queued (and its
       // Reset returns it) or keeps it from being queued.
       std::lock_guard lock(device_.mutex);
-      --queued_;
+      TMMWaveDevice::Handlers& h = device_.handlers;
+      --h.queued;
       uint32_t position = 0;
-      if (!stopping_ && !stop_pending_ && !failed_) {
-        if (ReadPosition(position) == MMSYSERR_NOERROR && position != 0) wraps_.Track(position);
+      if (!h.stopping && !h.stop_pending && !device_.Failed()) {
+        if (TMMWaveDevice::ReadSamples(*handle_, PWaveFormat(), position) == MMSYSERR_NOERROR &&
+            position != 0) {
+          h.wraps.Track(position);
+        }
         result = QueueAgain(header);
       }
     }
@@ -463,23 +381,11 @@ void TMMCustomWaveIn::HandleBuffer(WAVEHDR* header, uint64_t epoch) {
 }
 
 void TMMCustomWaveIn::EndHandler() {
-  {
-    std::lock_guard lock(device_.mutex);
-    if (--handler_depth_ == 0) {
-      handler_thread_.store(std::thread::id());
-      if (stop_pending_ && !stop_posted_) {
-        stop_posted_ = stopping_ = true;
-        device_.PostToGui([this] { Stop(); });
-      }
-    }
-  }
-  TMMWaveDevice::Changed();
+  if (device_.LeaveHandler(false)) device_.PostToGui([this] { Stop(); });
 }
 
 void TMMCustomWaveIn::HandlerFailed(std::exception_ptr error) {
-  failed_ = true;
-  device_.PostToGui([this] { Close(); });
-  HandleApplicationException(error);
+  device_.HandlerFailed(error, [this] { Close(); });
 }
 
 void TMMCustomWaveIn::BufferReady(WAVEHDR* lpWaveHdr) {
@@ -495,7 +401,7 @@ void TMMCustomWaveIn::BufferReady(WAVEHDR* lpWaveHdr) {
   bool stopping;
   {
     std::lock_guard lock(device_.mutex);
-    stopping = stopping_;
+    stopping = device_.handlers.stopping;
   }
   if (reached && !stopping) Stop();
 }

@@ -4,7 +4,6 @@
 #include <cstdint>
 #include <memory>
 #include <string>
-#include <thread>
 
 #include "audio/core/mm_types.h"
 #include "audio/core/sound_component.h"
@@ -35,9 +34,9 @@ class TMMWaveInThread final : public TMMWaveDeviceThread {
 // or the recording limit), and then completes on the GUI thread once the handler
 // has returned. Buffer handlers run one at a time on the handler thread; the
 // queued count, the handler depth and the stop flags are guarded by the device's
-// mutex; the wrap counter too, since GetPosition reads it on the GUI thread. The
+// mutex, and so is the wrap counter, which GetPosition reads on the GUI thread. The
 // recorded byte count is the handler thread's while started (reset by Start
-// before any buffer is queued).
+// before any buffer is queued). The handler bookkeeping is TMMWaveDevice's.
 class TMMCustomWaveIn : public TMMCustomSoundComponent {
  public:
   static constexpr int32_t kMaxBuffers = 4096;
@@ -72,7 +71,7 @@ class TMMCustomWaveIn : public TMMCustomSoundComponent {
   void SetMaxRecordTime(int32_t value);
   TThreadPriority Priority() const { return device_.Priority(); }
   void SetPriority(TThreadPriority value) { device_.SetPriority(value); }
-  // Overruns of the open device: each lost captured audio.
+  // Overruns of the device since the last Open: each lost captured audio.
   uint64_t Overruns() const;
 
   // Position in TimeFormat units since Start.
@@ -119,13 +118,9 @@ class TMMCustomWaveIn : public TMMCustomSoundComponent {
   void CloseDevice();
   void AddBuffer(WAVEHDR* header);
   MMRESULT QueueAgain(WAVEHDR* header);
-  // The device's position in samples; 0 without a readable one.
-  MMRESULT ReadPosition(uint32_t& samples);
-  bool InHandler() const { return handler_thread_.load() == std::this_thread::get_id(); }
-  void AwaitQueueEmpty();
   // Device callback and handlers.
   void BufferDone(WAVEHDR* header);
-  void HandleBuffer(WAVEHDR* header, uint64_t epoch);
+  void HandleBuffer(WAVEHDR* header);
   void EndHandler();
   void HandlerFailed(std::exception_ptr error);
 
@@ -139,19 +134,7 @@ class TMMCustomWaveIn : public TMMCustomSoundComponent {
   int64_t recorded_ = 0;  // handler thread while started
 
   std::unique_ptr<WaveInDevice> handle_;  // GUI thread; handlers use it while started
-  std::atomic<uint64_t> epoch_{0};        // one per Open: work of an older open is dropped
-  std::atomic<bool> failed_{false};       // a handler failed: buffers are only counted off
-  std::atomic<std::thread::id> handler_thread_{};
-  // Guarded by device_.mutex.
-  int queued_ = 0;
-  int handler_depth_ = 0;
-  bool stop_pending_ = false;
-  bool stopping_ = false;
-  bool stop_posted_ = false;
-  // GUI thread.
-  bool closing_ = false;
-  bool close_pending_ = false;
-  TMMWrapCounter wraps_;  // guarded by device_.mutex
+  uint64_t closed_overruns_ = 0;          // GUI thread
 };
 
 class TMMWaveIn : public TMMCustomWaveIn {

@@ -1,0 +1,122 @@
+#include <fstream>
+#include <iterator>
+
+#include <gtest/gtest.h>
+
+#include "audio/core/wave_in.h"
+#include "audio/core/wave_out.h"
+#include "platform/alsa_wave_driver.h"
+#include "platform/fake_wave_driver.h"
+#include "platform/main_loop.h"
+#include "tests/audio/core/chain_test_nodes.h"
+#include "tests/support/temp_dir.h"
+
+namespace pmx {
+namespace {
+
+using namespace std::chrono_literals;
+
+void WriteFile(const std::filesystem::path& path, const std::vector<uint8_t>& bytes) {
+  std::ofstream out(path, std::ios::binary);
+  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+}
+
+std::vector<uint8_t> ReadFile(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
+}
+
+// Devices of ALSA file PCMs: capture reads in.raw, playback writes out.raw.
+class WaveAlsaTest : public ::testing::Test {
+ protected:
+  static AlsaWaveDriver::Options FileOptions(const test::TempDir& dir) {
+    AlsaWaveDriver::Options options;
+    const std::string in = (dir / "in.raw").string();
+    const std::string out = (dir / "out.raw").string();
+    options.config = "pcm.ramp { type file slave.pcm { type null } file \"/dev/null\" infile \"" +
+                     in + "\" format raw }\n" +
+                     "pcm.sink { type file slave.pcm { type null } file \"" + out +
+                     "\" format raw }\n";
+    options.mapper = "ramp";
+    options.inputs = std::vector<AlsaWaveDriver::Device>{{"Ramp", "ramp"}};
+    options.outputs = std::vector<AlsaWaveDriver::Device>{{"Sink", "sink"}};
+    return options;
+  }
+
+  // Stereo 16-bit at 44.1 kHz: frames of 4 bytes.
+  std::vector<uint8_t> Ramp(std::size_t frames) const {
+    return FakePcm::Ramp(WaveFormatEx::Pcm(44100, 16, 2), 0, frames);
+  }
+
+  test::TempDir dir_;
+  AlsaWaveDriver driver_{FileOptions(dir_)};
+  ScopedWaveDriver driver_scope_{driver_};
+  PlainMainLoop loop_;
+  ScopedMainLoop loop_scope_{loop_};
+};
+
+TEST_F(WaveAlsaTest, CaptureOfARampReachesTheChainExactly) {
+  // The file PCM repeats stale bytes past the end of its file: stop well before it.
+  constexpr std::size_t kFileFrames = 2'000'000;
+  WriteFile(dir_ / "in.raw", Ramp(kFileFrames));
+  for (TMMCBMode mode : {TMMCBMode::cmThread, TMMCBMode::cmWindow}) {
+    test::TestSink sink;
+    TMMWaveIn in;
+    in.SetCallBackMode(mode);
+    in.SetSampleRate(44100);
+    in.SetBitLength(TMMBits::b16Bit);
+    in.SetMode(TMMMode::mStereo);
+    in.SetBufferSize(16002);  // 16000 once open: whole frames
+    in.SetNumBuffers(8);
+    in.SetOutput(&sink);
+    in.Start();
+    ASSERT_TRUE(sink.WaitTotal(4 * 150'000, 60s));
+    in.Stop();
+    in.Close();
+
+    const std::vector<uint8_t> got = sink.Bytes();
+    ASSERT_LT(got.size(), 4 * kFileFrames);
+    ASSERT_EQ(got.size() % 4, 0u);
+    EXPECT_TRUE(got == Ramp(got.size() / 4)) << got.size();
+    EXPECT_EQ(in.Overruns(), 0u);
+  }
+}
+
+TEST_F(WaveAlsaTest, PlaybackWritesTheSourceInOrderAcrossPauseAndReset) {
+  constexpr std::size_t kBytes = 4 * 300'000;
+  const std::vector<uint8_t> data = Ramp(kBytes / 4);
+  test::TestSource source(data);
+  const WaveFormatEx format = WaveFormatEx::Pcm(44100, 16, 2);
+  source.SetPWaveFormat(&format);
+  test::TestSink sink;
+  TMMWaveOut out;
+  out.SetBufferSize(16000);
+  out.SetNumBuffers(4);
+  out.SetInput(&source);
+  out.SetOutput(&sink);
+  int stops = 0;
+  out.OnStop = [&](TObject*) { ++stops; };
+
+  out.Start();
+  ASSERT_TRUE(sink.WaitTotal(64'000));
+  out.Pause();
+  out.Restart();
+  ASSERT_TRUE(sink.WaitTotal(160'000));
+  out.ResetDevice();
+  // The reset dropped what was queued and primed four buffers afresh.
+  const std::size_t pulled = source.Delivered() - 4 * 16'000;
+  ASSERT_TRUE(loop_.PumpUntil([&] { return stops == 1; }, 60s));
+  out.Close();
+
+  const std::vector<uint8_t> written = ReadFile(dir_ / "out.raw");
+  ASSERT_GE(written.size(), kBytes - pulled);
+  const std::size_t heard = written.size() - (kBytes - pulled);
+  ASSERT_LE(heard, pulled);
+  EXPECT_EQ(heard % 4, 0u);
+  std::vector<uint8_t> expected(data.begin(), data.begin() + static_cast<long>(heard));
+  expected.insert(expected.end(), data.begin() + static_cast<long>(pulled), data.end());
+  EXPECT_TRUE(written == expected) << heard << " of " << pulled;
+}
+
+}  // namespace
+}  // namespace pmx
