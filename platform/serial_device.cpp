@@ -67,6 +67,7 @@ int SerialDevice::SetSettings(const SerialSettings& settings) {
   std::lock_guard lock(mutex_);
   if (int error = backend_->ApplySettings(settings)) return error;
   settings_ = settings;
+  mark_state_ = 0;
   return 0;
 }
 
@@ -136,6 +137,7 @@ int SerialDevice::Purge() {
   std::lock_guard lock(mutex_);
   input_.clear();
   pending_events_ = 0;
+  mark_state_ = 0;
   backend_->Interrupt();
   return backend_->Flush();
 }
@@ -183,9 +185,11 @@ int SerialDevice::PullInputLocked() {
   std::size_t got = 0;
   if (int error = backend_->ReadAvailable(chunk.data(), chunk.size(), got)) return error;
   const bool strip_null = settings_.flags & serial_flag::kNull;
+  const bool marked = settings_.MarksErrors();
   bool any = false;
   for (std::size_t i = 0; i < got; ++i) {
-    const std::uint8_t byte = chunk[i];
+    std::uint8_t byte = chunk[i];
+    if (marked && !UnmarkLocked(byte)) continue;
     if (strip_null && byte == 0) continue;
     if (byte == static_cast<std::uint8_t>(settings_.event_char)) pending_events_ |= comm_event::kRxFlag;
     input_.push_back(byte);
@@ -193,6 +197,21 @@ int SerialDevice::PullInputLocked() {
   }
   if (any) pending_events_ |= comm_event::kRxChar;
   return 0;
+}
+
+bool SerialDevice::UnmarkLocked(std::uint8_t& byte) {
+  switch (mark_state_) {
+    case 0:
+      mark_state_ = byte == 0xFF ? 1 : 0;
+      return mark_state_ == 0;
+    case 1:
+      mark_state_ = byte == 0x00 ? 2 : 0;
+      return mark_state_ == 0;  // FF FF stands for one FF
+    default:
+      mark_state_ = 0;
+      byte = static_cast<std::uint8_t>(settings_.error_char);
+      return true;
+  }
 }
 
 std::string SerialDevicePath(const std::string& name) {

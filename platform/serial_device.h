@@ -70,6 +70,11 @@ struct SerialSettings {
   std::uint32_t xon_limit = 0;
   std::uint32_t xoff_limit = 0;
   bool operator==(const SerialSettings&) const = default;
+  // Characters damaged by a parity error are to become error_char; the tty then
+  // marks them (FF 00 x) and doubles a real FF.
+  bool MarksErrors() const {
+    return (flags & serial_flag::kParity) && (flags & serial_flag::kErrorChar);
+  }
 };
 
 // Cleared line errors and the queue state at that moment.
@@ -147,6 +152,9 @@ class SerialDevice {
  private:
   int SampleLocked();
   int PullInputLocked();
+  // False while byte is part of a mark; a damaged character comes out as the
+  // error character.
+  bool UnmarkLocked(std::uint8_t& byte);
   int SampleModemLocked();
   int SampleCountersLocked();
 
@@ -162,6 +170,7 @@ class SerialDevice {
   SerialCounters last_counters_;
   const bool counted_lines_;
   bool output_busy_ = false;
+  int mark_state_ = 0;  // bytes of an FF 00 x mark seen so far
 };
 
 // Where a port name leads: a path is taken as it is; "COMn" is /dev/ttyS(n-1),

@@ -66,6 +66,7 @@ int SerialTermios(const SerialSettings& s, termios& t) {
   if (s.flags & serial_flag::kOutX) t.c_iflag |= IXON;
   if (s.flags & serial_flag::kInX) t.c_iflag |= IXOFF;
   if (s.flags & serial_flag::kParity) t.c_iflag |= INPCK;
+  if (s.MarksErrors()) t.c_iflag |= PARMRK;
   t.c_cc[VSTART] = static_cast<cc_t>(s.xon_char);
   t.c_cc[VSTOP] = static_cast<cc_t>(s.xoff_char);
   t.c_cc[VMIN] = 0;

@@ -4,8 +4,13 @@ namespace pmx {
 
 // Sample width of a PCM stream.
 enum class TMMBits { b8Bit, b16Bit };
-// Channel layout: one channel, two, or more.
+// Channel layout: one channel, two, or more; the ordinal + 1 is the channel count
+// up to stereo.
 enum class TMMMode { mMono, mStereo, mMultiChannel };
+// Which channel of a stereo stream a display follows.
+enum class TMMChannel { chBoth, chLeft, chRight };
+// How a display smooths its values over time.
+enum class TMMDecayMode { dmNone, dmStepUp, dmExponential, dmUniform };
 // Units of positions and lengths.
 enum class TMMTimeFormats { tfMillisecond, tfByte, tfSample };
 

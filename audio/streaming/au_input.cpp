@@ -197,15 +197,14 @@ void TAuFileIn::DoInit() {
   }
   total_samples_ = size_ / bytes_per_frame_;
   length_seconds_ = static_cast<int32_t>(total_samples_ / sample_rate_);
+  // Whatever a former run left decoded is not this run's data.
+  decode_index_ = 1;
+  decode_filled_ = 0;
   if (start_sample_ > 0) {
     SeekSample(0);
     position_ = 0;
   }
-  if (start_sample_ > 0 || end_sample_ != -1) {
-    ApplyWindow();
-    decode_index_ = 1;
-    decode_filled_ = 0;
-  }
+  if (start_sample_ > 0 || end_sample_ != -1) ApplyWindow();
 }
 
 // Narrows Size to the frames from StartSample to EndSample, both included.

@@ -188,13 +188,12 @@ void TAuOutput::Resume() {
 }
 
 void TAuOutput::SetInput(TAuInput* input) {
-  if (!busy_) {
-    input_ = input;
-    return;
-  }
-  Stop(false);
+  const bool was_busy = busy_;
+  if (was_busy) Stop(false);
+  if (input_) input_->RemoveFreeNotification(this);
   input_ = input;
-  if (input_) Run();  // an input that goes away ends the run
+  if (input_) input_->FreeNotification(this);
+  if (was_busy && input_) Run();  // an input that goes away ends the run
 }
 
 std::string TAuOutput::ErrorText() const {

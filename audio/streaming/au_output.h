@@ -86,7 +86,8 @@ class TAuThread : public TThread {
 // Threads: Run, Stop, Pause, Resume, SetInput and the getters on the GUI thread;
 // PrepareOutput, OutputBlock and FinishOutput on the worker. Busy, Active and
 // StopRequested are atomics; ErrorText is guarded by error_mutex_; Input is set
-// only while no run is going on.
+// only while no run is going on. An input is dropped when it is destroyed, which
+// must not happen while an output runs it.
 class TAuOutput : public TComponent {
  public:
   explicit TAuOutput(TComponent* owner = nullptr);

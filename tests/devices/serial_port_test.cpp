@@ -261,6 +261,19 @@ TEST_F(SerialPortTest, NullBytesAreStrippedOnRequestAndASmallQueueLosesNothing) 
   EXPECT_EQ(received, "abcdefgh");
 }
 
+TEST_F(SerialPortTest, DamagedCharactersBecomeTheErrorCharacter) {
+  port_.SetParityType(2);
+  port_.SetParityErrorReplacement(true);
+  port_.SetParityErrorChar('?');
+  port_.SetReadRequest(true);
+  port_.SetActive(true);
+  // As the tty marks them: a damaged 'x', then a real FF.
+  line_->Receive({'a', 0xFF, 0x00, 'x', 'b', 0xFF, 0xFF, 'c'});
+  ASSERT_TRUE(WaitUntil([&] { return port_.ClusterCount() > 0; }));
+  std::unique_ptr<TSerialCluster> cluster = port_.TakeCluster();
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(cluster->Data()), cluster->Size()), "a?b\xFF" "c");
+}
+
 TEST_F(SerialPortTest, FewBytesWaitForTheReadRequest) {
   port_.SetRTOExtraDelayTime(60000);
   port_.SetActive(true);

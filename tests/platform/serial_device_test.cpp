@@ -27,7 +27,8 @@ TEST(SerialTermios, ParityStopAndDataBitsMapOntoTheTty) {
   s.data_bits = 7;
   s.parity = 3;  // mark
   s.stop_bits = 1;
-  s.flags = serial_flag::kBinary | serial_flag::kParity | serial_flag::kOutX | serial_flag::kRtsHandshake;
+  s.flags = serial_flag::kBinary | serial_flag::kParity | serial_flag::kOutX | serial_flag::kRtsHandshake |
+            serial_flag::kErrorChar;
   s.xon_char = 0x11;
   s.xoff_char = 0x13;
   ASSERT_EQ(SerialTermios(s, t), 0);
@@ -35,7 +36,7 @@ TEST(SerialTermios, ParityStopAndDataBitsMapOntoTheTty) {
   EXPECT_EQ(t.c_cflag & CSIZE, static_cast<tcflag_t>(CS7));
   EXPECT_EQ(t.c_cflag & (PARENB | PARODD | CMSPAR | CSTOPB | CRTSCTS),
             static_cast<tcflag_t>(PARENB | PARODD | CMSPAR | CSTOPB | CRTSCTS));
-  EXPECT_EQ(t.c_iflag & (IXON | IXOFF | INPCK), static_cast<tcflag_t>(IXON | INPCK));
+  EXPECT_EQ(t.c_iflag & (IXON | IXOFF | INPCK | PARMRK), static_cast<tcflag_t>(IXON | INPCK | PARMRK));
   EXPECT_EQ(t.c_cc[VSTOP], 0x13);
   EXPECT_EQ(t.c_cc[VMIN], 0);
   EXPECT_EQ(t.c_cc[VTIME], 0);
@@ -46,7 +47,7 @@ TEST(SerialTermios, ParityStopAndDataBitsMapOntoTheTty) {
   s.flags = serial_flag::kBinary;
   ASSERT_EQ(SerialTermios(s, t), 0);
   EXPECT_EQ(t.c_cflag & (CSIZE | PARENB | PARODD | CMSPAR | CSTOPB | CRTSCTS), static_cast<tcflag_t>(CS8));
-  EXPECT_EQ(t.c_iflag & (IXON | IXOFF | INPCK), 0u);
+  EXPECT_EQ(t.c_iflag & (IXON | IXOFF | INPCK | PARMRK), 0u);
 }
 
 TEST(SerialTermios, WhatATtyCannotDoIsRefused) {

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "audio/streaming/streaming.h"
+#include "tests/support/temp_dir.h"
 #include "tests/audio/streaming/fake_streams.h"
 
 namespace pmx {
@@ -120,6 +121,28 @@ TEST(AuFileIn, LengthFigures) {
   EXPECT_EQ(input.GetLengthSeconds(), 5);  // 10000 bytes at 1000 frames of 2 bytes a second
   EXPECT_EQ(input.GetSampleRate(), 1000);
   EXPECT_EQ(input.opens, 1);
+}
+
+TEST(AuFileStream, CreatesReadsAndReportsTheSystemText) {
+  test::TempDir dir;
+  const std::string path = (dir / "out.ogg").string();
+  {
+    TAuFileStream out(path, TAuFileStream::kCreate);
+    EXPECT_EQ(out.Write("abcdef", 6), 6);
+    EXPECT_EQ(out.Size(), 6);
+  }
+  TAuFileStream in(path, 32);  // read, sharing reading
+  char buffer[8] = {};
+  EXPECT_EQ(in.Seek(2, TStream::soBeginning), 2);
+  EXPECT_EQ(in.Read(buffer, 8), 4);
+  EXPECT_STREQ(buffer, "cdef");
+  EXPECT_EQ(in.Write("x", 1), -1);  // opened for reading only
+  try {
+    TAuFileStream missing((dir / "none.ogg").string(), 0);
+    FAIL() << "opened a missing file";
+  } catch (const EAuException& e) {
+    EXPECT_STREQ(e.what(), "No such file or directory");
+  }
 }
 
 }  // namespace

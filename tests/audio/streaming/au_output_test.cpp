@@ -114,6 +114,22 @@ TEST(AuOutput, AnErrorOnTheWorkerEndsTheRunAndIsReported) {
   EXPECT_EQ(rig.output.ErrorText(), "");
 }
 
+TEST(AuOutput, ChangingOrLosingTheInput) {
+  Rig rig;
+  rig.input.SetLoop(true);  // endless
+  MemoryFileIn second(10);
+  rig.output.Run();
+  rig.output.SetInput(&second);  // the run starts over on the new input
+  ASSERT_TRUE(rig.WaitDone(1));
+  EXPECT_EQ(rig.output.collected.size(), 20u);
+  EXPECT_EQ(rig.output.prepared, 2);
+  {
+    MemoryFileIn gone(10);
+    rig.output.SetInput(&gone);
+  }
+  EXPECT_EQ(rig.output.Input(), nullptr);
+}
+
 TEST(AuOutput, PauseHoldsTheWorker) {
   Rig rig;
   rig.input.SetLoop(true);  // endless

@@ -53,6 +53,7 @@ TEST(Id3v2Tags, AlbumAndArtistMakeA48ByteTag) {
 TEST(Id3v2Tags, WriteKeepsTheAudioAndReadsBack) {
   const std::string audio = "RIFF old audio bytes";
   TagFile file(audio);
+  std::filesystem::permissions(file.path(), std::filesystem::perms(0640));
   lseek(file.fd, 4, SEEK_SET);
   TId3v2Tags tags;
   tags.SetTitle(u"Caf\u00e9 \u20ac");  // the album before it stays empty
@@ -74,7 +75,8 @@ TEST(Id3v2Tags, WriteKeepsTheAudioAndReadsBack) {
   EXPECT_EQ(back.Year(), "2024");
   EXPECT_EQ(back.Comment(), u"");
   EXPECT_TRUE(back.NewIds());
-  // A leftover temporary file would show as a second entry.
+  // The file keeps its permissions; a leftover temporary file would show as a second entry.
+  EXPECT_EQ(std::filesystem::status(file.path()).permissions(), std::filesystem::perms(0640));
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(file.dir().path()), {}), 1);
 }
 
