@@ -53,7 +53,7 @@ bool TestSink::WaitTotal(std::size_t bytes, std::chrono::milliseconds timeout) {
 void TestSource::BufferLoad(WAVEHDR* lpWaveHdr, bool& MoreBuffers) {
   std::lock_guard lock(mutex_);
   const std::size_t take = std::min<std::size_t>(lpWaveHdr->dwBufferLength, data_.size() - at_);
-  std::memcpy(lpWaveHdr->lpData, data_.data() + at_, take);
+  if (take > 0) std::memcpy(lpWaveHdr->lpData, data_.data() + at_, take);
   lpWaveHdr->dwBytesRecorded = static_cast<uint32_t>(take);
   at_ += take;
   MoreBuffers = at_ < data_.size();

@@ -82,6 +82,22 @@ TEST_F(WaveAlsaTest, CaptureOfARampReachesTheChainExactly) {
   }
 }
 
+TEST_F(WaveAlsaTest, RecordingInACodecFormatIsRefused) {
+  WaveFormatEx ima = WaveFormatEx::Pcm(8000, 4, 1);
+  ima.set_wFormatTag(WAVE_FORMAT_IMA_ADPCM);
+  ima.set_nBlockAlign(256);
+  TMMWaveIn in;
+  in.SetPWaveFormat(&ima);
+  ASSERT_EQ(in.PWaveFormat()->wFormatTag(), WAVE_FORMAT_IMA_ADPCM);
+  try {
+    in.Open();
+    FAIL() << "opened";
+  } catch (const EMMWaveInError& e) {
+    EXPECT_STREQ(e.what(), "WaveInOpen:\n\rThe actual device can''t record this format");
+  }
+  EXPECT_FALSE(in.IsOpened());
+}
+
 TEST_F(WaveAlsaTest, PlaybackWritesTheSourceInOrderAcrossPauseAndReset) {
   constexpr std::size_t kBytes = 4 * 300'000;
   const std::vector<uint8_t> data = Ramp(kBytes / 4);

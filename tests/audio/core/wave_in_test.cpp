@@ -4,6 +4,7 @@
 
 #include "platform/fake_wave_driver.h"
 #include "platform/main_loop.h"
+#include "platform/ui_hook.h"
 #include "tests/audio/core/chain_test_nodes.h"
 
 namespace pmx {
@@ -68,6 +69,16 @@ TEST_F(WaveInTest, PropertiesClampAndRefuseChangesWhileOpen) {
   in.SetMode(TMMMode::mStereo);
   EXPECT_EQ(in.PWaveFormat()->nChannels(), 2);
   EXPECT_EQ(in.ProductName(), "Fake Input");
+  std::string shown;
+  SetMessageBoxHook([&](const std::string& text, const std::string& caption) {
+    shown = caption + ": " + text;
+  });
+  in.SetCallBackMode(TMMCBMode::cmCallback);
+  SetMessageBoxHook(nullptr);
+  EXPECT_EQ(in.CallBackMode(), TMMCBMode::cmWindow);
+  EXPECT_EQ(shown,
+            "TMMWaveIn: \"CallBacks\" are called at interrupt time !\n\rThis is currently only "
+            "supported under Windows 95");
 
   in.SetSampleRate(8000);
   in.SetMode(TMMMode::mMono);
