@@ -167,7 +167,9 @@ int64_t TMMCustomWaveIn::GetPosition() {
   device_.Check("WaveInGetPosition", TMMWaveDevice::ReadSamples(*handle_, PWaveFormat(), position));
   int64_t samples;
   {
+    // Every reading follows the counter, so a wrap between two buffers is seen too.
     std::lock_guard lock(device_.mutex);
+    if (position != 0) device_.handlers.wraps.Track(position);
     samples = device_.handlers.wraps.Extend(position);
   }
   int64_t result = samples;

@@ -356,7 +356,11 @@ void TMMWaveOut::HandleDone(WAVEHDR* header) {
       std::lock_guard lock(device_.mutex);
       stop_pending = device_.handlers.stop_pending;
     }
-    if (more_ && !stop_pending && !device_.Failed()) Refill(header);
+    if (stop_pending || device_.Failed()) return EndHandler();
+    // A pass of a looping source ended with this buffer, also when the source's
+    // last buffers were all queued at once.
+    if (looping_ && header->LoopRestart) NoteLoop(header);
+    if (more_) Refill(header);
   } catch (...) {
     EndHandler();
     throw;
@@ -378,17 +382,18 @@ void TMMWaveOut::PassOn(WAVEHDR* header) {
   }
 }
 
-void TMMWaveOut::Refill(WAVEHDR* header) {
-  if (looping_ && header->LoopRestart) {
-    const int64_t played = PlayedSamples();
-    {
-      std::lock_guard lock(device_.mutex);
-      loop_base_ += played;
-    }
-    header->LoopRestart = false;
-    Looped();
-    Fire(OnLooping);
+void TMMWaveOut::NoteLoop(WAVEHDR* header) {
+  const int64_t played = PlayedSamples();
+  {
+    std::lock_guard lock(device_.mutex);
+    loop_base_ += played;
   }
+  header->LoopRestart = false;
+  Looped();
+  Fire(OnLooping);
+}
+
+void TMMWaveOut::Refill(WAVEHDR* header) {
   const int32_t bytes = LoadBuffer(header);
   bool stop_pending;
   {

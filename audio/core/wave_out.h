@@ -124,6 +124,7 @@ class TMMWaveOut : public TMMCustomWaveOutComponent {
   void BufferDone(WAVEHDR* header);
   void HandleDone(WAVEHDR* header);
   void PassOn(WAVEHDR* header);
+  void NoteLoop(WAVEHDR* header);
   void Refill(WAVEHDR* header);
   void EndHandler();
   void HandlerFailed(std::exception_ptr error);

@@ -1,5 +1,6 @@
 #include "audio/core/wave_out.h"
 
+#include <cstring>
 #include <numeric>
 
 #include <gtest/gtest.h>
@@ -154,6 +155,63 @@ TEST_P(WaveOutTest, StopFromInsideAHandlerCompletesAfterIt) {
   EXPECT_EQ(sink_.Total(), 1000u);
   EXPECT_FALSE(out_.IsStarted());
   out_.Close();
+}
+
+// A source that starts again from its beginning while the pulled header asks
+// for loops, marking the header that ends a pass.
+class LoopingSource : public TMMDSPComponent {
+ public:
+  explicit LoopingSource(std::vector<uint8_t> data) : data_(std::move(data)) {
+    PublishLinks(false, true);
+  }
+
+  void BufferLoad(WAVEHDR* h, bool& more) override {
+    const std::size_t take = std::min<std::size_t>(h->dwBufferLength, data_.size() - at_);
+    if (take > 0) std::memcpy(h->lpData, data_.data() + at_, take);
+    h->dwBytesRecorded = static_cast<uint32_t>(take);
+    at_ += take;
+    more = at_ < data_.size();
+    if (more || !h->LoopFlag) return;
+    if (h->LoopCount > 0) --h->LoopsRemaining;
+    if (h->LoopCount == 0 || h->LoopsRemaining >= 0) {
+      at_ = 0;
+      h->LoopRestart = true;
+      more = true;
+    }
+  }
+
+ private:
+  const std::vector<uint8_t> data_;
+  std::size_t at_ = 0;  // the pulling thread's
+};
+
+TEST_P(WaveOutTest, LoopingPlaysTheSourceAgainAsOftenAsAsked) {
+  std::vector<uint8_t> expected;
+  for (int i = 0; i < 3; ++i) {
+    const std::vector<uint8_t> once = Counting(2500);
+    expected.insert(expected.end(), once.begin(), once.end());
+  }
+  // Refilled as it plays, and all queued at the start.
+  for (int32_t buffers : {2, 10}) {
+    LoopingSource source(Counting(2500));
+    const WaveFormatEx format = WaveFormatEx::Pcm(8000, 8, 1);
+    source.SetPWaveFormat(&format);
+    TMMWaveOut out;
+    out.SetCallBackMode(GetParam());
+    out.SetBufferSize(1000);
+    out.SetNumBuffers(buffers);
+    out.SetInput(&source);
+    out.SetLooping(true);
+    out.SetLoopCount(2);
+    int loops = 0;
+    int stops = 0;
+    out.OnLooping = [&](TObject*) { ++loops; };
+    out.OnStop = [&](TObject*) { ++stops; };
+    out.Start();
+    ASSERT_TRUE(PlayUntil([&] { return stops == 1; }));
+    EXPECT_EQ(Played(), expected);
+    EXPECT_EQ(loops, 2) << buffers;
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(Modes, WaveOutTest,
