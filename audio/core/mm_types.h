@@ -2,10 +2,10 @@
 
 namespace pmx {
 
-// Sample width of a PCM stream.
+// Sample width of a display's data.
 enum class TMMBits { b8Bit, b16Bit };
-// Channel layout: one channel, two, or more; the ordinal + 1 is the channel count
-// up to stereo.
+// Channel layout: one channel, two, or more (the ordinal + 1 is the channel count
+// up to three).
 enum class TMMMode { mMono, mStereo, mMultiChannel };
 // Which channel of a stereo stream a display follows.
 enum class TMMChannel { chBoth, chLeft, chRight };
@@ -13,5 +13,7 @@ enum class TMMChannel { chBoth, chLeft, chRight };
 enum class TMMDecayMode { dmNone, dmStepUp, dmExponential, dmUniform };
 // Units of positions and lengths.
 enum class TMMTimeFormats { tfMillisecond, tfByte, tfSample };
+// The kind of an audio file.
+enum class TMMAudioFileType { ftNone, ftWave, ftMpeg, ftWMA, ftVorbis, ftCDA };
 
 }  // namespace pmx
