@@ -3,12 +3,15 @@
 
 #include <gtest/gtest.h>
 
+#include "audio/core/ring_buffer.h"
+#include "audio/core/wave_file.h"
 #include "audio/core/wave_in.h"
 #include "audio/core/wave_out.h"
 #include "platform/alsa_wave_driver.h"
 #include "platform/fake_wave_driver.h"
 #include "platform/main_loop.h"
 #include "tests/audio/core/chain_test_nodes.h"
+#include "tests/support/file_bytes.h"
 #include "tests/support/temp_dir.h"
 
 namespace pmx {
@@ -85,7 +88,59 @@ TEST_F(WaveAlsaTest, CaptureOfARampReachesTheChainExactly) {
   }
 }
 
+// The bytes of the data chunk of a RIFF/WAVE image; empty without one.
+std::vector<uint8_t> DataChunk(const std::vector<uint8_t>& image) {
+  auto le32 = [&](std::size_t at) {
+    return static_cast<uint32_t>(image[at] | image[at + 1] << 8 | image[at + 2] << 16 |
+                                 image[at + 3] << 24);
+  };
+  for (std::size_t at = 12; at + 8 <= image.size(); at += 8 + ((le32(at + 4) + 1) & ~1u)) {
+    if (std::equal(image.begin() + static_cast<long>(at), image.begin() + static_cast<long>(at) + 4,
+                   "data")) {
+      const std::size_t size = std::min<std::size_t>(le32(at + 4), image.size() - at - 8);
+      return std::vector<uint8_t>(image.begin() + static_cast<long>(at) + 8,
+                                  image.begin() + static_cast<long>(at + 8 + size));
+    }
+  }
+  return {};
+}
+
+TEST_F(WaveAlsaTest, AMinuteRecordedThroughRingAndFileHoldsTheRampExactly) {
+  constexpr std::size_t kFrames = 60 * 44100;
+  WriteFile(dir_ / "in.raw", Ramp(kFrames + 4 * 44100));
+  const std::string name = dir_ / "rec.wav";
+  TMMWaveIn in;
+  in.SetCallBackMode(TMMCBMode::cmThread);
+  in.SetSampleRate(44100);
+  in.SetBitLength(TMMBits::b16Bit);
+  in.SetMode(TMMMode::mStereo);
+  in.SetBufferSize(16000);
+  in.SetNumBuffers(20);
+  in.SetTimeFormat(TMMTimeFormats::tfMillisecond);
+  in.SetMaxRecordTime(60'000);
+  TMMRingBuffer ring;
+  ring.SetQueueMode(TMMQueueMode::qmWrite);
+  ring.SetWaitIfFull(true);  // the file PCM captures faster than real time
+  TMMWaveFile file;
+  file.Wave()->SetFileMustExist(false);
+  file.Wave()->SetFileName(name);
+  in.SetOutput(&ring);
+  ring.SetOutput(&file);
+  int stops = 0;
+  in.OnStop = [&](TObject*) { ++stops; };
+
+  in.Start();
+  ASSERT_TRUE(loop_.PumpUntil([&] { return stops == 1; }, 120s));
+  in.Close();
+
+  const std::vector<uint8_t> data = DataChunk(test::FileBytes(name));
+  ASSERT_EQ(data.size(), 4 * kFrames);
+  EXPECT_TRUE(data == Ramp(kFrames));
+  EXPECT_EQ(in.Overruns(), 0u);
+}
+
 TEST_F(WaveAlsaTest, RecordingInACodecFormatIsRefused) {
+  WriteFile(dir_ / "in.raw", Ramp(1000));
   WaveFormatEx ima = WaveFormatEx::Pcm(8000, 4, 1);
   ima.set_wFormatTag(WAVE_FORMAT_IMA_ADPCM);
   ima.set_nBlockAlign(256);
