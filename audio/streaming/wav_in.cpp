@@ -1,0 +1,165 @@
+#include "audio/streaming/wav_in.h"
+
+#include <climits>
+#include <cmath>
+#include <cstring>
+
+#include "audio/streaming/streaming.h"
+
+namespace pmx {
+namespace {
+
+template <class Float>
+int32_t ClipToInt32(Float x) {
+  if (x >= 1) return INT32_MAX;
+  if (!(x > -1)) return INT32_MIN;
+  return static_cast<int32_t>(std::floor(static_cast<double>(x) * 2147483647.0));
+}
+
+template <class Float>
+void FloatsToInt32(uint8_t* data, size_t bytes) {
+  const size_t count = bytes / sizeof(Float);
+  for (size_t i = 0; i < count; ++i) {
+    Float x;
+    std::memcpy(&x, data + i * sizeof(Float), sizeof x);
+    const int32_t v = ClipToInt32(x);
+    std::memcpy(data + i * 4, &v, 4);
+  }
+}
+
+bool IsFloat(TWaveKind kind) { return kind == TWaveKind::IeeeFloat || kind == TWaveKind::ExtensibleFloat; }
+
+}  // namespace
+
+void SingleToInt32Clip(uint8_t* data, size_t bytes) { FloatsToInt32<float>(data, bytes); }
+void DoubleToInt32Clip(uint8_t* data, size_t bytes) { FloatsToInt32<double>(data, bytes); }
+
+TWaveIn::~TWaveIn() { CloseSource(); }
+
+std::string TWaveIn::HeaderError() const { return error_; }
+
+void TWaveIn::Refuse(const std::string& reason) {
+  error_ = reason;
+  header_ = TWaveHeader{};
+  size_ = 0;
+  bits_per_sample_ = channels_ = sample_rate_ = 0;
+}
+
+void TWaveIn::OpenSource() {
+  std::lock_guard lock(OpenLock);
+  if (open_count_ > 0) return;
+  float32_ = false;
+  error_.clear();
+  header_ = TWaveHeader{};
+  open_count_ = 1;  // also for a file that is not taken: it is not tried again until closed
+  if (!stream_assigned_) {
+    try {
+      own_stream_ = std::make_unique<TAuFileStream>(file_name_, 0);
+    } catch (const EAuException& e) {
+      Refuse("Could not open \"" + file_name_ + "\": " + e.what());
+      return;
+    }
+    stream_ = own_stream_.get();
+  }
+  seekable_ = stream_->Position() >= 0;
+  TakeHeader();
+}
+
+void TWaveIn::TakeHeader() {
+  header_ = ReadWaveHeader(*stream_, seekable_);
+  switch (header_.kind) {
+    case TWaveKind::Unsupported: return Refuse(header_.error);
+    case TWaveKind::ImaAdpcm: return Refuse("IMA ADPCM in a WAVE file is not supported");
+    case TWaveKind::MsAdpcm: return Refuse("MS ADPCM in a WAVE file is not supported");
+    case TWaveKind::MpegLayer3: return Refuse("MPEG layer-3 in a WAVE file is not supported");
+    default: break;
+  }
+  channels_ = header_.channels;
+  sample_rate_ = header_.sample_rate;
+  bits_per_sample_ = header_.bits_per_sample;
+  // A piece of a frame at the end is no audio.
+  const int64_t frame = int64_t{channels_} * bits_per_sample_ / 8;
+  size_ = header_.data_size / frame * frame;
+  data_left_ = size_;
+  if (IsFloat(header_.kind)) {
+    float32_ = header_.bits_per_sample == 32;
+    if (!float32_) size_ = size_ / 2;
+    bits_per_sample_ = 32;
+  }
+}
+
+void TWaveIn::CloseSource() {
+  std::lock_guard lock(OpenLock);
+  if (open_count_ == 0) return;
+  if (own_stream_) {
+    own_stream_.reset();
+    stream_ = nullptr;
+  } else if (stream_ && seekable_) {
+    stream_->Seek(0, TStream::soBeginning);
+  }
+  open_count_ = 0;
+}
+
+void TWaveIn::DoInit() {
+  if (!busy_ && (stream_assigned_ || !file_name_.empty())) {
+    OpenSource();
+    if (header_.kind == TWaveKind::Unsupported) {
+      const std::string reason = error_;
+      CloseSource();
+      throw EAuException(reason);
+    }
+  }
+  TAuFileIn::DoInit();
+}
+
+uint32_t TWaveIn::ReadChunkData(uint32_t count) {
+  count = static_cast<uint32_t>(std::min<int64_t>(count, data_left_));
+  uint32_t done = 0;
+  while (done < count) {
+    const int64_t got = stream_->Read(decode_.data() + done, count - done);
+    if (got <= 0) break;
+    done += static_cast<uint32_t>(got);
+  }
+  data_left_ -= done;
+  return done;
+}
+
+uint32_t TWaveIn::Refill() {
+  if (IsFloat(header_.kind)) {
+    const uint32_t step = static_cast<uint32_t>(channels_) * 8;
+    const uint32_t got = ReadChunkData(kDecodeBytes / step * step);
+    if (float32_) {
+      SingleToInt32Clip(decode_.data(), got);
+      return got / 4 * 4;
+    }
+    DoubleToInt32Clip(decode_.data(), got);
+    return got / 8 * 4;
+  }
+  const uint32_t frame = bytes_per_frame_;
+  return ReadChunkData(kDecodeBytes / frame * frame) / frame * frame;
+}
+
+void TWaveIn::ReadData(const uint8_t*& buffer, uint32_t& bytes) {
+  if (!busy_) throw EAuException("The Stream is not opened");
+  if (decode_index_ > decode_filled_) {
+    decode_filled_ = static_cast<int32_t>(Refill());
+    decode_index_ = 1;
+  }
+  const uint32_t frame = bytes_per_frame_;
+  bytes = std::min<uint32_t>(bytes / frame * frame, static_cast<uint32_t>(decode_filled_ - decode_index_ + 1));
+  buffer = decode_.data() + decode_index_ - 1;
+  decode_index_ += static_cast<int32_t>(bytes);
+}
+
+bool TWaveIn::SeekToSample(int64_t& sample) {
+  decode_index_ = 1;
+  decode_filled_ = 0;
+  if (header_.kind != TWaveKind::Pcm || !seekable_) return false;
+  const int64_t offset = sample * bytes_per_frame_;
+  if (offset < 0 || offset > header_.data_size) return false;
+  if (stream_->Seek(header_.data_offset + offset, TStream::soBeginning) < 0) return false;
+  data_left_ = header_.data_size - offset;
+  return true;
+}
+
+}  // namespace pmx

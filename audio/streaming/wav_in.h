@@ -1,0 +1,57 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "audio/streaming/au_input.h"
+#include "audio/streaming/wav_header.h"
+
+namespace pmx {
+
+// In place over bytes of 32-bit (64-bit) floats: each becomes a 32-bit integer,
+// packed from the start. x >= 1 gives INT32_MAX; x <= -1 and NaN give INT32_MIN;
+// else floor(x * 2147483647).
+void SingleToInt32Clip(uint8_t* data, size_t bytes);
+void DoubleToInt32Clip(uint8_t* data, size_t bytes);
+
+// The encoder's source: a RIFF/WAVE file delivered as integer PCM (float samples
+// as 32-bit integers).
+//
+// Threads: set up on the GUI thread; OpenSource/CloseSource under OpenLock, reads
+// under the input's DataLock on the output's worker.
+class TWaveIn : public TAuFileIn {
+ public:
+  static constexpr uint32_t kDecodeBytes = 16384;
+
+  explicit TWaveIn(TComponent* owner = nullptr) : TAuFileIn(owner) {}
+  ~TWaveIn() override;
+
+  TWaveKind WaveKind() const { return header_.kind; }
+  // Why the latest file was not taken; empty when it was.
+  std::string HeaderError() const;
+
+ protected:
+  void OpenSource() override;
+  void CloseSource() override;
+  void DoInit() override;
+  void ReadData(const uint8_t*& buffer, uint32_t& bytes) override;
+  bool SeekToSample(int64_t& sample) override;
+
+ private:
+  void TakeHeader();
+  void Refuse(const std::string& reason);
+  // Reads up to count bytes of the data chunk into the decode buffer.
+  uint32_t ReadChunkData(uint32_t count);
+  uint32_t Refill();
+
+  std::unique_ptr<TStream> own_stream_;
+  TWaveHeader header_;
+  std::string error_;
+  bool float32_ = false;
+  int64_t data_left_ = 0;  // bytes of the data chunk not yet read
+  std::array<uint8_t, kDecodeBytes> decode_{};
+};
+
+}  // namespace pmx

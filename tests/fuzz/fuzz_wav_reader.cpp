@@ -1,0 +1,35 @@
+// The WAV reader on any bytes: a clear refusal or audio within the file's bounds.
+#include <cstddef>
+#include <cstdint>
+
+#include "audio/streaming/streaming.h"
+#include "audio/streaming/wav_in.h"
+#include "tests/fuzz/fuzz_support.h"
+
+using pmx::fuzz::Check;
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  static pmx::fuzz::InputFile file;
+  pmx::THandleStream stream(file.Load(data, size));
+  pmx::TWaveIn in;
+  in.SetStream(&stream);
+  try {
+    in.Init();
+  } catch (const pmx::EAuException&) {
+    Check(!in.HeaderError().empty() || in.GetChannels() == 0, "a refusal says why");
+    return 0;
+  }
+  Check(in.Size() <= static_cast<int64_t>(size), "no more audio than bytes");
+  int64_t total = 0;
+  for (;;) {
+    const uint8_t* buffer = nullptr;
+    uint32_t bytes = 24576;
+    in.FetchData(buffer, bytes);
+    if (bytes == 0) break;
+    Check(bytes % in.BytesPerFrame() == 0, "whole frames");
+    total += bytes;
+  }
+  Check(total == in.Size(), "all that the header promises, within the file");
+  in.Flush();
+  return 0;
+}
