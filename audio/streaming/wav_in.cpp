@@ -1,9 +1,11 @@
 #include "audio/streaming/wav_in.h"
 
+#include <algorithm>
 #include <climits>
 #include <cmath>
 #include <cstring>
 
+#include "audio/streaming/adpcm_decode.h"
 #include "audio/streaming/streaming.h"
 
 namespace pmx {
@@ -26,6 +28,8 @@ void FloatsToInt32(uint8_t* data, size_t bytes) {
     std::memcpy(data + i * 4, &v, 4);
   }
 }
+
+bool IsAdpcm(TWaveKind kind) { return kind == TWaveKind::ImaAdpcm || kind == TWaveKind::MsAdpcm; }
 
 bool IsFloat(TWaveKind kind) { return kind == TWaveKind::IeeeFloat || kind == TWaveKind::ExtensibleFloat; }
 
@@ -69,14 +73,13 @@ void TWaveIn::TakeHeader() {
   header_ = ReadWaveHeader(*stream_, seekable_);
   switch (header_.kind) {
     case TWaveKind::Unsupported: return Refuse(header_.error);
-    case TWaveKind::ImaAdpcm: return Refuse("IMA ADPCM in a WAVE file is not supported");
-    case TWaveKind::MsAdpcm: return Refuse("MS ADPCM in a WAVE file is not supported");
     case TWaveKind::MpegLayer3: return Refuse("MPEG layer-3 in a WAVE file is not supported");
     default: break;
   }
   channels_ = header_.channels;
   sample_rate_ = header_.sample_rate;
   bits_per_sample_ = header_.bits_per_sample;
+  if (IsAdpcm(header_.kind)) return TakeAdpcm();
   // A piece of a frame at the end is no audio.
   const int64_t frame = int64_t{channels_} * bits_per_sample_ / 8;
   size_ = header_.data_size / frame * frame;
@@ -86,6 +89,34 @@ void TWaveIn::TakeHeader() {
     if (!float32_) size_ = size_ / 2;
     bits_per_sample_ = 32;
   }
+}
+
+// The samples the fact chunk counts, as far as the data chunk really holds them.
+void TWaveIn::TakeAdpcm() {
+  bits_per_sample_ = 16;
+  const int64_t align = header_.block_align;
+  const int64_t whole = header_.data_size / align;
+  const size_t rest = static_cast<size_t>(header_.data_size % align);
+  const int64_t frames = whole * header_.samples_per_block + FramesIn(rest);
+  size_ = int64_t{channels_} * 2 * std::min<int64_t>(header_.fact_samples, frames);
+  data_left_ = header_.data_size;
+  block_.resize(header_.block_align);
+}
+
+int TWaveIn::FramesIn(size_t block_bytes) const {
+  const int frames = header_.kind == TWaveKind::ImaAdpcm ? ImaAdpcmFramesIn(block_bytes, channels_)
+                                                         : MsAdpcmFramesIn(block_bytes, channels_);
+  return std::min<int>(frames, header_.samples_per_block);
+}
+
+uint32_t TWaveIn::DecodeBlock() {
+  const uint32_t got = ReadChunkData(block_.data(), header_.block_align);
+  auto* out = reinterpret_cast<int16_t*>(decode_.data());
+  const int frames = header_.kind == TWaveKind::ImaAdpcm
+                         ? DecodeImaAdpcmBlock(block_.data(), got, channels_, header_.samples_per_block, out)
+                         : DecodeMsAdpcmBlock(block_.data(), got, channels_, header_.samples_per_block,
+                                              header_.coefficients, out);
+  return static_cast<uint32_t>(frames * channels_ * 2);
 }
 
 void TWaveIn::CloseSource() {
@@ -112,11 +143,11 @@ void TWaveIn::DoInit() {
   TAuFileIn::DoInit();
 }
 
-uint32_t TWaveIn::ReadChunkData(uint32_t count) {
+uint32_t TWaveIn::ReadChunkData(uint8_t* into, uint32_t count) {
   count = static_cast<uint32_t>(std::min<int64_t>(count, data_left_));
   uint32_t done = 0;
   while (done < count) {
-    const int64_t got = stream_->Read(decode_.data() + done, count - done);
+    const int64_t got = stream_->Read(into + done, count - done);
     if (got <= 0) break;
     done += static_cast<uint32_t>(got);
   }
@@ -125,9 +156,10 @@ uint32_t TWaveIn::ReadChunkData(uint32_t count) {
 }
 
 uint32_t TWaveIn::Refill() {
+  if (IsAdpcm(header_.kind)) return DecodeBlock();
   if (IsFloat(header_.kind)) {
     const uint32_t step = static_cast<uint32_t>(channels_) * 8;
-    const uint32_t got = ReadChunkData(kDecodeBytes / step * step);
+    const uint32_t got = ReadChunkData(decode_.data(), kDecodeBytes / step * step);
     if (float32_) {
       SingleToInt32Clip(decode_.data(), got);
       return got / 4 * 4;
@@ -136,7 +168,7 @@ uint32_t TWaveIn::Refill() {
     return got / 8 * 4;
   }
   const uint32_t frame = bytes_per_frame_;
-  return ReadChunkData(kDecodeBytes / frame * frame) / frame * frame;
+  return ReadChunkData(decode_.data(), kDecodeBytes / frame * frame) / frame * frame;
 }
 
 void TWaveIn::ReadData(const uint8_t*& buffer, uint32_t& bytes) {
@@ -154,8 +186,18 @@ void TWaveIn::ReadData(const uint8_t*& buffer, uint32_t& bytes) {
 bool TWaveIn::SeekToSample(int64_t& sample) {
   decode_index_ = 1;
   decode_filled_ = 0;
-  if (header_.kind != TWaveKind::Pcm || !seekable_) return false;
-  const int64_t offset = sample * bytes_per_frame_;
+  if (!seekable_ || sample < 0) return false;
+  int64_t offset = 0;
+  if (IsAdpcm(header_.kind)) {
+    // Blocks decode only from their start: land at the start of the one that holds sample.
+    const int64_t block = sample / header_.samples_per_block;
+    sample = block * header_.samples_per_block;
+    offset = block * header_.block_align;
+  } else if (header_.kind == TWaveKind::Pcm) {
+    offset = sample * bytes_per_frame_;
+  } else {
+    return false;
+  }
   if (offset < 0 || offset > header_.data_size) return false;
   if (stream_->Seek(header_.data_offset + offset, TStream::soBeginning) < 0) return false;
   data_left_ = header_.data_size - offset;

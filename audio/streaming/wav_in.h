@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "audio/streaming/au_input.h"
 #include "audio/streaming/wav_header.h"
@@ -42,8 +43,11 @@ class TWaveIn : public TAuFileIn {
  private:
   void TakeHeader();
   void Refuse(const std::string& reason);
-  // Reads up to count bytes of the data chunk into the decode buffer.
-  uint32_t ReadChunkData(uint32_t count);
+  void TakeAdpcm();
+  int FramesIn(size_t block_bytes) const;
+  uint32_t DecodeBlock();
+  // Reads up to count bytes of the data chunk.
+  uint32_t ReadChunkData(uint8_t* into, uint32_t count);
   uint32_t Refill();
 
   std::unique_ptr<TStream> own_stream_;
@@ -51,7 +55,8 @@ class TWaveIn : public TAuFileIn {
   std::string error_;
   bool float32_ = false;
   int64_t data_left_ = 0;  // bytes of the data chunk not yet read
-  std::array<uint8_t, kDecodeBytes> decode_{};
+  std::vector<uint8_t> block_;  // one ADPCM block as read
+  alignas(int32_t) std::array<uint8_t, kDecodeBytes> decode_{};
 };
 
 }  // namespace pmx

@@ -62,7 +62,9 @@ TEST(WaveIn, FilesMadeBySoxReadAsSoxReadsThem) {
       {"-e unsigned -b 8", 2, TWaveKind::Pcm, 8},        {"-e signed -b 16", 2, TWaveKind::Pcm, 16},
       {"-e signed -b 24", 2, TWaveKind::ExtensiblePcm, 24}, {"-e signed -b 32", 2, TWaveKind::ExtensiblePcm, 32},
       {"-e floating-point -b 32", 2, TWaveKind::IeeeFloat, 24}, {"-e floating-point -b 64", 2, TWaveKind::IeeeFloat, 24},
-      {"-e signed -b 16 -c 3", 3, TWaveKind::ExtensiblePcm, 16}};
+      {"-e signed -b 16 -c 3", 3, TWaveKind::ExtensiblePcm, 16},
+      {"-e ima-adpcm", 2, TWaveKind::ImaAdpcm, 16}, {"-e ima-adpcm -c 1", 1, TWaveKind::ImaAdpcm, 16},
+      {"-e ms-adpcm", 2, TWaveKind::MsAdpcm, 16}, {"-e ms-adpcm -c 1", 1, TWaveKind::MsAdpcm, 16}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.options);
     const auto wav = dir / "case.wav";
@@ -75,7 +77,9 @@ TEST(WaveIn, FilesMadeBySoxReadAsSoxReadsThem) {
     EXPECT_EQ(in.WaveKind(), c.kind);
     EXPECT_EQ(in.GetChannels(), c.channels);
     const std::vector<int32_t> sox = ReadRaw32(raw);
-    ASSERT_EQ(ours.size(), sox.size());
+    // sox decodes an ADPCM file's last block whole; the fact chunk says where it ends.
+    ASSERT_EQ(ours.size(), 15435u * c.channels);
+    ASSERT_GE(sox.size(), ours.size());
     const int64_t tolerance = int64_t{1} << (32 - c.tolerance_bits);
     size_t off = 0;
     for (size_t i = 0; i < ours.size(); ++i) off += std::llabs(int64_t{ours[i]} - sox[i]) > tolerance;
