@@ -24,12 +24,20 @@ int32_t Int32At(const uint8_t* p) {
   return static_cast<int32_t>(p[0] | p[1] << 8 | p[2] << 16 | static_cast<uint32_t>(p[3]) << 24);
 }
 
-float SampleAt(const uint8_t* frame, int channel, int bits) {
-  switch (bits) {
-    case 8: return (frame[channel] - 128) / 128.0f;
-    case 16: return Int16At(frame + channel * 2) / 32768.0f;
-    case 32: return static_cast<float>(Int32At(frame + channel * 4) / 2147483648.0);
-    default: return Int24At(frame + channel * 3) / 8388608.0f;
+// One width a loop, so that the conversion is not chosen again for every sample.
+template <int Bits>
+float SampleAt(const uint8_t* frame, int channel) {
+  if constexpr (Bits == 8) return (frame[channel] - 128) / 128.0f;
+  if constexpr (Bits == 16) return Int16At(frame + channel * 2) / 32768.0f;
+  if constexpr (Bits == 32) return static_cast<float>(Int32At(frame + channel * 4) / 2147483648.0);
+  return Int24At(frame + channel * 3) / 8388608.0f;
+}
+
+template <int Bits>
+void Deinterleave(const uint8_t* data, int frames, int channels, int frame_size, float** buffer) {
+  for (int i = 0; i < frames; ++i) {
+    const uint8_t* frame = data + static_cast<size_t>(i) * frame_size;
+    for (int c = 0; c < channels; ++c) buffer[c][i] = SampleAt<Bits>(frame, c);
   }
 }
 
@@ -137,9 +145,11 @@ int TVorbisOut::FillAnalysis(const uint8_t* data, uint32_t bytes) {
   const int frame_size = channels_ * bits_ / 8;
   const int frames = static_cast<int>(bytes / static_cast<uint32_t>(frame_size));
   float** buffer = VorbisLib.vorbis_analysis_buffer(&dsp_, static_cast<int>(kBlockBytes));
-  for (int i = 0; i < frames; ++i) {
-    const uint8_t* frame = data + static_cast<size_t>(i) * frame_size;
-    for (int c = 0; c < channels_; ++c) buffer[c][i] = SampleAt(frame, c, bits_);
+  switch (bits_) {
+    case 8: Deinterleave<8>(data, frames, channels_, frame_size, buffer); break;
+    case 16: Deinterleave<16>(data, frames, channels_, frame_size, buffer); break;
+    case 32: Deinterleave<32>(data, frames, channels_, frame_size, buffer); break;
+    default: Deinterleave<24>(data, frames, channels_, frame_size, buffer); break;
   }
   return frames;
 }

@@ -34,7 +34,7 @@ class PcmMemoryIn : public TAuFileIn {
   template <class Sample>
   static std::vector<uint8_t> Bytes(const std::vector<Sample>& samples) {
     std::vector<uint8_t> bytes(samples.size() * sizeof(Sample));
-    std::memcpy(bytes.data(), samples.data(), bytes.size());
+    if (!bytes.empty()) std::memcpy(bytes.data(), samples.data(), bytes.size());
     return bytes;
   }
 
