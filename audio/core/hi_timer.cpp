@@ -78,9 +78,9 @@ void TMMTimerThread::Execute() {
 TMMHiTimer::TMMHiTimer(TComponent* owner) : TMMNonVisualComponent(owner) {}
 
 TMMHiTimer::~TMMHiTimer() {
+  Disarm();  // first: a thread running the handler unsynchronized reads these
   on_timer_ = nullptr;
   enabled_ = false;
-  Disarm();
   if (retired_.empty()) return;
   // Destroyed from its own handler: the main loop joins what still waits for it.
   auto left = std::make_shared<std::vector<std::unique_ptr<TMMTimerThread>>>(std::move(retired_));

@@ -232,6 +232,8 @@ void TMMRingBuffer::ReadBuffer(void* data, int32_t& length, uint32_t& flags, uin
     user = last.user;
   } else {
     FillSilence(data, length);
+    // Silence after the source's end still tells the reader that it ended.
+    flags = slots_[last_index_].flags & kSlotEnd;
   }
   lock.unlock();
   DoEmpty();
@@ -321,7 +323,9 @@ void TMMRingBuffer::FillQueue() {
       const int32_t got = static_cast<int32_t>(std::min(header.dwBytesRecorded, header.dwBufferLength));
       if (got <= 0) {
         std::lock_guard lock(mutex_);
-        if (!slots_.empty()) slots_[last_index_].flags |= kSlotEnd;
+        // The end belongs after the newest data, which a reader has yet to see.
+        const int newest = (write_index_ + num_buffers_ - 1) % num_buffers_;
+        if (!slots_.empty()) slots_[count_ > 0 ? newest : last_index_].flags |= kSlotEnd;
         break;
       }
       WriteData(staging_, got, more ? 0 : kSlotEnd);

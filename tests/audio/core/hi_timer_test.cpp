@@ -114,17 +114,21 @@ TEST_F(HiTimer, HandlerRearmsAndDisablesItsOwnTimer) {
   EXPECT_EQ(calls, 8);
 }
 
+// Unsynchronized, the handler runs on the timer thread while the GUI destroys it.
 TEST_F(HiTimer, DestroyingAnEnabledThreadTimerStopsItForGood) {
-  std::atomic<int> calls{0};
-  auto timer = std::make_unique<TMMHiTimer>();
-  timer->SetCallBackMode(TMMCBMode::cmThread);
-  timer->SetInterval(1);
-  timer->SetOnTimer([&](TObject*) { ++calls; });
-  ASSERT_TRUE(PumpUntil([&] { return calls >= 3; }));
-  timer.reset();
-  const int seen = calls;
-  loop.ProcessPending();
-  EXPECT_EQ(calls, seen);
+  for (bool sync : {true, false}) {
+    std::atomic<int> calls{0};
+    auto timer = std::make_unique<TMMHiTimer>();
+    timer->SetCallBackMode(TMMCBMode::cmThread);
+    timer->SetSynchronize(sync);
+    timer->SetInterval(1);
+    timer->SetOnTimer([&](TObject*) { ++calls; });
+    ASSERT_TRUE(PumpUntil([&] { return calls >= 3; }));
+    timer.reset();
+    const int seen = calls;
+    loop.ProcessPending();
+    EXPECT_EQ(calls, seen);
+  }
 }
 
 TEST_F(HiTimer, HandlerErrorsGoToTheApplicationHandler) {

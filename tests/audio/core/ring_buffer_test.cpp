@@ -55,23 +55,29 @@ class RampSink : public TMMDSPComponent {
   std::vector<uint32_t> chunks, lengths;
 };
 
-// Feeds the ramp to a pulling ring, total bytes in all.
+// Feeds the ramp to a pulling ring, total bytes in all. A source with a late end
+// (a file reader, say) only finds out when asked once more and delivers nothing.
 class RampSource : public TMMDSPComponent {
  public:
-  explicit RampSource(int64_t total) : total_(total) { PublishLinks(false, true); }
+  RampSource(int64_t total, bool late_end) : total_(total), late_end_(late_end) {
+    PublishLinks(false, true);
+  }
 
   void BufferLoad(WAVEHDR* h, bool& more) override {
     const int64_t n = std::min<int64_t>(h->dwBufferLength, total_ - sent_);
     for (int64_t k = 0; k < n; ++k) h->lpData[k] = Ramp(sent_ + k);
     sent_ += n;
     h->dwBytesRecorded = static_cast<uint32_t>(n);
-    more = sent_ < total_;
+    more = late_end_ ? n > 0 : sent_ < total_;
   }
 
  private:
   const int64_t total_;
+  const bool late_end_;
   int64_t sent_ = 0;
 };
+
+void ReadRampThroughRing(int64_t total, bool late_end);
 
 int32_t Write(TMMRingBuffer& ring, int32_t length, int64_t from) {
   std::vector<char> buf(length);
@@ -208,14 +214,33 @@ TEST(RingBuffer, EmptyReadsGiveSilenceOfTheFormatOrTheLastSlot) {
   }
 }
 
-// A ring that is not open or not enabled takes nothing.
-TEST(RingBuffer, ClosedOrDisabledRingTakesNothing) {
+// A duplex ring gives silence until more than half of it is filled, then the data
+// in the order written.
+TEST(RingBuffer, DuplexPrimesWithSilence) {
   TMMRingBuffer ring;
-  EXPECT_EQ(ring.WriteBuffer("x", 1, 0, 0), 0);
+  ring.SetQueueMode(TMMQueueMode::qmDuplex);
+  ring.SetNumBuffers(4);
+  ring.SetBufferSize(64);
   ring.Opened();
-  ring.SetEnabled(false);
-  EXPECT_EQ(ring.WriteBuffer("x", 1, 0, 0), 0);
-  EXPECT_TRUE(ring.IsEmpty());
+  std::vector<char> out(64);
+  auto read = [&] {
+    WAVEHDR h;
+    h.lpData = out.data();
+    h.dwBufferLength = 64;
+    bool more = false;
+    ring.BufferLoad(&h, more);
+    EXPECT_TRUE(more);
+    return std::string(out.data(), h.dwBytesRecorded);
+  };
+  const std::string zeros(64, '\0');
+  for (const char* text : {"first", "second", "third"}) {
+    EXPECT_EQ(read(), zeros);
+    ASSERT_EQ(ring.WriteBuffer(text, static_cast<int32_t>(std::strlen(text)), 0, 0),
+              static_cast<int32_t>(std::strlen(text)));
+  }
+  EXPECT_EQ(read(), zeros);  // the read that finds three of four slots filled
+  EXPECT_EQ(read(), "first");
+  EXPECT_EQ(read(), "second");
   ring.Closed();
 }
 
@@ -239,11 +264,14 @@ TEST(RingBuffer, QueueThreadFailureClosesTheRing) {
   ring.SetQueueMode(TMMQueueMode::qmWrite);
   ring.SetBufferSize(1000);
   ring.Opened();
+  std::atomic<bool> reported{false};
   std::thread producer([&] {
-    for (int i = 0; i < 100000 && error.empty(); ++i) Write(ring, 1000, 0);
+    for (int i = 0; i < 100000 && !reported; ++i) Write(ring, 1000, 0);
   });
-  ASSERT_TRUE(loop.PumpUntil([&] { return !error.empty(); }, 30s));
+  const bool seen = loop.PumpUntil([&] { return !error.empty(); }, 30s);
+  reported = true;
   producer.join();
+  ASSERT_TRUE(seen);
   EXPECT_EQ(error, "disk gone");
   EXPECT_EQ(Write(ring, 1000, 0), 0);
   ring.Closed();
@@ -252,9 +280,17 @@ TEST(RingBuffer, QueueThreadFailureClosesTheRing) {
 // The queue thread keeps a qmRead ring filled ahead of a pulling reader; the end
 // of the source reaches the reader as the last buffer.
 TEST(RingBuffer, ReadModeDeliversTheSourceInOrderUntilItsEnd) {
-  const int64_t total = 1000000;
+  for (bool late_end : {false, true}) {
+    // Whole slots, so that a late end finds no slot left to carry the mark.
+    ReadRampThroughRing(4096 * 250, late_end);
+    ReadRampThroughRing(1000000, late_end);
+  }
+}
+
+void ReadRampThroughRing(int64_t total, bool late_end) {
+  SCOPED_TRACE(testing::Message() << total << (late_end ? " late end" : ""));
   TMMRingBuffer ring;
-  RampSource source(total);
+  RampSource source(total, late_end);
   ring.SetInput(&source);
   ring.SetQueueMode(TMMQueueMode::qmRead);
   ring.SetBufferSize(4096);
@@ -278,10 +314,13 @@ TEST(RingBuffer, ReadModeDeliversTheSourceInOrderUntilItsEnd) {
     h.dwBufferLength = 3000;
     ring.BufferLoad(&h, more);
     ASSERT_GT(h.dwBytesRecorded, 0u) << got;
-    for (uint32_t k = 0; k < h.dwBytesRecorded; ++k) wrong += buf[k] != Ramp(got + k);
-    got += h.dwBytesRecorded;
+    // Past the end only silence comes, carrying the end mark.
+    for (uint32_t k = 0; k < h.dwBytesRecorded; ++k, ++got) {
+      wrong += buf[k] != (got < total ? Ramp(got) : 0);
+    }
+    ASSERT_LT(got, total + 100000) << "the end never came";
   }
-  EXPECT_EQ(got, total);
+  EXPECT_GE(got, total);
   EXPECT_EQ(wrong, 0);
   ring.Stopped();
   ring.Closed();
