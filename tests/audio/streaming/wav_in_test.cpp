@@ -190,6 +190,28 @@ TEST(WaveIn, BadFilesFailWithAReason) {
   EXPECT_THROW(missing.Init(), EAuException);
 }
 
+// A mono IMA ADPCM file of one 8-byte block: 9 samples.
+WavBytes ImaFile(uint8_t step_index, bool fact = true) {
+  WavBytes f;
+  f.U16(17).U16(1).U32(8000).U32(4000).U16(8).U16(4).U16(2).U16(9);
+  WavBytes w;
+  w.Raw("RIFF").U32(0).Raw("WAVE").Chunk("fmt ", f.bytes);
+  if (fact) w.Chunk("fact", {9, 0, 0, 0});
+  return w.Chunk("data", {0x10, 0x00, step_index, 0, 0x77, 0x77, 0x77, 0x77});
+}
+
+TEST(WaveIn, ImaAdpcmNeedsItsFactChunkAndSaneBlockHeaders) {
+  Opened good(ImaFile(0));
+  const std::vector<int32_t> samples = ReadAll(good.in);
+  ASSERT_EQ(samples.size(), 9u);
+  EXPECT_EQ(samples[0], 16 << 16);
+  EXPECT_GT(samples[8], samples[1]);  // rising by ever larger steps
+  Opened no_fact(ImaFile(0, false));
+  EXPECT_EQ(no_fact.InitError(), "The file ends inside its header");
+  Opened bad_index(ImaFile(89));
+  EXPECT_THROW(ReadAll(bad_index.in), EAuException);
+}
+
 TEST(WaveIn, SixtyFourBitFloatsHalveTheSizeAndOnlyPcmSeeks) {
   WavBytes w;
   std::vector<uint8_t> data(16);
