@@ -1,12 +1,10 @@
 #include "audio/streaming/vorbis_out.h"
 
-#include <fstream>
-#include <iterator>
-
 #include <gtest/gtest.h>
 
 #include "platform/main_loop.h"
 #include "tests/audio/streaming/ogg_check.h"
+#include "tests/support/file_bytes.h"
 #include "tests/support/temp_dir.h"
 
 namespace pmx {
@@ -27,10 +25,7 @@ struct Encode {
     out.Run();
     return loop.PumpUntil([&] { return done > 0; }, 30s);
   }
-  std::vector<uint8_t> FileBytes() const {
-    std::ifstream in(file, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), {}};
-  }
+  std::vector<uint8_t> FileBytes() const { return test::FileBytes(file); }
 
   PlainMainLoop loop;
   ScopedMainLoop scope{loop};

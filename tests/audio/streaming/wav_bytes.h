@@ -2,9 +2,10 @@
 
 #include <cstdint>
 #include <filesystem>
-#include <fstream>
 #include <string>
 #include <vector>
+
+#include "tests/support/file_bytes.h"
 
 namespace pmx::test {
 
@@ -42,10 +43,7 @@ struct WavBytes {
     w.Chunk("fmt ", Format(1, channels, rate, 16)).Chunk("data", data);
     return w;
   }
-  void Save(const std::filesystem::path& path) const {
-    std::ofstream out(path, std::ios::binary);
-    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-  }
+  void Save(const std::filesystem::path& path) const { PutFile(path, bytes); }
 };
 
 }  // namespace pmx::test
