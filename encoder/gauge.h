@@ -7,7 +7,6 @@
 namespace pmx {
 
 inline constexpr TColor clBackground = clSystemColor | 1;     // the desktop
-inline constexpr TColor clActiveCaption = clSystemColor | 2;
 
 enum class TMMGaugeKind { gkText, gkHorizontalBar, gkVerticalBar, gkPie, gkNeedle };
 

@@ -6,7 +6,10 @@
 #include <cstring>
 
 #include "audio/streaming/adpcm_decode.h"
+#include "audio/core/acm_support.h"
 #include "audio/streaming/streaming.h"
+#include "audio/streaming/wave_converter.h"
+#include "platform/acm.h"
 
 namespace pmx {
 namespace {
@@ -73,7 +76,7 @@ void TWaveIn::TakeHeader() {
   header_ = ReadWaveHeader(*stream_, seekable_);
   switch (header_.kind) {
     case TWaveKind::Unsupported: return Refuse(header_.error);
-    case TWaveKind::MpegLayer3: return Refuse("MPEG layer-3 in a WAVE file is not supported");
+    case TWaveKind::MpegLayer3: return TakeMpegLayer3();
     default: break;
   }
   channels_ = header_.channels;
@@ -119,9 +122,36 @@ uint32_t TWaveIn::DecodeBlock() {
   return static_cast<uint32_t>(frames * channels_ * 2);
 }
 
+// The whole file is decoded to PCM in memory, which is then read in its place.
+void TWaveIn::TakeMpegLayer3() {
+  LoadACM();
+  TWaveConverter converter;
+  if (!seekable_ || stream_->Seek(0, TStream::soBeginning) != 0 || !converter.LoadFromWaveStream(*stream_)) {
+    return Refuse("The MPEG layer-3 audio could not be read");
+  }
+  converter.NewFormat().set_wFormatTag(1);
+  MMRESULT result = acmFormatSuggest(nullptr, converter.CurrentFormat(), converter.NewFormat(),
+                                     TWaveConverter::kFormatBytes, ACM_FORMATSUGGESTF_WFORMATTAG);
+  if (result == MMSYSERR_NOERROR) result = converter.Convert();
+  if (result != MMSYSERR_NOERROR || converter.CurrentFormat().wFormatTag() != 1) {
+    return Refuse("The MPEG layer-3 audio could not be decoded (error " + std::to_string(result) + ")");
+  }
+  converted_ = std::make_unique<TMemoryStream>();
+  converter.SaveAsWave(*converted_);
+  converted_->Seek(0, TStream::soBeginning);
+  file_stream_ = stream_;
+  stream_ = converted_.get();
+  TakeHeader();
+  if (header_.kind == TWaveKind::Pcm) header_.kind = TWaveKind::MpegLayer3;
+}
+
 void TWaveIn::CloseSource() {
   std::lock_guard lock(OpenLock);
   if (open_count_ == 0) return;
+  if (converted_) {
+    stream_ = file_stream_;
+    converted_.reset();
+  }
   if (own_stream_) {
     own_stream_.reset();
     stream_ = nullptr;

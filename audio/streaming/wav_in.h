@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "audio/streaming/au_input.h"
+#include "audio/streaming/memory_stream.h"
 #include "audio/streaming/wav_header.h"
 
 namespace pmx {
@@ -44,6 +45,7 @@ class TWaveIn : public TAuFileIn {
   void TakeHeader();
   void Refuse(const std::string& reason);
   void TakeAdpcm();
+  void TakeMpegLayer3();
   int FramesIn(size_t block_bytes) const;
   uint32_t DecodeBlock();
   // Reads up to count bytes of the data chunk.
@@ -51,6 +53,8 @@ class TWaveIn : public TAuFileIn {
   uint32_t Refill();
 
   std::unique_ptr<TStream> own_stream_;
+  std::unique_ptr<TMemoryStream> converted_;  // decoded MPEG layer-3, read in the file's place
+  TStream* file_stream_ = nullptr;             // the file's stream, set aside meanwhile
   TWaveHeader header_;
   std::string error_;
   bool float32_ = false;
