@@ -147,6 +147,13 @@ void CheckMsAdpcm(const TWaveHeader& h) {
   }
 }
 
+void CheckMpegLayer3(const TWaveHeader& h) {
+  constexpr std::array<int, 9> kRates = {8000, 11025, 12000, 16000, 22050, 24000, 32000, 44100, 48000};
+  if (h.channels > 2 || std::find(kRates.begin(), kRates.end(), h.sample_rate) == kRates.end()) {
+    throw Failure{"The MPEG layer-3 format is not valid"};
+  }
+}
+
 void ParseMsCoefficients(TWaveHeader& h, const std::vector<uint8_t>& body) {
   if (body.size() < 22) throw Failure{"The MS ADPCM format chunk is too short"};
   const uint16_t count = U16(&body[20]);
@@ -176,6 +183,7 @@ void ParseFormat(TWaveHeader& h, const std::vector<uint8_t>& body) {
     case TWaveKind::IeeeFloat:
     case TWaveKind::ExtensibleFloat: CheckFrame(h, {32, 64}); break;
     case TWaveKind::ImaAdpcm: CheckImaAdpcm(h); break;
+    case TWaveKind::MpegLayer3: CheckMpegLayer3(h); break;
     case TWaveKind::MsAdpcm:
       CheckMsAdpcm(h);
       ParseMsCoefficients(h, body);

@@ -101,7 +101,9 @@ void TWaveIn::TakeAdpcm() {
   const int64_t whole = header_.data_size / align;
   const size_t rest = static_cast<size_t>(header_.data_size % align);
   const int64_t frames = whole * header_.samples_per_block + FramesIn(rest);
-  size_ = int64_t{channels_} * 2 * std::min<int64_t>(header_.fact_samples, frames);
+  adpcm_frames_ = std::min<int64_t>(header_.fact_samples, frames);
+  adpcm_frames_left_ = adpcm_frames_;
+  size_ = int64_t{channels_} * 2 * adpcm_frames_;
   data_left_ = header_.data_size;
   block_.resize(header_.block_align);
 }
@@ -113,13 +115,16 @@ int TWaveIn::FramesIn(size_t block_bytes) const {
 }
 
 uint32_t TWaveIn::DecodeBlock() {
+  if (adpcm_frames_left_ <= 0) return 0;  // the fact chunk's count is reached
   const uint32_t got = ReadChunkData(block_.data(), header_.block_align);
   auto* out = reinterpret_cast<int16_t*>(decode_.data());
   const int frames = header_.kind == TWaveKind::ImaAdpcm
                          ? DecodeImaAdpcmBlock(block_.data(), got, channels_, header_.samples_per_block, out)
                          : DecodeMsAdpcmBlock(block_.data(), got, channels_, header_.samples_per_block,
                                               header_.coefficients, out);
-  return static_cast<uint32_t>(frames * channels_ * 2);
+  const int64_t taken = std::min<int64_t>(frames, adpcm_frames_left_);
+  adpcm_frames_left_ -= taken;
+  return static_cast<uint32_t>(taken * channels_ * 2);
 }
 
 // The whole file is decoded to PCM in memory, which is then read in its place.
@@ -223,6 +228,7 @@ bool TWaveIn::SeekToSample(int64_t& sample) {
     const int64_t block = sample / header_.samples_per_block;
     sample = block * header_.samples_per_block;
     offset = block * header_.block_align;
+    adpcm_frames_left_ = adpcm_frames_ - sample;
   } else if (header_.kind == TWaveKind::Pcm) {
     offset = sample * bytes_per_frame_;
   } else {

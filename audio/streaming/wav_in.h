@@ -59,6 +59,8 @@ class TWaveIn : public TAuFileIn {
   std::string error_;
   bool float32_ = false;
   int64_t data_left_ = 0;  // bytes of the data chunk not yet read
+  int64_t adpcm_frames_ = 0;       // what an ADPCM file holds
+  int64_t adpcm_frames_left_ = 0;  // of which not yet decoded
   std::vector<uint8_t> block_;  // one ADPCM block as read
   alignas(int32_t) std::array<uint8_t, kDecodeBytes> decode_{};
 };

@@ -161,6 +161,11 @@ TEST(WaveIn, BadFilesFailWithAReason) {
     if (fact) w.Chunk("fact", {});
     return w.Chunk("data", {0, 0, 0, 0});
   };
+  auto mpeg = [](int channels, int rate) {
+    auto f = WavBytes::Format(85, channels, rate, 0);
+    f.insert(f.end(), {0, 0, 0, 0});
+    return f;
+  };
   auto changed = [&](size_t at, uint8_t v) {
     auto f = fmt;
     f[at] = v;
@@ -177,6 +182,8 @@ TEST(WaveIn, BadFilesFailWithAReason) {
       {with(WavBytes::Format(1, 1, 0, 16)), "The file's sample rate is not valid"},
       {with(WavBytes::Format(0xFFFE, 2, 8000, 16)), "The extensible format chunk is too short"},
       {with(WavBytes::Format(3, 1, 8000, 16)), "Samples of 16 bits are not supported"},
+      {with(mpeg(3, 44100)), "The MPEG layer-3 format is not valid"},
+      {with(mpeg(2, 44101)), "The MPEG layer-3 format is not valid"},
   };
   for (const auto& [bytes, reason] : cases) {
     SCOPED_TRACE(reason);
