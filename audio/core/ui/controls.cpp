@@ -15,7 +15,7 @@ TMMControl::~TMMControl() { bevel_->OnChange = nullptr; }
 void TMMControl::SetColor(TColor color) {
   if (color_ == color) return;
   color_ = color;
-  update();
+  ColorChanged();
 }
 
 void TMMControl::Paint(QPainter& canvas) {

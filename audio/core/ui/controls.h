@@ -38,6 +38,8 @@ class TMMControl : public QWidget, public TMMComponent {
   TMMControl(TComponent* owner, QWidget* parent);
   void paintEvent(QPaintEvent* event) override;
   virtual void BevelChanged() { update(); }
+  // Color took a new value.
+  virtual void ColorChanged() { update(); }
   // Descendants that paint their whole inner area themselves skip the fill.
   bool NoFill() const { return no_fill_; }
   void SetNoFill(bool value) { no_fill_ = value; }

@@ -1,0 +1,163 @@
+#include "audio/displays/dib_graphic_control.h"
+
+#include <QEvent>
+#include <QPainter>
+
+#include "audio/displays/dib_primitives.h"
+#include "platform/main_loop.h"
+
+namespace pmx {
+
+TMMDIBGraphicControl::TMMDIBGraphicControl(TComponent* owner, QWidget* parent)
+    : TMMGraphicControl(owner, parent),
+      canvas_(std::make_unique<TMMDIBCanvas>(this)),
+      self_(std::make_shared<TMMDIBGraphicControl*>(this)) {
+  has_parent_ = parent != nullptr;
+  SyncSize();
+}
+
+TMMDIBGraphicControl::~TMMDIBGraphicControl() {
+  std::lock_guard lock(paint_lock_);  // a PaintDirect on another thread ends first
+  self_.reset();  // an update still queued for this control now runs as nothing
+  background_ = QImage();
+}
+
+void TMMDIBGraphicControl::SetBitsPerPixel(int bits) {
+  canvas_->SetBitsPerPixel(bits);
+  update();
+}
+
+void TMMDIBGraphicControl::SetPaletteRealize(bool value) {
+  if (canvas_->PaletteRealize() == value) return;
+  canvas_->SetPaletteRealize(value);
+  update();
+}
+
+void TMMDIBGraphicControl::SetPaletteMapped(bool value) {
+  if (canvas_->PaletteMapped() == value) return;
+  canvas_->SetPaletteMapped(value);
+  update();
+}
+
+void TMMDIBGraphicControl::SetBackGroundDIB(const QImage& picture) {
+  background_ = picture;
+  BackGroundDIBChanged();
+}
+
+void TMMDIBGraphicControl::BackGroundDIBChanged() {
+  if (Loading()) return;
+  if (Designing()) {
+    const bool empty = background_.isNull();
+    SetPaletteRealize(!empty);
+    if (empty) SetPaletteMapped(false);
+    use_background_ = !empty;
+  }
+  ApplyBackground();
+}
+
+void TMMDIBGraphicControl::SetUseBackGroundDIB(bool value) {
+  if (Loading()) {
+    loaded_use_background_ = value;
+    return;
+  }
+  if (value == use_background_) return;
+  use_background_ = value && !background_.isNull();
+  SetPaletteRealize(use_background_);
+  ApplyBackground();
+}
+
+void TMMDIBGraphicControl::ApplyBackground() {
+  canvas_->SetBackGroundBitmap(use_background_ ? background_ : QImage());
+  update();
+}
+
+void TMMDIBGraphicControl::Loaded() {
+  TMMGraphicControl::Loaded();
+  SetUseBackGroundDIB(loaded_use_background_);
+}
+
+void TMMDIBGraphicControl::SetBounds(int left, int top, int width, int height) {
+  setGeometry(left, top, width, height);
+  // A hidden widget hears of its new size only when shown; the canvas needs it now.
+  SyncSize();
+}
+
+void TMMDIBGraphicControl::resizeEvent(QResizeEvent* event) {
+  TMMGraphicControl::resizeEvent(event);
+  SyncSize();
+}
+
+void TMMDIBGraphicControl::SyncSize() {
+  {
+    std::lock_guard lock(paint_lock_);
+    if (back_store_.size() == QSize(std::max(1, width()), std::max(1, height()))) return;
+    back_store_ = QImage(std::max(1, width()), std::max(1, height()), QImage::Format_RGB32);
+    back_store_.fill(ToQColor(Color()));
+  }
+  canvas_->SetSize(width(), height());
+  BoundsChanged();
+}
+
+void TMMDIBGraphicControl::setVisible(bool visible) {
+  visible_ = visible;
+  TMMGraphicControl::setVisible(visible);
+}
+
+void TMMDIBGraphicControl::changeEvent(QEvent* event) {
+  if (event->type() == QEvent::ParentChange) has_parent_ = parentWidget() != nullptr;
+  TMMGraphicControl::changeEvent(event);
+}
+
+void TMMDIBGraphicControl::FillBackground() {
+  const std::vector<uint8_t>& picture = canvas_->BackGroundPixels();
+  if (!picture.empty()) {
+    DIBCopyRect(*canvas_, 0, 0, canvas_->Width(), canvas_->Height(), 0, 0, picture.data());
+    return;
+  }
+  canvas_->SetDrawColor(Color());
+  DIBClear(*canvas_);
+}
+
+void TMMDIBGraphicControl::PaintDirect(const std::function<void(QPainter& canvas)>& proc) {
+  if (!Visible() || !HasParent()) return;
+  {
+    std::lock_guard lock(paint_lock_);
+    QPainter canvas(&back_store_);
+    proc(canvas);
+  }
+  RequestUpdate();
+}
+
+void TMMDIBGraphicControl::RequestUpdate() {
+  MainLoop& loop = MainLoop::Instance();
+  if (loop.IsGuiThread()) {
+    update();
+    return;
+  }
+  // One queued update at a time, however fast the feed draws.
+  if (update_posted_.exchange(true)) return;
+  std::weak_ptr<TMMDIBGraphicControl*> weak = self_;
+  loop.Post([weak] {
+    if (auto self = weak.lock()) {
+      (*self)->update_posted_ = false;
+      (*self)->update();
+    }
+  });
+}
+
+QImage TMMDIBGraphicControl::BackStore() const {
+  std::lock_guard lock(paint_lock_);
+  return back_store_.copy();
+}
+
+void TMMDIBGraphicControl::paintEvent(QPaintEvent*) {
+  std::lock_guard lock(paint_lock_);
+  {
+    QPainter canvas(&back_store_);
+    Paint(canvas);
+  }
+  QPainter screen(this);
+  screen.drawImage(0, 0, back_store_);
+}
+
+}  // namespace pmx

@@ -1,0 +1,498 @@
+#include "audio/displays/level.h"
+
+#include <QFont>
+#include <QPainter>
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+
+#include "audio/core/mm_strings.h"
+#include "audio/core/pcm_support.h"
+#include "audio/displays/dib_primitives.h"
+
+namespace pmx {
+namespace {
+
+constexpr int kPeakTimerInterval = 25;
+constexpr int kSymmetricHalfBlock = 2;
+
+// Holds a canvas's drawing section for a scope, so that a raising callback still
+// ends it.
+class DrawingSection {
+ public:
+  explicit DrawingSection(TMMDIBCanvas& canvas) : canvas_(canvas) { canvas_.BeginDrawing(); }
+  ~DrawingSection() { canvas_.EndDrawing(); }
+  DrawingSection(const DrawingSection&) = delete;
+  DrawingSection& operator=(const DrawingSection&) = delete;
+
+ private:
+  TMMDIBCanvas& canvas_;
+};
+
+}  // namespace
+
+struct TMMCustomLevel::Look {
+  const std::array<TColor, 3>& colors;
+  bool dotted;
+};
+
+TMMCustomLevel::TMMCustomLevel(TComponent* owner, QWidget* parent)
+    : TMMDIBGraphicControl(owner, parent) {
+  background_bar_ = std::make_unique<TMMDIBCanvas>(this);
+  SetColor(clBlack);
+  setFont(QFont("Small Fonts", 7));
+  ConfigureDecay();
+  SetBounds(0, 0, 200, 17);
+  UpdateBytesPerRefresh();
+  if (!Designing()) AddTimerClient();
+}
+
+TMMCustomLevel::~TMMCustomLevel() {
+  if (timer_client_) MMTimerRemoveClient(timer_client_);
+}
+
+// ---- properties ----
+
+template <class T>
+void TMMCustomLevel::SetLook(T& field, T value) {
+  if (field == value) return;
+  field = value;
+  BuildBackground();
+  update();
+}
+
+void TMMCustomLevel::SetEnabled(bool value) {
+  if (enabled_ == value) return;
+  enabled_ = value;
+  if (!value) {
+    ResetData();
+    SetTimerSuspended(true);
+  } else {
+    UpdateLayout();
+    if (num_peaks_ > 0) SetTimerSuspended(false);
+  }
+  update();
+}
+
+void TMMCustomLevel::SetKind(TMMLevelKind value) {
+  if (kind_ == value) return;
+  kind_ = value;
+  const bool horizontal = value == TMMLevelKind::lkHorizontal;
+  if (horizontal ? height() > width() : width() > height()) {
+    SetBounds(x(), y(), height(), width());
+  }
+  BevelChanged();
+}
+
+void TMMCustomLevel::SetDirection(TMMLevelDirection value) { SetLook(direction_, value); }
+
+void TMMCustomLevel::SetLayoutField(int& field, int value) {
+  if (field == value) return;
+  field = value;
+  UpdateLayout();
+  update();
+}
+
+void TMMCustomLevel::SetSpotSpace(int value) { SetLayoutField(spot_space_, std::clamp(value, 0, 10)); }
+
+void TMMCustomLevel::SetSpotWidth(int value) {
+  const int length = kind_ == TMMLevelKind::lkHorizontal ? inner_width_ : inner_height_;
+  SetLayoutField(spot_width_, std::clamp(value, 1, std::max(1, length / 3)));
+}
+
+void TMMCustomLevel::SetPoint1(int value) { SetLayoutField(point1_, std::clamp(value, 1, 100)); }
+
+void TMMCustomLevel::SetPoint2(int value) { SetLayoutField(point2_, std::clamp(value, 1, 100)); }
+
+void TMMCustomLevel::SetBitLength(TMMBits value) {
+  if (bits_ == value) return;
+  bits_ = value;
+  UpdateBytesPerRefresh();
+  update();
+}
+
+void TMMCustomLevel::SetChannel(TMMChannel value) {
+  if (channel_ == value) return;
+  channel_ = value;
+  UpdateBytesPerRefresh();
+  update();
+}
+
+void TMMCustomLevel::SetMode(TMMMode value) {
+  if (mode_ == static_cast<int>(value)) return;
+  mode_ = static_cast<int>(value);
+  UpdateBytesPerRefresh();
+  update();
+}
+
+void TMMCustomLevel::SetGain(int value) {
+  if (value < -8 || value > 32 || gain_ == value + 8) return;
+  gain_ = value + 8;
+  update();
+}
+
+void TMMCustomLevel::SetSamples(int value) {
+  value = std::max(1, value);
+  if (samples_ == value) return;
+  samples_ = value;
+  UpdateBytesPerRefresh();
+}
+
+void TMMCustomLevel::SetSensitivy(int value) { sensitivity_ = std::clamp(value, -90, -9); }
+
+void TMMCustomLevel::SetLogAmp(bool value) {
+  if (log_amp_ == value) return;
+  log_amp_ = value;
+  update();
+}
+
+void TMMCustomLevel::SetNumPeaks(int value) {
+  value = std::clamp(value, 0, 5);
+  if (num_peaks_ == value) return;
+  num_peaks_ = value;
+  ResetPeakCountdown();
+  if (value == 0) {
+    SetTimerSuspended(true);
+  } else if (enabled_) {
+    SetTimerSuspended(false);
+  }
+  update();
+}
+
+template <class T>
+void TMMCustomLevel::SetPeakSetting(T& field, int value) {
+  value = std::clamp(value, 0, 50);
+  if (field == value) return;
+  field = value;
+  ResetPeakCountdown();
+  update();
+}
+
+void TMMCustomLevel::SetPeakDelay(int value) { SetPeakSetting(peak_delay_, value); }
+
+void TMMCustomLevel::SetPeakSpeed(int value) { SetPeakSetting(peak_speed_, value); }
+
+void TMMCustomLevel::SetDecayMode(TMMDecayMode value) {
+  if (decay_mode_ == value) return;
+  decay_mode_ = value;
+  ResetDecay();
+}
+
+void TMMCustomLevel::SetDecay(int value) {
+  value = std::clamp(value, 1, 16);
+  if (decay_ == value) return;
+  decay_ = value;
+  ConfigureDecay();
+  if (decay_mode_ == TMMDecayMode::dmUniform) ResetDecay();
+}
+
+void TMMCustomLevel::ConfigureDecay() {
+  decay_factor_ = 0.0001f;
+  for (int i = 0; i < decay_; ++i) decay_factor_ = std::sqrt(decay_factor_);
+  ring_length_ = std::clamp(2 * (decay_ - 1), 1, 32);
+}
+
+void TMMCustomLevel::ResetDecay() {
+  ring_position_ = ring_count_ = 0;
+  ring_sum_ = 0;
+  smoothed_ = 0;
+  ring_.fill(0);
+}
+
+void TMMCustomLevel::SetOnDrawBar(TMMLevelDrawBar value) {
+  on_draw_bar_ = std::move(value);
+  if (!on_draw_bar_) BuildBackground();
+  update();
+}
+
+int TMMCustomLevel::Value() const {
+  const int lit = lit_;
+  if (lit == 0) return 0;
+  if (!log_amp_) return static_cast<int>(std::nearbyint(lit * 100.0 / spots_));
+  // Without gain nothing maps back to an amplitude.
+  if (gain_ == 0) return 0;
+  const double db = (sensitivity_ - sensitivity_ * static_cast<double>(lit) / spots_) / 20;
+  return static_cast<int>(std::nearbyint(std::pow(10.0, db) * 8 / gain_ * 100));
+}
+
+void TMMCustomLevel::SetValue(int value) {
+  value = std::clamp(value, 0, 100);
+  SetValueInternal(static_cast<int64_t>(std::nearbyint(value * static_cast<double>(kFullScale) / 100)));
+}
+
+void TMMCustomLevel::UpdateBytesPerRefresh() {
+  bytes_per_refresh_ = (static_cast<int>(bits_) + 1) * (mode_ + 1) * samples_;
+}
+
+// ---- timer ----
+
+void TMMCustomLevel::AddTimerClient() {
+  if (timer_client_) return;
+  timer_client_ = MMTimerAddClient(
+      kPeakTimerInterval, 0,
+      [](PMMTimerClient, void* data) { static_cast<TMMCustomLevel*>(data)->PeakTimer(); }, this);
+  timer_suspended_ = false;
+  if (!enabled_ || num_peaks_ == 0) SetTimerSuspended(true);
+}
+
+void TMMCustomLevel::SetTimerSuspended(bool suspended) {
+  if (!timer_client_ || timer_suspended_ == suspended) return;
+  suspended ? MMTimerSuspendClient(timer_client_) : MMTimerResumeClient(timer_client_);
+  timer_suspended_ = suspended;
+}
+
+void TMMCustomLevel::SetDesignMode(bool value) {
+  TMMDIBGraphicControl::SetDesignMode(value);
+  if (!Designing()) AddTimerClient();
+}
+
+void TMMCustomLevel::PeakTimer() {
+  if (peak_ <= 0) return;
+  if (--countdown_ > 0) return;
+  const int speed = peak_speed_;
+  if (speed == 0) {
+    peak_ = 0;
+    countdown_ = 0;
+  } else {
+    --peak_;
+    countdown_ = speed;
+  }
+  peak_changed_ = true;
+}
+
+// ---- feed ----
+
+void TMMCustomLevel::SetPCMWaveFormat(PWaveFormatEx format) {
+  if (!ValidPCMFormat(format)) throw EMMLevelError(LoadMMResString(SInvalidWaveFormatDisplay));
+  SetBitLength(static_cast<TMMBits>(format->wBitsPerSample() / 8 - 1));
+  SetMode(static_cast<TMMMode>(format->nChannels() - 1));
+}
+
+void TMMCustomLevel::RefreshPCMData(const void* data) {
+  if (!enabled_ || !Visible() || !data) return;
+  const int64_t peak = BlockPeak(static_cast<const uint8_t*>(data));
+  if (peak >= kFullScale && OnPcmOverflow) OnPcmOverflow(this);
+  SetValueInternal(peak);
+}
+
+int64_t TMMCustomLevel::BlockPeak(const uint8_t* data) const {
+  const bool wide = bits_ == TMMBits::b16Bit;
+  // Frames of every channel of the stream; the first two are left and right.
+  const int frame = (wide ? 2 : 1) * (mode_ + 1);
+  auto sample = [wide](const uint8_t* at) -> int64_t {
+    return wide ? static_cast<int16_t>(at[0] | at[1] << 8) : at[0];
+  };
+  int64_t peak = 0;
+  for (int i = 0; i < samples_; ++i) {
+    const uint8_t* at = data + static_cast<ptrdiff_t>(i) * frame;
+    const int64_t left = sample(at) - dc_offset_l_;
+    int64_t s = left;
+    if (mode_ > 0) {
+      const int64_t right = sample(at + (wide ? 2 : 1)) - dc_offset_r_;
+      if (channel_ == TMMChannel::chBoth) s = (left + right) / 2;
+      if (channel_ == TMMChannel::chRight) s = right;
+    }
+    if (!wide) s = (s - 128) * 256;
+    peak = std::max(peak, std::abs(s));
+  }
+  return peak;
+}
+
+void TMMCustomLevel::ResetData() {
+  peak_ = 0;
+  countdown_ = 0;
+  lit_ = 0;
+  last_peak_ = 0;
+  ResetDecay();
+  PaintDirect([this](QPainter& canvas) { DrawLevel(canvas); });
+}
+
+void TMMCustomLevel::SetValueInternal(int64_t v) {
+  v = std::abs(v);
+  last_peak_ = static_cast<int>(std::min<int64_t>(v, INT32_MAX));
+  if (v == 0 && lit_ == 0 && !peak_changed_) return;
+  v = ApplyDecay(v);
+  int spots = SpotsFor(v * gain_ / 8);
+  if (direction_ == TMMLevelDirection::dirSymetric) spots /= 2;
+  if (spots > spots_) {
+    if (OnGainOverflow) OnGainOverflow(this);
+    spots = spots_;
+  }
+  if (spots >= peak_ && spots > 0 && num_peaks_ > 0) {
+    peak_ = spots;
+    countdown_ = peak_delay_ * 2 + 1;
+    peak_changed_ = true;
+  }
+  if (spots == lit_ && !peak_changed_) return;
+  peak_changed_ = false;
+  lit_ = spots;
+  if (enabled_ && Visible()) PaintDirect([this](QPainter& canvas) { DrawLevel(canvas); });
+}
+
+int64_t TMMCustomLevel::ApplyDecay(int64_t v) {
+  if (decay_mode_ == TMMDecayMode::dmNone) return v;
+  if (++ring_position_ >= ring_length_) ring_position_ = 0;
+  ring_count_ = std::min(ring_count_ + 1, ring_length_);
+  const float f = decay_factor_;
+  switch (decay_mode_) {
+    case TMMDecayMode::dmStepUp:
+      smoothed_ *= f;
+      if (static_cast<float>(v) > smoothed_) {
+        smoothed_ = static_cast<float>(v);
+        return v;
+      }
+      return static_cast<int64_t>(smoothed_);
+    case TMMDecayMode::dmExponential:
+      smoothed_ = smoothed_ * f + (1 - f) * static_cast<float>(v);
+      return static_cast<int64_t>(std::floor(smoothed_));
+    default:
+      ring_sum_ += v - ring_[ring_position_];
+      ring_[ring_position_] = v;
+      return ring_sum_ / ring_count_;
+  }
+}
+
+int TMMCustomLevel::SpotsFor(int64_t amplitude) const {
+  const float n = static_cast<float>(spots_);
+  const float sensitivity = static_cast<float>(sensitivity_);
+  const float a = static_cast<float>(amplitude);
+  float x;
+  if (log_amp_) {
+    const float db = 20 * std::log10(std::max(1e-6f, a / kFullScale));
+    x = (db - sensitivity) * n / -sensitivity;
+  } else {
+    const float floor = kFullScale / std::pow(10.0f, -sensitivity / 20);
+    x = (a - floor) * n / (kFullScale - floor);
+  }
+  return std::max(0, static_cast<int>(std::nearbyint(x)));
+}
+
+// ---- layout and drawing ----
+
+void TMMCustomLevel::BevelChanged() {
+  inner_ = GetInnerRect();
+  inner_width_ = std::max(1, inner_.Width());
+  inner_height_ = std::max(1, inner_.Height());
+  DIBCanvas().SetSize(inner_width_, inner_height_);
+  background_bar_->SetSize(inner_width_, inner_height_);
+  UpdateLayout();
+  update();
+}
+
+void TMMCustomLevel::UpdateLayout() {
+  const int length = kind_ == TMMLevelKind::lkHorizontal ? inner_width_ : inner_height_;
+  spot_width_ = std::max(1, spot_width_);
+  const int pitch = spot_width_ + spot_space_;
+  spots_ = std::max(1, (length + spot_space_) / pitch);
+  margin_ = (length - (spots_ * pitch - spot_space_)) / 2;
+  p1_ = point1_ * spots_ / 100;
+  p2_ = point2_ * spots_ / 100;
+  BuildBackground();
+  if (Designing() && enabled_) {
+    // A sample picture for the form designer.
+    if (spots_ > p2_) {
+      lit_ = p2_ + (spots_ - p2_) / 2;
+    } else if (spots_ > p1_) {
+      lit_ = p1_ + (spots_ - p1_) / 2;
+    } else {
+      lit_ = spots_ - spots_ / 4;
+    }
+  } else {
+    peak_ = 0;
+    lit_ = 0;
+  }
+}
+
+void TMMCustomLevel::ColorChanged() {
+  BuildBackground();
+  TMMDIBGraphicControl::ColorChanged();
+}
+
+void TMMCustomLevel::Loaded() {
+  TMMDIBGraphicControl::Loaded();
+  BuildBackground();
+  update();
+}
+
+void TMMCustomLevel::SetBitsPerPixel(int bits) {
+  DIBCanvas().SetBitsPerPixel(bits);
+  background_bar_->SetBitsPerPixel(bits);
+  BuildBackground();
+  update();
+}
+
+void TMMCustomLevel::BuildBackground() {
+  if (Loading() || !background_bar_ || on_draw_bar_) return;
+  DrawingSection section(*background_bar_);
+  background_bar_->SetDrawColor(Color());
+  DIBClear(*background_bar_);
+  DrawBar(*background_bar_, spots_, true, 0, Look{inactive_colors_, inactive_doted_});
+}
+
+void TMMCustomLevel::Paint(QPainter& canvas) {
+  TMMDIBGraphicControl::Paint(canvas);
+  DrawLevel(canvas);
+}
+
+void TMMCustomLevel::DrawLevel(QPainter& canvas) {
+  if (OnPaint) OnPaint(this);
+  TMMDIBCanvas& work = DIBCanvas();
+  DrawingSection section(work);
+  const int lit = lit_;
+  const int peak = peak_;
+  if (on_draw_bar_) {
+    on_draw_bar_(this, work, TRect{0, 0, inner_width_, inner_height_}, lit, peak);
+  } else {
+    {
+      DrawingSection background(*background_bar_);
+      const uint8_t* pixels = background_bar_->DrawState().pixels;
+      if (pixels) DIBCopyRect(work, 0, 0, inner_width_, inner_height_, 0, 0, pixels);
+    }
+    if (enabled_) DrawBar(work, lit, false, peak, Look{bar_colors_, active_doted_});
+  }
+  work.DrawToDC(canvas, QRect(inner_.Left, inner_.Top, inner_width_, inner_height_), 0, 0);
+}
+
+void TMMCustomLevel::DrawBar(TMMDIBCanvas& dib, int value, bool full, int peak,
+                             const Look& look) const {
+  // Looked up once per frame: the nearest palette entry is a search.
+  std::array<uint32_t, 3> zone;
+  for (int z = 0; z < 3; ++z) zone[z] = dib.NearestColor(look.colors[z]);
+  int drawn = value;
+  if (direction_ != TMMLevelDirection::dirSymetric || full) {
+    for (int k = 1; k <= value; ++k) DrawSpot(dib, k, zone[Zone(k)], look.dotted);
+  } else {
+    drawn = std::clamp(value, 1, spots_);
+    for (int k = drawn - kSymmetricHalfBlock; k <= drawn + kSymmetricHalfBlock; ++k) {
+      DrawSpot(dib, k, zone[Zone(drawn)], look.dotted);
+    }
+  }
+  if (num_peaks_ == 0 || peak <= drawn) return;
+  const bool symmetric = direction_ == TMMLevelDirection::dirSymetric && !full;
+  const int outer = symmetric ? peak + kSymmetricHalfBlock : peak;
+  for (int i = 0; i < num_peaks_; ++i) {
+    DrawSpot(dib, outer - i, zone[Zone(peak - i)], look.dotted);
+  }
+}
+
+void TMMCustomLevel::DrawSpot(TMMDIBCanvas& dib, int k, uint32_t value, bool dotted) const {
+  const int start = margin_ + (k - 1) * (spot_width_ + spot_space_);
+  TRect spot;
+  if (kind_ == TMMLevelKind::lkHorizontal) {
+    const int left =
+        direction_ == TMMLevelDirection::dirNormal ? start : inner_width_ - start - spot_width_;
+    spot = {left, 0, left + spot_width_, inner_height_};
+  } else {
+    const int top =
+        direction_ == TMMLevelDirection::dirNormal ? inner_height_ - start - spot_width_ : start;
+    spot = {0, top, inner_width_, top + spot_width_};
+  }
+  dib.SetDrawIndex(value);
+  if (dotted) {
+    DIBFillRectMode(dib, spot, 1);
+  } else {
+    DIBFillRect(dib, spot);
+  }
+}
+
+}  // namespace pmx

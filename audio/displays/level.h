@@ -1,0 +1,230 @@
+#pragma once
+
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+
+#include "audio/core/display_feed.h"
+#include "audio/core/mm_types.h"
+#include "audio/core/shared_timer.h"
+#include "audio/displays/dib_graphic_control.h"
+#include "platform/exception.h"
+
+namespace pmx {
+
+class EMMLevelError : public Exception {
+ public:
+  using Exception::Exception;
+};
+
+enum class TMMLevelKind { lkHorizontal, lkVertical };
+enum class TMMLevelDirection { dirNormal, dirReversed, dirSymetric };
+
+using TMMLevelDrawBar = std::function<void(TObject* Sender, TMMDIBCanvas& DIB, const TRect& Rect,
+                                           int nSpots, int Peak)>;
+
+// An LED bar meter: a row of equal spots lit from one end in proportion to the
+// peak of the PCM data it is fed (or to Value), in three colour zones, with an
+// optional held peak and optional decay. The unlit bar is drawn once into a canvas
+// of its own and copied under each new frame; a frame is drawn only when the lit
+// count or the peak changed.
+//
+// Threads: properties, layout and painting belong to the GUI thread, and so does
+// the feed (the connector's refresh) unless a connector feeds it from the pushing
+// thread, in which case properties must not change while it feeds. The shared
+// timer's thread runs PeakTimer, which touches only the peak, its countdown and
+// the peak-changed flag: atomics, like LastPeak and the lit count, which the GUI
+// thread reads while the feed writes them.
+class TMMCustomLevel : public TMMDIBGraphicControl, public TMMDisplayFeed {
+ public:
+  static constexpr int kFullScale = 32767;
+
+  explicit TMMCustomLevel(TComponent* owner = nullptr, QWidget* parent = nullptr);
+  ~TMMCustomLevel() override;
+
+  // The bar's own switch, not the widget's enabled state.
+  bool Enabled() const { return enabled_; }
+  void SetEnabled(bool value);
+  TMMLevelKind Kind() const { return kind_; }
+  void SetKind(TMMLevelKind value);
+  TMMLevelDirection Direction() const { return direction_; }
+  void SetDirection(TMMLevelDirection value);
+  int SpotSpace() const { return spot_space_; }
+  void SetSpotSpace(int value);
+  int SpotWidth() const { return spot_width_; }
+  void SetSpotWidth(int value);
+  TColor Bar1Color() const { return bar_colors_[0]; }
+  void SetBar1Color(TColor value) { SetLook(bar_colors_[0], value); }
+  TColor Bar2Color() const { return bar_colors_[1]; }
+  void SetBar2Color(TColor value) { SetLook(bar_colors_[1], value); }
+  TColor Bar3Color() const { return bar_colors_[2]; }
+  void SetBar3Color(TColor value) { SetLook(bar_colors_[2], value); }
+  TColor Inactive1Color() const { return inactive_colors_[0]; }
+  void SetInactive1Color(TColor value) { SetLook(inactive_colors_[0], value); }
+  TColor Inactive2Color() const { return inactive_colors_[1]; }
+  void SetInactive2Color(TColor value) { SetLook(inactive_colors_[1], value); }
+  TColor Inactive3Color() const { return inactive_colors_[2]; }
+  void SetInactive3Color(TColor value) { SetLook(inactive_colors_[2], value); }
+  bool InactiveDoted() const { return inactive_doted_; }
+  void SetInactiveDoted(bool value) { SetLook(inactive_doted_, value); }
+  bool ActiveDoted() const { return active_doted_; }
+  void SetActiveDoted(bool value) { SetLook(active_doted_, value); }
+  int Point1() const { return point1_; }
+  void SetPoint1(int value);
+  int Point2() const { return point2_; }
+  void SetPoint2(int value);
+  TMMBits BitLength() const { return bits_; }
+  void SetBitLength(TMMBits value);
+  TMMChannel Channel() const { return channel_; }
+  void SetChannel(TMMChannel value);
+  // A four-channel stream makes this 3, past the named modes.
+  TMMMode Mode() const { return static_cast<TMMMode>(mode_); }
+  void SetMode(TMMMode value);
+  int Gain() const { return gain_ - 8; }
+  void SetGain(int value);
+  int Samples() const { return samples_; }
+  void SetSamples(int value);
+  int Sensitivy() const { return sensitivity_; }
+  void SetSensitivy(int value);
+  bool LogAmp() const { return log_amp_; }
+  void SetLogAmp(bool value);
+  int NumPeaks() const { return num_peaks_; }
+  void SetNumPeaks(int value);
+  int PeakDelay() const { return peak_delay_; }
+  void SetPeakDelay(int value);
+  int PeakSpeed() const { return peak_speed_.load(); }
+  void SetPeakSpeed(int value);
+  TMMDecayMode DecayMode() const { return decay_mode_; }
+  void SetDecayMode(TMMDecayMode value);
+  int Decay() const { return decay_; }
+  void SetDecay(int value);
+  int Value() const;
+  void SetValue(int value);
+  int DCOffsetL() const { return dc_offset_l_; }
+  void SetDCOffsetL(int value) { dc_offset_l_ = value; }
+  int DCOffsetR() const { return dc_offset_r_; }
+  void SetDCOffsetR(int value) { dc_offset_r_ = value; }
+  const TMMLevelDrawBar& OnDrawBar() const { return on_draw_bar_; }
+  void SetOnDrawBar(TMMLevelDrawBar value);
+
+  // The absolute block peak before decay and gain, 0..32768.
+  int LastPeak() const { return last_peak_.load(); }
+  // Spots lit now and the held peak spot (0 for none).
+  int LitSpots() const { return lit_.load(); }
+  int PeakSpot() const { return peak_.load(); }
+  int SpotCount() const { return spots_; }
+  // The client on the shared timer, none at design time.
+  PMMTimerClient PeakTimerClient() const { return timer_client_; }
+
+  void SetPCMWaveFormat(PWaveFormatEx format) override;
+  void RefreshPCMData(const void* data) override;
+  void ResetData() override;
+  int BytesPerRefresh() const override { return bytes_per_refresh_; }
+
+  // One tick of the peak hold; the shared timer calls it every 25 ms.
+  void PeakTimer();
+
+  void SetBitsPerPixel(int bits) override;
+  void SetDesignMode(bool value) override;
+  void Paint(QPainter& canvas) override;
+
+  TNotifyEvent OnPaint;
+  TNotifyEvent OnGainOverflow;
+  TNotifyEvent OnPcmOverflow;
+
+ protected:
+  void Loaded() override;
+  void BevelChanged() override;
+  void ColorChanged() override;
+  void BoundsChanged() override { BevelChanged(); }
+
+ private:
+  struct Look;
+
+  template <class T>
+  void SetLook(T& field, T value);
+  // Stores a value of the layout and lays the bar out anew when it changed.
+  void SetLayoutField(int& field, int value);
+  // Stores a clamped peak-hold setting and restarts the countdown.
+  template <class T>
+  void SetPeakSetting(T& field, int value);
+  void UpdateLayout();
+  void BuildBackground();
+  void UpdateBytesPerRefresh();
+  void ResetDecay();
+  void ConfigureDecay();
+  void ResetPeakCountdown() { countdown_ = 0; }
+  void AddTimerClient();
+  void SetTimerSuspended(bool suspended);
+  int64_t BlockPeak(const uint8_t* data) const;
+  void SetValueInternal(int64_t v);
+  int64_t ApplyDecay(int64_t v);
+  int SpotsFor(int64_t amplitude) const;
+  void DrawLevel(QPainter& canvas);
+  void DrawBar(TMMDIBCanvas& dib, int value, bool full, int peak, const Look& look) const;
+  void DrawSpot(TMMDIBCanvas& dib, int k, uint32_t value, bool dotted) const;
+  int Zone(int k) const { return k <= p1_ ? 0 : k <= p2_ ? 1 : 2; }
+
+  bool enabled_ = true;
+  TMMLevelKind kind_ = TMMLevelKind::lkHorizontal;
+  TMMLevelDirection direction_ = TMMLevelDirection::dirNormal;
+  int spot_space_ = 1;
+  int spot_width_ = 1;
+  std::array<TColor, 3> bar_colors_{16776960, 16776960, 255};
+  std::array<TColor, 3> inactive_colors_{8421376, 8421376, 128};
+  bool inactive_doted_ = false;
+  bool active_doted_ = false;
+  int point1_ = 50;
+  int point2_ = 85;
+  TMMBits bits_ = TMMBits::b8Bit;
+  TMMChannel channel_ = TMMChannel::chBoth;
+  int mode_ = 0;  // channels - 1
+  int gain_ = 8;  // the multiplier G, applied as v x G div 8
+  int samples_ = 50;
+  int sensitivity_ = -35;
+  bool log_amp_ = true;
+  int num_peaks_ = 1;
+  int peak_delay_ = 20;
+  std::atomic<int> peak_speed_{0};  // read by PeakTimer
+  TMMDecayMode decay_mode_ = TMMDecayMode::dmNone;
+  int decay_ = 1;
+  int dc_offset_l_ = 0;
+  int dc_offset_r_ = 0;
+  TMMLevelDrawBar on_draw_bar_;
+
+  int inner_width_ = 1;
+  int inner_height_ = 1;
+  TRect inner_;
+  int spots_ = 1;
+  int margin_ = 0;
+  int p1_ = 0;
+  int p2_ = 0;
+  int bytes_per_refresh_ = 50;
+
+  std::atomic<int> lit_{0};
+  std::atomic<int> peak_{0};
+  std::atomic<int> countdown_{0};
+  std::atomic<bool> peak_changed_{false};
+  std::atomic<int> last_peak_{0};
+
+  float decay_factor_ = 0.01f;
+  int ring_length_ = 1;
+  std::array<int64_t, 32> ring_{};
+  int ring_position_ = 0;
+  int ring_count_ = 0;
+  int64_t ring_sum_ = 0;
+  float smoothed_ = 0;
+
+  std::unique_ptr<TMMDIBCanvas> background_bar_;
+  PMMTimerClient timer_client_ = nullptr;
+  bool timer_suspended_ = false;
+};
+
+class TMMLevel : public TMMCustomLevel {
+ public:
+  using TMMCustomLevel::TMMCustomLevel;
+};
+
+}  // namespace pmx

@@ -1,0 +1,194 @@
+#include "audio/displays/level.h"
+
+#include <gtest/gtest.h>
+
+#include <QImage>
+#include <QWidget>
+#include <cstring>
+#include <vector>
+
+#include "platform/wave_types.h"
+
+namespace pmx {
+namespace {
+
+// A level bar whose peak timer the test ticks by hand.
+struct ManualLevel : TMMLevel {
+  explicit ManualLevel(QWidget* parent = nullptr) : TMMLevel(nullptr, parent) {
+    MMTimerSuspendClient(PeakTimerClient());
+  }
+};
+
+std::vector<uint8_t> Samples16(std::initializer_list<int16_t> values, int repeat) {
+  std::vector<uint8_t> bytes;
+  for (int r = 0; r < repeat; ++r) {
+    for (int16_t v : values) {
+      bytes.push_back(static_cast<uint8_t>(v));
+      bytes.push_back(static_cast<uint8_t>(v >> 8));
+    }
+  }
+  return bytes;
+}
+
+TEST(Level, DefaultsLayOutA200By17BarAndMapValues) {
+  ManualLevel level;
+  EXPECT_EQ(level.width(), 200);
+  EXPECT_EQ(level.height(), 17);
+  EXPECT_EQ(level.BytesPerRefresh(), 50);
+  level.SetValue(50);
+  EXPECT_EQ(level.LitSpots(), 82);
+  level.SetValue(100);
+  EXPECT_EQ(level.LitSpots(), level.SpotCount());
+  EXPECT_EQ(level.Value(), 100);
+  level.SetValue(0);
+  EXPECT_EQ(level.Value(), 0);
+
+  const WaveFormatEx stereo = WaveFormatEx::Pcm(44100, 16, 2);
+  level.SetPCMWaveFormat(&stereo);
+  EXPECT_EQ(level.BytesPerRefresh(), 200);
+  WaveFormatEx bad = stereo;
+  bad.set_wBitsPerSample(24);
+  try {
+    level.SetPCMWaveFormat(&bad);
+    FAIL();
+  } catch (const EMMLevelError& e) {
+    EXPECT_STREQ(e.what(), "Invalid WaveFormat");
+  }
+  EXPECT_EQ(level.BytesPerRefresh(), 200);
+}
+
+TEST(Level, FullScaleInputReportsOverflowsAndTheBarNeverDividesByZero) {
+  ManualLevel level;
+  int pcm_overflows = 0;
+  int gain_overflows = 0;
+  level.OnPcmOverflow = [&](TObject*) { ++pcm_overflows; };
+  level.OnGainOverflow = [&](TObject*) { ++gain_overflows; };
+
+  const std::vector<uint8_t> zeros(50, 0);  // 8-bit zeros: the most negative sample
+  level.RefreshPCMData(zeros.data());
+  EXPECT_EQ(level.LastPeak(), 32768);
+  EXPECT_EQ(pcm_overflows, 1);
+
+  const WaveFormatEx mono16 = WaveFormatEx::Pcm(8000, 16, 1);
+  level.SetPCMWaveFormat(&mono16);
+  level.RefreshPCMData(Samples16({32767}, 50).data());
+  EXPECT_EQ(pcm_overflows, 2);
+  EXPECT_EQ(gain_overflows, 0);
+  level.SetGain(32);
+  level.RefreshPCMData(Samples16({-32768}, 50).data());
+  EXPECT_EQ(gain_overflows, 1);
+  EXPECT_EQ(level.LitSpots(), level.SpotCount());
+
+  level.SetGain(-8);
+  EXPECT_EQ(level.Gain(), -8);
+  EXPECT_EQ(level.Value(), 0);
+  level.SetGain(33);  // ignored
+  EXPECT_EQ(level.Gain(), -8);
+}
+
+TEST(Level, TheHeldPeakVanishesOnThe41stTickOrFallsAtPeakSpeed) {
+  ManualLevel level;
+  level.SetValue(100);
+  const int full = level.SpotCount();
+  level.SetValue(0);
+  EXPECT_EQ(level.LitSpots(), 0);
+  for (int tick = 1; tick <= 40; ++tick) level.PeakTimer();
+  EXPECT_EQ(level.PeakSpot(), full);
+  level.PeakTimer();
+  EXPECT_EQ(level.PeakSpot(), 0);
+
+  level.SetPeakSpeed(2);
+  level.SetValue(100);
+  for (int tick = 1; tick <= 41; ++tick) level.PeakTimer();
+  EXPECT_EQ(level.PeakSpot(), full - 1);
+  level.PeakTimer();
+  EXPECT_EQ(level.PeakSpot(), full - 1);
+  level.PeakTimer();
+  EXPECT_EQ(level.PeakSpot(), full - 2);
+}
+
+TEST(Level, AFourChannelStreamIsScannedFrameByFrame) {
+  ManualLevel level;
+  level.SetChannel(TMMChannel::chLeft);
+  const WaveFormatEx quad = WaveFormatEx::Pcm(44100, 16, 4);
+  level.SetPCMWaveFormat(&quad);
+  EXPECT_EQ(static_cast<int>(level.Mode()), 3);
+  EXPECT_EQ(level.BytesPerRefresh(), 400);
+  // Loud rear channels must not be read as the front pair of another frame.
+  std::vector<uint8_t> block = Samples16({0, 0, 32000, -32000}, 50);
+  level.RefreshPCMData(block.data());
+  EXPECT_EQ(level.LastPeak(), 0);
+  const int16_t left = 1234;
+  std::memcpy(block.data() + 49 * 8, &left, 2);
+  level.RefreshPCMData(block.data());
+  EXPECT_EQ(level.LastPeak(), 1234);
+}
+
+TEST(Level, AHiddenWindowStillUpdatesTheLastPeakButAHiddenBarDoesNot) {
+  QWidget window;  // never shown
+  ManualLevel level(&window);
+  const std::vector<uint8_t> loud(50, 255);
+  level.RefreshPCMData(loud.data());
+  EXPECT_EQ(level.LastPeak(), 127 * 256);
+  level.ResetData();
+  level.hide();
+  level.RefreshPCMData(loud.data());
+  EXPECT_EQ(level.LastPeak(), 0);
+}
+
+TEST(Level, UniformDecayAveragesTheLastValues) {
+  ManualLevel level;
+  level.SetDecayMode(TMMDecayMode::dmUniform);
+  level.SetDecay(2);  // a ring of two
+  ManualLevel reference;
+  reference.SetValue(50);
+  level.SetValue(100);
+  level.SetValue(0);
+  EXPECT_EQ(level.LitSpots(), reference.LitSpots());
+}
+
+// The colour a spot k shows: lit spots in their zone's bar colour, the held peak
+// too, the rest in their zone's unlit colour.
+QRgb ExpectedSpot(const TMMLevel& level, int k, int lit, int peak) {
+  const int n = level.SpotCount();
+  const int zone = k <= level.Point1() * n / 100 ? 0 : k <= level.Point2() * n / 100 ? 1 : 2;
+  const TColor on[] = {level.Bar1Color(), level.Bar2Color(), level.Bar3Color()};
+  const TColor off[] = {level.Inactive1Color(), level.Inactive2Color(), level.Inactive3Color()};
+  return ToQColor(k <= lit || k == peak ? on[zone] : off[zone]).rgb();
+}
+
+TEST(Level, ARenderedBarMatchesTheLayoutRulesPixelByPixel) {
+  QWidget window;
+  ManualLevel level(&window);
+  level.SetSpotWidth(3);
+  level.SetSpotSpace(2);
+  level.SetValue(90);
+  level.SetValue(30);
+  const int lit = level.LitSpots();
+  const int peak = level.PeakSpot();
+  ASSERT_GT(peak, lit + 1);
+
+  const TRect inner = level.GetInnerRect();
+  const int n = level.SpotCount();
+  const int pitch = 3 + 2;
+  ASSERT_EQ(n, (inner.Width() + 2) / pitch);
+  const int margin = (inner.Width() - (n * pitch - 2)) / 2;
+  QImage expected(inner.Width(), inner.Height(), QImage::Format_RGB32);
+  expected.fill(ToQColor(level.Color()));
+  for (int k = 1; k <= n; ++k) {
+    const int left = margin + (k - 1) * pitch;
+    for (int x = left; x < left + 3; ++x) {
+      for (int y = 0; y < inner.Height(); ++y) expected.setPixel(x, y, ExpectedSpot(level, k, lit, peak));
+    }
+  }
+  const QImage shown = level.grab().toImage().convertToFormat(QImage::Format_RGB32);
+  const QImage bar = shown.copy(inner.ToQRect());
+  for (int y = 0; y < bar.height(); ++y) {
+    for (int x = 0; x < bar.width(); ++x) {
+      ASSERT_EQ(bar.pixel(x, y), expected.pixel(x, y)) << x << "," << y;
+    }
+  }
+}
+
+}  // namespace
+}  // namespace pmx
