@@ -10,6 +10,7 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -174,8 +175,11 @@ std::string InstanceBus::DefaultFolder() {
 }
 
 bool InstanceBus::ValidInstanceName(const std::string& name) {
-  return name.size() <= kMaxInstanceName && name.find('/') == std::string::npos &&
-         name.find('\0') == std::string::npos;
+  // A control character would reach file names and the texts that show the name.
+  const auto allowed = [](char c) {
+    return c != '/' && static_cast<unsigned char>(c) >= 0x20 && c != 0x7F;
+  };
+  return name.size() <= kMaxInstanceName && std::all_of(name.begin(), name.end(), allowed);
 }
 
 int InstanceBus::Listen(const std::string& class_name, Handler handler) {
@@ -202,6 +206,7 @@ int InstanceBus::Listen(const std::string& class_name, Handler handler) {
   }
   class_name_ = class_name;
   handler_ = std::move(handler);
+  open_ = std::make_shared<std::atomic<bool>>(true);
   listen_fd_ = fd.Release();
   wake_fd_ = wake;
   served_.store(false);
@@ -215,6 +220,7 @@ int InstanceBus::Listen(const std::string& class_name, Handler handler) {
 
 void InstanceBus::StopListening() {
   if (!listener_.joinable()) return;
+  open_->store(false);
   const std::uint64_t one = 1;
   if (write(wake_fd_, &one, sizeof one) < 0) {
     // Cannot fail for a fresh counter; the listener would still end at close.
@@ -294,11 +300,19 @@ void InstanceBus::ServeOne(int connection) {
   const std::uint8_t done = 1;
   if (kind == kPosted) {
     send(connection, &done, 1, MSG_NOSIGNAL);
-    MainLoop::Instance().Post([handler = handler_, message] { handler(message); });
+    MainLoop::Instance().Post([open = open_, handler = handler_, message] {
+      if (open->load()) handler(message);
+    });
     return;
   }
-  // A closing program handles nothing more; the sender hears so.
-  if (SynchronizeFromWorker([&] { handler_(message); })) send(connection, &done, 1, MSG_NOSIGNAL);
+  // A closing program, or a listener that has stopped, handles nothing more; the
+  // sender hears so.
+  bool handled = false;
+  SynchronizeFromWorker([&] {
+    handled = open_->load();
+    if (handled) handler_(message);
+  });
+  if (handled) send(connection, &done, 1, MSG_NOSIGNAL);
 }
 
 }  // namespace pmx

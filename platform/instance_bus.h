@@ -4,6 +4,7 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <thread>
 
@@ -41,12 +42,14 @@ class InstanceBus {
 
   // $XDG_RUNTIME_DIR/pelmorax, or /tmp/pelmorax-<uid> without it.
   static std::string DefaultFolder();
-  // An instance name may hold no "/" (nor NUL) and at most 54 characters.
+  // An instance name may hold no "/", no control character and at most 54 characters.
   static bool ValidInstanceName(const std::string& name);
 
   // Listens as class_name; 0, or an errno value: EADDRINUSE when a live
   // listener has the name already, EINVAL for a name that cannot be a file.
   int Listen(const std::string& class_name, Handler handler);
+  // After it begins, the handler runs no more, not even for messages that had
+  // already arrived.
   void StopListening();
 
   // Whether a live listener of that class is there; a dead one's socket goes.
@@ -65,6 +68,9 @@ class InstanceBus {
   const std::string folder_;
   std::string class_name_;
   Handler handler_;
+  // Cleared when listening stops: messages still queued for the GUI thread are
+  // then dropped, as the handler's owner may be going.
+  std::shared_ptr<std::atomic<bool>> open_;
   int listen_fd_ = -1;
   int wake_fd_ = -1;
   std::thread listener_;

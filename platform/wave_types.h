@@ -98,6 +98,10 @@ constexpr uint32_t WHDR_BEGINLOOP = 0x00000004;
 constexpr uint32_t WHDR_ENDLOOP = 0x00000008;
 constexpr uint32_t WHDR_INQUEUE = 0x00000010;
 
+// The platform part first, then the fields the chain's components keep with each
+// buffer: the byte count a playing device saves across its driver call, the buffer
+// sounding while this one is passed on, and the loop state a looping source and the
+// playing device hand along. The devices ignore the chain's fields.
 struct WAVEHDR {
   char* lpData = nullptr;
   uint32_t dwBufferLength = 0;
@@ -107,6 +111,13 @@ struct WAVEHDR {
   uint32_t dwLoops = 0;
   WAVEHDR* lpNext = nullptr;
   uintptr_t reserved = 0;
+
+  uint32_t SavedBytes = 0;
+  WAVEHDR* LinkedHeader = nullptr;
+  bool LoopFlag = false;
+  uint32_t LoopCount = 0;
+  int32_t LoopsRemaining = 0;
+  bool LoopRestart = false;  // the source wrapped to its start in this buffer
 };
 
 }  // namespace pmx

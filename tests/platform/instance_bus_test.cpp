@@ -59,6 +59,9 @@ TEST(InstanceBusNames, InstanceNamesAreChecked) {
   EXPECT_FALSE(InstanceBus::ValidInstanceName(std::string(55, 'x')));
   EXPECT_FALSE(InstanceBus::ValidInstanceName("studio/2"));
   EXPECT_FALSE(InstanceBus::ValidInstanceName(std::string("a\0b", 3)));
+  EXPECT_FALSE(InstanceBus::ValidInstanceName("studio\n2"));
+  EXPECT_FALSE(InstanceBus::ValidInstanceName("studio\x7f"));
+  EXPECT_TRUE(InstanceBus::ValidInstanceName("Studio 2 \xc3\xa4"));
 }
 
 TEST(InstanceBusNames, FolderFollowsTheRuntimeDirectory) {
@@ -131,6 +134,19 @@ TEST_F(InstanceBusTest, PostDoesNotWaitForTheHandler) {
   ASSERT_TRUE(MainLoop::Instance().PumpUntil([&] { return !inbox.messages.empty(); }, 5s));
   EXPECT_EQ(inbox.messages[0].wparam, 0x1400);
   EXPECT_EQ(sender.Post("Pelmorax nobody", {"front", 0, 0}), ENOENT);
+}
+
+TEST_F(InstanceBusTest, APostNotYetHandledIsDroppedWhenListeningStops) {
+  InstanceBus sender(folder_);
+  Inbox inbox;
+  {
+    InstanceBus listener(folder_);
+    ASSERT_EQ(listener.Listen("Pelmorax ", inbox.Handler()), 0);
+    // Acknowledged on receipt: queued for the GUI thread before the listener stops.
+    ASSERT_EQ(sender.Post("Pelmorax ", {"front", 0x1400, 0}), 0);
+  }
+  MainLoop::Instance().ProcessPending();
+  EXPECT_TRUE(inbox.messages.empty());
 }
 
 TEST_F(InstanceBusTest, GarbageFromAPeerIsDroppedAndTheListenerGoesOn) {

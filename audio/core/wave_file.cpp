@@ -1,0 +1,227 @@
+#include "audio/core/wave_file.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstring>
+#include <filesystem>
+
+#include "audio/core/dsp_thread.h"
+#include "audio/core/mm_strings.h"
+#include "audio/core/mul_div.h"
+#include "audio/core/utilities.h"
+#include "audio/core/wave_format.h"
+
+namespace pmx {
+namespace {
+
+bool QueryDiskFree(const std::string& path, int64_t& free) {
+  int64_t total = 0;
+  return GetDiskFree(path, free, total);
+}
+
+// The folder a file lies in, for the volume queries.
+std::string FolderOf(const std::string& name) {
+  const std::filesystem::path folder = std::filesystem::path(name).parent_path();
+  return folder.empty() ? "." : folder.string();
+}
+
+}  // namespace
+
+TMMCustomWaveFile::TMMCustomWaveFile(TComponent* owner)
+    : TMMCustomFile(owner), wave_(std::make_unique<TMMWave>()), disk_free_(QueryDiskFree) {
+  PublishLinks(true, true);
+  wave_observer_.OnNotify = [this](void*, TMMObserver*, void*) { WaveChanged(); };
+  wave_->AddObserver(&wave_observer_);
+}
+
+TMMCustomWaveFile::~TMMCustomWaveFile() {
+  Closed();
+  wave_->RemoveObserver(&wave_observer_);
+}
+
+void TMMCustomWaveFile::WaveChanged() {
+  if (OnChange) OnChange(this);
+  if (wave_->FileMustExist() || wave_->GetPWaveFormat()) SetPWaveFormat(wave_->GetPWaveFormat());
+  if (OnChanged) OnChanged(this);
+}
+
+void TMMCustomWaveFile::SetPWaveFormat(PWaveFormatEx f) {
+  TMMCustomFile::SetPWaveFormat(f);
+  const PWaveFormatEx own = PWaveFormat();
+  const bool eightBitPcm =
+      own && own->wFormatTag() == WAVE_FORMAT_PCM && own->wBitsPerSample() == 8;
+  silence_.store(eightBitPcm ? 128 : 0);
+}
+
+bool TMMCustomWaveFile::HoldsData() const {
+  const PWaveIORecord record = wave_->IORecord();
+  return record && record->dwTotalSamples > 0;
+}
+
+void TMMCustomWaveFile::Fire(const TNotifyEvent& event) {
+  if (event) SynchronizeDSPCall([this, &event] { event(this); });
+}
+
+bool TMMCustomWaveFile::OpenFile() {
+  std::lock_guard lock(wave_lock_);
+  if (file_opened_.load()) return false;
+  if (Input()) {
+    SetPWaveFormat(Input()->PWaveFormat());
+    if (!PWaveFormat() || wave_->FileName().empty()) return false;
+    wave_->CreateWaveFile(wave_->FileName(), PWaveFormat());
+  } else {
+    if (!HoldsData()) return false;
+    wave_->OpenWaveFile();
+    start_position_ = wave_->GetPosition();
+  }
+  file_opened_.store(true);
+  return true;
+}
+
+void TMMCustomWaveFile::Opened() {
+  TMMCustomFile::Opened();
+  if (OpenFile()) Fire(OnOpen);
+}
+
+void TMMCustomWaveFile::Started() {
+  TMMCustomFile::Started();
+  if (!file_opened_.load() || file_started_.exchange(true)) return;
+  if (!Input()) {
+    std::lock_guard lock(wave_lock_);
+    wave_->SetPosition(start_position_);
+  }
+}
+
+void TMMCustomWaveFile::Stopped() {
+  if (file_opened_.load() && file_started_.exchange(false)) {
+    std::lock_guard lock(wave_lock_);
+    if (TMMFadeList* fades = wave_->FadeList()) fades->SetPlayState({});
+  }
+  TMMCustomFile::Stopped();
+}
+
+void TMMCustomWaveFile::Reset() {
+  TMMCustomFile::Reset();
+  if (file_opened_.load() && file_started_.load()) {
+    std::lock_guard lock(wave_lock_);
+    wave_->ResetWave();
+  }
+}
+
+bool TMMCustomWaveFile::CloseFile() {
+  std::lock_guard lock(wave_lock_);
+  if (!file_opened_.load()) return false;
+  const PWaveIORecord record = wave_->IORecord();
+  if (Input() && record && record->Created && record->dwDataBytes == 0) {
+    // A recording is never empty.
+    const uint8_t zeros[4] = {};
+    wave_->WriteData(zeros, sizeof zeros);
+  }
+  wave_->CloseWaveFile();
+  file_opened_.store(false);
+  return true;
+}
+
+void TMMCustomWaveFile::Closed() {
+  if (file_opened_.load()) Stopped();
+  if (CloseFile()) Fire(OnClose);
+  TMMCustomFile::Closed();
+}
+
+bool TMMCustomWaveFile::HasRoomFor(int64_t bytes) const {
+  int64_t free = 0;
+  if (!disk_free_(FolderOf(wave_->FileName()), free)) return false;
+  return free >= wave_->IOBufferSize() + bytes + kDiskReserve;
+}
+
+bool TMMCustomWaveFile::WriteBuffer(const WAVEHDR* lpWaveHdr) {
+  if (!file_started_.load() || !GetEnabled() || !Input() || lpWaveHdr->dwBytesRecorded == 0) {
+    return true;
+  }
+  std::lock_guard lock(wave_lock_);
+  if (!file_opened_.load() || wave_->FileName().empty()) return true;
+  const int64_t bytes = lpWaveHdr->dwBytesRecorded;
+  return HasRoomFor(bytes) && wave_->WriteData(lpWaveHdr->lpData, bytes) > 0;
+}
+
+void TMMCustomWaveFile::BufferReady(WAVEHDR* lpWaveHdr) {
+  if (!WriteBuffer(lpWaveHdr)) Closed();
+  TMMCustomFile::BufferReady(lpWaveHdr);
+}
+
+bool TMMCustomWaveFile::Loop(WAVEHDR* lpWaveHdr, bool& MoreBuffers) {
+  if (!lpWaveHdr->LoopFlag) return false;
+  if (lpWaveHdr->LoopCount != 0 && --lpWaveHdr->LoopsRemaining < 0) return false;
+  wave_->SetPosition(0);
+  wave_->ResetWave();
+  MoreBuffers = true;
+  lpWaveHdr->LoopRestart = true;
+  return true;
+}
+
+bool TMMCustomWaveFile::LoadBuffer(WAVEHDR* lpWaveHdr, bool& MoreBuffers) {
+  std::lock_guard lock(wave_lock_);
+  if (!HoldsData()) {
+    lpWaveHdr->dwBytesRecorded = 0;
+    return false;
+  }
+  const int64_t n = wave_->ReadData(lpWaveHdr->lpData, lpWaveHdr->dwBufferLength);
+  lpWaveHdr->dwBytesRecorded = static_cast<uint32_t>(std::max<int64_t>(n, 0));
+  if (n <= 0) return false;
+  if (wave_->BytesLeft() > 0) {
+    MoreBuffers = true;
+    return false;
+  }
+  return Loop(lpWaveHdr, MoreBuffers);
+}
+
+void TMMCustomWaveFile::BufferLoad(WAVEHDR* lpWaveHdr, bool& MoreBuffers) {
+  if (Input()) {
+    TMMCustomFile::BufferLoad(lpWaveHdr, MoreBuffers);
+    if (!WriteBuffer(lpWaveHdr)) Closed();
+    return;
+  }
+  if (file_started_.load() && GetEnabled()) {
+    // Fired outside the lock, so the handler may use the component.
+    if (LoadBuffer(lpWaveHdr, MoreBuffers) && OnLooping) OnLooping(this);
+    return;
+  }
+  std::memset(lpWaveHdr->lpData, silence_.load(), lpWaveHdr->dwBufferLength);
+  lpWaveHdr->dwBytesRecorded = lpWaveHdr->dwBufferLength;
+  MoreBuffers = true;
+}
+
+bool TMMCustomWaveFile::CanLoad(const std::string& name) {
+  std::string extension = std::filesystem::path(name).extension().string();
+  std::transform(extension.begin(), extension.end(), extension.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  if (!extension.empty() && extension != ".wav") return false;
+  return wioIsWaveFile(name, WIO_MODE_FILE);
+}
+
+std::string TMMCustomWaveFile::GetFilter() { return LoadMMResString(SWaveFileFilter); }
+
+int32_t TMMCustomWaveFile::GetBlockSize() const {
+  return PWaveFormat() ? PWaveFormat()->nBlockAlign() : 0;
+}
+
+bool TMMCustomWaveFile::GetEmpty() const { return wave_->DataSize() == 0; }
+
+int64_t TMMCustomWaveFile::GetTime() const {
+  const PWaveIORecord record = wave_->IORecord();
+  return record ? wfSamplesToMs64(&record->wfx, record->dwTotalSamples) : 0;
+}
+
+int64_t TMMCustomWaveFile::GetTimePosition() const {
+  const PWaveIORecord record = wave_->IORecord();
+  if (!record) return 0;
+  return wfSamplesToMs64(&record->wfx, wave_->TimeToSamples(wave_->GetPosition()));
+}
+
+void TMMCustomWaveFile::SetTimePosition(int64_t ms) {
+  const PWaveIORecord record = wave_->IORecord();
+  if (!record) return;
+  wave_->SetPosition(wave_->SamplesToTime(MulDiv64(ms, record->wfx.nSamplesPerSec(), 1000)));
+}
+
+}  // namespace pmx

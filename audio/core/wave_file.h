@@ -1,0 +1,108 @@
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "audio/core/custom_file.h"
+#include "audio/core/observer.h"
+#include "audio/core/wave.h"
+
+namespace pmx {
+
+// A wave as a node of the processing chain. With an Input it is a sink that writes
+// every buffer passing through into a new file, closing itself (and finishing the
+// file) when the disk runs short or a write fails; without one it is a source that
+// fills the buffers pulled from it, looping when the puller asks.
+//
+// Threads: properties, Opened and Started on the GUI thread; BufferReady on the
+// thread that delivers buffers (in the recorder the ring buffer's queue thread),
+// BufferLoad on the playing device's thread; Closed and Stopped on either. The wave
+// is touched by those threads only under wave_lock_; the file flags are atomics.
+// OnOpen and OnClose reach the GUI thread through SynchronizeDSPCall.
+class TMMCustomWaveFile : public TMMCustomFile {
+ public:
+  // Free bytes of the volume holding path; false when they cannot be read.
+  using TDiskFreeQuery = std::function<bool(const std::string& path, int64_t& free)>;
+  // Room a sink keeps free beyond its I/O buffer and the buffer being written.
+  static constexpr int64_t kDiskReserve = 10240;
+
+  explicit TMMCustomWaveFile(TComponent* owner = nullptr);
+  ~TMMCustomWaveFile() override;
+
+  TMMWave* Wave() const { return wave_.get(); }
+  // Copies the given wave's settings and file into the own one.
+  void SetWave(const TMMWave* wave) { wave_->Assign(wave); }
+  // Existing files are never replaced, whatever this says: creating a recording
+  // over a taken name raises EMMWaveFileExists.
+  bool OverwriteExisting() const { return overwrite_existing_; }
+  void SetOverwriteExisting(bool value) { overwrite_existing_ = value; }
+  // Where the free-space rule asks; GetDiskFree unless replaced.
+  void SetDiskFreeQuery(TDiskFreeQuery query) { disk_free_ = std::move(query); }
+
+  void SetPWaveFormat(PWaveFormatEx f) override;
+  void Opened() override;
+  void Started() override;
+  void Stopped() override;
+  void Reset() override;
+  void Closed() override;
+  void BufferReady(WAVEHDR* lpWaveHdr) override;
+  void BufferLoad(WAVEHDR* lpWaveHdr, bool& MoreBuffers) override;
+
+  TMMAudioFileType FileType() const override { return TMMAudioFileType::ftWave; }
+  static bool CanLoad(const std::string& name);
+  static std::string GetFilter();
+  static std::string GetExtensions() { return "*.wav"; }
+  int32_t GetBlockSize() const override;
+  bool GetEmpty() const override;
+  int64_t GetTime() const override;
+  std::string GetFileName() const override { return wave_->FileName(); }
+  void SetFileName(const std::string& name) override { wave_->SetFileName(name); }
+  int64_t GetPosition() const override { return wave_->GetPosition(); }
+  void SetPosition(int64_t position) override { wave_->SetPosition(position); }
+  int64_t GetTimePosition() const override;
+  void SetTimePosition(int64_t ms) override;
+
+  bool FileOpened() const { return file_opened_.load(); }
+
+  TNotifyEvent OnOpen;
+  TNotifyEvent OnClose;
+  TNotifyEvent OnLooping;
+
+ private:
+  void WaveChanged();
+  bool HoldsData() const;
+  // Opens the file under the lock; true when it is open.
+  bool OpenFile();
+  // Finishes the file under the lock; true when this call closed it.
+  bool CloseFile();
+  // The sink's part of BufferReady; false when the sink must close.
+  bool WriteBuffer(const WAVEHDR* lpWaveHdr);
+  bool HasRoomFor(int64_t bytes) const;
+  // The source's part of BufferLoad; true when it started over from the beginning.
+  bool LoadBuffer(WAVEHDR* lpWaveHdr, bool& MoreBuffers);
+  bool Loop(WAVEHDR* lpWaveHdr, bool& MoreBuffers);
+  // Runs an event on the GUI thread when it is called on a chain thread.
+  void Fire(const TNotifyEvent& event);
+
+  std::unique_ptr<TMMWave> wave_;
+  TMMObserver wave_observer_;
+  std::mutex wave_lock_;
+  int64_t start_position_ = 0;
+  std::atomic<uint8_t> silence_{0};
+  std::atomic<bool> file_opened_{false};
+  std::atomic<bool> file_started_{false};
+  bool overwrite_existing_ = true;
+  TDiskFreeQuery disk_free_;
+};
+
+// The published form.
+class TMMWaveFile : public TMMCustomWaveFile {
+ public:
+  using TMMCustomWaveFile::TMMCustomWaveFile;
+};
+
+}  // namespace pmx
