@@ -1,8 +1,18 @@
 #include <QApplication>
-#include <QWidget>
+#include <QMessageBox>
 #include <cstdlib>
+#include <string>
+#include <vector>
 
+#include "platform/instance_bus.h"
 #include "platform/qt/qt_main_loop.h"
+#include "platform/ui_hook.h"
+#include "recorder/doku_form.h"
+#include "recorder/frm_exit.h"
+#include "recorder/instance_listener.h"
+#include "recorder/instance_start.h"
+#include "recorder/logo_form.h"
+#include "recorder/para_form.h"
 
 int main(int argc, char** argv) {
   // Without a display the recorder still runs, on Qt's offscreen platform.
@@ -11,10 +21,34 @@ int main(int argc, char** argv) {
     setenv("QT_QPA_PLATFORM", "offscreen", 1);
   }
   QApplication app(argc, argv);
+  QApplication::setApplicationName("Pelmorax");
   pmx::QtMainLoop loop;
-  QWidget window;
-  window.setWindowTitle("Pelmorax");
-  window.resize(640, 430);
-  window.show();
-  return QApplication::exec();
+  pmx::SetMessageBoxHook([](const std::string& text, const std::string& caption) {
+    QMessageBox::information(QApplication::activeWindow(), QString::fromStdString(caption),
+                             QString::fromStdString(text));
+  });
+  pmx::TStartDecision start;
+  {
+    pmx::InstanceBus bus;
+    start = pmx::MainSequence(std::vector<std::string>(argv + 1, argv + argc), bus);
+  }
+  if (!start.become_recorder) return start.exit_code;
+  // The forms in the order the recorder creates them.
+  pmx::TDokuForm main_window(start.instance_name, start.first_argument);
+  pmx::TParaForm options(&main_window);
+  pmx::TLogoForm logo;
+  pmx::TfrmExit exit_dialog(&main_window);
+  options.SetMainForm(&main_window);
+  main_window.SetParaForm(&options);
+  main_window.SetLogoForm(&logo);
+  main_window.SetExitForm(&exit_dialog);
+  // Destroyed first: no command reaches the window once the loop has ended.
+  pmx::TInstanceListener listener(main_window);
+  listener.Listen(start.instance_name);
+  main_window.SetInstanceListener(&listener);
+  main_window.show();
+  const int result = QApplication::exec();
+  main_window.SetInstanceListener(nullptr);
+  pmx::SetMessageBoxHook({});
+  return result;
 }

@@ -13,7 +13,8 @@ struct SystemRole {
 };
 
 constexpr SystemRole kSystemRoles[] = {
-    {clWindow, QPalette::Base},           {clWindowFrame, QPalette::Shadow},
+    {clActiveCaption, QPalette::Highlight}, {clWindow, QPalette::Base},
+    {clWindowFrame, QPalette::Shadow},
     {clWindowText, QPalette::WindowText}, {clHighlight, QPalette::Highlight},
     {clHighlightText, QPalette::HighlightedText}, {clBtnShadow, QPalette::Dark},
     {clBtnText, QPalette::ButtonText},    {clBtnHighlight, QPalette::Light},

@@ -30,6 +30,7 @@ inline constexpr TColor clAqua = 0xFFFF00;
 inline constexpr TColor clWhite = 0xFFFFFF;
 
 inline constexpr TColor clSystemColor = 0xFF000000;
+inline constexpr TColor clActiveCaption = clSystemColor | 2;
 inline constexpr TColor clWindow = clSystemColor | 5;
 inline constexpr TColor clWindowFrame = clSystemColor | 6;
 inline constexpr TColor clWindowText = clSystemColor | 8;

@@ -1,0 +1,155 @@
+#include <algorithm>
+#include <array>
+#include <iterator>
+
+#include "platform/acm_driver.h"
+
+namespace pmx {
+namespace {
+
+constexpr std::array<int16_t, 89> kSteps = {
+    7,     8,     9,     10,    11,    12,    13,    14,    16,    17,    19,    21,    23,
+    25,    28,    31,    34,    37,    41,    45,    50,    55,    60,    66,    73,    80,
+    88,    97,    107,   118,   130,   143,   157,   173,   190,   209,   230,   253,   279,
+    307,   337,   371,   408,   449,   494,   544,   598,   658,   724,   796,   876,   963,
+    1060,  1166,  1282,  1411,  1552,  1707,  1878,  2066,  2272,  2499,  2749,  3024,  3327,
+    3660,  4026,  4428,  4871,  5358,  5894,  6484,  7132,  7845,  8630,  9493,  10442, 11487,
+    12635, 13899, 15289, 16818, 18500, 20350, 22385, 24623, 27086, 29794, 32767};
+constexpr int kIndexChange[8] = {-1, -1, -1, -1, 2, 4, 6, 8};
+
+struct ImaChannel {
+  int predictor = 0;
+  int index = 0;
+
+  // Applies one code: the decoder's whole work and the encoder's tracking step.
+  void Apply(int code) {
+    const int step = kSteps[index];
+    int diff = step >> 3;
+    if (code & 4) diff += step;
+    if (code & 2) diff += step >> 1;
+    if (code & 1) diff += step >> 2;
+    predictor = std::clamp(code & 8 ? predictor - diff : predictor + diff, -32768, 32767);
+    index = std::clamp(index + kIndexChange[code & 7], 0, 88);
+  }
+
+  int Encode(int sample) {
+    int diff = sample - predictor;
+    int code = 0;
+    if (diff < 0) {
+      code = 8;
+      diff = -diff;
+    }
+    int step = kSteps[index];
+    for (int bit = 4; bit > 0; bit >>= 1, step >>= 1) {
+      if (diff >= step) {
+        code |= bit;
+        diff -= step;
+      }
+    }
+    Apply(code);
+    return code;
+  }
+};
+
+uint16_t BlockAlign(uint32_t rate, uint16_t channels) {
+  return static_cast<uint16_t>(256 * channels * std::max<uint32_t>(1, rate / 11025));
+}
+
+uint16_t ImaSamplesPerBlock(uint16_t block, uint16_t channels) {
+  return static_cast<uint16_t>((block - 4 * channels) * 8 / (4 * channels) + 1);
+}
+
+WaveFormatEx ImaFormat(uint32_t rate, uint16_t channels) {
+  WaveFormatEx f;
+  f.set_wFormatTag(WAVE_FORMAT_IMA_ADPCM);
+  f.set_nChannels(channels);
+  f.set_nSamplesPerSec(rate);
+  const uint16_t block = BlockAlign(rate, channels);
+  const uint16_t spb = ImaSamplesPerBlock(block, channels);
+  f.set_nBlockAlign(block);
+  f.set_nAvgBytesPerSec(static_cast<uint32_t>(uint64_t{rate} * block / spb));
+  f.set_wBitsPerSample(4);
+  const uint8_t extra[2] = {static_cast<uint8_t>(spb), static_cast<uint8_t>(spb >> 8)};
+  f.SetExtra(extra);
+  return f;
+}
+
+class ImaCodec : public AcmBlockCodec {
+ public:
+  ImaCodec(uint16_t channels, uint16_t block, bool encode)
+      : AcmBlockCodec(channels, ImaSamplesPerBlock(block, channels), block, encode) {}
+
+  void Reset() override { state_ = {}; }
+
+ protected:
+  void EncodeBlock(const int16_t* frames, uint8_t* out) override {
+    const int channels = Channels();
+    for (int ch = 0; ch < channels; ++ch) {
+      ImaChannel& s = state_[ch];
+      s.predictor = frames[ch];
+      out[4 * ch] = static_cast<uint8_t>(s.predictor);
+      out[4 * ch + 1] = static_cast<uint8_t>(s.predictor >> 8);
+      out[4 * ch + 2] = static_cast<uint8_t>(s.index);
+      out[4 * ch + 3] = 0;
+    }
+    uint8_t* p = out + 4 * channels;
+    for (uint32_t frame = 1; frame < SamplesPerBlock(); frame += 8) {
+      for (int ch = 0; ch < channels; ++ch, p += 4) {
+        for (int i = 0; i < 8; ++i) {
+          const int code = state_[ch].Encode(frames[(frame + i) * channels + ch]);
+          p[i / 2] = static_cast<uint8_t>(i % 2 ? p[i / 2] | code << 4 : code);
+        }
+      }
+    }
+  }
+
+  uint32_t DecodeBlock(std::span<const uint8_t> src, int16_t* frames) override {
+    const int channels = Channels();
+    if (src.size() < BlockBytes()) return 0;
+    for (int ch = 0; ch < channels; ++ch) {
+      ImaChannel& s = state_[ch];
+      s.predictor = static_cast<int16_t>(src[4 * ch] | src[4 * ch + 1] << 8);
+      s.index = std::min<int>(src[4 * ch + 2], 88);
+      frames[ch] = static_cast<int16_t>(s.predictor);
+    }
+    const uint8_t* p = src.data() + 4 * channels;
+    for (uint32_t frame = 1; frame < SamplesPerBlock(); frame += 8) {
+      for (int ch = 0; ch < channels; ++ch, p += 4) {
+        for (int i = 0; i < 8; ++i) {
+          state_[ch].Apply(i % 2 ? p[i / 2] >> 4 : p[i / 2] & 0x0F);
+          frames[(frame + i) * channels + ch] = static_cast<int16_t>(state_[ch].predictor);
+        }
+      }
+    }
+    return SamplesPerBlock();
+  }
+
+ private:
+  std::array<ImaChannel, 2> state_{};
+};
+
+class ImaAdpcmDriver : public AcmCodecDriver {
+ public:
+  ImaAdpcmDriver()
+      : AcmCodecDriver(WAVE_FORMAT_IMA_ADPCM, {1, 2},
+                       {std::begin(kAcmStandardRates), std::end(kAcmStandardRates)}) {}
+
+  std::string ShortName() const override { return "IMA ADPCM"; }
+  std::string LongName() const override { return "IMA ADPCM codec"; }
+ protected:
+  WaveFormatEx CodedFormat(uint32_t rate, uint16_t channels) const override {
+    return ImaFormat(rate, channels);
+  }
+  std::unique_ptr<AcmCodec> MakeCodec(const WaveFormatEx& src,
+                                      const WaveFormatEx& dst) const override {
+    const bool encode = Encodes(dst);
+    const WaveFormatEx& coded = encode ? dst : src;
+    return std::make_unique<ImaCodec>(coded.nChannels(), coded.nBlockAlign(), encode);
+  }
+};
+
+}  // namespace
+
+std::unique_ptr<AcmDriver> MakeAcmImaAdpcmDriver() { return std::make_unique<ImaAdpcmDriver>(); }
+
+}  // namespace pmx

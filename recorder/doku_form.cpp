@@ -1,0 +1,273 @@
+#include "recorder/doku_form.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QLabel>
+#include <QPushButton>
+#include <QScreen>
+#include <QShowEvent>
+#include <QSlider>
+#include <cctype>
+
+#include "platform/port_io.h"
+#include "platform/ui_hook.h"
+#include "recorder/frm_exit.h"
+#include "recorder/logo_form.h"
+#include "recorder/para_form.h"
+#include "recorder/port_access.h"
+#include "recorder/preferences_file.h"
+#include "recorder/recorder_options.h"
+
+namespace pmx {
+
+namespace {
+
+constexpr int kFormWidth = 640;
+constexpr int kFormHeight = 430;
+constexpr TColor kRecordingColor = 255;
+
+bool EqualsIgnoringCase(const std::string& a, const std::string& b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    if (std::toupper(static_cast<unsigned char>(a[i])) !=
+        std::toupper(static_cast<unsigned char>(b[i]))) {
+      return false;
+    }
+  }
+  return true;
+}
+
+bool LptReady() { return LptBase != 0 && PortAccess; }
+
+}  // namespace
+
+TDokuForm::TDokuForm(std::string instance_name, std::string first_argument, QWidget* parent)
+    : QMainWindow(parent),
+      instance_name_(std::move(instance_name)),
+      first_argument_(std::move(first_argument)) {
+  setObjectName("DokuForm");
+  setFont(QFont("Arial", 9));
+  QPalette palette = this->palette();
+  palette.setColor(QPalette::Window, ToQColor(clSilver));
+  setPalette(palette);
+  auto* client = new QWidget(this);
+  setCentralWidget(client);
+  BuildRecordingPanel(client);
+  BuildPlaybackPanel(client);
+  BuildParaPanel(client);
+  BuildMenus();
+  BuildTimers();
+  SerialPort1.SetCommPort("COM2");
+  resize(kFormWidth, kFormHeight);
+  FormCreate();
+}
+
+TDokuForm::~TDokuForm() {
+  StatusTimer->SetEnabled(false);
+  SerialPort1.SetActive(false);
+}
+
+bool TDokuForm::Recording() { return AufnahmePanel->Color() == kRecordingColor; }
+
+int64_t TDokuForm::RecordingPosition() { return 0; }
+
+bool TDokuForm::RecorderPaused() { return false; }
+
+int TDokuForm::LastPeak() { return MMLevel1->LastPeak(); }
+
+bool TDokuForm::AlarmVisible() { return AlarmPanel->isVisibleTo(this); }
+
+void TDokuForm::SetAlarmVisible(bool visible) { AlarmPanel->setVisible(visible); }
+
+void TDokuForm::SetPeakText(const std::string& text) {
+  Label1->setText(QString::fromStdString(text));
+}
+
+void TDokuForm::SetSilenceText(const std::string& text) {
+  Label2->setText(QString::fromStdString(text));
+}
+
+void TDokuForm::SetLengthText(const std::string& text) {
+  RecordDauerLabel->setText(QString::fromStdString(text));
+}
+
+void TDokuForm::ShowSerialPins(bool dsr, bool cts) {
+  if (!para_form_) return;
+  para_form_->chkbxComP6->setChecked(dsr);
+  para_form_->chkbxComP8->setChecked(cts);
+}
+
+void TDokuForm::BroadcastAlarm(int state) {
+  if (listener_) listener_->BroadcastAlarm(state);
+}
+
+void TDokuForm::ShowInstanceRequest() {
+  if (isMinimized()) {
+    showNormal();
+  } else {
+    raise();
+    activateWindow();
+  }
+}
+
+void TDokuForm::EnableDelayStop(uint32_t interval_ms) {
+  tmrDelayStop.setInterval(static_cast<int>(interval_ms));
+  tmrDelayStop.start();
+}
+
+void TDokuForm::DisableDelayStop() { tmrDelayStop.stop(); }
+
+void TDokuForm::FormCreate() {
+  PortAccess = false;
+  DetectPortAccess();
+}
+
+void TDokuForm::FormShow() {
+  setWindowTitle(QString::fromStdString("Pelmorax " + instance_name_));
+  GapCountdown = 3;
+  SilenceCount = 0;
+  StatusTimer->SetEnabled(false);
+  LoadOptions();
+  if (RecorderOptions.RecordFormat == 1) {
+    while (CodecRegistryPresent() && !ChooseRecordingFormat()) {
+    }
+  }
+  LogoTimer.start();
+  StatusTimer->SetEnabled(true);
+  resize(kFormWidth, kFormHeight);
+  CentreOnScreen();
+  RestoreGeometry();
+  AssignDevices(RecorderOptions.InDevice, RecorderOptions.OutDevice);
+  Slider->setEnabled(false);
+  SpdBtnPlay->setEnabled(false);
+  SpdBtnPause->setEnabled(false);
+  if (RecorderOptions.SaveMode == 6) StartMonitor();
+  if (EqualsIgnoringCase(first_argument_, "-RECORDSTART")) StartRecording();
+  UpdateRetentionWarning();
+  ResetLptOutputs();
+  SampleLptStatus();
+  if (RecorderOptions.SaveMode == 7 && ComNumber != 0) OpenSerialRemote(ComNumber);
+}
+
+void TDokuForm::CentreOnScreen() {
+  const QScreen* screen = this->screen() ? this->screen() : QApplication::primaryScreen();
+  if (!screen) return;
+  const QSize size = screen->geometry().size();
+  move((size.width() - width()) / 2, (size.height() - height()) / 2);
+}
+
+void TDokuForm::RestoreGeometry() {
+  const std::optional<TWindowGeometry> geometry = ReadPreferences();
+  if (!geometry) return;
+  resize(geometry->Width, geometry->Height);
+  move(geometry->Left, geometry->Top);
+}
+
+void TDokuForm::ResetLptOutputs() {
+  if (!LptReady()) return;
+  PortOut(LptBase + 2, 1);
+  PortOut(LptBase, 0);
+  PortOut(LptBase + 2, 0);
+}
+
+void TDokuForm::SampleLptStatus() {
+  if (LptReady()) PrevLptStatus = PortIn(LptBase + 1);
+}
+
+void TDokuForm::OpenSerialRemote(int com_number) {
+  SerialPort1.SetCommPort("COM" + std::to_string(com_number));
+  try {
+    SerialPort1.SetActive(true);
+    SerialPort1.SetDTRState(false);
+    SerialPort1.SetRTSState(true);
+  } catch (const Exception&) {
+    // Reported below: the recorder runs on without serial control.
+  }
+  if (!SerialPort1.Active()) {
+    ShowMessageBox("Error opening " + SerialPort1.CommPort(), "Pelmorax");
+    return;
+  }
+  PrevDSR = SerialPort1.DSRState();
+  PrevCTS = SerialPort1.CTSState();
+}
+
+void TDokuForm::UpdateRetentionWarning() {
+  pnlWarning->setVisible(RecorderOptions.CompressedDays == 1);
+}
+
+void TDokuForm::FormCloseQuery() {
+  QApplication::beep();
+  StatusTimer->SetEnabled(false);
+  StopRecording();
+  WritePreferences({width(), height(), y(), x()});
+}
+
+void TDokuForm::FormClose() { ResetLptOutputs(); }
+
+void TDokuForm::OptionsAccepted() {
+  ApplyDeviceChoice();
+  if (RecorderOptions.SaveMode == 6) {
+    StartMonitor();
+  } else {
+    CloseMonitor();
+  }
+  UpdateRetentionWarning();
+}
+
+void TDokuForm::ParaBitBtnClick() {
+  if (para_form_) para_form_->ShowAtFirstPage();
+}
+
+void TDokuForm::SpeedButton1Click() {
+  if (para_form_) para_form_->ShowAtLastPage();
+  ErrorPanel->hide();
+}
+
+void TDokuForm::CloseBitBtnClick() {
+  if (exit_form_ && exit_form_->exec() == QDialog::Accepted) close();
+}
+
+void TDokuForm::LogoTimerTimer() {
+  if (logo_form_) logo_form_->ShowCentredOn(*this);
+  LogoTimer.stop();
+}
+
+void TDokuForm::StatusTimerTimer() { tick_.StatusTimerTimer(); }
+
+void TDokuForm::tmrDelayStopTimer() { tick_.tmrDelayStopTimer(); }
+
+void TDokuForm::StartRecording() {}
+
+void TDokuForm::StopRecording() { GapCountdown = RecorderOptions.SoftGap ? 20 : 2; }
+
+void TDokuForm::PauseRecording() {}
+
+void TDokuForm::RestartRecording() {}
+
+void TDokuForm::StartMonitor() {}
+
+void TDokuForm::CloseMonitor() {}
+
+void TDokuForm::ApplyDeviceChoice() {}
+
+void TDokuForm::AssignDevices(uint8_t, uint8_t) {}
+
+bool TDokuForm::CodecRegistryPresent() const { return false; }
+
+bool TDokuForm::ChooseRecordingFormat() { return true; }
+
+void TDokuForm::showEvent(QShowEvent* event) {
+  QMainWindow::showEvent(event);
+  if (shown_ || event->spontaneous()) return;
+  shown_ = true;
+  FormShow();
+}
+
+void TDokuForm::closeEvent(QCloseEvent* event) {
+  FormCloseQuery();
+  FormClose();
+  event->accept();
+}
+
+}  // namespace pmx

@@ -1,0 +1,174 @@
+#pragma once
+
+#include <QMainWindow>
+#include <QTimer>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "audio/core/hi_timer.h"
+#include "audio/core/ui/controls.h"
+#include "audio/displays/level.h"
+#include "audio/displays/level_scale.h"
+#include "devices/serial_port.h"
+#include "recorder/control_tick.h"
+#include "recorder/instance_listener.h"
+
+class QAction;
+class QFrame;
+class QGroupBox;
+class QLabel;
+class QProgressBar;
+class QPushButton;
+class QSlider;
+
+namespace pmx {
+
+class TLogoForm;
+class TfrmExit;
+class TParaForm;
+
+// The recorder's main window: the recording panel with its level bars, the playback
+// panel, the options and exit buttons, the menus and the timers. Start-up happens
+// when it is first shown, the geometry goes to "preferences.ini" when it closes.
+// Threads: GUI thread only (the control tick arrives there synchronized).
+class TDokuForm : public QMainWindow, public TControlTickHost, public TRemoteCommandTarget {
+ public:
+  // instance_name: the name this recorder runs under; first_argument: the program's
+  // first argument as given ("-RECORDSTART" starts a recording once shown).
+  TDokuForm(std::string instance_name, std::string first_argument, QWidget* parent = nullptr);
+  ~TDokuForm() override;
+
+  // The other forms, created after this one.
+  void SetParaForm(TParaForm* form) { para_form_ = form; }
+  void SetLogoForm(TLogoForm* form) { logo_form_ = form; }
+  void SetExitForm(TfrmExit* form) { exit_form_ = form; }
+  // The window's presence on the instance bus, which carries the alarm message.
+  void SetInstanceListener(TInstanceListener* listener) { listener_ = listener; }
+
+  // The recording flag: the recording panel is red while a recording runs.
+  bool Recording() override;
+
+  TMMPanel* AufnahmePanel = nullptr;
+  QLabel* RecordseitLabel = nullptr;
+  QLabel* RecordDauerLabel = nullptr;
+  QLabel* Label1 = nullptr;
+  QLabel* Label2 = nullptr;
+  // Left channel above, right channel below, the dB labels under both.
+  TMMLevel* MMLevel2 = nullptr;
+  TMMLevel* MMLevel1 = nullptr;
+  TMMLevelScale* MMLevelScale1 = nullptr;
+  QWidget* PnlRecordStartStop = nullptr;
+  QPushButton* SpdBtnREcord = nullptr;
+  QPushButton* SpdBtnStopREcord = nullptr;
+
+  TMMPanel* WiedergabePanel = nullptr;
+  QLabel* PositionLabel = nullptr;
+  QLabel* DatumLabel = nullptr;
+  QProgressBar* PlayGauge = nullptr;
+  QSlider* Slider = nullptr;
+  QPushButton* SpdBtnPlay = nullptr;
+  QPushButton* SpdBtnPause = nullptr;
+  QPushButton* OeffnenBitBtn = nullptr;
+
+  TMMPanel* ParaPanel = nullptr;
+  QLabel* AlarmPanel = nullptr;
+  QPushButton* ParaBitBtn = nullptr;
+  QPushButton* CloseBitBtn = nullptr;
+  QFrame* ErrorPanel = nullptr;
+  QPushButton* SpeedButton1 = nullptr;
+  QLabel* pnlWarning = nullptr;
+
+  std::unique_ptr<TMMHiTimer> StatusTimer;
+  QTimer PlayTimer;
+  QTimer LogoTimer;
+  QTimer tmrDelayStop;
+  TSerialPort SerialPort1;
+
+  // Handlers as the form binds them.
+  void FormCreate();
+  void FormShow();
+  // Every close: stops a running recording (handing it to its encoder) and saves
+  // the geometry. The close is always allowed.
+  void FormCloseQuery();
+  void FormClose();
+  void ParaBitBtnClick();
+  void SpeedButton1Click();
+  void SpdBtnREcordClick() { StartRecording(); }
+  void SpdBtnStopREcordClick() { StopRecording(); }
+  void CloseBitBtnClick();
+  void LogoTimerTimer();
+  void StatusTimerTimer();
+  void tmrDelayStopTimer();
+
+  // What the control tick reads and drives.
+  int64_t RecordingPosition() override;
+  bool RecorderPaused() override;
+  int LastPeak() override;
+  bool AlarmVisible() override;
+  void SetAlarmVisible(bool visible) override;
+  void SetPeakText(const std::string& text) override;
+  void SetSilenceText(const std::string& text) override;
+  void SetLengthText(const std::string& text) override;
+  void ShowSerialPins(bool dsr, bool cts) override;
+  void BroadcastAlarm(int state) override;
+  void EnableDelayStop(uint32_t interval_ms) override;
+  void DisableDelayStop() override;
+
+  // Where the recording chain and the monitor input plug in.
+  void StartRecording() override;
+  void StopRecording() override;
+  void PauseRecording() override;
+  void RestartRecording() override;
+  void StartMonitor() override;
+  void CloseMonitor() override;
+
+  // Commands of other instances.
+  void Close() override { close(); }
+  void ShowInstanceRequest() override;
+
+  // Shows the retention warning exactly when compressed files are kept one day.
+  void UpdateRetentionWarning();
+  // Opens SerialPort1 as "COM<com_number>" for remote control (DTR off, RTS on);
+  // tells the user when it did not open.
+  void OpenSerialRemote(int com_number);
+  // What the accepted options dialog changes at once: devices, the monitor input
+  // and the retention warning.
+  void OptionsAccepted();
+
+ protected:
+  // Where the devices and the format dialog plug in.
+  // Switches the recorder and the player to the chosen devices where they can.
+  virtual void ApplyDeviceChoice();
+  virtual void AssignDevices(uint8_t in_device, uint8_t out_device);
+  // One run of the recording-quality dialog; false while the user cancels. Only
+  // asked while a codec registry is present.
+  virtual bool CodecRegistryPresent() const;
+  virtual bool ChooseRecordingFormat();
+
+  void showEvent(QShowEvent* event) override;
+  void closeEvent(QCloseEvent* event) override;
+
+ private:
+  void BuildRecordingPanel(QWidget* client);
+  void BuildPlaybackPanel(QWidget* client);
+  void BuildParaPanel(QWidget* client);
+  void BuildHiddenSeekButtons(QWidget* client);
+  void BuildMenus();
+  void BuildTimers();
+  void CentreOnScreen();
+  void RestoreGeometry();
+  void ResetLptOutputs();
+  void SampleLptStatus();
+
+  TControlTick tick_{*this, SerialPort1};
+  const std::string instance_name_;
+  const std::string first_argument_;
+  bool shown_ = false;
+  TParaForm* para_form_ = nullptr;
+  TLogoForm* logo_form_ = nullptr;
+  TfrmExit* exit_form_ = nullptr;
+  TInstanceListener* listener_ = nullptr;
+};
+
+}  // namespace pmx
