@@ -13,6 +13,17 @@ enum class TMMChannel { chBoth, chLeft, chRight };
 enum class TMMDecayMode { dmNone, dmStepUp, dmExponential, dmUniform };
 // Units of positions and lengths.
 enum class TMMTimeFormats { tfMillisecond, tfByte, tfSample };
+// Analysis window of the FFT displays; any value beyond the last behaves as
+// fwRectangular.
+enum class TMMFFTWindow : int {
+  fwRectangular,
+  fwHamming,
+  fwHanning,
+  fwBlackman,
+  fwGaussian,
+  fwWelch,
+  fwParzen
+};
 // The kind of an audio file.
 enum class TMMAudioFileType { ftNone, ftWave, ftMpeg, ftWMA, ftVorbis, ftCDA };
 
