@@ -189,7 +189,13 @@ void TAuFileIn::DoInit() {
   if (!stream_assigned_ && file_name_.empty()) throw EAuException("The file name is not assigned");
   busy_ = true;
   position_ = 0;
-  OpenSource();
+  try {
+    OpenSource();
+  } catch (...) {
+    // A source that cannot open leaves the input free for the next try.
+    busy_ = false;
+    throw;
+  }
   bytes_per_frame_ = static_cast<uint16_t>(channels_ * bits_per_sample_ / 8);
   if (bytes_per_frame_ == 0 || sample_rate_ <= 0) {
     busy_ = false;
