@@ -10,8 +10,6 @@ namespace pmx {
 
 namespace {
 
-constexpr uint16_t kReadShareRead = 32;
-
 TVorbisIn& Self(void* source) { return *static_cast<TVorbisIn*>(source); }
 
 }  // namespace
@@ -45,23 +43,11 @@ long TVorbisIn::TellCallback(void* source) {
 }
 
 void TVorbisIn::OpenStream() {
-  if (stream_assigned_) return;
   try {
-    owned_stream_ = std::make_unique<TAuFileStream>(file_name_, kReadShareRead);
+    OpenOwnStream();
   } catch (const std::exception&) {
     throw EAuException("Failed to open stream");
   }
-  stream_ = owned_stream_.get();
-}
-
-// An assigned stream is rewound for its owner; one opened here is closed.
-void TVorbisIn::ReleaseStream() {
-  if (stream_assigned_) {
-    if (stream_ != nullptr) stream_->Seek(0, TStream::soBeginning);
-    return;
-  }
-  stream_ = nullptr;
-  owned_stream_.reset();
 }
 
 void TVorbisIn::OpenSource() {

@@ -42,12 +42,10 @@ class TVorbisIn : public TAuFileIn {
   static long TellCallback(void* source);
 
   void OpenStream();
-  void ReleaseStream();
   void TakeStreamInfo();
   void FillDecodeBuffer();
 
   TVorbisTags comments_;
-  std::unique_ptr<TAuFileStream> owned_stream_;
   OggVorbis_File file_{};
   std::array<uint8_t, kDecodeBufferSize> decode_buffer_{};
   // Set when the decoder has nothing more; what is already decoded is still handed out.

@@ -76,4 +76,18 @@ double BestCorrelation(const std::vector<int16_t>& source, const std::vector<int
   return best;
 }
 
+std::vector<int16_t> ReadSamples(TAuInput& input, size_t most_bytes) {
+  std::vector<uint8_t> bytes(most_bytes);
+  bool ended = false;
+  bytes.resize(ReadFull(input, bytes.data(), static_cast<uint32_t>(most_bytes), ended));
+  return Samples(bytes);
+}
+
+EncodedSine::EncodedSine(const std::string& file_name, const Command& command)
+    : source_(Sine(kFrames, kRate, 2, 441)), path_(dir_ / file_name) {
+  const std::filesystem::path raw = dir_ / "sine.raw";
+  PutRaw(raw, source_);
+  encoded_ = RunTool(command(raw.string(), path_.string())) == 0;
+}
+
 }  // namespace pmx::test

@@ -5,55 +5,27 @@
 #include "audio/streaming/streaming.h"
 #include "tests/audio/streaming/encoded_files.h"
 #include "tests/support/file_bytes.h"
-#include "tests/support/temp_dir.h"
 
 namespace pmx {
 namespace {
 
 using test::FileBytes;
 using test::PutFile;
-using test::TempDir;
 
-constexpr int kRate = 44100;
-constexpr int64_t kFrames = 441000;
+constexpr int kRate = test::EncodedSine::kRate;
+constexpr int64_t kFrames = test::EncodedSine::kFrames;
 
-// One encoded file for the whole suite: encoding takes a while.
-class VorbisInTest : public ::testing::Test {
+class VorbisInTest : public test::EncodedInputTest<TVorbisIn> {
  protected:
   static void SetUpTestSuite() {
-    dir_ = new TempDir;
-    source_ = new std::vector<int16_t>(test::Sine(kFrames, kRate, 2, 441));
-    test::PutRaw(*dir_ / "sine.raw", *source_);
-    const int rc = test::RunTool({"oggenc", "-Q", "--raw", "--raw-bits=16", "--raw-chan=2", "--raw-rate=44100",
-                                  "-q", "4", "-c", "ARTIST=\xC3\x89mile", "-c", "TITLE=Song", "-c", "COMMENT=no",
-                                  "-o", (*dir_ / "sine.ogg").string(), (*dir_ / "sine.raw").string()});
-    encoded_ = rc == 0;
+    sine_ = std::make_unique<test::EncodedSine>("sine.ogg", [](const std::string& raw, const std::string& out) {
+      return std::vector<std::string>{"oggenc", "-Q", "--raw", "--raw-bits=16", "--raw-chan=2",
+                                      "--raw-rate=44100", "-q", "4", "-c", "ARTIST=\xC3\x89mile", "-c",
+                                      "TITLE=Song", "-c", "COMMENT=no", "-o", out, raw};
+    });
   }
-  static void TearDownTestSuite() {
-    delete source_;
-    delete dir_;
-  }
-  void SetUp() override {
-    if (!encoded_) GTEST_SKIP() << "oggenc is not available";
-    input_.SetFileName((*dir_ / "sine.ogg").string());
-  }
-
-  std::vector<int16_t> ReadSamples(size_t most_bytes) {
-    std::vector<uint8_t> bytes(most_bytes);
-    bool ended = false;
-    bytes.resize(ReadFull(input_, bytes.data(), static_cast<uint32_t>(most_bytes), ended));
-    return test::Samples(bytes);
-  }
-
-  static TempDir* dir_;
-  static std::vector<int16_t>* source_;
-  static bool encoded_;
-  TVorbisIn input_;
+  std::vector<int16_t> ReadSamples(size_t most_bytes) { return test::ReadSamples(input_, most_bytes); }
 };
-
-TempDir* VorbisInTest::dir_ = nullptr;
-std::vector<int16_t>* VorbisInTest::source_ = nullptr;
-bool VorbisInTest::encoded_ = false;
 
 TEST_F(VorbisInTest, DecodesTheWholeSignalWithFormatTagsAndBitrates) {
   EXPECT_EQ(input_.GetChannels(), 2);
@@ -68,7 +40,7 @@ TEST_F(VorbisInTest, DecodesTheWholeSignalWithFormatTagsAndBitrates) {
   input_.Init();
   const std::vector<int16_t> decoded = ReadSamples(kFrames * 4 + 4096);
   EXPECT_EQ(decoded.size(), static_cast<size_t>(kFrames * 2));
-  EXPECT_GT(test::BestCorrelation(*source_, decoded, 2, 0), 0.99);
+  EXPECT_GT(test::BestCorrelation(Source(), decoded, 2, 0), 0.99);
   EXPECT_EQ(input_.Position(), kFrames * 4);
   input_.Flush();
 }
@@ -80,7 +52,7 @@ TEST_F(VorbisInTest, SeekingLandsOnTheSample) {
   ASSERT_TRUE(input_.SeekSample(target));
   EXPECT_EQ(input_.Position(), target * 4);
   const std::vector<int16_t> decoded = ReadSamples(40000);
-  const std::vector<int16_t> expected(source_->begin() + target * 2, source_->begin() + target * 2 + 20000);
+  const std::vector<int16_t> expected(Source().begin() + target * 2, Source().begin() + target * 2 + 20000);
   EXPECT_GT(test::BestCorrelation(expected, decoded, 2, 0), 0.99);
   // Back after the end reads again.
   ReadSamples(kFrames * 4);
@@ -90,7 +62,7 @@ TEST_F(VorbisInTest, SeekingLandsOnTheSample) {
 }
 
 TEST_F(VorbisInTest, AnAssignedStreamIsRewoundAndKept) {
-  TAuFileStream stream((*dir_ / "sine.ogg").string(), 0);
+  TAuFileStream stream((*sine_ / "sine.ogg").string(), 0);
   input_.SetStream(&stream);
   input_.Init();
   EXPECT_EQ(ReadSamples(4000).size(), 2000u);
@@ -117,19 +89,19 @@ TEST_F(VorbisInTest, BrokenFilesRaiseAndNeverCrash) {
   uint32_t bytes = 10;
   EXPECT_THROW(early.FetchData(buffer, bytes), EAuException);
 
-  input_.SetFileName((*dir_ / "none.ogg").string());
+  input_.SetFileName((*sine_ / "none.ogg").string());
   ExpectInitFails(input_, "Failed to open stream");
 
-  PutFile(*dir_ / "garbage.ogg", std::vector<uint8_t>(5000, 0x5A));
-  input_.SetFileName((*dir_ / "garbage.ogg").string());
+  PutFile(*sine_ / "garbage.ogg", std::vector<uint8_t>(5000, 0x5A));
+  input_.SetFileName((*sine_ / "garbage.ogg").string());
   ExpectInitFails(input_, "Failed to open an ogg file: -");
 
-  const std::vector<uint8_t> whole = FileBytes(*dir_ / "sine.ogg");
+  const std::vector<uint8_t> whole = FileBytes(*sine_ / "sine.ogg");
   for (size_t keep : {size_t{30}, size_t{4000}, whole.size() / 2}) {
     std::vector<uint8_t> part(whole.begin(), whole.begin() + static_cast<std::ptrdiff_t>(keep));
-    PutFile(*dir_ / "cut.ogg", part);
+    PutFile(*sine_ / "cut.ogg", part);
     TVorbisIn cut;
-    cut.SetFileName((*dir_ / "cut.ogg").string());
+    cut.SetFileName((*sine_ / "cut.ogg").string());
     if (keep < 4000) {
       ExpectInitFails(cut, "Failed to open an ogg file: -");
       continue;
