@@ -184,12 +184,34 @@ void TAuFileIn::SetStream(TStream* stream) {
   TAuStreamedInput::SetStream(stream);
 }
 
+void TAuFileIn::OpenOwnStream() {
+  if (stream_assigned_) return;
+  constexpr uint16_t kReadShareRead = 32;
+  owned_stream_ = std::make_unique<TAuFileStream>(file_name_, kReadShareRead);
+  stream_ = owned_stream_.get();
+}
+
+void TAuFileIn::ReleaseStream() {
+  if (stream_assigned_) {
+    if (stream_ != nullptr) stream_->Seek(0, TStream::soBeginning);
+    return;
+  }
+  stream_ = nullptr;
+  owned_stream_.reset();
+}
+
 void TAuFileIn::DoInit() {
   if (busy_) throw EAuException("The component is Busy");
   if (!stream_assigned_ && file_name_.empty()) throw EAuException("The file name is not assigned");
   busy_ = true;
   position_ = 0;
-  OpenSource();
+  try {
+    OpenSource();
+  } catch (...) {
+    // A source that cannot open leaves the input free for the next try.
+    busy_ = false;
+    throw;
+  }
   bytes_per_frame_ = static_cast<uint16_t>(channels_ * bits_per_sample_ / 8);
   if (bytes_per_frame_ == 0 || sample_rate_ <= 0) {
     busy_ = false;

@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -137,11 +138,16 @@ class TAuFileIn : public TAuStreamedInput {
  protected:
   virtual void OpenSource() = 0;
   virtual void CloseSource() = 0;
+  // Opens the file for reading unless a stream is assigned; raises EAuException.
+  void OpenOwnStream();
+  // An assigned stream is rewound for its owner; one opened here is closed.
+  void ReleaseStream();
   void DoInit() override;
   void DoFlush() override;
 
   std::recursive_mutex OpenLock;  // taken by the descendants' OpenSource and CloseSource
   std::string file_name_;
+  std::unique_ptr<TAuFileStream> owned_stream_;
   int32_t open_count_ = 0;
   int32_t bits_per_sample_ = 0;
   int32_t sample_rate_ = 0;
