@@ -18,6 +18,7 @@
 #include "recorder/port_access.h"
 #include "recorder/preferences_file.h"
 #include "recorder/recorder_options.h"
+#include "recorder/recording_format.h"
 
 namespace pmx {
 
@@ -253,9 +254,11 @@ void TDokuForm::ApplyDeviceChoice() {}
 
 void TDokuForm::AssignDevices(uint8_t, uint8_t) {}
 
-bool TDokuForm::CodecRegistryPresent() const { return false; }
+bool TDokuForm::CodecRegistryPresent() const { return FormatDlg.ACMPresent(); }
 
-bool TDokuForm::ChooseRecordingFormat() { return true; }
+bool TDokuForm::ChooseRecordingFormat() {
+  return ChooseRecordingQuality(FormatDlg, !RecorderOptions.FormatText.empty());
+}
 
 void TDokuForm::showEvent(QShowEvent* event) {
   QMainWindow::showEvent(event);

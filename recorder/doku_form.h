@@ -6,6 +6,7 @@
 #include <memory>
 #include <string>
 
+#include "audio/core/acm.h"
 #include "audio/core/hi_timer.h"
 #include "audio/core/ui/controls.h"
 #include "audio/displays/level.h"
@@ -84,6 +85,8 @@ class TDokuForm : public QMainWindow, public TControlTickHost, public TRemoteCom
   QTimer LogoTimer;
   QTimer tmrDelayStop;
   TSerialPort SerialPort1;
+  // Holds the recording format while the recorder hands it to the device.
+  TMMACM FormatDlg;
 
   // Handlers as the form binds them.
   void FormCreate();
