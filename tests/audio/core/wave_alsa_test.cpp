@@ -1,0 +1,196 @@
+#include <fstream>
+#include <iterator>
+
+#include <gtest/gtest.h>
+
+#include "audio/core/ring_buffer.h"
+#include "audio/core/wave_file.h"
+#include "audio/core/wave_in.h"
+#include "audio/core/wave_out.h"
+#include "platform/alsa_wave_driver.h"
+#include "platform/fake_wave_driver.h"
+#include "platform/main_loop.h"
+#include "tests/audio/core/chain_test_nodes.h"
+#include "tests/support/file_bytes.h"
+#include "tests/support/temp_dir.h"
+
+namespace pmx {
+namespace {
+
+using namespace std::chrono_literals;
+
+void WriteFile(const std::filesystem::path& path, const std::vector<uint8_t>& bytes) {
+  std::ofstream out(path, std::ios::binary);
+  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+}
+
+std::vector<uint8_t> ReadFile(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
+}
+
+// Devices of ALSA file PCMs: capture reads in.raw, playback writes out.raw.
+class WaveAlsaTest : public ::testing::Test {
+ protected:
+  static AlsaWaveDriver::Options FileOptions(const test::TempDir& dir) {
+    AlsaWaveDriver::Options options;
+    const std::string in = (dir / "in.raw").string();
+    const std::string out = (dir / "out.raw").string();
+    options.config = "pcm.ramp { type file slave.pcm { type null } file \"/dev/null\" infile \"" +
+                     in + "\" format raw }\n" +
+                     "pcm.sink { type file slave.pcm { type null } file \"" + out +
+                     "\" format raw }\n";
+    options.mapper = "ramp";
+    options.inputs = std::vector<AlsaWaveDriver::Device>{{"Ramp", "ramp"}};
+    options.outputs = std::vector<AlsaWaveDriver::Device>{{"Sink", "sink"}};
+    return options;
+  }
+
+  // Stereo 16-bit at 44.1 kHz: frames of 4 bytes.
+  std::vector<uint8_t> Ramp(std::size_t frames) const {
+    return FakePcm::Ramp(WaveFormatEx::Pcm(44100, 16, 2), 0, frames);
+  }
+
+  test::TempDir dir_;
+  AlsaWaveDriver driver_{FileOptions(dir_)};
+  ScopedWaveDriver driver_scope_{driver_};
+  PlainMainLoop loop_;
+  ScopedMainLoop loop_scope_{loop_};
+};
+
+TEST_F(WaveAlsaTest, CaptureOfARampReachesTheChainExactly) {
+  // The file PCM repeats stale bytes past the end of its file: stop well before it.
+  constexpr std::size_t kFileFrames = 2'000'000;
+  WriteFile(dir_ / "in.raw", Ramp(kFileFrames));
+  // The limit stops the capture from inside a handler, well before the file's end
+  // and in the middle of a buffer.
+  constexpr int32_t kLimit = 4 * 150'001;
+  for (TMMCBMode mode : {TMMCBMode::cmThread, TMMCBMode::cmWindow}) {
+    test::TestSink sink;
+    TMMWaveIn in;
+    in.SetCallBackMode(mode);
+    in.SetSampleRate(44100);
+    in.SetBitLength(TMMBits::b16Bit);
+    in.SetMode(TMMMode::mStereo);
+    in.SetBufferSize(16002);  // 16000 once open: whole frames
+    in.SetNumBuffers(8);
+    in.SetMaxRecordTime(kLimit);
+    int stops = 0;
+    in.OnStop = [&](TObject*) { ++stops; };
+    in.SetOutput(&sink);
+    in.Start();
+    ASSERT_TRUE(loop_.PumpUntil([&] { return stops == 1; }, 60s));
+    in.Close();
+
+    EXPECT_EQ(sink.Total(), static_cast<std::size_t>(kLimit));
+    EXPECT_TRUE(sink.Bytes() == Ramp(kLimit / 4));
+    EXPECT_EQ(in.Overruns(), 0u);
+  }
+}
+
+// The bytes of the data chunk of a RIFF/WAVE image; empty without one.
+std::vector<uint8_t> DataChunk(const std::vector<uint8_t>& image) {
+  auto le32 = [&](std::size_t at) {
+    return static_cast<uint32_t>(image[at] | image[at + 1] << 8 | image[at + 2] << 16 |
+                                 image[at + 3] << 24);
+  };
+  for (std::size_t at = 12; at + 8 <= image.size(); at += 8 + ((le32(at + 4) + 1) & ~1u)) {
+    if (std::equal(image.begin() + static_cast<long>(at), image.begin() + static_cast<long>(at) + 4,
+                   "data")) {
+      const std::size_t size = std::min<std::size_t>(le32(at + 4), image.size() - at - 8);
+      return std::vector<uint8_t>(image.begin() + static_cast<long>(at) + 8,
+                                  image.begin() + static_cast<long>(at + 8 + size));
+    }
+  }
+  return {};
+}
+
+TEST_F(WaveAlsaTest, AMinuteRecordedThroughRingAndFileHoldsTheRampExactly) {
+  constexpr std::size_t kFrames = 60 * 44100;
+  WriteFile(dir_ / "in.raw", Ramp(kFrames + 4 * 44100));
+  const std::string name = dir_ / "rec.wav";
+  TMMWaveIn in;
+  in.SetCallBackMode(TMMCBMode::cmThread);
+  in.SetSampleRate(44100);
+  in.SetBitLength(TMMBits::b16Bit);
+  in.SetMode(TMMMode::mStereo);
+  in.SetBufferSize(16000);
+  in.SetNumBuffers(20);
+  in.SetTimeFormat(TMMTimeFormats::tfMillisecond);
+  in.SetMaxRecordTime(60'000);
+  TMMRingBuffer ring;
+  ring.SetQueueMode(TMMQueueMode::qmWrite);
+  ring.SetWaitIfFull(true);  // the file PCM captures faster than real time
+  TMMWaveFile file;
+  file.Wave()->SetFileMustExist(false);
+  file.Wave()->SetFileName(name);
+  in.SetOutput(&ring);
+  ring.SetOutput(&file);
+  int stops = 0;
+  in.OnStop = [&](TObject*) { ++stops; };
+
+  in.Start();
+  ASSERT_TRUE(loop_.PumpUntil([&] { return stops == 1; }, 120s));
+  in.Close();
+
+  const std::vector<uint8_t> data = DataChunk(test::FileBytes(name));
+  ASSERT_EQ(data.size(), 4 * kFrames);
+  EXPECT_TRUE(data == Ramp(kFrames));
+  EXPECT_EQ(in.Overruns(), 0u);
+}
+
+TEST_F(WaveAlsaTest, RecordingInACodecFormatIsRefused) {
+  WriteFile(dir_ / "in.raw", Ramp(1000));
+  WaveFormatEx ima = WaveFormatEx::Pcm(8000, 4, 1);
+  ima.set_wFormatTag(WAVE_FORMAT_IMA_ADPCM);
+  ima.set_nBlockAlign(256);
+  TMMWaveIn in;
+  in.SetPWaveFormat(&ima);
+  ASSERT_EQ(in.PWaveFormat()->wFormatTag(), WAVE_FORMAT_IMA_ADPCM);
+  try {
+    in.Open();
+    FAIL() << "opened";
+  } catch (const EMMWaveInError& e) {
+    EXPECT_STREQ(e.what(), "WaveInOpen:\n\rThe actual device can''t record this format");
+  }
+  EXPECT_FALSE(in.IsOpened());
+}
+
+TEST_F(WaveAlsaTest, PlaybackWritesTheSourceInOrderAcrossPauseAndReset) {
+  constexpr std::size_t kBytes = 4 * 300'000;
+  const std::vector<uint8_t> data = Ramp(kBytes / 4);
+  test::TestSource source(data);
+  const WaveFormatEx format = WaveFormatEx::Pcm(44100, 16, 2);
+  source.SetPWaveFormat(&format);
+  test::TestSink sink;
+  TMMWaveOut out;
+  out.SetBufferSize(16000);
+  out.SetNumBuffers(4);
+  out.SetInput(&source);
+  out.SetOutput(&sink);
+  int stops = 0;
+  out.OnStop = [&](TObject*) { ++stops; };
+
+  out.Start();
+  ASSERT_TRUE(sink.WaitTotal(64'000));
+  out.Pause();
+  out.Restart();
+  ASSERT_TRUE(sink.WaitTotal(160'000));
+  out.ResetDevice();
+  // The reset dropped what was queued and primed four buffers afresh.
+  const std::size_t pulled = source.Delivered() - 4 * 16'000;
+  ASSERT_TRUE(loop_.PumpUntil([&] { return stops == 1; }, 60s));
+  out.Close();
+
+  const std::vector<uint8_t> written = ReadFile(dir_ / "out.raw");
+  ASSERT_GE(written.size(), kBytes - pulled);
+  const std::size_t heard = written.size() - (kBytes - pulled);
+  ASSERT_LE(heard, pulled);
+  EXPECT_EQ(heard % 4, 0u);
+  std::vector<uint8_t> expected(data.begin(), data.begin() + static_cast<long>(heard));
+  expected.insert(expected.end(), data.begin() + static_cast<long>(pulled), data.end());
+  EXPECT_TRUE(written == expected) << heard << " of " << pulled;
+}
+
+}  // namespace
+}  // namespace pmx
