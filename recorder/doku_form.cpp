@@ -12,6 +12,7 @@
 
 #include "platform/port_io.h"
 #include "platform/ui_hook.h"
+#include "recorder/aufnahme_form.h"
 #include "recorder/frm_exit.h"
 #include "recorder/logo_form.h"
 #include "recorder/para_form.h"
@@ -223,6 +224,10 @@ void TDokuForm::ParaBitBtnClick() {
 void TDokuForm::SpeedButton1Click() {
   if (para_form_) para_form_->ShowAtLastPage();
   ErrorPanel->hide();
+}
+
+void TDokuForm::OeffnenBitBtnClick() {
+  if (aufnahme_form_) aufnahme_form_->Execute();
 }
 
 void TDokuForm::CloseBitBtnClick() {

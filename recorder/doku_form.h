@@ -25,6 +25,7 @@ class QSlider;
 
 namespace pmx {
 
+class TAufnahmeForm;
 class TLogoForm;
 class TfrmExit;
 class TParaForm;
@@ -42,6 +43,7 @@ class TDokuForm : public QMainWindow, public TControlTickHost, public TRemoteCom
 
   // The other forms, created after this one.
   void SetParaForm(TParaForm* form) { para_form_ = form; }
+  void SetAufnahmeForm(TAufnahmeForm* form) { aufnahme_form_ = form; }
   void SetLogoForm(TLogoForm* form) { logo_form_ = form; }
   void SetExitForm(TfrmExit* form) { exit_form_ = form; }
   // The window's presence on the instance bus, which carries the alarm message.
@@ -97,6 +99,8 @@ class TDokuForm : public QMainWindow, public TControlTickHost, public TRemoteCom
   void FormClose();
   void ParaBitBtnClick();
   void SpeedButton1Click();
+  // Button "Select" and menu "Select File": the recordings list.
+  void OeffnenBitBtnClick();
   void SpdBtnREcordClick() { StartRecording(); }
   void SpdBtnStopREcordClick() { StopRecording(); }
   void CloseBitBtnClick();
@@ -169,6 +173,7 @@ class TDokuForm : public QMainWindow, public TControlTickHost, public TRemoteCom
   const std::string first_argument_;
   bool shown_ = false;
   TParaForm* para_form_ = nullptr;
+  TAufnahmeForm* aufnahme_form_ = nullptr;
   TLogoForm* logo_form_ = nullptr;
   TfrmExit* exit_form_ = nullptr;
   TInstanceListener* listener_ = nullptr;

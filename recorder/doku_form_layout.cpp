@@ -86,8 +86,7 @@ void TDokuForm::BuildPlaybackPanel(QWidget* client) {
   SpdBtnPlay = Place(MakeButton("Play", control, "SpdBtnPlay"), 12, 70, 112, 40);
   SpdBtnPause = Place(MakeButton("Pause", control, "SpdBtnPause"), 138, 70, 112, 40);
   OeffnenBitBtn = Place(MakeButton("Select", WiedergabePanel, "OeffnenBitBtn"), 536, 44, 96, 50);
-  // Playback of recordings is not wired yet: its controls stay disabled.
-  OeffnenBitBtn->setEnabled(false);
+  connect(OeffnenBitBtn, &QPushButton::clicked, this, [this] { OeffnenBitBtnClick(); });
   BuildHiddenSeekButtons(WiedergabePanel);
 }
 
@@ -139,6 +138,9 @@ void TDokuForm::BuildMenus() {
     action->setShortcut(QKeySequence(key));
     action->setEnabled(false);
   }
+  QAction* select_file = playback->actions().front();
+  select_file->setEnabled(true);
+  connect(select_file, &QAction::triggered, this, [this] { OeffnenBitBtnClick(); });
   QMenu* record = menuBar()->addMenu("Record");
   QAction* start = record->addAction("Start");
   start->setShortcut(QKeySequence("F11"));

@@ -9,6 +9,7 @@
 #include "platform/instance_bus.h"
 #include "platform/qt/qt_main_loop.h"
 #include "platform/ui_hook.h"
+#include "recorder/aufnahme_form.h"
 #include "recorder/doku_form.h"
 #include "recorder/frm_exit.h"
 #include "recorder/instance_listener.h"
@@ -55,10 +56,12 @@ int main(int argc, char** argv) {
   // The forms in the order the recorder creates them.
   pmx::TDokuForm main_window(start.instance_name, start.first_argument);
   pmx::TParaForm options(&main_window);
+  pmx::TAufnahmeForm recordings(&main_window);
   pmx::TLogoForm logo;
   pmx::TfrmExit exit_dialog(&main_window);
   options.SetMainForm(&main_window);
   main_window.SetParaForm(&options);
+  main_window.SetAufnahmeForm(&recordings);
   main_window.SetLogoForm(&logo);
   main_window.SetExitForm(&exit_dialog);
   // Destroyed first: no command reaches the window once the loop has ended.

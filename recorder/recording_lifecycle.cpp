@@ -1,0 +1,103 @@
+#include "recorder/recording_lifecycle.h"
+
+#include <array>
+#include <filesystem>
+#include <system_error>
+
+#include "recorder/control_tick.h"
+#include "recorder/encoder_hand_off.h"
+#include "recorder/event_log.h"
+#include "recorder/recorder_options.h"
+#include "recorder/recording_files.h"
+#include "recorder/recording_header.h"
+
+namespace pmx {
+
+RecorderClock::TimePoint RecordingStartTime{};
+
+namespace {
+
+constexpr uint16_t kCodecFormat = 1;
+constexpr int kSoftGapTicks = 20;
+constexpr int kGapTicks = 2;
+
+int SampleRateOf(uint16_t index) {
+  constexpr std::array<int, 4> kRates = {8000, 16000, 32000, 44100};
+  return index < kRates.size() ? kRates[index] : 0;
+}
+
+// Index 0..3: mono 8 bit, stereo 8 bit, mono 16 bit, stereo 16 bit.
+int ChannelsOf(uint16_t index) { return index < 4 ? index % 2 + 1 : 0; }
+int BitsOf(uint16_t index) { return index < 4 ? (index < 2 ? 8 : 16) : 0; }
+
+}  // namespace
+
+void TRecordingLifecycle::StartRecording() {
+  if (host_.Recording()) return;
+  ChooseFormat();
+  const std::string file_name = NewRecordingFileName();
+  if (file_name.empty()) {
+    host_.SetErrorPanelVisible(true);
+    return;
+  }
+  chain_.SetFileName(file_name);
+  host_.SetErrorPanelVisible(false);
+  SilenceCount = 0;
+  // A device that refuses leaves the recorder idle without a message.
+  chain_.StartRecorder();
+}
+
+void TRecordingLifecycle::ChooseFormat() {
+  const TRecorderOptions& options = RecorderOptions;
+  if (options.RecordFormat != kCodecFormat) {
+    chain_.SetRecorderPcm(SampleRateOf(options.SampleRateIndex), ChannelsOf(options.ChannelsIndex),
+                          BitsOf(options.ChannelsIndex));
+  } else if (options.RecordingFormat != nullptr) {
+    chain_.SetRecorderFormat(*options.RecordingFormat);
+  }
+}
+
+void TRecordingLifecycle::WaveRecorderStart() {
+  host_.SetRecording(true);
+  ShowIcon("Pelmovox.ico");
+  RecordingStartTime = RecorderClock::Now();
+  host_.SetStatusText("Recording started at : " + DateTimeText(RecordingStartTime));
+}
+
+void TRecordingLifecycle::StopRecording() {
+  if (host_.Recording()) {
+    SilenceCount = 0;
+    chain_.StopRecorder();
+    ShowIdle();
+    const std::string file_name = chain_.FileName();
+    chain_.ReleaseFile();
+    FinishFile(file_name);
+  }
+  GapCountdown = RecorderOptions.SoftGap ? kSoftGapTicks : kGapTicks;
+}
+
+void TRecordingLifecycle::ShowIdle() {
+  host_.SetStatusText("Recording stopped");
+  host_.SetLengthText("Recording length");
+  host_.SetRecording(false);
+  ShowIcon("Pelmorax.ico");
+}
+
+void TRecordingLifecycle::FinishFile(const std::string& file_name) {
+  // Raises when the file can't be patched; the rest of the stop is then left out.
+  FixWaveHeader(file_name);
+  if (RecorderOptions.SaveMode == 6) chain_.StartMonitor();
+  StampFileTime(file_name, RecordingStartTime);
+  TEncoderWindow window;
+  if (host_.WindowState() == TWindowState::wsNormal) window = {host_.Left() + 50, host_.Top() + 100};
+  StartEncoder(file_name, window, RecorderOptions.EncoderDelay * 1000);
+}
+
+void TRecordingLifecycle::ShowIcon(const char* file_name) {
+  std::error_code error;
+  if (std::filesystem::is_regular_file(file_name, error)) {
+    host_.SetApplicationIcon((std::filesystem::current_path(error) / file_name).string());
+  }
+}
+
+}  // namespace pmx

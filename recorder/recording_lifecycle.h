@@ -1,0 +1,95 @@
+#pragma once
+
+#include <string>
+
+#include "platform/wave_types.h"
+#include "recorder/recorder_clock.h"
+
+namespace pmx {
+
+// When the running recording started; kept after its stop until the next start.
+// Threads: GUI thread only.
+extern RecorderClock::TimePoint RecordingStartTime;
+
+enum class TWindowState { wsNormal, wsMinimized, wsMaximized };
+
+// What the recording lifecycle reads from and shows on the main window. The main
+// window implements it.
+class TRecordingHost {
+ public:
+  virtual ~TRecordingHost() = default;
+
+  // The recording flag: the recording panel is red.
+  virtual bool Recording() = 0;
+  // Paints the recording panel red (true) or teal (false) at once.
+  virtual void SetRecording(bool recording) = 0;
+  // The "Recording could not be started..." panel.
+  virtual void SetErrorPanelVisible(bool visible) = 0;
+  // The status line and the length line.
+  virtual void SetStatusText(const std::string& text) = 0;
+  virtual void SetLengthText(const std::string& text) = 0;
+  // The main window's state and its left and top edge; a minimized application
+  // reports wsMinimized.
+  virtual TWindowState WindowState() = 0;
+  virtual int Left() = 0;
+  virtual int Top() = 0;
+  // Makes the icon file the application's icon.
+  virtual void SetApplicationIcon(const std::string& file_name) = 0;
+};
+
+// The devices and the file of the recording chain (capture device -> level tap ->
+// ring buffer -> wave file) and the monitor input, as far as the lifecycle drives
+// them. Device errors of the steps that may fail are dropped inside: the result
+// only says whether the step ran.
+class TRecordingChain {
+ public:
+  virtual ~TRecordingChain() = default;
+
+  // The capture format: a PCM choice (each a no-op while 0) or a complete format
+  // handed through the format dialog.
+  virtual void SetRecorderPcm(int sample_rate, int channels, int bits) = 0;
+  virtual void SetRecorderFormat(const WaveFormatEx& format) = 0;
+  // The wave-file component's file.
+  virtual void SetFileName(const std::string& file_name) = 0;
+  virtual std::string FileName() = 0;
+  // Lets the wave-file component's wave let go of the closed file.
+  virtual void ReleaseFile() = 0;
+  // Stops and closes the monitor input, then opens and starts the capture device
+  // (and with it the chain down to the file). The device's start event reaches
+  // TRecordingLifecycle::WaveRecorderStart. False when a device refused.
+  virtual bool StartRecorder() = 0;
+  // Stops and closes the capture device, the chain and the file.
+  virtual void StopRecorder() = 0;
+  virtual void PauseRecorder() = 0;
+  virtual void RestartRecorder() = 0;
+  // Opens and starts the monitor input; false when the device refused.
+  virtual bool StartMonitor() = 0;
+};
+
+// Starts, stops, pauses and resumes recordings and hands each finished one to its
+// encoder. Every request ends here: buttons, menus, the control tick, the serial
+// stop, other instances and the start-up argument. Settings from RecorderOptions,
+// time from RecorderClock.
+// Threads: GUI thread only, as are the host and the chain it is given.
+class TRecordingLifecycle {
+ public:
+  TRecordingLifecycle(TRecordingHost& host, TRecordingChain& chain) : host_(host), chain_(chain) {}
+
+  void StartRecording();
+  void StopRecording();
+  void PauseRecording() { chain_.PauseRecorder(); }
+  void RestartRecording() { chain_.RestartRecorder(); }
+  // The capture device has started: the recorder shows that it records.
+  void WaveRecorderStart();
+
+ private:
+  void ChooseFormat();
+  void ShowIdle();
+  void FinishFile(const std::string& file_name);
+  void ShowIcon(const char* file_name);
+
+  TRecordingHost& host_;
+  TRecordingChain& chain_;
+};
+
+}  // namespace pmx

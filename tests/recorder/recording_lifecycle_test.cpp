@@ -1,0 +1,237 @@
+#include "recorder/recording_lifecycle.h"
+
+#include <sys/stat.h>
+
+#include <chrono>
+#include <thread>
+
+#include <gmock/gmock.h>
+
+#include "recorder/control_tick.h"
+#include "recorder/event_log.h"
+#include "tests/recorder/recorder_fixture.h"
+#include "tests/recorder/wav_bytes.h"
+
+namespace pmx::test {
+namespace {
+
+using namespace std::chrono_literals;
+using ::testing::ElementsAre;
+using TimePoint = RecorderClock::TimePoint;
+
+class FakeHost : public TRecordingHost {
+ public:
+  bool Recording() override { return recording; }
+  void SetRecording(bool value) override { recording = value; }
+  void SetErrorPanelVisible(bool visible) override { error_panel = visible; }
+  void SetStatusText(const std::string& text) override { status = text; }
+  void SetLengthText(const std::string& text) override { length = text; }
+  TWindowState WindowState() override { return state; }
+  int Left() override { return 100; }
+  int Top() override { return 80; }
+  void SetApplicationIcon(const std::string& file_name) override { icon = file_name; }
+
+  bool recording = false;
+  bool error_panel = false;
+  std::string status, length, icon;
+  TWindowState state = TWindowState::wsNormal;
+};
+
+// The chain as the lifecycle drives it: starting creates the file as the wave-file
+// component does (sizes not yet written) and fires the device's start event.
+class FakeChain : public TRecordingChain {
+ public:
+  void SetRecorderPcm(int sample_rate, int channels, int bits) override { pcm = {sample_rate, channels, bits}; }
+  void SetRecorderFormat(const WaveFormatEx&) override { codec_format = true; }
+  void SetFileName(const std::string& name) override { file_name = name; }
+  std::string FileName() override { return file_name; }
+  void ReleaseFile() override { released = true; }
+  bool StartRecorder() override {
+    ++starts;
+    monitor = false;
+    if (refuse) return false;
+    WriteFile(file_name, WavBytes(16, "", std::string(), false));
+    lifecycle->WaveRecorderStart();
+    return true;
+  }
+  void StopRecorder() override { ++stops; }
+  void PauseRecorder() override {}
+  void RestartRecorder() override {}
+  bool StartMonitor() override { return monitor = true; }
+
+  TRecordingLifecycle* lifecycle = nullptr;
+  std::vector<int> pcm;
+  bool codec_format = false;
+  std::string file_name;
+  bool released = false, refuse = false, monitor = false;
+  int starts = 0, stops = 0;
+};
+
+class RecordingLifecycleTest : public RecorderTest {
+ protected:
+  RecordingLifecycleTest() {
+    std::filesystem::create_directory(folder_);
+    RecorderOptions.RecordingFolder = folder_.string();
+    chain_.lifecycle = &lifecycle_;
+    GapCountdown = 0;
+    SilenceCount = 0;
+  }
+
+  // A program in the encoder's place that writes its working folder and its
+  // arguments, one a line, to "<name>.argv" in the program folder.
+  void PlaceRecordingEncoder(const std::string& name) {
+    const auto out = Home(name + ".argv").string();
+    WriteFile(Home(name), "#!/bin/sh\n{ pwd; for a in \"$0\" \"$@\"; do echo \"$a\"; done; } > '" + out +
+                              ".part'\nmv '" + out + ".part' '" + out + "'\n");
+    std::filesystem::permissions(Home(name), std::filesystem::perms::owner_all);
+  }
+
+  std::vector<std::string> WaitForArgv(const std::string& name) {
+    const auto path = Home(name + ".argv");
+    for (auto until = std::chrono::steady_clock::now() + 20s;
+         !std::filesystem::exists(path) && std::chrono::steady_clock::now() < until;) {
+      std::this_thread::sleep_for(5ms);
+    }
+    std::vector<std::string> lines;
+    std::istringstream in(ReadFile(path));
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    return lines;
+  }
+
+  // Records data between start and stop one hour later.
+  std::string Record(const std::string& data) {
+    now_ = start_;
+    lifecycle_.StartRecording();
+    std::ofstream(chain_.file_name, std::ios::binary | std::ios::app) << data;
+    now_ = start_ + 1h;
+    lifecycle_.StopRecording();
+    return chain_.file_name;
+  }
+
+  std::filesystem::path folder_ = home_ / "My Rec";
+  const TimePoint start_ = LocalTimePoint(2026, 3, 7, 9, 5, 3);
+  TimePoint now_ = start_;
+  ScopedRecorderClock clock_{[this] { return now_; }};
+  FakeHost host_;
+  FakeChain chain_;
+  TRecordingLifecycle lifecycle_{host_, chain_};
+};
+
+TEST_F(RecordingLifecycleTest, PcmRecordingGetsItsSizesAndStartTime) {
+  RecorderOptions.SampleRateIndex = 3;
+  RecorderOptions.ChannelsIndex = 2;
+  RecorderOptions.SaveMode = 6;
+  const std::string data(12345, '\x55');
+  SilenceCount = 9;
+  const std::string file = Record(data);
+
+  EXPECT_EQ(file, (folder_ / "20260307090503.wav").string());
+  EXPECT_THAT(chain_.pcm, ElementsAre(44100, 1, 16));
+  const std::string bytes = ReadFile(file);
+  ASSERT_EQ(bytes.size(), 44 + data.size());
+  EXPECT_EQ(Uint32At(bytes, 4), data.size() + 36);
+  EXPECT_EQ(Uint32At(bytes, 40), data.size());
+  struct stat info {};
+  ASSERT_EQ(stat(file.c_str(), &info), 0);
+  EXPECT_EQ(info.st_mtim.tv_sec, std::chrono::system_clock::to_time_t(start_));
+
+  EXPECT_FALSE(host_.recording);
+  EXPECT_TRUE(chain_.released);
+  EXPECT_TRUE(chain_.monitor);
+  EXPECT_EQ(SilenceCount, 0);
+  EXPECT_EQ(GapCountdown, 2);
+  EXPECT_EQ(host_.status, "Recording stopped");
+  EXPECT_EQ(host_.length, "Recording length");
+  EXPECT_EQ(RecordingStartTime, start_);
+}
+
+TEST_F(RecordingLifecycleTest, StartShowsTheRecordingAndASecondStartDoesNothing) {
+  RecorderOptions.SampleRateIndex = 7;
+  RecorderOptions.ChannelsIndex = 1;
+  SilenceCount = 5;
+  lifecycle_.StartRecording();
+  EXPECT_TRUE(host_.recording);
+  EXPECT_EQ(SilenceCount, 0);
+  EXPECT_THAT(chain_.pcm, ElementsAre(0, 2, 8));
+  EXPECT_EQ(host_.status, "Recording started at : " + DateTimeText(start_));
+
+  now_ = start_ + 5s;
+  const std::string first = chain_.file_name;
+  lifecycle_.StartRecording();
+  EXPECT_EQ(chain_.starts, 1);
+  EXPECT_EQ(chain_.file_name, first);
+  EXPECT_EQ(RecordingStartTime, start_);
+}
+
+TEST_F(RecordingLifecycleTest, StopWhileIdleOnlySetsTheGap) {
+  RecorderOptions.SoftGap = true;
+  RecorderOptions.RecordFormat = 2;
+  SilenceCount = 7;
+  lifecycle_.StopRecording();
+  EXPECT_EQ(GapCountdown, 20);
+  EXPECT_EQ(SilenceCount, 7);
+  EXPECT_EQ(chain_.stops, 0);
+  EXPECT_TRUE(host_.status.empty());
+}
+
+TEST_F(RecordingLifecycleTest, MissingFolderShowsTheErrorPanelUntilAStartWorks) {
+  std::filesystem::remove(folder_);
+  lifecycle_.StartRecording();
+  EXPECT_TRUE(host_.error_panel);
+  EXPECT_EQ(chain_.starts, 0);
+  EXPECT_FALSE(host_.recording);
+
+  std::filesystem::create_directory(folder_);
+  chain_.refuse = true;
+  lifecycle_.StartRecording();
+  EXPECT_FALSE(host_.error_panel);
+  EXPECT_FALSE(host_.recording) << "a refusing device leaves the recorder idle";
+}
+
+TEST_F(RecordingLifecycleTest, StopOfAVanishedFileRaisesAndLeavesTheRestOut) {
+  RecorderOptions.SaveMode = 6;
+  lifecycle_.StartRecording();
+  std::filesystem::remove(chain_.file_name);
+  GapCountdown = 9;
+  EXPECT_THROW(lifecycle_.StopRecording(), EInOutError);
+  EXPECT_FALSE(host_.recording);
+  EXPECT_FALSE(chain_.monitor);
+  EXPECT_EQ(GapCountdown, 9);
+}
+
+TEST_F(RecordingLifecycleTest, Mp3EncoderGetsTheRecordingAndItsSettings) {
+  PlaceRecordingEncoder("mosquill");
+  RecorderOptions.RecordFormat = 2;
+  RecorderOptions.BitRateIndex = 9;
+  RecorderOptions.EncoderDelay = 2;
+  RecorderOptions.WavDays = 0;
+  const std::string file = Record("abcd");
+  std::string starred = file;
+  std::replace(starred.begin(), starred.end(), ' ', '*');
+  EXPECT_THAT(WaitForArgv("mosquill"), ElementsAre(folder_.string(), Home("mosquill").string(), starred,
+                                                   "128", "150", "180", "2001", "delete"));
+}
+
+TEST_F(RecordingLifecycleTest, OggEncoderOfAMinimizedWindowKeepingTheWav) {
+  PlaceRecordingEncoder("kobrinvert");
+  RecorderOptions.RecordFormat = 3;
+  RecorderOptions.QualityIndex = 3;
+  RecorderOptions.EncoderDelay = 1;
+  RecorderOptions.WavDays = 1;
+  host_.state = TWindowState::wsMinimized;
+  Record("abcd");
+  const auto argv = WaitForArgv("kobrinvert");
+  ASSERT_EQ(argv.size(), 7u);
+  EXPECT_THAT(std::vector(argv.begin() + 3, argv.end()), ElementsAre("0.2", "0", "0", "1000"));
+}
+
+TEST_F(RecordingLifecycleTest, MissingEncoderIsLogged) {
+  RecorderOptions.RecordFormat = 3;
+  Record("abcd");
+  const std::string log = ReadFile(MonthlyLogFile(now_));
+  EXPECT_NE(log.find("encoder not started: " + Home("kobrinvert").string()), std::string::npos) << log;
+  EXPECT_FALSE(std::filesystem::exists(Home("alarm.txt")));
+}
+
+}  // namespace
+}  // namespace pmx::test

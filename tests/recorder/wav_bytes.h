@@ -1,0 +1,42 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace pmx::test {
+
+inline void PutUint32(std::string& out, uint32_t value) {
+  for (int shift = 0; shift < 32; shift += 8) out += static_cast<char>(value >> shift & 0xFF);
+}
+
+inline uint32_t Uint32At(const std::string& bytes, std::size_t offset) {
+  uint32_t value = 0;
+  for (int i = 3; i >= 0; --i) value = value << 8 | static_cast<unsigned char>(bytes.at(offset + i));
+  return value;
+}
+
+// A chunk with its header and the pad byte an odd body needs.
+inline std::string Chunk(const std::string& id, const std::string& body) {
+  std::string chunk = id;
+  PutUint32(chunk, body.size());
+  chunk += body;
+  if (body.size() % 2 != 0) chunk += '\0';
+  return chunk;
+}
+
+// "RIFF" "WAVE" with a "fmt " chunk of fmt_size bytes, the chunks between, then the
+// "data" chunk. With sized false the RIFF and data sizes are 0, as in a file whose
+// writer did not finish it.
+inline std::string WavBytes(int fmt_size, const std::string& between, const std::string& data,
+                            bool sized = true) {
+  std::string fmt(fmt_size, '\0');
+  fmt[0] = 1;
+  std::string body = "WAVE" + Chunk("fmt ", fmt) + between + "data";
+  PutUint32(body, sized ? data.size() : 0);
+  body += data;
+  std::string wav = "RIFF";
+  PutUint32(wav, sized ? body.size() : 0);
+  return wav + body;
+}
+
+}  // namespace pmx::test
