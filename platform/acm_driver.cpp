@@ -65,7 +65,9 @@ bool AcmCodecDriver::Valid(const WaveFormatEx& f) const {
 std::optional<WaveFormatEx> AcmCodecDriver::Natural(const WaveFormatEx& src, uint16_t tag,
                                                     const AcmFixedFields&) const {
   if (tag == tag_ && src == AcmPcm16(src) && TakesChannels(src.nChannels())) {
-    return CodedFormat(src.nSamplesPerSec(), src.nChannels());
+    WaveFormatEx coded = CodedFormat(src.nSamplesPerSec(), src.nChannels());
+    if (!AcmFormatSound(coded)) return {};
+    return coded;
   }
   if (tag == WAVE_FORMAT_PCM && Valid(src)) return AcmPcm16(src);
   return {};

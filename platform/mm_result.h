@@ -4,8 +4,7 @@
 
 namespace pmx {
 
-// Result codes shared by the wave device calls and the codec registry; each
-// layer adds its own range on top.
+// Result codes shared by the device and codec layers.
 using MMRESULT = uint32_t;
 constexpr MMRESULT MMSYSERR_NOERROR = 0;
 constexpr MMRESULT MMSYSERR_ERROR = 1;

@@ -74,6 +74,8 @@ double EncodeChannel(const int16_t* frames, uint16_t channels, int ch, uint16_t 
 WaveFormatEx MSADPCMFormat(uint32_t rate, uint16_t channels) {
   auto block = static_cast<uint16_t>(256 * channels);
   if (rate > 11025) block = static_cast<uint16_t>(block * (rate / 11000));
+  // The 16-bit block wraps to 0 for absurd rates or channel counts: no such format.
+  if (block == 0 || channels == 0) return WaveFormatEx();
   const auto spb = static_cast<uint16_t>((block * 8 - channels * 56) / (channels * 4) + 2);
   const auto g = static_cast<uint16_t>(channels * 4 * rate / 8);
   const auto avg = static_cast<uint16_t>(g + 7 * channels * (g / block + 1));

@@ -9,7 +9,7 @@
 
 namespace pmx {
 
-// Result codes of the wave device calls beyond the shared ones.
+// Result codes of the wave device calls.
 constexpr MMRESULT WAVERR_BADFORMAT = 32;
 constexpr MMRESULT WAVERR_STILLPLAYING = 33;
 constexpr MMRESULT WAVERR_UNPREPARED = 34;

@@ -272,6 +272,14 @@ TEST(MsAdpcm, StandardFormatAndBrokenBlocks) {
   EXPECT_EQ(MSADPCMDecodeBlock(block, 1, 500, out.data()), 500u);
   // A piece cut short decodes what is there.
   EXPECT_EQ(MSADPCMDecodeBlock(std::span(block).first(17), 1, 500, out.data()), 2u + 20u);
+
+  // A rate whose block size wraps to 0 in 16 bits has no format and no suggestion.
+  EXPECT_EQ(MSADPCMFormat(1408000, 2).nBlockAlign(), 0);
+  WaveFormatEx suggested;
+  suggested.set_wFormatTag(WAVE_FORMAT_ADPCM);
+  EXPECT_NE(acmFormatSuggest(nullptr, WaveFormatEx::Pcm(1408000, 16, 2), suggested, 1024,
+                             ACM_FORMATSUGGESTF_WFORMATTAG),
+            MMSYSERR_NOERROR);
 }
 
 }  // namespace
