@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
+#include <QIcon>
 #include <QLabel>
 #include <QPushButton>
 #include <QScreen>
@@ -19,6 +20,7 @@
 #include "recorder/port_access.h"
 #include "recorder/preferences_file.h"
 #include "recorder/recorder_options.h"
+#include "recorder/recording_format.h"
 
 namespace pmx {
 
@@ -27,6 +29,7 @@ namespace {
 constexpr int kFormWidth = 640;
 constexpr int kFormHeight = 430;
 constexpr TColor kRecordingColor = 255;
+constexpr TColor kIdleColor = 0x808000;
 
 bool EqualsIgnoringCase(const std::string& a, const std::string& b) {
   if (a.size() != b.size()) return false;
@@ -60,6 +63,8 @@ TDokuForm::TDokuForm(std::string instance_name, std::string first_argument, QWid
   BuildMenus();
   BuildTimers();
   SerialPort1.SetCommPort("COM2");
+  HangLevelBars();
+  RecordingChain.SetLifecycle(&lifecycle_);
   resize(kFormWidth, kFormHeight);
   FormCreate();
 }
@@ -67,13 +72,41 @@ TDokuForm::TDokuForm(std::string instance_name, std::string first_argument, QWid
 TDokuForm::~TDokuForm() {
   StatusTimer->SetEnabled(false);
   SerialPort1.SetActive(false);
+  RecordingChain.SetLifecycle(nullptr);
+}
+
+void TDokuForm::HangLevelBars() {
+  for (TMMConnector* connector : {&RecordingChain.MMConnector1, &RecordingChain.MMConnector2}) {
+    connector->SetLevel1(MMLevel1);
+    connector->SetLevel2(MMLevel2);
+  }
 }
 
 bool TDokuForm::Recording() { return AufnahmePanel->Color() == kRecordingColor; }
 
-int64_t TDokuForm::RecordingPosition() { return 0; }
+void TDokuForm::SetRecording(bool recording) {
+  AufnahmePanel->SetColor(recording ? kRecordingColor : kIdleColor);
+  AufnahmePanel->repaint();
+}
 
-bool TDokuForm::RecorderPaused() { return false; }
+void TDokuForm::SetErrorPanelVisible(bool visible) { ErrorPanel->setVisible(visible); }
+
+void TDokuForm::SetStatusText(const std::string& text) {
+  RecordseitLabel->setText(QString::fromStdString(text));
+}
+
+TWindowState TDokuForm::WindowState() {
+  if (isMinimized()) return TWindowState::wsMinimized;
+  return isMaximized() ? TWindowState::wsMaximized : TWindowState::wsNormal;
+}
+
+void TDokuForm::SetApplicationIcon(const std::string& file_name) {
+  QApplication::setWindowIcon(QIcon(QString::fromStdString(file_name)));
+}
+
+int64_t TDokuForm::RecordingPosition() { return RecordingChain.WaveRecorder.GetPosition(); }
+
+bool TDokuForm::RecorderPaused() { return RecordingChain.WaveRecorder.IsPaused(); }
 
 int TDokuForm::LastPeak() { return MMLevel1->LastPeak(); }
 
@@ -242,25 +275,47 @@ void TDokuForm::StatusTimerTimer() { tick_.StatusTimerTimer(); }
 
 void TDokuForm::tmrDelayStopTimer() { tick_.tmrDelayStopTimer(); }
 
-void TDokuForm::StartRecording() {}
+void TDokuForm::StartRecording() { lifecycle_.StartRecording(); }
 
-void TDokuForm::StopRecording() { GapCountdown = RecorderOptions.SoftGap ? 20 : 2; }
+void TDokuForm::StopRecording() { lifecycle_.StopRecording(); }
 
-void TDokuForm::PauseRecording() {}
+void TDokuForm::PauseRecording() { lifecycle_.PauseRecording(); }
 
-void TDokuForm::RestartRecording() {}
+void TDokuForm::RestartRecording() { lifecycle_.RestartRecording(); }
 
-void TDokuForm::StartMonitor() {}
+void TDokuForm::StartMonitor() { RecordingChain.StartMonitor(); }
 
-void TDokuForm::CloseMonitor() {}
+void TDokuForm::CloseMonitor() {
+  try {
+    RecordingChain.WaveIn.Stop();
+    RecordingChain.WaveIn.Close();
+  } catch (const EMMWaveInError&) {
+    // A monitor the device will not stop is left as it is.
+  }
+}
 
-void TDokuForm::ApplyDeviceChoice() {}
+void TDokuForm::ApplyDeviceChoice() {
+  TMMWaveIn& recorder = RecordingChain.WaveRecorder;
+  if (recorder.DeviceID() == RecorderOptions.InDevice) return;
+  try {
+    recorder.SetDeviceID(RecorderOptions.InDevice);
+  } catch (const EMMWaveInError&) {
+    ShowMessageBox("Recording Device ID not changed! Please restart", "Pelmorax");
+    RecorderOptions.InDevice = static_cast<uint8_t>(recorder.DeviceID());
+  }
+}
 
-void TDokuForm::AssignDevices(uint8_t, uint8_t) {}
+// The playback devices join once the form plays back.
+void TDokuForm::AssignDevices(uint8_t in_device, uint8_t) {
+  RecordingChain.WaveRecorder.SetDeviceID(in_device);
+  RecordingChain.WaveIn.SetDeviceID(in_device);
+}
 
-bool TDokuForm::CodecRegistryPresent() const { return false; }
+bool TDokuForm::CodecRegistryPresent() const { return FormatDlg.ACMPresent(); }
 
-bool TDokuForm::ChooseRecordingFormat() { return true; }
+bool TDokuForm::ChooseRecordingFormat() {
+  return ChooseRecordingQuality(FormatDlg, !RecorderOptions.FormatText.empty());
+}
 
 void TDokuForm::showEvent(QShowEvent* event) {
   QMainWindow::showEvent(event);

@@ -6,6 +6,7 @@
 #include <memory>
 #include <string>
 
+#include "audio/core/acm.h"
 #include "audio/core/hi_timer.h"
 #include "audio/core/ui/controls.h"
 #include "audio/displays/level.h"
@@ -13,6 +14,8 @@
 #include "devices/serial_port.h"
 #include "recorder/control_tick.h"
 #include "recorder/instance_listener.h"
+#include "recorder/recording_chain.h"
+#include "recorder/recording_lifecycle.h"
 
 class QAction;
 class QFrame;
@@ -32,8 +35,12 @@ class TParaForm;
 // The recorder's main window: the recording panel with its level bars, the playback
 // panel, the options and exit buttons, the menus and the timers. Start-up happens
 // when it is first shown, the geometry goes to "preferences.ini" when it closes.
-// Threads: GUI thread only (the control tick arrives there synchronized).
-class TDokuForm : public QMainWindow, public TControlTickHost, public TRemoteCommandTarget {
+// Threads: GUI thread only (the control tick arrives there synchronized); the
+// recording components keep the rules their headers give.
+class TDokuForm : public QMainWindow,
+                  public TControlTickHost,
+                  public TRemoteCommandTarget,
+                  public TRecordingHost {
  public:
   // instance_name: the name this recorder runs under; first_argument: the program's
   // first argument as given ("-RECORDSTART" starts a recording once shown).
@@ -50,6 +57,14 @@ class TDokuForm : public QMainWindow, public TControlTickHost, public TRemoteCom
 
   // The recording flag: the recording panel is red while a recording runs.
   bool Recording() override;
+  // What the recording lifecycle shows.
+  void SetRecording(bool recording) override;
+  void SetErrorPanelVisible(bool visible) override;
+  void SetStatusText(const std::string& text) override;
+  TWindowState WindowState() override;
+  int Left() override { return x(); }
+  int Top() override { return y(); }
+  void SetApplicationIcon(const std::string& file_name) override;
 
   TMMPanel* AufnahmePanel = nullptr;
   QLabel* RecordseitLabel = nullptr;
@@ -86,6 +101,11 @@ class TDokuForm : public QMainWindow, public TControlTickHost, public TRemoteCom
   QTimer LogoTimer;
   QTimer tmrDelayStop;
   TSerialPort SerialPort1;
+  // Holds the recording format while the recorder hands it to the device.
+  TMMACM FormatDlg;
+  // WaveRecorder -> MMConnector1 -> MMRingBuffer1 -> WaveFileRecorder, and the
+  // monitor input WaveIn -> MMConnector2; both connectors feed the level bars.
+  TRecordingComponents RecordingChain;
 
   // Handlers as the form binds them.
   void FormCreate();
@@ -160,12 +180,14 @@ class TDokuForm : public QMainWindow, public TControlTickHost, public TRemoteCom
   void BuildHiddenSeekButtons(QWidget* client);
   void BuildMenus();
   void BuildTimers();
+  void HangLevelBars();
   void CentreOnScreen();
   void RestoreGeometry();
   void ResetLptOutputs();
   void SampleLptStatus();
 
   TControlTick tick_{*this, SerialPort1};
+  TRecordingLifecycle lifecycle_{*this, RecordingChain};
   const std::string instance_name_;
   const std::string first_argument_;
   bool shown_ = false;

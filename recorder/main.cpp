@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "audio/core/acm_support.h"
+#include "audio/core/ui/acm_format_dialog.h"
 #include "platform/instance_bus.h"
 #include "platform/qt/qt_main_loop.h"
 #include "platform/ui_hook.h"
@@ -14,6 +16,22 @@
 #include "recorder/instance_start.h"
 #include "recorder/logo_form.h"
 #include "recorder/para_form.h"
+
+namespace {
+
+// The codec registry is bound before the first component exists and released
+// after the last one has gone.
+struct CodecRegistryBinding {
+  CodecRegistryBinding() {
+    pmx::LoadACM();
+    pmx::InstallACMFormatDialog();
+  }
+  ~CodecRegistryBinding() { pmx::UnloadACM(); }
+  CodecRegistryBinding(const CodecRegistryBinding&) = delete;
+  CodecRegistryBinding& operator=(const CodecRegistryBinding&) = delete;
+};
+
+}  // namespace
 
 int main(int argc, char** argv) {
   // Without a display the recorder still runs, on Qt's offscreen platform.
@@ -34,6 +52,7 @@ int main(int argc, char** argv) {
     start = pmx::MainSequence(std::vector<std::string>(argv + 1, argv + argc), bus);
   }
   if (!start.become_recorder) return start.exit_code;
+  const CodecRegistryBinding codecs;
   // The forms in the order the recorder creates them.
   pmx::TDokuForm main_window(start.instance_name, start.first_argument);
   pmx::TParaForm options(&main_window);

@@ -20,6 +20,7 @@
 #include "platform/wave_driver.h"
 #include "recorder/doku_form.h"
 #include "recorder/radio_group.h"
+#include "recorder/recording_format.h"
 
 namespace pmx {
 
@@ -96,6 +97,7 @@ TParaForm::TParaForm(QWidget* parent) : QDialog(parent) {
   setObjectName("ParaForm");
   setWindowTitle("Options");
   setFixedSize(660, 400);
+  FormatDlg.SetEnumFormats(efOutput);
   TabbedNotebook1 = new QTabWidget(this);
   TabbedNotebook1->setObjectName("TabbedNotebook1");
   TabbedNotebook1->setGeometry(6, 6, 648, 350);
@@ -239,7 +241,11 @@ void TParaForm::SpeedButton1Click() {
 
 void TParaForm::SpeedButton2Click() { ChooseFormat(); }
 
-bool TParaForm::ChooseFormat() { return false; }
+bool TParaForm::ChooseFormat() {
+  if (!ChooseRecordingQuality(FormatDlg, true)) return false;
+  AusgabeFormatEdit->setText(QString::fromStdString(RecordingQualityText(FormatDlg)));
+  return true;
+}
 
 void TParaForm::DriveComboBox1Change() {
   const QString root = DriveComboBox1->currentText();

@@ -4,6 +4,7 @@
 #include <array>
 #include <cstdint>
 
+#include "audio/core/acm.h"
 #include "recorder/recorder_options.h"
 
 class QCheckBox;
@@ -85,6 +86,9 @@ class TParaForm : public QDialog {
   QRadioButton* rdBtnOGG = nullptr;
   QComboBox* cmbBxQuality = nullptr;
   QLabel* lblOGGFileSize = nullptr;
+
+  // Output formats only; its choice goes to RecordingFormat.
+  TMMACM FormatDlg;
 
   QPushButton* SaveBitBtn = nullptr;
   QPushButton* CloseBitBtn1 = nullptr;

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "audio/core/acm_support.h"
 #include "recorder/recorder_clock.h"
 #include "recorder/recorder_options.h"
 #include "platform/ui_hook.h"
@@ -21,6 +22,8 @@ namespace pmx::test {
 class RecorderTest : public ::testing::Test {
  protected:
   RecorderTest() {
+    // The forms' format components look for the codec registry when created.
+    LoadACM();
     setenv("PELMORAX_HOME", home_.path().c_str(), 1);
     SetMessageBoxHook([this](const std::string& text, const std::string& caption) {
       EXPECT_EQ(caption, "Pelmorax");

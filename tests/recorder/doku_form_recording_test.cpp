@@ -1,0 +1,91 @@
+#include <QLabel>
+#include <QPushButton>
+
+#include "platform/fake_wave_driver.h"
+#include "platform/qt/qt_main_loop.h"
+#include "recorder/control_tick.h"
+#include "recorder/doku_form.h"
+#include "tests/recorder/recorder_fixture.h"
+#include "tests/recorder/wav_bytes.h"
+
+namespace pmx::test {
+namespace {
+
+using namespace std::chrono_literals;
+
+// The main window recording from the fake capture device at 8 kHz mono 8 bit (the
+// default quality), before it is shown, so that no options file is read.
+class FormRecordingTest : public RecorderTest {
+ protected:
+  FormRecordingTest() {
+    driver_.SetBufferFrames(1 << 16);
+    driver_.SetDevices(WaveDirection::kInput, {{"First"}, {"Second"}});
+    std::filesystem::create_directory(folder_);
+    RecorderOptions.RecordingFolder = folder_.string();
+    form_ = std::make_unique<TDokuForm>("Studio", "");
+  }
+
+  std::string Text(const QLabel* label) const { return label->text().toStdString(); }
+
+  FakeWaveDriver driver_;
+  ScopedWaveDriver driver_scope_{driver_};
+  QtMainLoop loop_;
+  const RecorderClock::TimePoint start_ = LocalTimePoint(2026, 3, 7, 9, 5, 3);
+  ScopedRecorderClock clock_{[this] { return start_; }};
+  std::filesystem::path folder_ = home_ / "rec";
+  std::filesystem::path file_ = folder_ / "20260307090503.wav";
+  std::unique_ptr<TDokuForm> form_;  // after the devices are set up
+};
+
+TEST_F(FormRecordingTest, RecordAndStopButtonsLeaveEveryCapturedByteInAFinishedWav) {
+  form_->SpdBtnREcord->click();
+  ASSERT_TRUE(form_->Recording());
+  EXPECT_TRUE(Text(form_->RecordseitLabel).starts_with("Recording started at : "));
+  form_->SpdBtnREcord->click();  // a second start changes nothing
+  std::shared_ptr<FakePcm> pcm = driver_.Last(WaveDirection::kInput);
+  ASSERT_NE(pcm, nullptr);
+  pcm->Advance(40000);
+  // The level bars hear the recording chain.
+  EXPECT_TRUE(loop_.PumpUntil([&] { return form_->MMLevel1->LastPeak() > 0; }, 10s));
+  EXPECT_TRUE(loop_.PumpUntil([&] { return form_->RecordingPosition() >= 5000; }, 10s));
+
+  form_->SpdBtnStopREcord->click();
+  EXPECT_FALSE(form_->Recording());
+  EXPECT_EQ(Text(form_->RecordseitLabel), "Recording stopped");
+  EXPECT_EQ(Text(form_->RecordDauerLabel), "Recording length");
+  EXPECT_EQ(GapCountdown, 2);
+  const std::string bytes = ReadFile(file_);
+  ASSERT_GE(bytes.size(), 44u);
+  EXPECT_EQ(bytes.substr(0, 4), "RIFF");
+  EXPECT_EQ(Uint32At(bytes, 4), bytes.size() - 8);
+  EXPECT_EQ(bytes.substr(36, 4), "data");
+  EXPECT_EQ(Uint32At(bytes, 40), bytes.size() - 44);
+  EXPECT_EQ(Uint32At(bytes, 24), 8000u);  // the sample rate
+  const std::vector<uint8_t> ramp = FakePcm::Ramp(WaveFormatEx::Pcm(8000, 8, 1), 0, 40000);
+  EXPECT_EQ(bytes.substr(44), std::string(ramp.begin(), ramp.end()));
+}
+
+TEST_F(FormRecordingTest, AMissingFolderShowsTheErrorPanelAndRecordsNothing) {
+  std::filesystem::remove(folder_);
+  form_->StartRecording();
+  EXPECT_FALSE(form_->Recording());
+  EXPECT_TRUE(form_->ErrorPanel->isVisibleTo(form_.get()));
+  EXPECT_EQ(driver_.Last(WaveDirection::kInput), nullptr);
+}
+
+TEST_F(FormRecordingTest, TheRecordingDeviceKeepsItsNumberWhileItRecords) {
+  form_->StartRecording();
+  ASSERT_TRUE(form_->Recording());
+  RecorderOptions.InDevice = 1;
+  form_->OptionsAccepted();
+  EXPECT_EQ(messages_, std::vector<std::string>{"Recording Device ID not changed! Please restart"});
+  EXPECT_EQ(RecorderOptions.InDevice, 0);
+  form_->StopRecording();
+  RecorderOptions.InDevice = 1;
+  form_->OptionsAccepted();
+  EXPECT_EQ(form_->RecordingChain.WaveRecorder.DeviceID(), 1);
+  EXPECT_EQ(messages_.size(), 1u);
+}
+
+}  // namespace
+}  // namespace pmx::test
