@@ -5,6 +5,7 @@
 #include <span>
 #include <string>
 
+#include "platform/wave_driver.h"
 #include "platform/wave_types.h"
 
 // The in-process codec registry: the compression manager's calls, flags and
@@ -15,15 +16,7 @@
 
 namespace pmx {
 
-using MMRESULT = uint32_t;
-constexpr MMRESULT MMSYSERR_NOERROR = 0;
-constexpr MMRESULT MMSYSERR_ERROR = 1;
-constexpr MMRESULT MMSYSERR_INVALHANDLE = 5;
-constexpr MMRESULT MMSYSERR_NODRIVER = 6;
-constexpr MMRESULT MMSYSERR_NOMEM = 7;
-constexpr MMRESULT MMSYSERR_NOTSUPPORTED = 8;
-constexpr MMRESULT MMSYSERR_INVALFLAG = 10;
-constexpr MMRESULT MMSYSERR_INVALPARAM = 11;
+// The result type and the shared MMSYSERR codes come with the wave driver's calls.
 constexpr MMRESULT ACMERR_NOTPOSSIBLE = 512;
 constexpr MMRESULT ACMERR_BUSY = 513;
 constexpr MMRESULT ACMERR_UNPREPARED = 514;
