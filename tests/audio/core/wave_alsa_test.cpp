@@ -54,6 +54,21 @@ class WaveAlsaTest : public ::testing::Test {
     return FakePcm::Ramp(WaveFormatEx::Pcm(44100, 16, 2), 0, frames);
   }
 
+  // Records until in stops itself (its limit), then closes it; false on timeout.
+  bool RecordUntilStopped(TMMWaveIn& in, std::chrono::seconds timeout) {
+    int stops = 0;
+    in.OnStop = [&](TObject*) { ++stops; };
+    in.Start();
+    const bool stopped = loop_.PumpUntil([&] { return stops == 1; }, timeout);
+    in.Close();
+    return stopped;
+  }
+
+  static void WriteTo(TMMWaveFile& file, const std::string& name) {
+    file.Wave()->SetFileMustExist(false);
+    file.Wave()->SetFileName(name);
+  }
+
   test::TempDir dir_;
   AlsaWaveDriver driver_{FileOptions(dir_)};
   ScopedWaveDriver driver_scope_{driver_};
@@ -125,16 +140,10 @@ TEST_F(WaveAlsaTest, AMinuteRecordedThroughRingAndFileHoldsTheRampExactly) {
   ring.SetQueueMode(TMMQueueMode::qmWrite);
   ring.SetWaitIfFull(true);  // the file PCM captures faster than real time
   TMMWaveFile file;
-  file.Wave()->SetFileMustExist(false);
-  file.Wave()->SetFileName(name);
+  WriteTo(file, name);
   in.SetOutput(&ring);
   ring.SetOutput(&file);
-  int stops = 0;
-  in.OnStop = [&](TObject*) { ++stops; };
-
-  in.Start();
-  ASSERT_TRUE(loop_.PumpUntil([&] { return stops == 1; }, 120s));
-  in.Close();
+  ASSERT_TRUE(RecordUntilStopped(in, 120s));
 
   const std::vector<uint8_t> data = Chunk(test::FileBytes(name), "data");
   ASSERT_EQ(data.size(), 4 * kFrames);
@@ -160,14 +169,9 @@ TEST_F(WaveAlsaTest, RecordingInACodecFormatWritesBlocksThatDecodeToTheInput) {
     in.SetTimeFormat(TMMTimeFormats::tfMillisecond);
     in.SetMaxRecordTime(2000);  // the file PCM repeats stale bytes past its end
     TMMWaveFile file;
-    file.Wave()->SetFileMustExist(false);
-    file.Wave()->SetFileName(name);
+    WriteTo(file, name);
     in.SetOutput(&file);
-    int stops = 0;
-    in.OnStop = [&](TObject*) { ++stops; };
-    in.Start();
-    ASSERT_TRUE(loop_.PumpUntil([&] { return stops == 1; }, 60s));
-    in.Close();
+    ASSERT_TRUE(RecordUntilStopped(in, 60s));
 
     const std::vector<uint8_t> image = test::FileBytes(name);
     EXPECT_TRUE(std::ranges::equal(Chunk(image, "fmt "), codec.Bytes())) << tag;
