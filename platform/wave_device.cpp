@@ -67,7 +67,7 @@ MMRESULT WaveDevice::GetPosition(MMTIME& time) {
   lock.unlock();
   if (completed) Wake();
   if (time.wType == TIME_BYTES) {
-    time.value = static_cast<uint32_t>(samples * Block());
+    time.value = static_cast<uint32_t>(PositionBytes(samples));
   } else {
     time.wType = TIME_SAMPLES;
     time.value = static_cast<uint32_t>(samples);

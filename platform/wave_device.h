@@ -73,6 +73,8 @@ class WaveDevice {
   virtual int WaitTimeout() const { return -1; }
   // Brings position_ up to date (under mutex_); true when buffers were completed.
   virtual bool RefreshPosition() { return false; }
+  // The position in bytes of the caller's format.
+  virtual uint64_t PositionBytes(uint64_t samples) const { return samples * Block(); }
   // Drops the stream and hands every queued buffer back (under mutex_).
   virtual void ResetLocked() = 0;
   // Marks the front header done and moves it to the delivery list (under mutex_).

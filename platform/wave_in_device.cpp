@@ -4,6 +4,8 @@
 #include <cerrno>
 #include <cstring>
 #include <limits>
+#include <stdexcept>
+#include <system_error>
 #include <utility>
 
 namespace pmx {
@@ -12,6 +14,14 @@ WaveInDevice::WaveInDevice(int id, const WaveFormatEx& format, std::unique_ptr<W
                            WaveCallback callback)
     : WaveDevice(id, format, std::move(stream), std::move(callback), WIM_OPEN),
       staging_(Block()) {
+  Launch();
+}
+
+WaveInDevice::WaveInDevice(int id, const WaveFormatEx& format, std::unique_ptr<WaveStream> stream,
+                           WaveCallback callback, std::unique_ptr<WaveInEncoder> encoder)
+    : WaveDevice(id, format, std::move(stream), std::move(callback), WIM_OPEN),
+      staging_(Block()),
+      encoder_(std::move(encoder)) {
   Launch();
 }
 
@@ -56,6 +66,11 @@ MMRESULT WaveInDevice::Stop() {
       // What the device captured up to now belongs to this recording.
       const long ready = stream_->Avail();
       if (ready > 0) Capture(static_cast<uint64_t>(ready));
+      if (encoder_) {
+        encoded_.clear();
+        encoder_->Finish(encoded_);
+        Store(encoded_.data(), encoded_.size());
+      }
       if (!queue_.empty() && queue_.front()->dwBytesRecorded > 0) CompleteFront();
       stream_->Drop();
       stream_->Prepare();
@@ -83,6 +98,13 @@ void WaveInDevice::ResetLocked() {
     CompleteFront();
   }
   carry_.clear();
+  if (encoder_) encoder_->Reset();
+}
+
+uint64_t WaveInDevice::PositionBytes(uint64_t samples) const {
+  if (!encoder_) return WaveDevice::PositionBytes(samples);
+  const WaveFormatEx& codec = encoder_->Codec();
+  return samples * codec.nAvgBytesPerSec() / codec.nSamplesPerSec();
 }
 
 void WaveInDevice::Capture(uint64_t limit) {
@@ -92,7 +114,7 @@ void WaveInDevice::Capture(uint64_t limit) {
     Store(carried.data(), carried.size());
   }
   while (limit > 0 && !queue_.empty()) {
-    const long frames = ReadInto(queue_.front(), limit);
+    const long frames = encoder_ ? ReadEncoded(limit) : ReadInto(queue_.front(), limit);
     if (frames == -EAGAIN || frames == 0) return;
     if (frames == -EPIPE) {
       // Frames were lost: counted, and capture goes on.
@@ -134,19 +156,56 @@ long WaveInDevice::ReadInto(WAVEHDR* header, uint64_t limit) {
   return frames;
 }
 
+long WaveInDevice::ReadEncoded(uint64_t limit) {
+  // A chunk of about a tenth of a second keeps what waits for a buffer small.
+  const uint64_t wanted = std::min<uint64_t>(limit, Format().nSamplesPerSec() / 10 + 1);
+  staging_.resize(wanted * Block());
+  const long frames = stream_->Read(staging_.data(), static_cast<uint32_t>(wanted));
+  if (frames > 0) {
+    encoded_.clear();
+    encoder_->Encode(staging_.data(), static_cast<std::size_t>(frames) * Block(), encoded_);
+    Store(encoded_.data(), encoded_.size());
+  }
+  return frames;
+}
+
 void WaveInDevice::Store(const uint8_t* bytes, std::size_t count) {
+  const std::size_t unit = Unit();
   while (count > 0 && !queue_.empty()) {
     WAVEHDR* header = queue_.front();
-    const std::size_t take =
-        std::min<std::size_t>(count, header->dwBufferLength - header->dwBytesRecorded);
+    const std::size_t space = header->dwBufferLength - header->dwBytesRecorded;
+    const std::size_t take = std::min<std::size_t>(count, space - space % unit);
     std::memcpy(header->lpData + header->dwBytesRecorded, bytes, take);
     header->dwBytesRecorded += static_cast<uint32_t>(take);
     bytes += take;
     count -= take;
-    if (header->dwBytesRecorded == header->dwBufferLength) CompleteFront();
+    if (header->dwBufferLength - header->dwBytesRecorded < unit) CompleteFront();
   }
   carry_.insert(carry_.end(), bytes, bytes + count);
 }
+
+namespace {
+
+MMRESULT OpenEncoded(std::unique_ptr<WaveInDevice>& handle, int id, const WaveFormatEx& format,
+                     WaveCallback callback, uint32_t flags) {
+  WaveFormatEx pcm;
+  if (!WaveInEncoder::CaptureFormat(format, pcm)) return WAVERR_BADFORMAT;
+  std::unique_ptr<WaveStream> stream;
+  const MMRESULT result = OpenWaveStream(WaveDirection::kInput, id, pcm, flags, stream);
+  if (result != MMSYSERR_NOERROR || !stream) return result;
+  try {
+    auto encoder = std::make_unique<WaveInEncoder>(pcm, format);
+    handle = std::make_unique<WaveInDevice>(id, pcm, std::move(stream), std::move(callback),
+                                            std::move(encoder));
+  } catch (const std::system_error&) {
+    return MMSYSERR_NOMEM;  // no I/O thread
+  } catch (const std::runtime_error&) {
+    return WAVERR_BADFORMAT;
+  }
+  return MMSYSERR_NOERROR;
+}
+
+}  // namespace
 
 uint32_t waveInGetNumDevs() { return WaveDriver::Instance().NumDevs(WaveDirection::kInput); }
 
@@ -158,7 +217,10 @@ MMRESULT waveInGetErrorText(MMRESULT code, std::string& text) { return WaveError
 
 MMRESULT waveInOpen(std::unique_ptr<WaveInDevice>& handle, int id, const WaveFormatEx& format,
                     WaveCallback callback, uint32_t flags) {
-  return OpenWaveDevice(WaveDirection::kInput, handle, id, format, std::move(callback), flags);
+  const MMRESULT result =
+      OpenWaveDevice(WaveDirection::kInput, handle, id, format, callback, flags);
+  if (result != WAVERR_BADFORMAT || format.wFormatTag() == WAVE_FORMAT_PCM) return result;
+  return OpenEncoded(handle, id, format, std::move(callback), flags);
 }
 
 }  // namespace pmx

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "platform/wave_device.h"
+#include "platform/wave_in_encoder.h"
 
 namespace pmx {
 
@@ -17,6 +18,10 @@ class WaveInDevice : public WaveDevice {
   // Use waveInOpen.
   WaveInDevice(int id, const WaveFormatEx& format, std::unique_ptr<WaveStream> stream,
                WaveCallback callback);
+  // Records format (PCM) and hands the caller's buffers whole blocks of the
+  // encoder's codec format.
+  WaveInDevice(int id, const WaveFormatEx& format, std::unique_ptr<WaveStream> stream,
+               WaveCallback callback, std::unique_ptr<WaveInEncoder> encoder);
   ~WaveInDevice() override;
 
   MMRESULT AddBuffer(WAVEHDR* header);
@@ -31,22 +36,29 @@ class WaveInDevice : public WaveDevice {
   void Pump() override;
   bool WantsDevice() const override;
   void ResetLocked() override;
+  uint64_t PositionBytes(uint64_t samples) const override;
   // Reads at most limit frames into the queued buffers.
   void Capture(uint64_t limit);
   long ReadInto(WAVEHDR* header, uint64_t limit);
+  long ReadEncoded(uint64_t limit);
   void Store(const uint8_t* bytes, std::size_t count);
+  // The smallest piece a buffer takes: a codec block, or a byte for PCM.
+  std::size_t Unit() const { return encoder_ ? encoder_->Codec().nBlockAlign() : 1; }
 
   bool running_ = false;          // guarded by mutex_
   std::vector<uint8_t> carry_;    // bytes of a frame that did not fit; guarded by mutex_
   std::vector<uint8_t> staging_;  // one frame; guarded by mutex_
   std::atomic<uint64_t> overruns_{0};
+  const std::unique_ptr<WaveInEncoder> encoder_;  // none for PCM; guarded by mutex_
+  std::vector<uint8_t> encoded_;  // scratch for the encoder's output; guarded by mutex_
 };
 
 uint32_t waveInGetNumDevs();
 MMRESULT waveInGetDevCaps(int id, WAVEINCAPS& caps);
 MMRESULT waveInGetErrorText(MMRESULT code, std::string& text);
 // Opens device id (WAVE_MAPPER: the default device). With WAVE_FORMAT_QUERY only tests
-// the format and leaves handle empty.
+// the format and leaves handle empty. A codec format the device does not record is
+// recorded as PCM and encoded through the codec registry.
 MMRESULT waveInOpen(std::unique_ptr<WaveInDevice>& handle, int id, const WaveFormatEx& format,
                     WaveCallback callback, uint32_t flags);
 

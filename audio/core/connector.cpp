@@ -166,13 +166,40 @@ void TMMConnector::SendFormat() {
   PWaveFormatEx chain = PWaveFormat();
   if (!chain) return;
   std::lock_guard lock(lock_);
-  PWaveFormatEx format = feed_started_ ? &*display_format_ : chain;
-  // Codec chains are shown only through a conversion this system does not offer.
-  if (format->wFormatTag() != WAVE_FORMAT_PCM) return;
+  const std::optional<WaveFormatEx> format = feed_started_ ? display_format_ : FeedFormat(chain);
+  if (!format) return;
   silence_ = format->wBitsPerSample() == 8 ? 128 : 0;
   for (TMMDisplayFeed* d : links_) {
-    if (d) d->SetPCMWaveFormat(format);
+    if (d) d->SetPCMWaveFormat(&*format);
   }
+}
+
+std::optional<WaveFormatEx> TMMConnector::FeedFormat(PWaveFormatEx chain) const {
+  if (chain->wFormatTag() == WAVE_FORMAT_PCM) return *chain;
+  if (!auto_convert_) return std::nullopt;
+  WaveFormatEx pcm;
+  acmSuggestPCMFormat(chain, pcm);
+  if (pcm.wFormatTag() != WAVE_FORMAT_PCM || !acmCanConvert(chain, &pcm, cqLow)) {
+    return std::nullopt;
+  }
+  return pcm;
+}
+
+bool TMMConnector::OpenFeed(PWaveFormatEx chain) {
+  display_format_ = FeedFormat(chain);
+  if (!display_format_) return false;
+  tap_.assign(static_cast<size_t>(BufferSize()), 0);
+  if (chain->wFormatTag() == WAVE_FORMAT_PCM) return true;
+  converter_ = acmCreateConverter(chain, &*display_format_, tap_.data(), cqLow,
+                                  static_cast<uint32_t>(BufferSize()));
+  if (converter_) return true;
+  tap_ = {};
+  display_format_.reset();
+  return false;
+}
+
+uint8_t* TMMConnector::Data() const {
+  return converter_ ? converter_->DestBuffer : const_cast<uint8_t*>(tap_.data());
 }
 
 void TMMConnector::ResetDisplays() {
@@ -197,9 +224,7 @@ void TMMConnector::Started() {
     std::lock_guard lock(lock_);
     for (Group& g : groups_) g.pending = false;
     spectrogram_pending_ = false;
-    if (chain->wFormatTag() != WAVE_FORMAT_PCM || BufferSize() <= 0) return;
-    display_format_ = *chain;
-    tap_.assign(static_cast<size_t>(BufferSize()), 0);
+    if (BufferSize() <= 0 || !OpenFeed(chain)) return;
     valid_ = 0;
     feed_started_ = true;
   }
@@ -243,6 +268,7 @@ void TMMConnector::Stopped() {
       // sees the feed stopped, never a freed buffer.
       std::lock_guard lock(lock_);
       feed_started_ = false;
+      acmDestroyConverter(converter_);
       tap_ = {};
       valid_ = 0;
       display_format_.reset();
@@ -255,7 +281,12 @@ void TMMConnector::Stopped() {
 }
 
 void TMMConnector::BufferReady(WAVEHDR* lpWaveHdr) {
-  if (lpWaveHdr) TapBuffer(lpWaveHdr->lpData, lpWaveHdr->dwBytesRecorded);
+  // Behind a playing device the displays follow what sounds now, not what was queued.
+  WAVEHDR* tapped = lpWaveHdr;
+  if (synchronize_ && tapped && tapped->dwBytesRecorded > 0 && tapped->LinkedHeader) {
+    tapped = tapped->LinkedHeader;
+  }
+  if (tapped) TapBuffer(tapped->lpData, tapped->dwBytesRecorded);
   TMMDSPComponent::BufferReady(lpWaveHdr);
 }
 
@@ -265,8 +296,9 @@ void TMMConnector::BufferLoad(WAVEHDR* lpWaveHdr, bool& MoreBuffers) {
 }
 
 void TMMConnector::FillSilence() {
-  std::fill(tap_.begin(), tap_.end(), silence_);
-  valid_ = static_cast<int64_t>(tap_.size());
+  const int64_t capacity = converter_ ? converter_->DestSize : static_cast<int64_t>(tap_.size());
+  if (!tap_.empty()) std::fill_n(Data(), capacity, silence_);
+  valid_ = tap_.empty() ? 0 : capacity;
 }
 
 // ---- tapping and refreshing ----
@@ -280,6 +312,13 @@ void TMMConnector::TapBuffer(const void* data, int64_t count) {
     const auto n = static_cast<size_t>(std::min<int64_t>(count, tap_.size()));
     std::memcpy(tap_.data(), data, n);
     valid_ = static_cast<int64_t>(n);
+    if (converter_) {
+      valid_ = acmConvertBytes(converter_.get(), static_cast<uint32_t>(n));
+      if (valid_ <= 0) {
+        valid_ = 0;
+        return;
+      }
+    }
     MarkPending(now);
   }
   if (!real_time_ && auto_trigger_) Refresh();
@@ -348,7 +387,7 @@ int TMMConnector::GroupStep(const Group& g) const {
 
 int64_t TMMConnector::OscopeTrigger(int64_t offset) const {
   const int mode = trigger_mode_ == TMMTriggerMode::tmUpFlank ? tmRising : tmFalling;
-  const auto rest = std::span<const uint8_t>(tap_).subspan(
+  const auto rest = std::span<const uint8_t>(Data(), static_cast<size_t>(valid_)).subspan(
       static_cast<size_t>(std::min(offset, valid_)), static_cast<size_t>(std::max<int64_t>(0, valid_ - offset)));
   return PCMFindTrigger(*display_format_, rest, trigger_level_, mode, 0);
 }
@@ -376,7 +415,7 @@ void TMMConnector::RefreshGroup(Group& g, int group, int64_t elapsed) {
     return;
   }
   for (int s = g.first; s < g.first + g.count; ++s) {
-    if (links_[s]) links_[s]->RefreshPCMData(tap_.data() + at);
+    if (links_[s]) links_[s]->RefreshPCMData(Data() + at);
   }
 }
 
@@ -402,7 +441,7 @@ void TMMConnector::RefreshSpectrograms(int64_t elapsed) {
     return;
   }
   for (int i = 0; i < 2; ++i) {
-    if (due_at[i] >= 0) Spectrogram(i)->RefreshPCMData(tap_.data() + due_at[i]);
+    if (due_at[i] >= 0) Spectrogram(i)->RefreshPCMData(Data() + due_at[i]);
   }
 }
 

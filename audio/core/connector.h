@@ -9,6 +9,7 @@
 #include <optional>
 #include <vector>
 
+#include "audio/core/acm_support.h"
 #include "audio/core/connector_pump.h"
 #include "audio/core/display_feed.h"
 #include "audio/core/dsp_component.h"
@@ -30,7 +31,8 @@ enum class TMMTriggerMode { tmNone, tmUpFlank, tmDownFlank };
 // A pass-through node that taps every buffer flowing through it and feeds the
 // tapped audio to up to 14 displays: the format when the chain starts, display-
 // sized blocks of each buffer spread over the buffer's real duration, and a reset
-// when the chain stops or the feed is switched off. Only PCM chains are fed.
+// when the chain stops or the feed is switched off. A codec chain is fed through
+// a conversion to PCM when AutoConvert is on.
 //
 // Threads: properties, links and lifecycle notifications belong to the GUI thread.
 // TapBuffer runs on the pushing (or pulling) thread; the refresh runs on the GUI
@@ -142,6 +144,11 @@ class TMMConnector : public TMMDSPComponent {
   void StoreLink(int slot, TMMDisplayFeed* d);
   void ClearPending(int slot);
   void SendFormat();
+  // The PCM format the displays get for the chain's format; none when not fed.
+  std::optional<WaveFormatEx> FeedFormat(PWaveFormatEx chain) const;
+  bool OpenFeed(PWaveFormatEx chain);
+  // The display data: the tap buffer, or the converter's output (under lock_).
+  uint8_t* Data() const;
   void ResetDisplays();
   void Register();
   void Unregister();
@@ -198,6 +205,7 @@ class TMMConnector : public TMMDSPComponent {
   std::optional<WaveFormatEx> display_format_;
   uint8_t silence_ = 0;
   std::vector<uint8_t> tap_;
+  PACMConvert converter_;  // a codec chain's decoder into display_format_; none for PCM
   int64_t valid_ = 0;
   int64_t arrival_ = 0;
   MicroClock clock_;

@@ -9,6 +9,7 @@
 #include "audio/core/wave_format.h"
 #include "platform/main_loop.h"
 #include "platform/ui_hook.h"
+#include "platform/wave_in_device.h"
 
 namespace pmx {
 
@@ -185,11 +186,14 @@ void TMMWaveDevice::HandlerFailed(std::exception_ptr error, std::function<void()
 }
 
 bool TMMWaveDevice::Supports(const WaveFormatEx& format) const {
-  std::unique_ptr<WaveStream> unused;
-  if (OpenWaveStream(kind_.direction, device_id_, format, WAVE_FORMAT_QUERY, unused) !=
-      MMSYSERR_NOERROR) {
-    return false;
-  }
+  // Capture reaches a codec format through the codec registry as well.
+  std::unique_ptr<WaveInDevice> in;
+  std::unique_ptr<WaveStream> out;
+  const MMRESULT answer =
+      kind_.direction == WaveDirection::kInput
+          ? waveInOpen(in, device_id_, format, nullptr, WAVE_FORMAT_QUERY)
+          : OpenWaveStream(kind_.direction, device_id_, format, WAVE_FORMAT_QUERY, out);
+  if (answer != MMSYSERR_NOERROR) return false;
   if (format.wFormatTag() != WAVE_FORMAT_PCM) return true;
   WaveDeviceCaps caps;
   if (WaveDriver::Instance().GetCaps(kind_.direction, device_id_, caps) != MMSYSERR_NOERROR) {

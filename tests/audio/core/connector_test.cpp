@@ -9,7 +9,9 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/acm.h"
 #include "platform/main_loop.h"
+#include "tests/support/acm_test_support.h"
 
 namespace pmx {
 namespace {
@@ -88,6 +90,13 @@ struct ConnectorTest : ::testing::Test {
     c.Started();
     loop.ProcessPending();
   }
+
+  // c refreshes level only when triggered, by the clock now.
+  static void DriveByHand(TMMConnector& c, const int64_t& now, FakeDisplay& level) {
+    c.SetMicroClock([&now] { return now; });
+    c.SetAutoTrigger(false);
+    c.SetLevel1(&level);
+  }
 };
 
 TEST_F(ConnectorTest, SpeedIsClampedAndTheHighestSpeedFollowsTheList) {
@@ -105,10 +114,8 @@ TEST_F(ConnectorTest, SpeedIsClampedAndTheHighestSpeedFollowsTheList) {
 TEST_F(ConnectorTest, BlocksOfABufferAreDueAtTheirRealTime) {
   TMMConnector c;
   int64_t now = 1000000;
-  c.SetMicroClock([&] { return now; });
-  c.SetAutoTrigger(false);
   FakeDisplay level;
-  c.SetLevel1(&level);
+  DriveByHand(c, now, level);
   Start(c, WaveFormatEx::Pcm(8000, 16, 1), 16000);
   ASSERT_TRUE(c.Armed());
 
@@ -285,7 +292,7 @@ TEST_F(ConnectorTest, APausedStreamFeedsSilenceOfItsSampleWidth) {
   }
 }
 
-TEST_F(ConnectorTest, ACodecChainPassesBuffersButFeedsNothing) {
+TEST_F(ConnectorTest, ACodecChainWithoutAutoConvertPassesBuffersButFeedsNothing) {
   Node source, sink;
   TMMConnector c;
   c.SetAutoConvert(false);
@@ -306,6 +313,60 @@ TEST_F(ConnectorTest, ACodecChainPassesBuffersButFeedsNothing) {
   EXPECT_FALSE(c.Armed());
   EXPECT_TRUE(level.formats.empty());
   EXPECT_TRUE(level.blocks.empty());
+}
+
+TEST_F(ConnectorTest, ACodecChainIsFedItsDecodedAudioWithAutoConvert) {
+  LoadACM();
+  const WaveFormatEx pcm = WaveFormatEx::Pcm(8000, 16, 1);
+  WaveFormatEx ima;
+  ima.set_wFormatTag(WAVE_FORMAT_IMA_ADPCM);
+  ASSERT_EQ(acmFormatSuggest(nullptr, pcm, ima, 1024, ACM_FORMATSUGGESTF_WFORMATTAG),
+            MMSYSERR_NOERROR);
+  std::vector<uint8_t> encoded = test::Convert(pcm, ima, test::TonePcm16(pcm, 0.2));
+  encoded.resize(2 * ima.nBlockAlign());
+  const std::vector<uint8_t> decoded = test::Convert(ima, pcm, encoded);
+
+  TMMConnector c;
+  int64_t now = 0;
+  FakeDisplay level;
+  DriveByHand(c, now, level);
+  Start(c, ima, static_cast<int32_t>(encoded.size()));
+  ASSERT_FALSE(level.formats.empty());
+  EXPECT_EQ(level.formats.back(), pcm);
+  c.TapBuffer(encoded.data(), static_cast<int64_t>(encoded.size()));
+  now += 10'000'000;
+  for (int i = 0; i < 100; ++i) c.Trigger();
+
+  // Every whole 100-byte block of the decoded buffer, each where the decoder put it.
+  ASSERT_EQ(level.blocks.size(), decoded.size() / 100);
+  for (std::size_t i = 0; i < level.blocks.size(); ++i) {
+    int16_t expected = 0;
+    std::memcpy(&expected, decoded.data() + 100 * i, 2);
+    ASSERT_EQ(level.blocks[i], expected) << i;
+  }
+  c.Stopped();
+}
+
+TEST_F(ConnectorTest, BehindAPlayingDeviceTheSoundingBufferIsTapped) {
+  for (bool synchronize : {true, false}) {
+    TMMConnector c;
+    int64_t now = 0;
+    c.SetSynchronize(synchronize);
+    FakeDisplay level;
+    DriveByHand(c, now, level);
+    Start(c, WaveFormatEx::Pcm(8000, 16, 1), 800);
+    std::vector<char> queued = NumberedBuffer(800, 100, 0);
+    std::vector<char> sounding = NumberedBuffer(800, 100, 50);
+    WAVEHDR playing = Header(sounding);
+    WAVEHDR h = Header(queued);
+    h.LinkedHeader = &playing;
+    c.BufferReady(&h);
+    now += 10'000'000;
+    for (int i = 0; i < 20; ++i) c.Trigger();
+    ASSERT_EQ(level.blocks.size(), 8u);
+    EXPECT_EQ(level.blocks.front(), synchronize ? 50 : 0);
+    c.Stopped();
+  }
 }
 
 }  // namespace

@@ -1,9 +1,11 @@
+#include <algorithm>
 #include <fstream>
 #include <iterator>
 
 #include <gtest/gtest.h>
 
 #include "audio/core/ring_buffer.h"
+#include "platform/acm.h"
 #include "audio/core/wave_file.h"
 #include "audio/core/wave_in.h"
 #include "audio/core/wave_out.h"
@@ -11,6 +13,7 @@
 #include "platform/fake_wave_driver.h"
 #include "platform/main_loop.h"
 #include "tests/audio/core/chain_test_nodes.h"
+#include "tests/support/acm_test_support.h"
 #include "tests/support/file_bytes.h"
 #include "tests/support/temp_dir.h"
 
@@ -51,6 +54,21 @@ class WaveAlsaTest : public ::testing::Test {
     return FakePcm::Ramp(WaveFormatEx::Pcm(44100, 16, 2), 0, frames);
   }
 
+  // Records until in stops itself (its limit), then closes it; false on timeout.
+  bool RecordUntilStopped(TMMWaveIn& in, std::chrono::seconds timeout) {
+    int stops = 0;
+    in.OnStop = [&](TObject*) { ++stops; };
+    in.Start();
+    const bool stopped = loop_.PumpUntil([&] { return stops == 1; }, timeout);
+    in.Close();
+    return stopped;
+  }
+
+  static void WriteTo(TMMWaveFile& file, const std::string& name) {
+    file.Wave()->SetFileMustExist(false);
+    file.Wave()->SetFileName(name);
+  }
+
   test::TempDir dir_;
   AlsaWaveDriver driver_{FileOptions(dir_)};
   ScopedWaveDriver driver_scope_{driver_};
@@ -88,15 +106,15 @@ TEST_F(WaveAlsaTest, CaptureOfARampReachesTheChainExactly) {
   }
 }
 
-// The bytes of the data chunk of a RIFF/WAVE image; empty without one.
-std::vector<uint8_t> DataChunk(const std::vector<uint8_t>& image) {
+// The bytes of chunk id of a RIFF/WAVE image; empty without one.
+std::vector<uint8_t> Chunk(const std::vector<uint8_t>& image, const char* id) {
   auto le32 = [&](std::size_t at) {
     return static_cast<uint32_t>(image[at] | image[at + 1] << 8 | image[at + 2] << 16 |
                                  image[at + 3] << 24);
   };
   for (std::size_t at = 12; at + 8 <= image.size(); at += 8 + ((le32(at + 4) + 1) & ~1u)) {
     if (std::equal(image.begin() + static_cast<long>(at), image.begin() + static_cast<long>(at) + 4,
-                   "data")) {
+                   id)) {
       const std::size_t size = std::min<std::size_t>(le32(at + 4), image.size() - at - 8);
       return std::vector<uint8_t>(image.begin() + static_cast<long>(at) + 8,
                                   image.begin() + static_cast<long>(at + 8 + size));
@@ -122,38 +140,49 @@ TEST_F(WaveAlsaTest, AMinuteRecordedThroughRingAndFileHoldsTheRampExactly) {
   ring.SetQueueMode(TMMQueueMode::qmWrite);
   ring.SetWaitIfFull(true);  // the file PCM captures faster than real time
   TMMWaveFile file;
-  file.Wave()->SetFileMustExist(false);
-  file.Wave()->SetFileName(name);
+  WriteTo(file, name);
   in.SetOutput(&ring);
   ring.SetOutput(&file);
-  int stops = 0;
-  in.OnStop = [&](TObject*) { ++stops; };
+  ASSERT_TRUE(RecordUntilStopped(in, 120s));
 
-  in.Start();
-  ASSERT_TRUE(loop_.PumpUntil([&] { return stops == 1; }, 120s));
-  in.Close();
-
-  const std::vector<uint8_t> data = DataChunk(test::FileBytes(name));
+  const std::vector<uint8_t> data = Chunk(test::FileBytes(name), "data");
   ASSERT_EQ(data.size(), 4 * kFrames);
   EXPECT_TRUE(data == Ramp(kFrames));
   EXPECT_EQ(in.Overruns(), 0u);
 }
 
-TEST_F(WaveAlsaTest, RecordingInACodecFormatIsRefused) {
-  WriteFile(dir_ / "in.raw", Ramp(1000));
-  WaveFormatEx ima = WaveFormatEx::Pcm(8000, 4, 1);
-  ima.set_wFormatTag(WAVE_FORMAT_IMA_ADPCM);
-  ima.set_nBlockAlign(256);
-  TMMWaveIn in;
-  in.SetPWaveFormat(&ima);
-  ASSERT_EQ(in.PWaveFormat()->wFormatTag(), WAVE_FORMAT_IMA_ADPCM);
-  try {
-    in.Open();
-    FAIL() << "opened";
-  } catch (const EMMWaveInError& e) {
-    EXPECT_STREQ(e.what(), "WaveInOpen:\n\rThe actual device can''t record this format");
+TEST_F(WaveAlsaTest, RecordingInACodecFormatWritesBlocksThatDecodeToTheInput) {
+  const WaveFormatEx pcm = WaveFormatEx::Pcm(8000, 16, 1);
+  const std::vector<uint8_t> tone = test::TonePcm16(pcm, 3.0);
+  WriteFile(dir_ / "in.raw", tone);
+  for (const auto& [tag, floor_db] : {std::pair{WAVE_FORMAT_IMA_ADPCM, 25.0},
+                                      std::pair{WAVE_FORMAT_GSM610, 8.0}}) {
+    WaveFormatEx codec;
+    codec.set_wFormatTag(tag);
+    ASSERT_EQ(acmFormatSuggest(nullptr, pcm, codec, 1024, ACM_FORMATSUGGESTF_WFORMATTAG),
+              MMSYSERR_NOERROR);
+    const std::string name = dir_ / ("rec" + std::to_string(tag) + ".wav");
+    TMMWaveIn in;
+    in.SetCallBackMode(TMMCBMode::cmThread);
+    in.SetPWaveFormat(&codec);
+    in.SetBufferSize(4000);
+    in.SetTimeFormat(TMMTimeFormats::tfMillisecond);
+    in.SetMaxRecordTime(2000);  // the file PCM repeats stale bytes past its end
+    TMMWaveFile file;
+    WriteTo(file, name);
+    in.SetOutput(&file);
+    ASSERT_TRUE(RecordUntilStopped(in, 60s));
+
+    const std::vector<uint8_t> image = test::FileBytes(name);
+    EXPECT_TRUE(std::ranges::equal(Chunk(image, "fmt "), codec.Bytes())) << tag;
+    const std::vector<uint8_t> data = Chunk(image, "data");
+    ASSERT_FALSE(data.empty());
+    EXPECT_EQ(data.size() % codec.nBlockAlign(), 0u);
+    const auto decoded = test::Convert(codec, pcm, data);
+    EXPECT_GE(decoded.size(), 2u * 8000 * 2);
+    EXPECT_GE(test::DelayedSnrDb(tone, decoded, 1, 400), floor_db) << tag;
+    EXPECT_EQ(in.Overruns(), 0u);
   }
-  EXPECT_FALSE(in.IsOpened());
 }
 
 TEST_F(WaveAlsaTest, PlaybackWritesTheSourceInOrderAcrossPauseAndReset) {

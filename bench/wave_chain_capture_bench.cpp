@@ -1,0 +1,147 @@
+// CPU time to record through the whole capture chain, wave-in -> ring buffer ->
+// wave file, compared in the same run with arecord reading the same ALSA file PCM
+// into a WAV. The file PCM delivers as fast as it is read, so both measure only
+// processing. Counters: our_cpu_s, arecord_cpu_s and their ratio.
+#include <stdlib.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include <benchmark/benchmark.h>
+
+#include "audio/core/ring_buffer.h"
+#include "audio/core/wave_file.h"
+#include "audio/core/wave_in.h"
+#include "platform/alsa_wave_driver.h"
+#include "platform/main_loop.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+constexpr uint32_t kBytesPerSecond = 44100 * 4;
+
+// A fresh folder holding the capture source and the ALSA configuration naming it.
+class Folder {
+ public:
+  explicit Folder(std::size_t seconds) {
+    std::string pattern = (std::filesystem::temp_directory_path() / "pmx-chain-XXXXXX").string();
+    path_ = mkdtemp(pattern.data());
+    std::vector<char> chunk(kBytesPerSecond);
+    for (std::size_t i = 0; i < chunk.size(); ++i) chunk[i] = static_cast<char>((i * 7) >> 3);
+    std::ofstream raw(path_ / "in.raw", std::ios::binary);
+    for (std::size_t s = 0; s < seconds; ++s) raw.write(chunk.data(), chunk.size());
+    std::ofstream(path_ / ".asoundrc") << Config();
+  }
+  ~Folder() { std::filesystem::remove_all(path_); }
+  std::string Config() const {
+    return "pcm.ramp { type file slave.pcm { type null } file \"/dev/null\" infile \"" +
+           (path_ / "in.raw").string() + "\" format raw }\n";
+  }
+  std::filesystem::path operator/(const char* name) const { return path_ / name; }
+  const std::filesystem::path& Path() const { return path_; }
+
+ private:
+  std::filesystem::path path_;
+};
+
+double CpuSeconds(int who) {
+  rusage usage{};
+  getrusage(who, &usage);
+  auto seconds = [](const timeval& t) { return static_cast<double>(t.tv_sec) + t.tv_usec / 1e6; };
+  return seconds(usage.ru_utime) + seconds(usage.ru_stime);
+}
+
+// Records seconds of audio through the chain; the CPU seconds of this process.
+double RecordThroughChain(const Folder& folder, int seconds) {
+  pmx::PlainMainLoop loop;
+  pmx::ScopedMainLoop loop_scope(loop);
+  pmx::AlsaWaveDriver::Options options;
+  options.config = folder.Config();
+  options.mapper = "ramp";
+  options.inputs = std::vector<pmx::AlsaWaveDriver::Device>{{"Ramp", "ramp"}};
+  pmx::AlsaWaveDriver driver(options);
+  pmx::ScopedWaveDriver installed(driver);
+
+  pmx::TMMWaveIn in;
+  in.SetCallBackMode(pmx::TMMCBMode::cmThread);
+  in.SetSampleRate(44100);
+  in.SetBitLength(pmx::TMMBits::b16Bit);
+  in.SetMode(pmx::TMMMode::mStereo);
+  in.SetBufferSize(16000);
+  in.SetNumBuffers(20);
+  in.SetTimeFormat(pmx::TMMTimeFormats::tfMillisecond);
+  in.SetMaxRecordTime(seconds * 1000);
+  pmx::TMMRingBuffer ring;
+  ring.SetQueueMode(pmx::TMMQueueMode::qmWrite);
+  ring.SetWaitIfFull(true);
+  pmx::TMMWaveFile file;
+  file.Wave()->SetFileMustExist(false);
+  file.Wave()->SetFileName((folder / "chain.wav").string());
+  in.SetOutput(&ring);
+  ring.SetOutput(&file);
+  bool stopped = false;
+  in.OnStop = [&](pmx::TObject*) { stopped = true; };
+
+  const double before = CpuSeconds(RUSAGE_SELF);
+  in.Start();
+  loop.PumpUntil([&] { return stopped; }, 3600s);
+  in.Close();
+  return CpuSeconds(RUSAGE_SELF) - before;
+}
+
+// The same recording by arecord; its CPU seconds, or -1 when it failed.
+double RecordWithArecord(const Folder& folder, int seconds) {
+  const double before = CpuSeconds(RUSAGE_CHILDREN);
+  const pid_t child = fork();
+  if (child == 0) {
+    // alsa-lib reads the configuration naming the file PCM from HOME.
+    setenv("HOME", folder.Path().c_str(), 1);
+    const std::string duration = std::to_string(seconds);
+    const std::string out = (folder / "arecord.wav").string();
+    execlp("arecord", "arecord", "-q", "-D", "ramp", "-f", "S16_LE", "-c", "2", "-r", "44100",
+           "-t", "wav", "-d", duration.c_str(), out.c_str(), static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  int status = 0;
+  if (child < 0 || waitpid(child, &status, 0) != child || !WIFEXITED(status) ||
+      WEXITSTATUS(status) != 0) {
+    return -1;
+  }
+  return CpuSeconds(RUSAGE_CHILDREN) - before;
+}
+
+void BM_ChainCaptureAgainstArecord(benchmark::State& state) {
+  const auto seconds = static_cast<int>(state.range(0));
+  Folder folder(static_cast<std::size_t>(seconds) + 5);
+  double ours = 0;
+  double theirs = 0;
+  for (auto _ : state) {
+    ours += RecordThroughChain(folder, seconds);
+    theirs += RecordWithArecord(folder, seconds);
+    std::filesystem::remove(folder / "chain.wav");
+    std::filesystem::remove(folder / "arecord.wav");
+  }
+  if (theirs <= 0) {
+    state.SkipWithError("arecord failed");
+    return;
+  }
+  state.counters["our_cpu_s"] = ours;
+  state.counters["arecord_cpu_s"] = theirs;
+  state.counters["ratio"] = ours / theirs;
+}
+
+BENCHMARK(BM_ChainCaptureAgainstArecord)
+    ->Arg(3600)
+    ->Iterations(1)
+    ->Unit(benchmark::kSecond)
+    ->UseRealTime();
+
+}  // namespace
+
+BENCHMARK_MAIN();
