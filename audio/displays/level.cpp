@@ -41,7 +41,6 @@ TMMCustomLevel::TMMCustomLevel(TComponent* owner, QWidget* parent)
   background_bar_ = std::make_unique<TMMDIBCanvas>(this);
   SetColor(clBlack);
   setFont(QFont("Small Fonts", 7));
-  ConfigureDecay();
   SetBounds(0, 0, 200, 17);
   UpdateBytesPerRefresh();
   if (!Designing()) AddTimerClient();
@@ -172,32 +171,9 @@ void TMMCustomLevel::SetPeakDelay(int value) { SetPeakSetting(peak_delay_, value
 
 void TMMCustomLevel::SetPeakSpeed(int value) { SetPeakSetting(peak_speed_, value); }
 
-void TMMCustomLevel::SetDecayMode(TMMDecayMode value) {
-  if (decay_mode_ == value) return;
-  decay_mode_ = value;
-  ResetDecay();
-}
+void TMMCustomLevel::SetDecayMode(TMMDecayMode value) { decay_.SetMode(value); }
 
-void TMMCustomLevel::SetDecay(int value) {
-  value = std::clamp(value, 1, 16);
-  if (decay_ == value) return;
-  decay_ = value;
-  ConfigureDecay();
-  if (decay_mode_ == TMMDecayMode::dmUniform) ResetDecay();
-}
-
-void TMMCustomLevel::ConfigureDecay() {
-  decay_factor_ = 0.0001f;
-  for (int i = 0; i < decay_; ++i) decay_factor_ = std::sqrt(decay_factor_);
-  ring_length_ = std::clamp(2 * (decay_ - 1), 1, 32);
-}
-
-void TMMCustomLevel::ResetDecay() {
-  ring_position_ = ring_count_ = 0;
-  ring_sum_ = 0;
-  smoothed_ = 0;
-  ring_.fill(0);
-}
+void TMMCustomLevel::SetDecay(int value) { decay_.SetDecay(value); }
 
 void TMMCustomLevel::SetOnDrawBar(TMMLevelDrawBar value) {
   on_draw_bar_ = std::move(value);
@@ -270,32 +246,10 @@ void TMMCustomLevel::SetPCMWaveFormat(PWaveFormatEx format) {
 
 void TMMCustomLevel::RefreshPCMData(const void* data) {
   if (!enabled_ || !Visible() || !data) return;
-  const int64_t peak = BlockPeak(static_cast<const uint8_t*>(data));
+  const int64_t peak = PcmBlockPeak(static_cast<const uint8_t*>(data),
+                                    {bits_, mode_, channel_, samples_, dc_offset_l_, dc_offset_r_});
   if (peak >= kFullScale && OnPcmOverflow) OnPcmOverflow(this);
   SetValueInternal(peak);
-}
-
-int64_t TMMCustomLevel::BlockPeak(const uint8_t* data) const {
-  const bool wide = bits_ == TMMBits::b16Bit;
-  // Frames of every channel of the stream; the first two are left and right.
-  const int frame = (wide ? 2 : 1) * (mode_ + 1);
-  auto sample = [wide](const uint8_t* at) -> int64_t {
-    return wide ? static_cast<int16_t>(at[0] | at[1] << 8) : at[0];
-  };
-  int64_t peak = 0;
-  for (int i = 0; i < samples_; ++i) {
-    const uint8_t* at = data + static_cast<ptrdiff_t>(i) * frame;
-    const int64_t left = sample(at) - dc_offset_l_;
-    int64_t s = left;
-    if (mode_ > 0) {
-      const int64_t right = sample(at + (wide ? 2 : 1)) - dc_offset_r_;
-      if (channel_ == TMMChannel::chBoth) s = (left + right) / 2;
-      if (channel_ == TMMChannel::chRight) s = right;
-    }
-    if (!wide) s = (s - 128) * 256;
-    peak = std::max(peak, std::abs(s));
-  }
-  return peak;
 }
 
 void TMMCustomLevel::ResetData() {
@@ -303,7 +257,7 @@ void TMMCustomLevel::ResetData() {
   countdown_ = 0;
   lit_ = 0;
   last_peak_ = 0;
-  ResetDecay();
+  decay_.Reset();
   PaintDirect([this](QPainter& canvas) { DrawLevel(canvas); });
 }
 
@@ -311,7 +265,7 @@ void TMMCustomLevel::SetValueInternal(int64_t v) {
   v = std::abs(v);
   last_peak_ = static_cast<int>(std::min<int64_t>(v, INT32_MAX));
   if (v == 0 && lit_ == 0 && !peak_changed_) return;
-  v = ApplyDecay(v);
+  v = decay_.Apply(v);
   int spots = SpotsFor(v * gain_ / 8);
   if (direction_ == TMMLevelDirection::dirSymetric) spots /= 2;
   if (spots > spots_) {
@@ -327,29 +281,6 @@ void TMMCustomLevel::SetValueInternal(int64_t v) {
   peak_changed_ = false;
   lit_ = spots;
   if (enabled_ && Visible()) PaintDirect([this](QPainter& canvas) { DrawLevel(canvas); });
-}
-
-int64_t TMMCustomLevel::ApplyDecay(int64_t v) {
-  if (decay_mode_ == TMMDecayMode::dmNone) return v;
-  if (++ring_position_ >= ring_length_) ring_position_ = 0;
-  ring_count_ = std::min(ring_count_ + 1, ring_length_);
-  const float f = decay_factor_;
-  switch (decay_mode_) {
-    case TMMDecayMode::dmStepUp:
-      smoothed_ *= f;
-      if (static_cast<float>(v) > smoothed_) {
-        smoothed_ = static_cast<float>(v);
-        return v;
-      }
-      return static_cast<int64_t>(smoothed_);
-    case TMMDecayMode::dmExponential:
-      smoothed_ = smoothed_ * f + (1 - f) * static_cast<float>(v);
-      return static_cast<int64_t>(std::floor(smoothed_));
-    default:
-      ring_sum_ += v - ring_[ring_position_];
-      ring_[ring_position_] = v;
-      return ring_sum_ / ring_count_;
-  }
 }
 
 int TMMCustomLevel::SpotsFor(int64_t amplitude) const {

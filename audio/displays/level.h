@@ -10,6 +10,7 @@
 #include "audio/core/mm_types.h"
 #include "audio/core/shared_timer.h"
 #include "audio/displays/dib_graphic_control.h"
+#include "audio/displays/level_math.h"
 #include "platform/exception.h"
 
 namespace pmx {
@@ -96,9 +97,9 @@ class TMMCustomLevel : public TMMDIBGraphicControl, public TMMDisplayFeed {
   void SetPeakDelay(int value);
   int PeakSpeed() const { return peak_speed_.load(); }
   void SetPeakSpeed(int value);
-  TMMDecayMode DecayMode() const { return decay_mode_; }
+  TMMDecayMode DecayMode() const { return decay_.Mode(); }
   void SetDecayMode(TMMDecayMode value);
-  int Decay() const { return decay_; }
+  int Decay() const { return decay_.Decay(); }
   void SetDecay(int value);
   int Value() const;
   void SetValue(int value);
@@ -153,14 +154,10 @@ class TMMCustomLevel : public TMMDIBGraphicControl, public TMMDisplayFeed {
   void UpdateLayout();
   void BuildBackground();
   void UpdateBytesPerRefresh();
-  void ResetDecay();
-  void ConfigureDecay();
   void ResetPeakCountdown() { countdown_ = 0; }
   void AddTimerClient();
   void SetTimerSuspended(bool suspended);
-  int64_t BlockPeak(const uint8_t* data) const;
   void SetValueInternal(int64_t v);
-  int64_t ApplyDecay(int64_t v);
   int SpotsFor(int64_t amplitude) const;
   void DrawLevel(QPainter& canvas);
   void DrawBar(TMMDIBCanvas& dib, int value, bool full, int peak, const Look& look) const;
@@ -188,8 +185,6 @@ class TMMCustomLevel : public TMMDIBGraphicControl, public TMMDisplayFeed {
   int num_peaks_ = 1;
   int peak_delay_ = 20;
   std::atomic<int> peak_speed_{0};  // read by PeakTimer
-  TMMDecayMode decay_mode_ = TMMDecayMode::dmNone;
-  int decay_ = 1;
   int dc_offset_l_ = 0;
   int dc_offset_r_ = 0;
   TMMLevelDrawBar on_draw_bar_;
@@ -209,13 +204,7 @@ class TMMCustomLevel : public TMMDIBGraphicControl, public TMMDisplayFeed {
   std::atomic<bool> peak_changed_{false};
   std::atomic<int> last_peak_{0};
 
-  float decay_factor_ = 0.01f;
-  int ring_length_ = 1;
-  std::array<int64_t, 32> ring_{};
-  int ring_position_ = 0;
-  int ring_count_ = 0;
-  int64_t ring_sum_ = 0;
-  float smoothed_ = 0;
+  TMMLevelDecay decay_;
 
   std::unique_ptr<TMMDIBCanvas> background_bar_;
   PMMTimerClient timer_client_ = nullptr;
