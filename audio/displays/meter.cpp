@@ -1,0 +1,313 @@
+#include "audio/displays/meter.h"
+
+#include <QFont>
+#include <QFontMetrics>
+#include <QPainter>
+#include <cmath>
+#include <cstdlib>
+#include <numbers>
+
+#include "audio/core/mm_strings.h"
+#include "audio/core/pcm_support.h"
+
+namespace pmx {
+namespace {
+
+constexpr int kPeakTimerInterval = 25;
+constexpr int kPeakFallStep = 500;
+
+}  // namespace
+
+TMMCustomMeter::TMMCustomMeter(TComponent* owner, QWidget* parent)
+    : TMMDIBGraphicControl(owner, parent) {
+  SetColor(clBlack);
+  QFont bold = font();
+  bold.setBold(true);
+  setFont(bold);
+  SetBounds(0, 0, 170, 90);
+  BevelChanged();
+  UpdateBytesPerRefresh();
+  if (!Designing()) AddTimerClient();
+}
+
+TMMCustomMeter::~TMMCustomMeter() {
+  if (timer_client_) MMTimerRemoveClient(timer_client_);
+}
+
+// ---- properties ----
+
+void TMMCustomMeter::SetEnabled(bool value) {
+  if (enabled_ == value) return;
+  enabled_ = value;
+  ResetData();
+  SetTimerSuspended(!value);
+  update();
+}
+
+void TMMCustomMeter::SetGain(int value) {
+  if (value < -8 || value > 32 || gain_ == value + 8) return;
+  gain_ = value + 8;
+  update();
+}
+
+void TMMCustomMeter::SetSamples(int value) {
+  value = std::max(1, value);
+  if (samples_ == value) return;
+  samples_ = value;
+  UpdateBytesPerRefresh();
+}
+
+void TMMCustomMeter::SetShowPeak(bool value) {
+  if (show_peak_ == value) return;
+  show_peak_ = value;
+  countdown_ = 0;
+  SetTimerSuspended(!value);
+  update();
+}
+
+void TMMCustomMeter::UpdateBytesPerRefresh() {
+  bytes_per_refresh_ = (static_cast<int>(bits_) + 1) * (mode_ + 1) * samples_;
+}
+
+int TMMCustomMeter::Value() const {
+  const int needle = needle_;
+  if (needle == 0) return 0;
+  if (!log_amp_) return static_cast<int>(std::nearbyint(needle * 100.0 / kFullScale));
+  // Without gain nothing maps back to an amplitude.
+  if (gain_ == 0) return 0;
+  const double db = (sensitivity_ - sensitivity_ * static_cast<double>(needle) / kFullScale) / 20;
+  return static_cast<int>(std::nearbyint(std::pow(10.0, db) * 8 / gain_ * 100));
+}
+
+void TMMCustomMeter::SetValue(int value) {
+  value = std::clamp(value, 0, 100);
+  SetValueInternal(static_cast<int64_t>(std::nearbyint(value * static_cast<double>(kFullScale) / 100)));
+}
+
+// ---- timer ----
+
+void TMMCustomMeter::AddTimerClient() {
+  if (timer_client_) return;
+  timer_client_ = MMTimerAddClient(
+      kPeakTimerInterval, 0,
+      [](PMMTimerClient, void* data) { static_cast<TMMCustomMeter*>(data)->PeakTimer(); }, this);
+  timer_suspended_ = false;
+  if (!enabled_ || !show_peak_) SetTimerSuspended(true);
+}
+
+void TMMCustomMeter::SetTimerSuspended(bool suspended) {
+  if (!timer_client_ || timer_suspended_ == suspended) return;
+  suspended ? MMTimerSuspendClient(timer_client_) : MMTimerResumeClient(timer_client_);
+  timer_suspended_ = suspended;
+}
+
+void TMMCustomMeter::SetDesignMode(bool value) {
+  TMMDIBGraphicControl::SetDesignMode(value);
+  if (!Designing()) AddTimerClient();
+}
+
+void TMMCustomMeter::PeakTimer() {
+  if (peak_ <= 0) return;
+  if (--countdown_ > 0) return;
+  const int speed = peak_speed_;
+  const int needle = needle_;
+  if (speed == 0) {
+    peak_ = needle;
+    countdown_ = 0;
+  } else {
+    peak_ = std::max(peak_ - kPeakFallStep, needle);
+    countdown_ = speed;
+  }
+  peak_changed_ = true;
+}
+
+// ---- feed ----
+
+void TMMCustomMeter::SetPCMWaveFormat(PWaveFormatEx format) {
+  if (!ValidPCMFormat(format)) throw EMMMeterError(LoadMMResString(SInvalidWaveFormatDisplay));
+  SetBitLength(static_cast<TMMBits>(format->wBitsPerSample() / 8 - 1));
+  SetMode(static_cast<TMMMode>(format->nChannels() - 1));
+}
+
+void TMMCustomMeter::RefreshPCMData(const void* data) {
+  if (!enabled_ || !Visible() || !data) return;
+  const int64_t peak = PcmBlockPeak(static_cast<const uint8_t*>(data),
+                                    {bits_, mode_, channel_, samples_, dc_offset_l_, dc_offset_r_});
+  if (peak >= kFullScale && OnPcmOverflow) OnPcmOverflow(this);
+  SetValueInternal(peak);
+}
+
+void TMMCustomMeter::ResetData() {
+  last_peak_ = 0;
+  needle_ = 0;
+  peak_ = 0;
+  countdown_ = 0;
+  decay_.Reset();
+  PaintDirect([this](QPainter& canvas) { DrawFromCache(canvas); });
+}
+
+void TMMCustomMeter::SetValueInternal(int64_t v) {
+  v = std::abs(v);
+  last_peak_ = static_cast<int>(std::min<int64_t>(v, INT32_MAX));
+  if (v == 0 && needle_ == 0 && !peak_changed_) return;
+  v = decay_.Apply(v);
+  int m = MapAmplitude(v * gain_ / 8);
+  if (m >= kFullScale) {
+    if (OnGainOverflow) OnGainOverflow(this);
+    m = kFullScale;
+  }
+  if (m > peak_ && show_peak_) {
+    peak_ = m;
+    countdown_ = peak_delay_ * 2 + 1;
+    peak_changed_ = true;
+  }
+  if (m == needle_ && !peak_changed_) return;
+  peak_changed_ = false;
+  needle_ = m;
+  if (enabled_ && Visible()) PaintDirect([this](QPainter& canvas) { DrawFromCache(canvas); });
+}
+
+float TMMCustomMeter::LinearFloor() const {
+  return kFullScale / std::pow(10.0f, static_cast<float>(-sensitivity_) / 20);
+}
+
+int TMMCustomMeter::MapAmplitude(int64_t amplitude) const {
+  const float a = static_cast<float>(amplitude);
+  const float sensitivity = static_cast<float>(sensitivity_);
+  float x;
+  if (log_amp_) {
+    const float db = 20 * std::log10(std::max(1e-5f, a / kFullScale));
+    x = (db - sensitivity) * kFullScale / -sensitivity;
+  } else {
+    const float floor = LinearFloor();
+    x = (a - floor) * kFullScale / (kFullScale - floor);
+  }
+  return std::max(0, static_cast<int>(std::nearbyint(x)));
+}
+
+
+// ---- layout and drawing ----
+
+void TMMCustomMeter::BevelChanged() {
+  inner_ = GetInnerRect();
+  inner_width_ = std::max(0, inner_.Width());
+  inner_height_ = std::max(0, inner_.Height());
+  ResetData();
+  TMMDIBGraphicControl::BevelChanged();
+}
+
+QPoint TMMCustomMeter::ArcPoint(int a, int r) const {
+  constexpr float kPi = std::numbers::pi_v<float>;
+  const float t0 = static_cast<float>(180 - scale_angle_) * kPi / 360;
+  const float t = t0 + ((kPi - t0) - t0) * static_cast<float>(a) / kFullScale;
+  const float radius = static_cast<float>(r);
+  return {inner_width_ / 2 - static_cast<int>(std::nearbyint(std::cos(t) * radius)),
+          inner_height_ + needle_offset_ - static_cast<int>(std::nearbyint(std::sin(t) * radius))};
+}
+
+void TMMCustomMeter::Paint(QPainter& canvas) {
+  TMMDIBGraphicControl::Paint(canvas);
+  DrawBackground();
+  DrawFrame(canvas);
+}
+
+void TMMCustomMeter::DrawFromCache(QPainter& canvas) {
+  // Nothing is cached before the first full paint, which draws the needles too.
+  if (cache_.isNull() || cache_.size() != QSize(inner_width_, inner_height_)) return;
+  work_ = cache_.copy();
+  DrawFrame(canvas);
+}
+
+void TMMCustomMeter::DrawBackground() {
+  if (inner_width_ == 0 || inner_height_ == 0) {
+    work_ = cache_ = QImage();
+    return;
+  }
+  if (work_.size() != QSize(inner_width_, inner_height_)) {
+    work_ = QImage(inner_width_, inner_height_, QImage::Format_RGB32);
+  }
+  {
+    QPainter canvas(&work_);
+    const QRect area(0, 0, inner_width_, inner_height_);
+    if (BackGroundDIB().isNull()) {
+      canvas.fillRect(area, ToQColor(Color()));
+    } else {
+      canvas.drawImage(area, BackGroundDIB());
+    }
+    if (draw_scale_ && scale_ticks_ > 1) DrawTicks(canvas);
+    if (!caption_.isEmpty()) DrawCaption(canvas);
+  }
+  cache_ = work_.copy();
+}
+
+void TMMCustomMeter::DrawTicks(QPainter& canvas) {
+  QFont small("Small Fonts");
+  small.setPointSize(6);
+  canvas.setFont(small);
+  canvas.setBrush(Qt::NoBrush);
+  const int last = scale_ticks_ - 1;
+  const int rs = ScaleRadius();
+  const int inner_end = rs - 2 - scale_height2_;
+  const int short_end = inner_end + scale_height1_;
+  for (int i = 0; i <= last; ++i) {
+    const int a = static_cast<int>(static_cast<int64_t>(kFullScale) * i / last);
+    const bool enlarged = enlarge_every_ == 0 || i == last || i % enlarge_every_ == 0;
+    const int zone = a > point2_ * kFullScale / 100 ? 2 : a > point1_ * kFullScale / 100 ? 1 : 0;
+    canvas.setPen(QPen(ToQColor(scale_colors_[zone]), 1));
+    if (scale_origin_ == TMMScaleOrigin::soInner) {
+      canvas.drawLine(ArcPoint(a, enlarged ? rs - 2 : short_end), ArcPoint(a, inner_end));
+    } else {
+      canvas.drawLine(ArcPoint(a, rs - 2), ArcPoint(a, enlarged ? inner_end : short_end));
+    }
+    if (text_every_ > 0 && i % text_every_ == 0) DrawLabel(canvas, i);
+  }
+}
+
+void TMMCustomMeter::DrawLabel(QPainter& canvas, int i) {
+  const int last = scale_ticks_ - 1;
+  int db;
+  if (log_amp_) {
+    db = (last - i) * sensitivity_ / last;
+  } else {
+    const float floor = LinearFloor();
+    const float level = (floor + (kFullScale - floor) * static_cast<float>(i) / last) / kFullScale;
+    db = static_cast<int>(std::nearbyint(20 * std::log10(level)));
+  }
+  const QString text = QString::number(db);
+  const QFontMetrics metrics = canvas.fontMetrics();
+  const QPoint q = ArcPoint(static_cast<int>(static_cast<int64_t>(kFullScale) * i / last),
+                            ScaleRadius() - 2);
+  const int x = q.x() - metrics.horizontalAdvance(text) +
+                metrics.horizontalAdvance(QString::number(std::abs(db))) / 2 + 1;
+  const int y = q.y() - metrics.height() - 3;
+  canvas.setPen(ToQColor(font_color_));
+  canvas.drawText(x, y + metrics.ascent(), text);
+}
+
+void TMMCustomMeter::DrawCaption(QPainter& canvas) {
+  canvas.setFont(font());
+  canvas.setPen(ToQColor(font_color_));
+  const int bottom = inner_height_ - inner_height_ / 16;
+  const int top = bottom - QFontMetrics(font()).height();
+  canvas.drawText(QRect(0, top, inner_width_, bottom - top),
+                  Qt::AlignCenter | Qt::TextExpandTabs | Qt::TextDontClip, caption_);
+}
+
+void TMMCustomMeter::DrawFrame(QPainter& canvas) {
+  if (!work_.isNull()) {
+    QPainter needles(&work_);
+    const QPoint pivot = Pivot();
+    const int rs = ScaleRadius();
+    if (show_peak_) {
+      needles.setPen(QPen(ToQColor(peak_color_), needle_width_));
+      needles.drawLine(pivot, ArcPoint(peak_, rs));
+    }
+    needles.setPen(QPen(ToQColor(needle_color_), needle_width_));
+    needles.drawLine(pivot, ArcPoint(needle_, rs));
+    needles.end();
+    canvas.drawImage(inner_.Left, inner_.Top, work_);
+  }
+  if (OnPostPaint) OnPostPaint(this);
+}
+
+}  // namespace pmx
