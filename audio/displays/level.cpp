@@ -13,7 +13,6 @@
 namespace pmx {
 namespace {
 
-constexpr int kPeakTimerInterval = 25;
 constexpr int kSymmetricHalfBlock = 2;
 
 // Holds a canvas's drawing section for a scope, so that a raising callback still
@@ -46,9 +45,7 @@ TMMCustomLevel::TMMCustomLevel(TComponent* owner, QWidget* parent)
   if (!Designing()) AddTimerClient();
 }
 
-TMMCustomLevel::~TMMCustomLevel() {
-  if (timer_client_) MMTimerRemoveClient(timer_client_);
-}
+TMMCustomLevel::~TMMCustomLevel() = default;
 
 // ---- properties ----
 
@@ -203,19 +200,10 @@ void TMMCustomLevel::UpdateBytesPerRefresh() {
 // ---- timer ----
 
 void TMMCustomLevel::AddTimerClient() {
-  if (timer_client_) return;
-  timer_client_ = MMTimerAddClient(
-      kPeakTimerInterval, 0,
-      [](PMMTimerClient, void* data) { static_cast<TMMCustomLevel*>(data)->PeakTimer(); }, this);
-  timer_suspended_ = false;
-  if (!enabled_ || num_peaks_ == 0) SetTimerSuspended(true);
+  timer_client_.Add([this] { PeakTimer(); }, !enabled_ || num_peaks_ == 0);
 }
 
-void TMMCustomLevel::SetTimerSuspended(bool suspended) {
-  if (!timer_client_ || timer_suspended_ == suspended) return;
-  suspended ? MMTimerSuspendClient(timer_client_) : MMTimerResumeClient(timer_client_);
-  timer_suspended_ = suspended;
-}
+void TMMCustomLevel::SetTimerSuspended(bool suspended) { timer_client_.SetSuspended(suspended); }
 
 void TMMCustomLevel::SetDesignMode(bool value) {
   TMMDIBGraphicControl::SetDesignMode(value);

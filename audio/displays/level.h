@@ -117,7 +117,7 @@ class TMMCustomLevel : public TMMDIBGraphicControl, public TMMDisplayFeed {
   int PeakSpot() const { return peak_.load(); }
   int SpotCount() const { return spots_; }
   // The client on the shared timer, none at design time.
-  PMMTimerClient PeakTimerClient() const { return timer_client_; }
+  PMMTimerClient PeakTimerClient() const { return timer_client_.Client(); }
 
   void SetPCMWaveFormat(PWaveFormatEx format) override;
   void RefreshPCMData(const void* data) override;
@@ -207,8 +207,7 @@ class TMMCustomLevel : public TMMDIBGraphicControl, public TMMDisplayFeed {
   TMMLevelDecay decay_;
 
   std::unique_ptr<TMMDIBCanvas> background_bar_;
-  PMMTimerClient timer_client_ = nullptr;
-  bool timer_suspended_ = false;
+  TMMPeakTimerClient timer_client_;  // last: its removal waits for a running tick
 };
 
 class TMMLevel : public TMMCustomLevel {

@@ -79,4 +79,25 @@ int64_t TMMLevelDecay::Apply(int64_t v) {
   }
 }
 
+TMMPeakTimerClient::~TMMPeakTimerClient() {
+  if (client_) MMTimerRemoveClient(client_);
+}
+
+void TMMPeakTimerClient::Add(std::function<void()> tick, bool suspended) {
+  if (client_) return;
+  constexpr int kInterval = 25;
+  tick_ = std::move(tick);
+  client_ = MMTimerAddClient(
+      kInterval, 0, [](PMMTimerClient, void* data) { (*static_cast<std::function<void()>*>(data))(); },
+      &tick_);
+  suspended_ = false;
+  SetSuspended(suspended);
+}
+
+void TMMPeakTimerClient::SetSuspended(bool suspended) {
+  if (!client_ || suspended_ == suspended) return;
+  suspended ? MMTimerSuspendClient(client_) : MMTimerResumeClient(client_);
+  suspended_ = suspended;
+}
+
 }  // namespace pmx

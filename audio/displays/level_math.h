@@ -2,8 +2,10 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 
 #include "audio/core/mm_types.h"
+#include "audio/core/shared_timer.h"
 
 namespace pmx {
 
@@ -49,6 +51,27 @@ class TMMLevelDecay {
   int ring_count_ = 0;
   int64_t ring_sum_ = 0;
   float smoothed_ = 0;
+};
+
+// A display's client on the shared timer that ticks its peak hold every 25 ms;
+// removing it on destruction waits for a tick under way. Declare it after every
+// field the tick touches. GUI thread.
+class TMMPeakTimerClient {
+ public:
+  TMMPeakTimerClient() = default;
+  ~TMMPeakTimerClient();
+  TMMPeakTimerClient(const TMMPeakTimerClient&) = delete;
+  TMMPeakTimerClient& operator=(const TMMPeakTimerClient&) = delete;
+
+  PMMTimerClient Client() const { return client_; }
+  // Adds the client once, running tick on the timer's thread.
+  void Add(std::function<void()> tick, bool suspended);
+  void SetSuspended(bool suspended);
+
+ private:
+  PMMTimerClient client_ = nullptr;
+  std::function<void()> tick_;
+  bool suspended_ = false;
 };
 
 }  // namespace pmx

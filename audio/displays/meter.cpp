@@ -13,7 +13,6 @@
 namespace pmx {
 namespace {
 
-constexpr int kPeakTimerInterval = 25;
 constexpr int kPeakFallStep = 500;
 
 }  // namespace
@@ -30,9 +29,7 @@ TMMCustomMeter::TMMCustomMeter(TComponent* owner, QWidget* parent)
   if (!Designing()) AddTimerClient();
 }
 
-TMMCustomMeter::~TMMCustomMeter() {
-  if (timer_client_) MMTimerRemoveClient(timer_client_);
-}
+TMMCustomMeter::~TMMCustomMeter() = default;
 
 // ---- properties ----
 
@@ -87,19 +84,10 @@ void TMMCustomMeter::SetValue(int value) {
 // ---- timer ----
 
 void TMMCustomMeter::AddTimerClient() {
-  if (timer_client_) return;
-  timer_client_ = MMTimerAddClient(
-      kPeakTimerInterval, 0,
-      [](PMMTimerClient, void* data) { static_cast<TMMCustomMeter*>(data)->PeakTimer(); }, this);
-  timer_suspended_ = false;
-  if (!enabled_ || !show_peak_) SetTimerSuspended(true);
+  timer_client_.Add([this] { PeakTimer(); }, !enabled_ || !show_peak_);
 }
 
-void TMMCustomMeter::SetTimerSuspended(bool suspended) {
-  if (!timer_client_ || timer_suspended_ == suspended) return;
-  suspended ? MMTimerSuspendClient(timer_client_) : MMTimerResumeClient(timer_client_);
-  timer_suspended_ = suspended;
-}
+void TMMCustomMeter::SetTimerSuspended(bool suspended) { timer_client_.SetSuspended(suspended); }
 
 void TMMCustomMeter::SetDesignMode(bool value) {
   TMMDIBGraphicControl::SetDesignMode(value);

@@ -128,7 +128,7 @@ class TMMCustomMeter : public TMMDIBGraphicControl, public TMMDisplayFeed {
   QPoint Pivot() const { return {inner_width_ / 2, inner_height_ + needle_offset_}; }
   int ScaleRadius() const { return inner_height_ + needle_offset_ - top_space_; }
   // The client on the shared timer, none at design time.
-  PMMTimerClient PeakTimerClient() const { return timer_client_; }
+  PMMTimerClient PeakTimerClient() const { return timer_client_.Client(); }
 
   void SetPCMWaveFormat(PWaveFormatEx format) override;
   void RefreshPCMData(const void* data) override;
@@ -231,8 +231,7 @@ class TMMCustomMeter : public TMMDIBGraphicControl, public TMMDisplayFeed {
   std::atomic<int> last_peak_{0};
   TMMLevelDecay decay_;
 
-  PMMTimerClient timer_client_ = nullptr;
-  bool timer_suspended_ = false;
+  TMMPeakTimerClient timer_client_;  // last: its removal waits for a running tick
 };
 
 class TMMMeter : public TMMCustomMeter {

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "platform/wave_types.h"
+#include "tests/audio/displays/pcm_blocks.h"
 
 namespace pmx {
 namespace {
@@ -18,17 +19,6 @@ struct ManualLevel : TMMLevel {
     MMTimerSuspendClient(PeakTimerClient());
   }
 };
-
-std::vector<uint8_t> Samples16(std::initializer_list<int16_t> values, int repeat) {
-  std::vector<uint8_t> bytes;
-  for (int r = 0; r < repeat; ++r) {
-    for (int16_t v : values) {
-      bytes.push_back(static_cast<uint8_t>(v));
-      bytes.push_back(static_cast<uint8_t>(v >> 8));
-    }
-  }
-  return bytes;
-}
 
 TEST(Level, DefaultsLayOutA200By17BarAndMapValues) {
   ManualLevel level;

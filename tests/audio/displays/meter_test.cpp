@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "platform/wave_types.h"
+#include "tests/audio/displays/pcm_blocks.h"
 
 namespace pmx {
 namespace {
@@ -17,17 +18,6 @@ struct ManualMeter : TMMMeter {
     MMTimerSuspendClient(PeakTimerClient());
   }
 };
-
-std::vector<uint8_t> Samples16(std::initializer_list<int16_t> values, int repeat) {
-  std::vector<uint8_t> bytes;
-  for (int r = 0; r < repeat; ++r) {
-    for (int16_t v : values) {
-      bytes.push_back(static_cast<uint8_t>(v));
-      bytes.push_back(static_cast<uint8_t>(v >> 8));
-    }
-  }
-  return bytes;
-}
 
 TEST(Meter, DefaultsClampingAndTheFormatCheck) {
   ManualMeter meter;
