@@ -4,6 +4,8 @@
 
 #include <QImage>
 #include <QWidget>
+#include <chrono>
+#include <thread>
 #include <vector>
 
 #include "platform/wave_types.h"
@@ -143,6 +145,20 @@ TEST(Meter, TheHeldPeakDropsToTheNeedleOrFallsAtPeakSpeed) {
   meter.SetShowPeak(false);
   meter.SetValue(100);
   EXPECT_EQ(meter.PeakValue(), 0);
+}
+
+TEST(Meter, TheSharedTimerDropsTheHeldPeakWhileValuesArrive) {
+  TMMMeter meter;
+  meter.SetPeakDelay(0);
+  meter.SetValue(100);
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+  int v = 0;
+  // The GUI thread keeps feeding while the timer's thread ticks the hold down.
+  while (meter.PeakValue() == 32767 && std::chrono::steady_clock::now() < deadline) {
+    meter.SetValue(v = (v + 7) % 60);
+    std::this_thread::yield();
+  }
+  EXPECT_LT(meter.PeakValue(), 32767);
 }
 
 TEST(Meter, UniformDecayAveragesTheLastValues) {
