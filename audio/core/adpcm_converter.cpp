@@ -106,10 +106,7 @@ void TMMADPCMConverter::Started() {
 }
 
 void TMMADPCMConverter::Stopped() {
-  if (started_) {
-    started_ = false;
-    Discard();
-  }
+  if (started_.exchange(false)) Discard();
   TMMDSPComponent::Stopped();
 }
 
@@ -133,16 +130,10 @@ uint32_t TMMADPCMConverter::Pull(WAVEHDR* caller) {
   header_ = {};
   header_.lpData = reinterpret_cast<char*>(in_.data());
   header_.dwBufferLength = kInputBytes;
-  header_.LoopFlag = caller->LoopFlag;
-  header_.LoopCount = caller->LoopCount;
-  header_.LoopsRemaining = caller->LoopsRemaining;
-  header_.LoopRestart = caller->LoopRestart;
+  CopyLoopState(*caller, header_);
   more_ = false;
   TMMDSPComponent::BufferLoad(&header_, more_);
-  caller->LoopFlag = header_.LoopFlag;
-  caller->LoopCount = header_.LoopCount;
-  caller->LoopsRemaining = header_.LoopsRemaining;
-  caller->LoopRestart = header_.LoopRestart;
+  CopyLoopState(header_, *caller);
   const uint32_t got = std::min(header_.dwBytesRecorded, kInputBytes);
   if (!more_ || got == 0) exhausted_ = true;
   return got;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <vector>
@@ -22,7 +23,8 @@ class EMMADPCMError : public Exception {
 //
 // Threads: formats, properties and lifecycle on the GUI thread while the chain is
 // stopped; BufferLoad, with the buffers and decoder state it uses, on the pulling
-// device's thread. Buffers exist only while opened.
+// device's thread. Buffers exist only while opened. The started flag is atomic:
+// Stopped may clear it while the pull road runs.
 class TMMADPCMConverter : public TMMDSPComponent {
  public:
   explicit TMMADPCMConverter(TComponent* owner = nullptr);
@@ -63,7 +65,7 @@ class TMMADPCMConverter : public TMMDSPComponent {
   std::unique_ptr<WaveFormatEx> input_format_;
   std::unique_ptr<WaveFormatEx> dest_format_;
   bool opened_ = false;
-  bool started_ = false;
+  std::atomic<bool> started_{false};
   bool needed_ = false;
   bool possible_ = false;
   bool exhausted_ = false;
