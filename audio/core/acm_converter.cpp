@@ -148,8 +148,7 @@ void TMMACMConverter::BufferReady(WAVEHDR* lpWaveHdr) {
   while (started_ && remaining >= 1) {
     const uint32_t chunk = std::min(remaining, kStep);
     std::memcpy(convert_->SourceBuffer, lpWaveHdr->lpData + offset, chunk);
-    if (Convert(chunk, false) < 1 && !convert_->InputPending &&
-        !convert_->ConsumedWithoutOutput) {
+    if (Convert(chunk, false) < 1 && !convert_->InputPending && !convert_->ConsumedWithoutOutput) {
       Fail();
     }
     offset += chunk;
@@ -203,8 +202,7 @@ void TMMACMConverter::BufferLoad(WAVEHDR* lpWaveHdr, bool& MoreBuffers) {
     // The pulled bytes went in above: the flush only drains what the codecs hold.
     if (Convert(0, true) < 1) break;
   }
-  MoreBuffers = more_ || convert_->ReadOffset < convert_->BytesAvailable ||
-                convert_->InputPending;
+  MoreBuffers = more_ || convert_->ReadOffset < convert_->BytesAvailable || convert_->InputPending;
 }
 
 void TMMPCMConverter::SetAutoConvert(bool value) {
@@ -253,10 +251,10 @@ void TMMPCMConverter::CalcDestFormat() {
   if (PWaveFormatEx in = InputCopy()) {
     acmSuggestPCMFormat(in, *dest);
     if (!auto_convert_ && dest->wFormatTag() != 0) {
-      FillPCMFormat(*dest, required_.contains(rpBits) ? bits : dest->wBitsPerSample(),
-                    required_.contains(rpChannels) ? channels : dest->nChannels(),
-                    required_.contains(rpSampleRate) ? static_cast<uint32_t>(rate_)
-                                                     : dest->nSamplesPerSec());
+      FillPCMFormat(
+          *dest, required_.contains(rpBits) ? bits : dest->wBitsPerSample(),
+          required_.contains(rpChannels) ? channels : dest->nChannels(),
+          required_.contains(rpSampleRate) ? static_cast<uint32_t>(rate_) : dest->nSamplesPerSec());
     }
   } else {
     FillPCMFormat(*dest, bits, channels, static_cast<uint32_t>(rate_));

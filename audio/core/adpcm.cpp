@@ -1,7 +1,7 @@
 #include "audio/core/adpcm.h"
 
 #include <algorithm>
-#include <vector>
+#include <bit>
 
 #include "audio/core/pcm_convert.h"
 #include "audio/core/pcm_support.h"
@@ -14,16 +14,14 @@ uint16_t Pick(int value, uint32_t fallback) {
   return static_cast<uint16_t>(value > 0 ? static_cast<uint32_t>(value) : fallback);
 }
 
-void Put16(uint8_t* p, int v) {
-  p[0] = static_cast<uint8_t>(v);
-  p[1] = static_cast<uint8_t>(v >> 8);
-}
+// Samples are decoded as native 16-bit values and handed on as PCM bytes.
+static_assert(std::endian::native == std::endian::little);
 
 // Decodes one code into the channel and writes the new sample.
-uint8_t* Emit(ImaAdpcmChannel& ch, int code, uint8_t* out) {
+int16_t* Emit(ImaAdpcmChannel& ch, int code, int16_t* out) {
   ch.Apply(code);
-  Put16(out, ch.predictor);
-  return out + 2;
+  *out = static_cast<int16_t>(ch.predictor);
+  return out + 1;
 }
 
 }  // namespace
@@ -51,40 +49,42 @@ uint32_t MSADPCMDecodeSize(const WaveFormatEx& adpcm, uint32_t count) {
 }
 
 uint32_t MSADPCMDecode(const WaveFormatEx& adpcm, const WaveFormatEx& pcm,
-                       std::span<const uint8_t> source, uint8_t* dest) {
+                       std::span<const uint8_t> source, int16_t* dest) {
   const uint16_t channels = adpcm.nChannels();
   const uint16_t spb = MSADPCMSamplesPerBlock(adpcm);
   const std::size_t block = adpcm.nBlockAlign();
   if (block == 0 || channels == 0) return 0;
   const std::size_t header = 7u * channels;
-  std::vector<int16_t> frames(std::size_t{spb} * channels);
-  uint32_t bytes = 0;
+  uint32_t samples = 0;
   for (std::size_t at = 0; at + header <= source.size(); at += block) {
     const auto piece = source.subspan(at, std::min(block, source.size() - at));
     for (int ch = 0; ch < channels; ++ch) {
       if (piece[ch] >= kMSADPCMCoefficients) return 0;
     }
-    const uint32_t n = MSADPCMDecodeBlock(piece, channels, spb, frames.data());
-    for (uint32_t i = 0; i < n * channels; ++i, bytes += 2) Put16(dest + bytes, frames[i]);
+    samples += MSADPCMDecodeBlock(piece, channels, spb, dest + samples) * channels;
   }
-  if (pcm.wBitsPerSample() != 8) return bytes;
+  const uint32_t bytes = 2 * samples;
+  return pcm.wBitsPerSample() == 8 ? NarrowTo8Bits(dest, bytes) : bytes;
+}
+
+uint32_t NarrowTo8Bits(int16_t* data, uint32_t bytes) {
+  auto* raw = reinterpret_cast<uint8_t*>(data);
   return static_cast<uint32_t>(
-      PCMConvertBits(8, {dest, bytes}, 16, std::span<const uint8_t>(dest, bytes)));
+      PCMConvertBits(8, {raw, bytes}, 16, std::span<const uint8_t>(raw, bytes)));
 }
 
 bool IsStepIndexADPCM(const WaveFormatEx& format) {
   const uint16_t tag = format.wFormatTag();
-  return (tag == kMediavisionADPCMTag || tag == kAntexADPCMETag ||
-          tag == kAntexDviOkiADPCMETag) &&
+  return (tag == kMediavisionADPCMTag || tag == kAntexADPCMETag || tag == kAntexDviOkiADPCMETag) &&
          format.wBitsPerSample() == 4;
 }
 
 uint32_t StepIndexDecode(const WaveFormatEx& format, TStepIndexState& state,
-                         std::span<const uint8_t> source, uint8_t* dest) {
+                         std::span<const uint8_t> source, int16_t* dest) {
   const uint16_t channels = format.nChannels();
   if (!IsStepIndexADPCM(format) || (channels != 1 && channels != 2)) return 0;
   const bool antex = format.wFormatTag() != kMediavisionADPCMTag;
-  uint8_t* out = dest;
+  int16_t* out = dest;
   if (channels == 1) {
     for (const uint8_t b : source) {
       out = Emit(state[0], b >> 4, out);
@@ -103,7 +103,7 @@ uint32_t StepIndexDecode(const WaveFormatEx& format, TStepIndexState& state,
       out = Emit(state[1], source[at] & 15, out);
     }
   }
-  return static_cast<uint32_t>(out - dest);
+  return static_cast<uint32_t>(2 * (out - dest));
 }
 
 }  // namespace pmx

@@ -4,7 +4,6 @@
 #include <cstring>
 #include <new>
 
-#include "audio/core/pcm_convert.h"
 #include "audio/core/pcm_support.h"
 #include "audio/core/wave_format.h"
 #include "platform/ms_adpcm.h"
@@ -75,7 +74,7 @@ void TMMADPCMConverter::Opened() {
         in_.assign(kInputBytes, 0);
         // Room for 16-bit samples of every block begun, even a partial last one.
         const bool ms = input_format_->wFormatTag() == WAVE_FORMAT_ADPCM;
-        out_.assign(ms ? MSADPCMDecodeSize(*input_format_, kInputBytes) : 4 * kInputBytes, 0);
+        out_.assign((ms ? MSADPCMDecodeSize(*input_format_, kInputBytes) : 4 * kInputBytes) / 2, 0);
       } catch (const std::bad_alloc&) {
         possible_ = false;
       }
@@ -119,7 +118,8 @@ void TMMADPCMConverter::Reset() {
 void TMMADPCMConverter::CopyOut(WAVEHDR* h, uint32_t& want) {
   const uint32_t n = std::min(available_ - read_, want);
   if (n == 0) return;
-  std::memcpy(h->lpData + h->dwBytesRecorded, out_.data() + read_, n);
+  std::memcpy(h->lpData + h->dwBytesRecorded, reinterpret_cast<const uint8_t*>(out_.data()) + read_,
+              n);
   read_ += n;
   h->dwBytesRecorded += n;
   want -= n;
@@ -145,9 +145,7 @@ uint32_t TMMADPCMConverter::Decode(uint32_t got) {
     return MSADPCMDecode(*input_format_, *dest_format_, source, out_.data());
   }
   const uint32_t bytes = StepIndexDecode(*input_format_, state_, source, out_.data());
-  if (bits_ != TMMBits::b8Bit) return bytes;
-  return static_cast<uint32_t>(
-      PCMConvertBits(8, {out_.data(), bytes}, 16, std::span<const uint8_t>(out_.data(), bytes)));
+  return bits_ == TMMBits::b8Bit ? NarrowTo8Bits(out_.data(), bytes) : bytes;
 }
 
 void TMMADPCMConverter::BufferLoad(WAVEHDR* lpWaveHdr, bool& MoreBuffers) {

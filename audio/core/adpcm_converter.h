@@ -71,7 +71,7 @@ class TMMADPCMConverter : public TMMDSPComponent {
   bool exhausted_ = false;
   bool more_ = false;
   std::vector<uint8_t> in_;
-  std::vector<uint8_t> out_;
+  std::vector<int16_t> out_;  // decoded samples; read as PCM bytes
   uint32_t available_ = 0;
   uint32_t read_ = 0;
   TStepIndexState state_{};

@@ -1,14 +1,14 @@
 #include "audio/core/adpcm_converter.h"
 
+#include <gtest/gtest.h>
+
 #include <cmath>
 #include <cstring>
 #include <numbers>
 #include <vector>
 
-#include <gtest/gtest.h>
-
-#include "tests/audio/core/chain_test_nodes.h"
 #include "platform/ms_adpcm.h"
+#include "tests/audio/core/chain_test_nodes.h"
 
 namespace pmx {
 namespace {

@@ -1,8 +1,8 @@
 #include "audio/core/adpcm.h"
 
-#include <vector>
-
 #include <gtest/gtest.h>
+
+#include <vector>
 
 #include "audio/core/pcm_support.h"
 #include "platform/ms_adpcm.h"
@@ -45,7 +45,7 @@ TEST(ADPCMDecode, StereoPieceOfFourBlocksGivesFourBlocksOfFrames) {
   std::vector<uint8_t> piece(4096);
   for (int b = 0; b < 4; ++b) MSADPCMEncodeBlock(frames.data(), 2, spb, &piece[b * 1024], 1024);
   const WaveFormatEx pcm = WaveFormatEx::Pcm(22050, 16, 2);
-  std::vector<uint8_t> out(MSADPCMDecodeSize(adpcm, 4096));
+  std::vector<int16_t> out(MSADPCMDecodeSize(adpcm, 4096) / 2);
   EXPECT_EQ(MSADPCMDecode(adpcm, pcm, piece, out.data()), 4u * 1012 * 4);
 
   piece[1024] = 7;  // the second block names a predictor that does not exist
@@ -60,7 +60,7 @@ TEST(ADPCMDecode, StepIndexRefusesOtherLayoutsAndNonFourBitFormats) {
   EXPECT_FALSE(IsStepIndexADPCM(f));
   TStepIndexState state{};
   const uint8_t src[4] = {1, 2, 3, 4};
-  uint8_t out[16];
+  int16_t out[8];
   EXPECT_EQ(StepIndexDecode(f, state, src, out), 0u);
   f.set_wBitsPerSample(4);
   f.set_nChannels(4);
