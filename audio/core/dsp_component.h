@@ -15,6 +15,15 @@ using TMMBufferEvent = std::function<void(TObject* Sender, WAVEHDR* lpWaveHdr)>;
 using TMMBufferLoadEvent =
     std::function<void(TObject* Sender, WAVEHDR* lpWaveHdr, bool& MoreBuffers)>;
 
+// Hands a source's loop state from one buffer header to another, for nodes that
+// pull through a header of their own.
+inline void CopyLoopState(const WAVEHDR& from, WAVEHDR& to) {
+  to.LoopFlag = from.LoopFlag;
+  to.LoopCount = from.LoopCount;
+  to.LoopsRemaining = from.LoopsRemaining;
+  to.LoopRestart = from.LoopRestart;
+}
+
 class TMMCustomDSPComponent : public TMMNonVisualComponent {
  public:
   using TMMNonVisualComponent::TMMNonVisualComponent;
