@@ -33,8 +33,8 @@ double SnrDb(const std::vector<int16_t>& ref, const std::vector<uint8_t>& bytes)
   double noise = 0;
   for (std::size_t i = 0; i < ref.size() && 2 * i + 1 < bytes.size(); ++i) {
     const auto got = static_cast<int16_t>(bytes[2 * i] | bytes[2 * i + 1] << 8);
-    signal += double{ref[i]} * ref[i];
-    noise += (double{ref[i]} - got) * (double{ref[i]} - got);
+    signal += static_cast<double>(ref[i]) * ref[i];
+    noise += (static_cast<double>(ref[i]) - got) * (static_cast<double>(ref[i]) - got);
   }
   return 10 * std::log10(signal / std::max(noise, 1.0));
 }

@@ -35,8 +35,8 @@ double SnrDb(const std::vector<int16_t>& ref, const std::vector<int16_t>& got) {
   double signal = 0;
   double noise = 0;
   for (std::size_t i = 0; i < ref.size(); ++i) {
-    signal += double{ref[i]} * ref[i];
-    noise += (double{ref[i]} - got[i]) * (double{ref[i]} - got[i]);
+    signal += static_cast<double>(ref[i]) * ref[i];
+    noise += (static_cast<double>(ref[i]) - got[i]) * (static_cast<double>(ref[i]) - got[i]);
   }
   return 10 * std::log10(signal / std::max(noise, 1.0));
 }
