@@ -1,9 +1,7 @@
 #include "platform/alsa_wave_driver.h"
 
 #include <atomic>
-#include <fstream>
 #include <future>
-#include <iterator>
 #include <numeric>
 
 #include <gtest/gtest.h>
@@ -12,6 +10,8 @@
 #include "platform/wave_in_device.h"
 #include "platform/wave_out_device.h"
 #include "tests/platform/wave_test_support.h"
+#include "tests/support/alsa_file_pcm.h"
+#include "tests/support/file_bytes.h"
 #include "tests/support/temp_dir.h"
 
 namespace pmx {
@@ -20,38 +20,12 @@ namespace {
 using test::WaveBuffers;
 using test::WaveEvents;
 
-void WriteFile(const std::filesystem::path& path, const std::vector<uint8_t>& bytes) {
-  std::ofstream out(path, std::ios::binary);
-  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-}
-
-std::vector<uint8_t> ReadFile(const std::filesystem::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
-}
-
-// A capture PCM that reads a raw file and a playback PCM that writes one; neither
-// needs a sound card.
-AlsaWaveDriver::Options FileOptions(const test::TempDir& dir) {
-  AlsaWaveDriver::Options options;
-  const std::string in = (dir / "in.raw").string();
-  const std::string out = (dir / "out.raw").string();
-  options.config = "pcm.ramp { type file slave.pcm { type null } file \"/dev/null\" infile \"" +
-                   in + "\" format raw }\n" +
-                   "pcm.sink { type file slave.pcm { type null } file \"" + out +
-                   "\" format raw }\n";
-  options.mapper = "ramp";
-  options.inputs = std::vector<AlsaWaveDriver::Device>{{"Ramp", "ramp"}};
-  options.outputs = std::vector<AlsaWaveDriver::Device>{{"Sink", "sink"}};
-  return options;
-}
-
 class AlsaWaveDriverTest : public ::testing::Test {
  protected:
-  void SetUp() override { WriteFile(dir_ / "in.raw", FakePcm::Ramp(format_, 0, 200000)); }
+  void SetUp() override { test::PutFile(dir_ / "in.raw", FakePcm::Ramp(format_, 0, 200000)); }
 
   test::TempDir dir_;
-  AlsaWaveDriver driver_{FileOptions(dir_)};
+  AlsaWaveDriver driver_{test::FilePcmOptions(dir_)};
   ScopedWaveDriver installed_{driver_};
   WaveFormatEx format_ = WaveFormatEx::Pcm(44100, 16, 2);
   WaveEvents events_;
@@ -127,8 +101,8 @@ TEST_F(AlsaWaveDriverTest, PlaybackWritesExactlyTheQueuedBytes) {
   device.reset();
 
   source.insert(source.end(), source.begin(), source.begin() + 17640);
-  EXPECT_EQ(test::FirstDifference(ReadFile(dir_ / "out.raw"), source), -1)
-      << ReadFile(dir_ / "out.raw").size() << " of " << source.size();
+  EXPECT_EQ(test::FirstDifference(test::FileBytes(dir_ / "out.raw"), source), -1)
+      << test::FileBytes(dir_ / "out.raw").size() << " of " << source.size();
   EXPECT_EQ(events_.Messages().back(), WOM_CLOSE);
 }
 

@@ -1,6 +1,4 @@
 #include <algorithm>
-#include <fstream>
-#include <iterator>
 
 #include <gtest/gtest.h>
 
@@ -14,6 +12,7 @@
 #include "platform/main_loop.h"
 #include "tests/audio/core/chain_test_nodes.h"
 #include "tests/support/acm_test_support.h"
+#include "tests/support/alsa_file_pcm.h"
 #include "tests/support/file_bytes.h"
 #include "tests/support/temp_dir.h"
 
@@ -22,33 +21,9 @@ namespace {
 
 using namespace std::chrono_literals;
 
-void WriteFile(const std::filesystem::path& path, const std::vector<uint8_t>& bytes) {
-  std::ofstream out(path, std::ios::binary);
-  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-}
-
-std::vector<uint8_t> ReadFile(const std::filesystem::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
-}
-
 // Devices of ALSA file PCMs: capture reads in.raw, playback writes out.raw.
 class WaveAlsaTest : public ::testing::Test {
  protected:
-  static AlsaWaveDriver::Options FileOptions(const test::TempDir& dir) {
-    AlsaWaveDriver::Options options;
-    const std::string in = (dir / "in.raw").string();
-    const std::string out = (dir / "out.raw").string();
-    options.config = "pcm.ramp { type file slave.pcm { type null } file \"/dev/null\" infile \"" +
-                     in + "\" format raw }\n" +
-                     "pcm.sink { type file slave.pcm { type null } file \"" + out +
-                     "\" format raw }\n";
-    options.mapper = "ramp";
-    options.inputs = std::vector<AlsaWaveDriver::Device>{{"Ramp", "ramp"}};
-    options.outputs = std::vector<AlsaWaveDriver::Device>{{"Sink", "sink"}};
-    return options;
-  }
-
   // Stereo 16-bit at 44.1 kHz: frames of 4 bytes.
   std::vector<uint8_t> Ramp(std::size_t frames) const {
     return FakePcm::Ramp(WaveFormatEx::Pcm(44100, 16, 2), 0, frames);
@@ -70,7 +45,7 @@ class WaveAlsaTest : public ::testing::Test {
   }
 
   test::TempDir dir_;
-  AlsaWaveDriver driver_{FileOptions(dir_)};
+  AlsaWaveDriver driver_{test::FilePcmOptions(dir_)};
   ScopedWaveDriver driver_scope_{driver_};
   PlainMainLoop loop_;
   ScopedMainLoop loop_scope_{loop_};
@@ -79,7 +54,7 @@ class WaveAlsaTest : public ::testing::Test {
 TEST_F(WaveAlsaTest, CaptureOfARampReachesTheChainExactly) {
   // The file PCM repeats stale bytes past the end of its file: stop well before it.
   constexpr std::size_t kFileFrames = 2'000'000;
-  WriteFile(dir_ / "in.raw", Ramp(kFileFrames));
+  test::PutFile(dir_ / "in.raw", Ramp(kFileFrames));
   // The limit stops the capture from inside a handler, well before the file's end
   // and in the middle of a buffer.
   constexpr int32_t kLimit = 4 * 150'001;
@@ -125,7 +100,7 @@ std::vector<uint8_t> Chunk(const std::vector<uint8_t>& image, const char* id) {
 
 TEST_F(WaveAlsaTest, AMinuteRecordedThroughRingAndFileHoldsTheRampExactly) {
   constexpr std::size_t kFrames = 60 * 44100;
-  WriteFile(dir_ / "in.raw", Ramp(kFrames + 4 * 44100));
+  test::PutFile(dir_ / "in.raw", Ramp(kFrames + 4 * 44100));
   const std::string name = dir_ / "rec.wav";
   TMMWaveIn in;
   in.SetCallBackMode(TMMCBMode::cmThread);
@@ -154,7 +129,7 @@ TEST_F(WaveAlsaTest, AMinuteRecordedThroughRingAndFileHoldsTheRampExactly) {
 TEST_F(WaveAlsaTest, RecordingInACodecFormatWritesBlocksThatDecodeToTheInput) {
   const WaveFormatEx pcm = WaveFormatEx::Pcm(8000, 16, 1);
   const std::vector<uint8_t> tone = test::TonePcm16(pcm, 3.0);
-  WriteFile(dir_ / "in.raw", tone);
+  test::PutFile(dir_ / "in.raw", tone);
   for (const auto& [tag, floor_db] : {std::pair{WAVE_FORMAT_IMA_ADPCM, 25.0},
                                       std::pair{WAVE_FORMAT_GSM610, 8.0}}) {
     WaveFormatEx codec;
@@ -211,7 +186,7 @@ TEST_F(WaveAlsaTest, PlaybackWritesTheSourceInOrderAcrossPauseAndReset) {
   ASSERT_TRUE(loop_.PumpUntil([&] { return stops == 1; }, 60s));
   out.Close();
 
-  const std::vector<uint8_t> written = ReadFile(dir_ / "out.raw");
+  const std::vector<uint8_t> written = test::FileBytes(dir_ / "out.raw");
   ASSERT_GE(written.size(), kBytes - pulled);
   const std::size_t heard = written.size() - (kBytes - pulled);
   ASSERT_LE(heard, pulled);
