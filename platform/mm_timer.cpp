@@ -6,6 +6,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <system_error>
@@ -80,6 +81,77 @@ void PeriodicTimer::Run() {
     }
     if (fds[0].revents != 0) return;
     if (Drain(timer_fd_)) callback_();
+  }
+}
+
+bool DeadlineTimer::Start(Clock::duration min_gap, Callback callback) {
+  if (Running() || !callback) return false;
+  {
+    std::lock_guard lock(mutex_);
+    callback_ = std::move(callback);
+    min_gap_ = min_gap;
+    deadline_.reset();
+    last_call_ = Clock::time_point{};
+    calls_ = 0;
+    stopping_ = false;
+  }
+  try {
+    thread_ = std::thread(&DeadlineTimer::Run, this);
+  } catch (const std::system_error&) {
+    callback_ = nullptr;
+    return false;
+  }
+  return true;
+}
+
+void DeadlineTimer::Stop() {
+  if (!thread_.joinable()) return;
+  {
+    std::lock_guard lock(mutex_);
+    stopping_ = true;
+  }
+  wake_.notify_one();
+  thread_.join();
+  callback_ = nullptr;
+}
+
+std::optional<DeadlineTimer::Clock::time_point> DeadlineTimer::DueLocked() const {
+  if (!deadline_) return std::nullopt;
+  return std::max(*deadline_, last_call_ + min_gap_);
+}
+
+void DeadlineTimer::WakeAt(Clock::time_point when) {
+  std::unique_lock lock(mutex_);
+  const std::optional<Clock::time_point> before = DueLocked();
+  if (deadline_ && *deadline_ <= when) return;
+  deadline_ = when;
+  // The thread sleeps until the old due time; it needs waking only when that moved.
+  const bool sooner = !before || *DueLocked() < *before;
+  lock.unlock();
+  if (sooner) wake_.notify_one();
+}
+
+std::uint64_t DeadlineTimer::Calls() const {
+  std::lock_guard lock(mutex_);
+  return calls_;
+}
+
+void DeadlineTimer::Run() {
+  std::unique_lock lock(mutex_);
+  while (!stopping_) {
+    const std::optional<Clock::time_point> due = DueLocked();
+    if (!due) {
+      wake_.wait(lock);
+    } else if (Clock::now() < *due) {
+      wake_.wait_until(lock, *due);
+    } else {
+      deadline_.reset();
+      last_call_ = Clock::now();
+      ++calls_;
+      lock.unlock();
+      callback_();
+      lock.lock();
+    }
   }
 }
 
