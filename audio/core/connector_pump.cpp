@@ -13,10 +13,10 @@
 namespace pmx::connector_pump {
 namespace {
 
-// A screen's refresh: the blocks of a buffer fall due every millisecond or so, but
-// a display shows no more than this; the blocks due meanwhile are handed over in
-// one pump, so none is skipped.
-constexpr std::chrono::milliseconds kRefreshGap{20};
+// The displays' refresh, the period of their shared timer: the blocks of a buffer
+// fall due every millisecond or so, but a display shows no more than this; the
+// blocks due meanwhile are handed over in one pump, so none is skipped.
+constexpr std::chrono::milliseconds kRefreshGap{25};
 
 struct State {
   std::mutex mutex;

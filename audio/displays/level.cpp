@@ -383,8 +383,9 @@ void TMMCustomLevel::DrawLevel(QPainter& canvas, bool changed_only) {
     }
     DrawingSection background(*background_bar_);
     const uint8_t* unlit = background_bar_->DrawState().pixels;
-    if (changed_only && ShowsFrameOf(work)) {
-      area = DrawChanges(work, unlit);
+    if (ShowsFrameOf(work)) {
+      const TRect changed = DrawChanges(work, unlit);
+      if (changed_only) area = changed;
     } else {
       if (unlit) DIBCopyRect(work, 0, 0, inner_width_, inner_height_, 0, 0, unlit);
       lit_values_ = ZoneValues(work, bar_colors_);

@@ -161,8 +161,9 @@ class TMMCustomLevel : public TMMDIBGraphicControl, public TMMDisplayFeed {
   void SetTimerSuspended(bool suspended);
   void SetValueInternal(int64_t v);
   int SpotsFor(int64_t amplitude) const;
-  // Draws the frame into the working canvas and shows it on canvas: all of it, or
-  // with changed_only what differs from the frame drawn last.
+  // Brings the working canvas to the current frame, redrawing only the spots that
+  // differ from the frame drawn last when it still holds that, and shows it on
+  // canvas: all of it, or with changed_only the area that changed.
   void DrawLevel(QPainter& canvas, bool changed_only = false);
   // The frame of the bar: the zone colour each spot is drawn in (-1: not drawn),
   // later spots of the drawing order over earlier ones.

@@ -210,7 +210,7 @@ TEST_F(ConnectorTest, ThePumpSleepsWhileNothingIsDueAndHandsOverEveryBlockNoSoon
     ASSERT_GE(level.times[i] - arrivals[i / kBlocks], (i % kBlocks) * 6250) << i;
   }
   // Wakes come at most once per screen refresh, not once per block.
-  EXPECT_LE(connector_pump::Wakes(), static_cast<uint64_t>(elapsed / 20ms) + 2);
+  EXPECT_LE(connector_pump::Wakes(), static_cast<uint64_t>(elapsed / 25ms) + 2);
   // The wake that ends the buffer comes when its next block would be due; then none.
   loop.PumpUntil([] { return false; }, 300ms);
   EXPECT_EQ(idle_for(100ms), 0u);
