@@ -279,7 +279,8 @@ void TMMCustomLevel::SetValueInternal(int64_t v) {
   if (spots == lit_ && !peak_changed_) return;
   peak_changed_ = false;
   lit_ = spots;
-  if (enabled_ && Visible()) PaintDirect([this](QPainter& canvas) { DrawLevel(canvas, true); });
+  // Only the frame the feed leaves can be seen: drawn when the GUI thread is free.
+  if (enabled_ && Visible()) PaintDirectSoon([this](QPainter& canvas) { DrawLevel(canvas, true); });
 }
 
 int TMMCustomLevel::SpotsFor(int64_t amplitude) const {

@@ -30,9 +30,10 @@ using TMMLevelDrawBar = std::function<void(TObject* Sender, TMMDIBCanvas& DIB, c
 // An LED bar meter: a row of equal spots lit from one end in proportion to the
 // peak of the PCM data it is fed (or to Value), in three colour zones, with an
 // optional held peak and optional decay. The unlit bar is drawn once into a canvas
-// of its own; a frame is drawn only when the lit count or the peak changed, and a
-// fed frame redraws only the spots that look different from the last one (from
-// the unlit bar, or lit) and shows only the area they cover.
+// of its own; a frame is drawn only when the lit count or the peak changed, once
+// the GUI thread has finished feeding (only the last frame of a run of blocks can
+// be seen), and it redraws only the spots that look different from the frame
+// drawn before (from the unlit bar, or lit) and shows only the area they cover.
 //
 // Threads: properties, layout and painting belong to the GUI thread, and so does
 // the feed (the connector's refresh) unless a connector feeds it from the pushing

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <vector>
 
+#include "platform/main_loop.h"
 #include "platform/wave_types.h"
 #include "tests/audio/displays/pcm_blocks.h"
 
@@ -180,6 +181,18 @@ TEST(Level, ARenderedBarMatchesTheLayoutRulesPixelByPixel) {
   }
 }
 
+TEST(Level, ARunOfValuesDrawsOnlyTheFrameItLeaves) {
+  QWidget window;
+  ManualLevel level(&window);
+  int frames = 0;
+  level.OnPaint = [&](TObject*) { ++frames; };
+  for (int v = 0; v <= 100; v += 5) level.SetValue(v);
+  EXPECT_EQ(frames, 0);
+  MainLoop::Instance().ProcessPending();
+  EXPECT_EQ(frames, 1);
+  EXPECT_EQ(level.LitSpots(), level.SpotCount());
+}
+
 // Frames drawn as the feed changes them, spot by spot, must show exactly what a
 // whole repaint of the same state shows, in every layout, over a long run of
 // values and peak ticks.
@@ -215,6 +228,7 @@ TEST(Level, FedFramesMatchAWholeRepaintPixelForPixel) {
       // The peak timer draws nothing: the next value shows its change.
       if (seed % 4 == 0) level.PeakTimer();
       level.SetValue(static_cast<int>(seed >> 16) % 101);
+      MainLoop::Instance().ProcessPending();  // the frame the value left
       if (step % 9 != 0) continue;
       const QImage fed = level.BackStore().copy(inner).convertToFormat(QImage::Format_RGB32);
       level.SetBitsPerPixel(look.bits);  // the unlit bar anew: the repaint draws everything
