@@ -28,10 +28,14 @@ int WishOf(TChannelsNumber channels) {
 
 TWMIn::~TWMIn() { CloseSource(); }
 
+std::unique_ptr<MediaSyncReader> TWMIn::CreateReader() const {
+  if (WMVCoreLib.WMCreateSyncReader == nullptr) return nullptr;
+  return WMVCoreLib.WMCreateSyncReader();
+}
+
 void TWMIn::OpenReader(bool discrete, int wish) {
   reader_ = Reader{};
-  if (WMVCoreLib.WMCreateSyncReader == nullptr) return;
-  reader_.SyncReader = WMVCoreLib.WMCreateSyncReader();
+  reader_.SyncReader = CreateReader();
   if (!reader_.SyncReader) return;
   reader_.Stream = std::make_unique<TAudioStream>(*stream_);
   if (!reader_.SyncReader->Open(*reader_.Stream)) {
