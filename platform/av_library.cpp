@@ -37,9 +37,11 @@ AvLibrary::AvLibrary() {
   if (complete) av_log_set_level(AV_LOG_QUIET);
 }
 
+// Never unloaded: a reader closed during the program's own teardown must still
+// find its libraries, and libav's process-wide state must not dangle.
 const AvLibrary& AvLib() {
-  static const AvLibrary library;
-  return library;
+  static const AvLibrary* const library = new AvLibrary;
+  return *library;
 }
 
 }  // namespace pmx

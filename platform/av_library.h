@@ -27,8 +27,9 @@ namespace pmx {
 
 // The libav* decoding libraries, loaded once for the process. Complete only when
 // every library and entry point is there; a machine without them decodes
-// nothing through them and runs everything else. Constant after construction:
-// any thread may call through it.
+// nothing through them and runs everything else. Loaded on first use and kept
+// until the process ends. Constant after construction: any thread may call
+// through it.
 struct AvLibrary {
   AvLibrary();
 
