@@ -44,6 +44,16 @@ const WmaFile& File() {
   return file;
 }
 
+// The file's input, ready to fetch from.
+struct Playing {
+  Playing() {
+    in.SetFileName(File().Path().string());
+    in.Init();
+  }
+  ~Playing() { in.Flush(); }
+  pmx::TWMIn in;
+};
+
 // Reads until the input ends; the bytes read.
 int64_t ReadToEnd(pmx::TAuInput& in) {
   std::vector<uint8_t> buffer(65536);
@@ -56,11 +66,8 @@ int64_t ReadToEnd(pmx::TAuInput& in) {
 void BM_DecodeWhole(benchmark::State& state) {
   if (!File().Made()) return state.SkipWithError("no WMA encoder");
   for (auto _ : state) {
-    pmx::TWMIn in;
-    in.SetFileName(File().Path().string());
-    in.Init();
-    benchmark::DoNotOptimize(ReadToEnd(in));
-    in.Flush();
+    Playing playing;
+    benchmark::DoNotOptimize(ReadToEnd(playing.in));
   }
   state.counters["x_realtime"] =
       benchmark::Counter(static_cast<double>(kSeconds * state.iterations()), benchmark::Counter::kIsRate);
@@ -70,33 +77,27 @@ BENCHMARK(BM_DecodeWhole)->Unit(benchmark::kMillisecond);
 void BM_FirstSeekNearTheEnd(benchmark::State& state) {
   if (!File().Made()) return state.SkipWithError("no WMA encoder");
   for (auto _ : state) {
-    pmx::TWMIn in;
-    in.SetFileName(File().Path().string());
-    in.Init();
-    in.SeekSample((kSeconds - 5) * kRate);
+    Playing playing;
+    playing.in.SeekSample((kSeconds - 5) * kRate);
     std::vector<uint8_t> buffer(4096);
     bool ended = false;
-    benchmark::DoNotOptimize(pmx::ReadFull(in, buffer.data(), 4096, ended));
-    in.Flush();
+    benchmark::DoNotOptimize(pmx::ReadFull(playing.in, buffer.data(), 4096, ended));
   }
 }
 BENCHMARK(BM_FirstSeekNearTheEnd)->Unit(benchmark::kMillisecond);
 
 void BM_SeekBackIntoWhatWasRead(benchmark::State& state) {
   if (!File().Made()) return state.SkipWithError("no WMA encoder");
-  pmx::TWMIn in;
-  in.SetFileName(File().Path().string());
-  in.Init();
-  ReadToEnd(in);
+  Playing playing;
+  ReadToEnd(playing.in);
   std::vector<uint8_t> buffer(4096);
   int64_t target = 7;
   for (auto _ : state) {
     target = (target * 7919 + 104729) % ((kSeconds - 1) * kRate);
-    in.SeekSample(target);
+    playing.in.SeekSample(target);
     bool ended = false;
-    benchmark::DoNotOptimize(pmx::ReadFull(in, buffer.data(), 4096, ended));
+    benchmark::DoNotOptimize(pmx::ReadFull(playing.in, buffer.data(), 4096, ended));
   }
-  in.Flush();
 }
 BENCHMARK(BM_SeekBackIntoWhatWasRead)->Unit(benchmark::kMicrosecond);
 
