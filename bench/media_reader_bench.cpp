@@ -3,13 +3,12 @@
 // forward to count samples exactly), and seeks back into what was read (they
 // start a few packets before the target). Ten minutes of stereo at 44100 Hz,
 // made once by libavcodec's WMA encoder.
+#include <benchmark/benchmark.h>
 #include <stdlib.h>
 
 #include <cmath>
 #include <filesystem>
 #include <vector>
-
-#include <benchmark/benchmark.h>
 
 #include "audio/streaming/streaming.h"
 #include "audio/streaming/wm_in.h"
@@ -27,7 +26,8 @@ class WmaFile {
     dir_ = mkdtemp(pattern.data());
     std::vector<int16_t> samples(static_cast<size_t>(kSeconds * kRate * 2));
     for (size_t i = 0; i < samples.size(); ++i)
-      samples[i] = static_cast<int16_t>(10000 * std::sin(static_cast<double>(i) * 0.01 + 1e-7 * i * i));
+      samples[i] =
+          static_cast<int16_t>(10000 * std::sin(static_cast<double>(i) * 0.01 + 1e-7 * i * i));
     made_ = pmx::test::WriteWma(Path(), samples, 2, kRate);
   }
   ~WmaFile() { std::filesystem::remove_all(dir_); }
@@ -59,7 +59,8 @@ int64_t ReadToEnd(pmx::TAuInput& in) {
   std::vector<uint8_t> buffer(65536);
   int64_t total = 0;
   bool ended = false;
-  while (!ended) total += pmx::ReadFull(in, buffer.data(), static_cast<uint32_t>(buffer.size()), ended);
+  while (!ended)
+    total += pmx::ReadFull(in, buffer.data(), static_cast<uint32_t>(buffer.size()), ended);
   return total;
 }
 
@@ -69,8 +70,8 @@ void BM_DecodeWhole(benchmark::State& state) {
     Playing playing;
     benchmark::DoNotOptimize(ReadToEnd(playing.in));
   }
-  state.counters["x_realtime"] =
-      benchmark::Counter(static_cast<double>(kSeconds * state.iterations()), benchmark::Counter::kIsRate);
+  state.counters["x_realtime"] = benchmark::Counter(
+      static_cast<double>(kSeconds * state.iterations()), benchmark::Counter::kIsRate);
 }
 BENCHMARK(BM_DecodeWhole)->Unit(benchmark::kMillisecond);
 

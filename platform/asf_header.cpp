@@ -18,8 +18,8 @@ constexpr Guid kContentEncryption = {0xFB, 0xB3, 0x11, 0x22, 0x23, 0xBD, 0xD2, 0
 constexpr Guid kExtendedContentEncryption = {0x14, 0xE6, 0x8A, 0x29, 0x22, 0x26, 0x17, 0x4C,
                                              0xB9, 0x35, 0xDA, 0xE0, 0x7E, 0xE9, 0x28, 0x9C};
 
-constexpr int64_t kObjectHead = 24;      // GUID and 64-bit size
-constexpr int64_t kHeaderHead = 30;      // plus object count and two reserved bytes
+constexpr int64_t kObjectHead = 24;  // GUID and 64-bit size
+constexpr int64_t kHeaderHead = 30;  // plus object count and two reserved bytes
 constexpr int kMostObjects = 1024;
 constexpr int64_t kMostHeaderBytes = 64 << 20;
 
@@ -42,11 +42,13 @@ bool ScanHeader(MediaByteSource& source, int64_t start) {
   Guid guid;
   uint64_t header_size = 0;
   if (!ReadObjectHead(source, guid, header_size) || guid != kHeaderObject) return false;
-  const int64_t end = start + static_cast<int64_t>(std::min<uint64_t>(header_size, kMostHeaderBytes));
+  const int64_t end =
+      start + static_cast<int64_t>(std::min<uint64_t>(header_size, kMostHeaderBytes));
   int64_t at = start + kHeaderHead;
   for (int i = 0; i < kMostObjects && at + kObjectHead <= end; ++i) {
     uint64_t size = 0;
-    if (source.Seek(at, MediaByteSource::kBegin) != at || !ReadObjectHead(source, guid, size)) return false;
+    if (source.Seek(at, MediaByteSource::kBegin) != at || !ReadObjectHead(source, guid, size))
+      return false;
     if (guid == kContentEncryption || guid == kExtendedContentEncryption) return true;
     if (size < kObjectHead || size > static_cast<uint64_t>(end - at)) return false;
     at += static_cast<int64_t>(size);

@@ -1,21 +1,16 @@
-#include "platform/media_reader.h"
-
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstring>
 
 #include "platform/asf_header.h"
+#include "platform/av_container.h"
 #include "platform/av_library.h"
+#include "platform/media_reader.h"
 
 namespace pmx {
 namespace {
 
-const AvLibrary& Av() { return AvLib(); }
-
-constexpr int kIoBufferBytes = 32768;
-// Audio containers only: no playlists or references that would open other files.
-constexpr const char* kContainers = "asf,mp3,ogg,wav,flac,mov,mp4,m4a,matroska,webm,aac";
 // Packets decoded and thrown away before the one a seek aims at, so that the
 // decoder's carried-over state (overlap, bit reservoir) is whole again there.
 constexpr int kWarmupPackets = 8;
@@ -26,61 +21,9 @@ constexpr int64_t kUnitsPerSecond = 10'000'000;
 // What the reader answers for an output whose decoder cannot start.
 constexpr uint32_t kDecoderFailed = 0x80004005;
 
-// The source as libav reads it: offsets count from where the source stood at open.
-struct SourceIo {
-  MediaByteSource* source = nullptr;
-  int64_t base = 0;
-};
-
-int ReadSource(void* opaque, uint8_t* buffer, int size) {
-  const int64_t got = static_cast<SourceIo*>(opaque)->source->Read(buffer, size);
-  if (got < 0) return AVERROR(EIO);
-  return got == 0 ? AVERROR_EOF : static_cast<int>(got);
-}
-
-int64_t SeekSource(void* opaque, int64_t offset, int whence) {
-  const SourceIo& io = *static_cast<SourceIo*>(opaque);
-  whence &= ~AVSEEK_FORCE;
-  if (whence == AVSEEK_SIZE) {
-    const int64_t here = io.source->Seek(0, MediaByteSource::kCurrent);
-    const int64_t end = io.source->Seek(0, MediaByteSource::kEnd);
-    if (here < 0 || end < 0 || io.source->Seek(here, MediaByteSource::kBegin) != here) return -1;
-    return end - io.base;
-  }
-  if (whence == SEEK_SET) offset += io.base;
-  const auto origin = whence == SEEK_CUR ? MediaByteSource::kCurrent
-                      : whence == SEEK_END ? MediaByteSource::kEnd
-                                           : MediaByteSource::kBegin;
-  const int64_t at = io.source->Seek(offset, origin);
-  return at < 0 ? -1 : at - io.base;
-}
-
-int RefuseToOpen(AVFormatContext*, AVIOContext**, const char*, int, AVDictionary**) { return AVERROR(EPERM); }
-
-struct AvioFree {
-  void operator()(AVIOContext* p) const {
-    Av().av_free(p->buffer);
-    Av().avio_context_free(&p);
-  }
-};
-struct FormatClose {
-  void operator()(AVFormatContext* p) const { Av().avformat_close_input(&p); }
-};
-struct CodecFree {
-  void operator()(AVCodecContext* p) const { Av().avcodec_free_context(&p); }
-};
-struct SwrFree {
-  void operator()(SwrContext* p) const { Av().swr_free(&p); }
-};
-struct PacketFree {
-  void operator()(AVPacket* p) const { Av().av_packet_free(&p); }
-};
-struct FrameFree {
-  void operator()(AVFrame* p) const { Av().av_frame_free(&p); }
-};
-
 bool SameFormat(const MediaFormat& a, const MediaFormat& b) {
-  return a.Channels == b.Channels && a.SampleRate == b.SampleRate && a.BitsPerSample == b.BitsPerSample;
+  return a.Channels == b.Channels && a.SampleRate == b.SampleRate &&
+         a.BitsPerSample == b.BitsPerSample;
 }
 
 // Mono or stereo at 16 bits always; discrete output adds 24 bits and, for more
@@ -101,8 +44,8 @@ std::vector<MediaFormat> FormatsOf(const MediaFormat& native, bool discrete) {
 // The names libav files a header attribute under besides its own.
 std::vector<const char*> KeysOf(const std::string& name) {
   static const std::pair<const char*, std::vector<const char*>> kKeys[] = {
-      {"Author", {"artist"}},     {"Title", {"title"}},          {"WM/AlbumTitle", {"album"}},
-      {"WM/Genre", {"genre"}},    {"WM/Track", {"track"}},       {"WM/Year", {"date", "year"}},
+      {"Author", {"artist"}},      {"Title", {"title"}},    {"WM/AlbumTitle", {"album"}},
+      {"WM/Genre", {"genre"}},     {"WM/Track", {"track"}}, {"WM/Year", {"date", "year"}},
       {"Copyright", {"copyright"}}};
   std::vector<const char*> keys{name.c_str()};
   for (const auto& [own, others] : kKeys)
@@ -110,7 +53,9 @@ std::vector<const char*> KeysOf(const std::string& name) {
   return keys;
 }
 
-int64_t TimestampOf(const AVPacket& packet) { return packet.dts != AV_NOPTS_VALUE ? packet.dts : packet.pts; }
+int64_t TimestampOf(const AVPacket& packet) {
+  return packet.dts != AV_NOPTS_VALUE ? packet.dts : packet.pts;
+}
 
 // A packet met in decoding from the start: where it lies and how many samples
 // came out before it.
@@ -138,9 +83,12 @@ class AvSyncReader final : public MediaSyncReader {
   bool OutputIsAudio(int output) const override { return Valid(output); }
   void SetOutputSetting(int output, const std::string& name, uint32_t value) override;
   std::vector<MediaFormat> OutputFormats(int output) const override {
-    return Valid(output) ? FormatsOf(outputs_[output].native, outputs_[output].discrete) : std::vector<MediaFormat>{};
+    return Valid(output) ? FormatsOf(outputs_[output].native, outputs_[output].discrete)
+                         : std::vector<MediaFormat>{};
   }
-  MediaFormat OutputFormat(int output) const override { return Valid(output) ? outputs_[output].current : MediaFormat{}; }
+  MediaFormat OutputFormat(int output) const override {
+    return Valid(output) ? outputs_[output].current : MediaFormat{};
+  }
   bool SetOutputFormat(int output, const MediaFormat& format) override;
   uint16_t StreamNumberForOutput(int output) const override {
     return Valid(output) ? static_cast<uint16_t>(output + 1) : 0;
@@ -155,31 +103,29 @@ class AvSyncReader final : public MediaSyncReader {
 
  private:
   bool Valid(int output) const { return output >= 0 && output < OutputCount(); }
-  bool OpenContainer();
+  bool Offers(int output, const MediaFormat& format) const;
+  AVFormatContext* Format() const { return container_.Format(); }
   void FindOutputs();
   bool OpenDecoder(const Output& output);
-  AVStream& ReadStream() const { return *format_->streams[outputs_[reading_].stream_index]; }
   bool NextFrame();
   bool NextPacket();
-  void NotePacket(const AVPacket& packet);
+  bool NotePacket(const AVPacket& packet);
   bool Convert(std::vector<uint8_t>& sample, int64_t skip);
   bool EnsureResampler();
   bool SeekBackTo(size_t checkpoint);
   const char* Text(const AVDictionary* dictionary, const std::string& name) const;
 
-  SourceIo io_;
-  std::unique_ptr<AVIOContext, AvioFree> avio_;
-  std::unique_ptr<AVFormatContext, FormatClose> format_;
+  AvContainer container_;
   std::vector<Output> outputs_;
   bool protected_ = false;
 
   // The output being read, its decoder and its conversion.
   int reading_ = -1;
-  std::unique_ptr<AVCodecContext, CodecFree> codec_;
-  std::unique_ptr<SwrContext, SwrFree> swr_;
+  AvOwned<AVCodecContext> codec_;
+  AvOwned<SwrContext> swr_;
   int swr_format_ = -1, swr_rate_ = 0, swr_channels_ = 0;
-  std::unique_ptr<AVPacket, PacketFree> packet_;
-  std::unique_ptr<AVFrame, FrameFree> frame_;
+  AvOwned<AVPacket> packet_;
+  AvOwned<AVFrame> frame_;
   std::vector<uint8_t> converted_;
   bool draining_ = false;
 
@@ -194,10 +140,9 @@ class AvSyncReader final : public MediaSyncReader {
 
 bool AvSyncReader::Open(MediaByteSource& source) {
   Close();
-  if (!Av().complete) return false;
+  if (!AvLib().complete) return false;
   protected_ = AsfHeaderIsProtected(source);
-  io_ = {&source, source.Seek(0, MediaByteSource::kCurrent)};
-  if (io_.base < 0 || !OpenContainer()) {
+  if (!container_.Open(source)) {
     Close();
     return false;
   }
@@ -205,36 +150,17 @@ bool AvSyncReader::Open(MediaByteSource& source) {
   return true;
 }
 
-bool AvSyncReader::OpenContainer() {
-  auto* buffer = static_cast<uint8_t*>(Av().av_malloc(kIoBufferBytes));
-  if (buffer == nullptr) return false;
-  avio_.reset(Av().avio_alloc_context(buffer, kIoBufferBytes, 0, &io_, &ReadSource, nullptr, &SeekSource));
-  if (!avio_) {
-    Av().av_free(buffer);
-    return false;
-  }
-  AVFormatContext* format = Av().avformat_alloc_context();
-  if (format == nullptr) return false;
-  format->pb = avio_.get();
-  format->io_open = &RefuseToOpen;
-  AVDictionary* options = nullptr;
-  Av().av_dict_set(&options, "format_whitelist", kContainers, 0);
-  const int opened = Av().avformat_open_input(&format, nullptr, nullptr, &options);
-  Av().av_dict_free(&options);
-  if (opened < 0) return false;  // libav freed the context
-  format_.reset(format);
-  return Av().avformat_find_stream_info(format, nullptr) >= 0;
-}
-
 void AvSyncReader::FindOutputs() {
-  for (unsigned i = 0; i < format_->nb_streams; ++i) {
-    AVStream& stream = *format_->streams[i];
+  for (unsigned i = 0; i < Format()->nb_streams; ++i) {
+    AVStream& stream = *Format()->streams[i];
     stream.discard = AVDISCARD_ALL;
     const AVCodecParameters& p = *stream.codecpar;
-    if (p.codec_type != AVMEDIA_TYPE_AUDIO || p.ch_layout.nb_channels <= 0 || p.ch_layout.nb_channels > 255 ||
-        p.sample_rate <= 0 || Av().avcodec_find_decoder(p.codec_id) == nullptr)
+    if (p.codec_type != AVMEDIA_TYPE_AUDIO || p.ch_layout.nb_channels <= 0 ||
+        p.ch_layout.nb_channels > 255 || p.sample_rate <= 0 ||
+        AvLib().avcodec_find_decoder(p.codec_id) == nullptr)
       continue;
-    const MediaFormat native{static_cast<uint16_t>(p.ch_layout.nb_channels), static_cast<uint32_t>(p.sample_rate), 16};
+    const MediaFormat native{static_cast<uint16_t>(p.ch_layout.nb_channels),
+                             static_cast<uint32_t>(p.sample_rate), 16};
     outputs_.push_back({static_cast<int>(i), native, FormatsOf(native, false).front(), false});
   }
 }
@@ -244,8 +170,7 @@ void AvSyncReader::Close() {
   packet_.reset();
   swr_.reset();
   codec_.reset();
-  format_.reset();
-  avio_.reset();
+  container_.Close();
   outputs_.clear();
   checkpoints_.clear();
   converted_.clear();
@@ -261,16 +186,17 @@ void AvSyncReader::SetOutputSetting(int output, const std::string& name, uint32_
   if (!Valid(output) || name != "EnableDiscreteOutput") return;
   Output& o = outputs_[output];
   o.discrete = value != 0;
+  if (!Offers(output, o.current)) o.current = OutputFormats(output).front();
+}
+
+bool AvSyncReader::Offers(int output, const MediaFormat& format) const {
   const std::vector<MediaFormat> formats = OutputFormats(output);
-  if (std::none_of(formats.begin(), formats.end(), [&](const MediaFormat& f) { return SameFormat(f, o.current); }))
-    o.current = formats.front();
+  return std::any_of(formats.begin(), formats.end(),
+                     [&](const MediaFormat& f) { return SameFormat(f, format); });
 }
 
 bool AvSyncReader::SetOutputFormat(int output, const MediaFormat& format) {
-  if (reading_ >= 0) return false;
-  const std::vector<MediaFormat> formats = OutputFormats(output);
-  if (std::none_of(formats.begin(), formats.end(), [&](const MediaFormat& f) { return SameFormat(f, format); }))
-    return false;
+  if (reading_ >= 0 || !Offers(output, format)) return false;
   outputs_[output].current = format;
   return true;
 }
@@ -284,16 +210,17 @@ uint32_t AvSyncReader::SetReadStreamSamples(uint16_t stream, bool) {
 }
 
 bool AvSyncReader::OpenDecoder(const Output& output) {
-  AVStream& stream = *format_->streams[output.stream_index];
-  const AVCodec* decoder = Av().avcodec_find_decoder(stream.codecpar->codec_id);
-  codec_.reset(Av().avcodec_alloc_context3(decoder));
-  packet_.reset(Av().av_packet_alloc());
-  frame_.reset(Av().av_frame_alloc());
-  if (!codec_ || !packet_ || !frame_ || Av().avcodec_parameters_to_context(codec_.get(), stream.codecpar) < 0)
+  AVStream& stream = *Format()->streams[output.stream_index];
+  const AVCodec* decoder = AvLib().avcodec_find_decoder(stream.codecpar->codec_id);
+  codec_.reset(AvLib().avcodec_alloc_context3(decoder));
+  packet_.reset(AvLib().av_packet_alloc());
+  frame_.reset(AvLib().av_frame_alloc());
+  if (!codec_ || !packet_ || !frame_ ||
+      AvLib().avcodec_parameters_to_context(codec_.get(), stream.codecpar) < 0)
     return false;
   codec_->pkt_timebase = stream.time_base;
   codec_->thread_count = 1;
-  if (Av().avcodec_open2(codec_.get(), decoder, nullptr) < 0) return false;
+  if (AvLib().avcodec_open2(codec_.get(), decoder, nullptr) < 0) return false;
   stream.discard = AVDISCARD_DEFAULT;
   return true;
 }
@@ -313,74 +240,72 @@ bool AvSyncReader::GetNextSample(uint16_t stream, std::vector<uint8_t>& sample) 
 // decoder refuses is left out.
 bool AvSyncReader::NextFrame() {
   for (;;) {
-    const int received = Av().avcodec_receive_frame(codec_.get(), frame_.get());
+    const int received = AvLib().avcodec_receive_frame(codec_.get(), frame_.get());
     if (received >= 0) return true;
     if (received != AVERROR(EAGAIN) || draining_) return false;
     if (!NextPacket()) {
       draining_ = true;
-      Av().avcodec_send_packet(codec_.get(), nullptr);
+      AvLib().avcodec_send_packet(codec_.get(), nullptr);
       continue;
     }
-    Av().avcodec_send_packet(codec_.get(), packet_.get());
-    Av().av_packet_unref(packet_.get());
+    AvLib().avcodec_send_packet(codec_.get(), packet_.get());
+    AvLib().av_packet_unref(packet_.get());
   }
 }
 
 bool AvSyncReader::NextPacket() {
   const int index = outputs_[reading_].stream_index;
-  while (Av().av_read_frame(format_.get(), packet_.get()) >= 0) {
-    if (packet_->stream_index == index) {
-      NotePacket(*packet_);
-      return true;
-    }
-    Av().av_packet_unref(packet_.get());
+  while (AvLib().av_read_frame(Format(), packet_.get()) >= 0) {
+    if (packet_->stream_index == index && NotePacket(*packet_)) return true;
+    AvLib().av_packet_unref(packet_.get());
   }
   return false;
 }
 
-void AvSyncReader::NotePacket(const AVPacket& packet) {
+// Follows the sample count through a packet about to be decoded; false when the
+// packet must not be: a seek back went past the packet it aimed at, and reading
+// starts again from the first one, where the count is known without a doubt.
+bool AvSyncReader::NotePacket(const AVPacket& packet) {
   const int64_t ts = TimestampOf(packet);
-  if (!known_) {
-    if (packet.pos == awaited_.pos && ts == awaited_.ts) {
-      known_ = true;
-      decoded_ = awaited_.sample;
-    } else if (packet.pos > awaited_.pos) {
-      // The seek landed past the packet: go back to the first one, where the
-      // count is known without a doubt.
-      if (awaited_.sample == 0 || !SeekBackTo(0)) {
-        known_ = true;
-        decoded_ = awaited_.sample;
-      }
-    }
-    if (!known_) return;
+  if (!known_ && packet.pos == awaited_.pos && ts == awaited_.ts) {
+    known_ = true;
+    decoded_ = awaited_.sample;
+  } else if (!known_ && packet.pos > awaited_.pos) {
+    if (awaited_.sample != 0 && SeekBackTo(0)) return false;
+    known_ = true;  // the first packet is missing too: count on from here
+    decoded_ = awaited_.sample;
   }
-  if (packet.pos < 0 || ts == AV_NOPTS_VALUE) return;
-  if (checkpoints_.empty() ||
-      (packet.pos > checkpoints_.back().pos && decoded_ - checkpoints_.back().sample >= kCheckpointSpacing))
+  if (!known_ || packet.pos < 0 || ts == AV_NOPTS_VALUE) return true;
+  if (checkpoints_.empty() || (packet.pos > checkpoints_.back().pos &&
+                               decoded_ - checkpoints_.back().sample >= kCheckpointSpacing))
     checkpoints_.push_back({packet.pos, ts, decoded_});
+  return true;
 }
 
 bool AvSyncReader::EnsureResampler() {
   const AVFrame& f = *frame_;
-  if (swr_ && f.format == swr_format_ && f.sample_rate == swr_rate_ && f.ch_layout.nb_channels == swr_channels_)
+  if (swr_ && f.format == swr_format_ && f.sample_rate == swr_rate_ &&
+      f.ch_layout.nb_channels == swr_channels_)
     return true;
   swr_.reset();
   const MediaFormat& out = outputs_[reading_].current;
   AVChannelLayout in_layout{};
   AVChannelLayout out_layout{};
-  Av().av_channel_layout_default(&in_layout, f.ch_layout.nb_channels);
-  Av().av_channel_layout_default(&out_layout, out.Channels);
-  AVChannelLayout* in = f.ch_layout.order == AV_CHANNEL_ORDER_UNSPEC ? &in_layout : &frame_->ch_layout;
+  AvLib().av_channel_layout_default(&in_layout, f.ch_layout.nb_channels);
+  AvLib().av_channel_layout_default(&out_layout, out.Channels);
+  AVChannelLayout* in =
+      f.ch_layout.order == AV_CHANNEL_ORDER_UNSPEC ? &in_layout : &frame_->ch_layout;
   // The stream's own layout when its channels are kept, so nothing is remixed.
   AVChannelLayout* to = out.Channels == f.ch_layout.nb_channels ? in : &out_layout;
   SwrContext* swr = nullptr;
-  const bool made = Av().swr_alloc_set_opts2(&swr, to, out.BitsPerSample == 24 ? AV_SAMPLE_FMT_S32 : AV_SAMPLE_FMT_S16,
-                                             static_cast<int>(out.SampleRate), in,
-                                             static_cast<AVSampleFormat>(f.format), f.sample_rate, 0, nullptr) >= 0;
+  const bool made = AvLib().swr_alloc_set_opts2(
+                        &swr, to, out.BitsPerSample == 24 ? AV_SAMPLE_FMT_S32 : AV_SAMPLE_FMT_S16,
+                        static_cast<int>(out.SampleRate), in, static_cast<AVSampleFormat>(f.format),
+                        f.sample_rate, 0, nullptr) >= 0;
   swr_.reset(swr);
-  Av().av_channel_layout_uninit(&in_layout);
-  Av().av_channel_layout_uninit(&out_layout);
-  if (!made || Av().swr_init(swr) < 0) {
+  AvLib().av_channel_layout_uninit(&in_layout);
+  AvLib().av_channel_layout_uninit(&out_layout);
+  if (!made || AvLib().swr_init(swr) < 0) {
     swr_.reset();
     return false;
   }
@@ -400,8 +325,9 @@ bool AvSyncReader::Convert(std::vector<uint8_t>& sample, int64_t skip) {
       static_cast<int>(int64_t{frame_->nb_samples} * out.SampleRate / frame_->sample_rate + 1024);
   converted_.resize(static_cast<size_t>(capacity) * out.Channels * wide);
   uint8_t* planes[] = {converted_.data()};
-  const int got = Av().swr_convert(swr_.get(), planes, capacity, const_cast<const uint8_t**>(frame_->extended_data),
-                                   frame_->nb_samples);
+  const int got =
+      AvLib().swr_convert(swr_.get(), planes, capacity,
+                          const_cast<const uint8_t**>(frame_->extended_data), frame_->nb_samples);
   if (got <= skip) return got >= 0;
   const size_t first = static_cast<size_t>(skip) * out.Channels;
   const size_t count = static_cast<size_t>(got) * out.Channels - first;
@@ -411,16 +337,19 @@ bool AvSyncReader::Convert(std::vector<uint8_t>& sample, int64_t skip) {
   }
   // 24 bits: the upper three bytes of each 32-bit sample.
   sample.resize(count * 3);
-  for (size_t i = 0; i < count; ++i) std::memcpy(&sample[i * 3], &converted_[(first + i) * 4 + 1], 3);
+  for (size_t i = 0; i < count; ++i)
+    std::memcpy(&sample[i * 3], &converted_[(first + i) * 4 + 1], 3);
   return true;
 }
 
 bool AvSyncReader::SetRange(uint64_t start, int64_t) {
   if (reading_ < 0) return false;
   const MediaFormat& out = outputs_[reading_].current;
-  skip_to_ = static_cast<int64_t>(std::nearbyint(static_cast<double>(start) * out.SampleRate / kUnitsPerSecond));
-  const auto after = std::upper_bound(checkpoints_.begin(), checkpoints_.end(), skip_to_,
-                                      [](int64_t sample, const Checkpoint& c) { return sample < c.sample; });
+  skip_to_ = static_cast<int64_t>(
+      std::nearbyint(static_cast<double>(start) * out.SampleRate / kUnitsPerSecond));
+  const auto after =
+      std::upper_bound(checkpoints_.begin(), checkpoints_.end(), skip_to_,
+                       [](int64_t sample, const Checkpoint& c) { return sample < c.sample; });
   // Decoding on from here costs no more than from the nearest checkpoint.
   if (known_ && !draining_ && skip_to_ >= decoded_ &&
       (after == checkpoints_.begin() || std::prev(after)->sample <= decoded_))
@@ -431,42 +360,45 @@ bool AvSyncReader::SetRange(uint64_t start, int64_t) {
 
 bool AvSyncReader::SeekBackTo(size_t checkpoint) {
   const size_t from = checkpoint > kWarmupPackets ? checkpoint - kWarmupPackets : 0;
-  if (Av().av_seek_frame(format_.get(), outputs_[reading_].stream_index, checkpoints_[from].ts,
-                         AVSEEK_FLAG_BACKWARD) < 0)
+  if (AvLib().av_seek_frame(Format(), outputs_[reading_].stream_index, checkpoints_[from].ts,
+                            AVSEEK_FLAG_BACKWARD) < 0)
     return false;
-  Av().avcodec_flush_buffers(codec_.get());
+  AvLib().avcodec_flush_buffers(codec_.get());
   draining_ = false;
   known_ = false;
   awaited_ = checkpoints_[checkpoint];
   return true;
 }
 
-bool AvSyncReader::NumberAttribute(uint16_t stream, const std::string& name, uint64_t& value) const {
-  if (!format_ || stream != 0 || name != "Duration" || outputs_.empty()) return false;
-  const AVStream& audio = *format_->streams[outputs_[std::max(reading_, 0)].stream_index];
+bool AvSyncReader::NumberAttribute(uint16_t stream, const std::string& name,
+                                   uint64_t& value) const {
+  if (!Format() || stream != 0 || name != "Duration" || outputs_.empty()) return false;
+  const AVStream& audio = *Format()->streams[outputs_[std::max(reading_, 0)].stream_index];
   if (audio.duration != AV_NOPTS_VALUE && audio.duration > 0 && audio.time_base.den > 0) {
-    value = static_cast<uint64_t>(std::nearbyint(static_cast<double>(audio.duration) * audio.time_base.num *
-                                                 kUnitsPerSecond / audio.time_base.den));
+    value = static_cast<uint64_t>(
+        std::nearbyint(static_cast<double>(audio.duration) * audio.time_base.num * kUnitsPerSecond /
+                       audio.time_base.den));
     return true;
   }
-  if (format_->duration == AV_NOPTS_VALUE || format_->duration <= 0) return false;
-  value = static_cast<uint64_t>(format_->duration) * (kUnitsPerSecond / AV_TIME_BASE);
+  if (Format()->duration == AV_NOPTS_VALUE || Format()->duration <= 0) return false;
+  value = static_cast<uint64_t>(Format()->duration) * (kUnitsPerSecond / AV_TIME_BASE);
   return true;
 }
 
 const char* AvSyncReader::Text(const AVDictionary* dictionary, const std::string& name) const {
   for (const char* key : KeysOf(name)) {
-    const AVDictionaryEntry* entry = Av().av_dict_get(dictionary, key, nullptr, 0);
+    const AVDictionaryEntry* entry = AvLib().av_dict_get(dictionary, key, nullptr, 0);
     if (entry != nullptr && entry->value != nullptr && *entry->value != '\0') return entry->value;
   }
   return nullptr;
 }
 
-bool AvSyncReader::TextAttribute(uint16_t stream, const std::string& name, std::string& value) const {
-  if (!format_ || stream != 0) return false;
-  const char* text = Text(format_->metadata, name);
+bool AvSyncReader::TextAttribute(uint16_t stream, const std::string& name,
+                                 std::string& value) const {
+  if (!Format() || stream != 0) return false;
+  const char* text = Text(Format()->metadata, name);
   if (text == nullptr && !outputs_.empty())
-    text = Text(format_->streams[outputs_[std::max(reading_, 0)].stream_index]->metadata, name);
+    text = Text(Format()->streams[outputs_[std::max(reading_, 0)].stream_index]->metadata, name);
   if (text == nullptr) return false;
   value = text;
   return true;
@@ -475,7 +407,7 @@ bool AvSyncReader::TextAttribute(uint16_t stream, const std::string& name, std::
 }  // namespace
 
 std::unique_ptr<MediaSyncReader> CreateMediaSyncReader() {
-  if (!Av().complete) return nullptr;
+  if (!AvLib().complete) return nullptr;
   return std::make_unique<AvSyncReader>();
 }
 

@@ -8,8 +8,8 @@
 #include "platform/media_reader.h"
 #include "tests/fuzz/fuzz_support.h"
 
-using pmx::fuzz::Check;
 using pmx::MediaByteSource;
+using pmx::fuzz::Check;
 
 namespace {
 
@@ -52,7 +52,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::vector<pmx::MediaFormat> formats = reader->OutputFormats(0);
   Check(!formats.empty(), "an audio output offers a format");
   const pmx::MediaFormat format = formats.back();
-  Check(format.Channels > 0 && format.SampleRate > 0 && (format.BitsPerSample == 16 || format.BitsPerSample == 24),
+  Check(format.Channels > 0 && format.SampleRate > 0 &&
+            (format.BitsPerSample == 16 || format.BitsPerSample == 24),
         "a format that can be played");
   Check(reader->SetOutputFormat(0, format), "an offered format is taken");
   const uint16_t stream = reader->StreamNumberForOutput(0);

@@ -39,7 +39,8 @@ struct Encoder {
 
 bool OpenEncoder(Encoder& e, const std::filesystem::path& path, int channels, int rate) {
   const AVCodec* wma = avcodec_find_encoder(AV_CODEC_ID_WMAV2);
-  if (wma == nullptr || avformat_alloc_output_context2(&e.format, nullptr, "asf", path.c_str()) < 0) return false;
+  if (wma == nullptr || avformat_alloc_output_context2(&e.format, nullptr, "asf", path.c_str()) < 0)
+    return false;
   e.codec = avcodec_alloc_context3(wma);
   e.codec->sample_fmt = AV_SAMPLE_FMT_FLTP;
   e.codec->sample_rate = rate;
@@ -61,12 +62,16 @@ bool FillFrame(Encoder& e, const std::vector<int16_t>& samples, int channels, in
   f.format = e.codec->sample_fmt;
   f.sample_rate = e.codec->sample_rate;
   f.pts = first;
-  if (av_channel_layout_copy(&f.ch_layout, &e.codec->ch_layout) < 0 || av_frame_get_buffer(&f, 0) < 0) return false;
+  if (av_channel_layout_copy(&f.ch_layout, &e.codec->ch_layout) < 0 ||
+      av_frame_get_buffer(&f, 0) < 0)
+    return false;
   const int64_t frames = static_cast<int64_t>(samples.size()) / channels;
   for (int c = 0; c < channels; ++c) {
     auto* plane = reinterpret_cast<float*>(f.extended_data[c]);
     for (int i = 0; i < f.nb_samples; ++i)
-      plane[i] = first + i < frames ? samples[static_cast<size_t>((first + i) * channels + c)] / 32768.0f : 0.0f;
+      plane[i] = first + i < frames
+                     ? samples[static_cast<size_t>((first + i) * channels + c)] / 32768.0f
+                     : 0.0f;
   }
   return true;
 }
@@ -95,7 +100,8 @@ bool OpenDecoder(Decoder& d, const std::filesystem::path& path) {
   d.stream = av_find_best_stream(d.format, AVMEDIA_TYPE_AUDIO, -1, -1, &codec, 0);
   if (d.stream < 0) return false;
   d.codec = avcodec_alloc_context3(codec);
-  if (avcodec_parameters_to_context(d.codec, d.format->streams[d.stream]->codecpar) < 0) return false;
+  if (avcodec_parameters_to_context(d.codec, d.format->streams[d.stream]->codecpar) < 0)
+    return false;
   d.codec->pkt_timebase = d.format->streams[d.stream]->time_base;
   return avcodec_open2(d.codec, codec, nullptr) >= 0;
 }
@@ -103,28 +109,33 @@ bool OpenDecoder(Decoder& d, const std::filesystem::path& path) {
 void AppendFrame(Decoder& d, int bits, std::vector<uint8_t>& out) {
   const AVFrame& f = *d.frame;
   if (d.swr == nullptr) {
-    swr_alloc_set_opts2(&d.swr, &d.frame->ch_layout, bits == 24 ? AV_SAMPLE_FMT_S32 : AV_SAMPLE_FMT_S16,
-                        f.sample_rate, &d.frame->ch_layout, static_cast<AVSampleFormat>(f.format), f.sample_rate, 0,
-                        nullptr);
+    swr_alloc_set_opts2(&d.swr, &d.frame->ch_layout,
+                        bits == 24 ? AV_SAMPLE_FMT_S32 : AV_SAMPLE_FMT_S16, f.sample_rate,
+                        &d.frame->ch_layout, static_cast<AVSampleFormat>(f.format), f.sample_rate,
+                        0, nullptr);
     swr_init(d.swr);
   }
   const int channels = f.ch_layout.nb_channels;
   std::vector<uint8_t> wide(static_cast<size_t>(f.nb_samples) * channels * 4);
   uint8_t* planes[] = {wide.data()};
-  const int got = swr_convert(d.swr, planes, f.nb_samples, const_cast<const uint8_t**>(f.extended_data), f.nb_samples);
+  const int got = swr_convert(d.swr, planes, f.nb_samples,
+                              const_cast<const uint8_t**>(f.extended_data), f.nb_samples);
   for (int i = 0; i < got * channels; ++i) {
-    if (bits == 24) out.insert(out.end(), &wide[i * 4 + 1], &wide[i * 4 + 4]);
-    else out.insert(out.end(), &wide[i * 2], &wide[i * 2 + 2]);
+    if (bits == 24)
+      out.insert(out.end(), &wide[i * 4 + 1], &wide[i * 4 + 4]);
+    else
+      out.insert(out.end(), &wide[i * 2], &wide[i * 2 + 2]);
   }
 }
 
 }  // namespace
 
-bool WriteWma(const std::filesystem::path& path, const std::vector<int16_t>& samples, int channels, int rate,
-              const std::map<std::string, std::string>& tags) {
+bool WriteWma(const std::filesystem::path& path, const std::vector<int16_t>& samples, int channels,
+              int rate, const std::map<std::string, std::string>& tags) {
   Encoder e;
   if (!OpenEncoder(e, path, channels, rate)) return false;
-  for (const auto& [key, value] : tags) av_dict_set(&e.format->metadata, key.c_str(), value.c_str(), 0);
+  for (const auto& [key, value] : tags)
+    av_dict_set(&e.format->metadata, key.c_str(), value.c_str(), 0);
   if (avformat_write_header(e.format, nullptr) < 0) return false;
   const auto frames = static_cast<int64_t>(samples.size()) / channels;
   for (int64_t first = 0; first < frames; first += e.codec->frame_size)

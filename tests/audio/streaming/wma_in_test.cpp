@@ -57,11 +57,17 @@ class MediaFiles : public ::testing::Test {
     dir_ = std::make_unique<test::TempDir>();
     const std::vector<int16_t> sweep = Sweep(kFrames);
     wma_made_ = test::WriteWma(Wma(), sweep, 2, kRate,
-                               {{"title", "Morning Show"}, {"artist", "\xC3\x89mile"}, {"album", "Tapes"},
-                                {"genre", "Talk"}, {"track", "7"}, {"date", "2024"}, {"copyright", "Station"}});
+                               {{"title", "Morning Show"},
+                                {"artist", "\xC3\x89mile"},
+                                {"album", "Tapes"},
+                                {"genre", "Talk"},
+                                {"track", "7"},
+                                {"date", "2024"},
+                                {"copyright", "Station"}});
     test::PutRaw(*dir_ / "sweep.raw", sweep);
-    mp3_made_ = test::RunTool({"lame", "-S", "-r", "-s", "44.1", "-b", "192", "--id3v2-only", "--tt", "Song",
-                               "--ty", "2023", (*dir_ / "sweep.raw").string(), Mp3().string()}) == 0;
+    mp3_made_ = test::RunTool({"lame", "-S", "-r", "-s", "44.1", "-b", "192", "--id3v2-only",
+                               "--tt", "Song", "--ty", "2023", (*dir_ / "sweep.raw").string(),
+                               Mp3().string()}) == 0;
   }
   static void TearDownTestSuite() { dir_.reset(); }
   static std::filesystem::path Wma() { return *dir_ / "sweep.wma"; }
@@ -118,7 +124,8 @@ TEST_F(MediaFiles, SeekingLandsOnTheExactSample) {
   for (const int64_t target : {150001, 33333, 100000, 0, 200123, 2047, 2048}) {
     ASSERT_TRUE(in.SeekSample(target)) << target;
     EXPECT_EQ(in.Position(), target * 4);
-    EXPECT_TRUE(ReadBytes(in, 8192) == Slice(reference, target * 4, 8192)) << "at sample " << target;
+    EXPECT_TRUE(ReadBytes(in, 8192) == Slice(reference, target * 4, 8192))
+        << "at sample " << target;
   }
   in.Flush();
 }
@@ -136,20 +143,22 @@ TEST_F(MediaFiles, Mp3ThroughTheGeneralReaderMatchesLibavcodec) {
   EXPECT_TRUE(ReadBytes(in, reference.size() + 100000) == reference);
   for (const int64_t target : {150001, 33333, 0, 100000}) {
     ASSERT_TRUE(in.SeekSample(target)) << target;
-    EXPECT_TRUE(ReadBytes(in, 8192) == Slice(reference, target * 4, 8192)) << "at sample " << target;
+    EXPECT_TRUE(ReadBytes(in, 8192) == Slice(reference, target * 4, 8192))
+        << "at sample " << target;
   }
   in.Flush();
 }
 
 // The file with a content-encryption object put into its ASF header.
 std::vector<uint8_t> Protected(std::vector<uint8_t> asf) {
-  const uint8_t object[44] = {0xFB, 0xB3, 0x11, 0x22, 0x23, 0xBD, 0xD2, 0x11, 0xB4, 0xB7, 0x00, 0xC0, 0x4F, 0xB7,
-                              0xB6, 0xC5, 44,   0,    0,    0,    0,    0,    0,    0,    0,    0,    0,    0,
-                              4,    0,    0,    0,    'D',  'R',  'M',  0,    0,    0,    0,    0,    0,    0,
-                              0,    0};
+  const uint8_t object[44] = {0xFB, 0xB3, 0x11, 0x22, 0x23, 0xBD, 0xD2, 0x11, 0xB4, 0xB7, 0x00,
+                              0xC0, 0x4F, 0xB7, 0xB6, 0xC5, 44,   0,    0,    0,    0,    0,
+                              0,    0,    0,    0,    0,    0,    4,    0,    0,    0,    'D',
+                              'R',  'M',  0,    0,    0,    0,    0,    0,    0,    0,    0};
   asf.insert(asf.begin() + 30, object, object + sizeof(object));
-  asf[16] = static_cast<uint8_t>(asf[16] + sizeof(object));  // header size, small enough for one byte's carry
-  asf[24] += 1;                                               // object count
+  // Header size (the test file's is small enough for no carry) and object count.
+  asf[16] = static_cast<uint8_t>(asf[16] + sizeof(object));
+  asf[24] += 1;
   return asf;
 }
 
@@ -172,9 +181,8 @@ TEST_F(MediaFiles, DamagedProtectedAndForeignFilesAreRefusedClearly) {
   ExpectRefused(*dir_ / "protected.wma", "File is protected");
   PutFile(*dir_ / "header.wma", Slice(wma, 0, 100));
   ExpectRefused(*dir_ / "header.wma", "The input has no valid audio format");
-  PutFile(*dir_ / "subtitles.srt", {'1', '\n', '0', '0', ':', '0', '0', ':', '0', '0', ',', '0', '0', '0', ' ', '-', '-',
-                                    '>', ' ', '0', '0', ':', '0', '0', ':', '0', '1', ',', '0', '0', '0', '\n', 'H', 'i',
-                                    '\n', '\n'});
+  const std::string subtitles = "1\n00:00:00,000 --> 00:00:01,000\nHi\n\n";
+  PutFile(*dir_ / "subtitles.srt", {subtitles.begin(), subtitles.end()});
   ExpectRefused(*dir_ / "subtitles.srt", "The input has no valid audio format");
   std::vector<uint8_t> noise(100000);
   uint32_t x = 12345;
@@ -208,7 +216,8 @@ TEST_F(MediaFiles, AWmaFilePlaysThroughAStreamingOutput) {
   EXPECT_EQ(out.ErrorText(), "");
   TVorbisIn played;
   played.SetFileName((*dir_ / "played.ogg").string());
-  EXPECT_EQ(played.GetLengthSamples() * 4, static_cast<int64_t>(test::DecodeWithLibav(Wma()).size()));
+  EXPECT_EQ(played.GetLengthSamples() * 4,
+            static_cast<int64_t>(test::DecodeWithLibav(Wma()).size()));
 }
 
 }  // namespace
