@@ -10,6 +10,7 @@
 #include "platform/main_loop.h"
 #include "tests/audio/streaming/encoded_files.h"
 #include "tests/audio/streaming/libav_files.h"
+#include "tests/audio/streaming/wav_bytes.h"
 #include "tests/support/file_bytes.h"
 #include "tests/support/temp_dir.h"
 
@@ -145,6 +146,41 @@ TEST_F(MediaFiles, Mp3ThroughTheGeneralReaderMatchesLibavcodec) {
     ASSERT_TRUE(in.SeekSample(target)) << target;
     EXPECT_TRUE(ReadBytes(in, 8192) == Slice(reference, target * 4, 8192))
         << "at sample " << target;
+  }
+  in.Flush();
+}
+
+// Six channels of PCM, each its own ramp: what the channel wishes deliver, and
+// that the stream's own channels come out in their order at 24 bits.
+TEST_F(MediaFiles, ChannelWishesChooseAmongTheOfferedFormats) {
+  std::vector<int16_t> samples;
+  for (int i = 0; i < 4800; ++i)
+    for (int c = 0; c < 6; ++c) samples.push_back(static_cast<int16_t>(c * 5000 - 12000 + i));
+  test::WavBytes::Pcm16(6, 48000, samples).Save(*dir_ / "six.wav");
+  TWMIn in;
+  in.SetFileName((*dir_ / "six.wav").string());
+  const auto format = [&] {
+    return std::vector<int>{in.GetChannels(), in.GetBitsPerSample(), in.GetSampleRate()};
+  };
+  EXPECT_EQ(format(), (std::vector<int>{2, 16, 48000}));
+  in.SetHighPrecision(true);
+  EXPECT_EQ(format(), (std::vector<int>{2, 24, 48000}));
+  in.SetOutputChannels(cn7dot1);
+  EXPECT_EQ(in.GetChannels(), 0);
+  in.SetOutputChannels(cnMaxAvailable);
+  EXPECT_EQ(format(), (std::vector<int>{6, 24, 48000}));
+  in.SetOutputChannels(cn5dot1);
+  EXPECT_EQ(format(), (std::vector<int>{6, 24, 48000}));
+
+  in.Init();
+  const std::vector<uint8_t> got = ReadBytes(in, samples.size() * 3 + 1000);
+  ASSERT_EQ(got.size(), samples.size() * 3);
+  for (size_t i = 0; i < samples.size(); i += 997) {
+    const int32_t wide = static_cast<int32_t>(static_cast<uint32_t>(got[i * 3]) << 8 |
+                                              static_cast<uint32_t>(got[i * 3 + 1]) << 16 |
+                                              static_cast<uint32_t>(got[i * 3 + 2]) << 24) >>
+                         8;
+    ASSERT_EQ(wide, samples[i] * 256) << "sample " << i;
   }
   in.Flush();
 }
