@@ -33,16 +33,16 @@ std::unique_ptr<MediaSyncReader> TWMIn::CreateReader() const {
   return WMVCoreLib.WMCreateSyncReader();
 }
 
-void TWMIn::OpenReader(bool discrete, int wish) {
+bool TWMIn::OpenReader(bool discrete, int wish) {
   reader_ = Reader{};
   reader_.SyncReader = CreateReader();
-  if (!reader_.SyncReader) return;
+  if (!reader_.SyncReader) return false;
   reader_.Stream = std::make_unique<TAudioStream>(*stream_);
   if (!reader_.SyncReader->Open(*reader_.Stream)) {
     stream_->Seek(30, TStream::soBeginning);
     if (!reader_.SyncReader->Open(*reader_.Stream)) {
       reader_ = Reader{};
-      return;
+      return true;
     }
   }
   for (int output = 0; output < reader_.SyncReader->OutputCount(); ++output)
@@ -53,6 +53,7 @@ void TWMIn::OpenReader(bool discrete, int wish) {
       reader_.Protected = true;
   }
   if (!reader_.SyncReader->NumberAttribute(0, "Duration", reader_.Duration)) reader_.Duration = 0;
+  return true;
 }
 
 // The last format the rules take wins.
@@ -129,7 +130,10 @@ void TWMIn::OpenSource() {
   OpenOwnStream();
   channels_ = bits_per_sample_ = sample_rate_ = 0;
   size_ = 0;
-  OpenReader(high_precision_, WishOf(output_channels_));
+  if (!OpenReader(high_precision_, WishOf(output_channels_))) {
+    ReleaseStream();
+    throw EAuException("Cannot open the file: the media decoding libraries are missing");
+  }
   if (!reader_.SyncReader) {
     ReleaseStream();
     return;

@@ -53,7 +53,8 @@ class TWMIn : public TAuTaggedFileIn {
     size_t Consumed = 0;
   };
 
-  void OpenReader(bool discrete, int wish);
+  // False when this process has no reader at all.
+  bool OpenReader(bool discrete, int wish);
   void ChooseFormat(int output, bool discrete, int wish);
   void CloseReader();
   void ReadReader(const uint8_t*& buffer, uint32_t& bytes);

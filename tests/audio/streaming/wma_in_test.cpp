@@ -210,7 +210,18 @@ void ExpectRefused(const std::filesystem::path& path, const std::string& message
   EXPECT_FALSE(in.Busy());
 }
 
+// A machine without the decoding libraries: the process has no reader at all.
+class WithoutLibraries : public TWMIn {
+ protected:
+  std::unique_ptr<MediaSyncReader> CreateReader() const override { return nullptr; }
+};
+
 TEST_F(MediaFiles, DamagedProtectedAndForeignFilesAreRefusedClearly) {
+  WithoutLibraries bare;
+  bare.SetFileName(Wma().string());
+  EXPECT_THROW(bare.Init(), EAuException);
+  EXPECT_FALSE(bare.Busy());
+
   const std::vector<uint8_t> wma = FileBytes(Wma());
   ASSERT_LT(wma[16], 200);
   PutFile(*dir_ / "protected.wma", Protected(wma));
