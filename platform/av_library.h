@@ -15,20 +15,22 @@ extern "C" {
 
 namespace pmx {
 
-#define PMX_AVUTIL_ENTRIES(X)                                                              \
-  X(av_log_set_level)                                                                      \
-  X(av_malloc) X(av_free) X(av_frame_alloc) X(av_frame_free) X(av_dict_get) X(av_dict_set) \
-      X(av_dict_free) X(av_channel_layout_default) X(av_channel_layout_uninit)
+// clang-format off
+#define PMX_AVUTIL_ENTRIES(X)                                                               \
+  X(av_log_set_level) X(av_malloc) X(av_free) X(av_frame_alloc) X(av_frame_free)           \
+  X(av_dict_get) X(av_dict_set) X(av_dict_free) X(av_channel_layout_default)               \
+  X(av_channel_layout_uninit)
 #define PMX_SWRESAMPLE_ENTRIES(X) X(swr_alloc_set_opts2) X(swr_init) X(swr_free) X(swr_convert)
-#define PMX_AVCODEC_ENTRIES(X)                                                                  \
-  X(avcodec_find_decoder)                                                                       \
-  X(avcodec_alloc_context3) X(avcodec_free_context) X(avcodec_parameters_to_context)            \
-      X(avcodec_open2) X(avcodec_send_packet) X(avcodec_receive_frame) X(avcodec_flush_buffers) \
-          X(av_packet_alloc) X(av_packet_free) X(av_packet_unref)
-#define PMX_AVFORMAT_ENTRIES(X)                                                                \
-  X(avformat_alloc_context)                                                                    \
-  X(avformat_open_input) X(avformat_find_stream_info) X(avformat_close_input) X(av_read_frame) \
-      X(av_seek_frame) X(avio_alloc_context) X(avio_context_free)
+#define PMX_AVCODEC_ENTRIES(X)                                                              \
+  X(avcodec_find_decoder) X(avcodec_alloc_context3) X(avcodec_free_context)                \
+  X(avcodec_parameters_to_context) X(avcodec_open2) X(avcodec_send_packet)                 \
+  X(avcodec_receive_frame) X(avcodec_flush_buffers) X(av_packet_alloc) X(av_packet_free)   \
+  X(av_packet_unref)
+#define PMX_AVFORMAT_ENTRIES(X)                                                             \
+  X(avformat_alloc_context) X(avformat_open_input) X(avformat_find_stream_info)            \
+  X(avformat_close_input) X(av_read_frame) X(av_seek_frame) X(avio_alloc_context)          \
+  X(avio_context_free)
+// clang-format on
 
 // The libav* decoding libraries, loaded once for the process. Complete only when
 // every library and entry point is there; a machine without them decodes
