@@ -1,0 +1,130 @@
+#include "audio/displays/spectrum_math.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstddef>
+#include <limits>
+
+namespace pmx {
+
+int16_t SaturateInt16(double v) {
+  v = std::trunc(v);
+  if (!(v > std::numeric_limits<int16_t>::min())) return std::numeric_limits<int16_t>::min();
+  if (v > std::numeric_limits<int16_t>::max()) return std::numeric_limits<int16_t>::max();
+  return static_cast<int16_t>(v);
+}
+
+void ReadChannelFrames(const uint8_t* data, const TMMChannelLayout& layout, int count,
+                       int32_t* out) {
+  const bool wide = layout.bits == TMMBits::b16Bit;
+  const int width = wide ? 2 : 1;
+  const ptrdiff_t frame = static_cast<ptrdiff_t>(width) * (layout.mode + 1);
+  auto sample = [wide](const uint8_t* at) -> int32_t {
+    return wide ? static_cast<int16_t>(at[0] | at[1] << 8) : at[0];
+  };
+  for (int i = 0; i < count; ++i) {
+    const uint8_t* at = data + i * frame;
+    if (layout.mode == 0 || layout.channel == TMMChannel::chLeft) {
+      out[i] = sample(at);
+    } else if (layout.channel == TMMChannel::chRight) {
+      out[i] = sample(at + width);
+    } else {
+      const int32_t sum = sample(at) + sample(at + width);
+      out[i] = wide ? sum / 2 : sum >> 1;
+    }
+  }
+}
+
+TMMSpectrumTransform::TMMSpectrumTransform() { SetLengthBits(3); }
+
+TMMSpectrumTransform::~TMMSpectrumTransform() { FreeFFTPlan(plan_); }
+
+void TMMSpectrumTransform::SetLengthBits(int bits) {
+  bits = std::clamp(bits, 3, 12);
+  if (bits == bits_) return;
+  TFFTPlan* plan = CreateFFTPlan(bits);
+  FreeFFTPlan(plan_);
+  plan_ = plan;
+  bits_ = bits;
+  length_ = 1 << bits;
+  FillFFTWindow(window_table_.data(), window_, bits_);
+}
+
+void TMMSpectrumTransform::SetWindow(TMMFFTWindow window) {
+  window_ = window;
+  FillFFTWindow(window_table_.data(), window_, bits_);
+}
+
+void TMMSpectrumTransform::Run(const int32_t* values, bool eight_bit) {
+  std::array<float, kMaxLength> buffer;
+  const int64_t scale = eight_bit ? 128 : 32768;
+  for (int i = 0; i < length_; ++i) {
+    buffer[i] = static_cast<float>(static_cast<int64_t>(values[i]) * window_table_[i] / scale);
+  }
+  DoRealFFT(plan_, buffer.data(), 1);
+  const double half = length_ / 2;
+  for (int i = 0; i < length_; ++i) spectrum_[i] = SaturateInt16(buffer[i] / half);
+}
+
+TMMBinDecay::TMMBinDecay(float initial_factor)
+    : factor_(initial_factor),
+      hold_(kMaxBins),
+      sum_(kMaxBins),
+      history_(static_cast<size_t>(kMaxRing) * kMaxBins) {}
+
+void TMMBinDecay::SetMode(TMMDecayMode value) {
+  if (mode_ == value) return;
+  mode_ = value;
+  Reset();
+}
+
+void TMMBinDecay::SetDecay(int value) {
+  value = std::clamp(value, 1, 16);
+  if (decay_ == value) return;
+  decay_ = value;
+  factor_ = 0.0001f;
+  for (int i = 0; i < decay_; ++i) factor_ = std::sqrt(factor_);
+  ring_length_ = std::clamp(2 * decay_ - 2, 1, kMaxRing);
+  if (mode_ == TMMDecayMode::dmUniform) Reset();
+}
+
+void TMMBinDecay::Reset() {
+  ring_index_ = fill_count_ = 0;
+  std::fill(hold_.begin(), hold_.end(), 0.0f);
+  std::fill(sum_.begin(), sum_.end(), 0);
+  std::fill(history_.begin(), history_.end(), 0);
+}
+
+void TMMBinDecay::Advance() {
+  if (++ring_index_ >= ring_length_) ring_index_ = 0;
+  fill_count_ = std::min(fill_count_ + 1, ring_length_);
+}
+
+int32_t TMMBinDecay::Apply(int bin, int32_t value) {
+  switch (mode_) {
+    case TMMDecayMode::dmNone:
+      return value;
+    case TMMDecayMode::dmStepUp: {
+      float& hold = hold_[bin];
+      hold *= factor_;
+      if (static_cast<float>(value) >= hold) {
+        hold = static_cast<float>(value);
+        return value;
+      }
+      return static_cast<int32_t>(hold);
+    }
+    case TMMDecayMode::dmExponential: {
+      float& hold = hold_[bin];
+      hold = hold * factor_ + (1 - factor_) * static_cast<float>(value);
+      return static_cast<int32_t>(std::floor(hold));
+    }
+    default: {
+      int32_t& slot = history_[static_cast<size_t>(ring_index_) * kMaxBins + bin];
+      sum_[bin] += value - slot;
+      slot = value;
+      return static_cast<int32_t>(sum_[bin] / fill_count_);
+    }
+  }
+}
+
+}  // namespace pmx
