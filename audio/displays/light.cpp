@@ -1,7 +1,6 @@
 #include "audio/displays/light.h"
 
 #include <QPainter>
-#include <bit>
 #include <cmath>
 #include <cstdlib>
 
@@ -67,45 +66,15 @@ void TMMLight::SetBandGain(int band, int value) {
 }
 
 void TMMLight::SetFFTLength(int value) {
-  value = static_cast<int>(std::bit_floor(static_cast<unsigned>(std::clamp(value, 8, 4096))));
-  if (value == transform_.Length()) return;
-  transform_.SetLengthBits(std::countr_zero(static_cast<unsigned>(value)));
+  if (!input_.SetLength(value)) return;
   BandLimits();
-  UpdateBytesPerRefresh();
   Rebuild();
-}
-
-void TMMLight::SetWindow(TMMFFTWindow value) {
-  window_ = value;
-  transform_.SetWindow(value);
 }
 
 void TMMLight::SetSampleRate(int value) {
-  value = std::clamp(value, 8000, 100000);
-  if (sample_rate_ == value && rate_ == value) return;
-  sample_rate_ = rate_ = value;
+  if (!input_.SetSampleRate(value)) return;
   BandLimits();
   Rebuild();
-}
-
-void TMMLight::SetBitLength(TMMBits value) {
-  layout_.bits = value;
-  UpdateBytesPerRefresh();
-}
-
-void TMMLight::SetChannel(TMMChannel value) {
-  layout_.channel = value;
-  UpdateBytesPerRefresh();
-}
-
-void TMMLight::SetMode(TMMMode value) {
-  layout_.mode = static_cast<int>(value);
-  UpdateBytesPerRefresh();
-}
-
-void TMMLight::UpdateBytesPerRefresh() {
-  bytes_per_refresh_ =
-      (static_cast<int>(layout_.bits) + 1) * (layout_.mode + 1) * transform_.Length();
 }
 
 void TMMLight::Loaded() {
@@ -118,34 +87,28 @@ void TMMLight::Loaded() {
 
 void TMMLight::SetPCMWaveFormat(PWaveFormatEx format) {
   if (!ValidPCMFormat(format)) throw EMMLightError(LoadMMResString(SInvalidWaveFormatDisplay));
-  const int rate = static_cast<int>(format->nSamplesPerSec());
-  SetSampleRate(rate);
-  if (rate_ != rate) {
-    // Bands sit at fixed frequencies: place them by the stream's own rate.
-    rate_ = rate;
-    BandLimits();
-    Rebuild();
-  }
-  SetBitLength(static_cast<TMMBits>(format->wBitsPerSample() / 8 - 1));
-  SetMode(static_cast<TMMMode>(format->nChannels() - 1));
+  if (!input_.SetFormat(*format)) return;
+  BandLimits();
+  Rebuild();
 }
 
 void TMMLight::RefreshPCMData(const void* data) {
   if (!enabled_ || !Visible() || !data) return;
-  const int n = transform_.Length();
+  const int n = input_.Length();
+  const bool eight_bit = input_.EightBit();
+  const TMMChannelLayout& layout = input_.Layout();
+  const bool mean = layout.mode > 0 && layout.channel == TMMChannel::chBoth;
   std::array<int32_t, TMMSpectrumTransform::kMaxLength> values;
-  ReadChannelFrames(static_cast<const uint8_t*>(data), layout_, n, values.data());
-  const bool eight_bit = layout_.bits == TMMBits::b8Bit;
-  const bool mean = layout_.mode > 0 && layout_.channel == TMMChannel::chBoth;
-  const int32_t overflow = eight_bit ? 254 : (mean ? 32765 : 32766);
-  for (int i = 0; i < n; ++i) {
-    if (values[i] > overflow && OnPcmOverflow) OnPcmOverflow(this);
-    if (eight_bit) values[i] -= 128;
+  const int overflows = input_.Read(data, values.data(), eight_bit ? 255 : (mean ? 32766 : 32767));
+  for (int i = 0; i < overflows && OnPcmOverflow; ++i) OnPcmOverflow(this);
+  if (eight_bit) {
+    for (int i = 0; i < n; ++i) values[i] -= 128;
   }
-  transform_.Run(values.data(), eight_bit);
+  TMMSpectrumTransform& transform = input_.Transform();
+  transform.Run(values.data(), eight_bit);
   decay_.Advance();
   for (int j = 0; j < n / 2; ++j) {
-    const double magnitude = std::sqrt(static_cast<double>(transform_.Power(j))) * amplitude_factor_;
+    const double magnitude = std::sqrt(static_cast<double>(transform.Power(j))) * amplitude_factor_;
     magnitudes_[j] = decay_.Apply(j, static_cast<int32_t>(magnitude));
   }
   ComputeBands();
@@ -187,7 +150,7 @@ void TMMLight::ResetLights() {
     for (int32_t& m : magnitudes_) m = std::rand() % 32767;
   } else {
     std::fill(magnitudes_.begin(), magnitudes_.end(), 0);
-    transform_.Clear();
+    input_.Transform().Clear();
     decay_.Reset();
   }
   for (Record& record : records_) record = {-1, 0};
@@ -197,9 +160,9 @@ void TMMLight::ResetLights() {
 
 void TMMLight::BandLimits() {
   if (Loading()) return;
-  const int n = transform_.Length();
+  const int n = input_.Length();
   for (int j = 0; j < kLights; ++j) {
-    const double bin = std::nearbyint(kBandEdges[j] / rate_ * n);
+    const double bin = std::nearbyint(kBandEdges[j] / input_.Rate() * n);
     bands_[j].first = static_cast<int>(std::clamp(bin, 0.0, n / 2.0));
   }
   for (int j = 0; j < kLights; ++j) {

@@ -63,28 +63,28 @@ class TMMLight : public TMMDIBGraphicControl, public TMMDisplayFeed {
   void SetGainMiddle(int value) { SetBandGain(1, value); }
   int GainTreble() const { return BandGain(2); }
   void SetGainTreble(int value) { SetBandGain(2, value); }
-  int FFTLength() const { return transform_.Length(); }
+  int FFTLength() const { return input_.Length(); }
   void SetFFTLength(int value);
-  TMMFFTWindow Window() const { return window_; }
-  void SetWindow(TMMFFTWindow value);
-  int SampleRate() const { return sample_rate_; }
+  TMMFFTWindow Window() const { return input_.Transform().Window(); }
+  void SetWindow(TMMFFTWindow value) { input_.Transform().SetWindow(value); }
+  int SampleRate() const { return input_.SampleRate(); }
   void SetSampleRate(int value);
   TMMDecayMode DecayMode() const { return decay_.Mode(); }
   void SetDecayMode(TMMDecayMode value) { decay_.SetMode(value); }
   int Decay() const { return decay_.Decay(); }
   void SetDecay(int value) { decay_.SetDecay(value); }
-  TMMBits BitLength() const { return layout_.bits; }
-  void SetBitLength(TMMBits value);
-  TMMChannel Channel() const { return layout_.channel; }
-  void SetChannel(TMMChannel value);
+  TMMBits BitLength() const { return input_.Layout().bits; }
+  void SetBitLength(TMMBits value) { input_.SetBits(value); }
+  TMMChannel Channel() const { return input_.Layout().channel; }
+  void SetChannel(TMMChannel value) { input_.SetChannel(value); }
   // A four-channel stream makes this 3, past the named modes.
-  TMMMode Mode() const { return static_cast<TMMMode>(layout_.mode); }
-  void SetMode(TMMMode value);
+  TMMMode Mode() const { return static_cast<TMMMode>(input_.Layout().mode); }
+  void SetMode(TMMMode value) { input_.SetMode(static_cast<int>(value)); }
 
   void SetPCMWaveFormat(PWaveFormatEx format) override;
   void RefreshPCMData(const void* data) override;
   void ResetData() override;
-  int BytesPerRefresh() const override { return bytes_per_refresh_; }
+  int BytesPerRefresh() const override { return input_.BytesPerRefresh(); }
 
   // The bins of band j: first (-1 when dropped) and end (0: the first bin alone).
   int BandFirst(int band) const { return bands_.at(band).first; }
@@ -121,7 +121,6 @@ class TMMLight : public TMMDIBGraphicControl, public TMMDisplayFeed {
     field = value;
     Rebuild();
   }
-  void UpdateBytesPerRefresh();
   void BandLimits();
   void Rebuild();
   void ResetLights();
@@ -140,13 +139,8 @@ class TMMLight : public TMMDIBGraphicControl, public TMMDisplayFeed {
   TMMLightPeakMode peak_mode_ = TMMLightPeakMode::pmPeak;
   float amplitude_factor_ = 1.0f;
   std::array<float, 3> gain_factors_{0.05f, 0.05f, 0.05f};
-  TMMFFTWindow window_ = TMMFFTWindow::fwHamming;
-  int sample_rate_ = 11025;
-  int rate_ = 11025;  // the stream's own rate, which the property's range may not hold
-  TMMChannelLayout layout_;
-  int bytes_per_refresh_ = 128;
 
-  TMMSpectrumTransform transform_;
+  TMMFrequencyInput input_;
   TMMBinDecay decay_{0.01f};
   std::vector<int32_t> magnitudes_;
   std::array<Band, 3> bands_;

@@ -2,7 +2,6 @@
 
 #include <QPainter>
 #include <algorithm>
-#include <bit>
 #include <cmath>
 #include <cstdlib>
 
@@ -76,25 +75,16 @@ void TMMSpectrum::SetKind(TMMSpectrumKind value) {
 }
 
 void TMMSpectrum::SetFFTLength(int value) {
-  value = std::bit_floor(static_cast<unsigned>(std::clamp(value, 8, 4096)));
-  if (value == transform_.Length()) return;
-  transform_.SetLengthBits(std::countr_zero(static_cast<unsigned>(value)));
+  if (!input_.SetLength(value)) return;
   BuildBinMap();
-  UpdateBytesPerRefresh();
   Reset();
   update();
 }
 
-void TMMSpectrum::SetWindow(TMMFFTWindow value) {
-  if (window_ == value) return;
-  window_ = value;
-  transform_.SetWindow(value);
-}
+void TMMSpectrum::SetWindow(TMMFFTWindow value) { input_.Transform().SetWindow(value); }
 
 void TMMSpectrum::SetSampleRate(int value) {
-  value = std::clamp(value, 8000, 100000);
-  if (sample_rate_ == value && rate_ == value) return;
-  sample_rate_ = rate_ = value;
+  if (!input_.SetSampleRate(value)) return;
   BuildBinMap();
   Reset();
   update();
@@ -155,23 +145,17 @@ void TMMSpectrum::SetVerticalScale(int value) {
 }
 
 void TMMSpectrum::SetBitLength(TMMBits value) {
-  if (layout_.bits == value) return;
-  layout_.bits = value;
-  UpdateBytesPerRefresh();
+  input_.SetBits(value);
   update();
 }
 
 void TMMSpectrum::SetMode(TMMMode value) {
-  if (layout_.mode == static_cast<int>(value)) return;
-  layout_.mode = static_cast<int>(value);
-  UpdateBytesPerRefresh();
+  input_.SetMode(static_cast<int>(value));
   update();
 }
 
 void TMMSpectrum::SetChannel(TMMChannel value) {
-  if (layout_.channel == value) return;
-  layout_.channel = value;
-  UpdateBytesPerRefresh();
+  input_.SetChannel(value);
   update();
 }
 
@@ -275,11 +259,6 @@ void TMMSpectrum::SetOnGetXScale(TMMSpectrumGetXScale value) {
   update();
 }
 
-void TMMSpectrum::UpdateBytesPerRefresh() {
-  bytes_per_refresh_ =
-      (static_cast<int>(layout_.bits) + 1) * (layout_.mode + 1) * transform_.Length();
-}
-
 void TMMSpectrum::SetDesignMode(bool value) {
   TMMDIBGraphicControl::SetDesignMode(value);
   if (Designing()) return;
@@ -311,32 +290,23 @@ void TMMSpectrum::Loaded() {
 
 void TMMSpectrum::SetPCMWaveFormat(PWaveFormatEx format) {
   if (!ValidPCMFormat(format)) throw EMMSpectrumError(LoadMMResString(SInvalidWaveFormatDisplay));
-  const int rate = static_cast<int>(format->nSamplesPerSec());
-  SetSampleRate(rate);
-  if (rate_ != rate) {
-    // The property's range bounds what a user may type; a stream's own rate is
-    // what its frequencies are labelled by.
-    rate_ = rate;
+  if (input_.SetFormat(*format)) {
     BuildBinMap();
     Reset();
   }
-  SetBitLength(static_cast<TMMBits>(format->wBitsPerSample() / 8 - 1));
-  SetMode(static_cast<TMMMode>(format->nChannels() - 1));
+  update();
 }
 
 void TMMSpectrum::RefreshPCMData(const void* data) {
   if (!enabled_ || !Visible() || info_mode_ || !data) return;
-  const int n = transform_.Length();
+  const int n = input_.Length();
+  const bool eight_bit = input_.EightBit();
+  const TMMChannelLayout& layout = input_.Layout();
+  const bool mean = layout.mode > 0 && layout.channel == TMMChannel::chBoth;
   std::array<int32_t, TMMSpectrumTransform::kMaxLength> raw;
-  ReadChannelFrames(static_cast<const uint8_t*>(data), layout_, n, raw.data());
-  const bool eight_bit = layout_.bits == TMMBits::b8Bit;
-  const bool mean = layout_.mode > 0 && layout_.channel == TMMChannel::chBoth;
-  const int32_t overflow = eight_bit ? 255 : (mean && emphasis_order_ != 2 ? 32766 : 32767);
-  if (OnPcmOverflow) {
-    for (int i = 0; i < n; ++i) {
-      if (raw[i] >= overflow) OnPcmOverflow(this);
-    }
-  }
+  const int overflows =
+      input_.Read(data, raw.data(), eight_bit ? 255 : (mean && emphasis_order_ != 2 ? 32766 : 32767));
+  for (int i = 0; i < overflows && OnPcmOverflow; ++i) OnPcmOverflow(this);
   // The history of the differences starts at the block's first raw value (the
   // left channel's for the mean of both).
   const uint8_t* first = static_cast<const uint8_t*>(data);
@@ -357,16 +327,17 @@ void TMMSpectrum::RefreshPCMData(const void* data) {
     second = previous;
     previous = s;
   }
-  transform_.Run(values.data(), eight_bit);
+  input_.Transform().Run(values.data(), eight_bit);
   ComputeResults();
   PaintDirect([this](QPainter& dc) { DrawFrame(dc, true); });
 }
 
 void TMMSpectrum::ComputeResults() {
-  const int bins = transform_.Length() / 2;
+  const TMMSpectrumTransform& transform = input_.Transform();
+  const int bins = transform.Length() / 2;
   if (decay_.Mode() == TMMDecayMode::dmNone && log_amp_) {
     for (int j = 0; j < bins; ++j) {
-      const int64_t p = transform_.Power(j);
+      const int64_t p = transform.Power(j);
       const double r = p > 0 ? std::trunc(std::log(static_cast<double>(p)) * kLogUnit - amp_offset_[j]) : 0;
       results_[j] = static_cast<int32_t>(std::max(r, 0.0));
     }
@@ -374,7 +345,7 @@ void TMMSpectrum::ComputeResults() {
   }
   decay_.Advance();
   for (int j = 0; j < bins; ++j) {
-    const auto m = static_cast<int32_t>(16 * std::sqrt(static_cast<double>(transform_.Power(j))));
+    const auto m = static_cast<int32_t>(16 * std::sqrt(static_cast<double>(transform.Power(j))));
     results_[j] = decay_.Apply(j, m);
   }
 }
@@ -394,7 +365,7 @@ void TMMSpectrum::Reset() {
 
 void TMMSpectrum::Clear() {
   std::fill(results_.begin(), results_.end(), 0);
-  transform_.Clear();
+  input_.Transform().Clear();
   ClearBars();
   loudest_ = shown_loudest_ = {};
   decay_.Reset();
@@ -479,7 +450,6 @@ void TMMSpectrum::UpdateLayout() {
   DIBCanvas().SetSize(width_, height_);
   inactive_->SetSize(width_, height_);
   SpotLayout();
-  UpdateBytesPerRefresh();
   BuildBinMap();
   Reset();
 }
@@ -510,8 +480,8 @@ void TMMSpectrum::SpotLayout() {
 
 void TMMSpectrum::BuildBinMap() {
   if (Loading() || first_bin_.empty()) return;
-  const double n = transform_.Length();
-  const double rate = rate_;
+  const double n = input_.Length();
+  const double rate = input_.Rate();
   zoom_ = std::clamp(zoom_, 1.0, 16.0);
   if (log_freq_) {
     low_freq_ = std::clamp(low_freq_, rate / n, (rate / 2) / std::pow(n / 2, 1 / zoom_));
@@ -519,7 +489,7 @@ void TMMSpectrum::BuildBinMap() {
     low_freq_ = std::max(0.0, low_freq_);
     if (low_freq_ + rate / (2 * zoom_) > rate / 2) low_freq_ = rate / 2 - rate / (2 * zoom_);
   }
-  const int last_bin = transform_.Length() / 2 - 1;
+  const int last_bin = input_.Length() / 2 - 1;
   if (on_get_x_scale_) {
     on_get_x_scale_(this, first_bin_, end_bin_);
     first_bin_.resize(width_ + 10, -1);
@@ -547,15 +517,15 @@ void TMMSpectrum::BuildBinMap() {
 }
 
 void TMMSpectrum::MapColumns(double low) {
-  const double n = transform_.Length();
+  const double n = input_.Length();
   const double w = width_;
-  const int last_bin = transform_.Length() / 2 - 1;
+  const int last_bin = input_.Length() / 2 - 1;
   for (int i = 0; i < width_; ++i) {
     double bin;
     if (log_freq_) {
-      bin = std::floor(std::pow((n + 1) / 2, (i - 0.45) / (w * zoom_)) * n * low / rate_ + 0.51) - 1;
+      bin = std::floor(std::pow((n + 1) / 2, (i - 0.45) / (w * zoom_)) * n * low / input_.Rate() + 0.51) - 1;
     } else {
-      bin = std::floor(i / w * n / 2 / zoom_ + low / rate_ * n + 0.01);
+      bin = std::floor(i / w * n / 2 / zoom_ + low / input_.Rate() * n + 0.01);
     }
     const int k = std::clamp(static_cast<int>(bin), 0, last_bin);
     first_bin_[i] = k;
@@ -568,9 +538,9 @@ void TMMSpectrum::BuildAmplitudeTables() {
   if (Loading() || column_factor_.empty()) return;
   const double h = height_;
   const double vs = vertical_scale_ / 100.0;
-  const double rate = rate_;
+  const double rate = input_.Rate();
   const double ref = ref_freq_;
-  const int n = transform_.Length();
+  const int n = input_.Length();
   if (!log_amp_) {
     amp_shift_ = 4;
     double x = h / (std::sqrt(ref) * vs * 32768);
@@ -627,11 +597,11 @@ int TMMSpectrum::BarValue(int first_bin, int end_bin, int column) const {
 }
 
 double TMMSpectrum::ColumnFrequency(double x) const {
-  const double rate = rate_;
+  const double rate = input_.Rate();
   const double last = std::max(1, width_ - 1);
   double f;
   if (log_freq_) {
-    f = low_freq_ * std::pow(transform_.Length() / 2.0, x / (last * zoom_));
+    f = low_freq_ * std::pow(input_.Length() / 2.0, x / (last * zoom_));
   } else {
     f = low_freq_ + x * (rate / 2 - low_freq_) / last / zoom_;
   }
@@ -639,7 +609,7 @@ double TMMSpectrum::ColumnFrequency(double x) const {
 }
 
 double TMMSpectrum::BinFrequency(int bin) const {
-  const double step = static_cast<double>(rate_) / transform_.Length();
+  const double step = static_cast<double>(input_.Rate()) / input_.Length();
   if (!log_freq_) return (bin + 0.5) * step;
   return bin > 1 ? bin * step : (bin + 0.25) * step;
 }

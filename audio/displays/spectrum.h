@@ -72,18 +72,18 @@ class TMMSpectrum : public TMMDIBGraphicControl, public TMMDisplayFeed {
   void SetEnabled(bool value);
   TMMSpectrumKind Kind() const { return kind_; }
   void SetKind(TMMSpectrumKind value);
-  int FFTLength() const { return transform_.Length(); }
+  int FFTLength() const { return input_.Length(); }
   void SetFFTLength(int value);
-  TMMFFTWindow Window() const { return window_; }
+  TMMFFTWindow Window() const { return input_.Transform().Window(); }
   void SetWindow(TMMFFTWindow value);
-  int SampleRate() const { return sample_rate_; }
+  int SampleRate() const { return input_.SampleRate(); }
   void SetSampleRate(int value);
-  TMMBits BitLength() const { return layout_.bits; }
+  TMMBits BitLength() const { return input_.Layout().bits; }
   void SetBitLength(TMMBits value);
   // A four-channel stream makes this 3, past the named modes.
-  TMMMode Mode() const { return static_cast<TMMMode>(layout_.mode); }
+  TMMMode Mode() const { return static_cast<TMMMode>(input_.Layout().mode); }
   void SetMode(TMMMode value);
-  TMMChannel Channel() const { return layout_.channel; }
+  TMMChannel Channel() const { return input_.Layout().channel; }
   void SetChannel(TMMChannel value);
   TMMSpectrumGain Gain() const { return gain_; }
   void SetGain(TMMSpectrumGain value);
@@ -148,7 +148,7 @@ class TMMSpectrum : public TMMDIBGraphicControl, public TMMDisplayFeed {
   void SetPCMWaveFormat(PWaveFormatEx format) override;
   void RefreshPCMData(const void* data) override;
   void ResetData() override;
-  int BytesPerRefresh() const override { return bytes_per_refresh_; }
+  int BytesPerRefresh() const override { return input_.BytesPerRefresh(); }
 
   // Picture geometry and what the last frame showed, for the program and tests.
   TRect PictureRect() const { return picture_; }
@@ -208,7 +208,6 @@ class TMMSpectrum : public TMMDIBGraphicControl, public TMMDisplayFeed {
   }
   void SetScaleShown(bool& field, bool value);
   void SetTimerSuspended(bool suspended) { timer_client_.SetSuspended(suspended); }
-  void UpdateBytesPerRefresh();
   void Reset();
   void Clear();
   void ClearBars();
@@ -252,10 +251,6 @@ class TMMSpectrum : public TMMDIBGraphicControl, public TMMDisplayFeed {
 
   bool enabled_ = true;
   TMMSpectrumKind kind_ = TMMSpectrumKind::skBars;
-  TMMFFTWindow window_ = TMMFFTWindow::fwHamming;
-  int sample_rate_ = 11025;
-  int rate_ = 11025;  // the stream's own rate, which the property's range may not hold
-  TMMChannelLayout layout_;
   TMMSpectrumGain gain_ = TMMSpectrumGain::sgNone;
   int ref_freq_ = 1000;
   bool log_freq_ = false;
@@ -283,7 +278,7 @@ class TMMSpectrum : public TMMDIBGraphicControl, public TMMDisplayFeed {
   TMMSpectrumDrawBar on_draw_bar_;
   TMMSpectrumGetXScale on_get_x_scale_;
 
-  TMMSpectrumTransform transform_;
+  TMMFrequencyInput input_;
   TMMBinDecay decay_{0.0001f};
   std::vector<int32_t> results_;
   std::vector<int32_t> amp_offset_;
@@ -291,7 +286,6 @@ class TMMSpectrum : public TMMDIBGraphicControl, public TMMDisplayFeed {
   bool emphasis_3db_ = false;
   double zoom_ = 1.0;
   double low_freq_ = 1.0;
-  int bytes_per_refresh_ = 128;
 
   TRect picture_;
   int width_ = 4;

@@ -401,7 +401,7 @@ void TMMSpectrum::DrawFreqScale(QPainter& dc) const {
     dc.setPen(ToQColor(colors_[kScaleLine]));
     dc.drawLine(x, top, x, top + 3);
     const double f = log_freq_ ? ColumnFrequency((width_ - 1) * k / static_cast<double>(d))
-                               : std::max(0.0, low_freq_ + k * (rate_ / 2.0 - low_freq_) / d / zoom_);
+                               : std::max(0.0, low_freq_ + k * (input_.Rate() / 2.0 - low_freq_) / d / zoom_);
     const QString text = QString::fromStdString(Format("%.0f", f));
     const int w = metrics.horizontalAdvance(text);
     dc.setPen(ToQColor(colors_[kScaleText]));

@@ -1,6 +1,7 @@
 #include "audio/displays/spectrum_math.h"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <cstddef>
 #include <limits>
@@ -64,6 +65,46 @@ void TMMSpectrumTransform::Run(const int32_t* values, bool eight_bit) {
   DoRealFFT(plan_, buffer.data(), 1);
   const double half = length_ / 2;
   for (int i = 0; i < length_; ++i) spectrum_[i] = SaturateInt16(buffer[i] / half);
+}
+
+bool TMMFrequencyInput::SetLength(int value) {
+  value = static_cast<int>(std::bit_floor(static_cast<unsigned>(std::clamp(value, 8, TMMSpectrumTransform::kMaxLength))));
+  if (value == transform_.Length()) return false;
+  transform_.SetLengthBits(std::countr_zero(static_cast<unsigned>(value)));
+  return true;
+}
+
+bool TMMFrequencyInput::SetSampleRate(int value) {
+  value = std::clamp(value, 8000, 100000);
+  if (sample_rate_ == value && rate_ == value) return false;
+  sample_rate_ = rate_ = value;
+  return true;
+}
+
+bool TMMFrequencyInput::SetFormat(const WaveFormatEx& format) {
+  const int rate = static_cast<int>(format.nSamplesPerSec());
+  const bool changed = rate != rate_;
+  SetSampleRate(rate);
+  rate_ = rate;
+  layout_.bits = static_cast<TMMBits>(format.wBitsPerSample() / 8 - 1);
+  layout_.mode = format.nChannels() - 1;
+  return changed;
+}
+
+void TMMFrequencyInput::SetBits(TMMBits value) { layout_.bits = value; }
+
+void TMMFrequencyInput::SetMode(int value) { layout_.mode = value; }
+
+void TMMFrequencyInput::SetChannel(TMMChannel value) { layout_.channel = value; }
+
+int TMMFrequencyInput::BytesPerRefresh() const {
+  return (static_cast<int>(layout_.bits) + 1) * (layout_.mode + 1) * transform_.Length();
+}
+
+int TMMFrequencyInput::Read(const void* data, int32_t* out, int32_t overflow_from) const {
+  const int n = transform_.Length();
+  ReadChannelFrames(static_cast<const uint8_t*>(data), layout_, n, out);
+  return static_cast<int>(std::count_if(out, out + n, [&](int32_t v) { return v >= overflow_from; }));
 }
 
 TMMBinDecay::TMMBinDecay(float initial_factor)

@@ -6,6 +6,7 @@
 
 #include "audio/core/mm_types.h"
 #include "audio/displays/fft.h"
+#include "platform/wave_types.h"
 
 namespace pmx {
 
@@ -48,6 +49,7 @@ class TMMSpectrumTransform {
 
   int Length() const { return length_; }
   void SetLengthBits(int bits);
+  TMMFFTWindow Window() const { return window_; }
   void SetWindow(TMMFFTWindow window);
   // Windows the N values (8-bit: centred values on the 128 scale, else on 32768),
   // transforms them and stores the spectrum.
@@ -64,6 +66,40 @@ class TMMSpectrumTransform {
   TFFTPlan* plan_ = nullptr;
   std::array<int32_t, kMaxLength> window_table_{};
   std::array<int16_t, kMaxLength> spectrum_{};
+};
+
+// The feed side of a frequency display: the layout of the PCM it is fed, the
+// rate its frequencies are labelled by, and its transform.
+class TMMFrequencyInput {
+ public:
+  TMMSpectrumTransform& Transform() { return transform_; }
+  const TMMSpectrumTransform& Transform() const { return transform_; }
+  int Length() const { return transform_.Length(); }
+  // Clamped to 8 .. 4096 and rounded down to a power of two; true when it changed.
+  bool SetLength(int value);
+  // The property, clamped to 8000 .. 100000; true when it or the rate changed.
+  int SampleRate() const { return sample_rate_; }
+  bool SetSampleRate(int value);
+  // The stream's own rate, which the property's range may not hold: a 4 kHz
+  // stream is labelled by 4 kHz.
+  int Rate() const { return rate_; }
+  // Rate, width and channels of a format that passed the PCM test; true when the
+  // rate changed.
+  bool SetFormat(const WaveFormatEx& format);
+  const TMMChannelLayout& Layout() const { return layout_; }
+  void SetBits(TMMBits value);
+  void SetMode(int value);
+  void SetChannel(TMMChannel value);
+  int BytesPerRefresh() const;
+  bool EightBit() const { return layout_.bits == TMMBits::b8Bit; }
+  // Reads the channel values of one block; returns how many reach overflow_from.
+  int Read(const void* data, int32_t* out, int32_t overflow_from) const;
+
+ private:
+  TMMSpectrumTransform transform_;
+  TMMChannelLayout layout_;
+  int sample_rate_ = 11025;
+  int rate_ = 11025;
 };
 
 // The fall-back of a display per frequency bin, as the level bar's for one value:
