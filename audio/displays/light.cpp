@@ -106,38 +106,42 @@ void TMMLight::RefreshPCMData(const void* data) {
   }
   TMMSpectrumTransform& transform = input_.Transform();
   transform.Run(values.data(), eight_bit);
+  {
+    std::lock_guard lock(data_lock_);
+    ComputeBands(transform);
+  }
+  PaintDirect([this](QPainter& dc) { Show(dc); });
+}
+
+void TMMLight::ComputeBands(const TMMSpectrumTransform& transform) {
+  const int n = transform.Length();
   decay_.Advance();
   for (int j = 0; j < n / 2; ++j) {
     const double magnitude = std::sqrt(static_cast<double>(transform.Power(j))) * amplitude_factor_;
     magnitudes_[j] = decay_.Apply(j, static_cast<int32_t>(magnitude));
   }
-  ComputeBands();
-  PaintDirect([this](QPainter& dc) { Show(dc); });
-}
-
-void TMMLight::ComputeBands() {
   int out = 0;
   for (const Band& band : bands_) {
-    const int b = band.first;
-    if (b < 0) continue;
-    const int e = band.end;
-    int64_t v = magnitudes_[b];
-    if (e > 0) {
-      double squares = magnitudes_[b];
-      int64_t sum = 0;
-      for (int k = b; k < e; ++k) {
-        const int64_t m = magnitudes_[k];
-        if (peak_mode_ == TMMLightPeakMode::pmPeak) v = std::max(v, m);
-        sum += m;
-        squares += m * (m + 0.1);
-      }
-      if (peak_mode_ == TMMLightPeakMode::pmAverage) v = (v + sum) / (1 + e - b);
-      if (peak_mode_ == TMMLightPeakMode::pmRMS) {
-        v = static_cast<int64_t>(std::sqrt(squares / std::max(e - b, 1)));
-      }
-    }
-    records_[out++].value = static_cast<int>(std::min<int64_t>(v, INT32_MAX));
+    if (band.first >= 0) records_[out++].value = CombineBand(band);
   }
+}
+
+int TMMLight::CombineBand(const Band& band) const {
+  const int b = band.first;
+  const int e = band.end;
+  int64_t v = magnitudes_[b];
+  if (e == 0) return static_cast<int>(v);
+  double squares = magnitudes_[b];
+  int64_t sum = 0;
+  for (int k = b; k < e; ++k) {
+    const int64_t m = magnitudes_[k];
+    if (peak_mode_ == TMMLightPeakMode::pmPeak) v = std::max(v, m);
+    sum += m;
+    squares += m * (m + 0.1);
+  }
+  if (peak_mode_ == TMMLightPeakMode::pmAverage) v = (v + sum) / (1 + e - b);
+  if (peak_mode_ == TMMLightPeakMode::pmRMS) v = static_cast<int64_t>(std::sqrt(squares / std::max(e - b, 1)));
+  return static_cast<int>(std::min<int64_t>(v, INT32_MAX));
 }
 
 void TMMLight::ResetData() {
@@ -146,6 +150,7 @@ void TMMLight::ResetData() {
 }
 
 void TMMLight::ResetLights() {
+  std::lock_guard lock(data_lock_);
   if (Designing() && enabled_) {
     for (int32_t& m : magnitudes_) m = std::rand() % 32767;
   } else {
@@ -154,6 +159,16 @@ void TMMLight::ResetLights() {
     decay_.Reset();
   }
   for (Record& record : records_) record = {-1, 0};
+}
+
+int TMMLight::Intensity(int light) const {
+  std::lock_guard lock(data_lock_);
+  return records_.at(light).intensity;
+}
+
+int TMMLight::BandValue(int light) const {
+  std::lock_guard lock(data_lock_);
+  return records_.at(light).value;
 }
 
 // ---- bands and lights ----
@@ -176,6 +191,7 @@ void TMMLight::BandLimits() {
 
 void TMMLight::Show(QPainter& dc) {
   TMMDIBCanvas& canvas = DIBCanvas();
+  std::lock_guard lock(data_lock_);
   canvas.BeginAnimate();
   for (int i = 0; i < kLights; ++i) {
     const double weight = gain_factors_[i] * (1 << i);
@@ -230,11 +246,11 @@ void TMMLight::Rebuild() {
   if (Loading()) return;
   TMMDIBCanvas& canvas = DIBCanvas();
   canvas.SetAnimatedColors(kind_ == TMMLightKind::lkCircle ? kLights : zone_count_ * kLights);
+  ResetLights();
   {
     TMMDIBDrawing section(canvas);
     canvas.SetDrawColor(Color());
     DIBClear(canvas);
-    ResetLights();
     DrawLights();
   }
   update();

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cstdint>
+#include <mutex>
 #include <vector>
 
 #include "audio/core/display_feed.h"
@@ -30,7 +31,9 @@ enum class TMMLightPeakMode { pmRMS, pmPeak, pmAverage };
 // Threads: everything, the feed included, runs on the thread that owns the
 // control (the GUI thread, or the connector's pushing thread when it refreshes
 // there, in which case properties must not change while it feeds). It has no
-// timer client. Drawing runs inside the canvas's drawing section.
+// timer client. data_lock_ guards the magnitudes, the decay state and the light
+// records, which such a feed writes while a paint shows them; it is never taken
+// inside the canvas's drawing section.
 class TMMLight : public TMMDIBGraphicControl, public TMMDisplayFeed {
  public:
   explicit TMMLight(TComponent* owner = nullptr, QWidget* parent = nullptr);
@@ -90,8 +93,8 @@ class TMMLight : public TMMDIBGraphicControl, public TMMDisplayFeed {
   int BandFirst(int band) const { return bands_.at(band).first; }
   int BandEnd(int band) const { return bands_.at(band).end; }
   // What light i shows now, -1 before the first show after a reset.
-  int Intensity(int light) const { return records_.at(light).intensity; }
-  int BandValue(int light) const { return records_.at(light).value; }
+  int Intensity(int light) const;
+  int BandValue(int light) const;
   // The square a light is drawn in, in canvas pixels; empty when none is drawn.
   TRect LightSquare(int light) const;
 
@@ -125,7 +128,8 @@ class TMMLight : public TMMDIBGraphicControl, public TMMDisplayFeed {
   void Rebuild();
   void ResetLights();
   void DrawLights();
-  void ComputeBands();
+  void ComputeBands(const TMMSpectrumTransform& transform);
+  int CombineBand(const Band& band) const;
   void Show(QPainter& dc);
   void SetLightColors(int light, int intensity);
 
@@ -141,6 +145,7 @@ class TMMLight : public TMMDIBGraphicControl, public TMMDisplayFeed {
   std::array<float, 3> gain_factors_{0.05f, 0.05f, 0.05f};
 
   TMMFrequencyInput input_;
+  mutable std::mutex data_lock_;
   TMMBinDecay decay_{0.01f};
   std::vector<int32_t> magnitudes_;
   std::array<Band, 3> bands_;

@@ -333,6 +333,7 @@ void TMMSpectrum::RefreshPCMData(const void* data) {
 }
 
 void TMMSpectrum::ComputeResults() {
+  std::lock_guard lock(data_lock_);
   const TMMSpectrumTransform& transform = input_.Transform();
   const int bins = transform.Length() / 2;
   if (decay_.Mode() == TMMDecayMode::dmNone && log_amp_) {
@@ -358,23 +359,37 @@ void TMMSpectrum::ResetData() {
 
 void TMMSpectrum::Reset() {
   if (Loading() || g_resetting > 0) return;
-  ++g_resetting;
+  struct Nesting {
+    Nesting() { ++g_resetting; }
+    ~Nesting() { --g_resetting; }
+  } nesting;
   Clear();
-  --g_resetting;
 }
 
 void TMMSpectrum::Clear() {
-  std::fill(results_.begin(), results_.end(), 0);
   input_.Transform().Clear();
   ClearBars();
-  loudest_ = shown_loudest_ = {};
-  decay_.Reset();
-  if (!enabled_) return;
-  if (OnNeedData) {
-    OnNeedData(this);
-  } else if (Designing()) {
-    for (int32_t& r : results_) r = std::rand() % 32767;
+  {
+    std::lock_guard lock(data_lock_);
+    std::fill(results_.begin(), results_.end(), 0);
+    loudest_ = {};
+    decay_.Reset();
+    if (enabled_ && !OnNeedData && Designing()) {
+      // A picture for the form designer.
+      for (int32_t& r : results_) r = std::rand() % 32767;
+    }
   }
+  if (enabled_ && OnNeedData) OnNeedData(this);
+}
+
+int TMMSpectrum::BinResult(int bin) const {
+  std::lock_guard lock(data_lock_);
+  return results_.at(bin);
+}
+
+int TMMSpectrum::LoudestValue() const {
+  std::lock_guard lock(data_lock_);
+  return loudest_.value;
 }
 
 void TMMSpectrum::ClearBars() {

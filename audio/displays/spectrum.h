@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -62,7 +63,9 @@ struct TMMSpectrumBar {
 // while it feeds). The shared timer's thread runs PeakTimer, which touches only
 // the bar list's peak and hold fields; the bar list is reallocated only with the
 // timer client suspended. The info mode, NumPeaks and PeakSpeed, which the timer
-// reads, are atomics. Drawing runs inside the canvases' drawing sections.
+// reads, are atomics. data_lock_ guards the bin results, the decay state and the
+// loudest bar, which a feed on another thread writes while a paint reads them.
+// Drawing runs inside the canvases' drawing sections.
 class TMMSpectrum : public TMMDIBGraphicControl, public TMMDisplayFeed {
  public:
   explicit TMMSpectrum(TComponent* owner = nullptr, QWidget* parent = nullptr);
@@ -157,13 +160,13 @@ class TMMSpectrum : public TMMDIBGraphicControl, public TMMDisplayFeed {
   int Zone2() const { return z2_; }
   int FirstBin(int column) const { return first_bin_.at(column); }
   int EndBin(int column) const { return end_bin_.at(column); }
-  int BinResult(int bin) const { return results_.at(bin); }
+  int BinResult(int bin) const;
   // Bars of the last frame as (first column, end column, value, peak).
   struct BarState {
     int first, end, value, peak;
   };
   std::vector<BarState> Bars() const;
-  int LoudestValue() const { return loudest_.value; }
+  int LoudestValue() const;
   // "%7.1f Hz" of the loudest bar without its leading blanks.
   std::string LoudestFrequencyText() const;
   bool InfoMode() const { return info_mode_; }
@@ -279,6 +282,7 @@ class TMMSpectrum : public TMMDIBGraphicControl, public TMMDisplayFeed {
   TMMSpectrumGetXScale on_get_x_scale_;
 
   TMMFrequencyInput input_;
+  mutable std::mutex data_lock_;
   TMMBinDecay decay_{0.0001f};
   std::vector<int32_t> results_;
   std::vector<int32_t> amp_offset_;
@@ -302,7 +306,6 @@ class TMMSpectrum : public TMMDIBGraphicControl, public TMMDisplayFeed {
   std::unique_ptr<TMMSpectrumBar[]> bars_;
   int bar_capacity_ = 0;
   Loudest loudest_;
-  Loudest shown_loudest_;
 
   std::atomic<bool> info_mode_{false};
   QImage under_info_box_;

@@ -52,7 +52,6 @@ void TMMSpectrum::DrawFrame(QPainter& dc, bool refresh) {
   TMMDIBCanvas& canvas = DIBCanvas();
   {
     TMMDIBDrawing section(canvas);
-    loudest_ = {};
     DrawBackground(refresh);
     BuildBarList();
     const FrameColors colors(canvas, colors_);
@@ -73,7 +72,6 @@ void TMMSpectrum::DrawFrame(QPainter& dc, bool refresh) {
     }
     canvas.DrawToDC(dc, QRect(picture_.Left, picture_.Top, width_, height_), 0, 0);
   }
-  shown_loudest_ = loudest_;
   DrawLoudestText(dc);
 }
 
@@ -103,20 +101,26 @@ void TMMSpectrum::DrawBackground(bool refresh) {
 }
 
 void TMMSpectrum::BuildBarList() {
-  int count = 0;
-  for (int i = 0; i < width_ && count < bar_capacity_ - 1; ++i) {
-    const int k = first_bin_[i];
-    if (k < 0) continue;
-    if (count > 0) bars_[count - 1].end = i;
-    TMMSpectrumBar& bar = bars_[count++];
-    bar.first = i;
-    const int value = BarValue(k, end_bin_[i], i);
-    bar.value = value;
-    if (value > loudest_.value) loudest_ = {value, k, i};
-    if (value >= height_ && OnGainOverflow) OnGainOverflow(this);
+  int overflows = 0;
+  {
+    std::lock_guard lock(data_lock_);
+    loudest_ = {};
+    int count = 0;
+    for (int i = 0; i < width_ && count < bar_capacity_ - 1; ++i) {
+      const int k = first_bin_[i];
+      if (k < 0) continue;
+      if (count > 0) bars_[count - 1].end = i;
+      TMMSpectrumBar& bar = bars_[count++];
+      bar.first = i;
+      const int value = BarValue(k, end_bin_[i], i);
+      bar.value = value;
+      if (value > loudest_.value) loudest_ = {value, k, i};
+      if (value >= height_) ++overflows;
+    }
+    if (count > 0) bars_[count - 1].end = width_;
+    bars_[count].first = -1;
   }
-  if (count > 0) bars_[count - 1].end = width_;
-  bars_[count].first = -1;
+  for (int i = 0; i < overflows && OnGainOverflow; ++i) OnGainOverflow(this);
 }
 
 void TMMSpectrum::BuildInactivePicture() {
@@ -319,19 +323,28 @@ void TMMSpectrum::DrawGridLines(const FrameColors& colors) {
 }
 
 std::string TMMSpectrum::LoudestFrequencyText() const {
-  std::string text = Format("%7.1f Hz", BinFrequency(shown_loudest_.bin));
+  int bin;
+  {
+    std::lock_guard lock(data_lock_);
+    bin = loudest_.bin;
+  }
+  std::string text = Format("%7.1f Hz", BinFrequency(bin));
   return text.substr(text.find_first_not_of(' '));
 }
 
 void TMMSpectrum::DrawLoudestText(QPainter& dc) const {
-  if (!display_peak_ || Designing() || shown_loudest_.value <= 5) return;
+  Loudest shown;
+  {
+    std::lock_guard lock(data_lock_);
+    shown = loudest_;
+  }
+  if (!display_peak_ || Designing() || shown.value <= 5) return;
   const QString text = QString::fromStdString(LoudestFrequencyText());
   dc.setFont(InfoFont(true));
   const QFontMetrics metrics(dc.font());
   const int text_width = metrics.horizontalAdvance(text);
-  const int x = std::min(picture_.Left + shown_loudest_.column, picture_.Left + width_ - 1 - text_width);
-  const int y = picture_.Top +
-                std::max(height_ - shown_loudest_.value - line_offset_ - metrics.height(), 0);
+  const int x = std::min(picture_.Left + shown.column, picture_.Left + width_ - 1 - text_width);
+  const int y = picture_.Top + std::max(height_ - shown.value - line_offset_ - metrics.height(), 0);
   dc.setPen(Qt::white);
   dc.drawText(QRect(x, y, text_width, metrics.height()), Qt::AlignLeft | Qt::AlignTop, text);
 }

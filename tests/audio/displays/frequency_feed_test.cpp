@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 
 #include <QWidget>
+#include <atomic>
 #include <chrono>
+#include <thread>
 
 #include "audio/core/connector.h"
 #include "audio/displays/light.h"
@@ -58,6 +60,46 @@ TEST(FrequencyFeed, AConnectorFeedsTheAnalyserAndTheLightOrgan) {
   EXPECT_EQ(spectrum.LoudestValue(), 0);
   EXPECT_EQ(light.Intensity(1), 0);  // dark again
   EXPECT_EQ(lights.ColorTable()[lights.AnimatedIndex(1)] & 0xFFFFFF, 0u);
+}
+
+// A connector that refreshes on the pushing thread: the feed draws there while
+// the window paints and the shared timer ticks the peak marks.
+TEST(FrequencyFeed, AFeedOnAnotherThreadRacesNeitherPaintNorPeakTimer) {
+  PlainMainLoop loop;
+  ScopedMainLoop scoped(loop);
+  QWidget window;
+  window.resize(400, 200);
+  TMMSpectrum spectrum(nullptr, &window);
+  TMMLight light(nullptr, &window);
+  light.SetBounds(0, 100, 194, 90);
+  spectrum.SetPeakSpeed(1);
+  spectrum.SetDisplayPeak(true);
+  window.show();
+  const WaveFormatEx format = WaveFormatEx::Pcm(11025, 16, 1);
+  spectrum.SetPCMWaveFormat(&format);
+  light.SetPCMWaveFormat(&format);
+
+  std::atomic<bool> done{false};
+  std::thread feeder([&] {
+    for (int i = 0; i < 300; ++i) {
+      const auto block = ToneBlock({{static_cast<double>(5 + i % 40), 25000}}, 128, 128);
+      spectrum.RefreshPCMData(block.data());
+      light.RefreshPCMData(block.data());
+    }
+    done = true;
+  });
+  while (!done) {
+    spectrum.repaint();
+    light.repaint();
+    (void)spectrum.LoudestFrequencyText();
+    loop.ProcessPending();
+  }
+  feeder.join();
+  loop.ProcessPending();
+  // The last block's tone, bin 24 (2067 Hz), is what both show.
+  EXPECT_EQ(spectrum.LoudestFrequencyText(), "2110.3 Hz");
+  EXPECT_GT(light.Intensity(2), 0);
+  EXPECT_EQ(light.Intensity(0), 0);
 }
 
 }  // namespace
