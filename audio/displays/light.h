@@ -118,11 +118,19 @@ class TMMLight : public TMMDIBGraphicControl, public TMMDisplayFeed {
     int value = 0;
   };
 
+  // A value the canvas cannot draw (too many sphere zones) is refused whole.
   template <class T>
   void SetRebuilt(T& field, T value) {
     if (field == value) return;
+    const T old = field;
     field = value;
-    Rebuild();
+    try {
+      Rebuild();
+    } catch (...) {
+      field = old;
+      Rebuild();
+      throw;
+    }
   }
   void BandLimits();
   void Rebuild();

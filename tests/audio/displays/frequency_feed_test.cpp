@@ -19,14 +19,21 @@ using namespace std::chrono_literals;
 
 // A connector on a recording chain feeds an analyser and a light organ in a
 // window: both draw the tone it carries.
-TEST(FrequencyFeed, AConnectorFeedsTheAnalyserAndTheLightOrgan) {
+// An analyser and a light organ in a shown window.
+struct FrequencyFeed : ::testing::Test {
   PlainMainLoop loop;
-  ScopedMainLoop scoped(loop);
+  ScopedMainLoop scoped{loop};
   QWidget window;
-  window.resize(400, 200);
-  TMMSpectrum spectrum(nullptr, &window);
-  TMMLight light(nullptr, &window);
-  light.SetBounds(0, 100, 194, 90);
+  TMMSpectrum spectrum{nullptr, &window};
+  TMMLight light{nullptr, &window};
+
+  FrequencyFeed() {
+    window.resize(400, 200);
+    light.SetBounds(0, 100, 194, 90);
+  }
+};
+
+TEST_F(FrequencyFeed, AConnectorFeedsTheAnalyserAndTheLightOrgan) {
   spectrum.SetWindow(TMMFFTWindow::fwRectangular);
   light.SetWindow(TMMFFTWindow::fwRectangular);
   window.show();
@@ -64,14 +71,7 @@ TEST(FrequencyFeed, AConnectorFeedsTheAnalyserAndTheLightOrgan) {
 
 // A connector that refreshes on the pushing thread: the feed draws there while
 // the window paints and the shared timer ticks the peak marks.
-TEST(FrequencyFeed, AFeedOnAnotherThreadRacesNeitherPaintNorPeakTimer) {
-  PlainMainLoop loop;
-  ScopedMainLoop scoped(loop);
-  QWidget window;
-  window.resize(400, 200);
-  TMMSpectrum spectrum(nullptr, &window);
-  TMMLight light(nullptr, &window);
-  light.SetBounds(0, 100, 194, 90);
+TEST_F(FrequencyFeed, AFeedOnAnotherThreadRacesNeitherPaintNorPeakTimer) {
   spectrum.SetPeakSpeed(1);
   spectrum.SetDisplayPeak(true);
   window.show();

@@ -106,7 +106,12 @@ TEST_F(LightTest, LightsAreDrawnOnceInTheirAnimatedEntries) {
   // Rings 0 to 2 are inset by less than a pixel: ring 2 is the outermost drawn.
   EXPECT_EQ(CanvasPixel(canvas, s.Left, (s.Top + s.Bottom) / 2), canvas.AnimatedIndex(2));
 
+  // 3 x 79 zones pass the canvas's 236 animated colours: refused, and the
+  // spheres go on as they were.
   EXPECT_THROW(light.SetZoneCount(79), EMMDIBError);
+  EXPECT_EQ(light.ZoneCount(), 60);
+  light.RefreshPCMData(ToneBlock({{8, 8000}}, 128, 128).data());
+  EXPECT_EQ(Entry(60 + 59), 255u << 8);
 }
 
 }  // namespace

@@ -200,6 +200,50 @@ TEST_F(SpectrumTest, FullScaleSpectraNeverWrapToSilence) {
   EXPECT_EQ(SaturateInt16(-1.9), -1);
 }
 
+TEST_F(SpectrumTest, EachKindDrawsItsShapeAndBothDepthsShowTheSamePicture) {
+  TMMSpectrum deep(nullptr, &window);
+  deep.SetBounds(0, 100, 194, 89);
+  deep.SetBitsPerPixel(24);
+  MMTimerSuspendClient(deep.PeakTimerClient());
+  EXPECT_THROW(deep.SetBitsPerPixel(16), EMMDIBError);
+  const auto tone = ToneBlock({{10, 30000}}, 128, 128);  // bar 10 (columns 30-32) 79 pixels high
+  TMMDIBCanvas& canvas = spectrum.DIBCanvas();
+  const int64_t red = canvas.NearestColor(RGBColor(255, 0, 0));
+  const int64_t cyan = canvas.NearestColor(RGBColor(0, 255, 255));
+  const int64_t black = canvas.NearestColor(clBlack);
+  for (auto kind : {TMMSpectrumKind::skBars, TMMSpectrumKind::skPeaks, TMMSpectrumKind::skDots,
+                    TMMSpectrumKind::skVLines, TMMSpectrumKind::skLines}) {
+    for (TMMSpectrum* s : {&spectrum, &deep}) {
+      s->SetKind(kind);
+      s->SetWindow(TMMFFTWindow::fwRectangular);
+      s->SetPCMWaveFormat(&kMono16);
+      s->RefreshPCMData(tone.data());
+    }
+    if (kind == TMMSpectrumKind::skLines) break;  // 24-bit lines take one colour
+    const QRect picture = spectrum.PictureRect().ToQRect();
+    EXPECT_EQ(spectrum.BackStore().copy(picture), deep.BackStore().copy(picture))
+        << static_cast<int>(kind);
+  }
+  // The line through the middle column of bar 10, 7 rows down, is in the top zone.
+  EXPECT_EQ(CanvasPixel(canvas, 31, 7), red);
+  EXPECT_EQ(CanvasPixel(deep.DIBCanvas(), 31, 7), deep.DIBCanvas().NearestColor(RGBColor(0, 255, 255)));
+
+  // Bands centred on the middle: rows 3 to 83, red in rows 3-4 and 82-83.
+  spectrum.SetKind(TMMSpectrumKind::skVLines);
+  spectrum.RefreshPCMData(tone.data());
+  EXPECT_EQ(CanvasPixel(canvas, 30, 2), black);
+  EXPECT_EQ(CanvasPixel(canvas, 30, 4), red);
+  EXPECT_EQ(CanvasPixel(canvas, 30, 5), cyan);
+  EXPECT_EQ(CanvasPixel(canvas, 30, 81), cyan);
+  EXPECT_EQ(CanvasPixel(canvas, 30, 82), red);
+  EXPECT_EQ(CanvasPixel(canvas, 30, 84), black);
+  // A dot 79 pixels up: row 7, above the top zone's limit at row 13.
+  spectrum.SetKind(TMMSpectrumKind::skDots);
+  spectrum.RefreshPCMData(tone.data());
+  for (int x : {30, 31, 32}) EXPECT_EQ(CanvasPixel(canvas, x, 7), red);
+  EXPECT_EQ(CanvasPixel(canvas, 30, 8), black);
+}
+
 TEST_F(SpectrumTest, AHandlersColumnMapIsKeptInsideTheSpectrum) {
   spectrum.SetOnGetXScale([](TObject*, std::vector<int>& first, std::vector<int>& end) {
     for (size_t i = 0; i < first.size(); ++i) {
