@@ -17,8 +17,6 @@ constexpr double kPi = 3.14159265358979323846;
 const double kLogUnit = 8192 / std::log(2.0);
 const double kUnitsPerDb = 819.2 * std::log2(10.0);
 constexpr double kDbRange = 60;
-constexpr int kAmpScaleWidth = 32;
-constexpr int kFreqScaleHeight = 40;
 constexpr int kFactorFloor = 4096;
 
 // Spectrum displays resetting now, process-wide: a reset never nests.
@@ -42,7 +40,6 @@ TMMSpectrum::TMMSpectrum(TComponent* owner, QWidget* parent)
       inactive_(std::make_unique<TMMDIBCanvas>(this)) {
   SetColor(clBlack);
   setCursor(ScreenCursor(crCross));
-  setMouseTracking(false);
   SetBounds(0, 0, 194, 89);
   SetFFTLength(128);
   if (!Designing()) timer_client_.Add([this] { PeakTimer(); }, false);

@@ -196,6 +196,10 @@ class TMMSpectrum : public TMMDIBGraphicControl, public TMMDisplayFeed {
   void mouseReleaseEvent(QMouseEvent* event) override;
 
  private:
+  // The scale strips beside and below the picture.
+  static constexpr int kAmpScaleWidth = 32;
+  static constexpr int kFreqScaleHeight = 40;
+
   struct Loudest {
     int value = 0;
     int bin = 0;

@@ -14,8 +14,6 @@
 namespace pmx {
 namespace {
 
-constexpr int kAmpScaleWidth = 32;
-constexpr int kFreqScaleHeight = 40;
 
 std::string Format(const char* format, double value) {
   char text[64];
