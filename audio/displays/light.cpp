@@ -106,11 +106,14 @@ void TMMLight::RefreshPCMData(const void* data) {
   }
   TMMSpectrumTransform& transform = input_.Transform();
   transform.Run(values.data(), eight_bit);
+  bool changed = false;
   {
     std::lock_guard lock(data_lock_);
     ComputeBands(transform);
+    for (int i = 0; i < kLights; ++i) changed |= LightIntensity(i) != records_[i].intensity;
   }
-  PaintDirect([this](QPainter& dc) { Show(dc); });
+  // The picture is only its colours: when none changed there is nothing to show.
+  if (changed) PaintDirect([this](QPainter& dc) { Show(dc); });
 }
 
 void TMMLight::ComputeBands(const TMMSpectrumTransform& transform) {
@@ -189,13 +192,17 @@ void TMMLight::BandLimits() {
   }
 }
 
+int TMMLight::LightIntensity(int light) const {
+  const double weight = gain_factors_[light] * (1 << light);
+  return static_cast<int>(std::clamp(std::trunc(records_[light].value * weight), 0.0, 255.0));
+}
+
 void TMMLight::Show(QPainter& dc) {
   TMMDIBCanvas& canvas = DIBCanvas();
   std::lock_guard lock(data_lock_);
   canvas.BeginAnimate();
   for (int i = 0; i < kLights; ++i) {
-    const double weight = gain_factors_[i] * (1 << i);
-    const int a = static_cast<int>(std::clamp(std::trunc(records_[i].value * weight), 0.0, 255.0));
+    const int a = LightIntensity(i);
     if (a == records_[i].intensity) continue;
     records_[i].intensity = a;
     SetLightColors(i, a);

@@ -138,6 +138,8 @@ class TMMLight : public TMMDIBGraphicControl, public TMMDisplayFeed {
   void DrawLights();
   void ComputeBands(const TMMSpectrumTransform& transform);
   int CombineBand(const Band& band) const;
+  // What light i shows for its band value now; with data_lock_ held.
+  int LightIntensity(int light) const;
   void Show(QPainter& dc);
   void SetLightColors(int light, int intensity);
 
