@@ -191,6 +191,8 @@ class TMMSpectrum : public TMMDIBGraphicControl, public TMMDisplayFeed {
   void BevelChanged() override { UpdateLayout(); }
   void ColorChanged() override;
   void BoundsChanged() override { UpdateLayout(); }
+  // No hint covers the measuring box while the button is held.
+  bool event(QEvent* event) override;
   void mousePressEvent(QMouseEvent* event) override;
   void mouseMoveEvent(QMouseEvent* event) override;
   void mouseReleaseEvent(QMouseEvent* event) override;

@@ -444,6 +444,11 @@ std::string TMMSpectrum::InfoText(int x, int y) const {
   return text + Format(vertical_scale_ < 10 ? " %5.3f V" : " %4.2f V", vs * (height_ - y - 1) / last);
 }
 
+bool TMMSpectrum::event(QEvent* event) {
+  if (event->type() == QEvent::ToolTip && info_mode_) return true;
+  return TMMDIBGraphicControl::event(event);
+}
+
 void TMMSpectrum::mousePressEvent(QMouseEvent* event) {
   TMMDIBGraphicControl::mousePressEvent(event);
   const QPoint at = event->position().toPoint();

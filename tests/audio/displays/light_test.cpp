@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <QWidget>
+#include <cmath>
 
 #include "platform/wave_types.h"
 #include "tests/audio/displays/tone_blocks.h"
@@ -76,6 +77,30 @@ TEST_F(LightTest, AToneInEachBandLightsOnlyItsColour) {
     const std::array<uint32_t, 3> expected{a << 16, a << 8, a << 16 | a << 8};
     for (int i = 0; i < 3; ++i) EXPECT_EQ(Entry(i), i == band ? expected[i] : 0u) << band << i;
   }
+}
+
+TEST_F(LightTest, PeakModeCombinesTheBinsOfABand) {
+  const WaveFormatEx format = WaveFormatEx::Pcm(11025, 16, 1);
+  light.SetPCMWaveFormat(&format);
+  light.SetWindow(TMMFFTWindow::fwRectangular);
+  // Bins 5 and 8 of the middle band (4 - 12), magnitudes 3000 and 4000.
+  const auto block = ToneBlock({{5, 3000}}, 128, 128);
+  auto both = ToneBlock({{8, 4000}}, 128, 128);
+  for (size_t i = 0; i < both.size(); i += 2) {
+    const auto sum = static_cast<int16_t>((block[i] | block[i + 1] << 8) + (both[i] | both[i + 1] << 8));
+    both[i] = static_cast<uint8_t>(sum);
+    both[i + 1] = static_cast<uint8_t>(sum >> 8);
+  }
+  light.RefreshPCMData(both.data());
+  EXPECT_NEAR(light.BandValue(1), 4000, 1);
+  // The first bin (silent here) counts twice: (0 + 3000 + 4000) div 10.
+  light.SetPeakMode(TMMLightPeakMode::pmAverage);
+  light.RefreshPCMData(both.data());
+  EXPECT_NEAR(light.BandValue(1), 700, 1);
+  // sqrt((3000 x 3000.1 + 4000 x 4000.1) / 9)
+  light.SetPeakMode(TMMLightPeakMode::pmRMS);
+  light.RefreshPCMData(both.data());
+  EXPECT_NEAR(light.BandValue(1), std::sqrt(25e6 / 9), 2);
 }
 
 TEST_F(LightTest, LightsAreDrawnOnceInTheirAnimatedEntries) {

@@ -62,6 +62,19 @@ TEST_F(SpectrumTest, DefaultLayoutPropertiesAndTheFormatCheck) {
   }
   EXPECT_EQ(spectrum.BytesPerRefresh(), 128);
 
+  // Logarithmic: the low columns share bin 0 and merge into one bar.
+  spectrum.SetLogFreq(true);
+  EXPECT_EQ(spectrum.FirstBin(0), 0);
+  EXPECT_EQ(spectrum.FirstBin(1), -1);
+  EXPECT_EQ(spectrum.FirstBin(191), 62);
+  spectrum.SetLogFreq(false);
+  // Zoom 2 shows the lower half, a bin every sixth column.
+  spectrum.SetFrequencyScale(3);
+  EXPECT_EQ(spectrum.FrequencyScale(), 2);
+  EXPECT_EQ(spectrum.FirstBin(186), 31);
+  EXPECT_EQ(spectrum.FirstBin(191), -1);
+  spectrum.SetFrequencyScale(1);
+
   spectrum.SetFFTLength(1000);
   EXPECT_EQ(spectrum.FFTLength(), 512);
   const WaveFormatEx stereo = WaveFormatEx::Pcm(44100, 16, 2);
@@ -281,6 +294,32 @@ TEST_F(SpectrumTest, PeaksHoldFortyOneTicksThenFallAtPeakSpeed) {
   spectrum.RefreshPCMData(silence.data());
   EXPECT_EQ(CanvasPixel(spectrum.DIBCanvas(), 30, 86 - 2 * 37), red);
   EXPECT_NE(CanvasPixel(spectrum.DIBCanvas(), 30, 86 - 2 * 36), red);
+}
+
+TEST_F(SpectrumTest, DecayHoldsOrAveragesEachBinOverTheRefreshes) {
+  spectrum.SetWindow(TMMFFTWindow::fwRectangular);
+  const auto tone = ToneBlock({{10, 20000}}, 128, 128);
+  const std::vector<uint8_t> silence(256, 0);
+  Feed(kMono16, tone);
+  const int full = spectrum.BinResult(10);
+  EXPECT_NEAR(full, 16 * 20000, 64);
+
+  // Decay 3: a ring of 4 refreshes, factor 0.316.
+  spectrum.SetDecay(3);
+  spectrum.SetDecayMode(TMMDecayMode::dmUniform);
+  spectrum.RefreshPCMData(tone.data());
+  spectrum.RefreshPCMData(silence.data());
+  EXPECT_EQ(spectrum.BinResult(10), full / 2);
+  for (int i = 0; i < 3; ++i) spectrum.RefreshPCMData(silence.data());
+  EXPECT_EQ(spectrum.BinResult(10), 0);
+
+  spectrum.SetDecayMode(TMMDecayMode::dmStepUp);
+  spectrum.RefreshPCMData(tone.data());
+  spectrum.RefreshPCMData(silence.data());
+  EXPECT_NEAR(spectrum.BinResult(10), full * 0.31623, 20);
+  spectrum.SetDecayMode(TMMDecayMode::dmExponential);
+  spectrum.RefreshPCMData(tone.data());
+  EXPECT_NEAR(spectrum.BinResult(10), full * (1 - 0.31623), 20);
 }
 
 TEST_F(SpectrumTest, TheMeasuringBoxStopsRefreshesAndRestoresThePictureUnderIt) {
