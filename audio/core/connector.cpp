@@ -369,13 +369,11 @@ void TMMConnector::Refresh(bool catch_up) {
 
 void TMMConnector::RefreshLocked(bool catch_up) {
   const int64_t elapsed = Now() - arrival_;
-  // Unpaced blocks are always due: they still go one per pass.
-  const bool all_due = catch_up && synchronize_;
   for (int i = 0; i < kGroups; ++i) {
-    while (groups_[i].pending && RefreshGroup(groups_[i], i, elapsed) && all_due) {
+    while (groups_[i].pending && RefreshGroup(groups_[i], i, elapsed) && catch_up) {
     }
   }
-  while (spectrogram_pending_ && RefreshSpectrograms(elapsed) && all_due) {
+  while (spectrogram_pending_ && RefreshSpectrograms(elapsed) && catch_up) {
   }
 }
 

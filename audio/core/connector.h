@@ -155,8 +155,8 @@ class TMMConnector : public TMMDSPComponent {
 
   bool DueForPump() const;
   bool CanRefresh() const;
-  // One pass over the groups; catching up, a paced group hands over every block
-  // due by now instead of one.
+  // One pass over the groups; catching up, a group hands over every block due by
+  // now instead of one (without Synchronize, all of them).
   void Refresh(bool catch_up = false);
   void RefreshLocked(bool catch_up);
   // One block of the group when due; false when it was not due or the group ended.

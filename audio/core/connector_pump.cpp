@@ -135,6 +135,7 @@ void Pump() {
   for (TMMConnector* c : list) {
     if (!Registered(c) || !c->DueForPump()) continue;
     c->Refresh(true);
+    if (!Registered(c)) continue;  // its own handler may have freed it
     if (const std::optional<int64_t> due = c->NextDueIn()) next = std::min(next.value_or(*due), *due);
   }
   if (next) WakeIn(*next);
