@@ -4,6 +4,7 @@
 #include <sys/time.h>
 
 #include <memory>
+#include <utility>
 
 #include <gmock/gmock.h>
 
@@ -56,6 +57,7 @@ class FakeHost : public TControlTickHost {
     }
     GapCountdown = RecorderOptions.SoftGap ? 20 : 2;
   }
+  TRecordingWatch WatchRecording() override { return std::exchange(watch, {}); }
   void StartMonitor() override { monitor = true; }
   void CloseMonitor() override { monitor = false; }
   void SetPeakText(const std::string& text) override { peak_text = text; }
@@ -67,6 +69,7 @@ class FakeHost : public TControlTickHost {
   void DisableDelayStop() override { delay_stop = 0; }
 
   int peak = 0;
+  TRecordingWatch watch;  // what the next tick's look at the recording finds
   bool paused = false;
   bool alarm = false;
   bool monitor = false;
