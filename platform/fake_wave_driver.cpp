@@ -142,9 +142,12 @@ long FakePcm::Read(void* data, uint32_t frames) {
   std::unique_lock lock(mutex_);
   if (read_delay_.count() > 0) {
     const auto delay = read_delay_;
+    read_stuck_ = true;
+    Changed();
     lock.unlock();
     std::this_thread::sleep_for(delay);
     lock.lock();
+    read_stuck_ = false;
   }
   if (const int error = Injected(kRead)) return error;
   if (xrun_) return -EPIPE;

@@ -48,6 +48,7 @@ class FakePcm {
   bool Running() const { return running_; }
   bool Xrun() const { return xrun_; }
   uint64_t Buffered() const { return buffered_; }  // frames held by the device buffer
+  bool ReadStuck() const { return read_stuck_; }    // a read is held up by the delay
   // A copy of the played bytes, taken under the lock.
   std::vector<uint8_t> PlayedBytes();
 
@@ -88,6 +89,7 @@ class FakePcm {
   uint64_t generated_ = 0;  // capture: ramp frames produced
   uint64_t lost_ = 0;       // capture: frames produced during the current overrun
   std::chrono::milliseconds read_delay_{0};
+  bool read_stuck_ = false;
   std::vector<uint8_t> pending_;  // playback: the buffered bytes
   std::vector<uint8_t> played_;
 };

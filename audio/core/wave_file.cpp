@@ -171,19 +171,19 @@ bool TMMCustomWaveFile::SwitchFile() {
   if (next.empty()) return true;
   const std::string finished = wave_->FileName();
   wave_->CloseWaveFile();
-  {
-    std::lock_guard status(status_lock_);
-    finished_.push_back(finished);
-  }
+  data_bytes_.store(0);
+  bool created = true;
   try {
     wave_->CreateWaveFile(next, PWaveFormat());
+    wave_->IORecord()->MaxFileSize = max_file_size_.load();
   } catch (const EMMWaveError& error) {
     SetFailure(std::string(error.what()) + ": " + next);
-    return false;
+    created = false;
   }
-  wave_->IORecord()->MaxFileSize = max_file_size_.load();
-  data_bytes_.store(0);
-  return true;
+  // Handed out only now, so whoever takes it sees the new file's count.
+  std::lock_guard status(status_lock_);
+  finished_.push_back(finished);
+  return created;
 }
 
 bool TMMCustomWaveFile::WriteBuffer(const WAVEHDR* lpWaveHdr) {

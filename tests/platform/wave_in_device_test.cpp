@@ -149,6 +149,7 @@ TEST_F(WaveInDeviceTest, AReadStuckInTheDriverHoldsUpNeitherPositionNorQueueing)
   ASSERT_EQ(device_->Start(), MMSYSERR_NOERROR);
   pcm_->SetReadDelay(std::chrono::milliseconds(200));
   pcm_->Advance(100);
+  ASSERT_TRUE(pcm_->WaitUntil([](const FakePcm& p) { return p.ReadStuck(); }));
   const auto started = std::chrono::steady_clock::now();
   for (int i = 0; i < 20; ++i) Position();
   ASSERT_EQ(device_->AddBuffer(buffers[1]), MMSYSERR_NOERROR);

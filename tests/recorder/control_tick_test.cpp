@@ -238,6 +238,23 @@ TEST_F(ControlTickTest, SilenceAlarmIsLoggedTwiceAndNormalOnce) {
   EXPECT_EQ(writes[2], (FakeParallelPort::RegisterWrite{LptRegister::Control, 0}));
 }
 
+TEST_F(ControlTickTest, ARecordingFaultIsAlarmedAsSilenceIsAndClearedWhenItEnds) {
+  RecorderOptions.SaveMode = 5;
+  RecorderOptions.AlarmOutputs = true;
+  UseFakeLpt();
+  host_.watch.alarms = {"recording device failed: read: No such device"};
+  TickAt(now_);
+  EXPECT_TRUE(host_.alarm);
+  EXPECT_TRUE(ReadFile(Home("alarm.txt")).ends_with(" recording device failed: read: No such device\r\n"));
+  EXPECT_EQ(LogLinesWith("recording device failed: read: No such device").size(), 1u);
+  host_.watch.all_clear = true;
+  TickAt(now_ + 500ms);
+  EXPECT_FALSE(host_.alarm);
+  EXPECT_EQ(LogLinesWith("normal").size(), 1u);
+  EXPECT_THAT(host_.broadcasts, ElementsAre(1, 0));
+  EXPECT_THAT(DataWrites(), ElementsAre(0x1F, 0x0F, 0x20, 0x00));
+}
+
 TEST_F(ControlTickTest, PausedRecorderLogsTheAlarmWithoutShowingIt) {
   RecorderOptions.SilenceDelay = 1;
   RecorderOptions.Threshold = 100;
