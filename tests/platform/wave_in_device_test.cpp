@@ -156,6 +156,9 @@ TEST_F(WaveInDeviceTest, AReadStuckInTheDriverHoldsUpNeitherPositionNorQueueing)
   EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::milliseconds(100));
   ASSERT_TRUE(events_.WaitDone(1));
   EXPECT_EQ(events_.Done()[0].bytes, FakePcm::Ramp(format_, 0, 100));
+  pcm_->SetReadDelay(std::chrono::milliseconds(0));
+  ASSERT_EQ(device_->Reset(), MMSYSERR_NOERROR);  // before the buffers go
+  ASSERT_TRUE(events_.WaitDone(2));
 }
 
 TEST_F(WaveInDeviceTest, PositionWrapsAt32Bits) {
