@@ -3,9 +3,9 @@
 #include <algorithm>
 #include <array>
 #include <chrono>
-#include <utility>
 #include <filesystem>
 #include <system_error>
+#include <utility>
 
 #include "recorder/control_tick.h"
 #include "recorder/encoder_hand_off.h"
@@ -169,12 +169,17 @@ void TRecordingLifecycle::ReportLoss(TRecordingWatch& watch) {
 void TRecordingLifecycle::Interrupt(const std::string& fault) {
   const bool quick = RecorderClock::Now() - RecordingStartTime < kQuickFault;
   quick_faults_ = quick ? quick_faults_ + 1 : 0;
-  SilenceCount = 0;
-  EndRecording();
-  host_.SetStatusText(fault);
-  host_.SetErrorPanelVisible(true);
   resume_pending_ = true;
   resume_countdown_ = ResumeTicks();
+  SilenceCount = 0;
+  try {
+    EndRecording();
+  } catch (const std::exception& error) {
+    // The disk that failed may refuse the header fix too; the recorder goes on.
+    AppendToMonthlyLog(std::string("recording not finished: ") + error.what());
+  }
+  host_.SetStatusText(fault);
+  host_.SetErrorPanelVisible(true);
 }
 
 int TRecordingLifecycle::ResumeTicks() const {
