@@ -44,7 +44,9 @@ int BitsOf(uint16_t index) { return index < 4 ? (index < 2 ? 8 : 16) : 0; }
 }  // namespace
 
 void TRecordingLifecycle::StartRecording() {
-  if (host_.Recording()) return;
+  // After a fault every start (the clock's, the level's, the user's) waits for the
+  // next try, so a broken disk or device is not hammered every tick.
+  if (host_.Recording() || (resume_pending_ && resume_countdown_ > 0)) return;
   ChooseFormat();
   const std::string file_name = NewRecordingFileName();
   if (file_name.empty()) {
@@ -187,11 +189,10 @@ int TRecordingLifecycle::ResumeTicks() const {
 }
 
 void TRecordingLifecycle::TryResume(TRecordingWatch& watch) {
-  resume_countdown_ = ResumeTicks();
-  if (!chain_.RoomToRecord()) return;
-  StartRecording();
+  if (chain_.RoomToRecord()) StartRecording();
   if (!host_.Recording()) {
-    // StartRecording hid the panel; the fault is still there.
+    resume_countdown_ = ResumeTicks();
+    // StartRecording may have hidden the panel; the fault is still there.
     host_.SetErrorPanelVisible(true);
     return;
   }

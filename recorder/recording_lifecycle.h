@@ -108,8 +108,9 @@ class TRecordingLifecycle {
   void WaveRecorderStart();
   // Run by every control tick. A recording that stopped reaching the disk (dead
   // device, full disk, write error) is ended with its file finished, and resumed
-  // in a new file once the device opens and the disk has room again; audio lost to
-  // overruns is reported; a file nearing the WAV size limit is split.
+  // in a new file once the device opens and the disk has room again (other starts
+  // wait for those tries; a stop ends them); audio lost to overruns is reported; a
+  // file nearing the WAV size limit is split.
   TRecordingWatch WatchRecording();
 
  private:

@@ -264,6 +264,8 @@ TEST_F(RecordingFaultTest, ADeadDeviceEndsTheFileWithAllItGaveAndRecordingResume
   EXPECT_TRUE(window_.error_panel);
   EXPECT_EQ(Data("20260307090503.wav"), Ramp(0, kRate + 1234));
 
+  lifecycle_.StartRecording();  // as the clock or the level would: it waits for the try
+  EXPECT_FALSE(window_.recording);
   driver_.FailNextOpen(MMSYSERR_NODRIVER);  // still unplugged at the first try
   TickUntilRecording();
   EXPECT_EQ(chain_.FileName(), (folder_ / "20260307090504.wav").string());
