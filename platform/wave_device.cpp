@@ -133,12 +133,6 @@ void WaveDevice::ReportFailure(const char* what, long error, bool notify) {
   std::fprintf(stderr, "wave device %d failed: %s\n", id_, failure_.c_str());
 }
 
-void WaveDevice::Transfer(Lock& lock) {
-  lock.unlock();
-  std::lock_guard stream(stream_mutex_);
-  lock.lock();
-  Pump();
-}
 
 void WaveDevice::Run() {
   callback_(*this, open_message_, nullptr);

@@ -70,11 +70,8 @@ class WaveDevice {
   void Shutdown();
 
   using Lock = std::unique_lock<std::mutex>;
-  // Moves what data it can (I/O thread and the calling thread, under mutex_).
-  virtual void Pump() = 0;
-  // The I/O thread's transfer: Pump under both locks unless overridden. lock holds
-  // mutex_ on entry and on return.
-  virtual void Transfer(Lock& lock);
+  // The I/O thread moves what data it can; lock holds mutex_ on entry and on return.
+  virtual void Transfer(Lock& lock) = 0;
   // Whether the I/O thread should wait for the device, and for how long at most
   // (-1: until woken).
   virtual bool WantsDevice() const = 0;

@@ -83,8 +83,6 @@ MMRESULT WaveInDevice::Stop() {
   return MMSYSERR_NOERROR;
 }
 
-void WaveInDevice::Pump() {}
-
 void WaveInDevice::Transfer(Lock& lock) {
   lock.unlock();
   std::lock_guard stream(stream_mutex_);

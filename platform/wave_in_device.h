@@ -36,7 +36,6 @@ class WaveInDevice : public WaveDevice {
   uint64_t LostFrames() const { return lost_frames_.load(); }
 
  private:
-  void Pump() override;
   void Transfer(Lock& lock) override;
   bool WantsDevice() const override;
   void ResetLocked() override;
