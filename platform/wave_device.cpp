@@ -133,7 +133,6 @@ void WaveDevice::ReportFailure(const char* what, long error, bool notify) {
   std::fprintf(stderr, "wave device %d failed: %s\n", id_, failure_.c_str());
 }
 
-
 void WaveDevice::Run() {
   callback_(*this, open_message_, nullptr);
   Lock lock(mutex_);

@@ -155,7 +155,6 @@ long WaveInDevice::ReadInto(Lock& lock, WAVEHDR* header, uint64_t limit) {
   const std::size_t space = header->dwBufferLength - header->dwBytesRecorded;
   if (space < block) {
     // A frame that straddles two buffers.
-    staging_.resize(block);
     lock.unlock();
     const long frames = stream_->Read(staging_.data(), 1);
     lock.lock();

@@ -216,16 +216,7 @@ void TMMCustomWaveIn::OpenDevice() {
     device_.StartThread(std::make_unique<TMMWaveInThread>(
         this, [this](std::exception_ptr error) { HandlerFailed(error); }));
   }
-  WaveCallback callback = device_.Callback([this](WAVEHDR* h) { BufferDone(h); });
-  device_.Check("WaveInOpen", waveInOpen(handle_, DeviceID(), *PWaveFormat(),
-                                         [this, callback](WaveDevice& d, uint32_t m, WAVEHDR* h) {
-                                           if (m != WIM_FAILED) return callback(d, m, h);
-                                           // After the buffers handed back before it.
-                                           device_.DispatchBuffer(
-                                               [this] { DeviceFailed(); },
-                                               [this](std::exception_ptr e) { HandlerFailed(e); });
-                                         },
-                                         0));
+  device_.Check("WaveInOpen", waveInOpen(handle_, DeviceID(), *PWaveFormat(), DeviceCallback(), 0));
   const unsigned state = device_.State();
   device_.SetState(wsClosed);
   TMMCustomSoundComponent::Opened();
@@ -405,6 +396,16 @@ void TMMCustomWaveIn::HandleBuffer(WAVEHDR* header) {
 
 void TMMCustomWaveIn::EndHandler() {
   if (device_.LeaveHandler(false)) device_.PostToGui([this] { Stop(); });
+}
+
+WaveCallback TMMCustomWaveIn::DeviceCallback() {
+  WaveCallback notes = device_.Callback([this](WAVEHDR* h) { BufferDone(h); });
+  return [this, notes](WaveDevice& handle, uint32_t message, WAVEHDR* header) {
+    if (message != WIM_FAILED) return notes(handle, message, header);
+    // Queued behind the buffers handed back before it.
+    device_.DispatchBuffer([this] { DeviceFailed(); },
+                           [this](std::exception_ptr error) { HandlerFailed(error); });
+  };
 }
 
 void TMMCustomWaveIn::DeviceFailed() {

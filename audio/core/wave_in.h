@@ -128,6 +128,7 @@ class TMMCustomWaveIn : public TMMCustomSoundComponent {
   void AddBuffer(WAVEHDR* header);
   MMRESULT QueueAgain(WAVEHDR* header);
   // Device callback and handlers.
+  WaveCallback DeviceCallback();
   void BufferDone(WAVEHDR* header);
   void HandleBuffer(WAVEHDR* header);
   void EndHandler();
