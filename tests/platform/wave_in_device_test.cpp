@@ -120,28 +120,6 @@ TEST_F(WaveInDeviceTest, OverrunsAreCountedAndCaptureGoesOn) {
   EXPECT_EQ(events_.Done()[1].bytes, FakePcm::Ramp(format_, 230, 50));
 }
 
-TEST_F(WaveInDeviceTest, AFailedReadHandsBackThePartlyFilledBufferThenReportsWhy) {
-  Open();
-  WaveBuffers buffers({4000, 4000});
-  Queue(buffers);
-  ASSERT_EQ(device_->Start(), MMSYSERR_NOERROR);
-  pcm_->Advance(300);
-  ASSERT_TRUE(pcm_->WaitUntil([](const FakePcm& p) { return p.Buffered() == 0; }));
-  pcm_->FailNext(FakePcm::kRead, -ENODEV);
-  pcm_->Advance(10);
-  ASSERT_TRUE(events_.WaitMessage(WIM_FAILED));
-
-  const auto done = events_.Done();
-  ASSERT_EQ(done.size(), 1u);
-  EXPECT_EQ(done[0].bytes, FakePcm::Ramp(format_, 0, 300));
-  EXPECT_EQ(events_.Messages().back(), WIM_FAILED);
-  EXPECT_EQ(device_->Failure(), "read: No such device");
-  // A reset afterwards hands back only the untouched buffer.
-  ASSERT_EQ(device_->Reset(), MMSYSERR_NOERROR);
-  ASSERT_TRUE(events_.WaitDone(2));
-  EXPECT_TRUE(events_.Done()[1].bytes.empty());
-}
-
 TEST_F(WaveInDeviceTest, AReadStuckInTheDriverHoldsUpNeitherPositionNorQueueing) {
   Open();
   WaveBuffers buffers({400, 400});
