@@ -159,7 +159,10 @@ RiffResult RiffFile::SyncBehind() {
   const RiffResult flushed = Flush();
   if (flushed != RiffResult::Ok || !fd_) return flushed;
   if (!sync_) sync_ = std::make_unique<BackgroundSync>(fd_.get());
-  if (sync_->Error() != 0) return RiffResult::CannotWrite;
+  if (sync_->Error() != 0) {
+    errno = sync_->Error();  // for the caller's report
+    return RiffResult::CannotWrite;
+  }
   sync_->Request();
   return RiffResult::Ok;
 }

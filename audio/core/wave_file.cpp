@@ -1,6 +1,7 @@
 #include "audio/core/wave_file.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cctype>
 #include <cstring>
 #include <filesystem>
@@ -198,13 +199,15 @@ bool TMMCustomWaveFile::WriteBuffer(const WAVEHDR* lpWaveHdr) {
     SetFailure("Not enough space on the disk");
     return false;
   }
+  errno = 0;
   const int64_t written = wave_->WriteData(lpWaveHdr->lpData, bytes);
+  const int error = errno;
   if (written > 0) {
     data_bytes_.store(static_cast<int64_t>(wave_->IORecord()->dwDataBytes));
     return true;
   }
   SetFailure(written == 0 ? "The file reached the largest size a WAV file can have"
-                          : std::string("Write error: ") + std::strerror(errno));
+                          : std::string("Write error: ") + std::strerror(error != 0 ? error : EIO));
   return false;
 }
 
