@@ -1,8 +1,8 @@
 #include "audio/core/wave_file.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <cctype>
+#include <cerrno>
 #include <cstring>
 #include <filesystem>
 
