@@ -92,6 +92,7 @@ bool DeadlineTimer::Start(Clock::duration min_gap, Callback callback) {
     min_gap_ = min_gap;
     deadline_.reset();
     last_call_ = Clock::time_point{};
+    sleeping_until_ = Clock::time_point::max();
     calls_ = 0;
     stopping_ = false;
   }
@@ -122,11 +123,10 @@ std::optional<DeadlineTimer::Clock::time_point> DeadlineTimer::DueLocked() const
 
 void DeadlineTimer::WakeAt(Clock::time_point when) {
   std::unique_lock lock(mutex_);
-  const std::optional<Clock::time_point> before = DueLocked();
   if (deadline_ && *deadline_ <= when) return;
   deadline_ = when;
-  // The thread sleeps until the old due time; it needs waking only when that moved.
-  const bool sooner = !before || *DueLocked() < *before;
+  // A thread that sleeps no longer than the new due time needs no waking.
+  const bool sooner = *DueLocked() < sleeping_until_;
   lock.unlock();
   if (sooner) wake_.notify_one();
 }
@@ -139,19 +139,29 @@ std::uint64_t DeadlineTimer::Calls() const {
 void DeadlineTimer::Run() {
   std::unique_lock lock(mutex_);
   while (!stopping_) {
+    const Clock::time_point now = Clock::now();
     const std::optional<Clock::time_point> due = DueLocked();
-    if (!due) {
-      wake_.wait(lock);
-    } else if (Clock::now() < *due) {
-      wake_.wait_until(lock, *due);
-    } else {
+    if (due && now >= *due) {
       deadline_.reset();
-      last_call_ = Clock::now();
+      last_call_ = now;
       ++calls_;
       lock.unlock();
       callback_();
       lock.lock();
+      continue;
     }
+    // Nothing is called within the gap after a call, so a request made in it (as
+    // the callback's own next request usually is) finds the thread asleep until
+    // then and need not wake it.
+    const Clock::time_point gap_end = last_call_ + min_gap_;
+    if (!due && now >= gap_end) {
+      sleeping_until_ = Clock::time_point::max();
+      wake_.wait(lock);
+    } else {
+      sleeping_until_ = due ? *due : gap_end;
+      wake_.wait_until(lock, sleeping_until_);
+    }
+    sleeping_until_ = Clock::time_point::min();
   }
 }
 

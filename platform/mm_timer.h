@@ -50,8 +50,9 @@ class PeriodicTimer {
 //
 // Threads: Start, Stop and the destructor belong to the owning thread (not the
 // callback). WakeAt may be called from any thread, the callback included; mutex_
-// guards the deadline, the time of the last call and the stop flag. Stop joins the
-// thread, so once it returns the callback is not running and will not run again.
+// guards the deadline, the time of the last call, the thread's sleep and the stop
+// flag. Stop joins the thread, so once it returns the callback is not running and
+// will not run again.
 class DeadlineTimer {
  public:
   using Clock = std::chrono::steady_clock;
@@ -82,6 +83,8 @@ class DeadlineTimer {
   std::condition_variable wake_;
   std::optional<Clock::time_point> deadline_;
   Clock::time_point last_call_{};
+  // Until when the thread sleeps; min() while it is awake.
+  Clock::time_point sleeping_until_ = Clock::time_point::max();
   std::uint64_t calls_ = 0;
   bool stopping_ = false;
   std::thread thread_;
