@@ -56,6 +56,8 @@ class TMMDIBGraphicControl : public TMMGraphicControl {
   // Draws proc into the back-store at once (any thread) and schedules the update
   // that shows it; nothing on a hidden control or one without a parent.
   void PaintDirect(const std::function<void(QPainter& canvas)>& proc);
+  // Asks for a full paint at the next paint event (GUI thread).
+  void Invalidate();
   // A copy of what the control shows (GUI thread or under PaintDirect's lock).
   QImage BackStore() const;
 
@@ -70,8 +72,6 @@ class TMMDIBGraphicControl : public TMMGraphicControl {
   // exposure only shows the back-store, and Paint runs after Invalidate (and on
   // a new size) alone.
   void KeepPictureOnExpose() { keep_on_expose_ = true; }
-  // Asks for a full paint at the next paint event (GUI thread).
-  void Invalidate();
 
  private:
   void SyncSize();

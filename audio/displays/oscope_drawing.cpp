@@ -40,7 +40,7 @@ bool TMMOscope::InEffect(int row) const {
 }
 
 void TMMOscope::SetTraceColor(bool effect) {
-  DIBCanvas().SetDrawColor(colors_[effect ? kEffect : kForeground]);
+  DIBCanvas().SetDrawIndex(trace_values_[effect ? 1 : 0]);
 }
 
 // One point of the trace at column x; a connected line comes from from_x, from_row.
@@ -113,8 +113,12 @@ void TMMOscope::DrawTrace() {
     DrawPoint(x, trace_[x], std::max(x - steps_, 0), previous);
     previous = Row(trace_[x]);
   }
-  // The line runs one step past the last point, so that point is drawn too.
-  if (kind_ == TMMOscopeKind::okConLines) DrawPoint(x, trace_[x - steps_], x - steps_, previous);
+  // The line runs one step past the last point, so that point is drawn too; at
+  // the right edge the clipped line would end before it.
+  if (kind_ == TMMOscopeKind::okConLines) {
+    DrawPoint(x, trace_[x - steps_], x - steps_, previous);
+    DIBSetPixel(canvas, x - steps_, previous, canvas.DrawState().draw_value);
+  }
 }
 
 void TMMOscope::DrawScrollColumn() {
@@ -155,6 +159,8 @@ void TMMOscope::DrawScope(QPainter& dc, bool full) {
       OnDrawLine(this, canvas, TRect{0, 0, width_, height_}, trace_.data());
       ShowColumns(dc, 0, width_);
     } else {
+      // The nearest palette entry is a search: once per frame.
+      trace_values_ = {canvas.NearestColor(colors_[kForeground]), canvas.NearestColor(colors_[kEffect])};
       const bool pending = RedrawPending();
       const bool fresh = !Scroll() || full || pending;
       if (fresh) {

@@ -4,9 +4,13 @@
 
 #include <QApplication>
 #include <QWidget>
+#include <chrono>
 #include <set>
 
+#include "audio/displays/oscope.h"
+#include "platform/main_loop.h"
 #include "platform/wave_types.h"
+#include "tests/audio/displays/connector_feed.h"
 #include "tests/audio/displays/tone_blocks.h"
 
 namespace pmx {
@@ -194,6 +198,57 @@ TEST_F(SpectrogramTest, BadInputIsRefusedOrReadSafely) {
   EXPECT_EQ(gram.PictureHeight(), 5);
   Feed(16, &quad8);
   EXPECT_EQ(gram.RowFirstBin(3), 38);
+}
+
+}  // namespace
+}  // namespace pmx
+
+namespace pmx {
+namespace {
+
+// A connector on a recording chain feeds an oscilloscope and a spectrogram in a
+// shown window: both draw the tone it carries.
+using namespace std::chrono_literals;
+
+TEST(ScanDisplayFeed, AConnectorFeedsTheOscilloscopeAndTheSpectrogram) {
+  PlainMainLoop loop;
+  ScopedMainLoop scoped{loop};
+  QWidget window;
+  TMMOscope scope{nullptr, &window};
+  TMMSpectrogram gram{nullptr, &window};
+  window.resize(400, 200);
+  gram.SetBounds(0, 100, 194, 90);
+  gram.SetWindow(TMMFFTWindow::fwRectangular);
+  window.show();
+
+  TMMConnector connector;
+  connector.SetOscope1(&scope);
+  connector.SetSpectrogram1(&gram);
+  // A tone on bin 10 of 128 points, both channels.
+  std::vector<uint8_t> data = ToneBlock({{10, 20000}, {10, 20000}}, 1100, 128);
+  StartConnectorFeed(connector, WaveFormatEx::Pcm(11025, 16, 2), data);
+  loop.ProcessPending();
+  EXPECT_EQ(scope.BytesPerRefresh(), 768);
+  EXPECT_EQ(gram.BytesPerRefresh(), 512);
+
+  connector.TapBuffer(data.data(), static_cast<int64_t>(data.size()));
+  // The first columns go off the picture, behind the bar.
+  ASSERT_TRUE(loop.PumpUntil([&] { return gram.WriteColumn() > 0; }, 5s));
+  const int column = gram.WriteColumn() - 1;
+  auto top = [&] {
+    int most = 0;
+    for (int x = 0; x < scope.PictureWidth(); ++x) most = std::max(most, scope.TraceValue(x));
+    return most;
+  };
+  ASSERT_TRUE(loop.PumpUntil([&] { return top() > 0; }, 5s));
+  EXPECT_NEAR(top(), 20000, 100);
+  int row = -1;
+  for (int i = 0; i < gram.PictureHeight(); ++i) {
+    if (gram.RowFirstBin(i) == 10) row = gram.PictureHeight() - 1 - i;
+  }
+  EXPECT_EQ(CanvasPixel(gram.DIBCanvas(), column, row), TMMSpectrogram::kLastIndex);
+  EXPECT_EQ(CanvasPixel(gram.DIBCanvas(), column, row + 4), TMMSpectrogram::kFirstIndex);
+  connector.Stopped();
 }
 
 }  // namespace
