@@ -121,7 +121,8 @@ void TMMOscope::UpdateLayout() {
   }
   if (draw_time_scale_) r.Bottom -= kTimeScaleHeight;
   SetPicture(r.Inset(Bevel()->BevelExtent()));
-  trace_.assign(width_, 0);
+  trace_.resize(width_);
+  ClearTrace();
   DIBCanvas().SetSize(width_, height_);
   switch (effect_) {
     case TMMOscopeEffect::efPeak:
@@ -145,6 +146,7 @@ void TMMOscope::UpdateLayout() {
       break;
     }
   }
+  Invalidate();
 }
 
 void TMMOscope::UpdateBytesPerRefresh() {
@@ -264,9 +266,26 @@ void TMMOscope::RefreshPCMData(const void* data) {
 void TMMOscope::ResetData() {
   EndInfoMode();
   PaintDirect([this](QPainter& dc) {
-    std::fill(trace_.begin(), trace_.end(), 0);
+    ClearTrace();
     Paint(dc);
   });
+}
+
+void TMMOscope::ClearTrace() {
+  std::fill(trace_.begin(), trace_.end(), 0);
+  if (!Designing()) return;
+  // A decaying sine shows the form designer what the trace looks like.
+  const int n = width_;
+  for (int i = 0; i < n; ++i) {
+    const double a = 1.0 - static_cast<double>(i) / n;
+    trace_[i] = static_cast<int16_t>(std::lround(std::sin(16 * M_PI * i / (n - 1)) * a * 30719));
+  }
+}
+
+void TMMOscope::SetDesignMode(bool value) {
+  TMMScanDisplay::SetDesignMode(value);
+  ClearTrace();
+  Invalidate();
 }
 
 std::string TMMOscope::InfoText(int x, int y) const {

@@ -93,6 +93,7 @@ class TMMOscope : public TMMScanDisplay, public TMMOscopeFeed {
   std::string InfoText(int x, int y) const override;
 
   void SetBounds(int left, int top, int width, int height) override;
+  void SetDesignMode(bool value) override;
   void Paint(QPainter& canvas) override;
 
   TNotifyEvent OnGainOverflow;
@@ -113,6 +114,7 @@ class TMMOscope : public TMMScanDisplay, public TMMOscopeFeed {
 
   void SetScaleShown(bool& field, bool value);
   void UpdateLayout();
+  void ClearTrace();
   void UpdateBytesPerRefresh();
   int FrameBytes() const { return (static_cast<int>(bits_) + 1) * (mode_ + 1); }
   int32_t FrameValue(const uint8_t* frame) const;

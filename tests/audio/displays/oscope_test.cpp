@@ -74,7 +74,15 @@ TEST_F(OscopeTest, GeometryAndBytesPerRefresh) {
   // The time scale labels the stream's own rate, which the property clamps.
   Format(4000, 16, 1);
   EXPECT_EQ(scope.SampleRate(), 8000);
-  EXPECT_DOUBLE_EQ(scope.RefreshMilliseconds(), 1000.0 * scope.BytesPerRefresh() / 8000);
+  EXPECT_DOUBLE_EQ(scope.RefreshMilliseconds(), 1000.0 * scope.BytesPerRefresh() / 8000);  // 4000 x 2 bytes
+
+  // The smallest control keeps a trace of four points and still draws.
+  scope.SetBounds(0, 0, 0, 0);
+  EXPECT_EQ(scope.width(), 4);
+  EXPECT_EQ(scope.PictureWidth(), 4);
+  const std::vector<uint8_t> block = Samples16({30000}, scope.BytesPerRefresh() / 2);
+  scope.RefreshPCMData(block.data());
+  EXPECT_EQ(scope.TraceValue(3), 30000);
 }
 
 TEST_F(OscopeTest, ARampIsDrawnAsOneRisingDotPerColumn) {
