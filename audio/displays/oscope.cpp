@@ -173,14 +173,15 @@ int TMMOscope::TimeDivisions() const {
 
 std::vector<int> TMMOscope::TickRows() const {
   std::vector<int> rows;
-  for (int k = 0; k <= amp_divisions_; ++k) rows.push_back(height_ - 1 - k * height_ / amp_divisions_);
+  for (int k = 0; k <= amp_divisions_; ++k)
+    rows.push_back(height_ - 1 - k * height_ / amp_divisions_);
   return rows;
 }
 
 double TMMOscope::RefreshMilliseconds() const {
   WaveFormatEx format;
-  FillPCMFormat(format, static_cast<uint16_t>(8 * (BitLength() + 1)), static_cast<uint16_t>(mode_ + 1),
-                static_cast<uint32_t>(rate_));
+  FillPCMFormat(format, static_cast<uint16_t>(8 * (BitLength() + 1)),
+                static_cast<uint16_t>(mode_ + 1), static_cast<uint32_t>(rate_));
   return 1000.0 * bytes_per_refresh_ / std::max<uint32_t>(format.nAvgBytesPerSec(), 1);
 }
 
@@ -221,8 +222,8 @@ void TMMOscope::ReadExtremes(const uint8_t* data) {
   int32_t high[2];
   if (mode_ <= 1) {
     WaveFormatEx format;
-    FillPCMFormat(format, static_cast<uint16_t>(8 * (BitLength() + 1)), static_cast<uint16_t>(mode_ + 1),
-                  static_cast<uint32_t>(rate_));
+    FillPCMFormat(format, static_cast<uint16_t>(8 * (BitLength() + 1)),
+                  static_cast<uint16_t>(mode_ + 1), static_cast<uint32_t>(rate_));
     const TPCMPeaks p = PCMFindPeaks(format, bytes);
     low[0] = std::min(p.First1, p.Second1);
     high[0] = std::max(p.First1, p.Second1);

@@ -159,7 +159,7 @@ class TMMOscope : public TMMScanDisplay, public TMMOscopeFeed {
   int amp_divisions_ = 2;
   int effect_low_ = 0;
   int effect_high_ = 0;
-  int poly_row_ = 0;  // the scroll trace's last row
+  int poly_row_ = 0;                        // the scroll trace's last row
   std::array<uint32_t, 2> trace_values_{};  // canvas values of the trace and effect colours
 };
 

@@ -160,7 +160,8 @@ void TMMOscope::DrawScope(QPainter& dc, bool full) {
       ShowColumns(dc, 0, width_);
     } else {
       // The nearest palette entry is a search: once per frame.
-      trace_values_ = {canvas.NearestColor(colors_[kForeground]), canvas.NearestColor(colors_[kEffect])};
+      trace_values_ = {canvas.NearestColor(colors_[kForeground]),
+                       canvas.NearestColor(colors_[kEffect])};
       const bool pending = RedrawPending();
       const bool fresh = !Scroll() || full || pending;
       if (fresh) {

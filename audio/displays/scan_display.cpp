@@ -258,8 +258,7 @@ void TMMScanDisplay::mousePressEvent(QMouseEvent* event) {
   const QRect picture(picture_.Left, picture_.Top, width_, height_);
   if (!picture.contains(at)) return;
   if (event->button() == Qt::LeftButton && show_info_) {
-    info_mode_ = true;
-    InfoModeStarted();
+    info_mode_ = true;  // the picture freezes: refreshes draw nothing
     info_box_.Show(*this, at.x(), at.y(),
                    QString::fromStdString(InfoText(at.x() - picture_.Left, at.y() - picture_.Top)));
   } else if (event->button() == Qt::RightButton && use_selection_ && !locked_) {

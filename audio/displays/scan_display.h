@@ -80,8 +80,16 @@ class TMMColumnSelection {
 // are atomics.
 class TMMScanDisplay : public TMMDIBGraphicControl {
  public:
-  enum ColorIndex { kBar, kBarTick, kSelection, kSelectionDot, kLocator, kScaleText, kScaleLine,
-                    kScanColorCount };
+  enum ColorIndex {
+    kBar,
+    kBarTick,
+    kSelection,
+    kSelectionDot,
+    kLocator,
+    kScaleText,
+    kScaleLine,
+    kScanColorCount
+  };
 
   bool Enabled() const { return enabled_; }
   void SetEnabled(bool value) { SetInvalidate(enabled_, value); }
@@ -161,8 +169,6 @@ class TMMScanDisplay : public TMMDIBGraphicControl {
   void mousePressEvent(QMouseEvent* event) override;
   void mouseMoveEvent(QMouseEvent* event) override;
   void mouseReleaseEvent(QMouseEvent* event) override;
-  // The left button went down for the read-out; the display freezes.
-  virtual void InfoModeStarted() {}
 
   template <class T>
   void SetInvalidate(T& field, T value) {
@@ -194,7 +200,7 @@ class TMMScanDisplay : public TMMDIBGraphicControl {
   bool show_info_ = true;
   bool locked_ = false;
   bool use_selection_ = false;
-  std::array<TColor, kScanColorCount> scan_colors_{clGray,  clWhite, clRed,  clRed,
+  std::array<TColor, kScanColorCount> scan_colors_{clGray,   clWhite, clRed,  clRed,
                                                    clYellow, clBlack, clBlack};
   std::atomic<bool> redraw_{false};
   TMMInfoBox info_box_;

@@ -19,7 +19,9 @@ TMMDisplayGroup g_spectrograms;
 uint8_t Byte(double v) { return static_cast<uint8_t>(static_cast<int>(std::trunc(v)) & 0xFF); }
 
 TPaletteEntry PaletteColor(TMMSpectrogramPalette kind, int h) {
-  auto rgb = [](double r, double g, double b) { return TPaletteEntry{Byte(r), Byte(g), Byte(b), 0}; };
+  auto rgb = [](double r, double g, double b) {
+    return TPaletteEntry{Byte(r), Byte(g), Byte(b), 0};
+  };
   switch (kind) {
     case TMMSpectrogramPalette::spThreshold:
       if (h <= 15) return rgb(0, 0, 0);
@@ -99,7 +101,9 @@ void TMMSpectrogram::SetChannel(TMMChannel value) {
   Invalidate();
 }
 
-int TMMSpectrogram::AmplitudeScale() const { return static_cast<int>(std::lround(amplitude_ * 100)); }
+int TMMSpectrogram::AmplitudeScale() const {
+  return static_cast<int>(std::lround(amplitude_ * 100));
+}
 
 void TMMSpectrogram::SetAmplitudeScale(int value) {
   amplitude_ = static_cast<float>(std::clamp(value, 0, 1000)) / 100;
@@ -151,9 +155,7 @@ void TMMSpectrogram::Loaded() {
 
 // ---- layout ----
 
-int TMMSpectrogram::MinWidth() const {
-  return 2 * Bevel()->BevelExtent() + (draw_scale_ ? 69 : 5);
-}
+int TMMSpectrogram::MinWidth() const { return 2 * Bevel()->BevelExtent() + (draw_scale_ ? 69 : 5); }
 
 int TMMSpectrogram::MinHeight() const { return 2 * Bevel()->BevelExtent() + 5; }
 
@@ -185,7 +187,8 @@ void TMMSpectrogram::BuildRowMap() {
   const float f = static_cast<float>(f0) / rate * n;
   const int last_bin = n / 2 - 1;
   for (int i = 0; i < height_; ++i) {
-    const double bin = std::floor(f + 0.01 + static_cast<double>(i) / height_ * (n / 2 - f * z) / z);
+    const double bin =
+        std::floor(f + 0.01 + static_cast<double>(i) / height_ * (n / 2 - f * z) / z);
     first_bin_[i] = std::clamp(static_cast<int>(bin), 0, last_bin);
     if (i > 0) end_bin_[i - 1] = first_bin_[i];
   }
@@ -206,7 +209,8 @@ void TMMSpectrogram::BuildRowMap() {
 // ---- feed ----
 
 void TMMSpectrogram::SetPCMWaveFormat(PWaveFormatEx format) {
-  if (!ValidPCMFormat(format)) throw EMMSpectrogramError(LoadMMResString(SInvalidWaveFormatDisplay));
+  if (!ValidPCMFormat(format))
+    throw EMMSpectrogramError(LoadMMResString(SInvalidWaveFormatDisplay));
   input_.SetFormat(*format);
   BuildRowMap();
   Invalidate();
@@ -228,8 +232,8 @@ void TMMSpectrogram::ComputeLevels() {
   const int lift = -90 - sensitivity_;
   for (int j = 0; j < transform.Length() / 2; ++j) {
     const auto p = static_cast<double>(transform.Power(j));
-    const double level = log_amp_ ? std::log(std::max(p, 1.0)) * 20 * a + 2 * lift
-                                  : std::sqrt(p) * a + lift;
+    const double level =
+        log_amp_ ? std::log(std::max(p, 1.0)) * 20 * a + 2 * lift : std::sqrt(p) * a + lift;
     levels_[j] = static_cast<int32_t>(std::trunc(level)) + kFirstIndex;
   }
 }

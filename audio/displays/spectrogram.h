@@ -20,8 +20,16 @@ class EMMSpectrogramError : public Exception {
 
 // Pre-emphasis: none, first difference (6 dB per octave), second difference.
 enum class TMMSpectrogramGain { sgrNone, sgr6db, sgr12db };
-enum class TMMSpectrogramPalette { spHSV, spThreshold, spBlackWhite, spWhiteBlack, spBone,
-                                   spCopper, spCool, spHot };
+enum class TMMSpectrogramPalette {
+  spHSV,
+  spThreshold,
+  spBlackWhite,
+  spWhiteBlack,
+  spBone,
+  spCopper,
+  spCool,
+  spHot
+};
 
 // A running time-frequency picture: every block it is fed becomes one column,
 // the lowest frequency at the bottom, each pixel the palette index of the

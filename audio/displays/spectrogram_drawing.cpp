@@ -13,7 +13,7 @@ namespace pmx {
 
 void TMMSpectrogram::DrawColumn() {
   const bool embossed = embossed_;
-  int run = 0;        // runs counted from the bottom
+  int run = 0;              // runs counted from the bottom
   int below = kFirstIndex;  // raw level of the run below
   int start = 0;
   int raw = 0;
@@ -44,7 +44,8 @@ void TMMSpectrogram::DrawColumn() {
 std::vector<int> TMMSpectrogram::TickRows() const {
   std::vector<int> rows;
   for (int k = 0; k <= divisions_; ++k) {
-    rows.push_back(height_ - static_cast<int>(static_cast<int64_t>(k) * (height_ - 1) / divisions_) - 1);
+    rows.push_back(height_ -
+                   static_cast<int>(static_cast<int64_t>(k) * (height_ - 1) / divisions_) - 1);
   }
   return rows;
 }
@@ -99,7 +100,8 @@ void TMMSpectrogram::DrawScaleStrip(QPainter& dc, bool left) const {
   const double step = (rate / 2 - z * f0) / divisions_ / z / 1000;
   const bool whole = f0 == 0 && z == 1;
   for (int k = 0; k <= divisions_; ++k) {
-    const int y = height() - bevel - static_cast<int>(static_cast<int64_t>(k) * (height_ - 1) / divisions_) - 1;
+    const int y = height() - bevel -
+                  static_cast<int>(static_cast<int64_t>(k) * (height_ - 1) / divisions_) - 1;
     dc.setPen(ToQColor(ScanColor(kScaleLine)));
     dc.drawLine(origin + (left ? 31 : 0), y, origin + (left ? 28 : 3), y);
     char label[32];

@@ -48,7 +48,8 @@ struct SpectrogramTest : ::testing::Test {
   }
   std::vector<int64_t> Column(int x) {
     std::vector<int64_t> pixels;
-    for (int y = 0; y < gram.PictureHeight(); ++y) pixels.push_back(CanvasPixel(gram.DIBCanvas(), x, y));
+    for (int y = 0; y < gram.PictureHeight(); ++y)
+      pixels.push_back(CanvasPixel(gram.DIBCanvas(), x, y));
     return pixels;
   }
 };
