@@ -20,8 +20,6 @@ class EMMAudioError : public Exception {
   using Exception::Exception;
 };
 
-using TMMErrorEvent = std::function<void(TObject* Sender, bool& Handled)>;
-
 struct TMMPanGains {
   int32_t Left = 0;
   int32_t Right = 0;

@@ -36,6 +36,9 @@ struct TMMFileInfo {
   TMMID3Tag ID3;
 };
 
+// An error while pulling data: a handler that sets Handled lets playback go on.
+using TMMErrorEvent = std::function<void(TObject* Sender, bool& Handled)>;
+
 // A hook that deciphers protected MPEG data in place; this system sets none.
 using TMMDecryptCallback = std::function<void(void* data, int32_t size)>;
 

@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <sstream>
 
+#include "audio/core/mpeg_file.h"
 #include "audio/core/wave_file.h"
 
 namespace pmx {
@@ -65,6 +66,7 @@ TMMFileRegistry& FileRegistry() {
   // Filled on first use, so no other static's order of construction matters.
   static const bool filled = [] {
     registry.Register(FileClassOf<TMMWaveFile>("TMMWaveFile"), 5);
+    registry.Register(FileClassOf<TMMMPEGFile>("TMMMPEGFile"), 1);
     return true;
   }();
   (void)filled;

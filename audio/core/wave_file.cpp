@@ -6,6 +6,7 @@
 
 #include "audio/core/dsp_thread.h"
 #include "audio/core/file_registry.h"
+#include "audio/core/mpeg_file.h"
 #include "audio/core/mm_strings.h"
 #include "audio/core/mul_div.h"
 #include "audio/core/utilities.h"
@@ -192,7 +193,9 @@ void TMMCustomWaveFile::BufferLoad(WAVEHDR* lpWaveHdr, bool& MoreBuffers) {
 }
 
 bool TMMCustomWaveFile::CanLoad(const std::string& name, const TMMDecryptCallback&, uint8_t) {
-  return ExtensionAdmitted(name, GetExtensions()) && wioIsWaveFile(name, WIO_MODE_FILE);
+  // MPEG carried in a WAVE file is the MPEG class's to play.
+  return ExtensionAdmitted(name, GetExtensions()) && wioIsWaveFile(name, WIO_MODE_FILE) &&
+         !IsMpegInWave(name);
 }
 
 bool TMMCustomWaveFile::GetFileInfo(const std::string& name, TMMFileInfo& info) {

@@ -12,6 +12,7 @@
 #include "platform/alsa_wave_driver.h"
 #include "platform/main_loop.h"
 #include "platform/ms_adpcm.h"
+#include "tests/audio/core/player_test_support.h"
 #include "tests/audio/core/wave_test_files.h"
 #include "tests/support/acm_test_support.h"
 #include "tests/support/alsa_file_pcm.h"
@@ -23,6 +24,8 @@ namespace {
 
 using namespace std::chrono_literals;
 using Bytes = std::vector<uint8_t>;
+using test::EqualAt;
+using test::ReadAll;
 
 // A WAV file of format holding data.
 void PutWave(const std::filesystem::path& path, const WaveFormatEx& format, const Bytes& data) {
@@ -45,27 +48,6 @@ WaveFormatEx Suggested(uint16_t tag, const WaveFormatEx& pcm) {
   EXPECT_EQ(acmFormatSuggest(nullptr, pcm, codec, 1024, ACM_FORMATSUGGESTF_WFORMATTAG),
             MMSYSERR_NOERROR);
   return codec;
-}
-
-// Everything the player delivers through the stand-alone road in size-byte reads,
-// past the end until a read gives nothing.
-Bytes ReadAll(TMMAudioFile& file, int32_t size) {
-  file.Open(size);
-  file.Start();
-  Bytes all;
-  std::vector<char> buffer(size);
-  for (int n = 0; n < 1'000'000; ++n) {
-    bool more = false;
-    const int32_t got = file.ReadBuffer(buffer.data(), size, more);
-    if (got == 0) break;
-    all.insert(all.end(), buffer.begin(), buffer.begin() + got);
-  }
-  return all;
-}
-
-bool Equal(const Bytes& a, std::size_t from_a, const Bytes& b, std::size_t from_b, std::size_t n) {
-  return a.size() >= from_a + n && b.size() >= from_b + n &&
-         std::equal(a.begin() + from_a, a.begin() + from_a + n, b.begin() + from_b);
 }
 
 class AudioFileTest : public ::testing::Test {
@@ -116,16 +98,7 @@ TEST_F(AudioFileTest, WavesOfEveryKindReachTheDeviceAsTheirDecodedSamples) {
     ASSERT_EQ(file.FileType(), TMMAudioFileType::ftWave) << c.name;
     ASSERT_NE(file.PWaveFormat(), nullptr) << c.name;
     ASSERT_EQ(*file.PWaveFormat(), c.played) << c.name;
-    TMMWaveOut out;
-    out.SetCallBackMode(TMMCBMode::cmThread);
-    out.SetBufferSize(3000);
-    out.SetNumBuffers(4);
-    out.SetInput(&file);
-    int stops = 0;
-    out.OnStop = [&](TObject*) { ++stops; };
-    out.Start();
-    ASSERT_TRUE(loop_.PumpUntil([&] { return stops == 1; }, 60s)) << c.name;
-    out.Close();
+    ASSERT_TRUE(test::PlayToEnd(file, 3000, loop_)) << c.name;
 
     const Bytes heard = test::FileBytes(dir_ / "out.raw");
     const std::size_t ms1 = static_cast<std::size_t>(wfMsToBytes64(&c.played, 1));
@@ -135,7 +108,7 @@ TEST_F(AudioFileTest, WavesOfEveryKindReachTheDeviceAsTheirDecodedSamples) {
     const auto end = static_cast<std::size_t>(wfMsToBytes64(&c.played, file.FileLength() - 1));
     ASSERT_GT(end, c.expected.size() * 9 / 10) << c.name;
     const std::size_t body = end - ms1;
-    EXPECT_TRUE(Equal(heard, ms1, c.expected, ms1, body)) << c.name;
+    EXPECT_TRUE(EqualAt(heard, ms1, c.expected, ms1, body)) << c.name;
     const uint8_t silence = c.played.wBitsPerSample() == 8 ? 128 : 0;
     EXPECT_EQ(heard.front(), silence) << c.name;
   }
@@ -204,7 +177,7 @@ TEST_F(AudioFileTest, PlayRunsRampInEndOnceWithSilenceAndFollowSeeksAndPanning) 
 
   const Bytes all = ReadAll(file, 4000);
   ASSERT_EQ(all.size(), tone.size() + 4);
-  EXPECT_TRUE(Equal(all, ms1, tone, ms1, tone.size() - 2 * ms1));
+  EXPECT_TRUE(EqualAt(all, ms1, tone, ms1, tone.size() - 2 * ms1));
   EXPECT_EQ(Bytes(all.end() - 4, all.end()), Bytes(4, 0));
   bool more = true;
 
@@ -217,7 +190,7 @@ TEST_F(AudioFileTest, PlayRunsRampInEndOnceWithSilenceAndFollowSeeksAndPanning) 
   ASSERT_EQ(right.size(), tone.size() + 4);
   for (std::size_t i = ms1; i + ms1 < tone.size(); i += 4) {
     ASSERT_EQ(right[i] | right[i + 1], 0) << i;
-    ASSERT_TRUE(Equal(right, i + 2, tone, i + 2, 2)) << i;
+    ASSERT_TRUE(EqualAt(right, i + 2, tone, i + 2, 2)) << i;
   }
 
   // A seek while started: the position counts on from the target, the data too.
@@ -231,7 +204,7 @@ TEST_F(AudioFileTest, PlayRunsRampInEndOnceWithSilenceAndFollowSeeksAndPanning) 
   ASSERT_EQ(file.ReadBuffer(buffer.data(), 3200, more), 3200);
   EXPECT_EQ(file.GetTimePosition(), 1600);
   const std::size_t at = 1500 * 32;
-  EXPECT_TRUE(Equal(Bytes(buffer.begin(), buffer.begin() + 3200), ms1, tone, at + ms1, 3200 - ms1));
+  EXPECT_TRUE(EqualAt(Bytes(buffer.begin(), buffer.begin() + 3200), ms1, tone, at + ms1, 3200 - ms1));
   file.Close();
 }
 
@@ -264,7 +237,7 @@ TEST_F(AudioFileTest, ALoopingPullerHearsTheFileAgainFromItsStart) {
   ASSERT_EQ(all.size(), 3000u);
   EXPECT_EQ(restarts, 3);
   // Each pass starts with the 1 ms ramp in again (8 bytes).
-  for (std::size_t pass : {0, 1000, 2000}) EXPECT_TRUE(Equal(all, pass + 8, data, 8, 984)) << pass;
+  for (std::size_t pass : {0, 1000, 2000}) EXPECT_TRUE(EqualAt(all, pass + 8, data, 8, 984)) << pass;
 }
 
 }  // namespace
@@ -307,7 +280,7 @@ TEST_F(AudioFileTest, HoursIntoALongRecordingPlayFromTheRightByte) {
   ASSERT_EQ(file.ReadBuffer(buffer.data(), 176400, more), 176400);
   EXPECT_TRUE(more);
   EXPECT_EQ(file.GetTimePosition(), kTarget + 1000);
-  EXPECT_TRUE(Equal(Bytes(buffer.begin(), buffer.end()), 176, mark, 176, mark.size() - 176));
+  EXPECT_TRUE(EqualAt(Bytes(buffer.begin(), buffer.end()), 176, mark, 176, mark.size() - 176));
   file.Close();
 }
 
@@ -326,7 +299,7 @@ TEST_F(AudioFileTest, DamagedAndVanishingFilesPlayWhatTheyHoldAndEnd) {
   Bytes all = ReadAll(file, 1000);
   file.Close();
   ASSERT_EQ(all.size(), tone.size() + 4);
-  EXPECT_TRUE(Equal(all, 16, tone, 16, tone.size() - 32));
+  EXPECT_TRUE(EqualAt(all, 16, tone, 16, tone.size() - 32));
 
   // Removed while playing: an open file outlives its name and plays to the end.
   const std::string gone = Wave("gone.wav", f, tone);
@@ -341,7 +314,7 @@ TEST_F(AudioFileTest, DamagedAndVanishingFilesPlayWhatTheyHoldAndEnd) {
   all = ReadAll(player, 1000);
   player.Close();
   ASSERT_EQ(all.size(), tone.size() - 1000 + 4);
-  EXPECT_TRUE(Equal(all, 0, tone, 1000, all.size() - 4 - 16));
+  EXPECT_TRUE(EqualAt(all, 0, tone, 1000, all.size() - 4 - 16));
 
   // Cut short while playing: what was read ahead plays, then the run ends with an
   // error that the error event may take over.
@@ -365,7 +338,7 @@ TEST_F(AudioFileTest, DamagedAndVanishingFilesPlayWhatTheyHoldAndEnd) {
   }
   EXPECT_GE(played.size(), 2000u);
   EXPECT_LE(played.size(), std::size_t{TMMWave::kDefaultIOBufferSize});
-  EXPECT_TRUE(Equal(played, 0, tone, 1000, played.size()));
+  EXPECT_TRUE(EqualAt(played, 0, tone, 1000, played.size()));
   // The run is over: the silent tail once, then nothing.
   EXPECT_EQ(player.ReadBuffer(buffer.data(), 1000, more), 4);
   EXPECT_EQ(player.ReadBuffer(buffer.data(), 1000, more), 0);
@@ -420,7 +393,7 @@ TEST_F(AudioFileTest, ALoopingDeviceBehindAReadRingHearsEveryPass) {
   }
   ASSERT_EQ(heard.size(), 3 * tone.size());
   for (std::size_t pass = 0; pass < 3; ++pass) {
-    EXPECT_TRUE(Equal(heard, pass * tone.size() + 16, tone, 16, tone.size() - 32)) << pass;
+    EXPECT_TRUE(EqualAt(heard, pass * tone.size() + 16, tone, 16, tone.size() - 32)) << pass;
   }
   EXPECT_EQ(loops, 2);
 }
