@@ -400,3 +400,90 @@ TEST_F(AudioFileTest, ALoopingDeviceBehindAReadRingHearsEveryPass) {
 
 }  // namespace
 }  // namespace pmx
+
+namespace pmx {
+namespace {
+
+class PushSource : public TMMDSPComponent {
+ public:
+  explicit PushSource(const WaveFormatEx& f) {
+    PublishLinks(false, true);
+    SetPWaveFormat(&f);
+  }
+  void Push(Bytes bytes) {
+    WAVEHDR h;
+    h.lpData = reinterpret_cast<char*>(bytes.data());
+    h.dwBufferLength = h.dwBytesRecorded = static_cast<uint32_t>(bytes.size());
+    Output()->BufferReady(&h);
+  }
+};
+
+// An engineer listens to the recording that is being made: the recording goes on
+// and ends holding every byte, the player plays a true part of it.
+TEST_F(AudioFileTest, PlayingTheRecordingInProgressLeavesItWhole) {
+  const WaveFormatEx f = WaveFormatEx::Pcm(8000, 16, 1);
+  const Bytes tone = test::TonePcm16(f, 20.0);
+  const std::string name = (dir_ / "20261209055900.wav").string();
+  PushSource source(f);
+  TMMWaveFile recording;
+  recording.Wave()->SetFileMustExist(false);
+  recording.Wave()->SetFileName(name);
+  recording.SetInput(&source);
+  recording.Opened();
+  recording.Started();
+  const std::size_t half = tone.size() / 2;
+  source.Push(Bytes(tone.begin(), tone.begin() + static_cast<long>(half)));
+
+  TMMAudioFile player;
+  player.SetFileName(name);
+  const Bytes heard = ReadAll(player, 4000);
+  player.Close();
+  source.Push(Bytes(tone.begin() + static_cast<long>(half), tone.end()));
+  player.SetFileName("");
+  recording.Stopped();
+  recording.Closed();
+
+  const Bytes written = test::FileBytes(name);
+  ASSERT_EQ(written.size(), 44 + tone.size());
+  EXPECT_TRUE(EqualAt(written, 44, tone, 0, tone.size()));
+  // The header on disk is kept up to date while recording.
+  ASSERT_GE(heard.size(), half / 2);
+  EXPECT_LE(heard.size(), half + 4);
+  EXPECT_TRUE(EqualAt(heard, 16, tone, 16, heard.size() - 4 - 32));
+}
+
+// Volume scales every sample after the ramp in; a fade-out ends the run early
+// with a ramp down to silence.
+TEST_F(AudioFileTest, VolumeScalesAndAFadeOutEndsTheRunEarly) {
+  const WaveFormatEx f = WaveFormatEx::Pcm(8000, 16, 1);
+  const Bytes tone = test::TonePcm16(f, 3.0);
+  TMMAudioFile file;
+  file.SetFileName(Wave("v.wav", f, tone));
+  file.SetVolume(8192);
+  file.Open(1600);
+  file.Start();
+  std::vector<char> buffer(1600);
+  bool more = false;
+  ASSERT_EQ(file.ReadBuffer(buffer.data(), 1600, more), 1600);
+  for (std::size_t i = 16; i < 1600; i += 2) {
+    const int got = static_cast<int16_t>(uint8_t(buffer[i]) | uint8_t(buffer[i + 1]) << 8);
+    const int want = static_cast<int16_t>(tone[i] | tone[i + 1] << 8);
+    ASSERT_EQ(got, (want * 8192) >> 14) << i;  // the gain rounds down
+  }
+  file.FadeOut(200);
+  Bytes rest;
+  for (int n = 0; n < 100; ++n) {
+    const int32_t got = file.ReadBuffer(buffer.data(), 1600, more);
+    if (got == 0) break;
+    rest.insert(rest.end(), buffer.begin(), buffer.begin() + got);
+  }
+  file.Close();
+  // 200 ms of fading (3200 bytes), a buffer's worth of slack, the tail.
+  EXPECT_GE(rest.size(), 3200u);
+  EXPECT_LE(rest.size(), 3200u + 1600 + 4);
+  const int last = static_cast<int16_t>(rest[3198] | rest[3199] << 8);
+  EXPECT_LE(std::abs(last), 200);
+}
+
+}  // namespace
+}  // namespace pmx
