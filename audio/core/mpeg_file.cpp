@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <mutex>
 
+#include "audio/core/dsp_thread.h"
 #include "audio/core/file_registry.h"
 #include "audio/core/mm_strings.h"
 #include "audio/core/pcm_support.h"
@@ -348,7 +349,7 @@ void TMMMPEGFile::BufferLoad(WAVEHDR* lpWaveHdr, bool& MoreBuffers) {
     Load(lpWaveHdr, MoreBuffers);
   } catch (const std::exception&) {
     bool handled = false;
-    if (OnError) OnError(this, handled);
+    if (OnError) SynchronizeDSPCall([this, &handled] { OnError(this, handled); });
     if (!handled) throw;
     lpWaveHdr->dwBytesRecorded = std::min<uint32_t>(4, lpWaveHdr->dwBufferLength);
   }

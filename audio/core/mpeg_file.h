@@ -109,6 +109,7 @@ class TMMMpeg : public TMMObject {
 //
 // Threads: properties and lifecycle on the GUI thread, BufferLoad on the pulling
 // device's thread; the started flag is an atomic, the decoder serialises itself.
+// OnError runs on the GUI thread (through SynchronizeDSPCall).
 class TMMMPEGFile : public TMMCustomFile {
  public:
   explicit TMMMPEGFile(TComponent* owner = nullptr);
