@@ -180,6 +180,16 @@ TEST_F(MpegFileTest, DamagedStreamsPlayWhatTheyHoldAndJunkIsRefused) {
   EXPECT_TRUE(EqualAt(Bytes(buffer.begin(), buffer.end()), 176, decoded_, frame38 + 176, 8820 - 176));
   file.Close();
 
+  // A trailing header is left out of the stream, even one that would decode.
+  Bytes twice = stream_;
+  twice.insert(twice.end(), stream_.begin(), stream_.end());
+  file.SetFileName(Put("twice.mp3", twice));
+  file.SetMpegTrailingHeader(static_cast<int32_t>(stream_.size()));
+  EXPECT_EQ(file.MpegTrailingHeader(), static_cast<int32_t>(stream_.size()));
+  const Bytes once = ReadAll(file, 8820);
+  file.Close();
+  EXPECT_EQ(once.size(), decoded_.size() + 4);
+
   for (const Bytes& junk : {Bytes(), Bytes(20000, 0x11)}) {
     try {
       file.SetFileName(Put("junk.mp3", junk));
