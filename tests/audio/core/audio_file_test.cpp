@@ -12,6 +12,7 @@
 #include "platform/alsa_wave_driver.h"
 #include "platform/main_loop.h"
 #include "platform/ms_adpcm.h"
+#include "tests/audio/core/chain_test_nodes.h"
 #include "tests/audio/core/player_test_support.h"
 #include "tests/audio/core/wave_test_files.h"
 #include "tests/support/acm_test_support.h"
@@ -483,6 +484,86 @@ TEST_F(AudioFileTest, VolumeScalesAndAFadeOutEndsTheRunEarly) {
   EXPECT_LE(rest.size(), 3200u + 1600 + 4);
   const int last = static_cast<int16_t>(rest[3198] | rest[3199] << 8);
   EXPECT_LE(std::abs(last), 200);
+}
+
+}  // namespace
+}  // namespace pmx
+
+namespace pmx {
+namespace {
+
+// Where each played buffer lies in source (past its first ramped millisecond of
+// ramp_bytes); source.size() for a buffer found nowhere.
+std::vector<std::size_t> PlacesIn(const Bytes& source, const Bytes& heard, const std::vector<uint32_t>& sizes,
+                                  std::size_t ramp_bytes) {
+  std::vector<std::size_t> places;
+  std::size_t at = 0;
+  std::size_t next = 0;
+  for (const uint32_t size : sizes) {
+    const std::size_t n = size - ramp_bytes;
+    std::size_t place = source.size();
+    if (EqualAt(heard, at + ramp_bytes, source, next + ramp_bytes, n)) {
+      place = next;
+    } else {
+      for (std::size_t o = 0; o + size <= source.size(); o += 2) {
+        if (EqualAt(heard, at + ramp_bytes, source, o + ramp_bytes, n)) {
+          place = o;
+          break;
+        }
+      }
+    }
+    places.push_back(place);
+    next = place + size;
+    at += size;
+  }
+  return places;
+}
+
+// The main window's seek: pause the device, move the player, reset and restart.
+// Every buffer heard is a piece of the file, in order, none twice, and the file
+// plays on from the new position.
+TEST_F(AudioFileTest, ASeekWhilePlayingContinuesFromTheNewPositionAtTheDevice) {
+  AlsaWaveDriver driver{test::FilePcmOptions(dir_)};
+  ScopedWaveDriver driver_scope{driver};
+  const WaveFormatEx f = WaveFormatEx::Pcm(8000, 16, 1);
+  const Bytes tone = test::TonePcm16(f, 30.0);
+  TMMAudioFile file;
+  file.SetFileName(Wave("seek.wav", f, tone));
+  test::TestSink played;
+  TMMWaveOut out;
+  out.SetCallBackMode(TMMCBMode::cmThread);
+  out.SetBufferSize(1600);
+  out.SetNumBuffers(4);
+  out.SetInput(&file);
+  out.SetOutput(&played);
+  int stops = 0;
+  out.OnStop = [&](TObject*) { ++stops; };
+  out.Start();
+  ASSERT_TRUE(played.WaitTotal(8000));
+  out.Pause();
+  file.SetTimePosition(20000);
+  EXPECT_EQ(file.GetTimePosition(), 20000);
+  out.ResetDevice();
+  const int64_t resumed = file.GetTimePosition();
+  out.Restart();
+  ASSERT_TRUE(loop_.PumpUntil([&] { return stops == 1; }, 60s));
+  out.Close();
+
+  // The position counts what was pulled: the target and the buffers queued since.
+  EXPECT_GE(resumed, 20000);
+  EXPECT_LE(resumed, 20000 + 8 * 100);
+  const std::vector<uint32_t> sizes = played.Sizes();
+  const std::vector<std::size_t> places = PlacesIn(tone, played.Bytes(), sizes, 16);
+  std::size_t first_after = tone.size();
+  for (std::size_t i = 0; i < places.size(); ++i) {
+    ASSERT_LT(places[i], tone.size()) << i;
+    if (i > 0) {
+      ASSERT_GE(places[i], places[i - 1] + sizes[i - 1]) << i;
+    }
+    if (places[i] >= 20000 * 16) first_after = std::min(first_after, places[i]);
+  }
+  // What a reset drops of the buffers refilled meanwhile is the device's to lose.
+  EXPECT_LE(first_after, 20000u * 16 + 4 * 1600);
 }
 
 }  // namespace

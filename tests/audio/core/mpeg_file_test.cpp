@@ -136,6 +136,9 @@ TEST_F(MpegFileTest, LeftChannelModeDecodesMonoAndIsFixedWhileOpen) {
   } catch (const EMMMpegError& e) {
     EXPECT_STREQ(e.what(), "Change to property while device was open");
   }
+  // Seeking to the first frame of an open file lands there, not before it.
+  file.Mpeg().SetPosition(0);
+  EXPECT_EQ(file.Mpeg().GetPosition(), 0);
   Bytes all(decoded_.size());
   WAVEHDR h;
   h.lpData = reinterpret_cast<char*>(all.data());
