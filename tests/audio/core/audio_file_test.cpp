@@ -66,11 +66,16 @@ class AudioFileTest : public ::testing::Test {
   ScopedMainLoop loop_scope_{loop_};
 };
 
+// Playing devices are ALSA file PCMs: what reaches the device is in dir_/out.raw.
+class AudioFileDeviceTest : public AudioFileTest {
+ protected:
+  AlsaWaveDriver driver_{test::FilePcmOptions(dir_)};
+  ScopedWaveDriver driver_scope_{driver_};
+};
+
 // What reaches the sound device is the decoded file, untouched after the first
 // millisecond's ramp in and before the last millisecond.
-TEST_F(AudioFileTest, WavesOfEveryKindReachTheDeviceAsTheirDecodedSamples) {
-  AlsaWaveDriver driver{test::FilePcmOptions(dir_)};
-  ScopedWaveDriver driver_scope{driver};
+TEST_F(AudioFileDeviceTest, WavesOfEveryKindReachTheDeviceAsTheirDecodedSamples) {
   const WaveFormatEx mono8k = WaveFormatEx::Pcm(8000, 16, 1);
   const WaveFormatEx stereo = WaveFormatEx::Pcm(22050, 16, 2);
   const Bytes tone = test::TonePcm16(stereo, 1.3);
@@ -355,9 +360,7 @@ namespace {
 
 // A looping device behind a ring that fills ahead of it still hears the file over
 // again, and counts each pass.
-TEST_F(AudioFileTest, ALoopingDeviceBehindAReadRingHearsEveryPass) {
-  AlsaWaveDriver driver{test::FilePcmOptions(dir_)};
-  ScopedWaveDriver driver_scope{driver};
+TEST_F(AudioFileDeviceTest, ALoopingDeviceBehindAReadRingHearsEveryPass) {
   const WaveFormatEx f = WaveFormatEx::Pcm(8000, 16, 1);
   const Bytes tone = test::TonePcm16(f, 0.7);
   TMMAudioFile file;
@@ -522,9 +525,7 @@ std::vector<std::size_t> PlacesIn(const Bytes& source, const Bytes& heard, const
 // The main window's seek: pause the device, move the player, reset and restart.
 // Every buffer heard is a piece of the file, in order, none twice, and the file
 // plays on from the new position.
-TEST_F(AudioFileTest, ASeekWhilePlayingContinuesFromTheNewPositionAtTheDevice) {
-  AlsaWaveDriver driver{test::FilePcmOptions(dir_)};
-  ScopedWaveDriver driver_scope{driver};
+TEST_F(AudioFileDeviceTest, ASeekWhilePlayingContinuesFromTheNewPositionAtTheDevice) {
   const WaveFormatEx f = WaveFormatEx::Pcm(8000, 16, 1);
   const Bytes tone = test::TonePcm16(f, 30.0);
   TMMAudioFile file;
