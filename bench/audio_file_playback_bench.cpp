@@ -3,6 +3,7 @@
 // with aplay (WAV) and mpg123 (MP3) playing the same file into the same PCM. The
 // null PCM takes samples as fast as they come, so both measure only processing.
 // Counters: our_cpu_s, their_cpu_s and their ratio (the goal is at most 1.2).
+#include <benchmark/benchmark.h>
 #include <stdlib.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -13,8 +14,6 @@
 #include <fstream>
 #include <string>
 #include <vector>
-
-#include <benchmark/benchmark.h>
 
 #include "audio/core/acm_support.h"
 #include "audio/core/audio_file.h"
@@ -40,7 +39,8 @@ Bytes Minute() {
   uint32_t noise = 1;
   for (std::size_t f = 0; f < bytes.size() / 4; ++f) {
     noise = noise * 1103515245u + 12345u;
-    const auto left = static_cast<int16_t>(static_cast<int>((f * 655) % 20000) - 10000 + (noise >> 28));
+    const auto left =
+        static_cast<int16_t>(static_cast<int>((f * 655) % 20000) - 10000 + (noise >> 28));
     const auto right = static_cast<int16_t>(static_cast<int>((f * 1311) % 16000) - 8000);
     bytes[4 * f] = uint8_t(left), bytes[4 * f + 1] = uint8_t(left >> 8);
     bytes[4 * f + 2] = uint8_t(right), bytes[4 * f + 3] = uint8_t(right >> 8);
@@ -60,11 +60,13 @@ class Folder {
     wav.write("RIFF", 4), Put32(wav, 36 + data), wav.write("WAVEfmt ", 8), Put32(wav, 16);
     wav.write(reinterpret_cast<const char*>(kCd.Bytes().data()), 16);
     wav.write("data", 4), Put32(wav, data);
-    for (int m = 0; m < minutes; ++m) wav.write(reinterpret_cast<const char*>(minute.data()), minute.size());
+    for (int m = 0; m < minutes; ++m)
+      wav.write(reinterpret_cast<const char*>(minute.data()), minute.size());
     // Layer 3 frames follow one another: a minute encoded once, repeated.
     const Bytes mp3 = EncodeMp3(minute);
     std::ofstream out(path_ / "rec.mp3", std::ios::binary);
-    for (int m = 0; m < minutes; ++m) out.write(reinterpret_cast<const char*>(mp3.data()), mp3.size());
+    for (int m = 0; m < minutes; ++m)
+      out.write(reinterpret_cast<const char*>(mp3.data()), mp3.size());
   }
   ~Folder() { std::filesystem::remove_all(path_); }
   std::string operator/(const char* name) const { return (path_ / name).string(); }
@@ -138,7 +140,8 @@ double RunProgram(const std::vector<std::string>& argv) {
     _exit(127);
   }
   int status = 0;
-  if (child < 0 || waitpid(child, &status, 0) != child || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+  if (child < 0 || waitpid(child, &status, 0) != child || !WIFEXITED(status) ||
+      WEXITSTATUS(status) != 0) {
     return -1;
   }
   return CpuSeconds(RUSAGE_CHILDREN) - before;

@@ -43,7 +43,8 @@ bool WaveDataRange(int fd, int64_t size, int64_t& begin, int64_t& end) {
 
 ssize_t ReadRange(void* handle, void* buffer, size_t count) {
   auto& r = *static_cast<MpegDecoder::Range*>(handle);
-  const auto n = static_cast<std::size_t>(std::clamp<int64_t>(r.end - r.position, 0, static_cast<int64_t>(count)));
+  const auto n = static_cast<std::size_t>(
+      std::clamp<int64_t>(r.end - r.position, 0, static_cast<int64_t>(count)));
   if (n == 0) return 0;
   const ssize_t got = ::pread(r.fd, buffer, n, r.position);
   if (got > 0) r.position += got;
@@ -65,15 +66,24 @@ int32_t MpegDecoder::Version() { return Mpg123().Complete() ? kVersion : 0; }
 
 std::string MpegDecoder::ErrorText(int error) {
   switch (error) {
-    case kOk: return "No error";
-    case kLibraryMissing: return "The MPEG decoder library libmpg123 is not available";
-    case kCannotOpen: return "The file cannot be opened";
-    case kNotMpeg: return "The file holds no MPEG audio";
-    case kNotOpen: return "The file is not open";
-    case kDecodeFailed: return "The MPEG audio data is damaged";
-    case kSeekFailed: return "The position cannot be reached";
-    case kNotSupported: return "Protected MPEG files are not supported";
-    default: return "Unknown MPEG decoder error";
+    case kOk:
+      return "No error";
+    case kLibraryMissing:
+      return "The MPEG decoder library libmpg123 is not available";
+    case kCannotOpen:
+      return "The file cannot be opened";
+    case kNotMpeg:
+      return "The file holds no MPEG audio";
+    case kNotOpen:
+      return "The file is not open";
+    case kDecodeFailed:
+      return "The MPEG audio data is damaged";
+    case kSeekFailed:
+      return "The position cannot be reached";
+    case kNotSupported:
+      return "Protected MPEG files are not supported";
+    default:
+      return "Unknown MPEG decoder error";
   }
 }
 
@@ -98,8 +108,10 @@ MpegDecoder::Handle* MpegDecoder::NewHandle(Range& range) const {
   const long* rates = nullptr;
   size_t count = 0;
   api.mpg123_rates(&rates, &count);
-  const int channels = mode_ == TMpegChannelMode::cmBoth ? MPG123_MONO | MPG123_STEREO : MPG123_MONO;
-  for (size_t i = 0; i < count; ++i) api.mpg123_format(handle, rates[i], channels, MPG123_ENC_SIGNED_16);
+  const int channels =
+      mode_ == TMpegChannelMode::cmBoth ? MPG123_MONO | MPG123_STEREO : MPG123_MONO;
+  for (size_t i = 0; i < count; ++i)
+    api.mpg123_format(handle, rates[i], channels, MPG123_ENC_SIGNED_16);
   range.position = range.begin;
   if (api.mpg123_replace_reader_handle(handle, &ReadRange, &SeekRange, nullptr) != MPG123_OK ||
       api.mpg123_open_handle(handle, &range) != MPG123_OK ||
@@ -125,7 +137,8 @@ int MpegDecoder::Probe(bool scan) {
   int encoding = 0;
   mpg123_frameinfo frame{};
   if (!handle || api.mpg123_getformat(handle, &rate, &channels, &encoding) != MPG123_OK ||
-      api.mpg123_info(handle, &frame) != MPG123_OK || (scan && api.mpg123_scan(handle) != MPG123_OK)) {
+      api.mpg123_info(handle, &frame) != MPG123_OK ||
+      (scan && api.mpg123_scan(handle) != MPG123_OK)) {
     FreeHandle(handle);
     return kNotMpeg;
   }
@@ -323,7 +336,9 @@ int MpegDecoder::ScanFile(int32_t, int32_t, int32_t) {
 
 int MpegDecoder::ScanFileEx(int32_t, int32_t) { return ScanFile(0, 0, 0); }
 
-int MpegDecoder::EncryptFile(const std::string&, int32_t, int32_t, int32_t) { return kNotSupported; }
+int MpegDecoder::EncryptFile(const std::string&, int32_t, int32_t, int32_t) {
+  return kNotSupported;
+}
 
 bool MpegDecoder::ReadID3Tag(TMpegID3Record& tag) const {
   std::lock_guard lock(mutex_);

@@ -9,7 +9,7 @@ namespace pmx {
 Mpg123Library::Mpg123Library() {
   if (!library.Loaded()) return;
   bool all = true;
-#define PMX_MPG123_BIND(name)                                      \
+#define PMX_MPG123_BIND(name)                                                   \
   name = library.Bind<std::remove_pointer_t<decltype(name)>>(PMX_SYMBOL(name)); \
   all = all && name != nullptr;
   PMX_MPG123_ENTRIES(PMX_MPG123_BIND)

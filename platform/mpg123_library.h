@@ -12,12 +12,14 @@ namespace pmx {
 
 // libmpg123's entry points as its header declares them; some are the header's
 // aliases of newer symbols (mpg123_param is mpg123_param2).
-#define PMX_MPG123_ENTRIES(X)                                                                         \
-  X(mpg123_init) X(mpg123_new) X(mpg123_delete) X(mpg123_param) X(mpg123_format_none) X(mpg123_format) \
-  X(mpg123_rates) X(mpg123_replace_reader_handle) X(mpg123_open_handle) X(mpg123_open_feed)           \
-  X(mpg123_decode) X(mpg123_close) X(mpg123_scan) X(mpg123_getformat) X(mpg123_length) X(mpg123_read)  \
-  X(mpg123_seek) X(mpg123_seek_frame) X(mpg123_tellframe) X(mpg123_tpf) X(mpg123_info)                 \
-  X(mpg123_framelength) X(mpg123_id3) X(mpg123_plain_strerror) X(mpg123_set_filesize)
+// clang-format off
+#define PMX_MPG123_ENTRIES(X)                                                                   \
+  X(mpg123_init) X(mpg123_new) X(mpg123_delete) X(mpg123_param) X(mpg123_format_none)           \
+  X(mpg123_format) X(mpg123_rates) X(mpg123_replace_reader_handle) X(mpg123_open_handle)        \
+  X(mpg123_open_feed) X(mpg123_decode) X(mpg123_close) X(mpg123_scan) X(mpg123_getformat)       \
+  X(mpg123_length) X(mpg123_read) X(mpg123_seek) X(mpg123_seek_frame) X(mpg123_tellframe)       \
+  X(mpg123_tpf) X(mpg123_info) X(mpg123_framelength) X(mpg123_id3) X(mpg123_set_filesize)
+// clang-format on
 
 // The process's one binding of libmpg123 ("libmpg123.so.0"), shared by the codec
 // registry, the MP3 reader and the MPEG file component. Complete only when the

@@ -19,7 +19,8 @@ bool NamesASource(const std::string& name) {
                          [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
   std::error_code error;
   return std::filesystem::is_regular_file(name, error) ||
-         upper.find("RESOURCE://") != std::string::npos || upper.find("POINTER://") != std::string::npos;
+         upper.find("RESOURCE://") != std::string::npos ||
+         upper.find("POINTER://") != std::string::npos;
 }
 
 // Fade points beyond the end keep the gain ramp of a fade-out going past it.
@@ -191,7 +192,8 @@ void TMMCustomAudioFile::ResetPlayRange() {
 }
 
 int64_t TMMCustomAudioFile::TimePosition() const {
-  if (started_ && PWaveFormat()) return wfBytesToMs64(PWaveFormat(), bytes_delivered_) + start_position_;
+  if (started_ && PWaveFormat())
+    return wfBytesToMs64(PWaveFormat(), bytes_delivered_) + start_position_;
   return GetEmpty() ? 0 : inner_->GetTimePosition();
 }
 
@@ -257,7 +259,8 @@ void TMMCustomAudioFile::UpdateFades() {
 
 uint8_t TMMCustomAudioFile::SilenceByte() const {
   const PWaveFormatEx format = PWaveFormat();
-  return format && format->wFormatTag() == WAVE_FORMAT_PCM && format->wBitsPerSample() == 8 ? 128 : 0;
+  return format && format->wFormatTag() == WAVE_FORMAT_PCM && format->wBitsPerSample() == 8 ? 128
+                                                                                            : 0;
 }
 
 void TMMCustomAudioFile::FadeOut(int64_t ms) {
@@ -356,8 +359,8 @@ void TMMCustomAudioFile::Pull(WAVEHDR* h, bool& MoreBuffers, uint32_t n) {
   h->dwBytesRecorded = std::min(h->dwBytesRecorded, n);
   bytes_delivered_ += h->dwBytesRecorded;
   if (PWaveFormat()) {
-    ApplyFades(*PWaveFormat(),
-               std::span(reinterpret_cast<uint8_t*>(h->lpData), h->dwBytesRecorded), *fades_);
+    ApplyFades(*PWaveFormat(), std::span(reinterpret_cast<uint8_t*>(h->lpData), h->dwBytesRecorded),
+               *fades_);
   }
 }
 

@@ -21,9 +21,11 @@ std::string Upper(std::string text) {
 
 void TMMFileRegistry::Register(const TMMFileClass& fileClass, uint32_t priority) {
   std::lock_guard lock(mutex_);
-  if (std::ranges::any_of(entries_, [&](const Entry& e) { return e.FileClass.Name == fileClass.Name; }))
+  if (std::ranges::any_of(entries_,
+                          [&](const Entry& e) { return e.FileClass.Name == fileClass.Name; }))
     return;
-  const auto after = std::ranges::find_if(entries_, [&](const Entry& e) { return e.Priority > priority; });
+  const auto after =
+      std::ranges::find_if(entries_, [&](const Entry& e) { return e.Priority > priority; });
   entries_.insert(after, Entry{fileClass, priority});
 }
 

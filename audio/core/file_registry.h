@@ -15,7 +15,8 @@ namespace pmx {
 struct TMMFileClass {
   std::string Name;
   TMMAudioFileType (*FileType)() = nullptr;
-  bool (*CanLoad)(const std::string& name, const TMMDecryptCallback& decrypt, uint8_t mode) = nullptr;
+  bool (*CanLoad)(const std::string& name, const TMMDecryptCallback& decrypt,
+                  uint8_t mode) = nullptr;
   bool (*GetFileInfo)(const std::string& name, TMMFileInfo& info) = nullptr;
   // Open-dialog filter: description and pattern fields separated by "|".
   std::string (*GetFilter)() = nullptr;
@@ -26,9 +27,15 @@ struct TMMFileClass {
 
 template <class T>
 TMMFileClass FileClassOf(std::string name) {
-  return {std::move(name), &T::ClassFileType, &T::CanLoad, &T::GetFileInfo, &T::GetFilter,
+  return {std::move(name),
+          &T::ClassFileType,
+          &T::CanLoad,
+          &T::GetFileInfo,
+          &T::GetFilter,
           &T::GetExtensions,
-          [](TComponent* owner) -> std::unique_ptr<TMMCustomFile> { return std::make_unique<T>(owner); }};
+          [](TComponent* owner) -> std::unique_ptr<TMMCustomFile> {
+            return std::make_unique<T>(owner);
+          }};
 }
 
 // The file classes a player tries, in ascending priority; classes of equal priority

@@ -21,6 +21,7 @@ namespace {
 constexpr const char* kLibraryName = "libmpg123.so.0";
 constexpr int kMaxSeekReads = 10;
 
+// clang-format off
 constexpr std::array<const char*, 126> kGenres = {
     "Blues", "Classic Rock", "Country", "Dance", "Disco", "Funk", "Grunge", "Hip-Hop", "Jazz",
     "Metal", "New Age", "Oldies", "Other", "Pop", "R&B", "Rap", "Reggae", "Rock", "Techno",
@@ -39,6 +40,7 @@ constexpr std::array<const char*, 126> kGenres = {
     "Porn Groove", "Satire", "Slow Jam", "Club", "Tango", "Samba", "Folklore", "Ballad",
     "Power Ballad", "Rhythmic Soul", "Freestyle", "Duet", "Punk Rock", "Drum Solo", "A capella",
     "Euro-House", "Dance Hall"};
+// clang-format on
 
 // A fixed-width tag field without its padding of zeros and blanks.
 template <std::size_t N>
@@ -58,13 +60,15 @@ bool NamesASource(const std::string& name) {
   std::error_code error;
   std::string upper = name;
   for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return std::filesystem::is_regular_file(name, error) || upper.find("RESOURCE://") != std::string::npos ||
+  return std::filesystem::is_regular_file(name, error) ||
+         upper.find("RESOURCE://") != std::string::npos ||
          upper.find("POINTER://") != std::string::npos;
 }
 
 bool IsWave(const std::string& name, uint16_t& tag) {
   std::unique_ptr<TWaveIORecord> record;
-  if (wioReadInfo(record, name, FourCC("WAVE"), WIO_MODE_FILE) != WIOERR_NOERROR || !record) return false;
+  if (wioReadInfo(record, name, FourCC("WAVE"), WIO_MODE_FILE) != WIOERR_NOERROR || !record)
+    return false;
   tag = record->wfx.wFormatTag();
   return true;
 }
@@ -240,7 +244,8 @@ void TMMMpeg::Assign(const TMMMpeg* source) {
   SetPosition(source->GetPosition());
 }
 
-TMMMPEGFile::TMMMPEGFile(TComponent* owner) : TMMCustomFile(owner), mpeg_(std::make_unique<TMMMpeg>()) {
+TMMMPEGFile::TMMMPEGFile(TComponent* owner)
+    : TMMCustomFile(owner), mpeg_(std::make_unique<TMMMpeg>()) {
   PublishLinks(false, true);
   mpeg_->OnChange = [this](TObject*) {
     SetPWaveFormat(mpeg_->GetPCMFormat());
@@ -267,7 +272,8 @@ bool TMMMPEGFile::GetFileInfo(const std::string& name, TMMFileInfo& info) {
   TMMMpeg mpeg;
   try {
     mpeg.SetFileName(name);
-    if (mpeg.BitRate() == 0 && !std::filesystem::exists(std::filesystem::path(name).replace_extension(".scn"))) {
+    if (mpeg.BitRate() == 0 &&
+        !std::filesystem::exists(std::filesystem::path(name).replace_extension(".scn"))) {
       mpeg.ScanFile(1, 0, 0);
     }
   } catch (const EMMMpegError&) {

@@ -119,7 +119,8 @@ class TMMMPEGFile : public TMMCustomFile {
 
   static TMMAudioFileType ClassFileType() { return TMMAudioFileType::ftMpeg; }
   TMMAudioFileType FileType() const override { return ClassFileType(); }
-  static bool CanLoad(const std::string& name, const TMMDecryptCallback& decrypt = {}, uint8_t mode = 0);
+  static bool CanLoad(const std::string& name, const TMMDecryptCallback& decrypt = {},
+                      uint8_t mode = 0);
   // Kind, length, stream properties and ID3 tag; false for a WAVE file of any other
   // format or a file that holds no MPEG audio. The stream is measured exactly when
   // its first frame tells no bit rate and no "<name>.scn" file says not to.

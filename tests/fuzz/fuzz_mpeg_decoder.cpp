@@ -20,14 +20,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   pmx::TMpegID3Record tag;
   decoder.ReadID3Tag(tag);
-  Check(decoder.OpenFile() == pmx::MpegDecoder::kOk || decoder.GetPosition() == 0, "opens or says why");
+  Check(decoder.OpenFile() == pmx::MpegDecoder::kOk || decoder.GetPosition() == 0,
+        "opens or says why");
   std::vector<uint8_t> buffer(4608 * 4);
   int64_t total = 0;
   // Each frame of a few bytes may decode to thousands: stop after a few megabytes.
   while (total < (int64_t{4} << 20)) {
     const int64_t got = decoder.ReadDataBytes(buffer.data(), static_cast<int64_t>(buffer.size()));
     if (got <= 0) break;
-    Check(got % 2 == 0 && got <= static_cast<int64_t>(buffer.size()), "whole samples within the buffer");
+    Check(got % 2 == 0 && got <= static_cast<int64_t>(buffer.size()),
+          "whole samples within the buffer");
     total += got;
   }
   decoder.SetPosition(3);

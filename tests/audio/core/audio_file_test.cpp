@@ -39,7 +39,8 @@ void PutWave(const std::filesystem::path& path, const WaveFormatEx& format, cons
 // 8-bit PCM from the high bytes of 16-bit samples.
 Bytes To8Bit(const Bytes& pcm16) {
   Bytes out(pcm16.size() / 2);
-  for (std::size_t i = 0; i < out.size(); ++i) out[i] = static_cast<uint8_t>(pcm16[2 * i + 1] ^ 0x80);
+  for (std::size_t i = 0; i < out.size(); ++i)
+    out[i] = static_cast<uint8_t>(pcm16[2 * i + 1] ^ 0x80);
   return out;
 }
 
@@ -93,7 +94,8 @@ TEST_F(AudioFileDeviceTest, WavesOfEveryKindReachTheDeviceAsTheirDecodedSamples)
   const Bytes msData = test::Convert(stereo, ms, tone);
   const std::vector<Case> cases = {
       {"pcm16.wav", stereo, tone, stereo, tone},
-      {"pcm8.wav", WaveFormatEx::Pcm(8000, 8, 1), To8Bit(voice), WaveFormatEx::Pcm(8000, 8, 1), To8Bit(voice)},
+      {"pcm8.wav", WaveFormatEx::Pcm(8000, 8, 1), To8Bit(voice), WaveFormatEx::Pcm(8000, 8, 1),
+       To8Bit(voice)},
       {"ima.wav", ima, imaData, mono8k, test::Convert(ima, mono8k, imaData)},
       {"ms.wav", ms, msData, stereo, test::Convert(ms, stereo, msData)},
   };
@@ -160,9 +162,10 @@ TEST_F(AudioFileTest, LoadingChoosesByContentAndRefusesWhatNoClassReads) {
 }
 
 TEST(FileRegistry, FilterListsEveryClassAndAllTheirPatternsOnce) {
-  EXPECT_EQ(GetFilterExtensions("MPEG Files (*.mp?;*.atx)|*.mp2;*.mp3;*.atx|Antex Files (*.atx)|*.atx|"
-                                "Wave Files(*.wav)|*.wav"),
-            "*.mp2;*.mp3;*.atx;*.wav");
+  EXPECT_EQ(
+      GetFilterExtensions("MPEG Files (*.mp?;*.atx)|*.mp2;*.mp3;*.atx|Antex Files (*.atx)|*.atx|"
+                          "Wave Files(*.wav)|*.wav"),
+      "*.mp2;*.mp3;*.atx;*.wav");
   TMMFileRegistry one;
   one.Register(FileClassOf<TMMWaveFile>("TMMWaveFile"), 5);
   one.Register(FileClassOf<TMMWaveFile>("TMMWaveFile"), 0);
@@ -210,7 +213,8 @@ TEST_F(AudioFileTest, PlayRunsRampInEndOnceWithSilenceAndFollowSeeksAndPanning) 
   ASSERT_EQ(file.ReadBuffer(buffer.data(), 3200, more), 3200);
   EXPECT_EQ(file.GetTimePosition(), 1600);
   const std::size_t at = 1500 * 32;
-  EXPECT_TRUE(EqualAt(Bytes(buffer.begin(), buffer.begin() + 3200), ms1, tone, at + ms1, 3200 - ms1));
+  EXPECT_TRUE(
+      EqualAt(Bytes(buffer.begin(), buffer.begin() + 3200), ms1, tone, at + ms1, 3200 - ms1));
   file.Close();
 }
 
@@ -243,7 +247,8 @@ TEST_F(AudioFileTest, ALoopingPullerHearsTheFileAgainFromItsStart) {
   ASSERT_EQ(all.size(), 3000u);
   EXPECT_EQ(restarts, 3);
   // Each pass starts with the 1 ms ramp in again (8 bytes).
-  for (std::size_t pass : {0, 1000, 2000}) EXPECT_TRUE(EqualAt(all, pass + 8, data, 8, 984)) << pass;
+  for (std::size_t pass : {0, 1000, 2000})
+    EXPECT_TRUE(EqualAt(all, pass + 8, data, 8, 984)) << pass;
 }
 
 }  // namespace
@@ -296,10 +301,9 @@ TEST_F(AudioFileTest, DamagedAndVanishingFilesPlayWhatTheyHoldAndEnd) {
   const WaveFormatEx f = WaveFormatEx::Pcm(8000, 16, 1);
   const Bytes tone = test::TonePcm16(f, 10.0);  // more than the read-ahead
   const std::filesystem::path cut = dir_ / "cut.wav";
-  test::PutFile(cut, test::WaveImage()
-                         .Fmt(f)
-                         .Chunk("data", static_cast<uint32_t>(tone.size() * 4), tone)
-                         .Bytes());
+  test::PutFile(
+      cut,
+      test::WaveImage().Fmt(f).Chunk("data", static_cast<uint32_t>(tone.size() * 4), tone).Bytes());
   TMMAudioFile file;
   file.SetFileName(cut.string());
   Bytes all = ReadAll(file, 1000);
@@ -497,8 +501,8 @@ namespace {
 
 // Where each played buffer lies in source (past its first ramped millisecond of
 // ramp_bytes); source.size() for a buffer found nowhere.
-std::vector<std::size_t> PlacesIn(const Bytes& source, const Bytes& heard, const std::vector<uint32_t>& sizes,
-                                  std::size_t ramp_bytes) {
+std::vector<std::size_t> PlacesIn(const Bytes& source, const Bytes& heard,
+                                  const std::vector<uint32_t>& sizes, std::size_t ramp_bytes) {
   std::vector<std::size_t> places;
   std::size_t at = 0;
   std::size_t next = 0;

@@ -30,7 +30,8 @@ using test::ReadAll;
 // The left channel of 16-bit stereo.
 Bytes LeftOf(const Bytes& stereo) {
   Bytes left;
-  for (std::size_t i = 0; i + 3 < stereo.size(); i += 4) left.insert(left.end(), {stereo[i], stereo[i + 1]});
+  for (std::size_t i = 0; i + 3 < stereo.size(); i += 4)
+    left.insert(left.end(), {stereo[i], stereo[i + 1]});
   return left;
 }
 
@@ -50,7 +51,8 @@ class MpegFileTest : public ::testing::Test {
     LoadACM();
     if (!LoadMPEGDecoder()) GTEST_SKIP() << "libmpg123 is missing";
     mp3_.set_wFormatTag(WAVE_FORMAT_MPEGLAYER3);
-    ASSERT_EQ(acmFormatSuggest(nullptr, pcm_, mp3_, 64, ACM_FORMATSUGGESTF_WFORMATTAG), MMSYSERR_NOERROR);
+    ASSERT_EQ(acmFormatSuggest(nullptr, pcm_, mp3_, 64, ACM_FORMATSUGGESTF_WFORMATTAG),
+              MMSYSERR_NOERROR);
     stream_ = test::Convert(pcm_, mp3_, test::TonePcm16(pcm_, 2.0), 4000);
     decoded_ = test::Convert(mp3_, pcm_, stream_, 4000);
     ASSERT_GT(decoded_.size(), 4u * 44100);
@@ -79,11 +81,12 @@ TEST_F(MpegFileTest, MpegFilesAndMpegInWaveReachTheDeviceAsDecoded) {
   const Bytes tag = Id3v1("Morning news", 0, 101);
   tagged.insert(tagged.end(), tag.begin(), tag.end());
   const std::string mp3 = Put("news.mp3", tagged);
-  const std::string wav = Put("news.wav", test::WaveImage()
-                                              .Fmt(mp3_, static_cast<uint32_t>(mp3_.Bytes().size()))
-                                              .Chunk("data", static_cast<uint32_t>(stream_.size()), stream_)
-                                              .Chunk("LIST", 64, Bytes(64, 0xFF))
-                                              .Bytes());
+  const std::string wav =
+      Put("news.wav", test::WaveImage()
+                          .Fmt(mp3_, static_cast<uint32_t>(mp3_.Bytes().size()))
+                          .Chunk("data", static_cast<uint32_t>(stream_.size()), stream_)
+                          .Chunk("LIST", 64, Bytes(64, 0xFF))
+                          .Bytes());
   EXPECT_FALSE(TMMWaveFile::CanLoad(wav));
   EXPECT_TRUE(TMMMPEGFile::CanLoad(wav));
   for (const std::string& name : {mp3, wav}) {
@@ -112,13 +115,15 @@ TEST_F(MpegFileTest, MpegFilesAndMpegInWaveReachTheDeviceAsDecoded) {
   EXPECT_EQ(info.ID3.Genre, "Speech");
   EXPECT_EQ(MpegGenreName(125), "Dance Hall");
   EXPECT_EQ(MpegGenreName(126), "");
-  EXPECT_FALSE(TMMMPEGFile::GetFileInfo(Put("pcm.wav", test::WaveImage().Fmt(pcm_).Data(400, 400).Bytes()), info));
+  EXPECT_FALSE(TMMMPEGFile::GetFileInfo(
+      Put("pcm.wav", test::WaveImage().Fmt(pcm_).Data(400, 400).Bytes()), info));
 }
 
 TEST_F(MpegFileTest, FilterListsMpegBeforeWave) {
-  EXPECT_EQ(GetAudioFileFilter(true),
-            "All Audio Files (*.mp2;*.mp3;*.atx;*.wav)|*.mp2;*.mp3;*.atx;*.wav|MPEG Files (*.mp?;*.atx)|"
-            "*.mp2;*.mp3;*.atx|Antex Files (*.atx)|*.atx|Wave Files(*.wav)|*.wav");
+  EXPECT_EQ(
+      GetAudioFileFilter(true),
+      "All Audio Files (*.mp2;*.mp3;*.atx;*.wav)|*.mp2;*.mp3;*.atx;*.wav|MPEG Files (*.mp?;*.atx)|"
+      "*.mp2;*.mp3;*.atx|Antex Files (*.atx)|*.atx|Wave Files(*.wav)|*.wav");
 }
 
 TEST_F(MpegFileTest, LeftChannelModeDecodesMonoAndIsFixedWhileOpen) {
@@ -180,7 +185,8 @@ TEST_F(MpegFileTest, DamagedStreamsPlayWhatTheyHoldAndJunkIsRefused) {
   EXPECT_EQ(file.GetTimePosition(), 1000);
   ASSERT_EQ(file.ReadBuffer(buffer.data(), 8820, more), 8820);
   const std::size_t frame38 = 38 * 1152 * 4;
-  EXPECT_TRUE(EqualAt(Bytes(buffer.begin(), buffer.end()), 176, decoded_, frame38 + 176, 8820 - 176));
+  EXPECT_TRUE(
+      EqualAt(Bytes(buffer.begin(), buffer.end()), 176, decoded_, frame38 + 176, 8820 - 176));
   file.Close();
 
   // A trailing header is left out of the stream, even one that would decode.

@@ -38,7 +38,8 @@ bool PlayToEnd(TMMDSPComponent& source, int32_t size, PlainMainLoop& loop) {
 bool EqualAt(const std::vector<uint8_t>& a, std::size_t from_a, const std::vector<uint8_t>& b,
              std::size_t from_b, std::size_t n) {
   return a.size() >= from_a + n && b.size() >= from_b + n &&
-         std::equal(a.begin() + static_cast<long>(from_a), a.begin() + static_cast<long>(from_a + n),
+         std::equal(a.begin() + static_cast<long>(from_a),
+                    a.begin() + static_cast<long>(from_a + n),
                     b.begin() + static_cast<long>(from_b));
 }
 
