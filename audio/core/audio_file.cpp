@@ -112,6 +112,14 @@ void TMMCustomAudioFile::TryLoadFile(const TMMFileClass& fileClass, const std::s
 }
 
 void TMMCustomAudioFile::CloseFile() {
+  // A file closed under a run: the stand-alone road is closed properly; a device
+  // that still pulls gets nothing more from here (and ends), and no pull is left
+  // inside the file once the lock was had.
+  if (!Output()) Close();
+  {
+    std::lock_guard lock(lock_);
+    started_ = false;
+  }
   if (inner_) {
     adpcm_->SetInput(nullptr);
     inner_.reset();

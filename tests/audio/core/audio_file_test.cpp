@@ -154,6 +154,20 @@ TEST_F(AudioFileTest, LoadingChoosesByContentAndRefusesWhatNoClassReads) {
     EXPECT_EQ(file.FileName(), "") << bad;
     EXPECT_EQ(file.FileType(), TMMAudioFileType::ftNone) << bad;
   }
+  // Another file taken while a run reads the first: the new one plays whole.
+  const Bytes other(3200, 7);
+  file.SetFileName(good);
+  file.Open(400);
+  file.Start();
+  std::vector<char> buffer(400);
+  bool more = false;
+  ASSERT_EQ(file.ReadBuffer(buffer.data(), 400, more), 400);
+  file.SetFileName(Wave("b.wav", f, other));
+  const Bytes all = ReadAll(file, 400);
+  file.Close();
+  ASSERT_EQ(all.size(), other.size() + 4);
+  EXPECT_TRUE(EqualAt(all, 16, other, 16, other.size() - 32));
+
   // A missing name closes quietly.
   file.SetFileName(good);
   file.SetFileName((dir_ / "missing.wav").string());
