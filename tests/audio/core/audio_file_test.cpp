@@ -587,3 +587,35 @@ TEST_F(AudioFileDeviceTest, ASeekWhilePlayingContinuesFromTheNewPositionAtTheDev
 
 }  // namespace
 }  // namespace pmx
+
+namespace pmx {
+namespace {
+
+// Another recording chosen while one plays: the device closes, nothing is read from
+// the old file any more, and the new one plays from its start.
+TEST_F(AudioFileDeviceTest, ANewFileWhileTheDevicePlaysClosesItAndPlaysNext) {
+  const WaveFormatEx f = WaveFormatEx::Pcm(8000, 16, 1);
+  const Bytes first = test::TonePcm16(f, 30.0);
+  const Bytes second(16000, 9);
+  TMMAudioFile file;
+  file.SetFileName(Wave("first.wav", f, first));
+  test::TestSink played;
+  TMMWaveOut out;
+  out.SetCallBackMode(TMMCBMode::cmThread);
+  out.SetBufferSize(1600);
+  out.SetNumBuffers(4);
+  out.SetInput(&file);
+  out.SetOutput(&played);
+  out.Start();
+  ASSERT_TRUE(played.WaitTotal(8000));
+  file.SetFileName(Wave("second.wav", f, second));
+  EXPECT_FALSE(out.IsOpened());
+  std::filesystem::remove(dir_ / "out.raw");
+  ASSERT_TRUE(test::PlayToEnd(file, 1600, loop_));
+  const Bytes heard = test::FileBytes(dir_ / "out.raw");
+  ASSERT_EQ(heard.size(), second.size());
+  EXPECT_TRUE(EqualAt(heard, 16, second, 16, second.size() - 32));
+}
+
+}  // namespace
+}  // namespace pmx
