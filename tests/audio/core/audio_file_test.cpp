@@ -70,6 +70,17 @@ class AudioFileTest : public ::testing::Test {
 // Playing devices are ALSA file PCMs: what reaches the device is in dir_/out.raw.
 class AudioFileDeviceTest : public AudioFileTest {
  protected:
+  // The device of the longer plays: four buffers of 100 ms at 8 kHz 16-bit mono,
+  // passing what it played on to played_.
+  void Connect(TMMWaveOut& out, TMMDSPComponent& source) {
+    out.SetCallBackMode(TMMCBMode::cmThread);
+    out.SetBufferSize(1600);
+    out.SetNumBuffers(4);
+    out.SetInput(&source);
+    out.SetOutput(&played_);
+  }
+
+  test::TestSink played_;
   AlsaWaveDriver driver_{test::FilePcmOptions(dir_)};
   ScopedWaveDriver driver_scope_{driver_};
 };
@@ -548,17 +559,12 @@ TEST_F(AudioFileDeviceTest, ASeekWhilePlayingContinuesFromTheNewPositionAtTheDev
   const Bytes tone = test::TonePcm16(f, 30.0);
   TMMAudioFile file;
   file.SetFileName(Wave("seek.wav", f, tone));
-  test::TestSink played;
   TMMWaveOut out;
-  out.SetCallBackMode(TMMCBMode::cmThread);
-  out.SetBufferSize(1600);
-  out.SetNumBuffers(4);
-  out.SetInput(&file);
-  out.SetOutput(&played);
+  Connect(out, file);
   int stops = 0;
   out.OnStop = [&](TObject*) { ++stops; };
   out.Start();
-  ASSERT_TRUE(played.WaitTotal(8000));
+  ASSERT_TRUE(played_.WaitTotal(8000));
   out.Pause();
   file.SetTimePosition(20000);
   EXPECT_EQ(file.GetTimePosition(), 20000);
@@ -571,8 +577,8 @@ TEST_F(AudioFileDeviceTest, ASeekWhilePlayingContinuesFromTheNewPositionAtTheDev
   // The position counts what was pulled: the target and the buffers queued since.
   EXPECT_GE(resumed, 20000);
   EXPECT_LE(resumed, 20000 + 8 * 100);
-  const std::vector<uint32_t> sizes = played.Sizes();
-  const std::vector<std::size_t> places = PlacesIn(tone, played.Bytes(), sizes, 16);
+  const std::vector<uint32_t> sizes = played_.Sizes();
+  const std::vector<std::size_t> places = PlacesIn(tone, played_.Bytes(), sizes, 16);
   std::size_t first_after = tone.size();
   for (std::size_t i = 0; i < places.size(); ++i) {
     ASSERT_LT(places[i], tone.size()) << i;
@@ -599,15 +605,10 @@ TEST_F(AudioFileDeviceTest, ANewFileWhileTheDevicePlaysClosesItAndPlaysNext) {
   const Bytes second(16000, 9);
   TMMAudioFile file;
   file.SetFileName(Wave("first.wav", f, first));
-  test::TestSink played;
   TMMWaveOut out;
-  out.SetCallBackMode(TMMCBMode::cmThread);
-  out.SetBufferSize(1600);
-  out.SetNumBuffers(4);
-  out.SetInput(&file);
-  out.SetOutput(&played);
+  Connect(out, file);
   out.Start();
-  ASSERT_TRUE(played.WaitTotal(8000));
+  ASSERT_TRUE(played_.WaitTotal(8000));
   file.SetFileName(Wave("second.wav", f, second));
   EXPECT_FALSE(out.IsOpened());
   std::filesystem::remove(dir_ / "out.raw");
