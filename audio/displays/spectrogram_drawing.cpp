@@ -71,6 +71,9 @@ void TMMSpectrogram::DrawFrame(QPainter& dc, bool refresh) {
     DrawSelectionFill(true);
     DrawSelectionFrame();
     ShowColumns(dc, 0, width_);
+    // The inversion is shown, not kept: every full copy inverts the picture anew,
+    // and a kept one would make the selected columns flicker.
+    DrawSelectionFill(true);
     ClearRedraw();
   }
   AdvanceScan(dc);

@@ -175,6 +175,20 @@ TEST_F(SpectrogramTest, ScrollingMovesTheEarlierColumnsLeftByOne) {
   EXPECT_EQ(CanvasPixel(gram.DIBCanvas(), w - 2, RowOfBin(30)), kHigh);
 }
 
+TEST_F(SpectrogramTest, ASelectionInvertsWhatIsShownAndKeepsThePicture) {
+  window.show();
+  gram.SetAccelerate(false);
+  gram.Selecting(40, 60);
+  EXPECT_EQ(gram.SelectionStart(), 40);
+  for (int i = 0; i < 3; ++i) {
+    Feed(0);
+    EXPECT_EQ(CanvasPixel(gram.DIBCanvas(), 50, 30), kLow) << i;
+    const QRgb shown =
+        gram.BackStore().pixel(gram.PictureRect().Left + 50, gram.PictureRect().Top + 30);
+    EXPECT_NE(shown & 0xFFFFFF, gram.DIBCanvas().ColorTable()[kLow] & 0xFFFFFF) << i;
+  }
+}
+
 TEST_F(SpectrogramTest, BadInputIsRefusedOrReadSafely) {
   const WaveFormatEx adpcm = [] {
     WaveFormatEx f = WaveFormatEx::Pcm(11025, 16, 1);
