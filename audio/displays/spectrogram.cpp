@@ -153,6 +153,10 @@ void TMMSpectrogram::Loaded() {
   Invalidate();
 }
 
+void TMMSpectrogram::SetBitsPerPixel(int bits) {
+  if (bits != 8) throw EMMDIBError("Bitlength not supported yet");
+}
+
 // ---- layout ----
 
 int TMMSpectrogram::MinWidth() const { return 2 * Bevel()->BevelExtent() + (draw_scale_ ? 69 : 5); }

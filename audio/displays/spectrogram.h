@@ -102,6 +102,8 @@ class TMMSpectrogram : public TMMScanDisplay, public TMMSpectrogramFeed {
   std::string InfoText(int x, int y) const override;
 
   void SetBounds(int left, int top, int width, int height) override;
+  // The levels are palette indices: the canvas stays at 8 bits.
+  void SetBitsPerPixel(int bits) override;
   void Paint(QPainter& canvas) override;
 
   TNotifyEvent OnPcmOverflow;

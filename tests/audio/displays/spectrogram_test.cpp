@@ -197,6 +197,8 @@ TEST_F(SpectrogramTest, BadInputIsRefusedOrReadSafely) {
   }();
   EXPECT_THROW(gram.SetPCMWaveFormat(&adpcm), EMMSpectrogramError);
   EXPECT_EQ(gram.BytesPerRefresh(), 256);  // unchanged
+  EXPECT_THROW(gram.SetBitsPerPixel(24), EMMDIBError);  // columns are palette indices
+  EXPECT_EQ(gram.BitsPerPixel(), 8);
 
   // Eight bits over four channels: the first two are read.
   const WaveFormatEx quad8 = WaveFormatEx::Pcm(8000, 8, 4);
