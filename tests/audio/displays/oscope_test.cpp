@@ -119,6 +119,40 @@ TEST_F(OscopeTest, ARampIsDrawnAsOneRisingDotPerColumn) {
   for (int x = 0; x < 192; ++x) EXPECT_FALSE(TraceRows(x).empty()) << x;
 }
 
+TEST_F(OscopeTest, EachKindDrawsItsShapeForALevel) {
+  Format(11025, 16, 1);
+  // 16384 is 65 rows up (row 22) as a signed value, 44 up (row 43) as a magnitude.
+  const std::vector<uint8_t> block = Samples16({16384}, 192);
+  auto rows = [](int from, int to) {
+    std::vector<int> list;
+    for (int y = from; y <= to; ++y) list.push_back(y);
+    return list;
+  };
+  scope.SetKind(TMMOscopeKind::okVertLines);
+  scope.RefreshPCMData(block.data());
+  EXPECT_EQ(TraceRows(10), rows(22, 44));  // down to the mid row
+  scope.SetKind(TMMOscopeKind::okMirLines);
+  scope.RefreshPCMData(block.data());
+  EXPECT_EQ(TraceRows(10), rows(22, 65));  // mirrored about the middle
+  scope.SetKind(TMMOscopeKind::okSpikes);
+  scope.RefreshPCMData(block.data());
+  EXPECT_EQ(TraceRows(10), rows(43, 87));  // up from the bottom edge
+
+  // Past the peak band (above 59 rows) a vertical line ends in a 5-pixel cap.
+  scope.SetKind(TMMOscopeKind::okVertLines);
+  scope.SetEffect(TMMOscopeEffect::efPeak);
+  scope.RefreshPCMData(block.data());
+  EXPECT_EQ(TraceRows(10), rows(27, 44));
+  for (int y = 22; y < 27; ++y) EXPECT_EQ(Pixel(10, y), Value(scope.Colors(TMMOscope::kEffect)));
+  // Steps leave the columns between the points empty; Gain scales the level.
+  scope.SetEffect(TMMOscopeEffect::efNone);
+  scope.SetSteps(3);
+  scope.SetGain(-4);  // x 4 / 8
+  scope.RefreshPCMData(block.data());
+  EXPECT_TRUE(TraceRows(10).empty());
+  EXPECT_EQ(TraceRows(9), rows(33, 44));  // 8192 is 54 rows up
+}
+
 TEST_F(OscopeTest, ScrollModeDrawsEachBlocksExtremesAsAColumn) {
   Format(11025, 16, 2);
   scope.SetScroll(true);
