@@ -117,6 +117,21 @@ TEST_F(OscopeTest, ARampIsDrawnAsOneRisingDotPerColumn) {
   scope.SetZoom(-9);
   scope.RefreshPCMData(ramp.data());
   for (int x = 0; x < 192; ++x) EXPECT_FALSE(TraceRows(x).empty()) << x;
+
+  // A drawing handler gets the canvas and the trace in place of the kinds.
+  TRect handed;
+  int16_t last = 0;
+  scope.OnDrawLine = [&](TObject*, TMMDIBCanvas& dib, const TRect& rect, const int16_t* data) {
+    handed = rect;
+    last = data[191];
+    dib.SetDrawColor(clRed);
+    DIBSetPixel(dib, 5, 5, dib.DrawState().draw_value);
+  };
+  scope.SetZoom(1);
+  scope.RefreshPCMData(ramp.data());
+  EXPECT_EQ(handed, (TRect{0, 0, 192, 88}));
+  EXPECT_EQ(last, -32768 + 191 * 341);
+  EXPECT_EQ(Pixel(5, 5), Value(clRed));
 }
 
 TEST_F(OscopeTest, EachKindDrawsItsShapeForALevel) {
