@@ -1,0 +1,25 @@
+#include "audio/core/ui/form.h"
+
+#include <QLayout>
+#include <QMainWindow>
+
+namespace pmx {
+
+QWidget& TForm::ClientWidget() const {
+  auto* main_window = qobject_cast<QMainWindow*>(&window_);
+  QWidget* central = main_window ? main_window->centralWidget() : nullptr;
+  return central ? *central : window_;
+}
+
+int TForm::ClientHeight() const {
+  QWidget& client = ClientWidget();
+  // A hidden main window lays its menu bar and central widget out only when asked.
+  if (&client != &window_ && window_.layout()) window_.layout()->activate();
+  return client.height();
+}
+
+void TForm::SetClientHeight(int height) {
+  window_.resize(window_.width(), window_.height() - ClientHeight() + height);
+}
+
+}  // namespace pmx
