@@ -107,12 +107,14 @@ void TMMDesigner::Notification(TComponent* component, TOperation operation) {
 
 void TMMDesigner::SetActive(bool value) {
   if (value) {
+    // Stored first, so that switching on draws at once rather than at the next tick.
+    active_ = true;
     dirty_ = true;
     Paint();
   } else {
     Erase();
+    active_ = false;
   }
-  active_ = value;
 }
 
 void TMMDesigner::SetColor(TColor value) {

@@ -29,8 +29,10 @@ class TWindowProcedure : public QObject {
   }
 
   static TWindowProcedure& Of(QWidget& window) {
-    auto* found = window.findChild<TWindowProcedure*>(QString(), Qt::FindDirectChildrenOnly);
-    return found ? *found : *new TWindowProcedure(window);
+    for (QObject* child : window.children()) {
+      if (auto* found = dynamic_cast<TWindowProcedure*>(child)) return *found;
+    }
+    return *new TWindowProcedure(window);
   }
 
   TWndProc* Current() { return current_ ? current_ : &own_; }

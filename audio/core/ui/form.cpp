@@ -13,8 +13,8 @@ QWidget& TForm::ClientWidget() const {
 
 int TForm::ClientHeight() const {
   QWidget& client = ClientWidget();
-  // A hidden main window lays its menu bar and central widget out only when asked.
-  if (&client != &window_ && window_.layout()) window_.layout()->activate();
+  // A hidden main window lays its menu bar and central widget out only when shown.
+  if (&client != &window_ && window_.layout()) window_.layout()->setGeometry(window_.rect());
   return client.height();
 }
 
