@@ -208,7 +208,7 @@ TRect TMMDesigner::ComponentBox(TComponent* component) const {
 
 bool TMMDesigner::IconInside() const {
   const TRect icon = ComponentBox(const_cast<TMMDesigner*>(this));
-  return Form()->ClientWidget().rect().contains(icon.Left, icon.Top);
+  return Form()->ClientRect().contains(icon.Left, icon.Top);
 }
 
 bool TMMDesigner::Visible(TComponent* component) const {

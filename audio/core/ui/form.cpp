@@ -11,11 +11,12 @@ QWidget& TForm::ClientWidget() const {
   return central ? *central : window_;
 }
 
-int TForm::ClientHeight() const {
+QRect TForm::ClientRect() const {
   QWidget& client = ClientWidget();
-  // A hidden main window lays its menu bar and central widget out only when shown.
+  // A main window lays its menu bar and central widget out only once it is shown,
+  // and after its own resize event.
   if (&client != &window_ && window_.layout()) window_.layout()->setGeometry(window_.rect());
-  return client.height();
+  return client.rect();
 }
 
 void TForm::SetClientHeight(int height) {

@@ -17,7 +17,9 @@ class TForm : public TComponent {
   // The part of the window the form's controls live in: a main window's central
   // widget (below its menu bar), else the window itself.
   QWidget& ClientWidget() const;
-  int ClientHeight() const;
+  // The client area in its own coordinates, laid out for the window's current size.
+  QRect ClientRect() const;
+  int ClientHeight() const { return ClientRect().height(); }
   // Resizes the window so that its client area gets this height.
   void SetClientHeight(int height);
 

@@ -181,6 +181,19 @@ TEST_F(DesignTime, DrawsTheRoutedLineAndMarksOnTheFormUntilInactive) {
   EXPECT_TRUE(designer->Links().empty());
 }
 
+TEST_F(DesignTime, FoldingAwayTheIconStopsTheDrawingAndUnfoldingShowsEveryComponent) {
+  designer->SetDesignInfo(150 << 16 | 10);
+  form.show();
+  const QPoint on_line(60, MiddleLine(designer->ComponentBox(&source)));
+  ASSERT_EQ(PixelAt(on_line), QColor(255, 0, 0));
+  designer->ButtonClick(true, {});
+  EXPECT_EQ(form.ClientHeight(), 145);  // the icons from the designer's down are hidden
+  EXPECT_NE(PixelAt(on_line), QColor(255, 0, 0));
+  designer->ButtonClick(true, {});  // the icon is outside: unfold to show every box
+  EXPECT_EQ(form.ClientHeight(), 150 + 28 + 5);
+  EXPECT_EQ(PixelAt(on_line), QColor(255, 0, 0));
+}
+
 TEST_F(DesignTime, OptionsDialogEditsTheDesignerAndAsksForAHeightDrag) {
   std::vector<int> drag_calls;
   DesignerHost().HeightDrag = [&](TMMDesigner& d, int going_on) {
