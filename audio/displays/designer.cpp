@@ -3,7 +3,6 @@
 #include <QApplication>
 #include <QEvent>
 #include <QPainter>
-#include <QPolygon>
 #include <algorithm>
 
 #include "audio/core/ui/gui_utils.h"
@@ -120,19 +119,19 @@ void TMMDesigner::SetActive(bool value) {
 void TMMDesigner::SetColor(TColor value) {
   if (value == color_) return;
   color_ = value;
-  Changed();
+  RedrawLinks();
 }
 
 void TMMDesigner::SetLineWidth(int value) {
   if (value == line_width_) return;
   line_width_ = value;
-  Changed();
+  RedrawLinks();
 }
 
 void TMMDesigner::SetMargin(int value) {
   if (value == margin_) return;
   margin_ = value;
-  Changed();
+  RedrawLinks();
 }
 
 void TMMDesigner::SetUpdate(bool value) {

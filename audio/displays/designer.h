@@ -101,7 +101,10 @@ class TMMDesigner : public TMMWndProcComponent {
   void Resized();
   void Deactivated();
   void EndHeightDrag();
-  void Changed() { dirty_ = true; Paint(); }
+  void RedrawLinks() {
+    dirty_ = true;
+    Paint();
+  }
 
   bool auto_update_ = true;
   bool active_ = true;

@@ -10,10 +10,11 @@ bool IsOf(const TComponentClass& cls, const TComponent* component) {
 }
 
 bool Excluded(const TLinkKind& kind, TComponent* source, TComponent* target) {
-  return std::any_of(LinkExclusions().begin(), LinkExclusions().end(), [&](const TLinkExclusion& e) {
-    return e.Direction == kind.Direction && e.Group == kind.Group && IsOf(e.Source, source) &&
-           IsOf(e.Target, target) && (!e.Filter || e.Filter(source, target));
-  });
+  return std::any_of(
+      LinkExclusions().begin(), LinkExclusions().end(), [&](const TLinkExclusion& e) {
+        return e.Direction == kind.Direction && e.Group == kind.Group && IsOf(e.Source, source) &&
+               IsOf(e.Target, target) && (!e.Filter || e.Filter(source, target));
+      });
 }
 
 int IndexOf(const TComponent& owner, const TComponent* component) {
@@ -78,8 +79,8 @@ std::vector<QPoint> LinkRoute(const TRect& s, const TRect& t, int m) {
     route.emplace_back(t.Left - m, s_mid);
   } else {
     const int x = std::max(s.Right + m, t.Right + m);
-    const bool above = t.Top >= s.Top + s.Height() + 2 * m ||
-                       (t.Top < s.Top && s.Top < t.Bottom + 2 * m);
+    const bool above =
+        t.Top >= s.Top + s.Height() + 2 * m || (t.Top < s.Top && s.Top < t.Bottom + 2 * m);
     const int y = above ? t.Top - m : t.Bottom + m;
     route.emplace_back(x, s_mid);
     route.emplace_back(x, y);

@@ -19,7 +19,8 @@ struct TComponentClass {
 
 template <typename T>
 TComponentClass ClassOf(std::string name) {
-  return {std::move(name), [](const TComponent* c) { return dynamic_cast<const T*>(c) != nullptr; }};
+  return {std::move(name),
+          [](const TComponent* c) { return dynamic_cast<const T*>(c) != nullptr; }};
 }
 
 using TLinkFilter = std::function<bool(TComponent* source, TComponent* target)>;

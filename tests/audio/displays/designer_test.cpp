@@ -35,8 +35,13 @@ struct Sink : TComponent {
 };
 
 TLinkKind OutputKind(std::string group) {
-  return {1, ClassOf<Source>("Source"), ClassOf<Sink>("Sink"), std::move(group), "Output",
-          [](TComponent* c) { return static_cast<Source*>(c)->Output; }, nullptr};
+  return {1,
+          ClassOf<Source>("Source"),
+          ClassOf<Sink>("Sink"),
+          std::move(group),
+          "Output",
+          [](TComponent* c) { return static_cast<Source*>(c)->Output; },
+          nullptr};
 }
 
 class DesignerTest : public ::testing::Test {
@@ -142,8 +147,10 @@ TEST_F(DesignTime, LinksAndMarksFollowTheKindsGroupsAndExclusions) {
   EXPECT_EQ(MarksOf(&spare), kInputEnd);  // could be linked
   EXPECT_EQ(MarksOf(designer.get()), 0);
 
-  LinkExclusions().push_back({1, {}, ClassOf<Sink>("Sink"), "Audio",
-                              [&](TComponent*, TComponent* t) { return t == &spare; }});
+  LinkExclusions().push_back(
+      {1, {}, ClassOf<Sink>("Sink"), "Audio", [&](TComponent*, TComponent* t) {
+         return t == &spare;
+       }});
   designer->SetUpdate(true);
   EXPECT_EQ(MarksOf(&spare), 0);
   EXPECT_EQ(designer->Links(), (Pairs{{&source, &linked}}));
@@ -205,7 +212,8 @@ TEST_F(DesignTime, OptionsDialogEditsTheDesignerAndAsksForAHeightDrag) {
   designer->ButtonClick(false, QPoint(300, 40));
   TMMDesignerForm* dialog = nullptr;
   for (QWidget* w : QApplication::topLevelWidgets()) {
-    if (auto* found = dynamic_cast<TMMDesignerForm*>(w); found && found->isVisible()) dialog = found;
+    if (auto* found = dynamic_cast<TMMDesignerForm*>(w); found && found->isVisible())
+      dialog = found;
   }
   ASSERT_NE(dialog, nullptr);
   EXPECT_EQ(dialog->x(), 300 - dialog->width());

@@ -16,7 +16,8 @@ constexpr QEvent::Type kProbe = QEvent::User;
 
 // A form that answers the probe event itself, after everyone who hooked it.
 struct ProbeForm : QWidget, TForm {
-  explicit ProbeForm(std::vector<std::string>& log) : TForm(static_cast<QWidget&>(*this)), log(log) {}
+  explicit ProbeForm(std::vector<std::string>& log)
+      : TForm(static_cast<QWidget&>(*this)), log(log) {}
   bool event(QEvent* e) override {
     if (e->type() != kProbe) return QWidget::event(e);
     log.push_back("form");
