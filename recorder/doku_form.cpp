@@ -48,6 +48,7 @@ bool LptReady() { return LptBase != 0 && PortAccess; }
 
 TDokuForm::TDokuForm(std::string instance_name, std::string first_argument, QWidget* parent)
     : QMainWindow(parent),
+      TForm(static_cast<QWidget&>(*this)),
       instance_name_(std::move(instance_name)),
       first_argument_(std::move(first_argument)) {
   setObjectName("DokuForm");
@@ -66,6 +67,7 @@ TDokuForm::TDokuForm(std::string instance_name, std::string first_argument, QWid
   HangLevelBars();
   RecordingChain.SetLifecycle(&lifecycle_);
   resize(kFormWidth, kFormHeight);
+  LoadDesigner();
   FormCreate();
 }
 
@@ -73,6 +75,14 @@ TDokuForm::~TDokuForm() {
   StatusTimer->SetEnabled(false);
   SerialPort1.SetActive(false);
   RecordingChain.SetLifecycle(nullptr);
+}
+
+void TDokuForm::LoadDesigner() {
+  MMDesigner1.BeginLoading();
+  MMDesigner1.SetName("MMDesigner1");
+  MMDesigner1.SetRuntimeHeight(-1);
+  MMDesigner1.SetUpdate(false);
+  MMDesigner1.EndLoading();
 }
 
 void TDokuForm::HangLevelBars() {

@@ -9,6 +9,8 @@
 #include "audio/core/acm.h"
 #include "audio/core/hi_timer.h"
 #include "audio/core/ui/controls.h"
+#include "audio/core/ui/form.h"
+#include "audio/displays/designer.h"
 #include "audio/displays/level.h"
 #include "audio/displays/level_scale.h"
 #include "devices/serial_port.h"
@@ -38,6 +40,7 @@ class TParaForm;
 // Threads: GUI thread only (the control tick arrives there synchronized); the
 // recording components keep the rules their headers give.
 class TDokuForm : public QMainWindow,
+                  public TForm,
                   public TControlTickHost,
                   public TRemoteCommandTarget,
                   public TRecordingHost {
@@ -106,6 +109,8 @@ class TDokuForm : public QMainWindow,
   // WaveRecorder -> MMConnector1 -> MMRingBuffer1 -> WaveFileRecorder, and the
   // monitor input WaveIn -> MMConnector2; both connectors feed the level bars.
   TRecordingComponents RecordingChain;
+  // Unused at run time: it leaves the window's height alone.
+  TMMDesigner MMDesigner1{this};
 
   // Handlers as the form binds them.
   void FormCreate();
@@ -182,6 +187,7 @@ class TDokuForm : public QMainWindow,
   void BuildMenus();
   void BuildTimers();
   void HangLevelBars();
+  void LoadDesigner();
   void CentreOnScreen();
   void RestoreGeometry();
   void ResetLptOutputs();

@@ -69,6 +69,10 @@ TEST_F(MainWindowTest, StartUpRunsInOrderAndRecordsWhenAsked) {
   EXPECT_TRUE(form.LogoTimer.isActive());
   EXPECT_EQ(form.size(), QSize(700, 450));
   EXPECT_EQ(form.pos(), QPoint(40, 30));
+  // The designer is there, and idle: the restored height stands, no events go through it.
+  EXPECT_EQ(form.MMDesigner1.Owner(), static_cast<TComponent*>(&form));
+  EXPECT_EQ(form.MMDesigner1.RuntimeHeight(), -1);
+  EXPECT_FALSE(form.MMDesigner1.Hooked());
   EXPECT_FALSE(form.Slider->isEnabled());
   EXPECT_TRUE(form.pnlWarning->isVisible());
   EXPECT_TRUE(messages_.empty());
