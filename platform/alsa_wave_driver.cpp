@@ -117,6 +117,12 @@ std::vector<AlsaWaveDriver::Device> AlsaWaveDriver::CardDevices(WaveDirection di
   return devices;
 }
 
+std::vector<AlsaWaveDriver::Device> AlsaWaveDriver::DeviceList(const std::string& mapper,
+                                                             std::vector<Device> cards) {
+  cards.insert(cards.begin(), Device{mapper, mapper});
+  return cards;
+}
+
 uint32_t AlsaWaveDriver::NumDevs(WaveDirection direction) {
   std::lock_guard lock(mutex_);
   return static_cast<uint32_t>(List(direction).size());
@@ -153,12 +159,12 @@ MMRESULT AlsaWaveDriver::Open(WaveDirection direction, int id, const WaveFormatE
 const std::vector<AlsaWaveDriver::Device>& AlsaWaveDriver::List(WaveDirection direction) {
   std::optional<std::vector<Device>>& list =
       direction == WaveDirection::kInput ? options_.inputs : options_.outputs;
-  if (!list) list = CardDevices(direction);
+  if (!list) list = DeviceList(options_.mapper, CardDevices(direction));
   return *list;
 }
 
 std::optional<AlsaWaveDriver::Device> AlsaWaveDriver::Find(WaveDirection direction, int id) {
-  if (id == WAVE_MAPPER) return Device{"Default device", options_.mapper};
+  if (id == WAVE_MAPPER) return Device{options_.mapper, options_.mapper};
   const std::vector<Device>& list = List(direction);
   if (id < 0 || id >= static_cast<int>(list.size())) return std::nullopt;
   return list[static_cast<std::size_t>(id)];

@@ -3,6 +3,7 @@
 #include <QMainWindow>
 #include <QTimer>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -140,6 +141,8 @@ class TDokuForm : public QMainWindow,
   void DisableDelayStop() override;
 
   // Where the recording chain and the monitor input plug in.
+  // All of them wait for devices, so each runs after a start or stop that is
+  // waiting (see TRecordingLifecycle).
   void StartRecording() override;
   void StopRecording() override;
   void PauseRecording() override;
@@ -148,7 +151,7 @@ class TDokuForm : public QMainWindow,
   void CloseMonitor() override;
 
   // Commands of other instances.
-  void Close() override { close(); }
+  void Close() override;
   void ShowInstanceRequest() override;
 
   // Shows the retention warning exactly when compressed files are kept one day.
@@ -183,6 +186,8 @@ class TDokuForm : public QMainWindow,
   void HangLevelBars();
   void CentreOnScreen();
   void RestoreGeometry();
+  // Start-up steps that may raise: reported, and start-up goes on.
+  void StartUpStep(const std::function<void()>& step);
   void ResetLptOutputs();
   void SampleLptStatus();
 
@@ -191,6 +196,7 @@ class TDokuForm : public QMainWindow,
   const std::string instance_name_;
   const std::string first_argument_;
   bool shown_ = false;
+  bool tick_waiting_ = false;  // a tick fell into a start or stop and runs after it
   TParaForm* para_form_ = nullptr;
   TAufnahmeForm* aufnahme_form_ = nullptr;
   TLogoForm* logo_form_ = nullptr;

@@ -53,12 +53,13 @@ QStringList DeviceNames(WaveDirection direction) {
 void FillDeviceList(QComboBox* list, QLabel* count, WaveDirection direction, int selected) {
   list->clear();
   list->addItems(DeviceNames(direction));
-  list->setCurrentIndex(selected < list->count() ? selected : -1);
+  // A device that is gone shows as the first entry, ALSA's "default".
+  list->setCurrentIndex(selected < list->count() ? selected : 0);
   count->setText(QString("%1 Device(s)").arg(list->count()));
 }
 
 uint8_t DeviceChoice(const QComboBox* list) {
-  return list->currentIndex() < 0 ? 255 : static_cast<uint8_t>(list->currentIndex());
+  return list->currentIndex() < 0 ? 0 : static_cast<uint8_t>(list->currentIndex());
 }
 
 }  // namespace

@@ -60,15 +60,20 @@ std::string TRecordingComponents::FileName() { return WaveFileRecorder.Wave()->F
 
 void TRecordingComponents::ReleaseFile() { WaveFileRecorder.Wave()->SetFileName(""); }
 
-bool TRecordingComponents::StartRecorder() {
+void TRecordingComponents::StartRecorder() {
   try {
     WaveIn.Stop();
     WaveIn.Close();
     WaveRecorder.Open();
     WaveRecorder.Start();
-    return true;
-  } catch (const EMMWaveInError&) {
-    return false;
+  } catch (const Exception&) {
+    // Nothing half-open stays behind for the next try.
+    try {
+      WaveRecorder.Close();
+    } catch (const Exception&) {
+      // The close reports nothing the start's error does not say already.
+    }
+    throw;
   }
 }
 

@@ -4,6 +4,9 @@
 #include <filesystem>
 #include <system_error>
 
+#include "platform/exception.h"
+#include "platform/main_loop.h"
+#include "platform/ui_hook.h"
 #include "recorder/control_tick.h"
 #include "recorder/encoder_hand_off.h"
 #include "recorder/event_log.h"
@@ -33,6 +36,45 @@ int BitsOf(uint16_t index) { return index < 4 ? (index < 2 ? 8 : 16) : 0; }
 }  // namespace
 
 void TRecordingLifecycle::StartRecording() {
+  Exclusive([this] { StartNow(); });
+}
+
+void TRecordingLifecycle::StopRecording() {
+  Exclusive([this] { StopNow(); });
+}
+
+bool TRecordingLifecycle::MustWait() const {
+  return depth_ > 0 && MainLoop::Instance().Serving();
+}
+
+void TRecordingLifecycle::Exclusive(std::function<void()> fn) {
+  if (MustWait()) {
+    deferred_.push_back(std::move(fn));
+    return;
+  }
+  struct Section {
+    TRecordingLifecycle& owner;
+    explicit Section(TRecordingLifecycle& o) : owner(o) { ++owner.depth_; }
+    ~Section() {
+      if (--owner.depth_ == 0) owner.RunDeferred();
+    }
+  } section(*this);
+  fn();
+}
+
+// Deferred requests run from the main loop, not nested in whatever ended the
+// section, so each of them is again a request of its own.
+void TRecordingLifecycle::RunDeferred() {
+  if (deferred_.empty()) return;
+  MainLoop::Instance().Post([weak = std::weak_ptr(self_), requests = std::move(deferred_)]() mutable {
+    const auto self = weak.lock();
+    if (!self) return;
+    for (auto& request : requests) (*self)->Exclusive(std::move(request));
+  });
+  deferred_.clear();
+}
+
+void TRecordingLifecycle::StartNow() {
   if (host_.Recording()) return;
   ChooseFormat();
   const std::string file_name = NewRecordingFileName();
@@ -43,8 +85,20 @@ void TRecordingLifecycle::StartRecording() {
   chain_.SetFileName(file_name);
   host_.SetErrorPanelVisible(false);
   SilenceCount = 0;
-  // A device that refuses leaves the recorder idle without a message.
-  chain_.StartRecorder();
+  try {
+    chain_.StartRecorder();
+  } catch (const Exception& e) {
+    StartFailed(e.what());
+  }
+}
+
+// Called inside the handler of the start's error.
+void TRecordingLifecycle::StartFailed(const std::string& reason) {
+  host_.SetErrorPanelVisible(true);
+  // A dead device is retried on every tick: one report for the whole run.
+  if (reason == start_failure_) return;
+  start_failure_ = reason;
+  HandleApplicationException(std::current_exception());
 }
 
 void TRecordingLifecycle::ChooseFormat() {
@@ -58,13 +112,14 @@ void TRecordingLifecycle::ChooseFormat() {
 }
 
 void TRecordingLifecycle::WaveRecorderStart() {
+  start_failure_.clear();
   host_.SetRecording(true);
   ShowIcon("Pelmovox.ico");
   RecordingStartTime = RecorderClock::Now();
   host_.SetStatusText("Recording started at : " + DateTimeText(RecordingStartTime));
 }
 
-void TRecordingLifecycle::StopRecording() {
+void TRecordingLifecycle::StopNow() {
   if (host_.Recording()) {
     SilenceCount = 0;
     chain_.StopRecorder();

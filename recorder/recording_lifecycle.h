@@ -1,5 +1,8 @@
 #pragma once
 
+#include <deque>
+#include <functional>
+#include <memory>
 #include <string>
 
 #include "platform/wave_types.h"
@@ -56,8 +59,9 @@ class TRecordingChain {
   virtual void ReleaseFile() = 0;
   // Stops and closes the monitor input, then opens and starts the capture device
   // (and with it the chain down to the file). The device's start event reaches
-  // TRecordingLifecycle::WaveRecorderStart. False when a device refused.
-  virtual bool StartRecorder() = 0;
+  // TRecordingLifecycle::WaveRecorderStart. Raises what the device or the file
+  // refused with, after closing the chain again.
+  virtual void StartRecorder() = 0;
   // Stops and closes the capture device, the chain and the file.
   virtual void StopRecorder() = 0;
   virtual void PauseRecorder() = 0;
@@ -70,6 +74,14 @@ class TRecordingChain {
 // encoder. Every request ends here: buttons, menus, the control tick, the serial
 // stop, other instances and the start-up argument. Settings from RecorderOptions,
 // time from RecorderClock.
+//
+// One start or stop runs at a time: while one waits for its devices, the GUI thread
+// serves the workers' synchronized calls, and a request arriving through one of them
+// (a tick, a remote command, a device event) is kept and runs after it, in order.
+// Requests made by the running one itself, outside such a wait, run at once.
+// A start that fails shows the error panel and reports the reason once per run of
+// failures (the application's error box and the monthly log); the next request
+// tries again.
 // Threads: GUI thread only, as are the host and the chain it is given.
 class TRecordingLifecycle {
  public:
@@ -82,7 +94,16 @@ class TRecordingLifecycle {
   // The capture device has started: the recorder shows that it records.
   void WaveRecorderStart();
 
+  // Runs fn at once, or after the start or stop that is waiting for its devices.
+  void Exclusive(std::function<void()> fn);
+  // fn would not run at once.
+  bool MustWait() const;
+
  private:
+  void StartNow();
+  void StopNow();
+  void RunDeferred();
+  void StartFailed(const std::string& reason);
   void ChooseFormat();
   void ShowIdle();
   void FinishFile(const std::string& file_name);
@@ -90,6 +111,12 @@ class TRecordingLifecycle {
 
   TRecordingHost& host_;
   TRecordingChain& chain_;
+  int depth_ = 0;  // Exclusive sections running
+  std::deque<std::function<void()>> deferred_;
+  // The reason the last start failed; empty once a start succeeded.
+  std::string start_failure_;
+  // Lets deferred requests posted to the main loop outlive nothing they call.
+  std::shared_ptr<TRecordingLifecycle*> self_ = std::make_shared<TRecordingLifecycle*>(this);
 };
 
 }  // namespace pmx

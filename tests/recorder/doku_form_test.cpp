@@ -67,8 +67,7 @@ TEST_F(MainWindowTest, StartUpRunsInOrderAndRecordsWhenAsked) {
   EXPECT_EQ(form.windowTitle(), "Pelmorax Studio");
   EXPECT_TRUE(form.StatusTimer->Enabled());
   EXPECT_TRUE(form.LogoTimer.isActive());
-  EXPECT_EQ(form.size(), QSize(700, 450));
-  EXPECT_EQ(form.pos(), QPoint(40, 30));
+  EXPECT_EQ(form.geometry(), QRect(40, 30, 700, 450));
   EXPECT_FALSE(form.Slider->isEnabled());
   EXPECT_TRUE(form.pnlWarning->isVisible());
   EXPECT_TRUE(messages_.empty());
@@ -117,6 +116,24 @@ TEST_F(MainWindowTest, CloseStopsTheRecordingAndKeepsTheGeometryOfAMaximisedWind
   again.show();
   EXPECT_FALSE(again.isMaximized());
   EXPECT_EQ(again.size(), maximised);
+}
+
+TEST_F(MainWindowTest, RestartsKeepTheSavedGeometryAndTheDesignedSize) {
+  SaveSettings(5, 0, 7);
+  ASSERT_TRUE(WritePreferences({700, 450, 30, 40}));
+  for (int start = 0; start < 2; ++start) {
+    ProbeForm form(log_, "", "");
+    form.show();
+    form.close();
+    const std::optional<TWindowGeometry> saved = ReadPreferences();
+    ASSERT_TRUE(saved);
+    EXPECT_EQ(QRect(saved->Left, saved->Top, saved->Width, saved->Height), QRect(40, 30, 700, 450))
+        << "start " << start;
+  }
+  ASSERT_TRUE(WritePreferences({200, 100, 30, 40}));
+  ProbeForm shrunk(log_, "", "");
+  shrunk.show();
+  EXPECT_EQ(shrunk.size(), QSize(640, 430)) << "Record, Stop, Options and Exit stay on screen";
 }
 
 TEST_F(MainWindowTest, RemoteCloseSkipsTheQuestionStopsTheRecordingAndSavesTheGeometry) {
