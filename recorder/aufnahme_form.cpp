@@ -121,7 +121,7 @@ TAufnahmeForm::~TAufnahmeForm() = default;
 
 int TAufnahmeForm::Execute() {
   FormShow();
-  return exec();
+  return ExecPlaced(*this);
 }
 
 void TAufnahmeForm::FormShow() {

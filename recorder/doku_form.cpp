@@ -15,6 +15,7 @@
 #include "platform/ui_hook.h"
 #include "recorder/aufnahme_form.h"
 #include "recorder/device_choice.h"
+#include "recorder/form_layout.h"
 #include "recorder/frm_exit.h"
 #include "recorder/logo_form.h"
 #include "recorder/para_form.h"
@@ -276,7 +277,7 @@ void TDokuForm::OeffnenBitBtnClick() {
 }
 
 void TDokuForm::CloseBitBtnClick() {
-  if (exit_form_ && exit_form_->exec() == QDialog::Accepted) close();
+  if (exit_form_ && ExecPlaced(*exit_form_) == QDialog::Accepted) close();
 }
 
 void TDokuForm::LogoTimerTimer() {

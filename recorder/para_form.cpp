@@ -20,6 +20,7 @@
 #include "platform/wave_driver.h"
 #include "recorder/doku_form.h"
 #include "recorder/level_text.h"
+#include "recorder/form_layout.h"
 #include "recorder/radio_group.h"
 #include "recorder/recording_format.h"
 
@@ -127,7 +128,7 @@ int TParaForm::ShowAtFirstPage() {
 
 int TParaForm::ShowAtLastPage() {
   FormShow();
-  return exec();
+  return ExecPlaced(*this);
 }
 
 void TParaForm::FormShow() {
