@@ -246,6 +246,9 @@ void TDokuForm::UpdateRetentionWarning() {
 void TDokuForm::FormCloseQuery() {
   QApplication::beep();
   StatusTimer->SetEnabled(false);
+  // A start that a tick or a command asked for during a wait must not follow
+  // the last stop.
+  lifecycle_.Shutdown();
   StopRecording();
   const QRect client = geometry();
   WritePreferences({client.width(), client.height(), client.top(), client.left()});
@@ -291,7 +294,9 @@ void TDokuForm::StatusTimerTimer() {
   tick_waiting_ = lifecycle_.MustWait();
   lifecycle_.Exclusive([this] {
     tick_waiting_ = false;
+    if (!StatusTimer->Enabled()) return;  // the window closed meanwhile
     tick_.StatusTimerTimer();
+    lifecycle_.RetryFailedStart();
   });
 }
 

@@ -74,8 +74,16 @@ void TRecordingLifecycle::RunDeferred() {
   deferred_.clear();
 }
 
+void TRecordingLifecycle::RetryFailedStart() {
+  if (retry_wanted_ && !tried_) StartRecording();
+  tried_ = false;
+}
+
 void TRecordingLifecycle::StartNow() {
-  if (host_.Recording()) return;
+  if (host_.Recording() || shut_down_) return;
+  tried_ = true;
+  // Cleared by the device's start event.
+  retry_wanted_ = true;
   ChooseFormat();
   const std::string file_name = NewRecordingFileName();
   if (file_name.empty()) {
@@ -113,6 +121,7 @@ void TRecordingLifecycle::ChooseFormat() {
 
 void TRecordingLifecycle::WaveRecorderStart() {
   start_failure_.clear();
+  retry_wanted_ = false;
   host_.SetRecording(true);
   ShowIcon("Pelmovox.ico");
   RecordingStartTime = RecorderClock::Now();
@@ -120,6 +129,7 @@ void TRecordingLifecycle::WaveRecorderStart() {
 }
 
 void TRecordingLifecycle::StopNow() {
+  retry_wanted_ = false;
   if (host_.Recording()) {
     SilenceCount = 0;
     chain_.StopRecorder();

@@ -80,8 +80,9 @@ class TRecordingChain {
 // (a tick, a remote command, a device event) is kept and runs after it, in order.
 // Requests made by the running one itself, outside such a wait, run at once.
 // A start that fails shows the error panel and reports the reason once per run of
-// failures (the application's error box and the monthly log); the next request
-// tries again.
+// failures (the application's error box and the monthly log); it is tried again
+// on every tick until it works or a stop is asked for, so that a recorder started
+// before its sound server or its disk is ready still records.
 // Threads: GUI thread only, as are the host and the chain it is given.
 class TRecordingLifecycle {
  public:
@@ -93,6 +94,12 @@ class TRecordingLifecycle {
   void RestartRecording() { chain_.RestartRecorder(); }
   // The capture device has started: the recorder shows that it records.
   void WaveRecorderStart();
+
+  // Called after each control tick: tries a failed start again unless the tick
+  // tried itself.
+  void RetryFailedStart();
+  // The program is ending: no start runs any more, not even one asked before.
+  void Shutdown() { shut_down_ = true; }
 
   // Runs fn at once, or after the start or stop that is waiting for its devices.
   void Exclusive(std::function<void()> fn);
@@ -115,6 +122,9 @@ class TRecordingLifecycle {
   std::deque<std::function<void()>> deferred_;
   // The reason the last start failed; empty once a start succeeded.
   std::string start_failure_;
+  bool retry_wanted_ = false;  // a start failed and no stop was asked since
+  bool tried_ = false;         // a start ran since the last RetryFailedStart
+  bool shut_down_ = false;
   // Lets deferred requests posted to the main loop outlive nothing they call.
   std::shared_ptr<TRecordingLifecycle*> self_ = std::make_shared<TRecordingLifecycle*>(this);
 };

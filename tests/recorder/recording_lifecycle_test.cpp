@@ -209,7 +209,9 @@ TEST_F(RecordingLifecycleTest, MissingFolderShowsTheErrorPanelUntilAStartWorks) 
   });
   chain_.refuse = true;
   lifecycle_.StartRecording();
-  lifecycle_.StartRecording();  // the next tick tries again
+  lifecycle_.RetryFailedStart();  // the tick that asked needs no second try
+  EXPECT_EQ(chain_.starts, 1);
+  lifecycle_.RetryFailedStart();  // the next tick tries again
   loop.ProcessPending();
   EXPECT_TRUE(host_.error_panel) << "a device that cannot be opened is shown";
   EXPECT_FALSE(host_.recording);
@@ -217,9 +219,19 @@ TEST_F(RecordingLifecycleTest, MissingFolderShowsTheErrorPanelUntilAStartWorks) 
   EXPECT_THAT(reported, ElementsAre(chain_.refuse_reason)) << "one report for a run of failures";
 
   chain_.refuse = false;
-  lifecycle_.StartRecording();
+  lifecycle_.RetryFailedStart();
   EXPECT_TRUE(host_.recording);
   EXPECT_FALSE(host_.error_panel);
+  lifecycle_.StopRecording();
+  lifecycle_.RetryFailedStart();
+  EXPECT_EQ(chain_.starts, 3) << "a recording that ran is not started again";
+
+  chain_.refuse = true;
+  lifecycle_.StartRecording();
+  lifecycle_.StopRecording();
+  lifecycle_.RetryFailedStart();
+  lifecycle_.RetryFailedStart();
+  EXPECT_EQ(chain_.starts, 4) << "a stop ends the retries";
   loop.SetExceptionHandler({});
 }
 
