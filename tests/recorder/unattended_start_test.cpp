@@ -3,6 +3,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <string>
@@ -15,6 +16,8 @@
 #include "recorder/recorder_options.h"
 #include "tests/recorder/recorder_fixture.h"
 #include "tests/support/temp_dir.h"
+
+extern char** environ;
 
 namespace pmx::test {
 namespace {
@@ -70,7 +73,16 @@ class Unattended {
         (std::filesystem::read_symlink("/proc/self/exe").parent_path().parent_path() / "bin" / "pelmorax").string();
     std::vector<std::string> env{"HOME=" + HomeDir().string(), "PELMORAX_HOME=" + Settings().string(),
                                  "XDG_RUNTIME_DIR=" + (dir_ / "run").string(),
-                                 "ALSA_CONFIG_PATH=" + (dir_ / "asound.conf").string(), "PATH=/usr/bin:/bin"};
+                                 "ALSA_CONFIG_PATH=" + (dir_ / "asound.conf").string()};
+    // The rest as given (sanitizer settings), without any display.
+    for (char** e = environ; *e; ++e) {
+      const std::string entry = *e;
+      const std::string name = entry.substr(0, entry.find('='));
+      if (name != "DISPLAY" && name != "WAYLAND_DISPLAY" && name != "QT_QPA_PLATFORM" &&
+          std::none_of(env.begin(), env.end(), [&](const std::string& own) { return own.starts_with(name + "="); })) {
+        env.push_back(entry);
+      }
+    }
     std::vector<std::string> args{program, argument};
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
