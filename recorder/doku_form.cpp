@@ -74,6 +74,7 @@ TDokuForm::TDokuForm(std::string instance_name, std::string first_argument, QWid
 }
 
 TDokuForm::~TDokuForm() {
+  StopFormTimers();
   StatusTimer->SetEnabled(false);
   SerialPort1.SetActive(false);
   RecordingChain.SetLifecycle(nullptr);
@@ -254,7 +255,17 @@ void TDokuForm::FormCloseQuery() {
   WritePreferences({client.width(), client.height(), client.top(), client.left()});
 }
 
-void TDokuForm::FormClose() { ResetLptOutputs(); }
+void TDokuForm::FormClose() {
+  ResetLptOutputs();
+  StopFormTimers();
+}
+
+// The waits of the shutdown deliver events; no timer may reach forms that are
+// gone by then (the splash is destroyed before the main window).
+void TDokuForm::StopFormTimers() {
+  LogoTimer.stop();
+  tmrDelayStop.stop();
+}
 
 void TDokuForm::OptionsAccepted() {
   ApplyDeviceChoice();

@@ -189,6 +189,7 @@ class TDokuForm : public QMainWindow,
   // Start-up steps that may raise: reported, and start-up goes on.
   void StartUpStep(const std::function<void()>& step);
   void ResetLptOutputs();
+  void StopFormTimers();
   void SampleLptStatus();
 
   TControlTick tick_{*this, SerialPort1};

@@ -125,8 +125,8 @@ TEST(UnattendedStart, AFirstStartWithADeadDeviceSaysSoAndKeepsRunning) {
   EXPECT_FALSE(log.empty()) << run.Stderr();
   EXPECT_NE(log.find("default settings written"), std::string::npos) << log;
   EXPECT_TRUE(std::filesystem::is_directory(run.HomeDir() / "Pelmorax"));
-  EXPECT_EQ(run.Command("-CLOSE"), 0);
-  EXPECT_EQ(run.WaitRecorder(), 0);
+  EXPECT_EQ(run.Command("-CLOSE"), 0) << run.Stderr();
+  EXPECT_EQ(run.WaitRecorder(), 0) << run.Stderr();
   EXPECT_NE(run.Command("-CLOSE"), 0) << "nobody was left to take it";
   EXPECT_EQ(run.Stderr().find("propagateSizeHints"), std::string::npos) << run.Stderr();
 }
@@ -139,7 +139,7 @@ TEST(UnattendedStart, AFolderThatCannotBeWrittenIsReportedNotFatal) {
   WriteFile(run.Settings() / "options.ini", WriteOptionsText(settings));
   run.StartRecorder("-RECORDSTART");
   EXPECT_FALSE(run.LogHolding("Error: ").empty()) << run.Stderr();
-  EXPECT_EQ(run.Command("-CLOSE"), 0);
+  EXPECT_EQ(run.Command("-CLOSE"), 0) << run.Stderr();
   EXPECT_EQ(run.WaitRecorder(), 0) << run.Stderr();
 }
 
