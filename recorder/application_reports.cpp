@@ -21,14 +21,16 @@ std::string OneLine(std::string text) {
 
 QtMessageHandler previous_qt_handler = nullptr;
 
-// The offscreen platform says at every start that it has no window manager to
-// pass hints to; that is no news to anyone reading the journal.
 void QuietQtHandler(QtMsgType type, const QMessageLogContext& context, const QString& text) {
-  if (text.startsWith("This plugin does not support")) return;
+  if (text.startsWith("This plugin does not support") || text.startsWith("QStandardPaths: XDG_RUNTIME_DIR")) {
+    return;
+  }
   if (previous_qt_handler) previous_qt_handler(type, context, text);
 }
 
 }  // namespace
+
+void QuietQtNotices() { previous_qt_handler = qInstallMessageHandler(QuietQtHandler); }
 
 std::string ErrorText(std::exception_ptr error) {
   try {
@@ -59,11 +61,9 @@ TApplicationReports::TApplicationReports(bool headless) : headless_(headless) {
   SetMessageBoxHook([this](const std::string& text, const std::string& caption) { Message(text, caption); });
   SetErrorBoxHook([this](const std::string& text) { Error(text); });
   MainLoop::Instance().SetExceptionHandler(ReportApplicationError);
-  previous_qt_handler = qInstallMessageHandler(QuietQtHandler);
 }
 
 TApplicationReports::~TApplicationReports() {
-  qInstallMessageHandler(previous_qt_handler);
   MainLoop::Instance().SetExceptionHandler({});
   SetErrorBoxHook({});
   SetMessageBoxHook({});

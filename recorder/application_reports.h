@@ -18,6 +18,11 @@ std::string ErrorText(std::exception_ptr error);
 // application's error box; the program goes on.
 void ReportApplicationError(std::exception_ptr error);
 
+// Keeps Qt's notices that say nothing to a station engineer (no window manager
+// on the offscreen platform, no runtime folder for a service) off stderr, which
+// is the recorder's journal. Install before the application object exists.
+void QuietQtNotices();
+
 // The recorder's application object: an exception that escapes an event handler
 // is reported and the event loop goes on.
 class TRecorderApplication : public QApplication {
@@ -30,7 +35,7 @@ class TRecorderApplication : public QApplication {
 // each goes to the monthly log and to stderr (a service manager's journal) and,
 // with a display, into a box that waits for nobody (an error text that is already
 // open is not shown twice). It also routes the exceptions of queued calls to
-// ReportApplicationError and keeps the offscreen platform's notices off stderr.
+// ReportApplicationError.
 // Installs its hooks for its lifetime.
 // Threads: create on the GUI thread; messages from other threads are shown from
 // the main loop. parent_ and open_errors_ belong to the GUI thread.

@@ -45,6 +45,7 @@ bool ChooseHeadless() {
 
 int main(int argc, char** argv) {
   const bool headless = ChooseHeadless();
+  pmx::QuietQtNotices();
   pmx::TRecorderApplication app(argc, argv);
   QApplication::setApplicationName("Pelmorax");
   pmx::QtMainLoop loop;
