@@ -147,13 +147,25 @@ MMRESULT AlsaWaveDriver::Open(WaveDirection direction, int id, const WaveFormatE
   if (AlsaWaveStream::SampleFormat(format) == SND_PCM_FORMAT_UNKNOWN) return WAVERR_BADFORMAT;
   snd_pcm_t* pcm = nullptr;
   const int error = OpenPcm(&pcm, device->pcm, direction);
-  if (error < 0) return OpenResult(error);
+  if (error < 0) {
+    last_failure_ = "ALSA cannot open \"" + device->pcm + "\": " + snd_strerror(error);
+    return OpenResult(error);
+  }
   auto opened = std::make_unique<AlsaWaveStream>(pcm);
   const unsigned buffer_ms = direction == WaveDirection::kInput ? options_.capture_buffer_ms
                                                                 : options_.playback_buffer_ms;
-  if (opened->Configure(format, buffer_ms) < 0) return WAVERR_BADFORMAT;
+  if (const int refused = opened->Configure(format, buffer_ms); refused < 0) {
+    last_failure_ = "ALSA refuses the format on \"" + device->pcm + "\": " + snd_strerror(refused);
+    return WAVERR_BADFORMAT;
+  }
+  last_failure_.clear();
   if (!query) stream = std::move(opened);
   return MMSYSERR_NOERROR;
+}
+
+std::string AlsaWaveDriver::LastOpenFailure() {
+  std::lock_guard lock(mutex_);
+  return last_failure_;
 }
 
 const std::vector<AlsaWaveDriver::Device>& AlsaWaveDriver::List(WaveDirection direction) {

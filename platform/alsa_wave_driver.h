@@ -19,8 +19,8 @@ namespace pmx {
 // devices 1..n are the cards' PCM devices (from the device hints, in their order)
 // opened through the plug layer, so any rate, width and channel count converts.
 //
-// Threads: any thread; the device list, the capabilities cache and the private
-// configuration are guarded by mutex_.
+// Threads: any thread; the device list, the capabilities cache, the private
+// configuration and the last open failure are guarded by mutex_.
 class AlsaWaveDriver : public WaveDriver {
  public:
   struct Device {
@@ -49,6 +49,7 @@ class AlsaWaveDriver : public WaveDriver {
   MMRESULT GetCaps(WaveDirection direction, int id, WaveDeviceCaps& caps) override;
   MMRESULT Open(WaveDirection direction, int id, const WaveFormatEx& format, bool query,
                 std::unique_ptr<WaveStream>& stream) override;
+  std::string LastOpenFailure() override;
 
   // The cards' devices of direction from the system's device hints.
   static std::vector<Device> CardDevices(WaveDirection direction);
@@ -66,6 +67,7 @@ class AlsaWaveDriver : public WaveDriver {
   Options options_;
   snd_config_t* config_ = nullptr;
   std::map<std::pair<WaveDirection, std::string>, WaveDeviceCaps> caps_;
+  std::string last_failure_;
 };
 
 }  // namespace pmx

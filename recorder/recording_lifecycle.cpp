@@ -7,6 +7,7 @@
 #include "platform/exception.h"
 #include "platform/main_loop.h"
 #include "platform/ui_hook.h"
+#include "platform/wave_driver.h"
 #include "recorder/control_tick.h"
 #include "recorder/encoder_hand_off.h"
 #include "recorder/event_log.h"
@@ -100,13 +101,15 @@ void TRecordingLifecycle::StartNow() {
   }
 }
 
-// Called inside the handler of the start's error.
-void TRecordingLifecycle::StartFailed(const std::string& reason) {
+// The system's own reason for a device that would not open completes the error.
+void TRecordingLifecycle::StartFailed(const std::string& error) {
   host_.SetErrorPanelVisible(true);
+  const std::string system = WaveDriver::Instance().LastOpenFailure();
+  const std::string reason = system.empty() ? error : error + " (" + system + ")";
   // A dead device is retried on every tick: one report for the whole run.
   if (reason == start_failure_) return;
   start_failure_ = reason;
-  HandleApplicationException(std::current_exception());
+  HandleApplicationException(std::make_exception_ptr(Exception(reason)));
 }
 
 void TRecordingLifecycle::ChooseFormat() {

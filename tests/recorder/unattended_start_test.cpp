@@ -122,6 +122,7 @@ TEST(UnattendedStart, AFirstStartWithADeadDeviceSaysSoAndKeepsRunning) {
   Unattended run("pcm.!default { type hw card 97 }\n");
   run.StartRecorder("-RECORDSTART");
   const std::string log = run.LogHolding("Error: WaveInOpen");
+  EXPECT_NE(log.find("(ALSA cannot open \"default\": "), std::string::npos) << "ALSA's own reason: " << log;
   EXPECT_FALSE(log.empty()) << run.Stderr();
   EXPECT_NE(log.find("default settings written"), std::string::npos) << log;
   EXPECT_TRUE(std::filesystem::is_directory(run.HomeDir() / "Pelmorax"));
