@@ -41,11 +41,8 @@ bool ChooseHeadless() {
   return platform && std::string(platform) == "offscreen";
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-  const bool headless = ChooseHeadless();
-  pmx::QuietQtNotices();
+// The recorder itself; what raises before its event loop runs ends it with a report.
+int RunRecorder(int argc, char** argv, bool headless) {
   pmx::TRecorderApplication app(argc, argv);
   QApplication::setApplicationName("Pelmorax");
   pmx::QtMainLoop loop;
@@ -79,4 +76,17 @@ int main(int argc, char** argv) {
   const int result = QApplication::exec();
   main_window.SetInstanceListener(nullptr);
   return result;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const bool headless = ChooseHeadless();
+  pmx::QuietQtNotices();
+  try {
+    return RunRecorder(argc, argv, headless);
+  } catch (...) {
+    pmx::ReportApplicationError(std::current_exception());
+    return 1;
+  }
 }
