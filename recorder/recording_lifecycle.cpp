@@ -97,19 +97,21 @@ void TRecordingLifecycle::StartNow() {
   try {
     chain_.StartRecorder();
   } catch (const Exception& e) {
-    StartFailed(e.what());
+    StartFailed(file_name, e.what());
   }
 }
 
 // The system's own reason for a device that would not open completes the error.
-void TRecordingLifecycle::StartFailed(const std::string& error) {
+void TRecordingLifecycle::StartFailed(const std::string& file_name, const std::string& error) {
   host_.SetErrorPanelVisible(true);
   const std::string system = WaveDriver::Instance().LastOpenFailure();
-  const std::string reason = system.empty() ? error : error + " (" + system + ")";
-  // A dead device is retried on every tick: one report for the whole run.
+  const std::string reason = error + (system.empty() ? "" : " (" + system + ")");
+  // A dead device is retried on every tick, each time with a new file name: one
+  // report for the whole run.
   if (reason == start_failure_) return;
   start_failure_ = reason;
-  HandleApplicationException(std::make_exception_ptr(Exception(reason)));
+  HandleApplicationException(
+      std::make_exception_ptr(Exception("Recording to " + file_name + " could not be started: " + reason)));
 }
 
 void TRecordingLifecycle::ChooseFormat() {

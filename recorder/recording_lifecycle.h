@@ -110,7 +110,7 @@ class TRecordingLifecycle {
   void StartNow();
   void StopNow();
   void RunDeferred();
-  void StartFailed(const std::string& error);
+  void StartFailed(const std::string& file_name, const std::string& error);
   void ChooseFormat();
   void ShowIdle();
   void FinishFile(const std::string& file_name);

@@ -121,7 +121,7 @@ class Unattended {
 TEST(UnattendedStart, AFirstStartWithADeadDeviceSaysSoAndKeepsRunning) {
   Unattended run("pcm.!default { type hw card 97 }\n");
   run.StartRecorder("-RECORDSTART");
-  const std::string log = run.LogHolding("Error: WaveInOpen");
+  const std::string log = run.LogHolding("could not be started: WaveInOpen");
   EXPECT_NE(log.find("(ALSA cannot open \"default\": "), std::string::npos) << "ALSA's own reason: " << log;
   EXPECT_FALSE(log.empty()) << run.Stderr();
   EXPECT_NE(log.find("default settings written"), std::string::npos) << log;
@@ -132,14 +132,21 @@ TEST(UnattendedStart, AFirstStartWithADeadDeviceSaysSoAndKeepsRunning) {
   EXPECT_EQ(run.Stderr().find("propagateSizeHints"), std::string::npos) << run.Stderr();
 }
 
+// A damaged settings file and a folder that cannot be written: both are logged,
+// neither waits for a click or ends the recorder.
 TEST(UnattendedStart, AFolderThatCannotBeWrittenIsReportedNotFatal) {
   Unattended run("pcm.!default { type null }\n");
   TRecorderOptions settings = DefaultRecorderOptions();
   settings.RecordingFolder = "/proc";  // a folder no one may create files in
   std::filesystem::create_directory(run.Settings());
-  WriteFile(run.Settings() / "options.ini", WriteOptionsText(settings));
+  std::string text = WriteOptionsText(settings);
+  text.replace(text.rfind("\r\n0\r\n"), 5, "\r\nzero\r\n");  // the stop delay
+  WriteFile(run.Settings() / "options.ini", text);
   run.StartRecorder("-RECORDSTART");
-  EXPECT_FALSE(run.LogHolding("Error: ").empty()) << run.Stderr();
+  const std::string log = run.LogHolding("Error: ");
+  EXPECT_NE(log.find("Error: Recording to /proc/2"), std::string::npos) << "the file it could not create: " << log;
+  EXPECT_NE(log.find("Error reading options (options.ini): line 58 holds no number"), std::string::npos)
+      << log << run.Stderr();
   EXPECT_EQ(run.Command("-CLOSE"), 0) << run.Stderr();
   EXPECT_EQ(run.WaitRecorder(), 0) << run.Stderr();
 }
