@@ -15,6 +15,7 @@
 #include "platform/ui_hook.h"
 #include "recorder/aufnahme_form.h"
 #include "recorder/device_choice.h"
+#include "recorder/event_log.h"
 #include "recorder/form_layout.h"
 #include "recorder/frm_exit.h"
 #include "recorder/logo_form.h"
@@ -168,7 +169,10 @@ void TDokuForm::FormShow() {
   SilenceCount = 0;
   StatusTimer->SetEnabled(false);
   LoadOptions();
-  if (RecorderOptions.RecordFormat == 1) {
+  if (RecorderOptions.RecordFormat == 1 && headless_) {
+    NoteInMonthlyLog("No display to ask for the recording quality: the stored format is used (" +
+                     RecorderOptions.FormatText + ")");
+  } else if (RecorderOptions.RecordFormat == 1) {
     while (CodecRegistryPresent() && !ChooseRecordingFormat()) {
     }
   }

@@ -53,6 +53,8 @@ class TDokuForm : public QMainWindow,
   void SetAufnahmeForm(TAufnahmeForm* form) { aufnahme_form_ = form; }
   void SetLogoForm(TLogoForm* form) { logo_form_ = form; }
   void SetExitForm(TfrmExit* form) { exit_form_ = form; }
+  // No display: nobody can answer a dialog at start-up.
+  void SetHeadless(bool headless) { headless_ = headless; }
   // The window's presence on the instance bus, which carries the alarm message.
   void SetInstanceListener(TInstanceListener* listener) { listener_ = listener; }
 
@@ -197,6 +199,7 @@ class TDokuForm : public QMainWindow,
   const std::string instance_name_;
   const std::string first_argument_;
   bool shown_ = false;
+  bool headless_ = false;
   bool tick_waiting_ = false;  // a tick fell into a start or stop and runs after it
   TParaForm* para_form_ = nullptr;
   TAufnahmeForm* aufnahme_form_ = nullptr;

@@ -65,6 +65,7 @@ int RunRecorder(int argc, char** argv, bool headless) {
   main_window.SetAufnahmeForm(&recordings);
   main_window.SetLogoForm(&logo);
   main_window.SetExitForm(&exit_dialog);
+  main_window.SetHeadless(headless);
   reports.SetBoxParent(&main_window);
   // Destroyed first: no command reaches the window once the loop has ended.
   pmx::TInstanceListener listener(main_window);

@@ -5,6 +5,7 @@
 
 #include "platform/qt/qt_main_loop.h"
 #include "recorder/control_tick.h"
+#include "recorder/event_log.h"
 #include "recorder/instance_listener.h"
 #include "recorder/instance_start.h"
 #include "recorder/preferences_file.h"
@@ -94,6 +95,14 @@ TEST_F(MainWindowTest, CodecFormatIsAskedForUntilAcceptedOnlyWithARegistry) {
   ProbeForm without(log_, "", "");
   without.show();
   EXPECT_EQ(log_, (std::vector<std::string>{"devices 2 1"}));
+
+  log_.clear();
+  ProbeForm unattended(log_, "", "");
+  unattended.registry = true;
+  unattended.SetHeadless(true);
+  unattended.show();
+  EXPECT_EQ(log_, (std::vector<std::string>{"devices 2 1"})) << "nobody there to answer";
+  EXPECT_NE(ReadFile(MonthlyLogFile(RecorderClock::Now())).find("the stored format is used"), std::string::npos);
 }
 
 TEST_F(MainWindowTest, CloseStopsTheRecordingAndKeepsTheGeometryOfAMaximisedWindow) {
