@@ -70,7 +70,14 @@ void TRecordingLifecycle::RunDeferred() {
   MainLoop::Instance().Post([weak = std::weak_ptr(self_), requests = std::move(deferred_)]() mutable {
     const auto self = weak.lock();
     if (!self) return;
-    for (auto& request : requests) (*self)->Exclusive(std::move(request));
+    // One request's error must not drop the ones after it (a tick among them).
+    for (auto& request : requests) {
+      try {
+        (*self)->Exclusive(std::move(request));
+      } catch (...) {
+        HandleApplicationException(std::current_exception());
+      }
+    }
   });
   deferred_.clear();
 }

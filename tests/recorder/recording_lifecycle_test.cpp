@@ -251,6 +251,7 @@ TEST_F(RecordingLifecycleTest, RequestsArrivingDuringAStopRunAfterItInOrder) {
     std::thread worker([&] {
       loop.Synchronize([&] {
         lifecycle_.StopRecording();
+        lifecycle_.Exclusive([] { throw EInOutError("I/O error writing"); });
         lifecycle_.Exclusive([&] { order.push_back("tick"); });
         lifecycle_.StartRecording();
       });
@@ -265,8 +266,12 @@ TEST_F(RecordingLifecycleTest, RequestsArrivingDuringAStopRunAfterItInOrder) {
   EXPECT_EQ(chain_.starts, 1);
 
   chain_.during_stop = nullptr;
+  int errors = 0;
+  loop.SetExceptionHandler([&](std::exception_ptr) { ++errors; });
   loop.ProcessPending();
-  EXPECT_THAT(order, ElementsAre("stop", "tick"));
+  loop.SetExceptionHandler({});
+  EXPECT_EQ(errors, 1);
+  EXPECT_THAT(order, ElementsAre("stop", "tick")) << "an error drops none of the requests after it";
   EXPECT_EQ(chain_.stops, 1) << "the second stop found the recorder idle";
   EXPECT_EQ(chain_.starts, 2) << "the start ran after the stop";
   EXPECT_TRUE(host_.recording);
