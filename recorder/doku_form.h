@@ -147,6 +147,7 @@ class TDokuForm : public QMainWindow,
   // waiting (see TRecordingLifecycle).
   void StartRecording() override;
   void StopRecording() override;
+  TRecordingWatch WatchRecording() override { return lifecycle_.WatchRecording(); }
   void PauseRecording() override;
   void RestartRecording() override;
   void StartMonitor() override;

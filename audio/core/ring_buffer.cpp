@@ -16,14 +16,23 @@ TMMQueueThread::TMMQueueThread(TMMRingBuffer& ring) : TMMDSPThread(&ring), ring_
 }
 
 void TMMQueueThread::ExecuteDSP() {
+  // A write queue also flushes what it holds every kWriteBehind, so a large ring
+  // never keeps seconds of sound away from the disk.
+  const bool write_behind = ring_.queue_mode_ == TMMQueueMode::qmWrite;
   for (;;) {
     {
       std::unique_lock lock(ring_.mutex_);
-      ring_.changed_.wait(lock, [this] { return ring_.stop_ || ring_.work_; });
+      const auto asked = [this] { return ring_.stop_ || ring_.work_; };
+      if (write_behind) {
+        ring_.changed_.wait_for(lock, TMMRingBuffer::kWriteBehind, asked);
+      } else {
+        ring_.changed_.wait(lock, asked);
+      }
       if (ring_.stop_) {
         ring_.stop_ = false;
         return;
       }
+      if (!ring_.work_ && ring_.count_ == 0) continue;
     }
     try {
       if (ring_.queue_mode_ == TMMQueueMode::qmRead) {
