@@ -212,6 +212,40 @@ void Parse(Scan& scan, TWaveHeader& h) {
   h.data_size = scan.FindChunk(id, "data");
 }
 
+bool LooksLikeChunkId(const uint8_t* id) {
+  return std::all_of(id, id + 4, [](uint8_t c) { return c >= 0x20 && c < 0x7F; });
+}
+
+// Whether chunks with plausible ids follow from at and end exactly at the file's
+// end (the last one may lack its pad byte).
+bool ChunksFollow(TStream& stream, int64_t at, int64_t end) {
+  uint8_t head[8];
+  while (at + 8 <= end) {
+    if (stream.Seek(at, TStream::soBeginning) != at || stream.Read(head, 8) != 8 || !LooksLikeChunkId(head)) return false;
+    const int64_t size = U32(head + 4);
+    at += 8 + size + (size & 1);
+    if (at == end || at - (size & 1) == end) return true;
+  }
+  return false;
+}
+
+// A data chunk that is not followed by chunks up to the file's end takes all that
+// is there, whatever its size field says.
+void TakeDataToFileEnd(TStream& stream, TWaveHeader& h) {
+  const int64_t end = stream.Size();
+  const int64_t there = std::max<int64_t>(0, end - h.data_offset);
+  if (h.data_size >= there) {
+    h.data_size = there;  // a size past the end counts only what is there
+    return;
+  }
+  const int64_t declared_end = h.data_offset + h.data_size;
+  if (!ChunksFollow(stream, declared_end, end) && !(h.data_size & 1 && ChunksFollow(stream, declared_end + 1, end))) {
+    h.data_size = there;
+    h.size_from_file_end = true;
+  }
+  stream.Seek(h.data_offset, TStream::soBeginning);
+}
+
 }  // namespace
 
 TWaveHeader ReadWaveHeader(TStream& stream, bool seekable) {
@@ -225,11 +259,7 @@ TWaveHeader ReadWaveHeader(TStream& stream, bool seekable) {
     return refused;
   }
   header.data_offset = seekable ? stream.Position() : 0;
-  if (seekable) {
-    // A size that runs past the end of the file counts only what is there.
-    const int64_t there = std::max<int64_t>(0, stream.Size() - header.data_offset);
-    header.data_size = std::min(header.data_size, there);
-  }
+  if (seekable) TakeDataToFileEnd(stream, header);
   return header;
 }
 
