@@ -1,6 +1,6 @@
 #include "encoder/encode_job.h"
 
-#include "audio/streaming/streaming.h"
+#include "audio/streaming/decoded_length.h"
 #include "audio/streaming/vorbis_in.h"
 #include "audio/streaming/vorbis_out.h"
 #include "audio/streaming/wav_in.h"
@@ -48,27 +48,9 @@ int64_t TVorbisEncodeJob::FramesRead() const {
   return frame > 0 ? in_->Position() / frame : 0;
 }
 
-// Decoded to its end, as a player would, rather than trusting the length its last
-// page claims.
 int64_t TVorbisEncodeJob::DecodedFrames(const std::string& path) const {
   TVorbisIn ogg;
-  ogg.SetFileName(path);
-  int64_t bytes = 0;
-  try {
-    ogg.Init();
-    for (;;) {
-      const uint8_t* data = nullptr;
-      uint32_t count = TVorbisIn::kDecodeBufferSize;
-      ogg.FetchData(data, count);
-      if (count == 0) break;
-      bytes += count;
-    }
-  } catch (const EAuException&) {
-    bytes = -1;
-  }
-  const int frame = ogg.BytesPerFrame();
-  if (ogg.Busy()) ogg.Flush();
-  return bytes >= 0 && frame > 0 ? bytes / frame : -1;
+  return pmx::DecodedFrames(ogg, path);
 }
 
 }  // namespace pmx
