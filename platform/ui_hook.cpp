@@ -32,7 +32,7 @@ void ShowMessageBox(const std::string& text, const std::string& caption) {
 }
 
 void HandleApplicationException(std::exception_ptr error) {
-  MainLoop::Instance().Post([error] { std::rethrow_exception(error); });
+  MainLoop::Instance().Post([error = std::move(error)] { std::rethrow_exception(error); });
 }
 
 }  // namespace pmx

@@ -79,7 +79,7 @@ int DecodeImaAdpcmBlock(const uint8_t* block, size_t bytes, int channels, int sa
 int DecodeMsAdpcmBlock(const uint8_t* block, size_t bytes, int channels, int samples_per_block,
                        const std::vector<int16_t>& coefficients, int16_t* out) {
   const int frames = std::min(MsAdpcmFramesIn(bytes, channels), samples_per_block);
-  if (frames == 0) return 0;
+  if (frames < 2) return 0;  // the header alone holds two frames: less is no block
   std::array<MSADPCMChannel, 2> state{};
   const size_t pairs = coefficients.size() / 2;
   for (int c = 0; c < channels; ++c) {
