@@ -1,11 +1,17 @@
 #include "audio/streaming/adpcm_decode.h"
 
+#include <cstdlib>
+#include <cstring>
 #include <span>
 #include <vector>
 
 #include <gtest/gtest.h>
 
+#include "audio/streaming/au_file_stream.h"
+#include "audio/streaming/wav_header.h"
 #include "platform/ms_adpcm.h"
+#include "tests/support/file_bytes.h"
+#include "tests/support/temp_dir.h"
 
 namespace pmx {
 namespace {
@@ -41,6 +47,27 @@ TEST(MsAdpcmDecode, HostileHeadersDecodeToClampedSamples) {
   std::vector<int16_t> out(4);
   ASSERT_EQ(DecodeMsAdpcmBlock(predicting.data(), predicting.size(), 1, 4, {-32768, -32768}, out.data()), 4);
   EXPECT_EQ(out, (std::vector<int16_t>{-32768, -32768, 32767, 128}));
+}
+
+// The platform's decoder, block by block, gives exactly sox's samples for a loud
+// signal that drives the step high.
+TEST(MsAdpcmDecode, PlatformDecoderMatchesSox) {
+  test::TempDir dir;
+  const std::string wav = (dir / "ms.wav").string(), raw = (dir / "ms.raw").string();
+  ASSERT_EQ(std::system(("sox -n -r 22050 -c 2 -e ms-adpcm " + wav + " synth 1 square 50 whitenoise gain -0.1 2>/dev/null").c_str()), 0);
+  ASSERT_EQ(std::system(("sox " + wav + " -t raw -e signed -b 16 " + raw).c_str()), 0);
+  TAuFileStream file(wav, 0);
+  const TWaveHeader h = ReadWaveHeader(file, true);
+  ASSERT_EQ(h.kind, TWaveKind::MsAdpcm);
+  std::vector<uint8_t> block(h.block_align);
+  std::vector<int16_t> frames(size_t{h.samples_per_block} * 2), ours;
+  while (file.Read(block.data(), h.block_align) == h.block_align) {
+    const uint32_t n = MSADPCMDecodeBlock(std::span<const uint8_t>(block), 2, h.samples_per_block, frames.data());
+    ours.insert(ours.end(), frames.begin(), frames.begin() + 2 * n);
+  }
+  const std::vector<uint8_t> sox = test::FileBytes(raw);
+  ASSERT_EQ(sox.size(), ours.size() * 2);
+  EXPECT_TRUE(std::memcmp(sox.data(), ours.data(), sox.size()) == 0);
 }
 
 }  // namespace
