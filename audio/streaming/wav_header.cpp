@@ -229,23 +229,6 @@ bool ChunksFollow(TStream& stream, int64_t at, int64_t end) {
   return false;
 }
 
-// A data chunk that is not followed by chunks up to the file's end takes all that
-// is there, whatever its size field says.
-void TakeDataToFileEnd(TStream& stream, TWaveHeader& h) {
-  const int64_t end = stream.Size();
-  const int64_t there = std::max<int64_t>(0, end - h.data_offset);
-  if (h.data_size >= there) {
-    h.data_size = there;  // a size past the end counts only what is there
-    return;
-  }
-  const int64_t declared_end = h.data_offset + h.data_size;
-  if (!ChunksFollow(stream, declared_end, end) && !(h.data_size & 1 && ChunksFollow(stream, declared_end + 1, end))) {
-    h.data_size = there;
-    h.size_from_file_end = true;
-  }
-  stream.Seek(h.data_offset, TStream::soBeginning);
-}
-
 }  // namespace
 
 TWaveHeader ReadWaveHeader(TStream& stream, bool seekable) {
@@ -259,8 +242,22 @@ TWaveHeader ReadWaveHeader(TStream& stream, bool seekable) {
     return refused;
   }
   header.data_offset = seekable ? stream.Position() : 0;
-  if (seekable) TakeDataToFileEnd(stream, header);
+  if (seekable) {
+    const int64_t said = header.data_size;
+    header.data_size = DataChunkBytes(stream, header.data_offset, said);
+    header.size_from_file_end = header.data_size > said;
+  }
   return header;
+}
+
+int64_t DataChunkBytes(TStream& stream, int64_t offset, int64_t said) {
+  const int64_t here = stream.Position();
+  const int64_t end = stream.Size();
+  const int64_t there = std::max<int64_t>(0, end - offset);
+  if (said >= there) return there;  // a size past the end counts only what is there
+  const bool followed = ChunksFollow(stream, offset + said, end) || (said & 1 && ChunksFollow(stream, offset + said + 1, end));
+  stream.Seek(here, TStream::soBeginning);
+  return followed ? said : there;
 }
 
 }  // namespace pmx

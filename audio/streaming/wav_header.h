@@ -40,4 +40,9 @@ struct TWaveHeader {
 // raises; a file it cannot take comes back Unsupported with the reason.
 TWaveHeader ReadWaveHeader(TStream& stream, bool seekable);
 
+// The bytes of a data chunk whose body starts at offset and whose size field says
+// said: as far as the file holds them, or all to the file's end when no whole
+// chunks follow them there. Leaves the stream where it was; seekable streams only.
+int64_t DataChunkBytes(TStream& stream, int64_t offset, int64_t said);
+
 }  // namespace pmx
