@@ -19,7 +19,6 @@
 #include <thread>
 
 #include "audio/streaming/decoded_length.h"
-#include "audio/streaming/streaming.h"
 #include "audio/streaming/wav_in.h"
 #include "audio/streaming/wm_in.h"
 #include "recorder/mosquill/lame_pipe.h"
@@ -67,17 +66,17 @@ void EncodeWav(const std::string& wav_path, int kbps, const std::string& part, c
   pmx::TWaveIn wav;
   wav.SetFileName(wav_path);
   int64_t frames = 0;
+  int rate = 0;
   try {
     wav.Init();
+    rate = wav.GetSampleRate();
     if (wav.GetChannels() > 2) throw Refusal{"MP3 holds one or two channels, not " + std::to_string(wav.GetChannels())};
     frames = Encode(wav, kbps, part);
-  } catch (const pmx::EAuException& e) {
-    throw Refusal{e.what()};
-  } catch (const std::runtime_error& e) {
+  } catch (const std::runtime_error& e) {  // the reader's errors and lame's start
     throw Refusal{e.what()};
   }
-  if (wav.Busy()) wav.Flush();
-  CheckLength(part, frames, wav.GetSampleRate());
+  wav.Flush();
+  CheckLength(part, frames, rate);
   std::error_code error;
   std::filesystem::rename(part, mp3, error);
   if (error) throw Refusal{"could not make \"" + mp3 + "\": " + error.message()};
