@@ -182,7 +182,7 @@ class Mp3SyncReader : public MediaSyncReader {
 
 }  // namespace
 
-std::unique_ptr<MediaSyncReader> CreateMediaSyncReader() {
+std::unique_ptr<MediaSyncReader> CreateMp3SyncReader() {
   if (!Api().complete) return nullptr;
   return std::make_unique<Mp3SyncReader>();
 }
