@@ -16,6 +16,8 @@ total=${PMX_FUZZ_TOTAL_SECONDS:-150}
 if (( per * ${#targets[@]} > total )); then per=$(( total / ${#targets[@]} )); fi
 if (( per < 1 )); then per=1; fi
 
+# Leaks inside the libraries we call, not ours, are listed there.
+export LSAN_OPTIONS="suppressions=$PWD/tests/lsan.supp"
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 mkdir -p build/fuzz/artifacts
