@@ -49,7 +49,7 @@ void ShowErrorBox(const std::string& text) {
 }
 
 void HandleApplicationException(std::exception_ptr error) {
-  MainLoop::Instance().Post([error] { std::rethrow_exception(error); });
+  MainLoop::Instance().Post([error = std::move(error)] { std::rethrow_exception(error); });
 }
 
 }  // namespace pmx
