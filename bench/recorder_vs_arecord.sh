@@ -19,10 +19,10 @@ rounds=${PMX_BENCH_ROUNDS:-2}
 eval "$("$source_tool" start)"
 work=$(mktemp -d)
 trap '"$source_tool" stop; rm -rf "$work"' EXIT
-# A program folder of its own: first-start options (WAV, 44.1 kHz stereo 16-bit,
-# recordings in $HOME/Pelmorax, started and stopped by hand).
-mkdir -p "$work/program" "$HOME/Pelmorax"
-cmake -DOUT="$work/program/options.ini" -DHOME="$HOME" -P "$root/recorder/default_options.cmake"
+# A settings folder of its own: the recorder writes its first-start options there
+# (WAV, 44.1 kHz stereo 16-bit from ALSA's "default", recordings in $HOME/Pelmorax,
+# started and stopped by hand).
+mkdir -p "$work/program"
 
 # "cpu_seconds peak_rss_kib" of a command run under GNU time.
 measured() {
@@ -53,7 +53,7 @@ for ((i = 1; i <= rounds; i++)); do
     sync
     read -r cpu rss < <(run_"$who")
     if [ "$who" = pelmorax ] && ! ls "$HOME"/Pelmorax/*.wav >/dev/null 2>&1; then
-      echo "pelmorax recorded nothing: does its device 0 reach ALSA's \"default\"?" >&2
+      echo "pelmorax recorded nothing (see $work/program)" >&2
       exit 1
     fi
     echo "$who run $i: cpu ${cpu}s peak_rss ${rss}KiB"

@@ -154,6 +154,7 @@ class TMMRingBuffer : public TMMDSPComponent {
   bool Await(std::unique_lock<std::mutex>& lock, const std::function<bool()>& ready,
              std::chrono::milliseconds timeout);
   void PushStaging(int32_t bytes);
+  void TakeLoopRequest(const WAVEHDR& puller);
 
   // Properties (GUI thread; fixed while open).
   int num_buffers_ = 20;
@@ -181,6 +182,9 @@ class TMMRingBuffer : public TMMDSPComponent {
   bool work_ = false;  // manual reset
   bool done_ = false;  // auto reset
   bool stop_ = false;  // auto reset
+  // qmRead: the puller's loop request, handed to the source on each fill; the
+  // source counts its loops down here. Under mutex_.
+  WAVEHDR loop_state_;
 
   std::atomic<bool> open_{false};
   std::atomic<bool> stop_request_{false};

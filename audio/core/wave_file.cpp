@@ -1,12 +1,13 @@
 #include "audio/core/wave_file.h"
 
 #include <algorithm>
-#include <cctype>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
 
 #include "audio/core/dsp_thread.h"
+#include "audio/core/file_registry.h"
+#include "audio/core/mpeg_file.h"
 #include "audio/core/mm_strings.h"
 #include "audio/core/mul_div.h"
 #include "audio/core/utilities.h"
@@ -276,12 +277,26 @@ void TMMCustomWaveFile::BufferLoad(WAVEHDR* lpWaveHdr, bool& MoreBuffers) {
   MoreBuffers = true;
 }
 
-bool TMMCustomWaveFile::CanLoad(const std::string& name) {
-  std::string extension = std::filesystem::path(name).extension().string();
-  std::transform(extension.begin(), extension.end(), extension.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  if (!extension.empty() && extension != ".wav") return false;
-  return wioIsWaveFile(name, WIO_MODE_FILE);
+bool TMMCustomWaveFile::CanLoad(const std::string& name, const TMMDecryptCallback&, uint8_t) {
+  // MPEG carried in a WAVE file is the MPEG class's to play.
+  return ExtensionAdmitted(name, GetExtensions()) && wioIsWaveFile(name, WIO_MODE_FILE) &&
+         !IsMpegInWave(name);
+}
+
+bool TMMCustomWaveFile::GetFileInfo(const std::string& name, TMMFileInfo& info) {
+  info = {};
+  TMMWave wave;
+  try {
+    wave.SetFileName(name);
+  } catch (const Exception&) {
+    return false;
+  }
+  const PWaveIORecord record = wave.IORecord();
+  if (!record) return false;
+  info.FileType = ClassFileType();
+  info.FileName = name;
+  info.Length = wfSamplesToMs64(&record->wfx, record->dwTotalSamples);
+  return true;
 }
 
 std::string TMMCustomWaveFile::GetFilter() { return LoadMMResString(SWaveFileFilter); }

@@ -76,8 +76,12 @@ class TMMCustomWaveFile : public TMMCustomFile {
   void BufferReady(WAVEHDR* lpWaveHdr) override;
   void BufferLoad(WAVEHDR* lpWaveHdr, bool& MoreBuffers) override;
 
-  TMMAudioFileType FileType() const override { return TMMAudioFileType::ftWave; }
-  static bool CanLoad(const std::string& name);
+  static TMMAudioFileType ClassFileType() { return TMMAudioFileType::ftWave; }
+  TMMAudioFileType FileType() const override { return ClassFileType(); }
+  // A RIFF/WAVE file whose extension, if any, is ".wav".
+  static bool CanLoad(const std::string& name, const TMMDecryptCallback& = {}, uint8_t = 0);
+  // Kind, name and length; false for a name that does not parse as a wave.
+  static bool GetFileInfo(const std::string& name, TMMFileInfo& info);
   static std::string GetFilter();
   static std::string GetExtensions() { return "*.wav"; }
   int32_t GetBlockSize() const override;
