@@ -8,7 +8,6 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QShowEvent>
-#include <QSlider>
 #include <cctype>
 
 #include "platform/port_io.h"
@@ -46,8 +45,10 @@ bool LptReady() { return LptBase != 0 && PortAccess; }
 
 }  // namespace
 
-TDokuForm::TDokuForm(std::string instance_name, std::string first_argument, QWidget* parent)
+TDokuForm::TDokuForm(std::string instance_name, std::string first_argument, QWidget* parent,
+                     SoundSystem* sound)
     : QMainWindow(parent),
+      PlaybackChain(sound),
       instance_name_(std::move(instance_name)),
       first_argument_(std::move(first_argument)) {
   setObjectName("DokuForm");
@@ -64,6 +65,7 @@ TDokuForm::TDokuForm(std::string instance_name, std::string first_argument, QWid
   BuildTimers();
   SerialPort1.SetCommPort("COM2");
   HangLevelBars();
+  BindPlayers();
   RecordingChain.SetLifecycle(&lifecycle_);
   resize(kFormWidth, kFormHeight);
   FormCreate();
@@ -237,7 +239,11 @@ void TDokuForm::FormCloseQuery() {
   WritePreferences({width(), height(), y(), x()});
 }
 
-void TDokuForm::FormClose() { ResetLptOutputs(); }
+void TDokuForm::FormClose() {
+  ResetLptOutputs();
+  // Whatever kind plays: an MP3 left running would play on behind a closed window.
+  for (TDXAudioOut* output : {&PlaybackChain.DXAudioOut1, &PlaybackChain.DXAudioOut2}) output->Stop(true);
+}
 
 void TDokuForm::OptionsAccepted() {
   ApplyDeviceChoice();
@@ -295,6 +301,7 @@ void TDokuForm::CloseMonitor() {
 }
 
 void TDokuForm::ApplyDeviceChoice() {
+  AssignPlaybackDevice(RecorderOptions.OutDevice);
   TMMWaveIn& recorder = RecordingChain.WaveRecorder;
   if (recorder.DeviceID() == RecorderOptions.InDevice) return;
   try {
@@ -305,10 +312,10 @@ void TDokuForm::ApplyDeviceChoice() {
   }
 }
 
-// The playback devices join once the form plays back.
-void TDokuForm::AssignDevices(uint8_t in_device, uint8_t) {
+void TDokuForm::AssignDevices(uint8_t in_device, uint8_t out_device) {
   RecordingChain.WaveRecorder.SetDeviceID(in_device);
   RecordingChain.WaveIn.SetDeviceID(in_device);
+  AssignPlaybackDevice(out_device);
 }
 
 bool TDokuForm::CodecRegistryPresent() const { return FormatDlg.ACMPresent(); }

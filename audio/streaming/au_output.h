@@ -124,6 +124,8 @@ class TAuOutput : public TComponent {
   virtual void FinishOutput() = 0;
   void Notification(TComponent* component, TOperation operation) override;
   void SetActive(bool active) { active_ = active; }
+  // The run is asked to end (worker): long waits inside a block give up.
+  bool StopFlagSet() const { return worker_->StopFlag(); }
   // Runs a handler of this output on the GUI thread (worker only); the handler
   // is read there, so the GUI thread may reassign it at any time.
   template <class Output>

@@ -157,7 +157,7 @@ uint32_t TDXAudioOut::WaitForRoom() {
   const uint32_t frame = static_cast<uint32_t>(bits_ / 8 * channels_);
   for (int empty = 0;; ++empty) {
     WaitOneInterval();
-    if (StopRequested()) return 0;
+    if (StopFlagSet()) return 0;
     uint32_t free = 0;
     {
       std::lock_guard lock(buffer_mutex_);
