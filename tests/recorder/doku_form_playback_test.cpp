@@ -6,6 +6,7 @@
 
 #include "audio/streaming/vorbis_in.h"
 #include "platform/alsa_dsound.h"
+#include "platform/fake_dsound.h"
 #include "platform/qt/qt_main_loop.h"
 #include "recorder/aufnahme_form.h"
 #include "recorder/doku_form.h"
@@ -24,6 +25,16 @@ TEST(PlaybackPosition, TimeOfDayFromTheDisplayName) {
   EXPECT_EQ(PositionText(*StartSecond("26/03/07 23:59:59") + 2), "Position : 24:00:01");
   EXPECT_FALSE(StartSecond("26/03/07 09:x5:03"));
   EXPECT_FALSE(StartSecond("take1.wav"));
+}
+
+TEST(PlaybackDevice, FollowsTheWaveOutDeviceByNameElseTheDefault) {
+  FakeSoundSystem fake(3);
+  TPlaybackComponents chain(&fake);
+  chain.SetDevice("Fake 2");
+  EXPECT_EQ(chain.DXAudioOut1.DeviceNumber(), 2);
+  EXPECT_EQ(chain.DXAudioOut2.DeviceNumber(), 2);
+  chain.SetDevice("a card that went away");
+  EXPECT_EQ(chain.DXAudioOut2.DeviceNumber(), 0);
 }
 
 // The main window over an ALSA file PCM, with a ten-second Ogg recording handed
