@@ -2,6 +2,7 @@
 // bench/playback_vs_players.sh and for listening tests on a real device.
 //   playback_player FILE [PCM [POLL_MS [FRAMES]]]   (PCM "default", POLL_MS 200, FRAMES 32768)
 // Prints the underruns and any error; exits 1 on an error.
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
@@ -36,12 +37,17 @@ int main(int argc, char** argv) {
   output.SetInput(input.get());
   int underruns = 0;
   bool done = false;
+  int64_t played = 0;
+  input->GetChannels();  // opens the file, which sets its size
+  const int64_t size = input->Size();
   output.OnUnderrun = [&](pmx::TObject*) { ++underruns; };
+  output.OnProgress = [&](pmx::TObject*) { played = std::max(played, input->Position()); };
   output.OnDone = [&](pmx::TObject*) { done = true; };
   output.Run();
   while (!loop.PumpUntil([&] { return done; }, std::chrono::hours(24))) {
   }
-  std::printf("underruns %d\n", underruns);
+  std::printf("bytes %lld of %lld, underruns %d\n", static_cast<long long>(played), static_cast<long long>(size),
+              underruns);
   if (!output.ErrorText().empty()) {
     std::fprintf(stderr, "error: %s\n", output.ErrorText().c_str());
     return 1;

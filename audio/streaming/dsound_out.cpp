@@ -175,7 +175,9 @@ void TDXAudioOut::WaitOneInterval() {
   if (prefetch_) {
     const uint32_t frame = static_cast<uint32_t>(bits_ / 8 * channels_);
     const uint64_t frames = uint64_t{interval} * static_cast<uint64_t>(sample_rate_) / 1000;
-    Input()->Prefetch(static_cast<uint32_t>(frame * frames / 4 * 3 / frame * frame));
+    const auto bytes = static_cast<uint32_t>(frame * frames / 4 * 3 / frame * frame);
+    // An empty fetch would read as the end of the input.
+    if (bytes > 0) Input()->Prefetch(bytes);
   }
   const uint32_t spent = system_.Now() - start;
   if (spent < interval) system_.Sleep(interval - spent);

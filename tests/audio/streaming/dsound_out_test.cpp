@@ -146,6 +146,17 @@ TEST(DXAudioOut, UnderrunIsReportedAndPlaybackGoesOnWithoutLosingInput) {
   for (size_t i = 0; i < 6000; ++i) ASSERT_EQ(written[i], static_cast<uint8_t>(i)) << i;
 }
 
+TEST(DXAudioOut, ShortPollsPrefetchNothingAndPlayTheWholeInput) {
+  FakeSoundSystem fake;
+  test::MemoryFileIn input(5000);
+  Player player(fake, input);
+  player.output.SetPollingInterval(1);  // a prefetch of less than a frame: nothing
+  player.output.SetFramesInBuffer(100);
+  ASSERT_TRUE(player.Play());
+  EXPECT_TRUE(player.errors.empty());
+  EXPECT_GE(fake.Written().size(), 10000u);
+}
+
 TEST(DXAudioOut, DeviceThatTakesNothingEndsTheRunAfterSixteenEmptyPolls) {
   FakeSoundSystem fake;
   test::MemoryFileIn input(100000);
