@@ -13,9 +13,10 @@ namespace pmx {
 namespace {
 
 constexpr std::size_t kMaxDescription = 127;
-// A write that finds no room waits at most this many device periods in all.
-constexpr int kWriteWaits = 20;
+// A write gives up when the device has taken nothing for this many waits in a row.
+constexpr int kWriteStalls = 4;
 constexpr int kWaitMs = 500;
+constexpr unsigned kPeriodsPerSecond = 50;
 
 bool Xrun(long error) { return error == -EPIPE || error == -ESTRPIPE; }
 
@@ -41,20 +42,23 @@ int AlsaSoundBuffer::Configure(snd_pcm_format_t sample, const WaveFormatEx& form
   snd_pcm_hw_params_t* hw;
   snd_pcm_hw_params_alloca(&hw);
   snd_pcm_uframes_t buffer = frames;
-  snd_pcm_uframes_t period = frames / 4;
+  // Some devices free room a period at a time: short periods keep room appearing
+  // between polls, however long the buffer.
+  snd_pcm_uframes_t period = std::min<snd_pcm_uframes_t>(frames / 4, format.nSamplesPerSec() / kPeriodsPerSecond);
   int error = snd_pcm_hw_params_any(pcm_, hw);
   if (error >= 0) error = snd_pcm_hw_params_set_access(pcm_, hw, SND_PCM_ACCESS_RW_INTERLEAVED);
   if (error >= 0) error = snd_pcm_hw_params_set_format(pcm_, hw, sample);
   if (error >= 0) error = snd_pcm_hw_params_set_channels(pcm_, hw, format.nChannels());
   if (error >= 0) error = snd_pcm_hw_params_set_rate(pcm_, hw, format.nSamplesPerSec(), 0);
-  if (error >= 0) error = snd_pcm_hw_params_set_buffer_size_min(pcm_, hw, &buffer);
+  if (error >= 0) KeepAtLeast(hw, frames);
   if (error >= 0) error = snd_pcm_hw_params_set_buffer_size_near(pcm_, hw, &buffer);
   if (error >= 0) error = snd_pcm_hw_params_set_period_size_near(pcm_, hw, &period, nullptr);
   if (error >= 0) error = snd_pcm_hw_params(pcm_, hw);
   if (error < 0) return error;
   snd_pcm_hw_params_get_buffer_size(hw, &actual_);
   snd_pcm_hw_params_get_period_size(hw, &period, nullptr);
-  if (actual_ < frames) return -ENOMEM;
+  // A device with less room is filled as far as it goes; writes wait for the rest.
+  usable_ = std::min(usable_, actual_);
   can_pause_ = snd_pcm_hw_params_can_pause(hw) != 0;
 
   snd_pcm_sw_params_t* sw;
@@ -67,6 +71,13 @@ int AlsaSoundBuffer::Configure(snd_pcm_format_t sample, const WaveFormatEx& form
   if (error >= 0) error = snd_pcm_sw_params_set_avail_min(pcm_, sw, period);
   if (error >= 0) error = snd_pcm_sw_params(pcm_, sw);
   return error < 0 ? error : 0;
+}
+
+void AlsaSoundBuffer::KeepAtLeast(snd_pcm_hw_params_t* hw, snd_pcm_uframes_t frames) {
+  snd_pcm_hw_params_t* trial;
+  snd_pcm_hw_params_alloca(&trial);
+  snd_pcm_hw_params_copy(trial, hw);
+  if (snd_pcm_hw_params_set_buffer_size_min(pcm_, trial, &frames) >= 0) snd_pcm_hw_params_copy(hw, trial);
 }
 
 int AlsaSoundBuffer::Start() {
@@ -125,16 +136,16 @@ int AlsaSoundBuffer::GetFreeSpace(uint32_t& free) {
 
 int AlsaSoundBuffer::WriteBytes(const uint8_t* data, uint32_t bytes) {
   snd_pcm_uframes_t frames = bytes / frame_bytes_;
-  int waits = 0;
+  int stalls = 0;
   while (frames > 0) {
     const snd_pcm_sframes_t written = snd_pcm_writei(pcm_, data, frames);
     if (written == -EAGAIN) {
       // More than the room: the device must play some first.
       if (snd_pcm_state(pcm_) == SND_PCM_STATE_PREPARED) snd_pcm_start(pcm_);
-      if (++waits > kWriteWaits) return -EIO;
-      snd_pcm_wait(pcm_, kWaitMs);
+      if (snd_pcm_wait(pcm_, kWaitMs) == 0 && ++stalls >= kWriteStalls) return -EIO;
       continue;
     }
+    stalls = 0;
     if (Xrun(written)) {
       if (playing_) CountUnderrun();
       Recover(written);

@@ -10,7 +10,8 @@
 namespace pmx {
 
 // A playback buffer on an ALSA PCM. The device buffer holds at least the room
-// asked for; only that room is offered, so a larger device buffer adds no gap.
+// asked for where the device can; only that room is offered, so a larger device
+// buffer adds no gap.
 // A device that cannot pause is dropped on Stop and given the frames it had not
 // played yet again on Restart.
 // Threads: as SoundBuffer.
@@ -33,6 +34,8 @@ class AlsaSoundBuffer : public SoundBuffer {
 
  private:
   int Configure(snd_pcm_format_t sample, const WaveFormatEx& format, snd_pcm_uframes_t frames);
+  // Asks for a device buffer of at least frames where the device has one.
+  void KeepAtLeast(snd_pcm_hw_params_t* hw, snd_pcm_uframes_t frames);
   // Makes the PCM usable again after an xrun or a suspend.
   void Recover(long error);
   // Keeps the last frames written for a replay after a drop.
