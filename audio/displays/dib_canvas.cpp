@@ -325,14 +325,25 @@ void TMMDIBCanvas::DrawToDC(QPainter& dc, const QRect& area, int src_x, int src_
   if (pixels_.empty()) return;
   const int width = std::max(width_, 1);
   const int height = std::max(height_, 1);
-  // The buffer read top-down is the picture upside down.
-  QImage upside_down(pixels_.data(), width, height, Stride(),
-                     bits_ == 8 ? QImage::Format_Indexed8 : QImage::Format_BGR888);
   if (bits_ == 8) {
-    QList<QRgb> colors(256);
+    // Looked up row by row into the painter's own format: an indexed image
+    // would be converted through the painter's slow generic path on every blit.
+    const QRect source = QRect(src_x, src_y, area.width(), area.height()) & QRect(0, 0, width, height);
+    if (source.isEmpty()) return;
+    QImage rgb(source.size(), QImage::Format_RGB32);
+    std::array<QRgb, 256> colors;
     for (int i = 0; i < 256; ++i) colors[i] = 0xFF000000u | (color_table_[i] & 0xFFFFFF);
-    upside_down.setColorTable(colors);
+    for (int y = 0; y < source.height(); ++y) {
+      const uint8_t* in = pixels_.data() +
+                          static_cast<ptrdiff_t>(height - 1 - (source.top() + y)) * Stride() + source.left();
+      auto* out = reinterpret_cast<QRgb*>(rgb.scanLine(y));
+      for (int x = 0; x < source.width(); ++x) out[x] = colors[in[x]];
+    }
+    dc.drawImage(area.topLeft() + (source.topLeft() - QPoint(src_x, src_y)), rgb);
+    return;
   }
+  // The buffer read top-down is the picture upside down.
+  QImage upside_down(pixels_.data(), width, height, Stride(), QImage::Format_BGR888);
   const QRect source(src_x, height - src_y - area.height(), area.width(), area.height());
   dc.drawImage(area.topLeft(), upside_down.copy(source).mirrored(false, true));
 }

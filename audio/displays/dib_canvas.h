@@ -150,4 +150,17 @@ class TMMDIBCanvas : public TObject {
   TDIBDrawState state_;
 };
 
+// Holds a canvas's drawing section for a scope, so that a raising callback still
+// ends it.
+class TMMDIBDrawing {
+ public:
+  explicit TMMDIBDrawing(TMMDIBCanvas& canvas) : canvas_(canvas) { canvas_.BeginDrawing(); }
+  ~TMMDIBDrawing() { canvas_.EndDrawing(); }
+  TMMDIBDrawing(const TMMDIBDrawing&) = delete;
+  TMMDIBDrawing& operator=(const TMMDIBDrawing&) = delete;
+
+ private:
+  TMMDIBCanvas& canvas_;
+};
+
 }  // namespace pmx

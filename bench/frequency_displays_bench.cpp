@@ -1,0 +1,105 @@
+// CPU cost of the frequency displays: one second of 44.1 kHz 16-bit stereo fed,
+// block by block as the connector hands it out, to a spectrum analyser of 4096
+// points and a light organ of its default 128 points, drawing every refresh. The
+// time per iteration is the share of one core they take in real time; the FFT
+// benchmarks give the transforms' part of it.
+#include <QApplication>
+#include <QWidget>
+#include <cmath>
+#include <cstdint>
+#include <vector>
+
+#include <benchmark/benchmark.h>
+
+#include "audio/displays/fft.h"
+#include "audio/displays/light.h"
+#include "audio/displays/spectrum.h"
+#include "platform/wave_types.h"
+
+namespace {
+
+constexpr int kRate = 44100;
+
+// Two tones gliding through the bands, so bars and lights keep changing.
+std::vector<uint8_t> OneSecondOfStereo() {
+  std::vector<uint8_t> bytes;
+  bytes.reserve(kRate * 4);
+  double phase = 0;
+  for (int i = 0; i < kRate; ++i) {
+    const double f = 100 * std::pow(100.0, static_cast<double>(i) / kRate);
+    phase += 2 * M_PI * f / kRate;
+    const auto left = static_cast<int16_t>(20000 * std::sin(phase));
+    const auto right = static_cast<int16_t>(8000 * std::sin(3 * phase));
+    for (int16_t v : {left, right}) {
+      bytes.push_back(static_cast<uint8_t>(v));
+      bytes.push_back(static_cast<uint8_t>(v >> 8));
+    }
+  }
+  return bytes;
+}
+
+// Feeds display the second of audio in its own blocks; returns the refreshes.
+int64_t FeedSecond(pmx::TMMDisplayFeed& display, const std::vector<uint8_t>& audio) {
+  const size_t step = static_cast<size_t>(display.BytesPerRefresh());
+  int64_t blocks = 0;
+  for (size_t at = 0; at + step <= audio.size(); at += step, ++blocks) {
+    display.RefreshPCMData(audio.data() + at);
+  }
+  return blocks;
+}
+
+// Argument: 3 both displays, 1 the analyser alone, 2 the light organ alone.
+void BM_AnalyserAndLightOrganPerSecondOfAudio(benchmark::State& state) {
+  const bool analyser = (state.range(0) & 1) != 0;
+  const bool organ = (state.range(0) & 2) != 0;
+  QWidget window;
+  pmx::TMMSpectrum spectrum(nullptr, &window);
+  pmx::TMMLight light(nullptr, &window);
+  light.SetBounds(0, 100, 194, 90);
+  const pmx::WaveFormatEx format = pmx::WaveFormatEx::Pcm(kRate, 16, 2);
+  spectrum.SetPCMWaveFormat(&format);
+  spectrum.SetFFTLength(4096);
+  light.SetPCMWaveFormat(&format);
+  window.show();
+  const std::vector<uint8_t> audio = OneSecondOfStereo();
+  int64_t blocks = 0;
+  for (auto _ : state) {
+    if (analyser) blocks += FeedSecond(spectrum, audio);
+    if (organ) blocks += FeedSecond(light, audio);
+    QApplication::processEvents();  // the repaints the direct draws asked for
+  }
+  state.counters["refreshes_per_s_audio"] = static_cast<double>(blocks) / state.iterations();
+}
+BENCHMARK(BM_AnalyserAndLightOrganPerSecondOfAudio)->Arg(3)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond);
+
+// The transforms alone for one second: 10 of 4096 points and 344 of 128.
+void BM_TransformsPerSecondOfAudio(benchmark::State& state) {
+  pmx::TFFTPlan* large = pmx::CreateFFTPlan(12);
+  pmx::TFFTPlan* small = pmx::CreateFFTPlan(7);
+  std::vector<float> data(4096);
+  for (auto _ : state) {
+    for (int i = 0; i < kRate / 4096; ++i) {
+      for (size_t k = 0; k < data.size(); ++k) data[k] = static_cast<float>(k % 97);
+      pmx::DoRealFFT(large, data.data(), 1);
+    }
+    for (int i = 0; i < kRate / 128; ++i) {
+      for (size_t k = 0; k < 128; ++k) data[k] = static_cast<float>(k % 97);
+      pmx::DoRealFFT(small, data.data(), 1);
+    }
+    benchmark::DoNotOptimize(data.data());
+  }
+  pmx::FreeFFTPlan(large);
+  pmx::FreeFFTPlan(small);
+}
+BENCHMARK(BM_TransformsPerSecondOfAudio)->Unit(benchmark::kMillisecond);
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+  QApplication app(argc, argv);
+  benchmark::Initialize(&argc, argv);
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  return 0;
+}
