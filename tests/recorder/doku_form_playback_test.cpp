@@ -124,5 +124,30 @@ TEST_F(PlaybackPanelTest, DeviceThatCannotBeOpenedIsReported) {
   EXPECT_EQ(messages_.front(), "Failed to create DirectSound device");
 }
 
+using PlaybackBadInputTest = RecorderTest;
+
+TEST_F(PlaybackBadInputTest, EmptyOrGarbledFilesGiveAMessageAndStayIdle) {
+  QtMainLoop loop;
+  TempDir sink;
+  AlsaSoundSystem alsa({FilePcmOptions(sink).config, std::vector<SoundDevice>{{"Sink", "sink"}}});
+  TDokuForm form("", "", nullptr, &alsa);
+  const std::vector<std::pair<std::string, std::vector<uint8_t>>> files = {
+      {"20260307090503.ogg", {}}, {"20260307090504.mp3", {}}, {"20260307090505.ogg", std::vector<uint8_t>(5000, 'x')},
+      {"20260307090506.mp3", std::vector<uint8_t>(5000, 0xFF)}};
+  for (const auto& [name, bytes] : files) {
+    SCOPED_TRACE(name);
+    messages_.clear();
+    PutFile(home_ / name, bytes);
+    PlaybackFile = (home_ / name).string();
+    PlaybackKind = name.ends_with(".ogg") ? pkVorbis : pkMP3;
+    form.LoadPlaybackFile();
+    form.SpdBtnPlayClick();
+    ASSERT_TRUE(loop.PumpUntil([&] { return !messages_.empty(); }, 10s));
+    EXPECT_TRUE(loop.PumpUntil([&] { return form.PlaybackChain.Output(PlaybackKind)->GetStatus() == 2; }, 10s));
+  }
+  PlaybackFile.clear();
+  PlaybackKind = pkNone;
+}
+
 }  // namespace
 }  // namespace pmx::test
