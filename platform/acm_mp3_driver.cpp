@@ -1,10 +1,10 @@
 #include <lame/lame.h>
-#include <mpg123.h>
 
 #include <algorithm>
 #include <iterator>
 
 #include "platform/acm_driver.h"
+#include "platform/mpg123_library.h"
 #include "platform/shared_library.h"
 
 namespace pmx {
@@ -120,25 +120,6 @@ class Mp3Driver : public AcmDriver {
   bool encoder_;
 };
 
-// libmpg123's entry points, bound at run time.
-struct Mpg123Library {
-  SharedLibrary library{"libmpg123.so.0"};
-  decltype(&mpg123_init) init = library.Bind<decltype(mpg123_init)>("mpg123_init");
-  decltype(&mpg123_new) create = library.Bind<decltype(mpg123_new)>("mpg123_new");
-  decltype(&mpg123_delete) destroy = library.Bind<decltype(mpg123_delete)>("mpg123_delete");
-  decltype(&mpg123_param) param = library.Bind<decltype(mpg123_param)>("mpg123_param");
-  decltype(&mpg123_format_none) format_none =
-      library.Bind<decltype(mpg123_format_none)>("mpg123_format_none");
-  decltype(&mpg123_format) format = library.Bind<decltype(mpg123_format)>("mpg123_format");
-  decltype(&mpg123_open_feed) open_feed = library.Bind<decltype(mpg123_open_feed)>("mpg123_open_feed");
-  decltype(&mpg123_decode) decode = library.Bind<decltype(mpg123_decode)>("mpg123_decode");
-
-  bool Complete() const {
-    return init && create && destroy && param && format_none && format && open_feed && decode &&
-           init() == MPG123_OK;
-  }
-};
-
 constexpr uint32_t kMp3FrameSamples = 1152;
 
 // Feeds the stream's bytes in and takes out what fits; what does not fit stays
@@ -161,18 +142,18 @@ class Mpg123Codec : public AcmCodec {
 
   void Reset() override {
     Close();
-    handle_ = lib_->create(nullptr, nullptr);
+    handle_ = lib_->mpg123_new(nullptr, nullptr);
     if (!handle_) return;
-    lib_->param(handle_, MPG123_ADD_FLAGS, MPG123_QUIET, 0);
-    lib_->format_none(handle_);
-    lib_->format(handle_, static_cast<long>(rate_), channels_ == 1 ? MPG123_MONO : MPG123_STEREO,
+    lib_->mpg123_param(handle_, MPG123_ADD_FLAGS, MPG123_QUIET, 0);
+    lib_->mpg123_format_none(handle_);
+    lib_->mpg123_format(handle_, static_cast<long>(rate_), channels_ == 1 ? MPG123_MONO : MPG123_STEREO,
                  MPG123_ENC_SIGNED_16);
-    if (lib_->open_feed(handle_) != MPG123_OK) Close();
+    if (lib_->mpg123_open_feed(handle_) != MPG123_OK) Close();
   }
 
  private:
   void Close() {
-    if (handle_) lib_->destroy(handle_);
+    if (handle_) lib_->mpg123_delete(handle_);
     handle_ = nullptr;
   }
 
@@ -181,7 +162,7 @@ class Mpg123Codec : public AcmCodec {
     std::size_t total = 0;
     for (;;) {
       std::size_t done = 0;
-      const int result = lib_->decode(handle_, in, size, out + total, MaxOut() - total, &done);
+      const int result = lib_->mpg123_decode(handle_, in, size, out + total, MaxOut() - total, &done);
       in = nullptr;
       size = 0;
       total += done;
@@ -312,9 +293,8 @@ class Mp3LibraryDriver : public Mp3Driver {
 };
 
 template <typename Library, typename Codec>
-std::unique_ptr<AcmDriver> MakeMp3Driver(bool encoder, const char* short_name,
-                                         const char* long_name) {
-  auto lib = std::make_shared<const Library>();
+std::unique_ptr<AcmDriver> MakeMp3Driver(std::shared_ptr<const Library> lib, bool encoder,
+                                         const char* short_name, const char* long_name) {
   if (!lib->Complete()) return nullptr;
   return std::make_unique<Mp3LibraryDriver<Library, Codec>>(std::move(lib), encoder, short_name,
                                                             long_name);
@@ -323,12 +303,14 @@ std::unique_ptr<AcmDriver> MakeMp3Driver(bool encoder, const char* short_name,
 }  // namespace
 
 std::unique_ptr<AcmDriver> MakeAcmMp3DecodeDriver() {
-  return MakeMp3Driver<Mpg123Library, Mpg123Codec>(false, "MPEG Layer-3 decoder",
+  // The process's binding, which lives as long as the process: nothing to free.
+  std::shared_ptr<const Mpg123Library> lib(&Mpg123(), [](const Mpg123Library*) {});
+  return MakeMp3Driver<Mpg123Library, Mpg123Codec>(std::move(lib), false, "MPEG Layer-3 decoder",
                                                    "MPEG layer 3 decoder (libmpg123)");
 }
 
 std::unique_ptr<AcmDriver> MakeAcmMp3EncodeDriver() {
-  return MakeMp3Driver<LameLibrary, LameCodec>(true, "MPEG Layer-3 encoder",
+  return MakeMp3Driver<LameLibrary, LameCodec>(std::make_shared<const LameLibrary>(), true, "MPEG Layer-3 encoder",
                                                "MPEG layer 3 encoder (libmp3lame)");
 }
 

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdint>
+#include <ctime>
 
 namespace pmx {
 namespace {
@@ -67,6 +68,8 @@ int AlsaWaveStream::Configure(const WaveFormatEx& format, unsigned buffer_ms) {
   if (error >= 0) error = snd_pcm_hw_params_set_period_time_near(pcm_, hw, &period_us, nullptr);
   if (error >= 0) error = snd_pcm_hw_params(pcm_, hw);
   if (error < 0) return error;
+  snd_pcm_hw_params_get_buffer_size(hw, &buffer_frames_);
+  rate_ = format.nSamplesPerSec();
 
   snd_pcm_sw_params_t* sw;
   snd_pcm_sw_params_alloca(&sw);
@@ -78,6 +81,9 @@ int AlsaWaveStream::Configure(const WaveFormatEx& format, unsigned buffer_ms) {
   // The owner starts the stream: playback stays silent while it is primed.
   if (error >= 0) error = snd_pcm_sw_params_set_start_threshold(pcm_, sw, boundary);
   if (error >= 0) error = snd_pcm_sw_params_set_avail_min(pcm_, sw, period);
+  // Time stamps tell how long an overrun lasted; a PCM without them still works.
+  if (error >= 0) snd_pcm_sw_params_set_tstamp_mode(pcm_, sw, SND_PCM_TSTAMP_ENABLE);
+  if (error >= 0) snd_pcm_sw_params_set_tstamp_type(pcm_, sw, SND_PCM_TSTAMP_TYPE_MONOTONIC);
   if (error >= 0) error = snd_pcm_sw_params(pcm_, sw);
   if (error < 0) return error;
 
@@ -118,6 +124,22 @@ void AlsaWaveStream::Wait(bool device, int timeout_ms) {
     snd_pcm_poll_descriptors_revents(pcm_, fds_.data() + 1, static_cast<unsigned>(count - 1),
                                      &revents);
   }
+}
+
+uint64_t AlsaWaveStream::LostFrames() {
+  snd_pcm_status_t* status;
+  snd_pcm_status_alloca(&status);
+  if (snd_pcm_status(pcm_, status) < 0) return buffer_frames_;
+  snd_htimestamp_t now{};
+  snd_htimestamp_t overrun{};
+  snd_pcm_status_get_htstamp(status, &now);
+  snd_pcm_status_get_trigger_htstamp(status, &overrun);
+  if (now.tv_sec == 0 && now.tv_nsec == 0) clock_gettime(CLOCK_MONOTONIC, &now);
+  const double seconds = static_cast<double>(now.tv_sec - overrun.tv_sec) +
+                         static_cast<double>(now.tv_nsec - overrun.tv_nsec) / 1e9;
+  // A stamp from another clock or none at all: count only the buffer.
+  if (overrun.tv_sec == 0 || seconds < 0 || seconds > 3600) return buffer_frames_;
+  return buffer_frames_ + static_cast<uint64_t>(seconds * rate_);
 }
 
 void AlsaWaveStream::Wake() {

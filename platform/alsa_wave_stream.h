@@ -33,6 +33,9 @@ class AlsaWaveStream : public WaveStream {
   long Delay() override;
   void Wait(bool device, int timeout_ms) override;
   void Wake() override;
+  // What the device buffer held, plus the time from the overrun until now.
+  uint64_t LostFrames() override;
+  std::string ErrorText(long error) const override { return snd_strerror(static_cast<int>(error)); }
 
   // The ALSA sample format of a wave format; SND_PCM_FORMAT_UNKNOWN when none fits.
   static snd_pcm_format_t SampleFormat(const WaveFormatEx& format);
@@ -41,6 +44,8 @@ class AlsaWaveStream : public WaveStream {
   snd_pcm_t* const pcm_;
   const int wake_fd_;
   std::vector<pollfd> fds_;  // the eventfd first, then the PCM's
+  snd_pcm_uframes_t buffer_frames_ = 0;
+  unsigned rate_ = 0;
 };
 
 }  // namespace pmx

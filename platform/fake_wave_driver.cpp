@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <thread>
 #include <utility>
 
 namespace pmx {
@@ -21,6 +22,7 @@ class FakeStream : public WaveStream {
   void Wait(bool, int timeout_ms) override { pcm_->Wait(timeout_ms); }
   void Wake() override { pcm_->Wake(); }
   uint64_t StartFrame() const override { return pcm_->StartFrame(); }
+  uint64_t LostFrames() override { return pcm_->LostFrames(); }
 
  private:
   const std::shared_ptr<FakePcm> pcm_;
@@ -35,10 +37,14 @@ FakePcm::FakePcm(bool capture, const WaveFormatEx& format, uint32_t buffer_frame
 void FakePcm::Advance(uint64_t frames) {
   std::lock_guard lock(mutex_);
   ++ticks_;
-  if (running_ && !xrun_ && capture_) {
+  if (running_ && capture_) {
     generated_ += frames;
-    buffered_ += frames;
-    if (buffered_ > buffer_frames_) xrun_ = true;
+    if (xrun_) {
+      lost_ += frames;
+    } else {
+      buffered_ += frames;
+      if (buffered_ > buffer_frames_) xrun_ = true;
+    }
   } else if (running_ && !xrun_) {
     const uint64_t take = std::min(frames, buffered_);
     const std::size_t bytes = take * format_.nBlockAlign();
@@ -60,6 +66,16 @@ void FakePcm::InjectXrun() {
   xrun_ = true;
   ++ticks_;
   Changed();
+}
+
+void FakePcm::SetReadDelay(std::chrono::milliseconds delay) {
+  std::lock_guard lock(mutex_);
+  read_delay_ = delay;
+}
+
+uint64_t FakePcm::LostFrames() {
+  std::lock_guard lock(mutex_);
+  return std::exchange(lost_, 0) + (xrun_ ? buffered_ : 0);
 }
 
 bool FakePcm::WaitUntil(const std::function<bool(const FakePcm&)>& pred,
@@ -123,7 +139,16 @@ int FakePcm::Drop() {
 }
 
 long FakePcm::Read(void* data, uint32_t frames) {
-  std::lock_guard lock(mutex_);
+  std::unique_lock lock(mutex_);
+  if (read_delay_.count() > 0) {
+    const auto delay = read_delay_;
+    read_stuck_ = true;
+    Changed();
+    lock.unlock();
+    std::this_thread::sleep_for(delay);
+    lock.lock();
+    read_stuck_ = false;
+  }
   if (const int error = Injected(kRead)) return error;
   if (xrun_) return -EPIPE;
   const uint64_t take = std::min<uint64_t>(frames, buffered_);

@@ -17,7 +17,9 @@ namespace pmx {
 // test advances its clock: capture then produces a ramp (the sample at index i of
 // the stream, counted over all channels, holds the low bits of i), playback consumes
 // what was written. Both have a device buffer of BufferFrames; capture beyond it
-// overruns, playback running dry with the clock still going underruns.
+// overruns, playback running dry with the clock still going underruns. The clock
+// runs on through a capture overrun: those frames and the buffer's are lost, and
+// the ramp goes on after the hole.
 //
 // Threads: the test thread and the stream's user call in at any time; all state is
 // guarded by mutex_.
@@ -33,6 +35,8 @@ class FakePcm {
   void FailNext(Op op, int error);
   // An overrun or underrun now.
   void InjectXrun();
+  // Every later read first blocks for delay (real time), as in a stuck driver.
+  void SetReadDelay(std::chrono::milliseconds delay);
   // Waits (real time) until pred holds over this PCM; false on timeout.
   bool WaitUntil(const std::function<bool(const FakePcm&)>& pred,
                  std::chrono::milliseconds timeout = std::chrono::seconds(10));
@@ -44,6 +48,7 @@ class FakePcm {
   bool Running() const { return running_; }
   bool Xrun() const { return xrun_; }
   uint64_t Buffered() const { return buffered_; }  // frames held by the device buffer
+  bool ReadStuck() const { return read_stuck_; }    // a read is held up by the delay
   // A copy of the played bytes, taken under the lock.
   std::vector<uint8_t> PlayedBytes();
 
@@ -61,6 +66,7 @@ class FakePcm {
   void Wait(int timeout_ms);
   void Wake();
   uint64_t StartFrame() const { return start_frame_; }
+  uint64_t LostFrames();
 
  private:
   // Takes an injected failure of op (under mutex_).
@@ -81,6 +87,9 @@ class FakePcm {
   uint64_t seen_ticks_ = 0;  // ticks_ when Wait last returned
   uint64_t buffered_ = 0;   // capture: ready to read; playback: written, unplayed
   uint64_t generated_ = 0;  // capture: ramp frames produced
+  uint64_t lost_ = 0;       // capture: frames produced during the current overrun
+  std::chrono::milliseconds read_delay_{0};
+  bool read_stuck_ = false;
   std::vector<uint8_t> pending_;  // playback: the buffered bytes
   std::vector<uint8_t> played_;
 };

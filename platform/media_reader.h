@@ -61,7 +61,15 @@ class MediaSyncReader {
   virtual bool TextAttribute(uint16_t stream, const std::string& name, std::string& value) const = 0;
 };
 
-// A reader for the formats this system decodes (MP3); none when its decoder library is missing.
+// A reader over the libav* libraries: every audio stream of the containers it
+// accepts (ASF/WMA above all, MP3, Ogg, WAV, FLAC, MP4/M4A, Matroska, ADTS AAC)
+// is an output, offered as mono or stereo at 16 bits and, with
+// "EnableDiscreteOutput", also at 24 bits and in the stream's own channels.
+// Positions are exact to the sample: seeking goes back to a packet whose sample
+// count is known and decodes forward. A stream whose ASF header announces
+// content encryption answers kProtectedContent. None when the libraries are missing.
 std::unique_ptr<MediaSyncReader> CreateMediaSyncReader();
+// MP3 alone over libmpg123, exact to the sample; none when the library is missing.
+std::unique_ptr<MediaSyncReader> CreateMp3SyncReader();
 
 }  // namespace pmx

@@ -98,6 +98,8 @@ RiffResult RiffFile::OpenMemory(std::span<const uint8_t> image) {
 RiffResult RiffFile::Close() {
   if (!IsOpen()) return RiffResult::Ok;
   RiffResult result = Flush();
+  if (sync_ && sync_->Error() != 0) result = RiffResult::CannotWrite;
+  sync_.reset();
   if (fd_.Close() != 0) result = RiffResult::CannotWrite;
   memory_open_ = false;
   memory_ = {};
@@ -151,6 +153,18 @@ RiffResult RiffFile::Sync() {
   const RiffResult flushed = Flush();
   if (flushed != RiffResult::Ok || !fd_) return flushed;
   return ::fdatasync(fd_.get()) == 0 ? RiffResult::Ok : RiffResult::CannotWrite;
+}
+
+RiffResult RiffFile::SyncBehind() {
+  const RiffResult flushed = Flush();
+  if (flushed != RiffResult::Ok || !fd_) return flushed;
+  if (!sync_) sync_ = std::make_unique<BackgroundSync>(fd_.get());
+  if (sync_->Error() != 0) {
+    errno = sync_->Error();  // for the caller's report
+    return RiffResult::CannotWrite;
+  }
+  sync_->Request();
+  return RiffResult::Ok;
 }
 
 RiffResult RiffFile::SetBuffer(std::size_t size) {

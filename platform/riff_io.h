@@ -2,10 +2,12 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <span>
 #include <string>
 #include <vector>
 
+#include "platform/background_sync.h"
 #include "platform/unique_fd.h"
 
 namespace pmx {
@@ -94,6 +96,9 @@ class RiffFile {
   RiffResult Flush();
   // Flushes and asks the system to put the data on the disk.
   RiffResult Sync();
+  // Flushes and has the data put on the disk by a thread of its own, without
+  // waiting; CannotWrite once such a sync has failed.
+  RiffResult SyncBehind();
 
   // Reads the chunk header at the current position (searching onward for the one
   // wanted, within parent when given) and leaves the position at its data, after
@@ -120,6 +125,7 @@ class RiffFile {
   bool InWindow(uint64_t at) const { return at >= buf_start_ && at < buf_start_ + buf_len_; }
 
   UniqueFd fd_;
+  std::unique_ptr<BackgroundSync> sync_;  // made by the first SyncBehind
   bool memory_open_ = false;
   std::span<const uint8_t> memory_;
   bool writable_ = false;

@@ -27,6 +27,7 @@ void WaveDevice::Launch() { thread_ = std::thread([this] { Run(); }); }
 void WaveDevice::Shutdown() {
   if (closed_.load()) return;
   {
+    std::lock_guard stream(stream_mutex_);
     Lock lock(mutex_);
     ResetLocked();
   }
@@ -51,6 +52,7 @@ MMRESULT WaveDevice::UnprepareHeader(WAVEHDR* header) {
 MMRESULT WaveDevice::Reset() {
   if (closed_.load()) return MMSYSERR_INVALHANDLE;
   {
+    std::lock_guard stream(stream_mutex_);
     Lock lock(mutex_);
     ResetLocked();
     position_ = 0;
@@ -96,7 +98,7 @@ MMRESULT WaveDevice::Close() {
   MainLoop& loop = MainLoop::Instance();
   if (loop.IsGuiThread()) loop.PumpUntil([this] { return finished_.load(); }, std::chrono::hours(1));
   thread_.join();
-  Lock lock(mutex_);
+  std::lock_guard stream(stream_mutex_);
   stream_->Drop();
   return MMSYSERR_NOERROR;
 }
@@ -118,20 +120,33 @@ void WaveDevice::CompleteFront() {
   done_.push_back(header);
 }
 
-void WaveDevice::ReportFailure(const char* what, long error) {
+std::string WaveDevice::Failure() {
+  Lock lock(mutex_);
+  return failure_;
+}
+
+void WaveDevice::ReportFailure(const char* what, long error, bool notify) {
   // The handle keeps its buffers; the owner sees them come back at Stop or Reset.
   failed_ = true;
-  std::fprintf(stderr, "wave device %d: %s failed: %s\n", id_, what,
-               std::strerror(static_cast<int>(-error)));
+  failure_ = std::string(what) + ": " + stream_->ErrorText(error);
+  failure_pending_ = notify;
+  std::fprintf(stderr, "wave device %d failed: %s\n", id_, failure_.c_str());
 }
 
 void WaveDevice::Run() {
   callback_(*this, open_message_, nullptr);
   Lock lock(mutex_);
   for (;;) {
-    if (!failed_) Pump();
+    if (!failed_) Transfer(lock);
     if (!done_.empty()) {
       DeliverDone(lock);
+      continue;
+    }
+    if (failure_pending_) {
+      failure_pending_ = false;
+      lock.unlock();
+      callback_(*this, WIM_FAILED, nullptr);
+      lock.lock();
       continue;
     }
     if (quit_) break;

@@ -30,8 +30,11 @@ using WaveCallback = std::function<void(WaveDevice& handle, uint32_t message, WA
 // queues it until its done message.
 //
 // Threads: the methods may be called from any thread, the callback's included
-// (Close excepted). The queue, the stream and the counters are guarded by mutex_;
-// the I/O thread transfers data under mutex_ and waits and calls back without it.
+// (Close excepted). The queue and the counters are guarded by mutex_. A playback
+// stream is used under mutex_; a capture stream under stream_mutex_ (taken before
+// mutex_), and it reads the device holding stream_mutex_ alone, so a read that
+// blocks in the driver never holds up a thread that queues a buffer or asks for
+// the position. The I/O thread waits and calls back without either lock.
 class WaveDevice {
  public:
   virtual ~WaveDevice();
@@ -47,6 +50,8 @@ class WaveDevice {
   // wrapping at 2^32.
   MMRESULT GetPosition(MMTIME& time);
   MMRESULT GetID(int& id) const;
+  // Why the stream failed for good ("read: No such device"); empty while it works.
+  std::string Failure();
   // Delivers the close message and ends the I/O thread. WAVERR_STILLPLAYING while
   // buffers are queued; MMSYSERR_HANDLEBUSY from inside the callback. On the GUI
   // thread it serves the main loop while it waits, so a callback may synchronize
@@ -65,8 +70,8 @@ class WaveDevice {
   void Shutdown();
 
   using Lock = std::unique_lock<std::mutex>;
-  // Moves what data it can (I/O thread and the calling thread, under mutex_).
-  virtual void Pump() = 0;
+  // The I/O thread moves what data it can; lock holds mutex_ on entry and on return.
+  virtual void Transfer(Lock& lock) = 0;
   // Whether the I/O thread should wait for the device, and for how long at most
   // (-1: until woken).
   virtual bool WantsDevice() const = 0;
@@ -84,14 +89,19 @@ class WaveDevice {
   bool Closed() const { return closed_.load(); }
   // Wakes the I/O thread after a change (without mutex_).
   void Wake() { stream_->Wake(); }
-  void ReportFailure(const char* what, long error);
+  // Marks the stream failed (under mutex_); with notify the I/O thread then hands
+  // its owner WIM_FAILED after the buffers completed so far.
+  void ReportFailure(const char* what, long error, bool notify = false);
   std::size_t Block() const { return format_.nBlockAlign(); }
 
+  std::mutex stream_mutex_;
   std::mutex mutex_;
   const std::unique_ptr<WaveStream> stream_;
   std::deque<WAVEHDR*> queue_;  // guarded by mutex_
   uint64_t position_ = 0;       // samples since open or Reset; guarded by mutex_
   bool failed_ = false;         // the stream failed; guarded by mutex_
+  std::string failure_;         // why; guarded by mutex_
+  bool failure_pending_ = false;  // WIM_FAILED still to deliver; guarded by mutex_
 
  private:
   void Run();

@@ -1,6 +1,7 @@
 #include "platform/wave_driver.h"
 
 #include <atomic>
+#include <cstring>
 
 #include "platform/alsa_wave_driver.h"
 
@@ -68,5 +69,9 @@ WaveDriver& WaveDriver::Instance() {
 }
 
 void WaveDriver::Install(WaveDriver* driver) { installed.store(driver); }
+
+std::string WaveStream::ErrorText(long error) const {
+  return std::strerror(static_cast<int>(-error));
+}
 
 }  // namespace pmx

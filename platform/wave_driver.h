@@ -79,6 +79,9 @@ constexpr uint32_t WOM_DONE = MM_WOM_DONE;
 constexpr uint32_t WIM_OPEN = MM_WIM_OPEN;
 constexpr uint32_t WIM_CLOSE = MM_WIM_CLOSE;
 constexpr uint32_t WIM_DATA = MM_WIM_DATA;
+// Our own: the capture stream failed for good (a dead or unplugged device); the
+// handle's Failure() says why. Every buffer completed before it has come back.
+constexpr uint32_t WIM_FAILED = 0x3C1;
 
 enum class WaveDirection { kInput, kOutput };
 
@@ -118,6 +121,11 @@ class WaveStream {
   virtual void Wake() = 0;
   // The sample counter a fresh handle starts its position at.
   virtual uint64_t StartFrame() const { return 0; }
+  // Capture: the frames lost in the overrun that a transfer has just reported
+  // (-EPIPE); asked before Prepare, which discards what the device still holds.
+  virtual uint64_t LostFrames() { return 0; }
+  // The driver's text for a failure (a negative errno).
+  virtual std::string ErrorText(long error) const;
 };
 
 // A source of wave devices: the ALSA driver, or a fake one in tests.

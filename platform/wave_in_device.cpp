@@ -43,6 +43,7 @@ MMRESULT WaveInDevice::AddBuffer(WAVEHDR* header) {
 MMRESULT WaveInDevice::Start() {
   if (Closed()) return MMSYSERR_INVALHANDLE;
   {
+    std::lock_guard stream(stream_mutex_);
     Lock lock(mutex_);
     if (failed_) return MMSYSERR_ERROR;
     if (!running_) {
@@ -61,11 +62,12 @@ MMRESULT WaveInDevice::Start() {
 MMRESULT WaveInDevice::Stop() {
   if (Closed()) return MMSYSERR_INVALHANDLE;
   {
+    std::lock_guard stream(stream_mutex_);
     Lock lock(mutex_);
     if (running_) {
       // What the device captured up to now belongs to this recording.
       const long ready = stream_->Avail();
-      if (ready > 0) Capture(static_cast<uint64_t>(ready));
+      if (ready > 0) Capture(lock, static_cast<uint64_t>(ready));
       if (encoder_) {
         encoded_.clear();
         encoder_->Finish(encoded_);
@@ -81,8 +83,11 @@ MMRESULT WaveInDevice::Stop() {
   return MMSYSERR_NOERROR;
 }
 
-void WaveInDevice::Pump() {
-  if (running_) Capture(std::numeric_limits<uint64_t>::max());
+void WaveInDevice::Transfer(Lock& lock) {
+  lock.unlock();
+  std::lock_guard stream(stream_mutex_);
+  lock.lock();
+  if (running_ && !failed_) Capture(lock, std::numeric_limits<uint64_t>::max());
 }
 
 bool WaveInDevice::WantsDevice() const { return running_ && !queue_.empty(); }
@@ -107,29 +112,28 @@ uint64_t WaveInDevice::PositionBytes(uint64_t samples) const {
   return samples * codec.nAvgBytesPerSec() / codec.nSamplesPerSec();
 }
 
-void WaveInDevice::Capture(uint64_t limit) {
+void WaveInDevice::Capture(Lock& lock, uint64_t limit) {
   if (!carry_.empty() && !queue_.empty()) {
     std::vector<uint8_t> carried;
     carried.swap(carry_);
     Store(carried.data(), carried.size());
   }
   while (limit > 0 && !queue_.empty()) {
-    const long frames = encoder_ ? ReadEncoded(limit) : ReadInto(queue_.front(), limit);
+    const long frames = encoder_ ? ReadEncoded(lock, limit) : ReadInto(lock, queue_.front(), limit);
     if (frames == -EAGAIN || frames == 0) return;
     if (frames == -EPIPE) {
       // Frames were lost: counted, and capture goes on.
       overruns_.fetch_add(1);
+      lost_frames_.fetch_add(stream_->LostFrames());
       const int error = stream_->Prepare() < 0 ? -EIO : stream_->Start();
       if (error < 0) {
-        ReportFailure("restart after overrun", error);
-        running_ = false;
+        Fail("restart after overrun", error);
         return;
       }
       continue;
     }
     if (frames < 0) {
-      ReportFailure("read", frames);
-      running_ = false;
+      Fail("read", frames);
       return;
     }
     limit -= static_cast<uint64_t>(frames);
@@ -137,18 +141,31 @@ void WaveInDevice::Capture(uint64_t limit) {
   }
 }
 
-long WaveInDevice::ReadInto(WAVEHDR* header, uint64_t limit) {
+void WaveInDevice::Fail(const char* what, long error) {
+  // Every byte captured before the failure goes to the owner.
+  if (!queue_.empty() && queue_.front()->dwBytesRecorded > 0) CompleteFront();
+  ReportFailure(what, error, true);
+  running_ = false;
+}
+
+// The front header stays queued while the lock is let go: only Stop and Reset
+// take it away, and they wait for stream_mutex_, which this read holds.
+long WaveInDevice::ReadInto(Lock& lock, WAVEHDR* header, uint64_t limit) {
   const std::size_t block = Block();
   const std::size_t space = header->dwBufferLength - header->dwBytesRecorded;
   if (space < block) {
     // A frame that straddles two buffers.
+    lock.unlock();
     const long frames = stream_->Read(staging_.data(), 1);
+    lock.lock();
     if (frames > 0) Store(staging_.data(), block);
     return frames;
   }
   const uint64_t wanted = std::min<uint64_t>({space / block, limit, 1u << 20});
+  lock.unlock();
   const long frames = stream_->Read(header->lpData + header->dwBytesRecorded,
                                     static_cast<uint32_t>(wanted));
+  lock.lock();
   if (frames > 0) {
     header->dwBytesRecorded += static_cast<uint32_t>(static_cast<std::size_t>(frames) * block);
     if (header->dwBytesRecorded == header->dwBufferLength) CompleteFront();
@@ -156,11 +173,13 @@ long WaveInDevice::ReadInto(WAVEHDR* header, uint64_t limit) {
   return frames;
 }
 
-long WaveInDevice::ReadEncoded(uint64_t limit) {
+long WaveInDevice::ReadEncoded(Lock& lock, uint64_t limit) {
   // A chunk of about a tenth of a second keeps what waits for a buffer small.
   const uint64_t wanted = std::min<uint64_t>(limit, Format().nSamplesPerSec() / 10 + 1);
   staging_.resize(wanted * Block());
+  lock.unlock();
   const long frames = stream_->Read(staging_.data(), static_cast<uint32_t>(wanted));
+  lock.lock();
   if (frames > 0) {
     encoded_.clear();
     encoder_->Encode(staging_.data(), static_cast<std::size_t>(frames) * Block(), encoded_);

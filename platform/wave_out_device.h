@@ -36,7 +36,10 @@ class WaveOutDevice : public WaveDevice {
     uint64_t start;  // offset of its first byte in the stream since Reset
   };
 
-  void Pump() override;
+  // The playback stream is used under mutex_ alone.
+  void Transfer(Lock&) override { Pump(); }
+  // Moves what data it can (under mutex_).
+  void Pump();
   bool WantsDevice() const override;
   int WaitTimeout() const override;
   void ResetLocked() override;

@@ -57,6 +57,7 @@ void TControlTick::StatusTimerTimer() {
   const Clock start = ReadClock();
   if (start.hour % 4 == 0 && start.minute == 0 && start.second == 0) DeleteExpiredRecordings();
   if (GapCountdown > 0) --GapCountdown;
+  Watch();
   DriveAlarmOutputs();
   const int peak = host_.LastPeak();
   if (host_.Recording()) CountSilence(peak);
@@ -106,7 +107,7 @@ void TControlTick::CountSilence(int peak) {
     SilenceCount = 0;
   }
   // A count of 0 is signal, whatever SilenceDelay says.
-  if (SilenceCount > 0 && SilenceCount / 2 == RecorderOptions.SilenceDelay) RaiseAlarm();
+  if (SilenceCount > 0 && SilenceCount / 2 == RecorderOptions.SilenceDelay) RaiseAlarm("no signal");
   host_.SetSilenceText("Input signal below threshold: " + std::to_string(SilenceCount / 2) + " sec.");
 }
 
@@ -118,12 +119,21 @@ void TControlTick::SignalBack() {
   LogEvent("normal");
 }
 
-void TControlTick::RaiseAlarm() {
+void TControlTick::Watch() {
+  const TRecordingWatch watch = host_.WatchRecording();
+  for (const std::string& event : watch.alarms) RaiseAlarm(event);
+  if (watch.alarms.empty() && watch.all_clear && host_.AlarmVisible()) {
+    SignalBack();
+    host_.SetAlarmVisible(false);
+  }
+}
+
+void TControlTick::RaiseAlarm(const std::string& event) {
   if (RecorderOptions.AlarmOutputs) {
     if (LptReady()) DataWrite(kOutputsNoSignal);
     host_.BroadcastAlarm(1);
   }
-  LogEvent("no signal");
+  LogEvent(event);
   if (!host_.RecorderPaused()) host_.SetAlarmVisible(true);
 }
 

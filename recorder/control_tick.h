@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <string>
 
+#include "recorder/recording_lifecycle.h"
+
 namespace pmx {
 
 class TSerialPort;
@@ -39,6 +41,8 @@ class TControlTickHost {
 
   virtual void StartRecording() = 0;
   virtual void StopRecording() = 0;
+  // Looks after the running recording (TRecordingLifecycle::WatchRecording).
+  virtual TRecordingWatch WatchRecording() = 0;
   // Opens and starts, or stops and closes, the monitor input.
   virtual void StartMonitor() = 0;
   virtual void CloseMonitor() = 0;
@@ -59,8 +63,9 @@ class TControlTickHost {
 };
 
 // The recorder's own decisions, taken every 500 ms: retention sweep, restart
-// gap, alarm outputs, silence alarm, labels, file splits by SaveMode and the
-// start rules of the weekly schedule. Time comes from RecorderClock, settings
+// gap, the recording's faults and losses (alarmed as silence is), alarm outputs,
+// silence alarm, labels, file splits by SaveMode and the start rules of the weekly
+// schedule. Time comes from RecorderClock, settings
 // from RecorderOptions, the parallel port through PortIn/PortOut.
 // Threads: GUI thread only, as are the host and the serial port it is given.
 class TControlTick {
@@ -84,8 +89,9 @@ class TControlTick {
 
   void DriveAlarmOutputs();
   void CountSilence(int peak);
+  void Watch();
   void SignalBack();
-  void RaiseAlarm();
+  void RaiseAlarm(const std::string& event);
   // True when the rule stopped the recording and the tick ends.
   bool ApplySplitRule(const Clock& now);
   // Stops on a change of the status bit to to_level since the last sampling.

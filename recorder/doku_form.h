@@ -166,6 +166,7 @@ class TDokuForm : public QMainWindow,
   // Where the recording chain and the monitor input plug in.
   void StartRecording() override;
   void StopRecording() override;
+  TRecordingWatch WatchRecording() override { return lifecycle_.WatchRecording(); }
   void PauseRecording() override;
   void RestartRecording() override;
   void StartMonitor() override;

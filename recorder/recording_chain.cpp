@@ -1,5 +1,10 @@
 #include "recorder/recording_chain.h"
 
+#include <algorithm>
+
+#include "audio/core/utilities.h"
+#include "recorder/recorder_options.h"
+
 namespace pmx {
 namespace {
 
@@ -8,6 +13,11 @@ constexpr int kRecorderBufferSize = 16000;
 constexpr int kRingBufferSize = 8192;
 constexpr int kFileIOBufferSize = 8192;
 constexpr int kMonitorBufferSize = 4096;
+// A new recording starts only with room for this much audio beyond the sink's own
+// reserve, so a disk that just freed a few bytes is not filled with stubs.
+constexpr int64_t kRoomSeconds = 60;
+// The header and trailer a recording may carry besides its data.
+constexpr int64_t kFileOverhead = 4096;
 
 }  // namespace
 
@@ -19,6 +29,7 @@ TRecordingComponents::TRecordingComponents() {
   WaveRecorder.SetTimeFormat(TMMTimeFormats::tfMillisecond);
   MMRingBuffer1.SetBufferSize(kRingBufferSize);
   MMRingBuffer1.SetQueueMode(TMMQueueMode::qmWrite);
+  MMRingBuffer1.SetWaitIfFull(true);
   WaveFileRecorder.Wave()->SetIOBufferSize(kFileIOBufferSize);
   WaveFileRecorder.Wave()->SetFileMustExist(false);
   WaveRecorder.SetOutput(&MMConnector1);
@@ -60,7 +71,16 @@ std::string TRecordingComponents::FileName() { return WaveFileRecorder.Wave()->F
 
 void TRecordingComponents::ReleaseFile() { WaveFileRecorder.Wave()->SetFileName(""); }
 
+int64_t TRecordingComponents::ByteRate() const {
+  const WaveFormatEx* format = WaveRecorder.PWaveFormat();
+  return format ? std::max<int64_t>(format->nAvgBytesPerSec(), 1) : 1;
+}
+
 bool TRecordingComponents::StartRecorder() {
+  // The ring's slots take whole capture buffers.
+  const int64_t ring_bytes = ByteRate() * kRingSeconds;
+  MMRingBuffer1.SetNumBuffers(static_cast<int>(
+      std::max<int64_t>((ring_bytes + kRecorderBufferSize - 1) / kRecorderBufferSize, kRecorderBuffers)));
   try {
     WaveIn.Stop();
     WaveIn.Close();
@@ -75,6 +95,35 @@ bool TRecordingComponents::StartRecorder() {
 void TRecordingComponents::StopRecorder() {
   WaveRecorder.Stop();
   WaveRecorder.Close();
+}
+
+std::string TRecordingComponents::Fault() {
+  const std::string device = WaveRecorder.Failure();
+  if (!device.empty()) return "recording device failed: " + device;
+  const std::string file = WaveFileRecorder.WriteFailure();
+  if (!file.empty()) return "recording file closed: " + file;
+  if (!WaveFileRecorder.FileOpened()) return "recording file closed";
+  return "";
+}
+
+uint32_t TRecordingComponents::CaptureRate() {
+  const WaveFormatEx* format = WaveRecorder.PWaveFormat();
+  return format ? format->nSamplesPerSec() : 0;
+}
+
+bool TRecordingComponents::RoomToRecord() {
+  int64_t free = 0;
+  int64_t total = 0;
+  if (!GetDiskFree(RecorderOptions.RecordingFolder, free, total)) return false;
+  return free >= kRoomSeconds * ByteRate() + WaveFileRecorder.Wave()->IOBufferSize() +
+                     TMMCustomWaveFile::kDiskReserve;
+}
+
+bool TRecordingComponents::NearSizeLimit() {
+  // What the ring may still hold arrives at the file before a split takes effect.
+  const int64_t room = static_cast<int64_t>(WaveFileRecorder.MaxFileSize()) - kFileOverhead -
+                       WaveFileRecorder.DataBytes();
+  return room < 2 * (int64_t{MMRingBuffer1.NumBuffers()} * kRecorderBufferSize + ByteRate());
 }
 
 bool TRecordingComponents::StartMonitor() {

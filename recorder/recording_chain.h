@@ -13,13 +13,19 @@ namespace pmx {
 
 // The main window's recording components: WaveRecorder -> MMConnector1 (the level
 // bars' tap) -> MMRingBuffer1 -> WaveFileRecorder, and the monitor input WaveIn ->
-// MMConnector2. Builds and links them as the recorder runs them; the main window
+// MMConnector2. The ring holds kRingSeconds of the recording's audio and makes the
+// capture side wait when it is full, so a stalled disk loses nothing until the
+// ring, the capture buffers and the device's own buffer are all full; only then
+// does the device overrun, and the loss is counted. Builds and links them as the
+// recorder runs them; the main window
 // owns this, hangs its level bars on the connectors and hands it to its
 // TRecordingLifecycle, whose WaveRecorderStart becomes WaveRecorder's OnStart.
 // Threads: the components' own rules (see their headers); everything here runs on
 // the GUI thread.
 class TRecordingComponents : public TRecordingChain {
  public:
+  static constexpr int kRingSeconds = 10;
+
   TRecordingComponents();
   ~TRecordingComponents() override;
 
@@ -36,6 +42,14 @@ class TRecordingComponents : public TRecordingChain {
   void PauseRecorder() override { WaveRecorder.Pause(); }
   void RestartRecorder() override { WaveRecorder.Restart(); }
   bool StartMonitor() override;
+  std::string Fault() override;
+  uint64_t LostFrames() override { return WaveRecorder.LostFrames(); }
+  uint64_t Overruns() override { return WaveRecorder.Overruns(); }
+  uint32_t CaptureRate() override;
+  bool RoomToRecord() override;
+  bool NearSizeLimit() override;
+  void SplitFile(const std::string& file_name) override { WaveFileRecorder.SplitTo(file_name); }
+  std::string TakeFinishedSplit() override { return WaveFileRecorder.TakeFinishedSplit(); }
 
   TMMWaveIn WaveRecorder;
   TMMConnector MMConnector1;
@@ -43,6 +57,10 @@ class TRecordingComponents : public TRecordingChain {
   TMMWaveFile WaveFileRecorder;
   TMMWaveIn WaveIn;
   TMMConnector MMConnector2;
+
+ private:
+  // Bytes per second of the recording's format.
+  int64_t ByteRate() const;
 };
 
 }  // namespace pmx

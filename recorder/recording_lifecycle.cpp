@@ -1,8 +1,11 @@
 #include "recorder/recording_lifecycle.h"
 
+#include <algorithm>
 #include <array>
+#include <chrono>
 #include <filesystem>
 #include <system_error>
+#include <utility>
 
 #include "recorder/control_tick.h"
 #include "recorder/encoder_hand_off.h"
@@ -20,6 +23,14 @@ namespace {
 constexpr uint16_t kCodecFormat = 1;
 constexpr int kSoftGapTicks = 20;
 constexpr int kGapTicks = 2;
+// A recording that faulted is tried again after 3 s; when resumed recordings keep
+// faulting at once (a disk that takes a file but no data), the wait doubles up to
+// about 3 minutes, so a broken disk is not filled with stubs.
+constexpr int kResumeTicks = 6;
+constexpr int kMaxResumeDoublings = 6;
+constexpr auto kQuickFault = std::chrono::minutes(1);
+// A loss alarm ends after 10 s without further loss.
+constexpr int kLossQuietTicks = 20;
 
 int SampleRateOf(uint16_t index) {
   constexpr std::array<int, 4> kRates = {8000, 16000, 32000, 44100};
@@ -33,7 +44,9 @@ int BitsOf(uint16_t index) { return index < 4 ? (index < 2 ? 8 : 16) : 0; }
 }  // namespace
 
 void TRecordingLifecycle::StartRecording() {
-  if (host_.Recording()) return;
+  // After a fault every start (the clock's, the level's, the user's) waits for the
+  // next try, so a broken disk or device is not hammered every tick.
+  if (host_.Recording() || (resume_pending_ && resume_countdown_ > 0)) return;
   ChooseFormat();
   const std::string file_name = NewRecordingFileName();
   if (file_name.empty()) {
@@ -43,6 +56,8 @@ void TRecordingLifecycle::StartRecording() {
   chain_.SetFileName(file_name);
   host_.SetErrorPanelVisible(false);
   SilenceCount = 0;
+  reported_lost_ = 0;
+  split_asked_ = false;
   // A device that refuses leaves the recorder idle without a message.
   chain_.StartRecorder();
 }
@@ -65,15 +80,27 @@ void TRecordingLifecycle::WaveRecorderStart() {
 }
 
 void TRecordingLifecycle::StopRecording() {
+  resume_pending_ = false;
   if (host_.Recording()) {
     SilenceCount = 0;
-    chain_.StopRecorder();
-    ShowIdle();
-    const std::string file_name = chain_.FileName();
-    chain_.ReleaseFile();
-    FinishFile(file_name);
+    EndRecording();
   }
   GapCountdown = RecorderOptions.SoftGap ? kSoftGapTicks : kGapTicks;
+}
+
+void TRecordingLifecycle::EndRecording() {
+  chain_.StopRecorder();
+  ShowIdle();
+  FinishSplits();
+  const std::string file_name = chain_.FileName();
+  chain_.ReleaseFile();
+  if (chain_.LostFrames() > 0) {
+    AppendToMonthlyLog(std::filesystem::path(file_name).filename().string() + ": " +
+                       std::to_string(chain_.LostFrames()) + " frames lost in " +
+                       std::to_string(chain_.Overruns()) + " overruns");
+  }
+  FinishFile(file_name, RecordingStartTime);
+  if (RecorderOptions.SaveMode == 6) chain_.StartMonitor();
 }
 
 void TRecordingLifecycle::ShowIdle() {
@@ -83,14 +110,97 @@ void TRecordingLifecycle::ShowIdle() {
   ShowIcon("Pelmorax.ico");
 }
 
-void TRecordingLifecycle::FinishFile(const std::string& file_name) {
+void TRecordingLifecycle::FinishFile(const std::string& file_name,
+                                     RecorderClock::TimePoint start) {
   // Raises when the file can't be patched; the rest of the stop is then left out.
   FixWaveHeader(file_name);
-  if (RecorderOptions.SaveMode == 6) chain_.StartMonitor();
-  StampFileTime(file_name, RecordingStartTime);
+  StampFileTime(file_name, start);
   TEncoderWindow window;
   if (host_.WindowState() == TWindowState::wsNormal) window = {host_.Left() + 50, host_.Top() + 100};
   StartEncoder(file_name, window, RecorderOptions.EncoderDelay * 1000);
+}
+
+TRecordingWatch TRecordingLifecycle::WatchRecording() {
+  TRecordingWatch watch;
+  FinishSplits();
+  if (host_.Recording()) {
+    ReportLoss(watch);
+    SplitBeforeLimit();
+    const std::string fault = chain_.Fault();
+    if (!fault.empty()) {
+      watch.alarms.push_back(fault);
+      Interrupt(fault);
+    }
+  } else if (resume_pending_ && --resume_countdown_ <= 0) {
+    TryResume(watch);
+  }
+  return watch;
+}
+
+void TRecordingLifecycle::FinishSplits() {
+  for (std::string name; !(name = chain_.TakeFinishedSplit()).empty();) {
+    split_asked_ = false;
+    const RecorderClock::TimePoint start = std::exchange(RecordingStartTime, next_part_start_);
+    FinishFile(name, start);
+  }
+}
+
+void TRecordingLifecycle::SplitBeforeLimit() {
+  if (split_asked_ || !chain_.NearSizeLimit()) return;
+  const std::string next = NewRecordingFileName();
+  if (next.empty()) return;
+  chain_.SplitFile(next);
+  split_asked_ = true;
+  next_part_start_ = RecorderClock::Now();
+}
+
+void TRecordingLifecycle::ReportLoss(TRecordingWatch& watch) {
+  const uint64_t lost = chain_.LostFrames();
+  if (lost > reported_lost_) {
+    const uint64_t rate = std::max<uint32_t>(chain_.CaptureRate(), 1);
+    const uint64_t ms = (lost - reported_lost_) * 1000 / rate;
+    reported_lost_ = lost;
+    loss_quiet_ticks_ = 0;
+    watch.alarms.push_back("audio lost: " + std::to_string(ms) + " ms");
+  } else if (loss_quiet_ticks_ >= 0 && ++loss_quiet_ticks_ >= kLossQuietTicks) {
+    loss_quiet_ticks_ = -1;
+    watch.all_clear = true;
+  }
+}
+
+void TRecordingLifecycle::Interrupt(const std::string& fault) {
+  const bool quick = RecorderClock::Now() - RecordingStartTime < kQuickFault;
+  quick_faults_ = quick ? quick_faults_ + 1 : 0;
+  resume_pending_ = true;
+  resume_countdown_ = ResumeTicks();
+  SilenceCount = 0;
+  try {
+    EndRecording();
+  } catch (const std::exception& error) {
+    // The disk that failed may refuse the header fix too; the recorder goes on.
+    AppendToMonthlyLog(std::string("recording not finished: ") + error.what());
+  }
+  host_.SetStatusText(fault);
+  host_.SetErrorPanelVisible(true);
+}
+
+int TRecordingLifecycle::ResumeTicks() const {
+  return kResumeTicks << std::min(quick_faults_, kMaxResumeDoublings);
+}
+
+void TRecordingLifecycle::TryResume(TRecordingWatch& watch) {
+  if (chain_.RoomToRecord()) StartRecording();
+  if (!host_.Recording()) {
+    resume_countdown_ = ResumeTicks();
+    // StartRecording may have hidden the panel; the fault is still there.
+    host_.SetErrorPanelVisible(true);
+    return;
+  }
+  resume_pending_ = false;
+  loss_quiet_ticks_ = -1;
+  AppendToMonthlyLog("recording resumed in " +
+                     std::filesystem::path(chain_.FileName()).filename().string());
+  watch.all_clear = true;
 }
 
 void TRecordingLifecycle::ShowIcon(const char* file_name) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "platform/wave_types.h"
 #include "recorder/recorder_clock.h"
@@ -64,6 +65,30 @@ class TRecordingChain {
   virtual void RestartRecorder() = 0;
   // Opens and starts the monitor input; false when the device refused.
   virtual bool StartMonitor() = 0;
+
+  // Why a running recording no longer reaches the disk (the device failed, or the
+  // file closed itself); empty while it does.
+  virtual std::string Fault() = 0;
+  // Frames the capture device lost to overruns since it opened, in how many
+  // overruns, and its rate; kept after it closed.
+  virtual uint64_t LostFrames() = 0;
+  virtual uint64_t Overruns() = 0;
+  virtual uint32_t CaptureRate() = 0;
+  // The recording folder's drive has room for a new recording.
+  virtual bool RoomToRecord() = 0;
+  // The file is close enough to its size limit that it must be split now.
+  virtual bool NearSizeLimit() = 0;
+  // Goes on in a new file of this name from the next block written, without a gap.
+  virtual void SplitFile(const std::string& file_name) = 0;
+  // A file finished by a split, oldest first; empty when none is left.
+  virtual std::string TakeFinishedSplit() = 0;
+};
+
+// What a look at the running recording found for the alarms: events to log and
+// alarm as for silence, and whether every fault raised before has ended.
+struct TRecordingWatch {
+  std::vector<std::string> alarms;
+  bool all_clear = false;
 };
 
 // Starts, stops, pauses and resumes recordings and hands each finished one to its
@@ -81,15 +106,35 @@ class TRecordingLifecycle {
   void RestartRecording() { chain_.RestartRecorder(); }
   // The capture device has started: the recorder shows that it records.
   void WaveRecorderStart();
+  // Run by every control tick. A recording that stopped reaching the disk (dead
+  // device, full disk, write error) is ended with its file finished, and resumed
+  // in a new file once the device opens and the disk has room again (other starts
+  // wait for those tries; a stop ends them); audio lost to overruns is reported; a
+  // file nearing the WAV size limit is split.
+  TRecordingWatch WatchRecording();
 
  private:
   void ChooseFormat();
+  void EndRecording();
   void ShowIdle();
-  void FinishFile(const std::string& file_name);
+  void FinishFile(const std::string& file_name, RecorderClock::TimePoint start);
   void ShowIcon(const char* file_name);
+  void FinishSplits();
+  void SplitBeforeLimit();
+  void ReportLoss(TRecordingWatch& watch);
+  void Interrupt(const std::string& fault);
+  void TryResume(TRecordingWatch& watch);
+  int ResumeTicks() const;
 
   TRecordingHost& host_;
   TRecordingChain& chain_;
+  uint64_t reported_lost_ = 0;       // frames of this recording's losses reported
+  int loss_quiet_ticks_ = -1;        // ticks since the last loss; -1 without one
+  bool split_asked_ = false;         // a split is on its way to the file
+  RecorderClock::TimePoint next_part_start_{};
+  bool resume_pending_ = false;      // a fault ended the recording; it is to go on
+  int resume_countdown_ = 0;         // ticks until the next attempt
+  int quick_faults_ = 0;             // faults of recordings that had just started
 };
 
 }  // namespace pmx

@@ -16,14 +16,23 @@ TMMQueueThread::TMMQueueThread(TMMRingBuffer& ring) : TMMDSPThread(&ring), ring_
 }
 
 void TMMQueueThread::ExecuteDSP() {
+  // A write queue also flushes what it holds every kWriteBehind, so a large ring
+  // never keeps seconds of sound away from the disk.
+  const bool write_behind = ring_.queue_mode_ == TMMQueueMode::qmWrite;
   for (;;) {
     {
       std::unique_lock lock(ring_.mutex_);
-      ring_.changed_.wait(lock, [this] { return ring_.stop_ || ring_.work_; });
+      const auto asked = [this] { return ring_.stop_ || ring_.work_; };
+      if (write_behind) {
+        ring_.changed_.wait_for(lock, TMMRingBuffer::kWriteBehind, asked);
+      } else {
+        ring_.changed_.wait(lock, asked);
+      }
       if (ring_.stop_) {
         ring_.stop_ = false;
         return;
       }
+      if (!ring_.work_ && ring_.count_ == 0) continue;
     }
     try {
       if (ring_.queue_mode_ == TMMQueueMode::qmRead) {
@@ -142,6 +151,7 @@ void TMMRingBuffer::ClearCounts() {
   bytes_ = 0;
   write_index_ = read_index_ = last_index_ = 0;
   primed_ = false;
+  loop_state_ = WAVEHDR{};
 }
 
 int32_t TMMRingBuffer::WriteBuffer(const void* data, int32_t length, uintptr_t user,
@@ -228,7 +238,7 @@ void TMMRingBuffer::ReadBuffer(void* data, int32_t& length, uint32_t& flags, uin
     const Slot& last = slots_[last_index_];
     length = std::min(length, last.bytes);
     std::memcpy(data, last.data, length);
-    flags = last.flags;
+    flags = last.flags & ~kSlotLoopRestart;
     user = last.user;
   } else {
     FillSilence(data, length);
@@ -246,8 +256,8 @@ void TMMRingBuffer::ReadSlot(void* data, int32_t& length, uint32_t& flags, uintp
   length = n;
   user = s.user;
   if (n < s.bytes) {
-    // The end of input lies after the rest of this slot, not here.
-    flags = s.flags & ~kSlotEnd;
+    // The end of input, or its restart, lies after the rest of this slot, not here.
+    flags = s.flags & ~(kSlotEnd | kSlotLoopRestart);
     std::memmove(s.data, s.data + n, s.bytes - n);
     s.bytes -= n;
   } else {
@@ -319,7 +329,17 @@ void TMMRingBuffer::FillQueue() {
       header.dwBufferLength =
           static_cast<uint32_t>(std::min<int64_t>(FreeBytes(), chunk_));
       bool more = false;
+      {
+        std::lock_guard lock(mutex_);
+        CopyLoopState(loop_state_, header);
+      }
+      header.LoopRestart = false;
       TMMDSPComponent::BufferLoad(&header, more);
+      {
+        std::lock_guard lock(mutex_);
+        loop_state_.LoopsRemaining = header.LoopsRemaining;
+      }
+      const uint32_t restart = header.LoopRestart ? kSlotLoopRestart : 0;
       const int32_t got = static_cast<int32_t>(std::min(header.dwBytesRecorded, header.dwBufferLength));
       if (got <= 0) {
         std::lock_guard lock(mutex_);
@@ -328,7 +348,7 @@ void TMMRingBuffer::FillQueue() {
         if (!slots_.empty()) slots_[count_ > 0 ? newest : last_index_].flags |= kSlotEnd;
         break;
       }
-      WriteData(staging_, got, more ? 0 : kSlotEnd);
+      WriteData(staging_, got, (more ? 0 : kSlotEnd) | restart);
       if (!more) break;
     }
     DoFillQueueEnd();
@@ -496,14 +516,24 @@ void TMMRingBuffer::BufferReady(WAVEHDR* lpWaveHdr) {
   TMMDSPComponent::BufferReady(lpWaveHdr);
 }
 
+// A new request (looping switched on or off, another count) replaces the one the
+// fills count down; a repeated one leaves the count where the source left it.
+void TMMRingBuffer::TakeLoopRequest(const WAVEHDR& puller) {
+  std::lock_guard lock(mutex_);
+  if (puller.LoopFlag == loop_state_.LoopFlag && puller.LoopCount == loop_state_.LoopCount) return;
+  CopyLoopState(puller, loop_state_);
+}
+
 void TMMRingBuffer::BufferLoad(WAVEHDR* lpWaveHdr, bool& MoreBuffers) {
   const bool duplex = queue_mode_ == TMMQueueMode::qmDuplex;
   if ((queue_mode_ == TMMQueueMode::qmRead || duplex) && open_.load() &&
       (enabled_.load() || BytesInBuffer() > 0 || duplex)) {
+    TakeLoopRequest(*lpWaveHdr);
     int32_t length = static_cast<int32_t>(lpWaveHdr->dwBufferLength);
     uint32_t flags;
     ReadBuffer(lpWaveHdr->lpData, length, flags, lpWaveHdr->dwUser);
     lpWaveHdr->dwBytesRecorded = static_cast<uint32_t>(length);
+    if (flags & kSlotLoopRestart) lpWaveHdr->LoopRestart = true;
     MoreBuffers = duplex || (flags & kSlotEnd) == 0;
     return;
   }

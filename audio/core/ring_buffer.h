@@ -43,7 +43,8 @@ class TMMQueueThread : public TMMDSPThread {
 
 // A chain node holding NumBuffers slots of BufferSize bytes. In qmWrite the pushing
 // side only copies each buffer into a slot and the queue thread pushes the contents
-// on to Output in chunks of up to 64 KiB; in qmRead the queue thread keeps the ring
+// on to Output in chunks of up to 64 KiB, when half the ring is filled and at the
+// latest kWriteBehind after the last flush; in qmRead the queue thread keeps the ring
 // filled from Input ahead of a pulling device.
 //
 // Threads: properties, links and lifecycle belong to the GUI thread (the layout
@@ -60,6 +61,7 @@ class TMMRingBuffer : public TMMDSPComponent {
   static constexpr uint32_t kSlotEnd = 1;          // no more input after this slot
   static constexpr uint32_t kSlotLoopRestart = 2;  // the pulled stream looped here
   static constexpr std::chrono::milliseconds kForever = std::chrono::hours(24 * 365);
+  static constexpr std::chrono::milliseconds kWriteBehind{500};
 
   explicit TMMRingBuffer(TComponent* owner = nullptr);
   ~TMMRingBuffer() override;
@@ -152,6 +154,7 @@ class TMMRingBuffer : public TMMDSPComponent {
   bool Await(std::unique_lock<std::mutex>& lock, const std::function<bool()>& ready,
              std::chrono::milliseconds timeout);
   void PushStaging(int32_t bytes);
+  void TakeLoopRequest(const WAVEHDR& puller);
 
   // Properties (GUI thread; fixed while open).
   int num_buffers_ = 20;
@@ -179,6 +182,9 @@ class TMMRingBuffer : public TMMDSPComponent {
   bool work_ = false;  // manual reset
   bool done_ = false;  // auto reset
   bool stop_ = false;  // auto reset
+  // qmRead: the puller's loop request, handed to the source on each fill; the
+  // source counts its loops down here. Under mutex_.
+  WAVEHDR loop_state_;
 
   std::atomic<bool> open_{false};
   std::atomic<bool> stop_request_{false};

@@ -1,11 +1,13 @@
 #include "audio/core/wave_file.h"
 
 #include <algorithm>
-#include <cctype>
+#include <cerrno>
 #include <cstring>
 #include <filesystem>
 
 #include "audio/core/dsp_thread.h"
+#include "audio/core/file_registry.h"
+#include "audio/core/mpeg_file.h"
 #include "audio/core/mm_strings.h"
 #include "audio/core/mul_div.h"
 #include "audio/core/utilities.h"
@@ -69,6 +71,11 @@ bool TMMCustomWaveFile::OpenFile() {
     SetPWaveFormat(Input()->PWaveFormat());
     if (!PWaveFormat() || wave_->FileName().empty()) return false;
     wave_->CreateWaveFile(wave_->FileName(), PWaveFormat());
+    wave_->IORecord()->MaxFileSize = max_file_size_.load();
+    data_bytes_.store(0);
+    std::lock_guard status(status_lock_);
+    failure_.clear();
+    split_to_.clear();
   } else {
     if (!HoldsData()) return false;
     wave_->OpenWaveFile();
@@ -134,14 +141,75 @@ bool TMMCustomWaveFile::HasRoomFor(int64_t bytes) const {
   return free >= wave_->IOBufferSize() + bytes + kDiskReserve;
 }
 
+std::string TMMCustomWaveFile::WriteFailure() const {
+  std::lock_guard status(status_lock_);
+  return failure_;
+}
+
+void TMMCustomWaveFile::SetFailure(const std::string& text) {
+  std::lock_guard status(status_lock_);
+  failure_ = text;
+}
+
+void TMMCustomWaveFile::SplitTo(const std::string& name) {
+  std::lock_guard status(status_lock_);
+  split_to_ = name;
+}
+
+std::string TMMCustomWaveFile::TakeFinishedSplit() {
+  std::lock_guard status(status_lock_);
+  if (finished_.empty()) return "";
+  std::string name = finished_.front();
+  finished_.erase(finished_.begin());
+  return name;
+}
+
+bool TMMCustomWaveFile::SwitchFile() {
+  std::string next;
+  {
+    std::lock_guard status(status_lock_);
+    next.swap(split_to_);
+  }
+  if (next.empty()) return true;
+  const std::string finished = wave_->FileName();
+  wave_->CloseWaveFile();
+  data_bytes_.store(0);
+  bool created = true;
+  try {
+    wave_->CreateWaveFile(next, PWaveFormat());
+    wave_->IORecord()->MaxFileSize = max_file_size_.load();
+  } catch (const EMMWaveError& error) {
+    SetFailure(std::string(error.what()) + ": " + next);
+    created = false;
+  }
+  // Handed out only now, so whoever takes it sees the new file's count.
+  std::lock_guard status(status_lock_);
+  finished_.push_back(finished);
+  return created;
+}
+
 bool TMMCustomWaveFile::WriteBuffer(const WAVEHDR* lpWaveHdr) {
   if (!file_started_.load() || !GetEnabled() || !Input() || lpWaveHdr->dwBytesRecorded == 0) {
     return true;
   }
   std::lock_guard lock(wave_lock_);
   if (!file_opened_.load() || wave_->FileName().empty()) return true;
+  if (!SwitchFile()) return false;
   const int64_t bytes = lpWaveHdr->dwBytesRecorded;
-  return HasRoomFor(bytes) && wave_->WriteData(lpWaveHdr->lpData, bytes) > 0;
+  if (!HasRoomFor(bytes)) {
+    SetFailure("Not enough space on the disk");
+    return false;
+  }
+  errno = 0;
+  const int64_t written = wave_->WriteData(lpWaveHdr->lpData, bytes);
+  const int error = errno;
+  if (written > 0) {
+    data_bytes_.store(static_cast<int64_t>(wave_->IORecord()->dwDataBytes));
+    return true;
+  }
+  SetFailure(written == 0 ? "The file reached the largest size a WAV file can have"
+                          : std::string("Write error: ") + std::strerror(error != 0 ? error : EIO));
+  return false;
 }
 
 void TMMCustomWaveFile::BufferReady(WAVEHDR* lpWaveHdr) {
@@ -191,12 +259,26 @@ void TMMCustomWaveFile::BufferLoad(WAVEHDR* lpWaveHdr, bool& MoreBuffers) {
   MoreBuffers = true;
 }
 
-bool TMMCustomWaveFile::CanLoad(const std::string& name) {
-  std::string extension = std::filesystem::path(name).extension().string();
-  std::transform(extension.begin(), extension.end(), extension.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  if (!extension.empty() && extension != ".wav") return false;
-  return wioIsWaveFile(name, WIO_MODE_FILE);
+bool TMMCustomWaveFile::CanLoad(const std::string& name, const TMMDecryptCallback&, uint8_t) {
+  // MPEG carried in a WAVE file is the MPEG class's to play.
+  return ExtensionAdmitted(name, GetExtensions()) && wioIsWaveFile(name, WIO_MODE_FILE) &&
+         !IsMpegInWave(name);
+}
+
+bool TMMCustomWaveFile::GetFileInfo(const std::string& name, TMMFileInfo& info) {
+  info = {};
+  TMMWave wave;
+  try {
+    wave.SetFileName(name);
+  } catch (const Exception&) {
+    return false;
+  }
+  const PWaveIORecord record = wave.IORecord();
+  if (!record) return false;
+  info.FileType = ClassFileType();
+  info.FileName = name;
+  info.Length = wfSamplesToMs64(&record->wfx, record->dwTotalSamples);
+  return true;
 }
 
 std::string TMMCustomWaveFile::GetFilter() { return LoadMMResString(SWaveFileFilter); }

@@ -6,6 +6,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "audio/core/custom_file.h"
 #include "audio/core/observer.h"
@@ -18,11 +19,17 @@ namespace pmx {
 // file) when the disk runs short or a write fails; without one it is a source that
 // fills the buffers pulled from it, looping when the puller asks.
 //
+// A sink can be told to go on in a new file at the next buffer, so a long recording
+// is split before the size limit without losing a sample.
+//
 // Threads: properties, Opened and Started on the GUI thread; BufferReady on the
 // thread that delivers buffers (in the recorder the ring buffer's queue thread),
 // BufferLoad on the playing device's thread; Closed and Stopped on either. The wave
-// is touched by those threads only under wave_lock_; the file flags are atomics.
-// OnOpen and OnClose reach the GUI thread through SynchronizeDSPCall.
+// is touched by those threads only under wave_lock_; the file flags and the data
+// count are atomics. The split request, the finished splits and the failure text
+// are guarded by status_lock_, which is never held across disk I/O, so the GUI
+// thread can ask about them while a write is stuck. OnOpen and OnClose reach the
+// GUI thread through SynchronizeDSPCall.
 class TMMCustomWaveFile : public TMMCustomFile {
  public:
   // Free bytes of the volume holding path; false when they cannot be read.
@@ -42,6 +49,20 @@ class TMMCustomWaveFile : public TMMCustomFile {
   void SetOverwriteExisting(bool value) { overwrite_existing_ = value; }
   // Where the free-space rule asks; GetDiskFree unless replaced.
   void SetDiskFreeQuery(TDiskFreeQuery query) { disk_free_ = std::move(query); }
+  // The largest file a sink writes (the RIFF limit unless smaller); taken by files
+  // created afterwards.
+  uint64_t MaxFileSize() const { return max_file_size_.load(); }
+  void SetMaxFileSize(uint64_t bytes) { max_file_size_.store(bytes); }
+  // Data bytes in the file being written.
+  int64_t DataBytes() const { return data_bytes_.load(); }
+  // Why the sink closed itself ("Not enough space on the disk", "Write error: ...");
+  // empty while it writes. Cleared when a file is opened.
+  std::string WriteFailure() const;
+  // The sink finishes its file before the next buffer and goes on in a new file of
+  // this name.
+  void SplitTo(const std::string& name);
+  // The name of a file finished by a split, oldest first; empty when none is left.
+  std::string TakeFinishedSplit();
 
   void SetPWaveFormat(PWaveFormatEx f) override;
   void Opened() override;
@@ -52,8 +73,12 @@ class TMMCustomWaveFile : public TMMCustomFile {
   void BufferReady(WAVEHDR* lpWaveHdr) override;
   void BufferLoad(WAVEHDR* lpWaveHdr, bool& MoreBuffers) override;
 
-  TMMAudioFileType FileType() const override { return TMMAudioFileType::ftWave; }
-  static bool CanLoad(const std::string& name);
+  static TMMAudioFileType ClassFileType() { return TMMAudioFileType::ftWave; }
+  TMMAudioFileType FileType() const override { return ClassFileType(); }
+  // A RIFF/WAVE file whose extension, if any, is ".wav".
+  static bool CanLoad(const std::string& name, const TMMDecryptCallback& = {}, uint8_t = 0);
+  // Kind, name and length; false for a name that does not parse as a wave.
+  static bool GetFileInfo(const std::string& name, TMMFileInfo& info);
   static std::string GetFilter();
   static std::string GetExtensions() { return "*.wav"; }
   int32_t GetBlockSize() const override;
@@ -82,6 +107,10 @@ class TMMCustomWaveFile : public TMMCustomFile {
   // The sink's part of BufferReady; false when the sink must close.
   bool WriteBuffer(const WAVEHDR* lpWaveHdr);
   bool HasRoomFor(int64_t bytes) const;
+  // Under wave_lock_: the split asked for; false (with the failure set) when the
+  // new file can't be created.
+  bool SwitchFile();
+  void SetFailure(const std::string& text);
   // The source's part of BufferLoad; true when it started over from the beginning.
   bool LoadBuffer(WAVEHDR* lpWaveHdr, bool& MoreBuffers);
   bool Loop(WAVEHDR* lpWaveHdr, bool& MoreBuffers);
@@ -97,6 +126,12 @@ class TMMCustomWaveFile : public TMMCustomFile {
   std::atomic<bool> file_started_{false};
   bool overwrite_existing_ = true;
   TDiskFreeQuery disk_free_;
+  std::atomic<uint64_t> max_file_size_{kMaxRiffFileSize};
+  std::atomic<int64_t> data_bytes_{0};
+  mutable std::mutex status_lock_;
+  std::string split_to_;                  // guarded by status_lock_
+  std::vector<std::string> finished_;     // guarded by status_lock_
+  std::string failure_;                   // guarded by status_lock_
 };
 
 // The published form.

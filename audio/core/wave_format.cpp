@@ -88,6 +88,14 @@ int64_t RoundUpToBlock64(int64_t bytes, uint16_t block_align) {
 
 int32_t Signed(uint32_t v) { return static_cast<int32_t>(v); }
 
+// a x b / c with halves rounded away from zero, as MulDivRound, in 64 bits.
+int64_t MulDivRound64(int64_t a, int64_t b, int64_t c) {
+  const __int128 product = static_cast<__int128>(a) * b;
+  const __int128 q = product / c;
+  const __int128 r = product % c;
+  return static_cast<int64_t>(q + (2 * r) / c);
+}
+
 // The user's numeric locale: its decimal point, and the list separator that goes
 // with it (a comma cannot separate list items when it is the decimal point).
 TFormatSeparators LocaleSeparators() {
@@ -192,6 +200,16 @@ int64_t wfSamplesToBytes64(PWaveFormatEx pwfx, int64_t samples) {
 int64_t wfSamplesToMs64(PWaveFormatEx pwfx, int64_t samples) {
   const WaveFormatEx& f = Measurable(pwfx);
   return MulDiv64(samples, 1000, f.nSamplesPerSec());
+}
+
+int64_t wfMsToBytes64(PWaveFormatEx pwfx, int64_t ms) {
+  const WaveFormatEx& f = Measurable(pwfx);
+  return RoundUpToBlock64(MulDivRound64(ms, f.nAvgBytesPerSec(), 1000), f.nBlockAlign());
+}
+
+int64_t wfBytesToMs64(PWaveFormatEx pwfx, int64_t bytes) {
+  const WaveFormatEx& f = ByteRated(pwfx);
+  return MulDivRound64(bytes, 1000, f.nAvgBytesPerSec());
 }
 
 std::string wfGetFormatName(PWaveFormatEx pwfx) {

@@ -38,6 +38,10 @@ int32_t wfMsToBytes(PWaveFormatEx pwfx, int32_t ms);
 // 64-bit forms for positions: the quotient is truncated, not rounded.
 int64_t wfSamplesToBytes64(PWaveFormatEx pwfx, int64_t samples);
 int64_t wfSamplesToMs64(PWaveFormatEx pwfx, int64_t samples);
+// 64-bit forms of wfMsToBytes and wfBytesToMs, rounded as those are: positions
+// in a recording pass 2 GiB after a few hours.
+int64_t wfMsToBytes64(PWaveFormatEx pwfx, int64_t ms);
+int64_t wfBytesToMs64(PWaveFormatEx pwfx, int64_t bytes);
 
 // The name of the record's format tag; "Unknown" without a record or for a tag
 // the table does not list.

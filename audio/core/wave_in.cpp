@@ -159,6 +159,15 @@ uint64_t TMMCustomWaveIn::Overruns() const {
   return handle_ ? handle_->Overruns() : closed_overruns_;
 }
 
+uint64_t TMMCustomWaveIn::LostFrames() const {
+  return handle_ ? handle_->LostFrames() : closed_lost_;
+}
+
+std::string TMMCustomWaveIn::Failure() const {
+  std::lock_guard lock(device_.mutex);
+  return failure_;
+}
+
 // ---- position
 
 int64_t TMMCustomWaveIn::GetPosition() {
@@ -198,14 +207,16 @@ void TMMCustomWaveIn::Open() {
 
 void TMMCustomWaveIn::OpenDevice() {
   device_.PrepareOpen(*PWaveFormat(), "WaveInOpen:\n\r" + LoadMMResString(SCantRecordFormat));
-  closed_overruns_ = 0;
+  closed_overruns_ = closed_lost_ = 0;
+  {
+    std::lock_guard lock(device_.mutex);
+    failure_.clear();
+  }
   if (CallBackMode() == TMMCBMode::cmThread) {
     device_.StartThread(std::make_unique<TMMWaveInThread>(
         this, [this](std::exception_ptr error) { HandlerFailed(error); }));
   }
-  device_.Check("WaveInOpen",
-                waveInOpen(handle_, DeviceID(), *PWaveFormat(),
-                           device_.Callback([this](WAVEHDR* h) { BufferDone(h); }), 0));
+  device_.Check("WaveInOpen", waveInOpen(handle_, DeviceID(), *PWaveFormat(), DeviceCallback(), 0));
   const unsigned state = device_.State();
   device_.SetState(wsClosed);
   TMMCustomSoundComponent::Opened();
@@ -332,6 +343,7 @@ void TMMCustomWaveIn::CloseDevice() {
       device_.Check("WaveInUnprepareHeader", handle->UnprepareHeader(device_.Block(i)));
     }
     closed_overruns_ = handle->Overruns();
+    closed_lost_ = handle->LostFrames();
     notified = device_.CloseHandle(*handle, "WaveInClose");
   }
   device_.MarkClosed();
@@ -384,6 +396,25 @@ void TMMCustomWaveIn::HandleBuffer(WAVEHDR* header) {
 
 void TMMCustomWaveIn::EndHandler() {
   if (device_.LeaveHandler(false)) device_.PostToGui([this] { Stop(); });
+}
+
+WaveCallback TMMCustomWaveIn::DeviceCallback() {
+  WaveCallback notes = device_.Callback([this](WAVEHDR* h) { BufferDone(h); });
+  return [this, notes](WaveDevice& handle, uint32_t message, WAVEHDR* header) {
+    if (message != WIM_FAILED) return notes(handle, message, header);
+    // Queued behind the buffers handed back before it.
+    device_.DispatchBuffer([this] { DeviceFailed(); },
+                           [this](std::exception_ptr error) { HandlerFailed(error); });
+  };
+}
+
+void TMMCustomWaveIn::DeviceFailed() {
+  if (!device_.Has(wsStarted)) return;
+  {
+    std::lock_guard lock(device_.mutex);
+    failure_ = handle_->Failure();
+  }
+  Fire(OnError);
 }
 
 void TMMCustomWaveIn::HandlerFailed(std::exception_ptr error) {

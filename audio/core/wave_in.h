@@ -27,14 +27,18 @@ class TMMWaveInThread final : public TMMWaveDeviceThread {
 // The capture device of the chain: keeps NumBuffers buffers queued at a wave-in
 // device and pushes each filled one down Output on the thread CallBackMode names
 // (the GUI thread in cmWindow, its TMMWaveInThread in cmThread). Stopping pushes
-// whatever the device had captured; overruns of the device are counted.
+// whatever the device had captured; overruns of the device are counted with the
+// frames they lost. A device that fails for good (unplugged) pushes what it had
+// captured, then OnError fires on the handler thread and Failure() says why; the
+// component stays started until it is stopped.
 //
 // Threads: properties and Open, Close, Start, Pause, Restart, Stop belong to the
 // GUI thread; Stop may also come from inside a buffer handler (a downstream node,
 // or the recording limit), and then completes on the GUI thread once the handler
 // has returned. Buffer handlers run one at a time on the handler thread; the
 // queued count, the handler depth and the stop flags are guarded by the device's
-// mutex, and so is the wrap counter, which GetPosition reads on the GUI thread. The
+// mutex, and so are the wrap counter, which GetPosition reads on the GUI thread,
+// and the failure text. The
 // recorded byte count is the handler thread's while started (reset by Start
 // before any buffer is queued). The handler bookkeeping is TMMWaveDevice's.
 class TMMCustomWaveIn : public TMMCustomSoundComponent {
@@ -71,8 +75,13 @@ class TMMCustomWaveIn : public TMMCustomSoundComponent {
   void SetMaxRecordTime(int32_t value);
   TThreadPriority Priority() const { return device_.Priority(); }
   void SetPriority(TThreadPriority value) { device_.SetPriority(value); }
-  // Overruns of the device since the last Open: each lost captured audio.
+  // Overruns of the device since the last Open: each lost captured audio, in all
+  // LostFrames frames.
   uint64_t Overruns() const;
+  uint64_t LostFrames() const;
+  // Why the device failed while started ("read: No such device"); empty while it
+  // works. Cleared by Open.
+  std::string Failure() const;
 
   // Position in TimeFormat units since Start.
   int64_t GetPosition();
@@ -119,10 +128,12 @@ class TMMCustomWaveIn : public TMMCustomSoundComponent {
   void AddBuffer(WAVEHDR* header);
   MMRESULT QueueAgain(WAVEHDR* header);
   // Device callback and handlers.
+  WaveCallback DeviceCallback();
   void BufferDone(WAVEHDR* header);
   void HandleBuffer(WAVEHDR* header);
   void EndHandler();
   void HandlerFailed(std::exception_ptr error);
+  void DeviceFailed();
 
   TMMWaveDevice device_;
   int channels_ = 1;
@@ -135,6 +146,8 @@ class TMMCustomWaveIn : public TMMCustomSoundComponent {
 
   std::unique_ptr<WaveInDevice> handle_;  // GUI thread; handlers use it while started
   uint64_t closed_overruns_ = 0;          // GUI thread
+  uint64_t closed_lost_ = 0;              // GUI thread
+  std::string failure_;                   // guarded by device_.mutex
 };
 
 class TMMWaveIn : public TMMCustomWaveIn {

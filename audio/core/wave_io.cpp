@@ -200,12 +200,14 @@ uint64_t TrailerBytes(const TWaveIORecord& rec) {
   return (IsPcm(rec.wfx) ? 0 : 12) + rec.DispList.WrittenSize() + rec.InfoList.WrittenSize();
 }
 
-// Puts the data size and the RIFF size of a recording in progress on the disk.
+// Puts the data size and the RIFF size of a recording in progress on the disk. The
+// sync runs behind, so the writer never waits for a slow disk.
 bool UpdateSizesOnDisk(TWaveIORecord& rec) {
   RiffFile& file = *rec.hmmio;
   const uint64_t riffSize = rec.dwDataOffset + rec.dwDataBytes - rec.ckRIFF.dwDataOffset;
   if (file.PatchSize(rec.ckData, rec.dwDataBytes) != RiffResult::Ok ||
-      file.PatchSize(rec.ckRIFF, riffSize) != RiffResult::Ok || file.Sync() != RiffResult::Ok) {
+      file.PatchSize(rec.ckRIFF, riffSize) != RiffResult::Ok ||
+      file.SyncBehind() != RiffResult::Ok) {
     return false;
   }
   rec.SizesOnDisk = rec.dwDataBytes;

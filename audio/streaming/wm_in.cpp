@@ -28,17 +28,21 @@ int WishOf(TChannelsNumber channels) {
 
 TWMIn::~TWMIn() { CloseSource(); }
 
-void TWMIn::OpenReader(bool discrete, int wish) {
+std::unique_ptr<MediaSyncReader> TWMIn::CreateReader() const {
+  if (WMVCoreLib.WMCreateSyncReader == nullptr) return nullptr;
+  return WMVCoreLib.WMCreateSyncReader();
+}
+
+bool TWMIn::OpenReader(bool discrete, int wish) {
   reader_ = Reader{};
-  if (WMVCoreLib.WMCreateSyncReader == nullptr) return;
-  reader_.SyncReader = WMVCoreLib.WMCreateSyncReader();
-  if (!reader_.SyncReader) return;
+  reader_.SyncReader = CreateReader();
+  if (!reader_.SyncReader) return false;
   reader_.Stream = std::make_unique<TAudioStream>(*stream_);
   if (!reader_.SyncReader->Open(*reader_.Stream)) {
     stream_->Seek(30, TStream::soBeginning);
     if (!reader_.SyncReader->Open(*reader_.Stream)) {
       reader_ = Reader{};
-      return;
+      return true;
     }
   }
   for (int output = 0; output < reader_.SyncReader->OutputCount(); ++output)
@@ -49,6 +53,7 @@ void TWMIn::OpenReader(bool discrete, int wish) {
       reader_.Protected = true;
   }
   if (!reader_.SyncReader->NumberAttribute(0, "Duration", reader_.Duration)) reader_.Duration = 0;
+  return true;
 }
 
 // The last format the rules take wins.
@@ -125,7 +130,10 @@ void TWMIn::OpenSource() {
   OpenOwnStream();
   channels_ = bits_per_sample_ = sample_rate_ = 0;
   size_ = 0;
-  OpenReader(high_precision_, WishOf(output_channels_));
+  if (!OpenReader(high_precision_, WishOf(output_channels_))) {
+    ReleaseStream();
+    throw EAuException("Cannot open the file: the media decoding libraries are missing");
+  }
   if (!reader_.SyncReader) {
     ReleaseStream();
     return;

@@ -31,6 +31,8 @@ class TWMIn : public TAuTaggedFileIn {
   void SetOutputChannels(TChannelsNumber v);
 
  protected:
+  // The media runtime's general reader; none when it is missing.
+  virtual std::unique_ptr<MediaSyncReader> CreateReader() const;
   void OpenSource() override;
   void CloseSource() override;
   void ReadData(const uint8_t*& buffer, uint32_t& bytes) override;
@@ -51,7 +53,8 @@ class TWMIn : public TAuTaggedFileIn {
     size_t Consumed = 0;
   };
 
-  void OpenReader(bool discrete, int wish);
+  // False when this process has no reader at all.
+  bool OpenReader(bool discrete, int wish);
   void ChooseFormat(int output, bool discrete, int wish);
   void CloseReader();
   void ReadReader(const uint8_t*& buffer, uint32_t& bytes);
@@ -65,12 +68,14 @@ class TWMIn : public TAuTaggedFileIn {
   TChannelsNumber output_channels_ = cnMonoOrStereo;
 };
 
-// MP3 through the same reader; the size reported is a third of a second longer.
+// MP3 through a reader that is exact to the sample; the size reported is a
+// third of a second longer.
 class TMP3In : public TWMIn {
  public:
   using TWMIn::TWMIn;
 
  protected:
+  std::unique_ptr<MediaSyncReader> CreateReader() const override { return CreateMp3SyncReader(); }
   void OpenSource() override;
 };
 

@@ -5,9 +5,10 @@
 namespace pmx {
 
 // The media runtime's binding record, bound at program start to our own reader
-// layer, so it is always loaded. Only the synchronous reader exists; the writer,
-// sink, profile and asynchronous reader entry points stay null. Constant after
-// static initialisation: any thread may read it.
+// layer, so it is always loaded; the decoding libraries behind it load on the
+// first reader, which is none when they are missing. Only the synchronous reader
+// exists; the writer, sink, profile and asynchronous reader entry points stay
+// null. Constant after static initialisation: any thread may read it.
 struct TWMVCoreLibrary {
   bool Loaded = false;
   decltype(&CreateMediaSyncReader) WMCreateSyncReader = nullptr;

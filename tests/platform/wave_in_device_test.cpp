@@ -105,14 +105,38 @@ TEST_F(WaveInDeviceTest, OverrunsAreCountedAndCaptureGoesOn) {
   EXPECT_EQ(device_->Overruns(), 1u);
   // The frames lost in the overrun are missing, nothing is repeated.
   EXPECT_EQ(events_.Done()[0].bytes, FakePcm::Ramp(format_, 150, 50));
+  EXPECT_EQ(device_->LostFrames(), 150u);
 
+  // The clock runs on while the device is overrun: those frames are lost too.
+  pcm_->InjectXrun();
+  pcm_->Advance(30);
   WaveBuffers more({200});
   ASSERT_EQ(device_->AddBuffer(more[0]), MMSYSERR_NOERROR);
-  pcm_->InjectXrun();
   ASSERT_TRUE(pcm_->WaitUntil([](const FakePcm& p) { return p.Running() && !p.Xrun(); }));
   pcm_->Advance(50);
   ASSERT_TRUE(events_.WaitDone(2));
   EXPECT_EQ(device_->Overruns(), 2u);
+  EXPECT_EQ(device_->LostFrames(), 180u);
+  EXPECT_EQ(events_.Done()[1].bytes, FakePcm::Ramp(format_, 230, 50));
+}
+
+TEST_F(WaveInDeviceTest, AReadStuckInTheDriverHoldsUpNeitherPositionNorQueueing) {
+  Open();
+  WaveBuffers buffers({400, 400});
+  ASSERT_EQ(device_->AddBuffer(buffers[0]), MMSYSERR_NOERROR);
+  ASSERT_EQ(device_->Start(), MMSYSERR_NOERROR);
+  pcm_->SetReadDelay(std::chrono::milliseconds(200));
+  pcm_->Advance(100);
+  ASSERT_TRUE(pcm_->WaitUntil([](const FakePcm& p) { return p.ReadStuck(); }));
+  const auto started = std::chrono::steady_clock::now();
+  for (int i = 0; i < 20; ++i) Position();
+  ASSERT_EQ(device_->AddBuffer(buffers[1]), MMSYSERR_NOERROR);
+  EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::milliseconds(100));
+  ASSERT_TRUE(events_.WaitDone(1));
+  EXPECT_EQ(events_.Done()[0].bytes, FakePcm::Ramp(format_, 0, 100));
+  pcm_->SetReadDelay(std::chrono::milliseconds(0));
+  ASSERT_EQ(device_->Reset(), MMSYSERR_NOERROR);  // before the buffers go
+  ASSERT_TRUE(events_.WaitDone(2));
 }
 
 TEST_F(WaveInDeviceTest, PositionWrapsAt32Bits) {

@@ -4,6 +4,7 @@
 #include <sys/time.h>
 
 #include <memory>
+#include <utility>
 
 #include <gmock/gmock.h>
 
@@ -56,6 +57,7 @@ class FakeHost : public TControlTickHost {
     }
     GapCountdown = RecorderOptions.SoftGap ? 20 : 2;
   }
+  TRecordingWatch WatchRecording() override { return std::exchange(watch, {}); }
   void StartMonitor() override { monitor = true; }
   void CloseMonitor() override { monitor = false; }
   void SetPeakText(const std::string& text) override { peak_text = text; }
@@ -67,6 +69,7 @@ class FakeHost : public TControlTickHost {
   void DisableDelayStop() override { delay_stop = 0; }
 
   int peak = 0;
+  TRecordingWatch watch;  // what the next tick's look at the recording finds
   bool paused = false;
   bool alarm = false;
   bool monitor = false;
@@ -233,6 +236,23 @@ TEST_F(ControlTickTest, SilenceAlarmIsLoggedTwiceAndNormalOnce) {
   ASSERT_GE(writes.size(), 3u);
   EXPECT_EQ(writes[0], (FakeParallelPort::RegisterWrite{LptRegister::Control, 1}));
   EXPECT_EQ(writes[2], (FakeParallelPort::RegisterWrite{LptRegister::Control, 0}));
+}
+
+TEST_F(ControlTickTest, ARecordingFaultIsAlarmedAsSilenceIsAndClearedWhenItEnds) {
+  RecorderOptions.SaveMode = 5;
+  RecorderOptions.AlarmOutputs = true;
+  UseFakeLpt();
+  host_.watch.alarms = {"recording device failed: read: No such device"};
+  TickAt(now_);
+  EXPECT_TRUE(host_.alarm);
+  EXPECT_TRUE(ReadFile(Home("alarm.txt")).ends_with(" recording device failed: read: No such device\r\n"));
+  EXPECT_EQ(LogLinesWith("recording device failed: read: No such device").size(), 1u);
+  host_.watch.all_clear = true;
+  TickAt(now_ + 500ms);
+  EXPECT_FALSE(host_.alarm);
+  EXPECT_EQ(LogLinesWith("normal").size(), 1u);
+  EXPECT_THAT(host_.broadcasts, ElementsAre(1, 0));
+  EXPECT_THAT(DataWrites(), ElementsAre(0x1F, 0x0F, 0x20, 0x00));
 }
 
 TEST_F(ControlTickTest, PausedRecorderLogsTheAlarmWithoutShowingIt) {

@@ -1,11 +1,19 @@
 #include "recorder/recording_chain.h"
 
+#include <sys/resource.h>
 #include <sys/stat.h>
 
+#include <atomic>
+#include <cerrno>
+#include <condition_variable>
+#include <csignal>
+
+#include "audio/core/utilities.h"
 #include "platform/alsa_wave_driver.h"
 #include "platform/fake_wave_driver.h"
 #include "platform/main_loop.h"
 #include "recorder/control_tick.h"
+#include "recorder/event_log.h"
 #include "tests/recorder/recorder_fixture.h"
 #include "tests/recorder/wav_bytes.h"
 
@@ -18,7 +26,7 @@ class Window : public TRecordingHost {
  public:
   bool Recording() override { return recording; }
   void SetRecording(bool value) override { recording = value; }
-  void SetErrorPanelVisible(bool) override {}
+  void SetErrorPanelVisible(bool visible) override { error_panel = visible; }
   void SetStatusText(const std::string&) override {}
   void SetLengthText(const std::string&) override {}
   TWindowState WindowState() override { return TWindowState::wsMaximized; }
@@ -26,7 +34,7 @@ class Window : public TRecordingHost {
   int Top() override { return 0; }
   void SetApplicationIcon(const std::string&) override {}
 
-  bool recording = false;
+  bool recording = false, error_panel = false;
 };
 
 uintmax_t FileSize(const std::filesystem::path& file) {
@@ -45,9 +53,6 @@ class RecordingChainTest : public RecorderTest {
     RecorderOptions.ChannelsIndex = 3;
     RecorderOptions.SaveMode = 6;
     chain_.SetLifecycle(&lifecycle_);
-    // The file PCM captures far faster than real time; a ring that dropped what the
-    // disk can't take at that pace would hide what the test looks for.
-    chain_.MMRingBuffer1.SetWaitIfFull(true);
   }
 
   // Puts the ramp where the device reads it, before the driver looks at it.
@@ -113,6 +118,215 @@ TEST_F(RecorderTest, ARefusingDeviceLeavesTheRecorderIdle) {
   chain.SetLifecycle(&lifecycle);
   EXPECT_NO_THROW(lifecycle.StartRecording());
   EXPECT_FALSE(window.recording);
+}
+
+// Holds up the file writer while closed, as a disk that does not answer.
+class Gate {
+ public:
+  void Pass() {
+    std::unique_lock lock(mutex_);
+    open_.wait(lock, [this] { return !closed_; });
+  }
+  void Set(bool closed) {
+    std::lock_guard lock(mutex_);
+    closed_ = closed;
+    open_.notify_all();
+  }
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable open_;
+  bool closed_ = false;
+};
+
+constexpr uint64_t kRate = 44100;
+constexpr uint64_t kStep = kRate / 10;
+
+// The recorder's own chain and lifecycle, 44.1 kHz stereo 16-bit, over a fake device
+// whose clock the test moves and a real folder; each tick is a WatchRecording.
+class RecordingFaultTest : public RecorderTest {
+ protected:
+  RecordingFaultTest() {
+    std::filesystem::create_directory(folder_);
+    RecorderOptions.RecordingFolder = folder_.string();
+    RecorderOptions.SampleRateIndex = 3;
+    RecorderOptions.ChannelsIndex = 3;
+    RecorderOptions.SaveMode = 5;
+    driver_.SetBufferFrames(kRate / 2);  // as the ALSA driver's capture buffer
+    chain_.SetLifecycle(&lifecycle_);
+    chain_.WaveFileRecorder.SetDiskFreeQuery([this](const std::string& path, int64_t& free) {
+      gate_.Pass();
+      int64_t total = 0;
+      return GetDiskFree(path, free, total);
+    });
+  }
+  ~RecordingFaultTest() override { gate_.Set(false); }
+
+  void Start() {
+    lifecycle_.StartRecording();
+    ASSERT_TRUE(window_.recording);
+    pcm_ = driver_.Last(WaveDirection::kInput);
+  }
+  // Moves the device's clock in steps that the device takes before the next; false
+  // when it stops taking them (the chain is full).
+  bool Feed(uint64_t frames, std::chrono::milliseconds patience = 10s) {
+    for (uint64_t done = 0; done < frames; done += kStep) {
+      pcm_->Advance(std::min(kStep, frames - done));
+      if (!pcm_->WaitUntil([](const FakePcm& p) { return p.Buffered() == 0; }, patience)) return false;
+    }
+    return true;
+  }
+  // Ticks until the recorder runs again.
+  void TickUntilRecording() {
+    for (int tick = 0; tick < 40 && !window_.recording; ++tick) lifecycle_.WatchRecording();
+    ASSERT_TRUE(window_.recording);
+    pcm_ = driver_.Last(WaveDirection::kInput);
+  }
+  // The data chunk of a recording, checking that its sizes describe the file.
+  std::vector<uint8_t> Data(const std::string& name) {
+    const std::string bytes = ReadFile(folder_ / name);
+    EXPECT_GE(bytes.size(), 44u);
+    if (bytes.size() < 44) return {};
+    EXPECT_EQ(Uint32At(bytes, 4), bytes.size() - 8);
+    EXPECT_EQ(Uint32At(bytes, 40), bytes.size() - 44);
+    return {bytes.begin() + 44, bytes.end()};
+  }
+  static std::vector<uint8_t> Ramp(uint64_t first, uint64_t count) {
+    return FakePcm::Ramp(WaveFormatEx::Pcm(kRate, 16, 2), first, count);
+  }
+
+  std::filesystem::path folder_ = home_ / "rec";
+  FakeWaveDriver driver_;
+  ScopedWaveDriver driver_scope_{driver_};
+  PlainMainLoop loop_;
+  ScopedMainLoop loop_scope_{loop_};
+  ScopedRecorderClock clock_{[] { return LocalTimePoint(2026, 3, 7, 9, 5, 3); }};
+  Gate gate_;
+  Window window_;
+  TRecordingComponents chain_;
+  TRecordingLifecycle lifecycle_{window_, chain_};
+  std::shared_ptr<FakePcm> pcm_;
+};
+
+TEST_F(RecordingFaultTest, AWriterStalledForEightSecondsLosesNoSample) {
+  Start();
+  ASSERT_TRUE(Feed(kRate));
+  gate_.Set(true);
+  ASSERT_TRUE(Feed(8 * kRate));
+  gate_.Set(false);
+  ASSERT_TRUE(Feed(kRate));
+  lifecycle_.StopRecording();
+  EXPECT_EQ(chain_.LostFrames(), 0u);
+  EXPECT_EQ(Data("20260307090503.wav"), Ramp(0, 10 * kRate));
+}
+
+TEST_F(RecordingFaultTest, AStallLongerThanTheChainHoldsLogsTheExactLoss) {
+  Start();
+  ASSERT_TRUE(Feed(kRate));
+  gate_.Set(true);
+  uint64_t held = 0;
+  while (held < 20 * kRate && Feed(kStep, 2s)) held += kStep;
+  EXPECT_GE(held, 10 * kRate);  // the ring alone holds 10 s
+  pcm_->Advance(3 * kRate);     // overruns the device
+  gate_.Set(false);
+  ASSERT_TRUE(loop_.PumpUntil([&] { return chain_.LostFrames() > 0; }, 10s));
+  ASSERT_TRUE(Feed(kRate));
+  const TRecordingWatch watch = lifecycle_.WatchRecording();
+  lifecycle_.StopRecording();
+
+  const uint64_t fed = kRate + held + kStep + 3 * kRate + kRate;
+  const std::vector<uint8_t> data = Data("20260307090503.wav");
+  const uint64_t kept = data.size() / 4;
+  const uint64_t lost = fed - kept;
+  ASSERT_EQ(chain_.LostFrames(), lost);
+  // One hole, and the ramp goes on after it.
+  const auto hole = std::mismatch(data.begin(), data.end(), Ramp(0, kept).begin()).first - data.begin();
+  const uint64_t before = static_cast<uint64_t>(hole) / 4;
+  EXPECT_EQ(std::vector<uint8_t>(data.begin() + hole, data.end()), Ramp(before + lost, kept - before));
+  EXPECT_EQ(watch.alarms, std::vector<std::string>{"audio lost: " + std::to_string(lost * 1000 / kRate) + " ms"});
+  EXPECT_NE(ReadFile(MonthlyLogFile(RecorderClock::Now())).find(std::to_string(lost) + " frames lost in 1 overruns"),
+            std::string::npos);
+}
+
+TEST_F(RecordingFaultTest, ADeadDeviceEndsTheFileWithAllItGaveAndRecordingResumesWhenItReturns) {
+  std::atomic<int> errors{0};
+  chain_.WaveRecorder.OnError = [&](TObject*) { ++errors; };
+  Start();
+  ASSERT_TRUE(Feed(kRate + 1234));
+  pcm_->FailNext(FakePcm::kRead, -ENODEV);
+  pcm_->Advance(10);
+  ASSERT_TRUE(loop_.PumpUntil([&] { return !chain_.Fault().empty(); }, 10s));
+  EXPECT_EQ(errors.load(), 1);
+
+  const TRecordingWatch watch = lifecycle_.WatchRecording();
+  EXPECT_EQ(watch.alarms, std::vector<std::string>{"recording device failed: read: No such device"});
+  EXPECT_FALSE(window_.recording);
+  EXPECT_TRUE(window_.error_panel);
+  EXPECT_EQ(Data("20260307090503.wav"), Ramp(0, kRate + 1234));
+
+  lifecycle_.StartRecording();  // as the clock or the level would: it waits for the try
+  EXPECT_FALSE(window_.recording);
+  driver_.FailNextOpen(MMSYSERR_NODRIVER);  // still unplugged at the first try
+  TickUntilRecording();
+  EXPECT_EQ(chain_.FileName(), (folder_ / "20260307090504.wav").string());
+  EXPECT_FALSE(window_.error_panel);
+  ASSERT_TRUE(Feed(kRate));
+  lifecycle_.StopRecording();
+  EXPECT_EQ(Data("20260307090504.wav"), Ramp(0, kRate));
+  EXPECT_EQ(Data("20260307090503.wav"), Ramp(0, kRate + 1234));
+}
+
+TEST_F(RecordingFaultTest, AReadStuckInTheDriverHoldsUpNeitherPositionNorTick) {
+  Start();
+  pcm_->SetReadDelay(200ms);
+  pcm_->Advance(kStep);
+  ASSERT_TRUE(pcm_->WaitUntil([](const FakePcm& p) { return p.ReadStuck(); }));
+  const auto started = std::chrono::steady_clock::now();
+  for (int i = 0; i < 10; ++i) {
+    chain_.WaveRecorder.GetPosition();
+    lifecycle_.WatchRecording();
+  }
+  EXPECT_LT(std::chrono::steady_clock::now() - started, 100ms);
+  pcm_->SetReadDelay(0ms);
+}
+
+TEST_F(RecordingFaultTest, AFailedWriteKeepsEverythingBeforeItAndANewFileFollowsOnceWritingWorks) {
+  constexpr rlim_t kLimit = 44 + 4 * 300'000;
+  rlimit old{};
+  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
+  std::signal(SIGXFSZ, SIG_IGN);
+  rlimit low = old;
+  low.rlim_cur = kLimit;
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &low), 0);
+  Start();
+  ASSERT_TRUE(Feed(8 * kRate));
+  ASSERT_TRUE(loop_.PumpUntil([&] { return !chain_.Fault().empty(); }, 10s));
+  const TRecordingWatch watch = lifecycle_.WatchRecording();
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &old), 0);
+
+  EXPECT_EQ(watch.alarms, std::vector<std::string>{"recording file closed: Write error: File too large"});
+  EXPECT_FALSE(window_.recording);
+  EXPECT_TRUE(window_.error_panel);
+  EXPECT_EQ(Data("20260307090503.wav"), Ramp(0, 300'000));
+  TickUntilRecording();
+  ASSERT_TRUE(Feed(kRate));
+  lifecycle_.StopRecording();
+  EXPECT_EQ(Data("20260307090504.wav"), Ramp(0, kRate));
+}
+
+TEST_F(RecordingFaultTest, ALongRecordingGoesOnInANewFileBeforeTheSizeLimitWithoutAGap) {
+  chain_.WaveFileRecorder.SetMaxFileSize(8'000'000);
+  Start();
+  for (int second = 0; second < 40; ++second) {
+    ASSERT_TRUE(Feed(kRate));
+    lifecycle_.WatchRecording();
+  }
+  lifecycle_.StopRecording();
+  std::vector<uint8_t> joined = Data("20260307090503.wav");
+  EXPECT_LE(joined.size() + 44, 8'000'000u);
+  const std::vector<uint8_t> second = Data("20260307090504.wav");
+  joined.insert(joined.end(), second.begin(), second.end());
+  EXPECT_EQ(joined, Ramp(0, 40 * kRate));
 }
 
 }  // namespace

@@ -58,6 +58,14 @@ class FakeChain : public TRecordingChain {
   void PauseRecorder() override {}
   void RestartRecorder() override {}
   bool StartMonitor() override { return monitor = true; }
+  std::string Fault() override { return ""; }
+  uint64_t LostFrames() override { return 0; }
+  uint64_t Overruns() override { return 0; }
+  uint32_t CaptureRate() override { return 44100; }
+  bool RoomToRecord() override { return true; }
+  bool NearSizeLimit() override { return false; }
+  void SplitFile(const std::string&) override {}
+  std::string TakeFinishedSplit() override { return ""; }
 
   TRecordingLifecycle* lifecycle = nullptr;
   std::vector<int> pcm;

@@ -1,49 +1,17 @@
-#define MPG123_NO_LARGENAME
 #include "platform/media_reader.h"
 
-#include <mpg123.h>
 #include <sys/types.h>
 
 #include <cstdio>
 #include <cstring>
 #include <iterator>
 
-#include "platform/shared_library.h"
+#include "platform/mpg123_library.h"
 
 namespace pmx {
 namespace {
 
-#define PMX_MPG123_ENTRIES(X)                                                                      \
-  X(mpg123_init) X(mpg123_new) X(mpg123_delete) X(mpg123_param) X(mpg123_format_none)              \
-  X(mpg123_format) X(mpg123_rates) X(mpg123_replace_reader_handle) X(mpg123_open_handle)           \
-  X(mpg123_close) X(mpg123_scan) X(mpg123_getformat) X(mpg123_length) X(mpg123_read) X(mpg123_seek) \
-  X(mpg123_id3)
-
-// libmpg123, loaded once for the process; complete only when every entry point is there.
-struct Mpg123Api {
-  Mpg123Api() {
-    if (!library.Loaded()) return;
-#define PMX_BIND(name) name = library.Bind<decltype(::name)>(#name);
-    PMX_MPG123_ENTRIES(PMX_BIND)
-#undef PMX_BIND
-    bool all = true;
-#define PMX_CHECK(name) all = all && name != nullptr;
-    PMX_MPG123_ENTRIES(PMX_CHECK)
-#undef PMX_CHECK
-    complete = all && mpg123_init() == MPG123_OK;
-  }
-
-  SharedLibrary library{"libmpg123.so.0"};
-  bool complete = false;
-#define PMX_SLOT(name) decltype(&::name) name = nullptr;
-  PMX_MPG123_ENTRIES(PMX_SLOT)
-#undef PMX_SLOT
-};
-
-const Mpg123Api& Api() {
-  static const Mpg123Api api;
-  return api;
-}
+const Mpg123Library& Api() { return Mpg123(); }
 
 constexpr uint16_t kStream = 1;
 constexpr size_t kSampleBytes = 16384;
@@ -79,7 +47,7 @@ class Mp3SyncReader : public MediaSyncReader {
 
   bool Open(MediaByteSource& source) override {
     Close();
-    const Mpg123Api& api = Api();
+    const Mpg123Library& api = Api();
     handle_ = api.mpg123_new(nullptr, nullptr);
     if (handle_ == nullptr) return false;
     api.mpg123_param(handle_, MPG123_ADD_FLAGS, MPG123_QUIET, 0);
@@ -166,7 +134,7 @@ class Mp3SyncReader : public MediaSyncReader {
 
  private:
   void AllowSixteenBitsOnly() {
-    const Mpg123Api& api = Api();
+    const Mpg123Library& api = Api();
     api.mpg123_format_none(handle_);
     const long* rates = nullptr;
     size_t count = 0;
@@ -182,7 +150,7 @@ class Mp3SyncReader : public MediaSyncReader {
 
 }  // namespace
 
-std::unique_ptr<MediaSyncReader> CreateMediaSyncReader() {
+std::unique_ptr<MediaSyncReader> CreateMp3SyncReader() {
   if (!Api().complete) return nullptr;
   return std::make_unique<Mp3SyncReader>();
 }

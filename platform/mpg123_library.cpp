@@ -1,0 +1,25 @@
+#include "platform/mpg123_library.h"
+
+namespace pmx {
+
+// Expands the header's aliases first, so that the symbol bound is the real one.
+#define PMX_SYMBOL_TEXT(name) #name
+#define PMX_SYMBOL(name) PMX_SYMBOL_TEXT(name)
+
+Mpg123Library::Mpg123Library() {
+  if (!library.Loaded()) return;
+  bool all = true;
+#define PMX_MPG123_BIND(name)                                                   \
+  name = library.Bind<std::remove_pointer_t<decltype(name)>>(PMX_SYMBOL(name)); \
+  all = all && name != nullptr;
+  PMX_MPG123_ENTRIES(PMX_MPG123_BIND)
+#undef PMX_MPG123_BIND
+  complete = all && mpg123_init() == MPG123_OK;
+}
+
+const Mpg123Library& Mpg123() {
+  static const Mpg123Library library;
+  return library;
+}
+
+}  // namespace pmx

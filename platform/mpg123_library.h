@@ -1,0 +1,42 @@
+#pragma once
+
+// Positions are off_t, which is 64 bits here: the plain names are the 64-bit ones.
+#ifndef MPG123_NO_LARGENAME
+#define MPG123_NO_LARGENAME
+#endif
+#include <mpg123.h>
+
+#include "platform/shared_library.h"
+
+namespace pmx {
+
+// libmpg123's entry points as its header declares them; some are the header's
+// aliases of newer symbols (mpg123_param is mpg123_param2).
+// clang-format off
+#define PMX_MPG123_ENTRIES(X)                                                                   \
+  X(mpg123_init) X(mpg123_new) X(mpg123_delete) X(mpg123_param) X(mpg123_format_none)           \
+  X(mpg123_format) X(mpg123_rates) X(mpg123_replace_reader_handle) X(mpg123_open_handle)        \
+  X(mpg123_open_feed) X(mpg123_decode) X(mpg123_close) X(mpg123_scan) X(mpg123_getformat)       \
+  X(mpg123_length) X(mpg123_read) X(mpg123_seek) X(mpg123_seek_frame) X(mpg123_tellframe)       \
+  X(mpg123_tpf) X(mpg123_info) X(mpg123_framelength) X(mpg123_id3) X(mpg123_set_filesize)
+// clang-format on
+
+// The process's one binding of libmpg123 ("libmpg123.so.0"), shared by the codec
+// registry, the MP3 reader and the MPEG file component. Complete only when the
+// library loaded, every entry point is there and it initialised.
+//
+// Threads: built once on first use (a function-local static), read-only after.
+struct Mpg123Library {
+  Mpg123Library();
+  bool Complete() const { return complete; }
+
+  SharedLibrary library{"libmpg123.so.0"};
+  bool complete = false;
+#define PMX_MPG123_SLOT(name) decltype(&::name) name = nullptr;
+  PMX_MPG123_ENTRIES(PMX_MPG123_SLOT)
+#undef PMX_MPG123_SLOT
+};
+
+const Mpg123Library& Mpg123();
+
+}  // namespace pmx

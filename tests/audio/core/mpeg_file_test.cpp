@@ -1,0 +1,213 @@
+#include "audio/core/mpeg_file.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <filesystem>
+
+#include "audio/core/acm_support.h"
+#include "audio/core/audio_file.h"
+#include "audio/core/wave_file.h"
+#include "audio/core/wave_format.h"
+#include "audio/core/wave_out.h"
+#include "platform/alsa_wave_driver.h"
+#include "platform/main_loop.h"
+#include "tests/audio/core/player_test_support.h"
+#include "tests/audio/core/wave_test_files.h"
+#include "tests/support/acm_test_support.h"
+#include "tests/support/alsa_file_pcm.h"
+#include "tests/support/file_bytes.h"
+#include "tests/support/temp_dir.h"
+
+namespace pmx {
+namespace {
+
+using namespace std::chrono_literals;
+using Bytes = std::vector<uint8_t>;
+using test::EqualAt;
+using test::ReadAll;
+
+// The left channel of 16-bit stereo.
+Bytes LeftOf(const Bytes& stereo) {
+  Bytes left;
+  for (std::size_t i = 0; i + 3 < stereo.size(); i += 4)
+    left.insert(left.end(), {stereo[i], stereo[i + 1]});
+  return left;
+}
+
+Bytes Id3v1(const std::string& title, uint8_t track, uint8_t genre) {
+  Bytes tag(128, 0);
+  std::memcpy(tag.data(), "TAG", 3);
+  std::memcpy(tag.data() + 3, title.data(), title.size());
+  std::memcpy(tag.data() + 93, "2026", 4);
+  tag[126] = track;
+  tag[127] = genre;
+  return tag;
+}
+
+class MpegFileTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    LoadACM();
+    if (!LoadMPEGDecoder()) GTEST_SKIP() << "libmpg123 is missing";
+    mp3_.set_wFormatTag(WAVE_FORMAT_MPEGLAYER3);
+    ASSERT_EQ(acmFormatSuggest(nullptr, pcm_, mp3_, 64, ACM_FORMATSUGGESTF_WFORMATTAG),
+              MMSYSERR_NOERROR);
+    stream_ = test::Convert(pcm_, mp3_, test::TonePcm16(pcm_, 2.0), 4000);
+    decoded_ = test::Convert(mp3_, pcm_, stream_, 4000);
+    ASSERT_GT(decoded_.size(), 4u * 44100);
+  }
+
+  std::string Put(const std::string& name, const Bytes& bytes) {
+    test::PutFile(dir_ / name, bytes);
+    return (dir_ / name).string();
+  }
+
+  const WaveFormatEx pcm_ = WaveFormatEx::Pcm(44100, 16, 2);
+  WaveFormatEx mp3_;
+  Bytes stream_;
+  Bytes decoded_;
+  test::TempDir dir_;
+  PlainMainLoop loop_;
+  ScopedMainLoop loop_scope_{loop_};
+};
+
+// An MP3 file, and the same stream inside a WAVE file with chunks after its data,
+// reach the device as the decoder decodes the stream alone.
+TEST_F(MpegFileTest, MpegFilesAndMpegInWaveReachTheDeviceAsDecoded) {
+  AlsaWaveDriver driver{test::FilePcmOptions(dir_)};
+  ScopedWaveDriver driver_scope{driver};
+  Bytes tagged = stream_;
+  const Bytes tag = Id3v1("Morning news", 0, 101);
+  tagged.insert(tagged.end(), tag.begin(), tag.end());
+  const std::string mp3 = Put("news.mp3", tagged);
+  const std::string wav =
+      Put("news.wav", test::WaveImage()
+                          .Fmt(mp3_, static_cast<uint32_t>(mp3_.Bytes().size()))
+                          .Chunk("data", static_cast<uint32_t>(stream_.size()), stream_)
+                          .Chunk("LIST", 64, Bytes(64, 0xFF))
+                          .Bytes());
+  EXPECT_FALSE(TMMWaveFile::CanLoad(wav));
+  EXPECT_TRUE(TMMMPEGFile::CanLoad(wav));
+  for (const std::string& name : {mp3, wav}) {
+    std::filesystem::remove(dir_ / "out.raw");
+    TMMAudioFile file;
+    file.SetFileName(name);
+    ASSERT_EQ(file.FileType(), TMMAudioFileType::ftMpeg) << name;
+    ASSERT_EQ(*file.PWaveFormat(), pcm_) << name;
+    ASSERT_TRUE(test::PlayToEnd(file, 8820, loop_)) << name;
+    const Bytes heard = test::FileBytes(dir_ / "out.raw");
+    ASSERT_EQ(heard.size(), decoded_.size()) << name;
+    // The length the decoder estimates may run past the stream's true end.
+    const auto end = std::min(static_cast<std::size_t>(wfMsToBytes64(&pcm_, file.FileLength() - 1)),
+                              decoded_.size() - 176);
+    EXPECT_TRUE(EqualAt(heard, 176, decoded_, 176, end - 176)) << name;
+  }
+
+  TMMFileInfo info;
+  ASSERT_TRUE(TMMMPEGFile::GetFileInfo(mp3, info));
+  EXPECT_EQ(info.FileType, TMMAudioFileType::ftMpeg);
+  EXPECT_EQ(info.SampleRate, 44100);
+  EXPECT_EQ(info.Layer, 3);
+  EXPECT_NEAR(static_cast<double>(info.Length), 2000.0, 60.0);
+  EXPECT_EQ(info.ID3.Title, "Morning news");
+  EXPECT_EQ(info.ID3.Year, "2026");
+  EXPECT_EQ(info.ID3.Genre, "Speech");
+  EXPECT_EQ(MpegGenreName(125), "Dance Hall");
+  EXPECT_EQ(MpegGenreName(126), "");
+  EXPECT_FALSE(TMMMPEGFile::GetFileInfo(
+      Put("pcm.wav", test::WaveImage().Fmt(pcm_).Data(400, 400).Bytes()), info));
+}
+
+TEST_F(MpegFileTest, FilterListsMpegBeforeWave) {
+  EXPECT_EQ(
+      GetAudioFileFilter(true),
+      "All Audio Files (*.mp2;*.mp3;*.atx;*.wav)|*.mp2;*.mp3;*.atx;*.wav|MPEG Files (*.mp?;*.atx)|"
+      "*.mp2;*.mp3;*.atx|Antex Files (*.atx)|*.atx|Wave Files(*.wav)|*.wav");
+}
+
+TEST_F(MpegFileTest, LeftChannelModeDecodesMonoAndIsFixedWhileOpen) {
+  const std::string name = Put("stereo.mp3", stream_);
+  TMMMPEGFile file;
+  file.Mpeg().SetChannelMode(TMpegChannelMode::cmLeft);
+  file.SetFileName(name);
+  ASSERT_NE(file.PWaveFormat(), nullptr);
+  EXPECT_EQ(*file.PWaveFormat(), WaveFormatEx::Pcm(44100, 16, 1));
+  file.Opened();
+  file.Started();
+  try {
+    file.Mpeg().SetChannelMode(TMpegChannelMode::cmBoth);
+    ADD_FAILURE();
+  } catch (const EMMMpegError& e) {
+    EXPECT_STREQ(e.what(), "Change to property while device was open");
+  }
+  // Seeking to the first frame of an open file lands there, not before it.
+  file.Mpeg().SetPosition(0);
+  EXPECT_EQ(file.Mpeg().GetPosition(), 0);
+  Bytes all(decoded_.size());
+  WAVEHDR h;
+  h.lpData = reinterpret_cast<char*>(all.data());
+  h.dwBufferLength = static_cast<uint32_t>(all.size());
+  bool more = false;
+  file.BufferLoad(&h, more);
+  all.resize(h.dwBytesRecorded);
+  file.Closed();
+  // The decoder's mono synthesis rounds on its own: within one step of the left
+  // channel of the stereo decode.
+  const Bytes left = LeftOf(decoded_);
+  ASSERT_EQ(all.size(), left.size());
+  for (std::size_t i = 0; i + 1 < all.size(); i += 2) {
+    const int got = static_cast<int16_t>(all[i] | all[i + 1] << 8);
+    const int want = static_cast<int16_t>(left[i] | left[i + 1] << 8);
+    ASSERT_LE(std::abs(got - want), 1) << i;
+  }
+}
+
+TEST_F(MpegFileTest, DamagedStreamsPlayWhatTheyHoldAndJunkIsRefused) {
+  // Cut in the middle of a frame.
+  const Bytes cut(stream_.begin(), stream_.begin() + static_cast<long>(stream_.size() / 2 + 111));
+  TMMAudioFile file;
+  file.SetFileName(Put("cut.mp3", cut));
+  const Bytes played = ReadAll(file, 8820);
+  file.Close();
+  EXPECT_GT(played.size(), decoded_.size() / 3);
+  EXPECT_LT(played.size(), decoded_.size() * 2 / 3);
+  EXPECT_TRUE(EqualAt(played, 176, decoded_, 176, played.size() / 2));
+
+  // A seek lands on the frame nearest the time asked for.
+  file.SetFileName(Put("whole.mp3", stream_));
+  file.Open(8820);
+  file.Start();
+  std::vector<char> buffer(8820);
+  bool more = false;
+  ASSERT_EQ(file.ReadBuffer(buffer.data(), 8820, more), 8820);
+  file.SetTimePosition(1000);
+  EXPECT_EQ(file.GetTimePosition(), 1000);
+  ASSERT_EQ(file.ReadBuffer(buffer.data(), 8820, more), 8820);
+  const std::size_t frame38 = 38 * 1152 * 4;
+  EXPECT_TRUE(
+      EqualAt(Bytes(buffer.begin(), buffer.end()), 176, decoded_, frame38 + 176, 8820 - 176));
+  file.Close();
+
+  // A trailing header is left out of the stream, even one that would decode.
+  Bytes twice = stream_;
+  twice.insert(twice.end(), stream_.begin(), stream_.end());
+  file.SetFileName(Put("twice.mp3", twice));
+  file.SetMpegTrailingHeader(static_cast<int32_t>(stream_.size()));
+  EXPECT_EQ(file.MpegTrailingHeader(), static_cast<int32_t>(stream_.size()));
+  const Bytes once = ReadAll(file, 8820);
+  file.Close();
+  EXPECT_EQ(once.size(), decoded_.size() + 4);
+
+  for (const Bytes& junk : {Bytes(), Bytes(20000, 0x11)}) {
+    try {
+      file.SetFileName(Put("junk.mp3", junk));
+      ADD_FAILURE();
+    } catch (const EMMAudioError& e) {
+      EXPECT_STREQ(e.what(), "This is not a valid Audiofile");
+    }
+  }
+}
+
+}  // namespace
+}  // namespace pmx
