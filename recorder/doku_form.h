@@ -110,7 +110,7 @@ class TDokuForm : public QMainWindow,
   // WaveRecorder -> MMConnector1 -> MMRingBuffer1 -> WaveFileRecorder, and the
   // monitor input WaveIn -> MMConnector2; both connectors feed the level bars.
   TRecordingComponents RecordingChain;
-  // VorbisIn1 -> DXAudioOut1 and MP3In1 -> DXAudioOut2.
+  // AudioFile -> WaveOut, VorbisIn1 -> DXAudioOut1 and MP3In1 -> DXAudioOut2.
   TPlaybackComponents PlaybackChain;
   // The user holds the slider: the position display leaves it alone.
   bool SliderDragging = false;
@@ -208,6 +208,9 @@ class TDokuForm : public QMainWindow,
   // run plays there.
   void AssignPlaybackDevice(uint8_t out_device);
   void ShowPlaybackError(const TDXAudioOut& output);
+  // A wave-out device that refuses switches voice-operated recording off.
+  void PlayWave();
+  void SeekWave(int slider_position);
   // A run that ended by itself on a file that went away or shrank tells the user.
   void PlaybackDone();
   void BuildMenus();

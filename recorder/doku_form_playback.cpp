@@ -5,10 +5,13 @@
 #include <QPushButton>
 #include <filesystem>
 
+#include "audio/core/mpeg_file.h"
 #include "platform/ui_hook.h"
 #include "platform/wave_driver.h"
 #include "recorder/aufnahme_form.h"
 #include "recorder/doku_form.h"
+#include "recorder/event_log.h"
+#include "recorder/recorder_options.h"
 
 namespace pmx {
 namespace {
@@ -33,6 +36,7 @@ void TDokuForm::BindPlayers() {
   for (TDXAudioOut* output : {&PlaybackChain.DXAudioOut1, &PlaybackChain.DXAudioOut2}) {
     output->OnDone = [this](TObject*) { PlaybackDone(); };
   }
+  PlaybackChain.WaveOut.OnStop = [this](TObject*) { PlaybackDone(); };
   connect(&PlayTimer, &QTimer::timeout, this, [this] { PlayTimerTimer(); });
   PlayTimer.start();
 }
@@ -46,23 +50,36 @@ void TDokuForm::SetAufnahmeForm(TAufnahmeForm* form) {
 
 void TDokuForm::AssignPlaybackDevice(uint8_t out_device) {
   WaveDeviceCaps caps;
-  const bool known = WaveDriver::Instance().GetCaps(WaveDirection::kOutput, out_device, caps) == MMSYSERR_NOERROR;
-  PlaybackChain.SetDevice(known ? caps.name : "");
+  if (WaveDriver::Instance().GetCaps(WaveDirection::kOutput, out_device, caps) == MMSYSERR_NOERROR) {
+    PlaybackChain.SetDevice(out_device, caps.name);
+  } else {
+    PlaybackChain.SetDevice(WAVE_MAPPER, "");
+  }
 }
 
 void TDokuForm::LoadPlaybackFile() {
-  PlaybackChain.Load(PlaybackFile, PlaybackKind);
+  bool loaded = true;
+  try {
+    PlaybackChain.Load(PlaybackFile, PlaybackKind);
+  } catch (const Exception& e) {
+    Tell(e.what());
+    loaded = false;
+  }
   playback_size_ = SizeOf(PlaybackFile);
-  Slider->setEnabled(true);
-  SpdBtnPlay->setEnabled(true);
-  SpdBtnPause->setEnabled(true);
-  play_action_->setEnabled(true);
-  pause_action_->setEnabled(true);
+  for (QWidget* control : std::initializer_list<QWidget*>{Slider, SpdBtnPlay, SpdBtnPause}) {
+    control->setEnabled(loaded);
+  }
+  play_action_->setEnabled(loaded);
+  pause_action_->setEnabled(loaded);
 }
 
 void TDokuForm::StopPlayback() { PlaybackChain.StopAll(); }
 
 void TDokuForm::SpdBtnPlayClick() {
+  if (PlaybackKind == pkWave) {
+    PlayWave();
+    return;
+  }
   TDXAudioOut* output = PlaybackChain.Output(PlaybackKind);
   if (!output) return;
   const int status = output->GetStatus();
@@ -74,13 +91,33 @@ void TDokuForm::SpdBtnPlayClick() {
   }
 }
 
+void TDokuForm::PlayWave() {
+  try {
+    PlaybackChain.WaveOut.Start();
+    PlaybackChain.WaveOut.Restart();
+  } catch (const EMMWaveOutError& e) {
+    LogEvent("Playback: " + std::string(e.what()));
+    CloseMonitor();
+    Tell("Voice sense is deactivated due to limitations of the sound card.");
+    RecorderOptions.SaveMode = 5;
+  }
+}
+
 void TDokuForm::SpdBtnPauseClick() {
+  if (PlaybackKind == pkWave) {
+    PlaybackChain.WaveOut.Pause();
+    return;
+  }
   TDXAudioOut* output = PlaybackChain.Output(PlaybackKind);
   if (output && output->GetStatus() == kPlaying) output->Pause();
 }
 
 void TDokuForm::SliderTrackEnd() {
   SliderDragging = false;
+  if (PlaybackKind == pkWave) {
+    SeekWave(Slider->Position());
+    return;
+  }
   TDXAudioOut* output = PlaybackChain.Output(PlaybackKind);
   if (!output || output->GetStatus() == kIdle) return;
   PlaybackChain.Input(PlaybackKind)->MoveByPercent(Slider->Position() / 10 - output->GetProgress());
@@ -95,7 +132,11 @@ void TDokuForm::PlayTimerTimer() {
   DatumLabel->setText(QString::fromStdString("Date : " + name));
   int64_t second = *start;
   TDXAudioOut* output = PlaybackChain.Output(PlaybackKind);
-  if (output) {
+  if (PlaybackKind == pkWave) {
+    const int64_t position = PlaybackChain.AudioFile.GetTimePosition();
+    second += position / 1000;
+    PlayGauge->setValue(static_cast<int>(position * 100 / (PlaybackChain.AudioFile.FileLength() + 1)));
+  } else if (output) {
     TAuFileIn& input = *PlaybackChain.Input(PlaybackKind);
     const int status = output->GetStatus();
     const int64_t size = input.Size();
@@ -109,11 +150,23 @@ void TDokuForm::PlayTimerTimer() {
   if (!SliderDragging) Slider->SetPosition(PlayGauge->value() * 10);
 }
 
+void TDokuForm::SeekWave(int slider_position) {
+  TMMWaveOut& wave_out = PlaybackChain.WaveOut;
+  try {
+    wave_out.Pause();
+    PlaybackChain.AudioFile.SetTimePosition(slider_position * PlaybackChain.AudioFile.FileLength() / 1000);
+    wave_out.ResetDevice();
+    wave_out.Restart();
+  } catch (const EMMMpegError&) {
+    wave_out.Stop();
+  }
+}
+
 void TDokuForm::ShowPlaybackError(const TDXAudioOut& output) { Tell(output.ErrorText()); }
 
 void TDokuForm::PlaybackDone() {
   const TDXAudioOut* output = PlaybackChain.Output(PlaybackKind);
-  if (!output || !output->ErrorText().empty() || PlaybackFile.empty()) return;
+  if ((output && !output->ErrorText().empty()) || PlaybackFile.empty()) return;
   std::error_code error;
   if (!std::filesystem::exists(PlaybackFile, error)) {
     Tell("Playback stopped: " + PlaybackFile + " has been deleted.");

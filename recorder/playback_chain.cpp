@@ -5,6 +5,8 @@
 namespace pmx {
 namespace {
 
+constexpr int32_t kWaveOutBuffers = 15;
+constexpr int32_t kWaveOutBufferSize = 20480;
 constexpr uint32_t kFramesInBuffer = 32768;
 constexpr uint32_t kPollingInterval = 200;
 
@@ -21,6 +23,11 @@ std::string AtLeastTwoDigits(int64_t value) { return (value < 10 ? "0" : "") + s
 
 TPlaybackComponents::TPlaybackComponents(SoundSystem* system)
     : DXAudioOut1(nullptr, system), DXAudioOut2(nullptr, system) {
+  WaveOut.SetNumBuffers(kWaveOutBuffers);
+  WaveOut.SetBufferSize(kWaveOutBufferSize);
+  WaveOut.SetCallBackMode(TMMCBMode::cmThread);
+  WaveOut.SetTimeFormat(TMMTimeFormats::tfMillisecond);
+  WaveOut.SetInput(&AudioFile);
   VorbisIn1.SetLoop(false);
   MP3In1.SetLoop(false);
   MP3In1.SetOutputChannels(cnMonoOrStereo);
@@ -33,7 +40,10 @@ TPlaybackComponents::TPlaybackComponents(SoundSystem* system)
   DXAudioOut2.SetInput(&MP3In1);
 }
 
-TPlaybackComponents::~TPlaybackComponents() { StopAll(); }
+TPlaybackComponents::~TPlaybackComponents() {
+  StopAll();
+  WaveOut.Close();
+}
 
 TDXAudioOut* TPlaybackComponents::Output(int kind) {
   if (kind == pkVorbis) return &DXAudioOut1;
@@ -48,16 +58,19 @@ TAuFileIn* TPlaybackComponents::Input(int kind) {
 }
 
 void TPlaybackComponents::Load(const std::string& path, int kind) {
+  if (kind == pkWave) AudioFile.SetFileName(path);
   if (TAuFileIn* input = Input(kind)) input->SetFileName(path);
 }
 
 void TPlaybackComponents::StopAll() {
+  WaveOut.Stop();
   for (TDXAudioOut* output : {&DXAudioOut1, &DXAudioOut2}) {
     if (output->GetStatus() != 2) output->Stop(false);
   }
 }
 
-void TPlaybackComponents::SetDevice(const std::string& wave_out_name) {
+void TPlaybackComponents::SetDevice(int id, const std::string& wave_out_name) {
+  WaveOut.SetDeviceID(id);
   const std::vector<SoundDevice>& devices = DXAudioOut1.Devices();
   int number = 0;
   for (size_t i = 0; i < devices.size(); ++i) {

@@ -4,6 +4,8 @@
 #include <optional>
 #include <string>
 
+#include "audio/core/audio_file.h"
+#include "audio/core/wave_out.h"
 #include "audio/streaming/dsound_out.h"
 #include "audio/streaming/vorbis_in.h"
 #include "audio/streaming/wm_in.h"
@@ -13,10 +15,10 @@ namespace pmx {
 // The kinds of recording the player knows, as the recordings list hands them over.
 enum TPlaybackKind { pkNone = 0, pkWave = 1, pkVorbis = 2, pkMP3 = 3 };
 
-// The main window's compressed-recording players: VorbisIn1 -> DXAudioOut1 for
-// Ogg Vorbis and MP3In1 -> DXAudioOut2 for MP3.
-// Threads: set up and driven on the GUI thread; the outputs run their inputs on
-// their own workers (see TAuOutput).
+// The main window's players: AudioFile -> WaveOut for WAV, VorbisIn1 ->
+// DXAudioOut1 for Ogg Vorbis and MP3In1 -> DXAudioOut2 for MP3.
+// Threads: set up and driven on the GUI thread; WaveOut pulls on its own thread,
+// the streaming outputs run their inputs on their workers (see their headers).
 class TPlaybackComponents {
  public:
   // system: where the outputs find their devices; the ALSA devices when null.
@@ -26,17 +28,19 @@ class TPlaybackComponents {
   // The output and input of kind; null for the other kinds.
   TDXAudioOut* Output(int kind);
   TAuFileIn* Input(int kind);
-  // Hands path to the input of kind.
+  // Hands path to the input of kind; raises the file's error when it cannot be read.
   void Load(const std::string& path, int kind);
   // Ends whatever plays and waits until it has.
   void StopAll();
-  // Both outputs play on the device that carries the wave-out device's name, or
-  // on the default device when none does.
-  void SetDevice(const std::string& wave_out_name);
+  // WaveOut plays on wave-out device id, and the streaming outputs on the device
+  // that carries its name; a device that is not there means the default device.
+  void SetDevice(int id, const std::string& wave_out_name);
 
   // Declared first: the outputs stop before their inputs go.
+  TMMAudioFile AudioFile;
   TVorbisIn VorbisIn1;
   TMP3In MP3In1;
+  TMMWaveOut WaveOut;
   TDXAudioOut DXAudioOut1;
   TDXAudioOut DXAudioOut2;
 };

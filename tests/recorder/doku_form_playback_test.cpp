@@ -7,11 +7,13 @@
 #include "audio/streaming/vorbis_in.h"
 #include "platform/alsa_dsound.h"
 #include "platform/fake_dsound.h"
+#include "platform/alsa_wave_driver.h"
 #include "platform/qt/qt_main_loop.h"
 #include "recorder/aufnahme_form.h"
 #include "recorder/doku_form.h"
 #include "tests/recorder/recorder_fixture.h"
 #include "tests/support/alsa_file_pcm.h"
+#include "tests/recorder/wav_bytes.h"
 #include "tests/support/file_bytes.h"
 
 namespace pmx::test {
@@ -30,10 +32,10 @@ TEST(PlaybackPosition, TimeOfDayFromTheDisplayName) {
 TEST(PlaybackDevice, FollowsTheWaveOutDeviceByNameElseTheDefault) {
   FakeSoundSystem fake(3);
   TPlaybackComponents chain(&fake);
-  chain.SetDevice("Fake 2");
+  chain.SetDevice(1, "Fake 2");
   EXPECT_EQ(chain.DXAudioOut1.DeviceNumber(), 2);
   EXPECT_EQ(chain.DXAudioOut2.DeviceNumber(), 2);
-  chain.SetDevice("a card that went away");
+  chain.SetDevice(-1, "a card that went away");
   EXPECT_EQ(chain.DXAudioOut2.DeviceNumber(), 0);
 }
 
@@ -122,6 +124,103 @@ TEST_F(PlaybackPanelTest, DeviceThatCannotBeOpenedIsReported) {
   form_->SpdBtnPlayClick();
   ASSERT_TRUE(PumpUntil([&] { return !messages_.empty(); }));
   EXPECT_EQ(messages_.front(), "Failed to create DirectSound device");
+}
+
+// A ten-second 44.1 kHz stereo 16-bit WAV recording played through an ALSA file PCM.
+class WavePlaybackTest : public RecorderTest {
+ protected:
+  void SetUp() override {
+    for (uint32_t i = 0; i < kFrames; ++i) {  // every frame unique
+      const uint32_t left = i & 0xFFFF;
+      const uint32_t right = ((i >> 16) + left * 0x9E37) & 0xFFFF;
+      for (uint32_t v : {left, right}) pcm_.insert(pcm_.end(), {static_cast<uint8_t>(v), static_cast<uint8_t>(v >> 8)});
+    }
+    std::string fmt;
+    for (uint32_t v : {0x00020001u, 44100u, 176400u, 0x00100004u}) PutUint32(fmt, v);
+    const std::string wav = "WAVE" + Chunk("fmt ", fmt) + Chunk("data", std::string(pcm_.begin(), pcm_.end()));
+    std::string riff = "RIFF";
+    PutUint32(riff, static_cast<uint32_t>(wav.size()));
+    riff += wav;
+    PutFile(wav_, std::vector<uint8_t>(riff.begin(), riff.end()));
+    PlaybackFile = wav_.string();
+    PlaybackKind = pkWave;
+  }
+  void TearDown() override {
+    form_.reset();
+    scope_.reset();
+    PlaybackFile.clear();
+    PlaybackKind = pkNone;
+  }
+  // The main window playing on the wave-out device of options named device, with
+  // the recording handed over.
+  TDokuForm& Open(AlsaWaveDriver::Options options, const std::string& device) {
+    driver_ = std::make_unique<AlsaWaveDriver>(std::move(options));
+    scope_ = std::make_unique<ScopedWaveDriver>(*driver_);
+    form_ = std::make_unique<TDokuForm>("", "");
+    form_->PlaybackChain.SetDevice(0, device);
+    form_->LoadPlaybackFile();
+    return *form_;
+  }
+  // Where the source's frame lies in what the device heard; npos when nowhere.
+  size_t Find(const std::vector<uint8_t>& heard, int frame) const {
+    const auto at = pcm_.begin() + frame * 4;
+    const auto found = std::search(heard.begin(), heard.end(), at, at + 4000);
+    return found == heard.end() ? std::string::npos : static_cast<size_t>(found - heard.begin());
+  }
+
+  static constexpr int kFrames = 441000;
+  QtMainLoop loop_;
+  TempDir sink_;
+  std::filesystem::path wav_ = home_ / "20260307090503.wav";
+  std::vector<uint8_t> pcm_;
+  std::unique_ptr<AlsaWaveDriver> driver_;
+  std::unique_ptr<ScopedWaveDriver> scope_;
+  std::unique_ptr<TDokuForm> form_;
+};
+
+TEST_F(WavePlaybackTest, SeekWhilePausedPlaysOnExactlyFromThere) {
+  TDokuForm& form = Open(FilePcmOptions(sink_), "Sink");
+  ASSERT_TRUE(messages_.empty()) << messages_.front();
+  form.SpdBtnPlayClick();
+  form.SpdBtnPauseClick();
+  form.SliderTrack();
+  form.Slider->SetPosition(500);
+  form.SliderTrackEnd();  // five seconds in, and on
+  ASSERT_TRUE(loop_.PumpUntil([&] { return form.PlaybackChain.AudioFile.GetTimePosition() >= 10000; }, 20s));
+  ASSERT_TRUE(loop_.PumpUntil([&] { return form.PlaybackChain.WaveOut.GetPosition() == 0; }, 20s));
+  EXPECT_TRUE(messages_.empty()) << messages_.front();
+  form.PlayTimerTimer();
+  EXPECT_EQ(form.PositionLabel->text(), "Position : 09:05:13");
+
+  const std::vector<uint8_t> heard = FileBytes(sink_ / "out.raw");
+  EXPECT_EQ(Find(heard, 100), 400u);  // after the ramp in
+  const size_t resumed = Find(heard, kFrames / 2 + 100);
+  ASSERT_NE(resumed, std::string::npos);
+  ASSERT_GE(heard.size(), resumed + pcm_.size() / 2 - 400);
+  // Exactly the file from there on, but for the ramps at both ends of a run.
+  constexpr long kRamp = 44 * 4;
+  EXPECT_TRUE(std::equal(pcm_.begin() + kFrames * 2 + 400, pcm_.end() - kRamp, heard.begin() + static_cast<long>(resumed)));
+}
+
+TEST_F(WavePlaybackTest, FileCutShortWhilePausedStopsWithAMessage) {
+  TDokuForm& form = Open(FilePcmOptions(sink_), "Sink");
+  form.SpdBtnPlayClick();
+  form.SpdBtnPauseClick();
+  std::filesystem::resize_file(wav_, 100000);
+  form.SpdBtnPlayClick();
+  ASSERT_TRUE(loop_.PumpUntil([&] { return !messages_.empty(); }, 20s));
+  EXPECT_EQ(messages_[0], "Playback stopped: " + wav_.string() + " has been cut short.");
+}
+
+TEST_F(WavePlaybackTest, DeviceThatRefusesSwitchesVoiceSenseOff) {
+  AlsaWaveDriver::Options options = FilePcmOptions(sink_);
+  options.outputs = std::vector<AlsaWaveDriver::Device>{{"Gone", "nosuchpcm"}};
+  TDokuForm& form = Open(options, "Gone");
+  RecorderOptions.SaveMode = 6;
+  form.SpdBtnPlayClick();
+  ASSERT_EQ(messages_.size(), 1u);
+  EXPECT_EQ(messages_[0], "Voice sense is deactivated due to limitations of the sound card.");
+  EXPECT_EQ(RecorderOptions.SaveMode, 5);
 }
 
 using PlaybackBadInputTest = RecorderTest;
