@@ -1,16 +1,16 @@
 #!/usr/bin/env bash
-# CPU to play one hour (PMX_BENCH_SECONDS) of an Ogg Vorbis and an MP3 recording
-# into ALSA's null PCM through the recorder's streaming output, against ogg123
-# and mpg123 playing the same files into the same PCM, run alternately. Prints
-# each run and the CPU ratio ours / theirs (the goal is 1.2 at most).
-# The output polls without waiting (the null PCM takes every buffer at once), so
-# wall time shows decoding speed too.
+# CPU to play one hour (PMX_BENCH_SECONDS) of a WAV, an Ogg Vorbis and an MP3
+# recording into ALSA's null PCM as the recorder plays them, against aplay,
+# ogg123 and mpg123 playing the same files into the same PCM, run alternately.
+# Prints each run and the CPU ratio ours / theirs (the goal is 1.2 at most).
+# The streaming output polls without waiting (the null PCM takes every buffer
+# at once), so wall time shows decoding speed too.
 # PMX_BENCH_ROUNDS: runs of each (2).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 player=build/dev/bench/playback_player
 [ -x "$player" ] || { echo "build it first (cmake --build --preset dev --target playback_player)" >&2; exit 1; }
-for tool in sox oggenc lame ogg123 mpg123; do
+for tool in sox oggenc lame aplay ogg123 mpg123; do
   command -v "$tool" >/dev/null || { echo "needs $tool" >&2; exit 1; }
 done
 seconds=${PMX_BENCH_SECONDS:-3600}
@@ -41,5 +41,6 @@ compare() {  # kind, their command...
   echo "$kind cpu ratio ours / $1: $(echo "scale=2; $ours / $theirs" | bc)"
 }
 
+compare wav aplay -q -D null "$work/in.wav"
 compare ogg ogg123 -q -d alsa -o dev:null "$work/in.ogg"
 compare mp3 mpg123 -q -o alsa -a null "$work/in.mp3"
