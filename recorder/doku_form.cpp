@@ -13,6 +13,9 @@
 #include "platform/port_io.h"
 #include "platform/ui_hook.h"
 #include "recorder/aufnahme_form.h"
+#include "recorder/device_choice.h"
+#include "recorder/event_log.h"
+#include "recorder/form_layout.h"
 #include "recorder/frm_exit.h"
 #include "recorder/logo_form.h"
 #include "recorder/para_form.h"
@@ -48,6 +51,7 @@ bool LptReady() { return LptBase != 0 && PortAccess; }
 TDokuForm::TDokuForm(std::string instance_name, std::string first_argument, QWidget* parent,
                      SoundSystem* sound)
     : QMainWindow(parent),
+      TForm(static_cast<QWidget&>(*this)),
       PlaybackChain(sound),
       instance_name_(std::move(instance_name)),
       first_argument_(std::move(first_argument)) {
@@ -68,13 +72,25 @@ TDokuForm::TDokuForm(std::string instance_name, std::string first_argument, QWid
   BindPlayers();
   RecordingChain.SetLifecycle(&lifecycle_);
   resize(kFormWidth, kFormHeight);
+  LoadDesigner();
+  // Smaller, the buttons of the recording and options panels are cut off.
+  setMinimumSize(kFormWidth, kFormHeight);
   FormCreate();
 }
 
 TDokuForm::~TDokuForm() {
+  StopFormTimers();
   StatusTimer->SetEnabled(false);
   SerialPort1.SetActive(false);
   RecordingChain.SetLifecycle(nullptr);
+}
+
+void TDokuForm::LoadDesigner() {
+  MMDesigner1.BeginLoading();
+  MMDesigner1.SetName("MMDesigner1");
+  MMDesigner1.SetRuntimeHeight(-1);
+  MMDesigner1.SetUpdate(false);
+  MMDesigner1.EndLoading();
 }
 
 void TDokuForm::HangLevelBars() {
@@ -165,7 +181,10 @@ void TDokuForm::FormShow() {
   SilenceCount = 0;
   StatusTimer->SetEnabled(false);
   LoadOptions();
-  if (RecorderOptions.RecordFormat == 1) {
+  if (RecorderOptions.RecordFormat == 1 && headless_) {
+    NoteInMonthlyLog("No display to ask for the recording quality: the stored format is used (" +
+                     RecorderOptions.FormatText + ")");
+  } else if (RecorderOptions.RecordFormat == 1) {
     while (CodecRegistryPresent() && !ChooseRecordingFormat()) {
     }
   }
@@ -178,12 +197,20 @@ void TDokuForm::FormShow() {
   Slider->setEnabled(false);
   SpdBtnPlay->setEnabled(false);
   SpdBtnPause->setEnabled(false);
-  if (RecorderOptions.SaveMode == 6) StartMonitor();
-  if (EqualsIgnoringCase(first_argument_, "-RECORDSTART")) StartRecording();
+  if (RecorderOptions.SaveMode == 6) StartUpStep([this] { StartMonitor(); });
+  if (EqualsIgnoringCase(first_argument_, "-RECORDSTART")) StartUpStep([this] { StartRecording(); });
   UpdateRetentionWarning();
   ResetLptOutputs();
   SampleLptStatus();
   if (RecorderOptions.SaveMode == 7 && ComNumber != 0) OpenSerialRemote(ComNumber);
+}
+
+void TDokuForm::StartUpStep(const std::function<void()>& step) {
+  try {
+    step();
+  } catch (...) {
+    HandleApplicationException(std::current_exception());
+  }
 }
 
 void TDokuForm::CentreOnScreen() {
@@ -193,11 +220,12 @@ void TDokuForm::CentreOnScreen() {
   move((size.width() - width()) / 2, (size.height() - height()) / 2);
 }
 
+// The client area's geometry, which a window manager does not shift by its frame
+// the way it may shift a frame position given before the frame is known.
 void TDokuForm::RestoreGeometry() {
   const std::optional<TWindowGeometry> geometry = ReadPreferences();
   if (!geometry) return;
-  resize(geometry->Width, geometry->Height);
-  move(geometry->Left, geometry->Top);
+  setGeometry(geometry->Left, geometry->Top, geometry->Width, geometry->Height);
 }
 
 void TDokuForm::ResetLptOutputs() {
@@ -235,14 +263,27 @@ void TDokuForm::UpdateRetentionWarning() {
 void TDokuForm::FormCloseQuery() {
   QApplication::beep();
   StatusTimer->SetEnabled(false);
+  // A start that a tick or a command asked for during a wait must not follow
+  // the last stop.
+  lifecycle_.Shutdown();
   StopRecording();
-  WritePreferences({width(), height(), y(), x()});
+  const QRect client = geometry();
+  WritePreferences({client.width(), client.height(), client.top(), client.left()});
 }
 
 void TDokuForm::FormClose() {
   ResetLptOutputs();
   // Whatever kind plays: an MP3 left running would play on behind a closed window.
   for (TDXAudioOut* output : {&PlaybackChain.DXAudioOut1, &PlaybackChain.DXAudioOut2}) output->Stop(true);
+  StopFormTimers();
+}
+
+// The waits of the shutdown deliver events; no timer may reach forms that are
+// gone by then (the splash is destroyed before the main window).
+void TDokuForm::StopFormTimers() {
+  LogoTimer.stop();
+  tmrDelayStop.stop();
+  PlayTimer.stop();
 }
 
 void TDokuForm::OptionsAccepted() {
@@ -269,7 +310,7 @@ void TDokuForm::OeffnenBitBtnClick() {
 }
 
 void TDokuForm::CloseBitBtnClick() {
-  if (exit_form_ && exit_form_->exec() == QDialog::Accepted) close();
+  if (exit_form_ && ExecPlaced(*exit_form_) == QDialog::Accepted) close();
 }
 
 void TDokuForm::LogoTimerTimer() {
@@ -277,7 +318,17 @@ void TDokuForm::LogoTimerTimer() {
   LogoTimer.stop();
 }
 
-void TDokuForm::StatusTimerTimer() { tick_.StatusTimerTimer(); }
+void TDokuForm::StatusTimerTimer() {
+  // Ticks that fall into a start or stop become one tick after it.
+  if (tick_waiting_) return;
+  tick_waiting_ = lifecycle_.MustWait();
+  lifecycle_.Exclusive([this] {
+    tick_waiting_ = false;
+    if (!StatusTimer->Enabled()) return;  // the window closed meanwhile
+    tick_.StatusTimerTimer();
+    lifecycle_.RetryFailedStart();
+  });
+}
 
 void TDokuForm::tmrDelayStopTimer() { tick_.tmrDelayStopTimer(); }
 
@@ -285,19 +336,31 @@ void TDokuForm::StartRecording() { lifecycle_.StartRecording(); }
 
 void TDokuForm::StopRecording() { lifecycle_.StopRecording(); }
 
-void TDokuForm::PauseRecording() { lifecycle_.PauseRecording(); }
+void TDokuForm::PauseRecording() {
+  lifecycle_.Exclusive([this] { lifecycle_.PauseRecording(); });
+}
 
-void TDokuForm::RestartRecording() { lifecycle_.RestartRecording(); }
+void TDokuForm::RestartRecording() {
+  lifecycle_.Exclusive([this] { lifecycle_.RestartRecording(); });
+}
 
-void TDokuForm::StartMonitor() { RecordingChain.StartMonitor(); }
+void TDokuForm::StartMonitor() {
+  lifecycle_.Exclusive([this] { RecordingChain.StartMonitor(); });
+}
 
 void TDokuForm::CloseMonitor() {
-  try {
-    RecordingChain.WaveIn.Stop();
-    RecordingChain.WaveIn.Close();
-  } catch (const EMMWaveInError&) {
-    // A monitor the device will not stop is left as it is.
-  }
+  lifecycle_.Exclusive([this] {
+    try {
+      RecordingChain.WaveIn.Stop();
+      RecordingChain.WaveIn.Close();
+    } catch (const EMMWaveInError&) {
+      // A monitor the device will not stop is left as it is.
+    }
+  });
+}
+
+void TDokuForm::Close() {
+  lifecycle_.Exclusive([this] { close(); });
 }
 
 void TDokuForm::ApplyDeviceChoice() {
@@ -313,9 +376,12 @@ void TDokuForm::ApplyDeviceChoice() {
 }
 
 void TDokuForm::AssignDevices(uint8_t in_device, uint8_t out_device) {
+  in_device = UsableDevice(WaveDirection::kInput, in_device);
+  RecorderOptions.InDevice = in_device;
+  RecorderOptions.OutDevice = UsableDevice(WaveDirection::kOutput, out_device);
   RecordingChain.WaveRecorder.SetDeviceID(in_device);
   RecordingChain.WaveIn.SetDeviceID(in_device);
-  AssignPlaybackDevice(out_device);
+  AssignPlaybackDevice(RecorderOptions.OutDevice);
 }
 
 bool TDokuForm::CodecRegistryPresent() const { return FormatDlg.ACMPresent(); }

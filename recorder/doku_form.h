@@ -3,12 +3,15 @@
 #include <QMainWindow>
 #include <QTimer>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
 #include "audio/core/acm.h"
 #include "audio/core/hi_timer.h"
 #include "audio/core/ui/controls.h"
+#include "audio/core/ui/form.h"
+#include "audio/displays/designer.h"
 #include "audio/displays/level.h"
 #include "audio/displays/level_scale.h"
 #include "audio/displays/slider.h"
@@ -39,6 +42,7 @@ class TParaForm;
 // Threads: GUI thread only (the control tick arrives there synchronized); the
 // recording components keep the rules their headers give.
 class TDokuForm : public QMainWindow,
+                  public TForm,
                   public TControlTickHost,
                   public TRemoteCommandTarget,
                   public TRecordingHost {
@@ -56,6 +60,8 @@ class TDokuForm : public QMainWindow,
   void SetAufnahmeForm(TAufnahmeForm* form);
   void SetLogoForm(TLogoForm* form) { logo_form_ = form; }
   void SetExitForm(TfrmExit* form) { exit_form_ = form; }
+  // No display: nobody can answer a dialog at start-up.
+  void SetHeadless(bool headless) { headless_ = headless; }
   // The window's presence on the instance bus, which carries the alarm message.
   void SetInstanceListener(TInstanceListener* listener) { listener_ = listener; }
 
@@ -114,6 +120,8 @@ class TDokuForm : public QMainWindow,
   TPlaybackComponents PlaybackChain;
   // The user holds the slider: the position display leaves it alone.
   bool SliderDragging = false;
+  // Unused at run time: it leaves the window's height alone.
+  TMMDesigner MMDesigner1{this};
 
   // Handlers as the form binds them.
   void FormCreate();
@@ -164,6 +172,8 @@ class TDokuForm : public QMainWindow,
   void DisableDelayStop() override;
 
   // Where the recording chain and the monitor input plug in.
+  // All of them wait for devices, so each runs after a start or stop that is
+  // waiting (see TRecordingLifecycle).
   void StartRecording() override;
   void StopRecording() override;
   TRecordingWatch WatchRecording() override { return lifecycle_.WatchRecording(); }
@@ -173,7 +183,7 @@ class TDokuForm : public QMainWindow,
   void CloseMonitor() override;
 
   // Commands of other instances.
-  void Close() override { close(); }
+  void Close() override;
   void ShowInstanceRequest() override;
 
   // Shows the retention warning exactly when compressed files are kept one day.
@@ -216,9 +226,13 @@ class TDokuForm : public QMainWindow,
   void BuildMenus();
   void BuildTimers();
   void HangLevelBars();
+  void LoadDesigner();
   void CentreOnScreen();
   void RestoreGeometry();
+  // Start-up steps that may raise: reported, and start-up goes on.
+  void StartUpStep(const std::function<void()>& step);
   void ResetLptOutputs();
+  void StopFormTimers();
   void SampleLptStatus();
 
   TControlTick tick_{*this, SerialPort1};
@@ -226,6 +240,8 @@ class TDokuForm : public QMainWindow,
   const std::string instance_name_;
   const std::string first_argument_;
   bool shown_ = false;
+  bool headless_ = false;
+  bool tick_waiting_ = false;  // a tick fell into a start or stop and runs after it
   TParaForm* para_form_ = nullptr;
   TAufnahmeForm* aufnahme_form_ = nullptr;
   TLogoForm* logo_form_ = nullptr;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <vector>
@@ -34,6 +35,11 @@ class TComponent : public TObject {
   int ComponentCount() const { return static_cast<int>(components_.size()); }
   TComponent* Components(int index) const { return components_.at(index); }
 
+  // Where a design-time host shows a non-visual component: x in the low 16 bits,
+  // y in the high 16 bits.
+  int32_t DesignInfo() const { return design_info_; }
+  void SetDesignInfo(int32_t value) { design_info_ = value; }
+
   bool Loading() const { return loading_; }
   bool Designing() const { return designing_; }
   bool Destroying() const { return destroying_; }
@@ -61,6 +67,7 @@ class TComponent : public TObject {
   std::string name_;
   std::vector<TComponent*> components_;
   std::vector<TComponent*> notified_;  // partners told of our removal, both ways
+  int32_t design_info_ = 0;
   bool loading_ = false;
   bool designing_ = false;
   bool destroying_ = false;
