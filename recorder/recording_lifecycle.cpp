@@ -116,6 +116,7 @@ void TRecordingLifecycle::StartNow() {
   SilenceCount = 0;
   reported_lost_ = 0;
   split_asked_ = false;
+  finished_split_.clear();
   try {
     chain_.StartRecorder();
   } catch (const Exception& e) {
@@ -176,7 +177,9 @@ void TRecordingLifecycle::EndRecording() {
                        std::to_string(chain_.LostFrames()) + " frames lost in " +
                        std::to_string(chain_.Overruns()) + " overruns");
   }
-  FinishFile(file_name, RecordingStartTime);
+  // A split that could not make its new file leaves the chain on the part it
+  // finished already; that one must not reach its encoder twice.
+  if (file_name != finished_split_) FinishFile(file_name, RecordingStartTime);
   if (RecorderOptions.SaveMode == 6) chain_.StartMonitor();
 }
 
@@ -217,6 +220,7 @@ TRecordingWatch TRecordingLifecycle::WatchRecording() {
 void TRecordingLifecycle::FinishSplits() {
   for (std::string name; !(name = chain_.TakeFinishedSplit()).empty();) {
     split_asked_ = false;
+    finished_split_ = name;
     const RecorderClock::TimePoint start = std::exchange(RecordingStartTime, next_part_start_);
     FinishFile(name, start);
   }
