@@ -1,7 +1,5 @@
 #include "recorder/control_tick.h"
 
-#include <charconv>
-#include <cmath>
 
 #include "devices/serial_port.h"
 #include "platform/port_io.h"
