@@ -210,6 +210,9 @@ TRecordingWatch TRecordingLifecycle::WatchRecording() {
     if (!fault.empty()) {
       watch.alarms.push_back(fault);
       Interrupt(fault);
+    } else if (std::exchange(fault_alarmed_, false)) {
+      // Also after a stop and a new start instead of the retry: the disk is reached again.
+      watch.all_clear = true;
     }
   } else if (resume_pending_ && --resume_countdown_ <= 0) {
     TryResume(watch);
@@ -253,6 +256,7 @@ void TRecordingLifecycle::Interrupt(const std::string& fault) {
   const bool quick = RecorderClock::Now() - RecordingStartTime < kQuickFault;
   quick_faults_ = quick ? quick_faults_ + 1 : 0;
   resume_pending_ = true;
+  fault_alarmed_ = true;
   resume_countdown_ = ResumeTicks();
   SilenceCount = 0;
   try {
@@ -278,6 +282,7 @@ void TRecordingLifecycle::TryResume(TRecordingWatch& watch) {
     return;
   }
   resume_pending_ = false;
+  fault_alarmed_ = false;
   loss_quiet_ticks_ = -1;
   AppendToMonthlyLog("recording resumed in " +
                      std::filesystem::path(chain_.FileName()).filename().string());

@@ -162,6 +162,7 @@ class TRecordingLifecycle {
   std::string finished_split_;       // the last file a split of this recording finished
   RecorderClock::TimePoint next_part_start_{};
   bool resume_pending_ = false;      // a fault ended the recording; it is to go on
+  bool fault_alarmed_ = false;       // a fault's alarm waits for a recording that works
   int resume_countdown_ = 0;         // ticks until the next attempt
   int quick_faults_ = 0;             // faults of recordings that had just started
   int depth_ = 0;                    // Exclusive sections running
