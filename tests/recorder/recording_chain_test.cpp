@@ -362,5 +362,27 @@ TEST_F(RecordingFaultTest, ASplitThatCannotMakeItsFileFinishesTheOldFileOnce) {
   EXPECT_EQ(handed, 1u) << "the file went to its encoder more than once";
 }
 
+// A device that opens but will not start is tried on every tick, each time with a
+// new name: no try may leave a file behind, and the file of the one that works
+// holds the recording.
+TEST_F(RecordingFaultTest, StartsThatFailLeaveNoEmptyFilesBehind) {
+  int refusals = 3;
+  chain_.WaveRecorder.OnOpen = [&](TObject*) {
+    if (refusals-- > 0) driver_.Last(WaveDirection::kInput)->FailNext(FakePcm::kStart, -EIO);
+  };
+  lifecycle_.StartRecording();
+  for (int tick = 0; tick < 8 && !window_.recording; ++tick) lifecycle_.RetryFailedStart();
+  ASSERT_TRUE(window_.recording);
+  pcm_ = driver_.Last(WaveDirection::kInput);
+  ASSERT_TRUE(Feed(kRate));
+  lifecycle_.StopRecording();
+  std::vector<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(folder_)) {
+    names.push_back(entry.path().filename().string());
+  }
+  ASSERT_EQ(names.size(), 1u) << names[0] << " and " << names[1];
+  EXPECT_EQ(Data(names[0]), Ramp(0, kRate));
+}
+
 }  // namespace
 }  // namespace pmx::test
