@@ -29,6 +29,9 @@ namespace pmx {
 struct Mpg123Library {
   Mpg123Library();
   bool Complete() const { return complete; }
+  // Has handle decode to 16-bit signed PCM alone, at every rate, in channels
+  // (MPG123_MONO, MPG123_STEREO or both).
+  void AllowOnlySixteenBits(mpg123_handle* handle, int channels) const;
 
   SharedLibrary library{"libmpg123.so.0"};
   bool complete = false;

@@ -51,7 +51,7 @@ class Mp3SyncReader : public MediaSyncReader {
     handle_ = api.mpg123_new(nullptr, nullptr);
     if (handle_ == nullptr) return false;
     api.mpg123_param(handle_, MPG123_ADD_FLAGS, MPG123_QUIET, 0);
-    AllowSixteenBitsOnly();
+    api.AllowOnlySixteenBits(handle_, MPG123_MONO | MPG123_STEREO);
     long rate = 0;
     int channels = 0;
     int encoding = 0;
@@ -133,16 +133,6 @@ class Mp3SyncReader : public MediaSyncReader {
   }
 
  private:
-  void AllowSixteenBitsOnly() {
-    const Mpg123Library& api = Api();
-    api.mpg123_format_none(handle_);
-    const long* rates = nullptr;
-    size_t count = 0;
-    api.mpg123_rates(&rates, &count);
-    for (size_t i = 0; i < count; ++i)
-      api.mpg123_format(handle_, rates[i], MPG123_MONO | MPG123_STEREO, MPG123_ENC_SIGNED_16);
-  }
-
   mpg123_handle* handle_ = nullptr;
   MediaFormat format_;
   uint64_t duration_ = 0;
