@@ -1,8 +1,9 @@
-// CPU cost of the frequency displays: one second of 44.1 kHz 16-bit stereo fed,
+// CPU cost of the signal displays: one second of 44.1 kHz 16-bit stereo fed,
 // block by block as the connector hands it out, to a spectrum analyser of 4096
-// points and a light organ of its default 128 points, drawing every refresh. The
-// time per iteration is the share of one core they take in real time; the FFT
-// benchmarks give the transforms' part of it.
+// points and a light organ of its default 128 points, to a spectrogram of 1024
+// points and to an oscilloscope, drawing every refresh. The time per iteration
+// is the share of one core they take in real time; the FFT benchmarks give the
+// transforms' part of it.
 #include <QApplication>
 #include <QWidget>
 #include <cmath>
@@ -13,6 +14,8 @@
 
 #include "audio/displays/fft.h"
 #include "audio/displays/light.h"
+#include "audio/displays/oscope.h"
+#include "audio/displays/spectrogram.h"
 #include "audio/displays/spectrum.h"
 #include "platform/wave_types.h"
 
@@ -38,11 +41,14 @@ std::vector<uint8_t> OneSecondOfStereo() {
   return bytes;
 }
 
-// Feeds display the second of audio in its own blocks; returns the refreshes.
-int64_t FeedSecond(pmx::TMMDisplayFeed& display, const std::vector<uint8_t>& audio) {
-  const size_t step = static_cast<size_t>(display.BytesPerRefresh());
+// Feeds display the second of audio in its own blocks, the connector moving on
+// by a share of a block (a quarter for an accelerated spectrogram); returns the
+// refreshes.
+int64_t FeedSecond(pmx::TMMDisplayFeed& display, const std::vector<uint8_t>& audio, int share = 1) {
+  const size_t block = static_cast<size_t>(display.BytesPerRefresh());
+  const size_t step = block / share;
   int64_t blocks = 0;
-  for (size_t at = 0; at + step <= audio.size(); at += step, ++blocks) {
+  for (size_t at = 0; at + block <= audio.size(); at += step, ++blocks) {
     display.RefreshPCMData(audio.data() + at);
   }
   return blocks;
@@ -71,6 +77,45 @@ void BM_AnalyserAndLightOrganPerSecondOfAudio(benchmark::State& state) {
   state.counters["refreshes_per_s_audio"] = static_cast<double>(blocks) / state.iterations();
 }
 BENCHMARK(BM_AnalyserAndLightOrganPerSecondOfAudio)->Arg(3)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond);
+
+// A spectrogram of 1024 points, accelerated, as the connector feeds it: a
+// column every 256 frames.
+void BM_SpectrogramPerSecondOfAudio(benchmark::State& state) {
+  QWidget window;
+  pmx::TMMSpectrogram gram(nullptr, &window);
+  const pmx::WaveFormatEx format = pmx::WaveFormatEx::Pcm(kRate, 16, 2);
+  gram.SetPCMWaveFormat(&format);
+  gram.SetFFTLength(1024);
+  window.show();
+  const std::vector<uint8_t> audio = OneSecondOfStereo();
+  int64_t blocks = 0;
+  for (auto _ : state) {
+    blocks += FeedSecond(gram, audio, 4);
+    QApplication::processEvents();
+  }
+  state.counters["refreshes_per_s_audio"] = static_cast<double>(blocks) / state.iterations();
+}
+BENCHMARK(BM_SpectrogramPerSecondOfAudio)->Unit(benchmark::kMillisecond);
+
+// An oscilloscope drawing connected lines; argument 1 in scroll mode (a column
+// per 128 frames), 0 a whole trace per screen of frames.
+void BM_OscopePerSecondOfAudio(benchmark::State& state) {
+  QWidget window;
+  pmx::TMMOscope scope(nullptr, &window);
+  const pmx::WaveFormatEx format = pmx::WaveFormatEx::Pcm(kRate, 16, 2);
+  scope.SetPCMWaveFormat(&format);
+  scope.SetKind(pmx::TMMOscopeKind::okConLines);
+  scope.SetScroll(state.range(0) != 0);
+  window.show();
+  const std::vector<uint8_t> audio = OneSecondOfStereo();
+  int64_t blocks = 0;
+  for (auto _ : state) {
+    blocks += FeedSecond(scope, audio);
+    QApplication::processEvents();
+  }
+  state.counters["refreshes_per_s_audio"] = static_cast<double>(blocks) / state.iterations();
+}
+BENCHMARK(BM_OscopePerSecondOfAudio)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
 
 // The transforms alone for one second: 10 of 4096 points and 344 of 128.
 void BM_TransformsPerSecondOfAudio(benchmark::State& state) {

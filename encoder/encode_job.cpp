@@ -1,5 +1,7 @@
 #include "encoder/encode_job.h"
 
+#include "audio/streaming/decoded_length.h"
+#include "audio/streaming/vorbis_in.h"
 #include "audio/streaming/vorbis_out.h"
 #include "audio/streaming/wav_in.h"
 
@@ -40,5 +42,15 @@ bool TVorbisEncodeJob::Running() const { return out_->Busy(); }
 std::string TVorbisEncodeJob::Error() const { return out_->ErrorText(); }
 bool TVorbisEncodeJob::EndOfStream() const { return out_->EndOfStream(); }
 bool TVorbisEncodeJob::InputEnded() const { return out_->InputEnded(); }
+
+int64_t TVorbisEncodeJob::FramesRead() const {
+  const int frame = in_->BytesPerFrame();
+  return frame > 0 ? in_->Position() / frame : 0;
+}
+
+int64_t TVorbisEncodeJob::DecodedFrames(const std::string& path) const {
+  TVorbisIn ogg;
+  return pmx::DecodedFrames(ogg, path);
+}
 
 }  // namespace pmx

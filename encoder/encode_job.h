@@ -27,6 +27,10 @@ class TEncodeJob {
   virtual std::string Error() const = 0;
   virtual bool EndOfStream() const = 0;
   virtual bool InputEnded() const = 0;
+  // Whole frames taken from the input so far.
+  virtual int64_t FramesRead() const = 0;
+  // The frames an Ogg Vorbis file decodes to; -1 when it can't be decoded.
+  virtual int64_t DecodedFrames(const std::string& path) const = 0;
 
   std::function<void()> OnProgress;
   std::function<void()> OnDone;
@@ -46,6 +50,8 @@ class TVorbisEncodeJob : public TEncodeJob {
   std::string Error() const override;
   bool EndOfStream() const override;
   bool InputEnded() const override;
+  int64_t FramesRead() const override;
+  int64_t DecodedFrames(const std::string& path) const override;
 
  private:
   std::unique_ptr<TWaveIn> in_;

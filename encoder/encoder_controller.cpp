@@ -88,10 +88,14 @@ void TEncoderController::StartEncode() {
   const std::optional<float> quality = ParseQuality(Argument(1));
   if (!quality) return Fail("kobrinvert: \"" + Argument(1) + "\" is not a valid quality");
   target_ = source_.substr(0, source_.size() - 3) + "ogg";
-  std::filesystem::remove(target_, error);
+  // The encode goes into a name of its own: an older .ogg stays until a new one is
+  // complete, and a copy that stalled and was restarted leaves its part to this one.
+  part_ = target_ + ".part";
+  std::filesystem::remove(part_, error);
   try {
-    job_.Start(source_, target_, *quality);
+    job_.Start(source_, part_, *quality);
   } catch (const std::exception& e) {
+    std::filesystem::remove(part_, error);
     return Fail(std::string("kobrinvert: ") + e.what());
   }
   started_ = true;
@@ -123,22 +127,33 @@ void TEncoderController::WatchdogTick() {
   view_.Close();
 }
 
-bool TEncoderController::Finished() const {
-  return job_.Error().empty() && job_.EndOfStream() && job_.InputEnded() && job_.Position() == job_.Size() &&
-         NonEmptyFile(target_);
+// Empty when the encode really finished and the new file holds every frame read.
+std::string TEncoderController::Unfinished() const {
+  if (!job_.Error().empty()) return job_.Error();
+  if (!job_.EndOfStream() || !job_.InputEnded() || job_.Position() != job_.Size() || !NonEmptyFile(part_)) {
+    return "the encode did not finish";
+  }
+  const int64_t read = job_.FramesRead();
+  const int64_t encoded = job_.DecodedFrames(part_);
+  if (encoded != read) {
+    return "the encoded file holds " + std::to_string(encoded) + " of the " + std::to_string(read) + " frames read";
+  }
+  return {};
 }
 
 void TEncoderController::Done() {
   if (restarted_) return;
-  if (!Finished()) {
-    // An output that never got a byte is no use to anyone; a partial one is left.
-    std::error_code error;
-    if (!NonEmptyFile(target_)) std::filesystem::remove(target_, error);
-    const std::string why = job_.Error().empty() ? "the encode did not finish" : job_.Error();
+  std::string why = Unfinished();
+  std::error_code error;
+  if (why.empty()) {
+    std::filesystem::rename(part_, target_, error);
+    if (error) why = "could not make \"" + target_ + "\": " + error.message();
+  }
+  if (!why.empty()) {
+    std::filesystem::remove(part_, error);
     return Fail("kobrinvert: \"" + source_ + "\" kept: " + why);
   }
   if (Argument(5) == "delete") {
-    std::error_code error;
     std::filesystem::remove(source_, error);
     if (error) view_.ReportError("kobrinvert: could not delete \"" + source_ + "\": " + error.message());
   }

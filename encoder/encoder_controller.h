@@ -35,7 +35,8 @@ std::string SourcePath(const std::string& argument);
 
 // The encoder program's logic without its window: the command line (path with
 // "*" for blanks, quality, left, top, start delay, "delete"), the encode, the
-// watchdog and whether the WAV may go. GUI thread only.
+// watchdog and whether the WAV may go: only once the new .ogg decodes to every
+// frame read from it. GUI thread only.
 class TEncoderController {
  public:
   static constexpr int kWatchdogMs = 20000;
@@ -62,8 +63,7 @@ class TEncoderController {
  private:
   std::string Argument(size_t index) const;
   void Fail(const std::string& text);
-  // The encode really finished: the WAV may go.
-  bool Finished() const;
+  std::string Unfinished() const;
 
   std::vector<std::string> arguments_;
   TEncoderView& view_;
@@ -71,6 +71,7 @@ class TEncoderController {
   TProcessLauncher launcher_;
   std::string source_;
   std::string target_;
+  std::string part_;
   int64_t last_seen_position_ = 0;
   int64_t watched_position_ = 0;
   bool started_ = false;

@@ -117,6 +117,12 @@ std::vector<AlsaWaveDriver::Device> AlsaWaveDriver::CardDevices(WaveDirection di
   return devices;
 }
 
+std::vector<AlsaWaveDriver::Device> AlsaWaveDriver::DeviceList(const std::string& mapper,
+                                                             std::vector<Device> cards) {
+  cards.insert(cards.begin(), Device{mapper, mapper});
+  return cards;
+}
+
 uint32_t AlsaWaveDriver::NumDevs(WaveDirection direction) {
   std::lock_guard lock(mutex_);
   return static_cast<uint32_t>(List(direction).size());
@@ -141,24 +147,36 @@ MMRESULT AlsaWaveDriver::Open(WaveDirection direction, int id, const WaveFormatE
   if (AlsaWaveStream::SampleFormat(format) == SND_PCM_FORMAT_UNKNOWN) return WAVERR_BADFORMAT;
   snd_pcm_t* pcm = nullptr;
   const int error = OpenPcm(&pcm, device->pcm, direction);
-  if (error < 0) return OpenResult(error);
+  if (error < 0) {
+    last_failure_ = "ALSA cannot open \"" + device->pcm + "\": " + snd_strerror(error);
+    return OpenResult(error);
+  }
   auto opened = std::make_unique<AlsaWaveStream>(pcm);
   const unsigned buffer_ms = direction == WaveDirection::kInput ? options_.capture_buffer_ms
                                                                 : options_.playback_buffer_ms;
-  if (opened->Configure(format, buffer_ms) < 0) return WAVERR_BADFORMAT;
+  if (const int refused = opened->Configure(format, buffer_ms); refused < 0) {
+    last_failure_ = "ALSA refuses the format on \"" + device->pcm + "\": " + snd_strerror(refused);
+    return WAVERR_BADFORMAT;
+  }
+  last_failure_.clear();
   if (!query) stream = std::move(opened);
   return MMSYSERR_NOERROR;
+}
+
+std::string AlsaWaveDriver::LastOpenFailure() {
+  std::lock_guard lock(mutex_);
+  return last_failure_;
 }
 
 const std::vector<AlsaWaveDriver::Device>& AlsaWaveDriver::List(WaveDirection direction) {
   std::optional<std::vector<Device>>& list =
       direction == WaveDirection::kInput ? options_.inputs : options_.outputs;
-  if (!list) list = CardDevices(direction);
+  if (!list) list = DeviceList(options_.mapper, CardDevices(direction));
   return *list;
 }
 
 std::optional<AlsaWaveDriver::Device> AlsaWaveDriver::Find(WaveDirection direction, int id) {
-  if (id == WAVE_MAPPER) return Device{"Default device", options_.mapper};
+  if (id == WAVE_MAPPER) return Device{options_.mapper, options_.mapper};
   const std::vector<Device>& list = List(direction);
   if (id < 0 || id >= static_cast<int>(list.size())) return std::nullopt;
   return list[static_cast<std::size_t>(id)];

@@ -14,12 +14,13 @@ typedef struct _snd_pcm snd_pcm_t;
 
 namespace pmx {
 
-// The wave devices of ALSA. Device WAVE_MAPPER is the "default" PCM; devices
-// 0..n-1 are the cards' PCM devices (from the device hints, in their order) opened
-// through the plug layer, so any rate, width and channel count converts.
+// The wave devices of ALSA. Device 0 and WAVE_MAPPER are the "default" PCM, which
+// is all a machine has whose sound goes through a sound server or an .asoundrc;
+// devices 1..n are the cards' PCM devices (from the device hints, in their order)
+// opened through the plug layer, so any rate, width and channel count converts.
 //
-// Threads: any thread; the device list, the capabilities cache and the private
-// configuration are guarded by mutex_.
+// Threads: any thread; the device list, the capabilities cache, the private
+// configuration and the last open failure are guarded by mutex_.
 class AlsaWaveDriver : public WaveDriver {
  public:
   struct Device {
@@ -31,7 +32,7 @@ class AlsaWaveDriver : public WaveDriver {
     // "file" PCM); empty: the system's configuration.
     std::string config;
     std::string mapper = "default";
-    // The devices; unset: the cards' devices.
+    // The devices; unset: the mapper, then the cards' devices.
     std::optional<std::vector<Device>> inputs;
     std::optional<std::vector<Device>> outputs;
     unsigned capture_buffer_ms = 500;
@@ -48,9 +49,12 @@ class AlsaWaveDriver : public WaveDriver {
   MMRESULT GetCaps(WaveDirection direction, int id, WaveDeviceCaps& caps) override;
   MMRESULT Open(WaveDirection direction, int id, const WaveFormatEx& format, bool query,
                 std::unique_ptr<WaveStream>& stream) override;
+  std::string LastOpenFailure() override;
 
   // The cards' devices of direction from the system's device hints.
   static std::vector<Device> CardDevices(WaveDirection direction);
+  // The list a user chooses from: the mapper PCM first, then the cards.
+  static std::vector<Device> DeviceList(const std::string& mapper, std::vector<Device> cards);
 
  private:
   const std::vector<Device>& List(WaveDirection direction);  // under mutex_
@@ -63,6 +67,7 @@ class AlsaWaveDriver : public WaveDriver {
   Options options_;
   snd_config_t* config_ = nullptr;
   std::map<std::pair<WaveDirection, std::string>, WaveDeviceCaps> caps_;
+  std::string last_failure_;
 };
 
 }  // namespace pmx

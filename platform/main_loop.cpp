@@ -91,11 +91,13 @@ bool MainLoop::Synchronize(Call fn) {
 
 void MainLoop::RunItem(Item& item) {
   std::exception_ptr error;
+  ++running_;
   try {
     item.fn();
   } catch (...) {
     error = std::current_exception();
   }
+  --running_;
   if (!item.synchronous) {
     if (error) {
       ExceptionHandler handler;
@@ -144,10 +146,17 @@ bool MainLoop::PumpUntil(const std::function<bool()>& done, std::chrono::millise
   // A condition changed without a Wake is still seen within this period.
   constexpr auto kRecheck = std::chrono::milliseconds(5);
   const bool gui = IsGuiThread();
+  const bool platform_events = gui && serving_ == 0 && !InsideHandler();
+  struct Serving {
+    int& count;
+    const bool active;
+    Serving(int& c, bool a) : count(c), active(a) { count += active; }
+    ~Serving() { count -= active; }
+  } serving(serving_, gui);
   for (;;) {
     if (gui) {
       ProcessPending();
-      ProcessPlatformEvents();
+      if (platform_events) ProcessPlatformEvents();
     }
     if (done()) return true;
     const auto now = Clock::now();

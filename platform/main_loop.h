@@ -34,9 +34,13 @@ class MainLoop {
   bool Synchronize(Call fn);
   // Runs every queued call (GUI thread only; elsewhere it does nothing).
   void ProcessPending();
-  // Runs queued calls and the platform's events until done() holds or timeout passes.
-  // Off the GUI thread it only waits. Returns done().
+  // Runs queued calls until done() holds or timeout passes; off the GUI thread it
+  // only waits. Returns done(). Only a wait outside every handler (a test, the
+  // program's start) also delivers the platform's events: a wait inside one serves
+  // the workers' calls alone, so no click, timer or command runs nested in it.
   bool PumpUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout);
+  // The GUI thread is inside PumpUntil (GUI thread only).
+  bool Serving() const { return serving_ > 0; }
   // Tells a pumping GUI thread that something it waits for may have changed.
   void Wake();
 
@@ -60,6 +64,8 @@ class MainLoop {
   virtual void NotifyGui() {}
   // Lets the platform deliver its own events while the GUI thread pumps.
   virtual void ProcessPlatformEvents() {}
+  // The GUI thread runs a handler: a queued call, or (platform) an event.
+  virtual bool InsideHandler() const { return running_ > 0; }
 
  private:
   struct Item {
@@ -78,6 +84,9 @@ class MainLoop {
   std::deque<std::shared_ptr<Item>> queue_;
   int waiters_ = 0;  // workers inside Synchronize; the destructor waits for them
   bool woken_ = false;
+  // GUI thread only: queued calls running and PumpUntil calls active.
+  int running_ = 0;
+  int serving_ = 0;
   std::atomic<bool> closing_{false};
   ExceptionHandler exception_handler_;
 };

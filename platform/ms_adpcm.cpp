@@ -16,28 +16,12 @@ constexpr int kAdaptation[16] = {230, 230, 230, 230, 307, 409, 512, 614,
                                  768, 614, 512, 409, 307, 230, 230, 230};
 constexpr std::size_t kExtraSize = 4 + 4 * kMSADPCMCoefficients;
 
-struct Predictor {
-  int c1 = 256;
-  int c2 = 0;
-  int delta = 16;
-  int s1 = 0;  // the last sample
-  int s2 = 0;  // the one before
-
-  int Predict() const { return (s1 * c1 + s2 * c2) >> 8; }
-  // Applies one signed code; returns the new sample.
-  int Apply(int code) {
-    const int sample = std::clamp(Predict() + code * delta, -32768, 32767);
-    delta = std::max(16, (kAdaptation[code & 15] * delta) >> 8);
-    s2 = s1;
-    s1 = sample;
-    return sample;
-  }
-  int Choose(int sample) const {
-    const int error = sample - Predict();
-    const int rounded = error >= 0 ? (error + delta / 2) / delta : -((-error + delta / 2) / delta);
-    return std::clamp(rounded, -8, 7);
-  }
-};
+// The code that brings the channel nearest to sample.
+int Choose(const MSADPCMChannel& p, int sample) {
+  const int error = sample - p.Predict();
+  const int rounded = error >= 0 ? (error + p.delta / 2) / p.delta : -((-error + p.delta / 2) / p.delta);
+  return std::clamp(rounded, -8, 7);
+}
 
 int16_t Get16(const uint8_t* p) { return static_cast<int16_t>(p[0] | p[1] << 8); }
 void Put16(uint8_t* p, int v) {
@@ -49,8 +33,8 @@ void Put16(uint8_t* p, int v) {
 // the block header's state in start; returns the squared error so that the best
 // pair can be kept.
 double EncodeChannel(const int16_t* frames, uint16_t channels, int ch, uint16_t spb, int pair,
-                     Predictor& start, uint8_t* codes) {
-  Predictor p;
+                     MSADPCMChannel& start, uint8_t* codes) {
+  MSADPCMChannel p;
   p.c1 = kMSADPCMCoefficient1[pair];
   p.c2 = kMSADPCMCoefficient2[pair];
   p.s2 = frames[ch];
@@ -61,7 +45,7 @@ double EncodeChannel(const int16_t* frames, uint16_t channels, int ch, uint16_t 
   double error = 0;
   for (uint16_t i = 2; i < spb; ++i) {
     const int sample = frames[i * channels + ch];
-    const int code = p.Choose(sample);
+    const int code = Choose(p, sample);
     codes[i] = static_cast<uint8_t>(code & 15);
     const double diff = sample - p.Apply(code);
     error += diff * diff;
@@ -70,6 +54,20 @@ double EncodeChannel(const int16_t* frames, uint16_t channels, int ch, uint16_t 
 }
 
 }  // namespace
+
+void MSADPCMChannel::SetDelta(int header_delta) { delta = std::clamp(header_delta, kLeastDelta, kMostDelta); }
+
+int MSADPCMChannel::Predict() const {
+  return static_cast<int>((int64_t{s1} * c1 + int64_t{s2} * c2) >> 8);
+}
+
+int MSADPCMChannel::Apply(int code) {
+  const int64_t sample = std::clamp<int64_t>(Predict() + int64_t{code} * delta, -32768, 32767);
+  delta = static_cast<int>(std::clamp<int64_t>((int64_t{kAdaptation[code & 15]} * delta) >> 8, kLeastDelta, kMostDelta));
+  s2 = s1;
+  s1 = static_cast<int>(sample);
+  return s1;
+}
 
 WaveFormatEx MSADPCMFormat(uint32_t rate, uint16_t channels) {
   auto block = static_cast<uint16_t>(256 * channels);
@@ -122,13 +120,13 @@ uint32_t MSADPCMDecodeBlock(std::span<const uint8_t> block, uint16_t channels, u
                             int16_t* out) {
   const std::size_t header = 7u * channels;
   if (block.size() < header || spb < 2 || channels == 0 || channels > 4) return 0;
-  Predictor p[4];
+  MSADPCMChannel p[4];
   for (int ch = 0; ch < channels; ++ch) {
     const uint8_t index = block[ch];
     if (index >= kMSADPCMCoefficients) return 0;
     p[ch].c1 = kMSADPCMCoefficient1[index];
     p[ch].c2 = kMSADPCMCoefficient2[index];
-    p[ch].delta = Get16(&block[channels + 2 * ch]);
+    p[ch].SetDelta(Get16(&block[channels + 2 * ch]));
     p[ch].s1 = Get16(&block[3 * channels + 2 * ch]);
     p[ch].s2 = Get16(&block[5 * channels + 2 * ch]);
     out[ch] = static_cast<int16_t>(p[ch].s2);
@@ -158,7 +156,7 @@ void MSADPCMEncodeBlock(const int16_t* frames, uint16_t channels, uint16_t spb, 
     uint8_t* mine = codes.data() + static_cast<std::size_t>(ch) * spb;
     int best = 0;
     double best_error = std::numeric_limits<double>::max();
-    Predictor start;
+    MSADPCMChannel start;
     for (int pair = 0; pair < kMSADPCMCoefficients; ++pair) {
       const double error = EncodeChannel(frames, channels, ch, spb, pair, start, mine);
       if (error < best_error) best = pair, best_error = error;

@@ -22,6 +22,28 @@ bool IsStandardMSADPCM(const WaveFormatEx& format);
 // Samples per block from the format's extra bytes (0 when missing).
 uint16_t MSADPCMSamplesPerBlock(const WaveFormatEx& format);
 
+// One channel's prediction state. A block header may carry any coefficient pair
+// and any delta, so the prediction and the step are taken in 64 bits and clamped:
+// samples to 16 bits, the delta to 16..kMostDelta. Valid streams never reach the
+// bound; a hostile one decodes to noise, not to undefined arithmetic.
+struct MSADPCMChannel {
+  static constexpr int kLeastDelta = 16;
+  static constexpr int kMostDelta = 1 << 22;
+
+  int c1 = 256;
+  int c2 = 0;
+  int delta = kLeastDelta;
+  int s1 = 0;  // the last sample
+  int s2 = 0;  // the one before
+
+  // A header's delta, within the bounds.
+  void SetDelta(int header_delta);
+  // Rounded down, as encoders predict.
+  int Predict() const;
+  // Applies one signed code (-8..7); returns the new sample.
+  int Apply(int code);
+};
+
 // Decodes one block of at most spb frames into 16-bit samples; stops where the
 // block's bytes end. Result: frames written; 0 for a predictor index out of
 // range or a block shorter than its header.

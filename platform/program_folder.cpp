@@ -10,6 +10,10 @@ namespace pmx {
 
 std::filesystem::path ProgramFolder() {
   if (const char* home = std::getenv("PELMORAX_HOME"); home && *home) return home;
+  return ExecutableFolder();
+}
+
+std::filesystem::path ExecutableFolder() {
   std::error_code error;
   std::filesystem::path exe = std::filesystem::read_symlink("/proc/self/exe", error);
   if (error) return std::filesystem::current_path(error);

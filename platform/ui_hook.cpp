@@ -10,6 +10,13 @@ namespace {
 
 std::mutex g_mutex;
 MessageBoxHook g_message_box;
+ErrorBoxHook g_error_box;
+
+template <typename Hook>
+Hook Installed(const Hook& hook) {
+  std::lock_guard lock(g_mutex);
+  return hook;
+}
 
 }  // namespace
 
@@ -19,11 +26,7 @@ void SetMessageBoxHook(MessageBoxHook hook) {
 }
 
 void ShowMessageBox(const std::string& text, const std::string& caption) {
-  MessageBoxHook hook;
-  {
-    std::lock_guard lock(g_mutex);
-    hook = g_message_box;
-  }
+  const MessageBoxHook hook = Installed(g_message_box);
   if (hook) {
     hook(text, caption);
   } else {
@@ -31,8 +34,22 @@ void ShowMessageBox(const std::string& text, const std::string& caption) {
   }
 }
 
+void SetErrorBoxHook(ErrorBoxHook hook) {
+  std::lock_guard lock(g_mutex);
+  g_error_box = std::move(hook);
+}
+
+void ShowErrorBox(const std::string& text) {
+  const ErrorBoxHook hook = Installed(g_error_box);
+  if (hook) {
+    hook(text);
+  } else {
+    std::fprintf(stderr, "pelmorax: error: %s\n", text.c_str());
+  }
+}
+
 void HandleApplicationException(std::exception_ptr error) {
-  MainLoop::Instance().Post([error] { std::rethrow_exception(error); });
+  MainLoop::Instance().Post([error = std::move(error)] { std::rethrow_exception(error); });
 }
 
 }  // namespace pmx

@@ -17,6 +17,12 @@ using MessageBoxHook = std::function<void(const std::string& text, const std::st
 void SetMessageBoxHook(MessageBoxHook hook);
 void ShowMessageBox(const std::string& text, const std::string& caption);
 
+// The application's error box: an error that no handler took. Same rules as the
+// message box; without a hook the text goes to stderr.
+using ErrorBoxHook = std::function<void(const std::string& text)>;
+void SetErrorBoxHook(ErrorBoxHook hook);
+void ShowErrorBox(const std::string& text);
+
 // Hands an error caught on any thread to the application's exception handler,
 // which runs it on the GUI thread (MainLoop::SetExceptionHandler).
 void HandleApplicationException(std::exception_ptr error);

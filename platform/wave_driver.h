@@ -142,6 +142,9 @@ class WaveDriver {
   // stream empty.
   virtual MMRESULT Open(WaveDirection direction, int id, const WaveFormatEx& format, bool query,
                         std::unique_ptr<WaveStream>& stream) = 0;
+  // Why the last Open failed, in the system's words (the wave error codes say
+  // less); empty after an Open that worked.
+  virtual std::string LastOpenFailure() { return {}; }
 
   // The driver the wave calls use: the installed one, else the ALSA driver over the
   // system's configuration.

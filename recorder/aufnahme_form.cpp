@@ -6,6 +6,7 @@
 #include <QGroupBox>
 #include <QListWidget>
 #include <QPushButton>
+#include <QScreen>
 #include <algorithm>
 #include <chrono>
 #include <filesystem>
@@ -64,6 +65,10 @@ void AddEntriesOfKind(const std::string& folder, int month, const char* extensio
   }
 }
 
+constexpr int kFormWidth = 560;
+constexpr int kFormHeight = 330;
+constexpr int kListWidth = 320;
+
 }  // namespace
 
 std::string RecordingDisplayName(const std::string& path) {
@@ -91,7 +96,7 @@ std::vector<TRecordingEntry> RecordingEntries(const std::string& folder, int mon
 
 TAufnahmeForm::TAufnahmeForm(QWidget* parent) : QDialog(parent) {
   setWindowTitle("Select..");
-  setFixedSize(560, 330);
+  setFixedSize(kFormWidth, kFormHeight);
   QStringList months;
   for (const char* month : {"January", "February", "March", "April", "May", "June", "July",
                             "August", "September", "October", "November", "December"}) {
@@ -100,8 +105,8 @@ TAufnahmeForm::TAufnahmeForm(QWidget* parent) : QDialog(parent) {
   SelektionRadioGroup = Place(new TRadioGroup("Month", months, 2, this), 8, 8, 200, 200);
   SelektionRadioGroup->setObjectName("SelektionRadioGroup");
   SelektionRadioGroup->OnClick = [this] { SelektionRadioGroupClick(); };
-  auto* files = Place(new QGroupBox("Audio Files (yy/mm/dd hh:mm:ss)", this), 216, 8, 336, 272);
-  ListBox = Named(Place(new QListWidget(files), 8, 20, 320, 244), "ListBox");
+  files_ = Place(new QGroupBox("Audio Files (yy/mm/dd hh:mm:ss)", this), 216, 8, 336, 272);
+  ListBox = Named(Place(new QListWidget(files_), 8, 20, kListWidth, 244), "ListBox");
   ListBox->setSortingEnabled(true);
   connect(ListBox, &QListWidget::itemDoubleClicked, this, [this] { OKBitBtnClick(); });
   OKBitBtn = Named(Place(new QPushButton("Ok", this), 216, 290, 104, 30), "OKBitBtn");
@@ -116,7 +121,7 @@ TAufnahmeForm::~TAufnahmeForm() = default;
 
 int TAufnahmeForm::Execute() {
   FormShow();
-  return exec();
+  return ExecPlaced(*this);
 }
 
 void TAufnahmeForm::FormShow() {
@@ -132,6 +137,24 @@ void TAufnahmeForm::FillRecordingList() {
     auto* item = new QListWidgetItem(QString::fromStdString(entry.line), ListBox);
     item->setData(Qt::UserRole, QString::fromStdString(entry.path));
   }
+  FitListToLines();
+}
+
+void TAufnahmeForm::FitListToLines() {
+  int widest = 0;
+  for (int row = 0; row < ListBox->count(); ++row) {
+    widest = std::max(widest, ListBox->fontMetrics().horizontalAdvance(ListBox->item(row)->text()));
+  }
+  // Frame, item margins and a vertical scroll bar.
+  int wanted = widest + 2 * ListBox->frameWidth() + 32;
+  if (const QScreen* screen = this->screen()) {
+    wanted = std::min(wanted, screen->availableGeometry().width() - (kFormWidth - kListWidth));
+  }
+  const int list_width = std::max(kListWidth, wanted);
+  const int extra = list_width - kListWidth;
+  setFixedSize(kFormWidth + extra, kFormHeight);
+  files_->resize(kListWidth + 16 + extra, files_->height());
+  ListBox->resize(list_width, ListBox->height());
 }
 
 std::string TAufnahmeForm::SelectedPath() const {

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+class QGroupBox;
 class QListWidget;
 class QPushButton;
 
@@ -67,6 +68,11 @@ class TAufnahmeForm : public QDialog {
  private:
   // The path of the selected line; empty when none is selected.
   std::string SelectedPath() const;
+  // Widens the window until the longest line shows whole, as far as the screen
+  // allows; the list scrolls sideways beyond that.
+  void FitListToLines();
+
+  QGroupBox* files_ = nullptr;
 };
 
 }  // namespace pmx

@@ -6,6 +6,7 @@
 #include "devices/serial_port.h"
 #include "platform/port_io.h"
 #include "recorder/event_log.h"
+#include "recorder/level_text.h"
 #include "recorder/port_access.h"
 #include "recorder/recorder_clock.h"
 #include "recorder/recorder_options.h"
@@ -38,14 +39,7 @@ constexpr int kImplausiblePeak = 10000;
 
 }  // namespace
 
-std::string PeakText(int peak) {
-  const double db = 10.0 * std::log10((peak + 1) / 32767.0);
-  char number[32];
-  const auto end = std::to_chars(number, number + sizeof number, db, std::chars_format::fixed, 1).ptr;
-  std::string text(number, end);
-  if (text.size() < 2) text.insert(0, 2 - text.size(), ' ');
-  return "Last peak: " + text + " dB";
-}
+std::string PeakText(int peak) { return "Last peak: " + DecibelText(peak); }
 
 std::string LengthText(int64_t position_ms) {
   const auto part = [](int64_t value) { return TwoDigits(static_cast<int>(value)); };

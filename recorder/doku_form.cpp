@@ -14,6 +14,9 @@
 #include "platform/port_io.h"
 #include "platform/ui_hook.h"
 #include "recorder/aufnahme_form.h"
+#include "recorder/device_choice.h"
+#include "recorder/event_log.h"
+#include "recorder/form_layout.h"
 #include "recorder/frm_exit.h"
 #include "recorder/logo_form.h"
 #include "recorder/para_form.h"
@@ -68,10 +71,13 @@ TDokuForm::TDokuForm(std::string instance_name, std::string first_argument, QWid
   RecordingChain.SetLifecycle(&lifecycle_);
   resize(kFormWidth, kFormHeight);
   LoadDesigner();
+  // Smaller, the buttons of the recording and options panels are cut off.
+  setMinimumSize(kFormWidth, kFormHeight);
   FormCreate();
 }
 
 TDokuForm::~TDokuForm() {
+  StopFormTimers();
   StatusTimer->SetEnabled(false);
   SerialPort1.SetActive(false);
   RecordingChain.SetLifecycle(nullptr);
@@ -173,7 +179,10 @@ void TDokuForm::FormShow() {
   SilenceCount = 0;
   StatusTimer->SetEnabled(false);
   LoadOptions();
-  if (RecorderOptions.RecordFormat == 1) {
+  if (RecorderOptions.RecordFormat == 1 && headless_) {
+    NoteInMonthlyLog("No display to ask for the recording quality: the stored format is used (" +
+                     RecorderOptions.FormatText + ")");
+  } else if (RecorderOptions.RecordFormat == 1) {
     while (CodecRegistryPresent() && !ChooseRecordingFormat()) {
     }
   }
@@ -186,12 +195,20 @@ void TDokuForm::FormShow() {
   Slider->setEnabled(false);
   SpdBtnPlay->setEnabled(false);
   SpdBtnPause->setEnabled(false);
-  if (RecorderOptions.SaveMode == 6) StartMonitor();
-  if (EqualsIgnoringCase(first_argument_, "-RECORDSTART")) StartRecording();
+  if (RecorderOptions.SaveMode == 6) StartUpStep([this] { StartMonitor(); });
+  if (EqualsIgnoringCase(first_argument_, "-RECORDSTART")) StartUpStep([this] { StartRecording(); });
   UpdateRetentionWarning();
   ResetLptOutputs();
   SampleLptStatus();
   if (RecorderOptions.SaveMode == 7 && ComNumber != 0) OpenSerialRemote(ComNumber);
+}
+
+void TDokuForm::StartUpStep(const std::function<void()>& step) {
+  try {
+    step();
+  } catch (...) {
+    HandleApplicationException(std::current_exception());
+  }
 }
 
 void TDokuForm::CentreOnScreen() {
@@ -201,11 +218,12 @@ void TDokuForm::CentreOnScreen() {
   move((size.width() - width()) / 2, (size.height() - height()) / 2);
 }
 
+// The client area's geometry, which a window manager does not shift by its frame
+// the way it may shift a frame position given before the frame is known.
 void TDokuForm::RestoreGeometry() {
   const std::optional<TWindowGeometry> geometry = ReadPreferences();
   if (!geometry) return;
-  resize(geometry->Width, geometry->Height);
-  move(geometry->Left, geometry->Top);
+  setGeometry(geometry->Left, geometry->Top, geometry->Width, geometry->Height);
 }
 
 void TDokuForm::ResetLptOutputs() {
@@ -243,11 +261,25 @@ void TDokuForm::UpdateRetentionWarning() {
 void TDokuForm::FormCloseQuery() {
   QApplication::beep();
   StatusTimer->SetEnabled(false);
+  // A start that a tick or a command asked for during a wait must not follow
+  // the last stop.
+  lifecycle_.Shutdown();
   StopRecording();
-  WritePreferences({width(), height(), y(), x()});
+  const QRect client = geometry();
+  WritePreferences({client.width(), client.height(), client.top(), client.left()});
 }
 
-void TDokuForm::FormClose() { ResetLptOutputs(); }
+void TDokuForm::FormClose() {
+  ResetLptOutputs();
+  StopFormTimers();
+}
+
+// The waits of the shutdown deliver events; no timer may reach forms that are
+// gone by then (the splash is destroyed before the main window).
+void TDokuForm::StopFormTimers() {
+  LogoTimer.stop();
+  tmrDelayStop.stop();
+}
 
 void TDokuForm::OptionsAccepted() {
   ApplyDeviceChoice();
@@ -273,7 +305,7 @@ void TDokuForm::OeffnenBitBtnClick() {
 }
 
 void TDokuForm::CloseBitBtnClick() {
-  if (exit_form_ && exit_form_->exec() == QDialog::Accepted) close();
+  if (exit_form_ && ExecPlaced(*exit_form_) == QDialog::Accepted) close();
 }
 
 void TDokuForm::LogoTimerTimer() {
@@ -281,7 +313,17 @@ void TDokuForm::LogoTimerTimer() {
   LogoTimer.stop();
 }
 
-void TDokuForm::StatusTimerTimer() { tick_.StatusTimerTimer(); }
+void TDokuForm::StatusTimerTimer() {
+  // Ticks that fall into a start or stop become one tick after it.
+  if (tick_waiting_) return;
+  tick_waiting_ = lifecycle_.MustWait();
+  lifecycle_.Exclusive([this] {
+    tick_waiting_ = false;
+    if (!StatusTimer->Enabled()) return;  // the window closed meanwhile
+    tick_.StatusTimerTimer();
+    lifecycle_.RetryFailedStart();
+  });
+}
 
 void TDokuForm::tmrDelayStopTimer() { tick_.tmrDelayStopTimer(); }
 
@@ -289,19 +331,31 @@ void TDokuForm::StartRecording() { lifecycle_.StartRecording(); }
 
 void TDokuForm::StopRecording() { lifecycle_.StopRecording(); }
 
-void TDokuForm::PauseRecording() { lifecycle_.PauseRecording(); }
+void TDokuForm::PauseRecording() {
+  lifecycle_.Exclusive([this] { lifecycle_.PauseRecording(); });
+}
 
-void TDokuForm::RestartRecording() { lifecycle_.RestartRecording(); }
+void TDokuForm::RestartRecording() {
+  lifecycle_.Exclusive([this] { lifecycle_.RestartRecording(); });
+}
 
-void TDokuForm::StartMonitor() { RecordingChain.StartMonitor(); }
+void TDokuForm::StartMonitor() {
+  lifecycle_.Exclusive([this] { RecordingChain.StartMonitor(); });
+}
 
 void TDokuForm::CloseMonitor() {
-  try {
-    RecordingChain.WaveIn.Stop();
-    RecordingChain.WaveIn.Close();
-  } catch (const EMMWaveInError&) {
-    // A monitor the device will not stop is left as it is.
-  }
+  lifecycle_.Exclusive([this] {
+    try {
+      RecordingChain.WaveIn.Stop();
+      RecordingChain.WaveIn.Close();
+    } catch (const EMMWaveInError&) {
+      // A monitor the device will not stop is left as it is.
+    }
+  });
+}
+
+void TDokuForm::Close() {
+  lifecycle_.Exclusive([this] { close(); });
 }
 
 void TDokuForm::ApplyDeviceChoice() {
@@ -316,7 +370,10 @@ void TDokuForm::ApplyDeviceChoice() {
 }
 
 // The playback devices join once the form plays back.
-void TDokuForm::AssignDevices(uint8_t in_device, uint8_t) {
+void TDokuForm::AssignDevices(uint8_t in_device, uint8_t out_device) {
+  in_device = UsableDevice(WaveDirection::kInput, in_device);
+  RecorderOptions.InDevice = in_device;
+  RecorderOptions.OutDevice = UsableDevice(WaveDirection::kOutput, out_device);
   RecordingChain.WaveRecorder.SetDeviceID(in_device);
   RecordingChain.WaveIn.SetDeviceID(in_device);
 }

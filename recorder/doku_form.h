@@ -3,6 +3,7 @@
 #include <QMainWindow>
 #include <QTimer>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -55,6 +56,8 @@ class TDokuForm : public QMainWindow,
   void SetAufnahmeForm(TAufnahmeForm* form) { aufnahme_form_ = form; }
   void SetLogoForm(TLogoForm* form) { logo_form_ = form; }
   void SetExitForm(TfrmExit* form) { exit_form_ = form; }
+  // No display: nobody can answer a dialog at start-up.
+  void SetHeadless(bool headless) { headless_ = headless; }
   // The window's presence on the instance bus, which carries the alarm message.
   void SetInstanceListener(TInstanceListener* listener) { listener_ = listener; }
 
@@ -145,6 +148,8 @@ class TDokuForm : public QMainWindow,
   void DisableDelayStop() override;
 
   // Where the recording chain and the monitor input plug in.
+  // All of them wait for devices, so each runs after a start or stop that is
+  // waiting (see TRecordingLifecycle).
   void StartRecording() override;
   void StopRecording() override;
   TRecordingWatch WatchRecording() override { return lifecycle_.WatchRecording(); }
@@ -154,7 +159,7 @@ class TDokuForm : public QMainWindow,
   void CloseMonitor() override;
 
   // Commands of other instances.
-  void Close() override { close(); }
+  void Close() override;
   void ShowInstanceRequest() override;
 
   // Shows the retention warning exactly when compressed files are kept one day.
@@ -190,7 +195,10 @@ class TDokuForm : public QMainWindow,
   void LoadDesigner();
   void CentreOnScreen();
   void RestoreGeometry();
+  // Start-up steps that may raise: reported, and start-up goes on.
+  void StartUpStep(const std::function<void()>& step);
   void ResetLptOutputs();
+  void StopFormTimers();
   void SampleLptStatus();
 
   TControlTick tick_{*this, SerialPort1};
@@ -198,6 +206,8 @@ class TDokuForm : public QMainWindow,
   const std::string instance_name_;
   const std::string first_argument_;
   bool shown_ = false;
+  bool headless_ = false;
+  bool tick_waiting_ = false;  // a tick fell into a start or stop and runs after it
   TParaForm* para_form_ = nullptr;
   TAufnahmeForm* aufnahme_form_ = nullptr;
   TLogoForm* logo_form_ = nullptr;

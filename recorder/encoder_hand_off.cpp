@@ -19,6 +19,8 @@ namespace {
 constexpr uint16_t kMp3 = 2;
 constexpr uint16_t kOggVorbis = 3;
 
+std::filesystem::path encoder_folder;
+
 // A blank would split the name into two arguments.
 std::string Starred(std::string file_name) {
   std::replace(file_name.begin(), file_name.end(), ' ', '*');
@@ -70,20 +72,21 @@ std::string OggParameters(const std::string& file_name, TEncoderWindow window, i
 void ShellStart(const std::filesystem::path& program, const std::string& parameters,
                 const std::filesystem::path& directory) {
   if (SpawnDetached(program, SplitAtBlanks(parameters), directory) > 0) return;
-  const std::string reason = std::strerror(errno);
-  try {
-    AppendToMonthlyLog("encoder not started: " + program.string() + ": " + reason);
-  } catch (const EInOutError&) {
-    // The start reports nothing, and neither does a log that can't be written.
-  }
+  NoteInMonthlyLog("encoder not started: " + program.string() + ": " + std::strerror(errno));
 }
+
+std::filesystem::path EncoderFolder() {
+  return encoder_folder.empty() ? ExecutableFolder() : encoder_folder;
+}
+
+void SetEncoderFolder(std::filesystem::path folder) { encoder_folder = std::move(folder); }
 
 void StartEncoder(const std::string& file_name, TEncoderWindow window, int delay_ms) {
   if (RecorderOptions.RecordFormat == kMp3) {
-    ShellStart(ProgramFolder() / "mosquill", Mp3Parameters(file_name, window, delay_ms),
+    ShellStart(EncoderFolder() / "mosquill", Mp3Parameters(file_name, window, delay_ms),
                RecorderOptions.RecordingFolder);
   } else if (RecorderOptions.RecordFormat == kOggVorbis) {
-    ShellStart(ProgramFolder() / "kobrinvert", OggParameters(file_name, window, delay_ms),
+    ShellStart(EncoderFolder() / "kobrinvert", OggParameters(file_name, window, delay_ms),
                RecorderOptions.RecordingFolder);
   }
 }

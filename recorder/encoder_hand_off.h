@@ -35,8 +35,13 @@ void ShellStart(const std::filesystem::path& program, const std::string& paramet
                 const std::filesystem::path& directory);
 
 // Hands a finished recording to the encoder RecordFormat names ("mosquill" for MP3,
-// "kobrinvert" for Ogg Vorbis, in the program folder), working in RecordingFolder.
+// "kobrinvert" for Ogg Vorbis, in EncoderFolder), working in RecordingFolder.
 // Other formats start nothing.
 void StartEncoder(const std::string& file_name, TEncoderWindow window, int delay_ms);
+
+// Where the encoders are installed: beside the running program, unless a test
+// set another folder (empty restores it). GUI thread only.
+std::filesystem::path EncoderFolder();
+void SetEncoderFolder(std::filesystem::path folder);
 
 }  // namespace pmx

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <ctime>
 
@@ -48,6 +49,16 @@ bool AppendToMonthlyLog(const std::string& text) {
   if (!fd) return false;
   WriteAndClose(std::move(fd), LogLine(now, text), path);
   return true;
+}
+
+void NoteInMonthlyLog(const std::string& text) noexcept {
+  std::string reason = "cannot open the monthly log";
+  try {
+    if (AppendToMonthlyLog(text)) return;
+  } catch (const std::exception& e) {
+    reason = e.what();
+  }
+  std::fprintf(stderr, "pelmorax: %s (%s)\n", text.c_str(), reason.c_str());
 }
 
 void LogEvent(const std::string& event) {

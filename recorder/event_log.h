@@ -24,6 +24,10 @@ std::filesystem::path MonthlyLogFile(RecorderClock::TimePoint when);
 // opened; raises EInOutError when writing to it fails.
 bool AppendToMonthlyLog(const std::string& text);
 
+// Appends text to the monthly log; when that fails, writes it to stderr with the
+// reason instead. Never raises: for messages that must not be lost on the way.
+void NoteInMonthlyLog(const std::string& text) noexcept;
+
 // Appends the event to the monthly log and, when that log opened, makes it the one
 // line of "alarm.txt". Raises EInOutError when writing fails.
 void LogEvent(const std::string& event);

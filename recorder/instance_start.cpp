@@ -30,6 +30,15 @@ std::optional<TRemoteCommand> RecordingCommand(const std::string& argument) {
 }
 
 constexpr int kRefusedExitCode = 2;
+constexpr int kNoRecorderExitCode = 1;
+
+// A command that reached no recorder is an error for whoever sent it (a script,
+// a service manager): it is told so.
+TStartDecision Sent(int receivers, const std::string& command) {
+  if (receivers > 0) return {};
+  ShowMessageBox("No running recorder received " + command + ".", "Pelmorax");
+  return {false, kNoRecorderExitCode, {}, {}};
+}
 
 }  // namespace
 
@@ -45,8 +54,7 @@ TStartDecision MainSequence(const std::vector<std::string>& arguments, InstanceB
   const std::string first_argument = arguments.empty() ? std::string() : arguments.front();
   const std::string instance_name = InstanceName(first_argument);
   if (SameText(instance_name, "-CLOSE")) {
-    bus.Broadcast({CommandMessage, kCommandSender, rcClose});
-    return {};
+    return Sent(bus.Broadcast({CommandMessage, kCommandSender, rcClose}), first_argument);
   }
   if (!InstanceBus::ValidInstanceName(instance_name)) {
     ShowMessageBox(
@@ -59,11 +67,10 @@ TStartDecision MainSequence(const std::vector<std::string>& arguments, InstanceB
   if (!bus.Exists(window_class)) {
     return {true, 0, instance_name, first_argument};
   }
-  if (const auto command = RecordingCommand(first_argument)) {
-    bus.Broadcast({CommandMessage, kCommandSender, *command});
-  }
+  const auto command = RecordingCommand(first_argument);
+  const int receivers = command ? bus.Broadcast({CommandMessage, kCommandSender, *command}) : 1;
   bus.Post(window_class, {InstanceShowMessage, 0, 0});
-  return {};
+  return Sent(receivers, first_argument);
 }
 
 }  // namespace pmx

@@ -1,5 +1,4 @@
-#include <QApplication>
-#include <QMessageBox>
+#include <QTimer>
 #include <cstdlib>
 #include <string>
 #include <vector>
@@ -8,7 +7,7 @@
 #include "audio/core/ui/acm_format_dialog.h"
 #include "platform/instance_bus.h"
 #include "platform/qt/qt_main_loop.h"
-#include "platform/ui_hook.h"
+#include "recorder/application_reports.h"
 #include "recorder/aufnahme_form.h"
 #include "recorder/doku_form.h"
 #include "recorder/frm_exit.h"
@@ -31,21 +30,23 @@ struct CodecRegistryBinding {
   CodecRegistryBinding& operator=(const CodecRegistryBinding&) = delete;
 };
 
-}  // namespace
-
-int main(int argc, char** argv) {
-  // Without a display the recorder still runs, on Qt's offscreen platform.
-  if (!std::getenv("QT_QPA_PLATFORM") && !std::getenv("DISPLAY") &&
-      !std::getenv("WAYLAND_DISPLAY")) {
+// Without a display the recorder still runs, on Qt's offscreen platform, and
+// nothing it says waits for a click.
+bool ChooseHeadless() {
+  const char* platform = std::getenv("QT_QPA_PLATFORM");
+  if (!platform && !std::getenv("DISPLAY") && !std::getenv("WAYLAND_DISPLAY")) {
     setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    return true;
   }
-  QApplication app(argc, argv);
+  return platform && std::string(platform) == "offscreen";
+}
+
+// The recorder itself; what raises before its event loop runs ends it with a report.
+int RunRecorder(int argc, char** argv, bool headless) {
+  pmx::TRecorderApplication app(argc, argv);
   QApplication::setApplicationName("Pelmorax");
   pmx::QtMainLoop loop;
-  pmx::SetMessageBoxHook([](const std::string& text, const std::string& caption) {
-    QMessageBox::information(QApplication::activeWindow(), QString::fromStdString(caption),
-                             QString::fromStdString(text));
-  });
+  pmx::TApplicationReports reports(headless);
   pmx::TStartDecision start;
   {
     pmx::InstanceBus bus;
@@ -64,13 +65,29 @@ int main(int argc, char** argv) {
   main_window.SetAufnahmeForm(&recordings);
   main_window.SetLogoForm(&logo);
   main_window.SetExitForm(&exit_dialog);
+  main_window.SetHeadless(headless);
+  reports.SetBoxParent(&main_window);
   // Destroyed first: no command reaches the window once the loop has ended.
   pmx::TInstanceListener listener(main_window);
   listener.Listen(start.instance_name);
   main_window.SetInstanceListener(&listener);
-  main_window.show();
+  // Start-up runs inside the event loop, where its errors are reported like any
+  // handler's and its waits let no other request run nested.
+  QTimer::singleShot(0, &main_window, [&main_window] { main_window.show(); });
   const int result = QApplication::exec();
   main_window.SetInstanceListener(nullptr);
-  pmx::SetMessageBoxHook({});
   return result;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const bool headless = ChooseHeadless();
+  pmx::QuietQtNotices();
+  try {
+    return RunRecorder(argc, argv, headless);
+  } catch (...) {
+    pmx::ReportApplicationError(std::current_exception());
+    return 1;
+  }
 }

@@ -19,6 +19,8 @@
 #include "platform/ui_hook.h"
 #include "platform/wave_driver.h"
 #include "recorder/doku_form.h"
+#include "recorder/level_text.h"
+#include "recorder/form_layout.h"
 #include "recorder/radio_group.h"
 #include "recorder/recording_format.h"
 
@@ -27,14 +29,6 @@ namespace pmx {
 namespace {
 
 // value with one decimal in fixed notation, at least width characters wide.
-std::string OneDecimal(double value, int width = 0) {
-  char buffer[32];
-  const auto result = std::to_chars(buffer, buffer + sizeof buffer, value,
-                                    std::chars_format::fixed, 1);
-  std::string text(buffer, result.ptr);
-  if (static_cast<int>(text.size()) < width) text.insert(0, width - text.size(), ' ');
-  return text;
-}
 
 void Tell(const std::string& text) { ShowMessageBox(text, "Pelmorax"); }
 
@@ -53,18 +47,19 @@ QStringList DeviceNames(WaveDirection direction) {
 void FillDeviceList(QComboBox* list, QLabel* count, WaveDirection direction, int selected) {
   list->clear();
   list->addItems(DeviceNames(direction));
-  list->setCurrentIndex(selected < list->count() ? selected : -1);
+  // A device that is gone shows as the first entry, ALSA's "default".
+  list->setCurrentIndex(selected < list->count() ? selected : 0);
   count->setText(QString("%1 Device(s)").arg(list->count()));
 }
 
 uint8_t DeviceChoice(const QComboBox* list) {
-  return list->currentIndex() < 0 ? 255 : static_cast<uint8_t>(list->currentIndex());
+  return list->currentIndex() < 0 ? 0 : static_cast<uint8_t>(list->currentIndex());
 }
 
 }  // namespace
 
 std::string ThresholdText(int position) {
-  return OneDecimal(10.0 * std::log10((position + 1) / 32767.0), 2) + " dB";
+  return DecibelText(position);
 }
 
 std::string PcmSizeText(int rate_index, int channels_index) {
@@ -72,13 +67,13 @@ std::string PcmSizeText(int rate_index, int channels_index) {
   int base = rate_index >= 0 && rate_index < 4 ? kBase[rate_index] : 0;
   if (channels_index == 1 || channels_index == 2) base *= 2;
   if (channels_index == 3) base *= 4;
-  return OneDecimal(base * 3.6) + " MB per Hour";
+  return FixedOneDecimal(base * 3.6) + " MB per Hour";
 }
 
 std::string Mp3SizeText(int bitrate_index) {
   static constexpr int kKbps[] = {8, 16, 24, 32, 40, 48, 56, 64, 96, 128, 192, 256};
   const int kbps = bitrate_index >= 0 && bitrate_index < 12 ? kKbps[bitrate_index] : 0;
-  return OneDecimal(kbps / 8.0 * 3.6) + " MB per Hour";
+  return FixedOneDecimal(kbps / 8.0 * 3.6) + " MB per Hour";
 }
 
 std::string OggSizeText(int q) {
@@ -90,7 +85,7 @@ std::string OggSizeText(int q) {
   } else {
     value = (q - 8) * 160 / 2.28;
   }
-  return " approx. " + OneDecimal(value) + " MB per Hour";
+  return " approx. " + FixedOneDecimal(value) + " MB per Hour";
 }
 
 TParaForm::TParaForm(QWidget* parent) : QDialog(parent) {
@@ -133,7 +128,7 @@ int TParaForm::ShowAtFirstPage() {
 
 int TParaForm::ShowAtLastPage() {
   FormShow();
-  return exec();
+  return ExecPlaced(*this);
 }
 
 void TParaForm::FormShow() {

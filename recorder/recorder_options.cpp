@@ -7,11 +7,29 @@
 #include "platform/file_write.h"
 #include "platform/program_folder.h"
 #include "platform/ui_hook.h"
+#include "recorder/event_log.h"
 #include "recorder/options_file.h"
 
 namespace pmx {
 
-TRecorderOptions RecorderOptions;
+TRecorderOptions DefaultRecorderOptions() {
+  TRecorderOptions o;
+  o.SaveMode = 5;
+  o.DriveFlags[0] = true;
+  o.RecordingFolder = (HomeFolder() / "Pelmorax").string();
+  o.FreeSpaceMB = 50;
+  o.Threshold = 1000;
+  o.SilenceDelay = 30;
+  o.SampleRateIndex = 3;
+  o.ChannelsIndex = 3;
+  o.CompressedDays = 1;
+  o.BitRateIndex = 9;
+  o.WavDays = 1;
+  o.QualityIndex = 3;
+  return o;
+}
+
+TRecorderOptions RecorderOptions = DefaultRecorderOptions();
 uint16_t LptBase = 0;
 uint16_t ComNumber = 0;
 
@@ -42,6 +60,24 @@ std::optional<std::string> ReadOptionsFile() {
   return text;
 }
 
+// A first start: nobody has to be at the screen for the recorder to record.
+void WriteFirstStartOptions() {
+  TRecorderOptions defaults = DefaultRecorderOptions();
+  defaults.RecordingFormat = RecordingFormatBuffer();
+  *defaults.RecordingFormat = WaveFormatEx::Pcm(44100, 16, 2);
+  RecorderOptions = defaults;
+  DeriveLptBaseAndComNumber();
+  std::error_code error;
+  std::filesystem::create_directories(ProgramFolder(), error);
+  if (ReplaceFileContents(OptionsFile(), WriteOptionsText(defaults))) {
+    NoteInMonthlyLog("First start: default settings written to " + OptionsFile().string() +
+                     "; recordings go to " + defaults.RecordingFolder);
+  } else {
+    Tell("Error writing options.");
+  }
+  EnsureRecordingDirectory();
+}
+
 }  // namespace
 
 void SetRecordingFormatBuffer(WaveFormatEx* buffer) { format_buffer = buffer; }
@@ -59,6 +95,11 @@ void LoadOptions() {
   RecorderOptions.RecordingFormat = RecordingFormatBuffer();
   RecorderOptions.DriveFlags[0] = true;
   RecorderOptions.RecordingFolder = (HomeFolder() / "Pelmorax").string();
+  std::error_code error;
+  if (!std::filesystem::exists(OptionsFile(), error) && !error) {
+    WriteFirstStartOptions();
+    return;
+  }
   std::optional<std::string> text = ReadOptionsFile();
   if (!text) {
     Tell("Error reading options (options.ini).");

@@ -49,6 +49,13 @@ struct TRecorderOptions {
   bool operator==(const TRecorderOptions&) const = default;
 };
 
+// The settings of a first start: recordings started and stopped by hand, 44.1 kHz
+// stereo 16-bit WAV into $HOME/Pelmorax of the user who runs the recorder, kept
+// one day. RecordingFormat is left null.
+TRecorderOptions DefaultRecorderOptions();
+
+// Starts with the first-start settings, so that lines missing from a damaged
+// "options.ini" keep safe values rather than zeros.
 extern TRecorderOptions RecorderOptions;
 // Derived from RecorderOptions.PortIndex after every load and save: the parallel
 // port's base address (LPT1..LPT3) and the serial port's number (COM1..COM6).
@@ -65,9 +72,11 @@ bool ContainsTrue(std::string_view text);
 // Sets LptBase and ComNumber from RecorderOptions.PortIndex.
 void DeriveLptBaseAndComNumber();
 
-// Reads "options.ini" of the program folder into RecorderOptions. A missing file
-// leaves the defaults; a malformed one keeps what was read before the bad line and
-// tells the user which line it was. Start-up always goes on.
+// Reads "options.ini" of the program folder into RecorderOptions. Without one (a
+// first start) the first-start settings are written there, logged, and their
+// recording folder is created; an unreadable file leaves the defaults; a malformed
+// one keeps what was read before the bad line and tells the user which line it
+// was. Start-up always goes on.
 void LoadOptions();
 
 // Writes record to "options.ini" (replacing the old file only once the new one is

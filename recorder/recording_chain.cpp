@@ -76,7 +76,7 @@ int64_t TRecordingComponents::ByteRate() const {
   return format ? std::max<int64_t>(format->nAvgBytesPerSec(), 1) : 1;
 }
 
-bool TRecordingComponents::StartRecorder() {
+void TRecordingComponents::StartRecorder() {
   // The ring's slots take whole capture buffers.
   const int64_t ring_bytes = ByteRate() * kRingSeconds;
   MMRingBuffer1.SetNumBuffers(static_cast<int>(
@@ -86,9 +86,14 @@ bool TRecordingComponents::StartRecorder() {
     WaveIn.Close();
     WaveRecorder.Open();
     WaveRecorder.Start();
-    return true;
-  } catch (const EMMWaveInError&) {
-    return false;
+  } catch (const Exception&) {
+    // Nothing half-open stays behind for the next try.
+    try {
+      WaveRecorder.Close();
+    } catch (const Exception&) {
+      // The close reports nothing the start's error does not say already.
+    }
+    throw;
   }
 }
 

@@ -37,7 +37,7 @@ class TRecordingComponents : public TRecordingChain {
   void SetFileName(const std::string& file_name) override;
   std::string FileName() override;
   void ReleaseFile() override;
-  bool StartRecorder() override;
+  void StartRecorder() override;
   void StopRecorder() override;
   void PauseRecorder() override { WaveRecorder.Pause(); }
   void RestartRecorder() override { WaveRecorder.Restart(); }

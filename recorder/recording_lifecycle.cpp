@@ -7,6 +7,10 @@
 #include <system_error>
 #include <utility>
 
+#include "platform/exception.h"
+#include "platform/main_loop.h"
+#include "platform/ui_hook.h"
+#include "platform/wave_driver.h"
 #include "recorder/control_tick.h"
 #include "recorder/encoder_hand_off.h"
 #include "recorder/event_log.h"
@@ -44,9 +48,63 @@ int BitsOf(uint16_t index) { return index < 4 ? (index < 2 ? 8 : 16) : 0; }
 }  // namespace
 
 void TRecordingLifecycle::StartRecording() {
+  Exclusive([this] { StartNow(); });
+}
+
+void TRecordingLifecycle::StopRecording() {
+  Exclusive([this] { StopNow(); });
+}
+
+bool TRecordingLifecycle::MustWait() const {
+  return depth_ > 0 && MainLoop::Instance().Serving();
+}
+
+void TRecordingLifecycle::Exclusive(std::function<void()> fn) {
+  if (MustWait()) {
+    deferred_.push_back(std::move(fn));
+    return;
+  }
+  struct Section {
+    TRecordingLifecycle& owner;
+    explicit Section(TRecordingLifecycle& o) : owner(o) { ++owner.depth_; }
+    ~Section() {
+      if (--owner.depth_ == 0) owner.RunDeferred();
+    }
+  } section(*this);
+  fn();
+}
+
+// Deferred requests run from the main loop, not nested in whatever ended the
+// section, so each of them is again a request of its own.
+void TRecordingLifecycle::RunDeferred() {
+  if (deferred_.empty()) return;
+  MainLoop::Instance().Post([weak = std::weak_ptr(self_), requests = std::move(deferred_)]() mutable {
+    const auto self = weak.lock();
+    if (!self) return;
+    // One request's error must not drop the ones after it (a tick among them).
+    for (auto& request : requests) {
+      try {
+        (*self)->Exclusive(std::move(request));
+      } catch (...) {
+        HandleApplicationException(std::current_exception());
+      }
+    }
+  });
+  deferred_.clear();
+}
+
+void TRecordingLifecycle::RetryFailedStart() {
+  if (retry_wanted_ && !tried_) StartRecording();
+  tried_ = false;
+}
+
+void TRecordingLifecycle::StartNow() {
   // After a fault every start (the clock's, the level's, the user's) waits for the
   // next try, so a broken disk or device is not hammered every tick.
-  if (host_.Recording() || (resume_pending_ && resume_countdown_ > 0)) return;
+  if (host_.Recording() || shut_down_ || (resume_pending_ && resume_countdown_ > 0)) return;
+  tried_ = true;
+  // Cleared by the device's start event.
+  retry_wanted_ = true;
   ChooseFormat();
   const std::string file_name = NewRecordingFileName();
   if (file_name.empty()) {
@@ -58,8 +116,24 @@ void TRecordingLifecycle::StartRecording() {
   SilenceCount = 0;
   reported_lost_ = 0;
   split_asked_ = false;
-  // A device that refuses leaves the recorder idle without a message.
-  chain_.StartRecorder();
+  try {
+    chain_.StartRecorder();
+  } catch (const Exception& e) {
+    StartFailed(file_name, e.what());
+  }
+}
+
+// The system's own reason for a device that would not open completes the error.
+void TRecordingLifecycle::StartFailed(const std::string& file_name, const std::string& error) {
+  host_.SetErrorPanelVisible(true);
+  const std::string system = WaveDriver::Instance().LastOpenFailure();
+  const std::string reason = error + (system.empty() ? "" : " (" + system + ")");
+  // A dead device is retried on every tick, each time with a new file name: one
+  // report for the whole run.
+  if (reason == start_failure_) return;
+  start_failure_ = reason;
+  HandleApplicationException(
+      std::make_exception_ptr(Exception("Recording to " + file_name + " could not be started: " + reason)));
 }
 
 void TRecordingLifecycle::ChooseFormat() {
@@ -73,14 +147,17 @@ void TRecordingLifecycle::ChooseFormat() {
 }
 
 void TRecordingLifecycle::WaveRecorderStart() {
+  start_failure_.clear();
+  retry_wanted_ = false;
   host_.SetRecording(true);
   ShowIcon("Pelmovox.ico");
   RecordingStartTime = RecorderClock::Now();
   host_.SetStatusText("Recording started at : " + DateTimeText(RecordingStartTime));
 }
 
-void TRecordingLifecycle::StopRecording() {
+void TRecordingLifecycle::StopNow() {
   resume_pending_ = false;
+  retry_wanted_ = false;
   if (host_.Recording()) {
     SilenceCount = 0;
     EndRecording();

@@ -1,5 +1,8 @@
 #pragma once
 
+#include <deque>
+#include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -57,8 +60,9 @@ class TRecordingChain {
   virtual void ReleaseFile() = 0;
   // Stops and closes the monitor input, then opens and starts the capture device
   // (and with it the chain down to the file). The device's start event reaches
-  // TRecordingLifecycle::WaveRecorderStart. False when a device refused.
-  virtual bool StartRecorder() = 0;
+  // TRecordingLifecycle::WaveRecorderStart. Raises what the device or the file
+  // refused with, after closing the chain again.
+  virtual void StartRecorder() = 0;
   // Stops and closes the capture device, the chain and the file.
   virtual void StopRecorder() = 0;
   virtual void PauseRecorder() = 0;
@@ -95,6 +99,15 @@ struct TRecordingWatch {
 // encoder. Every request ends here: buttons, menus, the control tick, the serial
 // stop, other instances and the start-up argument. Settings from RecorderOptions,
 // time from RecorderClock.
+//
+// One start or stop runs at a time: while one waits for its devices, the GUI thread
+// serves the workers' synchronized calls, and a request arriving through one of them
+// (a tick, a remote command, a device event) is kept and runs after it, in order.
+// Requests made by the running one itself, outside such a wait, run at once.
+// A start that fails shows the error panel and reports the reason once per run of
+// failures (the application's error box and the monthly log); it is tried again
+// on every tick until it works or a stop is asked for, so that a recorder started
+// before its sound server or its disk is ready still records.
 // Threads: GUI thread only, as are the host and the chain it is given.
 class TRecordingLifecycle {
  public:
@@ -113,7 +126,22 @@ class TRecordingLifecycle {
   // file nearing the WAV size limit is split.
   TRecordingWatch WatchRecording();
 
+  // Called after each control tick: tries a failed start again unless the tick
+  // tried itself.
+  void RetryFailedStart();
+  // The program is ending: no start runs any more, not even one asked before.
+  void Shutdown() { shut_down_ = true; }
+
+  // Runs fn at once, or after the start or stop that is waiting for its devices.
+  void Exclusive(std::function<void()> fn);
+  // fn would not run at once.
+  bool MustWait() const;
+
  private:
+  void StartNow();
+  void StopNow();
+  void RunDeferred();
+  void StartFailed(const std::string& file_name, const std::string& error);
   void ChooseFormat();
   void EndRecording();
   void ShowIdle();
@@ -135,6 +163,15 @@ class TRecordingLifecycle {
   bool resume_pending_ = false;      // a fault ended the recording; it is to go on
   int resume_countdown_ = 0;         // ticks until the next attempt
   int quick_faults_ = 0;             // faults of recordings that had just started
+  int depth_ = 0;                    // Exclusive sections running
+  std::deque<std::function<void()>> deferred_;
+  // The reason the last start failed; empty once a start succeeded.
+  std::string start_failure_;
+  bool retry_wanted_ = false;  // a start failed and no stop was asked since
+  bool tried_ = false;         // a start ran since the last RetryFailedStart
+  bool shut_down_ = false;
+  // Lets deferred requests posted to the main loop outlive nothing they call.
+  std::shared_ptr<TRecordingLifecycle*> self_ = std::make_shared<TRecordingLifecycle*>(this);
 };
 
 }  // namespace pmx

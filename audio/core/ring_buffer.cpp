@@ -34,6 +34,7 @@ void TMMQueueThread::ExecuteDSP() {
       }
       if (!ring_.work_ && ring_.count_ == 0) continue;
     }
+    std::exception_ptr failure;
     try {
       if (ring_.queue_mode_ == TMMQueueMode::qmRead) {
         ring_.FillQueue();
@@ -41,8 +42,13 @@ void TMMQueueThread::ExecuteDSP() {
         ring_.FlushQueue();
       }
     } catch (...) {
+      failure = std::current_exception();
+    }
+    if (failure) {
+      // Handed on outside the handler, so that this thread keeps no reference to the
+      // exception: the GUI thread that reads it also drops it last.
       ring_.FailFromQueueThread();
-      HandleApplicationException(std::current_exception());
+      HandleApplicationException(std::move(failure));
       return;
     }
   }

@@ -46,7 +46,7 @@ bool NormaliseFormat(WaveFormatEx& wfx) {
   if (IsPcm(wfx)) {
     wfx = WaveFormatEx::FromBytes(wfx.Bytes().first(WaveFormatEx::kHeaderSize));
     wfx.set_cbSize(0);
-    wfx.set_nBlockAlign(static_cast<uint16_t>(wfx.wBitsPerSample() * wfx.nChannels() / 8));
+    wfx.set_nBlockAlign(static_cast<uint16_t>(uint32_t{wfx.wBitsPerSample()} * wfx.nChannels() / 8));
     wfx.set_nAvgBytesPerSec(wfx.nBlockAlign() * wfx.nSamplesPerSec());
   }
   return wfx.nChannels() != 0 && wfx.nSamplesPerSec() != 0 && wfx.nBlockAlign() != 0 &&

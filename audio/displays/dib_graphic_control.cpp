@@ -93,6 +93,7 @@ void TMMDIBGraphicControl::SyncSize() {
     if (back_store_.size() == QSize(std::max(1, width()), std::max(1, height()))) return;
     back_store_ = QImage(std::max(1, width()), std::max(1, height()), QImage::Format_RGB32);
     back_store_.fill(ToQColor(Color()));
+    full_paint_ = true;
   }
   canvas_->SetSize(width(), height());
   BoundsChanged();
@@ -150,9 +151,18 @@ QImage TMMDIBGraphicControl::BackStore() const {
   return back_store_.copy();
 }
 
+void TMMDIBGraphicControl::Invalidate() {
+  {
+    std::lock_guard lock(paint_lock_);
+    full_paint_ = true;
+  }
+  update();
+}
+
 void TMMDIBGraphicControl::paintEvent(QPaintEvent*) {
   std::lock_guard lock(paint_lock_);
-  {
+  if (!keep_on_expose_ || full_paint_) {
+    full_paint_ = false;
     QPainter canvas(&back_store_);
     Paint(canvas);
   }

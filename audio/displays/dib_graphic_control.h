@@ -17,9 +17,9 @@ namespace pmx {
 // draw into the back-store at once and asks the GUI thread to show it.
 //
 // Threads: everything but PaintDirect, Visible and HasParent belongs to the GUI
-// thread. paint_lock_ guards the back-store (the control's own canvas): the paint
-// event and PaintDirect hold it while they draw, so the two never mix on it; the
-// DIB canvas has its own lock. The visible and parent flags are atomic mirrors that
+// thread. paint_lock_ guards the back-store (the control's own canvas) and the
+// full-paint flag: the paint event and PaintDirect hold it while they draw, so the
+// two never mix on it; the DIB canvas has its own lock. The visible and parent flags are atomic mirrors that
 // the GUI thread keeps, so a feeding thread never asks the widget itself; its
 // update request goes through the main loop.
 class TMMDIBGraphicControl : public TMMGraphicControl {
@@ -56,6 +56,8 @@ class TMMDIBGraphicControl : public TMMGraphicControl {
   // Draws proc into the back-store at once (any thread) and schedules the update
   // that shows it; nothing on a hidden control or one without a parent.
   void PaintDirect(const std::function<void(QPainter& canvas)>& proc);
+  // Asks for a full paint at the next paint event (GUI thread).
+  void Invalidate();
   // A copy of what the control shows (GUI thread or under PaintDirect's lock).
   QImage BackStore() const;
 
@@ -66,6 +68,10 @@ class TMMDIBGraphicControl : public TMMGraphicControl {
   void changeEvent(QEvent* event) override;
   // The control's size changed; the canvas already has the new size.
   virtual void BoundsChanged() {}
+  // For a display whose picture builds up refresh by refresh: from now on an
+  // exposure only shows the back-store, and Paint runs after Invalidate (and on
+  // a new size) alone.
+  void KeepPictureOnExpose() { keep_on_expose_ = true; }
 
  private:
   void SyncSize();
@@ -84,6 +90,8 @@ class TMMDIBGraphicControl : public TMMGraphicControl {
   mutable std::recursive_mutex paint_lock_;
   QImage back_store_;
   std::atomic<bool> update_posted_{false};
+  bool keep_on_expose_ = false;
+  bool full_paint_ = true;  // under paint_lock_
   std::shared_ptr<TMMDIBGraphicControl*> self_;  // queued updates hold it weakly
 };
 

@@ -296,35 +296,10 @@ void TMMSpectrum::SetPCMWaveFormat(PWaveFormatEx format) {
 
 void TMMSpectrum::RefreshPCMData(const void* data) {
   if (!enabled_ || !Visible() || info_mode_ || !data) return;
-  const int n = input_.Length();
-  const bool eight_bit = input_.EightBit();
-  const TMMChannelLayout& layout = input_.Layout();
-  const bool mean = layout.mode > 0 && layout.channel == TMMChannel::chBoth;
-  std::array<int32_t, TMMSpectrumTransform::kMaxLength> raw;
-  const int overflows =
-      input_.Read(data, raw.data(), eight_bit ? 255 : (mean && emphasis_order_ != 2 ? 32766 : 32767));
-  for (int i = 0; i < overflows && OnPcmOverflow; ++i) OnPcmOverflow(this);
-  // The history of the differences starts at the block's first raw value (the
-  // left channel's for the mean of both).
-  const uint8_t* first = static_cast<const uint8_t*>(data);
-  const int32_t start =
-      !mean ? raw[0] : (eight_bit ? first[0] : static_cast<int16_t>(first[0] | first[1] << 8));
-  int32_t previous = start;
-  int32_t second = start;
   std::array<int32_t, TMMSpectrumTransform::kMaxLength> values;
-  for (int i = 0; i < n; ++i) {
-    const int32_t s = raw[i];
-    if (emphasis_order_ == 0) {
-      values[i] = eight_bit ? s - 128 : s;
-    } else if (emphasis_order_ == 1) {
-      values[i] = s - previous;
-    } else {
-      values[i] = s + second - 2 * previous;
-    }
-    second = previous;
-    previous = s;
-  }
-  input_.Transform().Run(values.data(), eight_bit);
+  const int overflows = input_.ReadEmphasized(data, emphasis_order_, values.data());
+  for (int i = 0; i < overflows && OnPcmOverflow; ++i) OnPcmOverflow(this);
+  input_.Transform().Run(values.data(), input_.EightBit());
   ComputeResults();
   PaintDirect([this](QPainter& dc) { DrawFrame(dc, true); });
 }

@@ -13,6 +13,7 @@
 #include "audio/core/display_feed.h"
 #include "audio/core/mm_types.h"
 #include "audio/displays/dib_graphic_control.h"
+#include "audio/displays/info_box.h"
 #include "audio/displays/level_math.h"
 #include "audio/displays/spectrum_math.h"
 #include "platform/exception.h"
@@ -314,8 +315,7 @@ class TMMSpectrum : public TMMDIBGraphicControl, public TMMDisplayFeed {
   Loudest loudest_;
 
   std::atomic<bool> info_mode_{false};
-  QImage under_info_box_;
-  QRect info_box_;
+  TMMInfoBox info_box_;
 
   std::unique_ptr<TMMDIBCanvas> inactive_;
   TMMPeakTimerClient timer_client_;  // last: its removal waits for a running tick

@@ -476,32 +476,12 @@ void TMMSpectrum::mouseReleaseEvent(QMouseEvent* event) {
 }
 
 void TMMSpectrum::MoveInfoBox(int x, int y) {
-  const QString text =
-      QString::fromStdString(InfoText(x - picture_.Left, y - picture_.Top));
-  PaintDirect([&](QPainter& dc) {
-    if (!under_info_box_.isNull()) dc.drawImage(info_box_.topLeft(), under_info_box_);
-    dc.setFont(InfoFont(false));
-    const QFontMetrics metrics(dc.font());
-    QRect box(x, y + 15, 10 * metrics.horizontalAdvance('W') + 4, metrics.height() + 2);
-    if (box.bottom() >= height()) box.moveTop(box.top() - 40);
-    if (box.right() >= width()) box.moveLeft(width() - box.width());
-    if (box.top() < 0) box.moveTop(0);
-    info_box_ = box;
-    under_info_box_ = static_cast<QImage*>(dc.device())->copy(box);
-    dc.fillRect(box, Qt::white);
-    dc.setPen(Qt::black);
-    dc.drawRect(box.adjusted(0, 0, -1, -1));
-    dc.setPen(palette().toolTipText().color());
-    dc.drawText(box, Qt::AlignCenter | Qt::TextSingleLine, text);
-  });
+  info_box_.Show(*this, x, y, QString::fromStdString(InfoText(x - picture_.Left, y - picture_.Top)));
 }
 
 void TMMSpectrum::EndInfoMode() {
   if (!info_mode_) return;
-  if (enabled_ && !under_info_box_.isNull()) {
-    PaintDirect([this](QPainter& dc) { dc.drawImage(info_box_.topLeft(), under_info_box_); });
-  }
-  under_info_box_ = QImage();
+  info_box_.Hide(*this, enabled_);
   info_mode_ = false;
 }
 

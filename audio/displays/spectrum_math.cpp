@@ -107,6 +107,34 @@ int TMMFrequencyInput::Read(const void* data, int32_t* out, int32_t overflow_fro
   return static_cast<int>(std::count_if(out, out + n, [&](int32_t v) { return v >= overflow_from; }));
 }
 
+int TMMFrequencyInput::ReadEmphasized(const void* data, int order, int32_t* out) const {
+  const int n = transform_.Length();
+  const bool eight_bit = EightBit();
+  const bool mean = layout_.mode > 0 && layout_.channel == TMMChannel::chBoth;
+  std::array<int32_t, TMMSpectrumTransform::kMaxLength> raw;
+  const int overflows = Read(data, raw.data(), eight_bit ? 255 : (mean && order != 2 ? 32766 : 32767));
+  // The history of the differences starts at the block's first raw value (the
+  // left channel's for the mean of both).
+  const auto* first = static_cast<const uint8_t*>(data);
+  const int32_t start =
+      !mean ? raw[0] : (eight_bit ? first[0] : static_cast<int16_t>(first[0] | first[1] << 8));
+  int32_t previous = start;
+  int32_t second = start;
+  for (int i = 0; i < n; ++i) {
+    const int32_t s = raw[i];
+    if (order == 0) {
+      out[i] = eight_bit ? s - 128 : s;
+    } else if (order == 1) {
+      out[i] = s - previous;
+    } else {
+      out[i] = s + second - 2 * previous;
+    }
+    second = previous;
+    previous = s;
+  }
+  return overflows;
+}
+
 TMMBinDecay::TMMBinDecay(float initial_factor)
     : factor_(initial_factor),
       hold_(kMaxBins),

@@ -94,6 +94,10 @@ class TMMFrequencyInput {
   bool EightBit() const { return layout_.bits == TMMBits::b8Bit; }
   // Reads the channel values of one block; returns how many reach overflow_from.
   int Read(const void* data, int32_t* out, int32_t overflow_from) const;
+  // The values of one block ready for the transform after a pre-emphasis of order
+  // 0 (none), 1 (first difference) or 2 (second difference); returns how many raw
+  // values reached full scale.
+  int ReadEmphasized(const void* data, int order, int32_t* out) const;
 
  private:
   TMMSpectrumTransform transform_;

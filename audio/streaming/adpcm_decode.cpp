@@ -5,6 +5,7 @@
 #include <string>
 
 #include "audio/streaming/streaming.h"
+#include "platform/ms_adpcm.h"
 
 namespace pmx {
 namespace {
@@ -17,9 +18,6 @@ constexpr std::array<int, 89> kImaSteps = {
     2272,  2499,  2749,  3024,  3327,  3660,  4026,  4428,  4871,  5358,  5894,  6484,  7132,  7845,  8630,
     9493,  10442, 11487, 12635, 13899, 15289, 16818, 18500, 20350, 22385, 24623, 27086, 29794, 32767};
 constexpr std::array<int, 16> kImaIndexShift = {-1, -1, -1, -1, 2, 4, 6, 8, -1, -1, -1, -1, 2, 4, 6, 8};
-constexpr std::array<int, 16> kMsAdaptation = {230, 230, 230, 230, 307, 409, 512, 614,
-                                               768, 614, 512, 409, 307, 230, 230, 230};
-constexpr int kMostMsDelta = 1 << 22;  // keeps every product within 32 bits
 
 int16_t I16(const uint8_t* p) { return static_cast<int16_t>(p[0] | p[1] << 8); }
 
@@ -39,20 +37,6 @@ struct ImaChannel {
   }
 };
 
-struct MsChannel {
-  int coefficient1, coefficient2, delta, sample1, sample2;
-
-  int16_t Next(int nibble) {
-    const int signed_nibble = nibble >= 8 ? nibble - 16 : nibble;
-    // Rounded down, as encoders predict: rounding toward zero drifts away from them.
-    const int predicted = (sample1 * coefficient1 + sample2 * coefficient2) >> 8;
-    const int sample = std::clamp(predicted + signed_nibble * delta, -32768, 32767);
-    delta = std::clamp(delta * kMsAdaptation[nibble] / 256, 16, kMostMsDelta);
-    sample2 = sample1;
-    sample1 = sample;
-    return static_cast<int16_t>(sample);
-  }
-};
 
 }  // namespace
 
@@ -95,25 +79,27 @@ int DecodeImaAdpcmBlock(const uint8_t* block, size_t bytes, int channels, int sa
 int DecodeMsAdpcmBlock(const uint8_t* block, size_t bytes, int channels, int samples_per_block,
                        const std::vector<int16_t>& coefficients, int16_t* out) {
   const int frames = std::min(MsAdpcmFramesIn(bytes, channels), samples_per_block);
-  if (frames == 0) return 0;
-  std::array<MsChannel, 2> state{};
+  if (frames < 2) return 0;  // the header alone holds two frames: less is no block
+  std::array<MSADPCMChannel, 2> state{};
   const size_t pairs = coefficients.size() / 2;
   for (int c = 0; c < channels; ++c) {
     const uint8_t predictor = block[c];
     if (predictor >= pairs) throw EAuException("An MS ADPCM block names the coefficient pair " + std::to_string(predictor));
     const uint8_t* h = block + channels;  // deltas, then first samples, then second samples
-    state[c] = {coefficients[2 * predictor], coefficients[2 * predictor + 1],
-                std::clamp<int>(I16(h + 2 * c), 16, kMostMsDelta), I16(h + 2 * channels + 2 * c),
-                I16(h + 4 * channels + 2 * c)};
-    out[c] = static_cast<int16_t>(state[c].sample2);
-    out[channels + c] = static_cast<int16_t>(state[c].sample1);
+    state[c].c1 = coefficients[2 * predictor];
+    state[c].c2 = coefficients[2 * predictor + 1];
+    state[c].SetDelta(I16(h + 2 * c));
+    state[c].s1 = I16(h + 2 * channels + 2 * c);
+    state[c].s2 = I16(h + 4 * channels + 2 * c);
+    out[c] = static_cast<int16_t>(state[c].s2);
+    out[channels + c] = static_cast<int16_t>(state[c].s1);
   }
   const uint8_t* data = block + 7 * channels;
   for (int i = 2; i < frames; ++i) {
     for (int c = 0; c < channels; ++c) {
       const int n = (i - 2) * channels + c;  // high nibble first
       const int nibble = n % 2 == 0 ? data[n / 2] >> 4 : data[n / 2] & 0x0F;
-      out[i * channels + c] = state[c].Next(nibble);
+      out[i * channels + c] = static_cast<int16_t>(state[c].Apply(nibble >= 8 ? nibble - 16 : nibble));
     }
   }
   return frames;

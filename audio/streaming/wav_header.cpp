@@ -212,6 +212,23 @@ void Parse(Scan& scan, TWaveHeader& h) {
   h.data_size = scan.FindChunk(id, "data");
 }
 
+bool LooksLikeChunkId(const uint8_t* id) {
+  return std::all_of(id, id + 4, [](uint8_t c) { return c >= 0x20 && c < 0x7F; });
+}
+
+// Whether chunks with plausible ids follow from at and end exactly at the file's
+// end (the last one may lack its pad byte).
+bool ChunksFollow(TStream& stream, int64_t at, int64_t end) {
+  uint8_t head[8];
+  while (at + 8 <= end) {
+    if (stream.Seek(at, TStream::soBeginning) != at || stream.Read(head, 8) != 8 || !LooksLikeChunkId(head)) return false;
+    const int64_t size = U32(head + 4);
+    at += 8 + size + (size & 1);
+    if (at == end || at - (size & 1) == end) return true;
+  }
+  return false;
+}
+
 }  // namespace
 
 TWaveHeader ReadWaveHeader(TStream& stream, bool seekable) {
@@ -226,11 +243,21 @@ TWaveHeader ReadWaveHeader(TStream& stream, bool seekable) {
   }
   header.data_offset = seekable ? stream.Position() : 0;
   if (seekable) {
-    // A size that runs past the end of the file counts only what is there.
-    const int64_t there = std::max<int64_t>(0, stream.Size() - header.data_offset);
-    header.data_size = std::min(header.data_size, there);
+    const int64_t said = header.data_size;
+    header.data_size = DataChunkBytes(stream, header.data_offset, said);
+    header.size_from_file_end = header.data_size > said;
   }
   return header;
+}
+
+int64_t DataChunkBytes(TStream& stream, int64_t offset, int64_t said) {
+  const int64_t here = stream.Position();
+  const int64_t end = stream.Size();
+  const int64_t there = std::max<int64_t>(0, end - offset);
+  if (said >= there) return there;  // a size past the end counts only what is there
+  const bool followed = ChunksFollow(stream, offset + said, end) || (said & 1 && ChunksFollow(stream, offset + said + 1, end));
+  stream.Seek(here, TStream::soBeginning);
+  return followed ? said : there;
 }
 
 }  // namespace pmx

@@ -94,14 +94,15 @@ void TWaveIn::TakeHeader() {
   }
 }
 
-// The samples the fact chunk counts, as far as the data chunk really holds them.
+// The samples the fact chunk counts, as far as the data chunk really holds them;
+// all that it holds when the writer died before it fixed the header.
 void TWaveIn::TakeAdpcm() {
   bits_per_sample_ = 16;
   const int64_t align = header_.block_align;
   const int64_t whole = header_.data_size / align;
   const size_t rest = static_cast<size_t>(header_.data_size % align);
   const int64_t frames = whole * header_.samples_per_block + FramesIn(rest);
-  adpcm_frames_ = std::min<int64_t>(header_.fact_samples, frames);
+  adpcm_frames_ = header_.size_from_file_end ? frames : std::min<int64_t>(header_.fact_samples, frames);
   adpcm_frames_left_ = adpcm_frames_;
   size_ = int64_t{channels_} * 2 * adpcm_frames_;
   data_left_ = header_.data_size;

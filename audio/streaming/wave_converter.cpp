@@ -4,6 +4,8 @@
 #include <array>
 #include <cstring>
 
+#include "audio/streaming/wav_header.h"
+
 namespace pmx {
 namespace {
 
@@ -54,9 +56,9 @@ bool TWaveConverter::LoadFromWaveStream(TStream& stream) {
       current_ = FormatOf(std::move(body));
     } else if (std::memcmp(chunk.data(), "fact", 4) == 0 && size <= left) {
       stream.Seek(size, TStream::soCurrent);
-    } else if (std::memcmp(chunk.data(), "data", 4) == 0 && size > 0) {
-      // A size past the end of the file takes what is there.
-      data_.resize(static_cast<size_t>(std::min<int64_t>(size, std::max<int64_t>(left, 0))));
+    } else if (std::memcmp(chunk.data(), "data", 4) == 0) {
+      // As far as the file holds it; to its end when the writer died before fixing the size.
+      data_.resize(static_cast<size_t>(DataChunkBytes(stream, stream.Position(), size)));
       if (!ReadExact(stream, data_.data(), static_cast<int64_t>(data_.size()))) data_.clear();
       break;
     } else {

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <QCoreApplication>
+#include <QThread>
 #include <cstdint>
 #include <system_error>
 
@@ -36,5 +37,13 @@ void QtMainLoop::OnWake() {
 }
 
 void QtMainLoop::ProcessPlatformEvents() { QCoreApplication::processEvents(); }
+
+}  // namespace pmx
+
+namespace pmx {
+
+bool QtMainLoop::InsideHandler() const {
+  return MainLoop::InsideHandler() || QThread::currentThread()->loopLevel() > 0;
+}
 
 }  // namespace pmx

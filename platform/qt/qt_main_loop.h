@@ -20,6 +20,8 @@ class QtMainLoop : public MainLoop {
  protected:
   void NotifyGui() override;
   void ProcessPlatformEvents() override;
+  // Also inside the event loop: every event handler runs there.
+  bool InsideHandler() const override;
 
  private:
   void OnWake();

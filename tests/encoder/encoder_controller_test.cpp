@@ -5,10 +5,16 @@
 #include <gtest/gtest.h>
 
 #include "audio/streaming/streaming.h"
+#include "tests/support/file_bytes.h"
 #include "tests/support/temp_dir.h"
 
 namespace pmx {
 namespace {
+
+std::string Text(const std::filesystem::path& path) {
+  const std::vector<uint8_t> bytes = test::FileBytes(path);
+  return {bytes.begin(), bytes.end()};
+}
 
 struct FakeView : TEncoderView {
   void ShowStatus(const std::string& text) override { statuses.push_back(text); }
@@ -42,6 +48,11 @@ struct FakeJob : TEncodeJob {
   std::string Error() const override { return error; }
   bool EndOfStream() const override { return eos; }
   bool InputEnded() const override { return ended; }
+  int64_t FramesRead() const override { return position / 4; }
+  int64_t DecodedFrames(const std::string& path) const override {
+    decoded_path = path;
+    return decoded;
+  }
   void Finish() {
     position = size;
     eos = ended = true;
@@ -49,8 +60,9 @@ struct FakeJob : TEncodeJob {
   }
 
   std::string source, target, error;
+  mutable std::string decoded_path;
   float quality = 0;
-  int64_t position = 0, size = 1000;
+  int64_t position = 0, size = 1000, decoded = 250;
   bool running = false, eos = false, ended = false, refuse = false;
 };
 
@@ -73,6 +85,7 @@ struct Rig {
   test::TempDir dir;
   std::filesystem::path wav = dir / "My Rec/x.wav";
   std::filesystem::path ogg = dir / "My Rec/x.ogg";
+  std::filesystem::path part = dir / "My Rec/x.ogg.part";
   std::vector<std::string> args;
   FakeView view;
   FakeJob job;
@@ -108,11 +121,13 @@ TEST(EncoderController, ArgumentsPlaceTheWindowAndSetTheDelay) {
 TEST(EncoderController, StartsTheEncodeOfTheBlankedPathIntoItsOgg) {
   Rig rig({"0.5", "0", "0", "0", "delete"});
   std::ofstream(rig.ogg) << "an old ogg";
+  std::ofstream(rig.part) << "left by a stalled copy, longer than a new start";
   rig.Make().StartEncode();
   EXPECT_EQ(rig.job.source, rig.wav.string());
-  EXPECT_EQ(rig.job.target, rig.ogg.string());
+  EXPECT_EQ(rig.job.target, rig.part.string());
   EXPECT_EQ(rig.job.quality, 0.5f);
-  EXPECT_EQ(std::filesystem::file_size(rig.ogg), 4u);  // the old one was replaced
+  EXPECT_EQ(std::filesystem::file_size(rig.part), 4u);  // started over
+  EXPECT_EQ(std::filesystem::file_size(rig.ogg), 10u);  // the old one stays meanwhile
   EXPECT_EQ(rig.view.statuses, std::vector<std::string>{"Execute"});
   EXPECT_TRUE(rig.view.armed);
   EXPECT_EQ(rig.view.closed, 0);
@@ -150,12 +165,19 @@ TEST(EncoderController, TheWavGoesOnlyAfterAFinishedEncodeAndWhenAsked) {
       {"no end page", [](Rig& r) { r.job.eos = false; }, "delete", false},
       {"input not ended", [](Rig& r) { r.job.ended = false; }, "delete", false},
       {"input short", [](Rig& r) { r.job.position = 999; }, "delete", false},
-      {"ogg gone", [](Rig& r) { std::filesystem::remove(r.ogg); }, "delete", false},
-      {"ogg empty", [](Rig& r) { std::ofstream(r.ogg, std::ios::trunc); }, "delete", false},
+      {"output gone", [](Rig& r) { std::filesystem::remove(r.part); }, "delete", false},
+      {"output empty", [](Rig& r) { std::ofstream(r.part, std::ios::trunc); }, "delete", false},
+      {"output short", [](Rig& r) { r.job.decoded = 249; }, "delete", false},
+      {"output undecodable", [](Rig& r) { r.job.decoded = -1; }, "delete", false},
+      {"target is a folder", [](Rig& r) {
+         std::filesystem::remove(r.ogg);
+         std::filesystem::create_directories(r.ogg / "x");
+       }, "delete", false},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     Rig rig({"0.2", "0", "0", "0", c.sixth});
+    std::ofstream(rig.ogg) << "old";
     rig.Make().StartEncode();
     rig.job.Finish();
     c.spoil(rig);
@@ -165,6 +187,10 @@ TEST(EncoderController, TheWavGoesOnlyAfterAFinishedEncodeAndWhenAsked) {
     const bool failed = std::string(c.what) != "finished" && std::string(c.what) != "not asked";
     EXPECT_EQ(rig.controller->ExitCode(), failed ? 1 : 0);
     EXPECT_EQ(rig.view.errors.size(), failed ? 1u : 0u);
+    // A failed run leaves no part behind and the old file as it was.
+    EXPECT_FALSE(std::filesystem::exists(rig.part));
+    if (failed && std::filesystem::is_regular_file(rig.ogg)) EXPECT_EQ(Text(rig.ogg), "old");
+    if (!failed) EXPECT_EQ(Text(rig.ogg), "OggS");
   }
 }
 

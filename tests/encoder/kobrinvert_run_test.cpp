@@ -3,12 +3,14 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <algorithm>
 #include <filesystem>
 
 #include <gtest/gtest.h>
 
 #include "tests/audio/streaming/ogg_check.h"
 #include "tests/audio/streaming/wav_bytes.h"
+#include "tests/support/file_bytes.h"
 #include "tests/support/temp_dir.h"
 
 namespace pmx {
@@ -48,15 +50,49 @@ TEST(Kobrinvert, EncodesBesideTheWavAndDeletesItOnlyWhenAsked) {
   }
 }
 
-TEST(Kobrinvert, ACorruptWavIsKeptAndTheRunFails) {
+void PutU32(std::vector<uint8_t>& bytes, size_t at, uint32_t v) {
+  for (int i = 0; i < 4; ++i) bytes[at + i] = static_cast<uint8_t>(v >> 8 * i);
+}
+
+// A recorder killed before it fixed its header leaves a data size of 0, or of the
+// first second only: the audio after it is encoded too, and only then does the WAV go.
+TEST(Kobrinvert, AWavWhoseHeaderUndercountsItsDataIsEncodedWhole) {
+  for (const uint32_t said : {0u, 16000u}) {
+    SCOPED_TRACE(said);
+    Folder f;
+    test::WavBytes w = test::WavBytes::Pcm16(1, 8000, test::Sine16(24000, 1, 8000, 440, 0.5));
+    PutU32(w.bytes, 4, 0);
+    PutU32(w.bytes, 40, said);
+    w.Save(f.wav);
+    EXPECT_EQ(RunKobrinvert(f.argument + " 0.2 0 0 0 delete"), 0);
+    EXPECT_EQ(test::DecodeOgg(f.ogg).pcm_total, 24000);
+    EXPECT_FALSE(std::filesystem::exists(f.wav));
+  }
+}
+
+// The WAV, and an .ogg made before, stay as they were; no part of a new one is left.
+TEST(Kobrinvert, AFailedEncodeKeepsTheWavAndTheOldOgg) {
   Folder f;
-  test::WavBytes w = test::WavBytes::Pcm16(1, 8000, {1, 2, 3});
-  w.bytes[20] = 99;  // an unknown format tag
-  w.Save(f.wav);
-  EXPECT_NE(RunKobrinvert(f.argument + " 0.2 0 0 0 delete"), 0);
-  EXPECT_TRUE(std::filesystem::exists(f.wav));
-  EXPECT_FALSE(std::filesystem::exists(f.ogg));  // nothing was encoded
-  EXPECT_NE(RunKobrinvert(f.argument + " fast 0 0 0 delete"), 0);
+  const std::filesystem::path part = f.ogg.string() + ".part";
+  const std::vector<uint8_t> old_ogg{'o', 'l', 'd'};
+  ASSERT_EQ(std::system(("sox -n -r 8000 -c 1 -e ms-adpcm '" + f.wav.string() + "' synth 3 sine 440").c_str()), 0);
+  std::vector<uint8_t> adpcm = test::FileBytes(f.wav);
+  const size_t block_align = adpcm[32] | adpcm[33] << 8;
+  const size_t data = std::search(adpcm.begin(), adpcm.end(), "data", "data" + 4) - adpcm.begin() + 8;
+  ASSERT_LT(data + 4 * block_align, adpcm.size());
+  adpcm[data + 3 * block_align] = 9;  // the fourth block names a coefficient pair that doesn't exist
+  test::WavBytes corrupt_fmt = test::WavBytes::Pcm16(1, 8000, {1, 2, 3});
+  corrupt_fmt.bytes[20] = 99;  // an unknown format tag
+  for (const auto& [what, wav] : {std::pair{"damaged block", adpcm}, std::pair{"corrupt format", corrupt_fmt.bytes}}) {
+    SCOPED_TRACE(what);
+    test::PutFile(f.wav, wav);
+    test::PutFile(f.ogg, old_ogg);
+    EXPECT_EQ(RunKobrinvert(f.argument + " 0.2 0 0 0 delete"), 1);
+    EXPECT_EQ(test::FileBytes(f.wav), wav);
+    EXPECT_EQ(test::FileBytes(f.ogg), old_ogg);
+    EXPECT_FALSE(std::filesystem::exists(part));
+  }
+  EXPECT_EQ(RunKobrinvert(f.argument + " fast 0 0 0 delete"), 1);
   EXPECT_TRUE(std::filesystem::exists(f.wav));
 }
 

@@ -2,6 +2,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "audio/streaming/decoded_length.h"
 #include "audio/streaming/streaming.h"
 #include "audio/streaming/wav_in.h"
 #include "tests/fuzz/fuzz_support.h"
@@ -22,16 +23,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // 4-bit ADPCM decodes to four times its bytes; nothing else but MPEG layer-3 grows.
   Check(in.WaveKind() == pmx::TWaveKind::MpegLayer3 || in.Size() <= 4 * static_cast<int64_t>(size),
         "no more audio than the bytes can hold");
-  int64_t total = 0;
   try {
-    for (;;) {
-      const uint8_t* buffer = nullptr;
-      uint32_t bytes = 24576;
-      in.FetchData(buffer, bytes);
-      if (bytes == 0) break;
+    const int64_t total = pmx::FetchAll(in, [&](const uint8_t*, uint32_t bytes) {
       Check(bytes % in.BytesPerFrame() == 0, "whole frames");
-      total += bytes;
-    }
+    });
     Check(total == in.Size(), "all that the header promises, within the file");
   } catch (const pmx::EAuException&) {
     // A damaged ADPCM block header ends the read with its reason.

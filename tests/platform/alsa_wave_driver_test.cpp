@@ -31,6 +31,36 @@ class AlsaWaveDriverTest : public ::testing::Test {
   WaveEvents events_;
 };
 
+TEST(AlsaDeviceList, DefaultIsDeviceZeroWithOrWithoutCards) {
+  using Device = AlsaWaveDriver::Device;
+  const std::vector<Device> alone = AlsaWaveDriver::DeviceList("default", {});
+  ASSERT_EQ(alone.size(), 1u);
+  EXPECT_EQ(alone[0].pcm, "default");
+  const std::vector<Device> two =
+      AlsaWaveDriver::DeviceList("default", {{"Card A", "plughw:CARD=A,DEV=0"}, {"Card B", "plughw:CARD=B,DEV=0"}});
+  ASSERT_EQ(two.size(), 3u);
+  EXPECT_EQ(two[0].pcm, "default");
+  EXPECT_EQ(two[1].pcm, "plughw:CARD=A,DEV=0");
+  EXPECT_EQ(two[2].name, "Card B");
+}
+
+// A machine whose only capture is its "default" PCM (a sound server, an .asoundrc).
+TEST(AlsaDeviceList, TheSystemListOpensDefaultAsDeviceZero) {
+  test::TempDir dir;
+  test::PutFile(dir / "in.raw", std::vector<uint8_t>(4000, 7));
+  AlsaWaveDriver::Options options = test::FilePcmOptions(dir);
+  options.inputs.reset();  // the cards of this machine, if any, after it
+  AlsaWaveDriver driver(options);
+  ASSERT_GE(driver.NumDevs(WaveDirection::kInput), 1u);
+  WaveDeviceCaps caps;
+  ASSERT_EQ(driver.GetCaps(WaveDirection::kInput, 0, caps), MMSYSERR_NOERROR);
+  EXPECT_EQ(caps.name, "ramp");
+  std::unique_ptr<WaveStream> stream;
+  EXPECT_EQ(driver.Open(WaveDirection::kInput, 0, WaveFormatEx::Pcm(44100, 16, 2), false, stream),
+            MMSYSERR_NOERROR);
+  EXPECT_NE(stream, nullptr);
+}
+
 TEST_F(AlsaWaveDriverTest, CaptureOfARampIsExactWithoutGapOrRepeat) {
   // The file PCM repeats stale bytes past the end of its file: stop well before it.
   constexpr std::size_t kTarget = 4 * 150000;

@@ -14,6 +14,8 @@ TEST(ProgramFolder, IsTheExecutablesFolderUnlessPelmoraxHomeIsSet) {
   EXPECT_TRUE(std::filesystem::exists(ProgramFolder() / "platform_tests"));
   setenv("PELMORAX_HOME", "/srv/pelmorax", 1);
   EXPECT_EQ(ProgramFolder(), "/srv/pelmorax");
+  EXPECT_TRUE(std::filesystem::exists(ExecutableFolder() / "platform_tests"))
+      << "the programs stay where they are installed";
   unsetenv("PELMORAX_HOME");
 }
 

@@ -104,6 +104,12 @@ TEST_F(RecordingsListTest, TheMonthListsItsRecordingsOfEveryYearInTimeOrder) {
                                        "26/03/07 09:05:03 " + march_wav_,
                                        "26/03/20 08:01:02 " + take_};
   EXPECT_EQ(Lines(), march);
+  const QFontMetrics metrics = form_.ListBox->fontMetrics();
+  for (const std::string& line : march) {
+    EXPECT_LE(metrics.horizontalAdvance(QString::fromStdString(line)) + 2 * form_.ListBox->frameWidth(),
+              form_.ListBox->width())
+        << "shown whole: " << line;
+  }
   ASSERT_EQ(RecordingEntries(folder_.string() + "/", 3).size(), 3u);
   EXPECT_EQ(RecordingEntries(folder_.string() + "/", 3)[0].path, older_);
 

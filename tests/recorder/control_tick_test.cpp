@@ -418,6 +418,7 @@ TEST_F(ControlTickTest, RetentionSweepRunsEveryFourHoursOnTheHour) {
 
 TEST(ControlTickTexts, PeakAndLength) {
   EXPECT_EQ(PeakText(32766), "Last peak: 0.0 dB");
+  EXPECT_EQ(PeakText(32765), "Last peak: 0.0 dB") << "no negative zero";
   EXPECT_EQ(PeakText(0), "Last peak: -45.2 dB");
   EXPECT_EQ(LengthText(3723999), "Recording length : 01:02:03");
   EXPECT_EQ(LengthText(360000000), "Recording length : 100:00:00");

@@ -5,6 +5,7 @@
 #include "platform/qt/qt_main_loop.h"
 #include "recorder/control_tick.h"
 #include "recorder/doku_form.h"
+#include "recorder/options_file.h"
 #include "tests/recorder/recorder_fixture.h"
 #include "tests/recorder/wav_bytes.h"
 
@@ -85,6 +86,39 @@ TEST_F(FormRecordingTest, TheRecordingDeviceKeepsItsNumberWhileItRecords) {
   form_->OptionsAccepted();
   EXPECT_EQ(form_->RecordingChain.WaveRecorder.DeviceID(), 1);
   EXPECT_EQ(messages_.size(), 1u);
+}
+
+// A damaged settings file must not keep an unattended recorder from recording.
+TEST_F(FormRecordingTest, EveryDamagedOptionsFileStillRecordsWhenAskedAtStartUp) {
+  const std::string saved_home = std::getenv("HOME");
+  setenv("HOME", home_.path().c_str(), 1);
+  std::filesystem::create_directory(home_ / "Pelmorax");
+  TRecorderOptions settings = DefaultRecorderOptions();
+  settings.RecordingFolder = folder_.string();
+  const std::vector<std::string> good = CrLfLines(WriteOptionsText(settings));
+  std::string truncated, garbled;
+  for (std::size_t line = 0; line < good.size(); ++line) {
+    if (line < 40) truncated += good[line] + "\r\n";
+    garbled += (line == 41 ? std::string("loud") : good[line]) + "\r\n";
+  }
+  const std::pair<std::string, std::filesystem::path> cases[] = {
+      {"", home_ / "Pelmorax"}, {truncated, folder_}, {garbled, folder_}};
+  for (const auto& [text, folder] : cases) {
+    SCOPED_TRACE(text.size());
+    RecorderOptions = DefaultRecorderOptions();
+    messages_.clear();
+    WriteFile(Home("options.ini"), text);
+    TDokuForm form("", "-RECORDSTART");
+    form.show();
+    EXPECT_TRUE(form.Recording());
+    EXPECT_EQ(messages_.size(), 1u);
+    driver_.Last(WaveDirection::kInput)->Advance(8000);
+    form.close();
+    EXPECT_FALSE(form.Recording());
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder), {}), 1);
+    for (const auto& entry : std::filesystem::directory_iterator(folder)) std::filesystem::remove(entry);
+  }
+  setenv("HOME", saved_home.c_str(), 1);
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 
 #include "platform/qt/qt_main_loop.h"
 #include "recorder/control_tick.h"
+#include "recorder/event_log.h"
 #include "recorder/instance_listener.h"
 #include "recorder/instance_start.h"
 #include "recorder/preferences_file.h"
@@ -67,8 +68,7 @@ TEST_F(MainWindowTest, StartUpRunsInOrderAndRecordsWhenAsked) {
   EXPECT_EQ(form.windowTitle(), "Pelmorax Studio");
   EXPECT_TRUE(form.StatusTimer->Enabled());
   EXPECT_TRUE(form.LogoTimer.isActive());
-  EXPECT_EQ(form.size(), QSize(700, 450));
-  EXPECT_EQ(form.pos(), QPoint(40, 30));
+  EXPECT_EQ(form.geometry(), QRect(40, 30, 700, 450));
   // The designer is there, and idle: the restored height stands, no events go through it.
   EXPECT_EQ(form.MMDesigner1.Owner(), static_cast<TComponent*>(&form));
   EXPECT_EQ(form.MMDesigner1.RuntimeHeight(), -1);
@@ -99,6 +99,14 @@ TEST_F(MainWindowTest, CodecFormatIsAskedForUntilAcceptedOnlyWithARegistry) {
   ProbeForm without(log_, "", "");
   without.show();
   EXPECT_EQ(log_, (std::vector<std::string>{"devices 2 1"}));
+
+  log_.clear();
+  ProbeForm unattended(log_, "", "");
+  unattended.registry = true;
+  unattended.SetHeadless(true);
+  unattended.show();
+  EXPECT_EQ(log_, (std::vector<std::string>{"devices 2 1"})) << "nobody there to answer";
+  EXPECT_NE(ReadFile(MonthlyLogFile(RecorderClock::Now())).find("the stored format is used"), std::string::npos);
 }
 
 TEST_F(MainWindowTest, CloseStopsTheRecordingAndKeepsTheGeometryOfAMaximisedWindow) {
@@ -121,6 +129,24 @@ TEST_F(MainWindowTest, CloseStopsTheRecordingAndKeepsTheGeometryOfAMaximisedWind
   again.show();
   EXPECT_FALSE(again.isMaximized());
   EXPECT_EQ(again.size(), maximised);
+}
+
+TEST_F(MainWindowTest, RestartsKeepTheSavedGeometryAndTheDesignedSize) {
+  SaveSettings(5, 0, 7);
+  ASSERT_TRUE(WritePreferences({700, 450, 30, 40}));
+  for (int start = 0; start < 2; ++start) {
+    ProbeForm form(log_, "", "");
+    form.show();
+    form.close();
+    const std::optional<TWindowGeometry> saved = ReadPreferences();
+    ASSERT_TRUE(saved);
+    EXPECT_EQ(QRect(saved->Left, saved->Top, saved->Width, saved->Height), QRect(40, 30, 700, 450))
+        << "start " << start;
+  }
+  ASSERT_TRUE(WritePreferences({200, 100, 30, 40}));
+  ProbeForm shrunk(log_, "", "");
+  shrunk.show();
+  EXPECT_EQ(shrunk.size(), QSize(640, 430)) << "Record, Stop, Options and Exit stay on screen";
 }
 
 TEST_F(MainWindowTest, RemoteCloseSkipsTheQuestionStopsTheRecordingAndSavesTheGeometry) {

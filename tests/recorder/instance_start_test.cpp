@@ -91,12 +91,14 @@ TEST_F(InstanceStartTest, ANamedStartRaisesItsRecorderOrBecomesOne) {
 TEST_F(InstanceStartTest, CloseReachesEveryRecorderAndStartsNothing) {
   TStartDecision decision = Start({"-CLOSE"});
   EXPECT_FALSE(decision.become_recorder);
-  EXPECT_EQ(decision.exit_code, 0);
+  EXPECT_NE(decision.exit_code, 0) << "a sender learns that nobody took its command";
+  EXPECT_EQ(messages_, std::vector<std::string>{"No running recorder received -CLOSE."});
 
   auto unnamed = Run("");
   auto named = Run("Studio2");
   decision = Start({"-close", "Studio2"});
   EXPECT_FALSE(decision.become_recorder);
+  EXPECT_EQ(decision.exit_code, 0);
   EXPECT_EQ(unnamed->window.actions, Actions{"Close"});
   EXPECT_EQ(named->window.actions, Actions{"Close"});
 }

@@ -3,6 +3,8 @@
 #include <cmath>
 #include <fstream>
 
+#include "audio/streaming/decoded_length.h"
+#include "audio/streaming/wm_in.h"
 #include "platform/spawn_detached.h"
 #include "tests/recorder/recorder_fixture.h"
 
@@ -79,25 +81,51 @@ TEST_F(MosquillTest, EncodesAndDeletesTheWavOnlyWhenAsked) {
   EXPECT_FALSE(std::filesystem::exists(wav_));
 }
 
-TEST_F(MosquillTest, FailedEncodeKeepsTheWav) {
-  test::WriteFile(wav_, "not a recording");
+// A killed recorder leaves a data size of 0: the audio after it is encoded too.
+TEST_F(MosquillTest, AWavWhoseHeaderUndercountsItsDataIsEncodedWhole) {
+  std::string wav = ToneWav();
+  wav.replace(40, 4, std::string(4, '\0'));
+  test::WriteFile(wav_, wav);
   Encode({starred_, "32", "0", "0", "1", "delete"});
-  EXPECT_EQ(test::ReadFile(wav_), "not a recording");
-  EXPECT_FALSE(std::filesystem::exists(mp3_));
+  TMP3In mp3;
+  const int64_t frames = DecodedFrames(mp3, mp3_.string());
+  EXPECT_NEAR(static_cast<double>(frames) / mp3.GetSampleRate(), 0.2, 2 * 1152.0 / 8000);
+  EXPECT_FALSE(std::filesystem::exists(wav_));
+}
 
-  // lame can't write where a folder stands in the way of its output.
-  test::WriteFile(wav_, ToneWav());
-  std::filesystem::create_directory(folder_ / "20260307090503.mp3.part");
-  Encode({starred_, "32", "0", "0", "1", "delete"});
-  EXPECT_TRUE(std::filesystem::exists(wav_));
-  EXPECT_FALSE(std::filesystem::exists(mp3_));
-  std::filesystem::remove(folder_ / "20260307090503.mp3.part");
-
-  // An MP3 already there is not replaced, and the WAV stays.
-  test::WriteFile(mp3_, "older");
-  Encode({starred_, "32", "0", "0", "1", "delete"});
-  EXPECT_EQ(test::ReadFile(mp3_), "older");
-  EXPECT_TRUE(std::filesystem::exists(wav_));
+// The WAV and an older MP3 stay as they were, and no part of a new one is left.
+TEST_F(MosquillTest, AFailedEncodeKeepsTheWavAndTheOldMp3) {
+  std::string no_channels = ToneWav();
+  no_channels[22] = 0;  // lame alone would take this for raw 44.1 kHz stereo
+  const std::filesystem::path part = folder_ / "20260307090503.mp3.part";
+  struct Case {
+    const char* what;
+    std::string wav;
+    bool part_in_the_way;  // and an older MP3 there
+  };
+  for (const Case& c : {Case{"no recording", "not a recording", false}, Case{"no channels", no_channels, false},
+                        Case{"unwritable part", ToneWav(), true}}) {
+    SCOPED_TRACE(c.what);
+    test::WriteFile(wav_, c.wav);
+    if (c.part_in_the_way) test::WriteFile(mp3_, "older");
+    // lame can't write where a folder with something in it stands in the way.
+    if (c.part_in_the_way) {
+      std::filesystem::create_directory(part);
+      test::WriteFile(part / "x", "x");
+    }
+    Encode({starred_, "32", "0", "0", "1", "delete"});
+    EXPECT_EQ(test::ReadFile(wav_), c.wav);
+    if (c.part_in_the_way) {
+      EXPECT_EQ(test::ReadFile(mp3_), "older");
+      std::filesystem::remove_all(part);
+    } else {
+      EXPECT_FALSE(std::filesystem::exists(mp3_));
+    }
+    EXPECT_FALSE(std::filesystem::exists(part));
+  }
+  // A good encode replaces the older MP3.
+  Encode({starred_, "32", "0", "0", "1"});
+  EXPECT_NE(test::ReadFile(mp3_), "older");
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "recorder/event_log.h"
 #include "recorder/options_file.h"
 #include "tests/recorder/recorder_fixture.h"
 
@@ -177,19 +178,39 @@ TEST_F(OptionsTest, NumberLineWithTextStopsTheLoadAtThatLine) {
   }
 }
 
-TEST_F(OptionsTest, MissingFileKeepsTheDefaults) {
+TEST_F(OptionsTest, FirstStartWritesTheDefaultsForTheRunningUser) {
+  const std::string saved_home = std::getenv("HOME");
+  setenv("HOME", Home("user").c_str(), 1);
+  std::filesystem::create_directory(Home("user"));
+  setenv("PELMORAX_HOME", Home("fresh/settings").c_str(), 1);
+  LoadOptions();
+  const std::filesystem::path settings = Home("fresh/settings");
+  const std::string text = ReadFile(settings / "options.ini");
+  setenv("HOME", saved_home.c_str(), 1);
+
+  EXPECT_TRUE(messages_.empty()) << "nobody has to be at the screen";
+  EXPECT_EQ(RecorderOptions.RecordingFolder, Home("user/Pelmorax").string());
+  EXPECT_TRUE(std::filesystem::is_directory(Home("user/Pelmorax")));
+  const std::vector<std::string> lines = CrLfLines(text);
+  ASSERT_EQ(lines.size(), 58u);
+  EXPECT_EQ(lines[31], Home("user/Pelmorax").string());
+  EXPECT_EQ(lines[35], "44100");
+  EXPECT_EQ(lines[46], "1") << "compressed files kept a day";
+  TRecorderOptions reread = RecorderOptions;
+  ASSERT_FALSE(ReadOptionsText(text, reread));
+  EXPECT_EQ(reread, RecorderOptions);
+  const std::string log = ReadFile(MonthlyLogFile(RecorderClock::Now()));
+  EXPECT_NE(log.find("default settings written to " + (settings / "options.ini").string()),
+            std::string::npos) << log;
+}
+
+TEST_F(OptionsTest, UnreadableFileKeepsTheDefaults) {
+  std::filesystem::create_directory(Home("options.ini"));
   RecorderOptions.PortIndex = 4;
   LoadOptions();
   ASSERT_EQ(messages_, std::vector<std::string>{"Error reading options (options.ini)."});
   EXPECT_TRUE(RecorderOptions.DriveFlags[0]);
-  EXPECT_NE(RecorderOptions.RecordingFormat, nullptr);
-  const char* home = std::getenv("HOME");
-  ASSERT_NE(home, nullptr);
-  EXPECT_EQ(RecorderOptions.RecordingFolder, (std::filesystem::path(home) / "Pelmorax").string());
   EXPECT_EQ(ComNumber, 0) << "not derived without a file";
-  for (const auto& row : RecorderOptions.Schedule) {
-    EXPECT_EQ(std::count(row.begin(), row.end(), true), 0);
-  }
 }
 
 TEST_F(OptionsTest, PortIndexGivesLptBaseOrComNumber) {

@@ -2,12 +2,16 @@
 
 #include <sys/stat.h>
 
+#include <atomic>
 #include <chrono>
 #include <thread>
 
 #include <gmock/gmock.h>
 
+#include "audio/core/wave_in.h"
+#include "platform/main_loop.h"
 #include "recorder/control_tick.h"
+#include "recorder/encoder_hand_off.h"
 #include "recorder/event_log.h"
 #include "tests/recorder/recorder_fixture.h"
 #include "tests/recorder/wav_bytes.h"
@@ -46,15 +50,17 @@ class FakeChain : public TRecordingChain {
   void SetFileName(const std::string& name) override { file_name = name; }
   std::string FileName() override { return file_name; }
   void ReleaseFile() override { released = true; }
-  bool StartRecorder() override {
+  void StartRecorder() override {
     ++starts;
     monitor = false;
-    if (refuse) return false;
+    if (refuse) throw EMMWaveInError(refuse_reason);
     WriteFile(file_name, WavBytes(16, "", std::string(), false));
     lifecycle->WaveRecorderStart();
-    return true;
   }
-  void StopRecorder() override { ++stops; }
+  void StopRecorder() override {
+    ++stops;
+    if (during_stop) during_stop();
+  }
   void PauseRecorder() override {}
   void RestartRecorder() override {}
   bool StartMonitor() override { return monitor = true; }
@@ -72,6 +78,9 @@ class FakeChain : public TRecordingChain {
   bool codec_format = false;
   std::string file_name;
   bool released = false, refuse = false, monitor = false;
+  std::string refuse_reason = "waveInOpen:\n\rDevice or resource busy";
+  // What happens while the device stops (a wait of the GUI thread).
+  std::function<void()> during_stop;
   int starts = 0, stops = 0;
 };
 
@@ -83,15 +92,17 @@ class RecordingLifecycleTest : public RecorderTest {
     chain_.lifecycle = &lifecycle_;
     GapCountdown = 0;
     SilenceCount = 0;
+    SetEncoderFolder(encoders_);
   }
+  ~RecordingLifecycleTest() override { SetEncoderFolder({}); }
 
   // A program in the encoder's place that writes its working folder and its
   // arguments, one a line, to "<name>.argv" in the program folder.
   void PlaceRecordingEncoder(const std::string& name) {
     const auto out = Home(name + ".argv").string();
-    WriteFile(Home(name), "#!/bin/sh\n{ pwd; for a in \"$0\" \"$@\"; do echo \"$a\"; done; } > '" + out +
-                              ".part'\nmv '" + out + ".part' '" + out + "'\n");
-    std::filesystem::permissions(Home(name), std::filesystem::perms::owner_all);
+    WriteFile(encoders_ / name, "#!/bin/sh\n{ pwd; for a in \"$0\" \"$@\"; do echo \"$a\"; done; } > '" +
+                                    out + ".part'\nmv '" + out + ".part' '" + out + "'\n");
+    std::filesystem::permissions(encoders_ / name, std::filesystem::perms::owner_all);
   }
 
   std::vector<std::string> WaitForArgv(const std::string& name) {
@@ -117,6 +128,11 @@ class RecordingLifecycleTest : public RecorderTest {
   }
 
   std::filesystem::path folder_ = home_ / "My Rec";
+  // Apart from the settings folder: the encoders are installed with the program.
+  std::filesystem::path encoders_ = [this] {
+    std::filesystem::create_directory(home_ / "bin");
+    return home_ / "bin";
+  }();
   const TimePoint start_ = LocalTimePoint(2026, 3, 7, 9, 5, 3);
   TimePoint now_ = start_;
   ScopedRecorderClock clock_{[this] { return now_; }};
@@ -190,10 +206,83 @@ TEST_F(RecordingLifecycleTest, MissingFolderShowsTheErrorPanelUntilAStartWorks) 
   EXPECT_FALSE(host_.recording);
 
   std::filesystem::create_directory(folder_);
+  std::vector<std::string> reported;
+  MainLoop& loop = MainLoop::Instance();
+  loop.SetExceptionHandler([&](std::exception_ptr error) {
+    try {
+      std::rethrow_exception(error);
+    } catch (const std::exception& e) {
+      reported.push_back(e.what());
+    }
+  });
   chain_.refuse = true;
   lifecycle_.StartRecording();
+  lifecycle_.RetryFailedStart();  // the tick that asked needs no second try
+  EXPECT_EQ(chain_.starts, 1);
+  now_ += 1s;                      // the next tick tries again, with another name
+  lifecycle_.RetryFailedStart();
+  loop.ProcessPending();
+  EXPECT_TRUE(host_.error_panel) << "a device that cannot be opened is shown";
+  EXPECT_FALSE(host_.recording);
+  EXPECT_EQ(chain_.starts, 2);
+  ASSERT_EQ(reported.size(), 1u) << "one report for a run of failures";
+  EXPECT_EQ(reported[0], "Recording to " + (folder_ / "20260307090503.wav").string() +
+                             " could not be started: " + chain_.refuse_reason);
+
+  chain_.refuse = false;
+  lifecycle_.RetryFailedStart();
+  EXPECT_TRUE(host_.recording);
   EXPECT_FALSE(host_.error_panel);
-  EXPECT_FALSE(host_.recording) << "a refusing device leaves the recorder idle";
+  lifecycle_.StopRecording();
+  lifecycle_.RetryFailedStart();
+  EXPECT_EQ(chain_.starts, 3) << "a recording that ran is not started again";
+
+  chain_.refuse = true;
+  lifecycle_.StartRecording();
+  lifecycle_.StopRecording();
+  lifecycle_.RetryFailedStart();
+  lifecycle_.RetryFailedStart();
+  EXPECT_EQ(chain_.starts, 4) << "a stop ends the retries";
+  loop.SetExceptionHandler({});
+}
+
+TEST_F(RecordingLifecycleTest, RequestsArrivingDuringAStopRunAfterItInOrder) {
+  lifecycle_.StartRecording();
+  MainLoop& loop = MainLoop::Instance();
+  std::vector<std::string> order;
+  int inside = 0;
+  chain_.during_stop = [&] {
+    ++inside;
+    order.push_back(inside == 1 ? "stop" : "nested stop");
+    // A worker's synchronized call, served by the wait, asks for a stop and a start.
+    std::atomic<bool> served{false};
+    std::thread worker([&] {
+      loop.Synchronize([&] {
+        lifecycle_.StopRecording();
+        lifecycle_.Exclusive([] { throw EInOutError("I/O error writing"); });
+        lifecycle_.Exclusive([&] { order.push_back("tick"); });
+        lifecycle_.StartRecording();
+      });
+      served = true;
+    });
+    ASSERT_TRUE(loop.PumpUntil([&] { return served.load(); }, 10s));
+    worker.join();
+    --inside;
+  };
+  lifecycle_.StopRecording();
+  EXPECT_THAT(order, ElementsAre("stop"));
+  EXPECT_EQ(chain_.starts, 1);
+
+  chain_.during_stop = nullptr;
+  int errors = 0;
+  loop.SetExceptionHandler([&](std::exception_ptr) { ++errors; });
+  loop.ProcessPending();
+  loop.SetExceptionHandler({});
+  EXPECT_EQ(errors, 1);
+  EXPECT_THAT(order, ElementsAre("stop", "tick")) << "an error drops none of the requests after it";
+  EXPECT_EQ(chain_.stops, 1) << "the second stop found the recorder idle";
+  EXPECT_EQ(chain_.starts, 2) << "the start ran after the stop";
+  EXPECT_TRUE(host_.recording);
 }
 
 TEST_F(RecordingLifecycleTest, StopOfAVanishedFileRaisesAndLeavesTheRestOut) {
@@ -216,7 +305,7 @@ TEST_F(RecordingLifecycleTest, Mp3EncoderGetsTheRecordingAndItsSettings) {
   const std::string file = Record("abcd");
   std::string starred = file;
   std::replace(starred.begin(), starred.end(), ' ', '*');
-  EXPECT_THAT(WaitForArgv("mosquill"), ElementsAre(folder_.string(), Home("mosquill").string(), starred,
+  EXPECT_THAT(WaitForArgv("mosquill"), ElementsAre(folder_.string(), (encoders_ / "mosquill").string(), starred,
                                                    "128", "150", "180", "2001", "delete"));
 }
 
@@ -237,7 +326,7 @@ TEST_F(RecordingLifecycleTest, MissingEncoderIsLogged) {
   RecorderOptions.RecordFormat = 3;
   Record("abcd");
   const std::string log = ReadFile(MonthlyLogFile(now_));
-  EXPECT_NE(log.find("encoder not started: " + Home("kobrinvert").string()), std::string::npos) << log;
+  EXPECT_NE(log.find("encoder not started: " + (encoders_ / "kobrinvert").string()), std::string::npos) << log;
   EXPECT_FALSE(std::filesystem::exists(Home("alarm.txt")));
 }
 

@@ -10,6 +10,7 @@
 #include "audio/displays/spectrum.h"
 #include "platform/main_loop.h"
 #include "platform/wave_types.h"
+#include "tests/audio/displays/connector_feed.h"
 #include "tests/audio/displays/tone_blocks.h"
 
 namespace pmx {
@@ -39,16 +40,11 @@ TEST_F(FrequencyFeed, AConnectorFeedsTheAnalyserAndTheLightOrgan) {
   window.show();
 
   TMMConnector connector;
-  connector.SetTriggerMethod(TMMTriggerMethod::tmTimer);
   connector.SetSpectrum(1, &spectrum);
   connector.SetLight1(&light);
-  const WaveFormatEx format = WaveFormatEx::Pcm(11025, 16, 2);
-  connector.SetPWaveFormat(&format);
   // A tenth of a second of a tone on bin 10 of 128 points: 861 Hz, the middle band.
   std::vector<uint8_t> data = ToneBlock({{10, 20000}, {10, 20000}}, 1100, 128);
-  connector.SetBufferSize(static_cast<int32_t>(data.size()));
-  connector.Opened();
-  connector.Started();
+  StartConnectorFeed(connector, WaveFormatEx::Pcm(11025, 16, 2), data);
   loop.ProcessPending();
   EXPECT_EQ(spectrum.BytesPerRefresh(), 512);
   EXPECT_EQ(light.Mode(), TMMMode::mStereo);

@@ -56,7 +56,7 @@ TEST(WaveIn, FilesMadeBySoxReadAsSoxReadsThem) {
     std::string options;
     int channels;
     TWaveKind kind;
-    int tolerance_bits;  // the width whose LSB is the tolerance
+    int tolerance_bits;  // the width whose LSB is the tolerance (32: none)
   };
   const std::vector<Case> cases{
       {"-e unsigned -b 8", 2, TWaveKind::Pcm, 8},        {"-e signed -b 16", 2, TWaveKind::Pcm, 16},
@@ -64,7 +64,8 @@ TEST(WaveIn, FilesMadeBySoxReadAsSoxReadsThem) {
       {"-e floating-point -b 32", 2, TWaveKind::IeeeFloat, 24}, {"-e floating-point -b 64", 2, TWaveKind::IeeeFloat, 24},
       {"-e signed -b 16 -c 3", 3, TWaveKind::ExtensiblePcm, 16},
       {"-e ima-adpcm", 2, TWaveKind::ImaAdpcm, 16}, {"-e ima-adpcm -c 1", 1, TWaveKind::ImaAdpcm, 16},
-      {"-e ms-adpcm", 2, TWaveKind::MsAdpcm, 16}, {"-e ms-adpcm -c 1", 1, TWaveKind::MsAdpcm, 16}};
+      // MS ADPCM decodes to exactly sox's samples.
+      {"-e ms-adpcm", 2, TWaveKind::MsAdpcm, 32}, {"-e ms-adpcm -c 1", 1, TWaveKind::MsAdpcm, 32}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.options);
     const auto wav = dir / "case.wav";
@@ -133,7 +134,7 @@ TEST(WaveIn, ChunksAreFoundWhereverTheyStand) {
   WavBytes w;
   w.Raw("junk!").Raw("riff").U32(100).Raw("xWAVE").Chunk("FMT ", WavBytes::Format(1, 2, 8000, 16));
   w.Chunk("LIST", {'I', 'N', 'F', 'O', 0, 0});
-  w.Chunk("data", WavBytes::Pcm16(2, 8000, samples).bytes).Raw("trailing chunk");  // data of the right length
+  w.Chunk("data", WavBytes::Pcm16(2, 8000, samples).bytes).Chunk("id3 ", {1, 2, 3});  // no pad byte at the end
   Opened o(w);
   const auto& body = WavBytes::Pcm16(2, 8000, samples).bytes;
   EXPECT_EQ(o.in.Size(), 0);
@@ -217,6 +218,27 @@ TEST(WaveIn, ImaAdpcmNeedsItsFactChunkAndSaneBlockHeaders) {
   EXPECT_EQ(no_fact.InitError(), "The file ends inside its header");
   Opened bad_index(ImaFile(89));
   EXPECT_THROW(ReadAll(bad_index.in), EAuException);
+}
+
+// A writer that died before fixing its header left sizes (and a fact count) of
+// its first block only; chunks that really follow the data are no audio.
+TEST(WaveIn, DataThatIsTheFilesLastChunkRunsToTheFileEnd) {
+  const std::vector<uint8_t> block{0x10, 0x00, 0, 0, 0x77, 0x77, 0x77, 0x77};
+  WavBytes killed = ImaFile(0);
+  killed.bytes.insert(killed.bytes.end(), block.begin(), block.end());
+  killed.bytes.push_back(0x42);  // a byte of a third block: not even its header
+  Opened whole(killed);
+  EXPECT_EQ(ReadAll(whole.in).size(), 18u);
+
+  WavBytes tagged = ImaFile(0);
+  tagged.Chunk("LIST", {'I', 'N', 'F', 'O'}).Chunk("id3 ", {1});
+  Opened as_said(tagged);
+  EXPECT_EQ(ReadAll(as_said.in).size(), 9u);
+
+  WavBytes pcm = WavBytes::Pcm16(1, 8000, {1, 2, 3, 4});
+  pcm.bytes[40] = 2;  // one sample of four
+  Opened pcm_whole(pcm);
+  EXPECT_EQ(ReadAll(pcm_whole.in), (std::vector<int32_t>{1 << 16, 2 << 16, 3 << 16, 4 << 16}));
 }
 
 TEST(WaveIn, SixtyFourBitFloatsHalveTheSizeAndOnlyPcmSeeks) {

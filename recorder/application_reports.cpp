@@ -1,0 +1,100 @@
+#include "recorder/application_reports.h"
+
+#include <QMessageBox>
+#include <algorithm>
+#include <cstdio>
+
+#include "platform/main_loop.h"
+#include "platform/ui_hook.h"
+#include "recorder/event_log.h"
+
+namespace pmx {
+namespace {
+
+constexpr char kTitle[] = "Pelmorax";
+
+// Device errors carry line breaks; a log line does not.
+std::string OneLine(std::string text) {
+  std::replace_if(text.begin(), text.end(), [](char c) { return c == '\n' || c == '\r'; }, ' ');
+  return text;
+}
+
+QtMessageHandler previous_qt_handler = nullptr;
+
+void QuietQtHandler(QtMsgType type, const QMessageLogContext& context, const QString& text) {
+  if (text.startsWith("This plugin does not support") || text.startsWith("QStandardPaths: XDG_RUNTIME_DIR")) {
+    return;
+  }
+  if (previous_qt_handler) previous_qt_handler(type, context, text);
+}
+
+}  // namespace
+
+void QuietQtNotices() { previous_qt_handler = qInstallMessageHandler(QuietQtHandler); }
+
+std::string ErrorText(std::exception_ptr error) {
+  try {
+    std::rethrow_exception(error);
+  } catch (const std::exception& e) {
+    return e.what();
+  } catch (...) {
+    return "unknown error";
+  }
+}
+
+void ReportApplicationError(std::exception_ptr error) {
+  const std::string text = ErrorText(error);
+  NoteInMonthlyLog("Error: " + OneLine(text));
+  ShowErrorBox(text);
+}
+
+bool TRecorderApplication::notify(QObject* receiver, QEvent* event) {
+  try {
+    return QApplication::notify(receiver, event);
+  } catch (...) {
+    ReportApplicationError(std::current_exception());
+    return false;
+  }
+}
+
+TApplicationReports::TApplicationReports(bool headless) : headless_(headless) {
+  SetMessageBoxHook([this](const std::string& text, const std::string& caption) { Message(text, caption); });
+  SetErrorBoxHook([this](const std::string& text) { Error(text); });
+  MainLoop::Instance().SetExceptionHandler(ReportApplicationError);
+}
+
+TApplicationReports::~TApplicationReports() {
+  MainLoop::Instance().SetExceptionHandler({});
+  SetErrorBoxHook({});
+  SetMessageBoxHook({});
+}
+
+void TApplicationReports::Message(const std::string& text, const std::string& caption) {
+  NoteInMonthlyLog(OneLine(text));
+  std::fprintf(stderr, "%s: %s\n", caption.c_str(), text.c_str());
+  ShowBox(QString::fromStdString(text), QString::fromStdString(caption), false);
+}
+
+// Logged by ReportApplicationError.
+void TApplicationReports::Error(const std::string& text) {
+  std::fprintf(stderr, "%s: error: %s\n", kTitle, text.c_str());
+  ShowBox(QString::fromStdString(text), kTitle, true);
+}
+
+void TApplicationReports::ShowBox(const QString& text, const QString& caption, bool error) {
+  if (headless_) return;
+  MainLoop& loop = MainLoop::Instance();
+  if (!loop.IsGuiThread()) {
+    loop.Post([this, text, caption, error] { ShowBox(text, caption, error); });
+    return;
+  }
+  if (error && !open_errors_.insert(text).second) return;
+  auto* box = new QMessageBox(error ? QMessageBox::Critical : QMessageBox::NoIcon, caption, text,
+                              QMessageBox::Ok, parent_);
+  box->setAttribute(Qt::WA_DeleteOnClose);
+  box->setModal(false);
+  if (error) QObject::connect(box, &QObject::destroyed, &context_, [this, text] { open_errors_.erase(text); });
+  box->show();
+}
+
+}  // namespace pmx

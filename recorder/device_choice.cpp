@@ -1,0 +1,17 @@
+#include "recorder/device_choice.h"
+
+#include <string>
+
+#include "recorder/event_log.h"
+
+namespace pmx {
+
+uint8_t UsableDevice(WaveDirection direction, uint8_t stored) {
+  if (stored < WaveDriver::Instance().NumDevs(direction)) return stored;
+  const char* what = direction == WaveDirection::kInput ? "Recording" : "Playback";
+  NoteInMonthlyLog(std::string(what) + " device " + std::to_string(stored) +
+                   " does not exist; using \"default\"");
+  return 0;
+}
+
+}  // namespace pmx

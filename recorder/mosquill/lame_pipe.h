@@ -1,0 +1,34 @@
+#pragma once
+
+#include <sys/types.h>
+
+#include <cstdint>
+#include <string>
+
+namespace pmx {
+
+// Debian's lame encoding raw 16-bit little-endian PCM, fed through a pipe, into
+// one MP3 file. Single-threaded.
+class TLamePipe {
+ public:
+  // Starts lame; raises std::runtime_error when it can't be started.
+  TLamePipe(int kbps, int sample_rate, int channels, const std::string& mp3);
+  ~TLamePipe();
+  TLamePipe(const TLamePipe&) = delete;
+  TLamePipe& operator=(const TLamePipe&) = delete;
+
+  // Hands samples to lame; false when it took no more (it ended or failed).
+  bool Write(const uint8_t* bytes, size_t count);
+  // Ends the input and waits for lame; true when it exited with success.
+  bool Finish();
+
+ private:
+  int input_ = -1;
+  pid_t pid_ = -1;
+};
+
+// Appends the samples of bytes, of bits 8 (unsigned), 16, 24 or 32 (signed, little
+// endian), to out as 16-bit little-endian samples (the top 16 bits).
+void AppendPcm16(const uint8_t* bytes, size_t count, int bits, std::string& out);
+
+}  // namespace pmx

@@ -1,0 +1,121 @@
+// mosquill: encodes one recording of the recorder to MP3 with Debian's lame.
+//
+// Arguments as the recorder writes them: the WAV file with "*" for every blank, the
+// bitrate in kbps, the window's left and top (no window here), the start delay in
+// milliseconds, and "delete" when the WAV is to go once its MP3 is complete.
+//
+// The WAV is read by the same reader as kobrinvert's, so what one refuses the other
+// refuses too, and a recording whose header undercounts its data is encoded whole.
+// The MP3 is made under a name of its own and replaces an older one only when it
+// decodes to as long as the WAV; only then may the WAV be deleted.
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <algorithm>
+#include <chrono>
+#include <filesystem>
+#include <stdexcept>
+#include <string>
+#include <thread>
+
+#include "audio/streaming/decoded_length.h"
+#include "audio/streaming/wav_in.h"
+#include "audio/streaming/wm_in.h"
+#include "recorder/mosquill/lame_pipe.h"
+
+namespace {
+
+bool AllDigits(const std::string& text) {
+  return !text.empty() && text.size() < 9 && std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
+struct Refusal {
+  std::string why;
+};
+
+// Hands every sample of the WAV to lame; the frames read.
+int64_t Encode(pmx::TWaveIn& wav, int kbps, const std::string& part) {
+  pmx::TLamePipe lame(kbps, wav.GetSampleRate(), wav.GetChannels(), part);
+  const int bits = wav.GetBitsPerSample();
+  std::string pcm;
+  const int64_t bytes = pmx::FetchAll(wav, [&](const uint8_t* data, uint32_t count) {
+    pcm.clear();
+    pmx::AppendPcm16(data, count, bits, pcm);
+    if (!lame.Write(reinterpret_cast<const uint8_t*>(pcm.data()), pcm.size())) throw Refusal{"lame stopped taking samples"};
+  });
+  if (!lame.Finish()) throw Refusal{"lame failed"};
+  return bytes / wav.BytesPerFrame();
+}
+
+// Lengths are compared in time, since lame may resample. Where the decoder can't
+// trim the encoder's delay and padding the MP3 runs up to two MP3 frames longer;
+// it is never shorter than the WAV by more than resampling rounds away.
+void CheckLength(const std::string& part, int64_t frames, int rate) {
+  pmx::TMP3In mp3;
+  const int64_t decoded = pmx::DecodedFrames(mp3, part);
+  const int mp3_rate = mp3.GetSampleRate();
+  if (decoded < 0 || mp3_rate <= 0) throw Refusal{"the MP3 made of it can't be decoded"};
+  const double longer = static_cast<double>(decoded) / mp3_rate - static_cast<double>(frames) / rate;
+  if (longer < -2.0 / mp3_rate - 1.0 / rate || longer > 2 * 1152.0 / mp3_rate) {
+    throw Refusal{"the MP3 made of it holds " + std::to_string(decoded) + " frames at " + std::to_string(mp3_rate) +
+                  " Hz for " + std::to_string(frames) + " at " + std::to_string(rate) + " Hz"};
+  }
+}
+
+void EncodeWav(const std::string& wav_path, int kbps, const std::string& part, const std::string& mp3) {
+  pmx::TWaveIn wav;
+  wav.SetFileName(wav_path);
+  int64_t frames = 0;
+  int rate = 0;
+  try {
+    wav.Init();
+    rate = wav.GetSampleRate();
+    if (wav.GetChannels() > 2) throw Refusal{"MP3 holds one or two channels, not " + std::to_string(wav.GetChannels())};
+    frames = Encode(wav, kbps, part);
+  } catch (const std::runtime_error& e) {  // the reader's errors and lame's start
+    throw Refusal{e.what()};
+  }
+  wav.Flush();
+  CheckLength(part, frames, rate);
+  std::error_code error;
+  std::filesystem::rename(part, mp3, error);
+  if (error) throw Refusal{"could not make \"" + mp3 + "\": " + error.message()};
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::signal(SIGPIPE, SIG_IGN);  // a lame that died is seen at the write
+  if (argc < 3) {
+    std::fprintf(stderr, "usage: mosquill WAV KBPS [LEFT TOP DELAY_MS [delete]]\n");
+    return 2;
+  }
+  std::string wav = argv[1];
+  std::replace(wav.begin(), wav.end(), '*', ' ');
+  const std::string kbps = argv[2];
+  if (!AllDigits(kbps)) {
+    std::fprintf(stderr, "mosquill: not a bitrate: %s\n", kbps.c_str());
+    return 2;
+  }
+  const std::string delay = argc > 5 ? argv[5] : "0";
+  const bool remove_wav = argc > 6 && std::string(argv[6]) == "delete";
+  std::this_thread::sleep_for(std::chrono::milliseconds(AllDigits(delay) ? std::atoi(delay.c_str()) : 0));
+
+  // The MP3 takes the WAV's name with its last three characters made "mp3".
+  const std::string mp3 = wav.size() >= 3 ? wav.substr(0, wav.size() - 3) + "mp3" : "";
+  const std::string part = mp3 + ".part";
+  std::error_code error;
+  try {
+    if (mp3.empty() || mp3 == wav) throw Refusal{"not a WAV file"};
+    std::filesystem::remove(part, error);
+    EncodeWav(wav, std::atoi(kbps.c_str()), part, mp3);
+  } catch (const Refusal& refusal) {
+    std::filesystem::remove(part, error);
+    std::fprintf(stderr, "mosquill: \"%s\" kept: %s\n", wav.c_str(), refusal.why.c_str());
+    return 1;
+  }
+  if (remove_wav && !std::filesystem::remove(wav, error)) {
+    std::fprintf(stderr, "mosquill: could not delete \"%s\": %s\n", wav.c_str(), error.message().c_str());
+  }
+  return 0;
+}
