@@ -62,6 +62,7 @@ class Mp3SyncReader : public MediaSyncReader {
       return false;
     }
     format_ = {static_cast<uint16_t>(channels), static_cast<uint32_t>(rate), 16};
+    api.KeepFormat(handle_, rate, channels == 1 ? MPG123_MONO : MPG123_STEREO);
     const off_t samples = api.mpg123_length(handle_);
     duration_ = samples > 0 ? static_cast<uint64_t>(samples) * kUnitsPerSecond / format_.SampleRate : 0;
     return true;
