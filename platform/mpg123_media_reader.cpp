@@ -2,6 +2,7 @@
 
 #include <sys/types.h>
 
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <iterator>
@@ -107,7 +108,9 @@ class Mp3SyncReader : public MediaSyncReader {
 
   bool SetRange(uint64_t start, int64_t) override {
     if (handle_ == nullptr) return false;
-    const auto frame = static_cast<off_t>(start * format_.SampleRate / kUnitsPerSecond);
+    // Nearest, not down: a start that was rounded from a sample must land on it.
+    const auto frame = static_cast<off_t>(
+        std::nearbyint(static_cast<double>(start) * format_.SampleRate / kUnitsPerSecond));
     return Api().mpg123_seek(handle_, frame, SEEK_SET) >= 0;
   }
 
