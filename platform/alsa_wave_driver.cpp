@@ -81,22 +81,32 @@ WaveDeviceCaps CapsOf(snd_pcm_t* pcm) {
 
 }  // namespace
 
-AlsaWaveDriver::AlsaWaveDriver() : AlsaWaveDriver(Options{}) {}
-
-AlsaWaveDriver::AlsaWaveDriver(Options options) : options_(std::move(options)) {
-  if (options_.config.empty()) return;
+snd_config_t* LoadAlsaConfig(const std::string& text) {
+  snd_config_t* config = nullptr;
+  if (text.empty() || snd_config_top(&config) < 0) return nullptr;
   snd_input_t* input = nullptr;
-  if (snd_config_top(&config_) < 0) return;
-  if (snd_input_buffer_open(&input, options_.config.data(),
-                            static_cast<ssize_t>(options_.config.size())) < 0) {
-    return;
+  if (snd_input_buffer_open(&input, text.data(), static_cast<ssize_t>(text.size())) < 0) {
+    snd_config_delete(config);
+    return nullptr;
   }
-  if (snd_config_load(config_, input) < 0) {
-    snd_config_delete(config_);
-    config_ = nullptr;
+  if (snd_config_load(config, input) < 0) {
+    snd_config_delete(config);
+    config = nullptr;
   }
   snd_input_close(input);
+  return config;
 }
+
+int OpenAlsaPcm(snd_pcm_t** pcm, const std::string& name, WaveDirection direction, snd_config_t* config) {
+  const snd_pcm_stream_t stream = StreamOf(direction);
+  if (config) return snd_pcm_open_lconf(pcm, name.c_str(), stream, SND_PCM_NONBLOCK, config);
+  return snd_pcm_open(pcm, name.c_str(), stream, SND_PCM_NONBLOCK);
+}
+
+AlsaWaveDriver::AlsaWaveDriver() : AlsaWaveDriver(Options{}) {}
+
+AlsaWaveDriver::AlsaWaveDriver(Options options)
+    : options_(std::move(options)), config_(LoadAlsaConfig(options_.config)) {}
 
 AlsaWaveDriver::~AlsaWaveDriver() {
   if (config_) snd_config_delete(config_);
@@ -184,9 +194,7 @@ std::optional<AlsaWaveDriver::Device> AlsaWaveDriver::Find(WaveDirection directi
 
 int AlsaWaveDriver::OpenPcm(snd_pcm_t** pcm, const std::string& name, WaveDirection direction) {
   if (!options_.config.empty() && !config_) return -EINVAL;
-  const snd_pcm_stream_t stream = StreamOf(direction);
-  if (config_) return snd_pcm_open_lconf(pcm, name.c_str(), stream, SND_PCM_NONBLOCK, config_);
-  return snd_pcm_open(pcm, name.c_str(), stream, SND_PCM_NONBLOCK);
+  return OpenAlsaPcm(pcm, name, direction, config_);
 }
 
 WaveDeviceCaps AlsaWaveDriver::Probe(const Device& device, WaveDirection direction) {

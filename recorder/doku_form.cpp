@@ -8,7 +8,6 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QShowEvent>
-#include <QSlider>
 #include <cctype>
 
 #include "platform/port_io.h"
@@ -49,9 +48,11 @@ bool LptReady() { return LptBase != 0 && PortAccess; }
 
 }  // namespace
 
-TDokuForm::TDokuForm(std::string instance_name, std::string first_argument, QWidget* parent)
+TDokuForm::TDokuForm(std::string instance_name, std::string first_argument, QWidget* parent,
+                     SoundSystem* sound)
     : QMainWindow(parent),
       TForm(static_cast<QWidget&>(*this)),
+      PlaybackChain(sound),
       instance_name_(std::move(instance_name)),
       first_argument_(std::move(first_argument)) {
   setObjectName("DokuForm");
@@ -68,6 +69,7 @@ TDokuForm::TDokuForm(std::string instance_name, std::string first_argument, QWid
   BuildTimers();
   SerialPort1.SetCommPort("COM2");
   HangLevelBars();
+  BindPlayers();
   RecordingChain.SetLifecycle(&lifecycle_);
   resize(kFormWidth, kFormHeight);
   LoadDesigner();
@@ -271,6 +273,8 @@ void TDokuForm::FormCloseQuery() {
 
 void TDokuForm::FormClose() {
   ResetLptOutputs();
+  // Whatever kind plays: an MP3 left running would play on behind a closed window.
+  for (TDXAudioOut* output : {&PlaybackChain.DXAudioOut1, &PlaybackChain.DXAudioOut2}) output->Stop(true);
   StopFormTimers();
 }
 
@@ -279,6 +283,7 @@ void TDokuForm::FormClose() {
 void TDokuForm::StopFormTimers() {
   LogoTimer.stop();
   tmrDelayStop.stop();
+  PlayTimer.stop();
 }
 
 void TDokuForm::OptionsAccepted() {
@@ -359,6 +364,7 @@ void TDokuForm::Close() {
 }
 
 void TDokuForm::ApplyDeviceChoice() {
+  AssignPlaybackDevice(RecorderOptions.OutDevice);
   TMMWaveIn& recorder = RecordingChain.WaveRecorder;
   if (recorder.DeviceID() == RecorderOptions.InDevice) return;
   try {
@@ -369,13 +375,13 @@ void TDokuForm::ApplyDeviceChoice() {
   }
 }
 
-// The playback devices join once the form plays back.
 void TDokuForm::AssignDevices(uint8_t in_device, uint8_t out_device) {
   in_device = UsableDevice(WaveDirection::kInput, in_device);
   RecorderOptions.InDevice = in_device;
   RecorderOptions.OutDevice = UsableDevice(WaveDirection::kOutput, out_device);
   RecordingChain.WaveRecorder.SetDeviceID(in_device);
   RecordingChain.WaveIn.SetDeviceID(in_device);
+  AssignPlaybackDevice(RecorderOptions.OutDevice);
 }
 
 bool TDokuForm::CodecRegistryPresent() const { return FormatDlg.ACMPresent(); }

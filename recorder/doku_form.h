@@ -14,9 +14,11 @@
 #include "audio/displays/designer.h"
 #include "audio/displays/level.h"
 #include "audio/displays/level_scale.h"
+#include "audio/displays/slider.h"
 #include "devices/serial_port.h"
 #include "recorder/control_tick.h"
 #include "recorder/instance_listener.h"
+#include "recorder/playback_chain.h"
 #include "recorder/recording_chain.h"
 #include "recorder/recording_lifecycle.h"
 
@@ -26,7 +28,6 @@ class QGroupBox;
 class QLabel;
 class QProgressBar;
 class QPushButton;
-class QSlider;
 
 namespace pmx {
 
@@ -48,12 +49,15 @@ class TDokuForm : public QMainWindow,
  public:
   // instance_name: the name this recorder runs under; first_argument: the program's
   // first argument as given ("-RECORDSTART" starts a recording once shown).
-  TDokuForm(std::string instance_name, std::string first_argument, QWidget* parent = nullptr);
+  // sound: where the players find their devices; the ALSA devices when null.
+  TDokuForm(std::string instance_name, std::string first_argument, QWidget* parent = nullptr,
+            SoundSystem* sound = nullptr);
   ~TDokuForm() override;
 
   // The other forms, created after this one.
   void SetParaForm(TParaForm* form) { para_form_ = form; }
-  void SetAufnahmeForm(TAufnahmeForm* form) { aufnahme_form_ = form; }
+  // Also binds the list's hand-over to the player.
+  void SetAufnahmeForm(TAufnahmeForm* form);
   void SetLogoForm(TLogoForm* form) { logo_form_ = form; }
   void SetExitForm(TfrmExit* form) { exit_form_ = form; }
   // No display: nobody can answer a dialog at start-up.
@@ -89,7 +93,7 @@ class TDokuForm : public QMainWindow,
   QLabel* PositionLabel = nullptr;
   QLabel* DatumLabel = nullptr;
   QProgressBar* PlayGauge = nullptr;
-  QSlider* Slider = nullptr;
+  TMMSlider* Slider = nullptr;
   QPushButton* SpdBtnPlay = nullptr;
   QPushButton* SpdBtnPause = nullptr;
   QPushButton* OeffnenBitBtn = nullptr;
@@ -112,6 +116,10 @@ class TDokuForm : public QMainWindow,
   // WaveRecorder -> MMConnector1 -> MMRingBuffer1 -> WaveFileRecorder, and the
   // monitor input WaveIn -> MMConnector2; both connectors feed the level bars.
   TRecordingComponents RecordingChain;
+  // AudioFile -> WaveOut, VorbisIn1 -> DXAudioOut1 and MP3In1 -> DXAudioOut2.
+  TPlaybackComponents PlaybackChain;
+  // The user holds the slider: the position display leaves it alone.
+  bool SliderDragging = false;
   // Unused at run time: it leaves the window's height alone.
   TMMDesigner MMDesigner1{this};
 
@@ -132,6 +140,22 @@ class TDokuForm : public QMainWindow,
   void LogoTimerTimer();
   void StatusTimerTimer();
   void tmrDelayStopTimer();
+
+  // Playback of the recording the list handed over (PlaybackFile, PlaybackKind).
+  // Play starts or resumes, Pause pauses; releasing the slider seeks.
+  void SpdBtnPlayClick();
+  void SpdBtnPauseClick();
+  void SliderTrack() { SliderDragging = true; }
+  void SliderTrackEnd();
+  // The time of day of what is heard: the start time from the file's display name
+  // plus the position; also the gauge and the slider.
+  void PlayTimerTimer();
+  void DXAudioOut1ThreadException() { ShowPlaybackError(PlaybackChain.DXAudioOut1); }
+  void DXAudioOut2ThreadException() { ShowPlaybackError(PlaybackChain.DXAudioOut2); }
+  // Hands PlaybackFile to the input of its kind and enables the controls.
+  void LoadPlaybackFile();
+  // Ends whatever plays and waits until it has.
+  void StopPlayback();
 
   // What the control tick reads and drives.
   int64_t RecordingPosition() override;
@@ -189,6 +213,16 @@ class TDokuForm : public QMainWindow,
   void BuildPlaybackPanel(QWidget* client);
   void BuildParaPanel(QWidget* client);
   void BuildHiddenSeekButtons(QWidget* client);
+  void BindPlayers();
+  // The players take the device the wave-out list shows at out_device; the next
+  // run plays there.
+  void AssignPlaybackDevice(uint8_t out_device);
+  void ShowPlaybackError(const TDXAudioOut& output);
+  // A wave-out device that refuses switches voice-operated recording off.
+  void PlayWave();
+  void SeekWave(int slider_position);
+  // A run that ended by itself on a file that went away or shrank tells the user.
+  void PlaybackDone();
   void BuildMenus();
   void BuildTimers();
   void HangLevelBars();
@@ -213,6 +247,9 @@ class TDokuForm : public QMainWindow,
   TLogoForm* logo_form_ = nullptr;
   TfrmExit* exit_form_ = nullptr;
   TInstanceListener* listener_ = nullptr;
+  QAction* play_action_ = nullptr;
+  QAction* pause_action_ = nullptr;
+  uintmax_t playback_size_ = 0;  // the size of PlaybackFile when it was handed over
 };
 
 }  // namespace pmx

@@ -5,7 +5,6 @@
 #include <QMenuBar>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QSlider>
 
 #include "recorder/doku_form.h"
 #include "recorder/form_layout.h"
@@ -80,11 +79,16 @@ void TDokuForm::BuildPlaybackPanel(QWidget* client) {
   PlayGauge->setObjectName("PlayGauge");
   PlayGauge->setValue(0);
   auto* control = Place(new QGroupBox("Position Control", WiedergabePanel), 266, 6, 262, 124);
-  Slider = Place(new QSlider(Qt::Horizontal, control), 12, 24, 238, 30);
+  Slider = Place(new TMMSlider(nullptr, control), 12, 20, 238, 40);
   Slider->setObjectName("Slider");
-  Slider->setRange(0, 1000);
+  Slider->SetRange(0, 1000);
+  Slider->SetHandCursor(true);
+  Slider->OnTrack = [this](TObject*) { SliderTrack(); };
+  Slider->OnTrackEnd = [this](TObject*) { SliderTrackEnd(); };
   SpdBtnPlay = Place(MakeButton("Play", control, "SpdBtnPlay"), 12, 70, 112, 40);
   SpdBtnPause = Place(MakeButton("Pause", control, "SpdBtnPause"), 138, 70, 112, 40);
+  connect(SpdBtnPlay, &QPushButton::clicked, this, [this] { SpdBtnPlayClick(); });
+  connect(SpdBtnPause, &QPushButton::clicked, this, [this] { SpdBtnPauseClick(); });
   OeffnenBitBtn = Place(MakeButton("Select", WiedergabePanel, "OeffnenBitBtn"), 536, 44, 96, 50);
   connect(OeffnenBitBtn, &QPushButton::clicked, this, [this] { OeffnenBitBtnClick(); });
   BuildHiddenSeekButtons(WiedergabePanel);
@@ -141,6 +145,10 @@ void TDokuForm::BuildMenus() {
   QAction* select_file = playback->actions().front();
   select_file->setEnabled(true);
   connect(select_file, &QAction::triggered, this, [this] { OeffnenBitBtnClick(); });
+  play_action_ = playback->actions().at(1);
+  pause_action_ = playback->actions().at(2);
+  connect(play_action_, &QAction::triggered, this, [this] { SpdBtnPlayClick(); });
+  connect(pause_action_, &QAction::triggered, this, [this] { SpdBtnPauseClick(); });
   QMenu* record = menuBar()->addMenu("Record");
   QAction* start = record->addAction("Start");
   start->setShortcut(QKeySequence("F11"));

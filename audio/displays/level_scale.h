@@ -10,8 +10,6 @@
 
 namespace pmx {
 
-enum class TMMScalePos { spAboveOrLeft, spBelowOrRight, spBoth };
-
 // The tick scale a level scale owns; hidden until the user shows it.
 class TMMLevScale : public TMMCustomScale {
  public:

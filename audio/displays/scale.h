@@ -16,6 +16,8 @@ class EMMScaleError : public Exception {
 
 enum class TMMScaleStyle { stColor, stLowered, stRaised };
 enum class TMMScaleOrigin { soInner, soOuter };
+// Which side of its owner's groove or bar a scale is drawn on.
+enum class TMMScalePos { spAboveOrLeft, spBelowOrRight, spBoth };
 
 class TMMCustomScale;
 // Called after every change of a scale's properties; owners repaint.

@@ -14,7 +14,6 @@ namespace pmx {
 
 enum class TMMOrientation { orVertical, orHorizontal };
 enum class TMMFocusAction { faNone, faFocusThumb, faFocusRect, faFocusColor, faAll };
-enum class TMMScalePos { spAboveOrLeft, spBelowOrRight, spBoth };
 enum class TMMThumbStyle { tsRect, tsOwnerDraw };
 enum class TMMGrooveStyle { gsRect, gsOwnerDraw };
 

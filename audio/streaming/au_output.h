@@ -102,8 +102,8 @@ class TAuOutput : public TComponent {
   int GetStatus() const;
   // Percent of the input delivered; -1 for an input of unknown size.
   int GetProgress() const;
-  void Pause();
-  void Resume();
+  virtual void Pause();
+  virtual void Resume();
   void SetPriority(TThreadPriority priority) { worker_->SetPriority(priority); }
 
   TAuInput* Input() const { return input_; }
@@ -123,6 +123,9 @@ class TAuOutput : public TComponent {
   virtual void PrepareOutput() = 0;
   virtual void FinishOutput() = 0;
   void Notification(TComponent* component, TOperation operation) override;
+  void SetActive(bool active) { active_ = active; }
+  // The run is asked to end (worker): long waits inside a block give up.
+  bool StopFlagSet() const { return worker_->StopFlag(); }
   // Runs a handler of this output on the GUI thread (worker only); the handler
   // is read there, so the GUI thread may reassign it at any time.
   template <class Output>

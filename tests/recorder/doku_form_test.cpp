@@ -1,7 +1,6 @@
 #include "recorder/doku_form.h"
 
 #include <QLabel>
-#include <QSlider>
 
 #include "platform/qt/qt_main_loop.h"
 #include "recorder/control_tick.h"

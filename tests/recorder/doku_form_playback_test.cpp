@@ -1,0 +1,266 @@
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
+#include <cmath>
+#include <cstdlib>
+
+#include "audio/streaming/vorbis_in.h"
+#include "platform/alsa_dsound.h"
+#include "platform/fake_dsound.h"
+#include "platform/alsa_wave_driver.h"
+#include "platform/fake_wave_driver.h"
+#include "platform/qt/qt_main_loop.h"
+#include "recorder/aufnahme_form.h"
+#include "recorder/doku_form.h"
+#include "tests/recorder/recorder_fixture.h"
+#include "tests/support/alsa_file_pcm.h"
+#include "tests/recorder/wav_bytes.h"
+#include "tests/support/file_bytes.h"
+
+namespace pmx::test {
+namespace {
+
+using namespace std::chrono_literals;
+
+TEST(PlaybackPosition, TimeOfDayFromTheDisplayName) {
+  // 20260307090503.wav, 65 s in.
+  EXPECT_EQ(PositionText(*StartSecond("26/03/07 09:05:03") + 65), "Position : 09:06:08");
+  EXPECT_EQ(PositionText(*StartSecond("26/03/07 23:59:59") + 2), "Position : 24:00:01");
+  EXPECT_FALSE(StartSecond("26/03/07 09:x5:03"));
+  EXPECT_FALSE(StartSecond("take1.wav"));
+}
+
+TEST(PlaybackDevice, FollowsTheWaveOutDeviceByNameElseTheDefault) {
+  FakeSoundSystem fake(3);
+  TPlaybackComponents chain(&fake);
+  chain.SetDevice(1, "Fake 2");
+  EXPECT_EQ(chain.DXAudioOut1.DeviceNumber(), 2);
+  EXPECT_EQ(chain.DXAudioOut2.DeviceNumber(), 2);
+  chain.SetDevice(-1, "a card that went away");
+  EXPECT_EQ(chain.DXAudioOut2.DeviceNumber(), 0);
+}
+
+// The main window over an ALSA file PCM, with a ten-second Ogg recording handed
+// over as the recordings list does.
+class PlaybackPanelTest : public RecorderTest {
+ protected:
+  void SetUp() override {
+    const std::filesystem::path raw = home_ / "sine.raw";
+    std::vector<uint8_t> pcm;
+    for (int i = 0; i < 441000; ++i) {
+      const auto s = static_cast<int16_t>(10000 * std::sin(i * 2 * M_PI * 441 / 44100));
+      for (int c = 0; c < 2; ++c) pcm.insert(pcm.end(), {static_cast<uint8_t>(s), static_cast<uint8_t>(s >> 8)});
+    }
+    PutFile(raw, pcm);
+    const std::string command = "oggenc -Q --raw -o '" + ogg_.string() + "' '" + raw.string() + "'";
+    if (std::system(command.c_str()) != 0) GTEST_SKIP() << "oggenc is not available";
+    form_ = std::make_unique<TDokuForm>("", "", nullptr, &alsa_);
+    form_->PlaybackChain.DXAudioOut1.SetPollingInterval(10);
+    PlaybackFile = ogg_.string();
+    PlaybackKind = pkVorbis;
+    form_->LoadPlaybackFile();
+  }
+  void TearDown() override {
+    form_.reset();
+    PlaybackFile.clear();
+    PlaybackKind = pkNone;
+  }
+  bool PumpUntil(const std::function<bool()>& done) { return loop_.PumpUntil(done, 20s); }
+  TDXAudioOut& Output() { return form_->PlaybackChain.DXAudioOut1; }
+
+  QtMainLoop loop_;
+  TempDir sink_;
+  AlsaSoundSystem alsa_{{FilePcmOptions(sink_).config, std::vector<SoundDevice>{{"Sink", "sink"}}}};
+  std::filesystem::path ogg_ = home_ / "20260307090503.ogg";
+  std::unique_ptr<TDokuForm> form_;
+};
+
+TEST_F(PlaybackPanelTest, PlayPauseSeekAndTheTimeOfDay) {
+  EXPECT_TRUE(form_->Slider->isEnabled());
+  EXPECT_TRUE(form_->SpdBtnPlay->isEnabled());
+  form_->PlayTimerTimer();  // never started: the start time, the gauge as it was
+  EXPECT_EQ(form_->PositionLabel->text(), "Position : 09:05:03");
+  EXPECT_EQ(form_->DatumLabel->text(), "Date : 26/03/07 09:05:03");
+  EXPECT_EQ(form_->PlayGauge->value(), 0);
+
+  form_->SpdBtnPlayClick();
+  ASSERT_TRUE(PumpUntil([&] { return Output().GetProgress() >= 30; })) << Output().ErrorText();
+  form_->SpdBtnPauseClick();
+  EXPECT_EQ(Output().GetStatus(), 1);
+  form_->PlayTimerTimer();
+  const int gauge = form_->PlayGauge->value();
+  EXPECT_GE(gauge, 29);
+  EXPECT_EQ(form_->Slider->Position(), gauge * 10);
+  EXPECT_EQ(form_->PositionLabel->text().toStdString(), PositionText(9 * 3600 + 5 * 60 + 3 + gauge / 10));
+
+  form_->SliderTrack();  // the user drags to 80 %
+  form_->Slider->SetPosition(800);
+  form_->PlayTimerTimer();
+  EXPECT_EQ(form_->Slider->Position(), 800);
+  form_->SliderTrackEnd();
+  EXPECT_NEAR(Output().GetProgress(), 80, 1);
+  form_->PlayTimerTimer();
+  EXPECT_NEAR(form_->PlayGauge->value(), 80, 1);
+
+  form_->SpdBtnPlayClick();
+  ASSERT_TRUE(PumpUntil([&] { return Output().GetStatus() == 2; }));
+  EXPECT_TRUE(messages_.empty()) << messages_.front();
+  // The device heard about half of the recording: 30 % before the seek, 20 % after it.
+  const int64_t heard = static_cast<int64_t>(FileBytes(sink_ / "out.raw").size());
+  EXPECT_GT(heard, 441000 * 4 / 2 - 80000);
+}
+
+TEST_F(PlaybackPanelTest, FileCutShortUnderThePlayerStopsWithAMessage) {
+  form_->SpdBtnPlayClick();
+  ASSERT_TRUE(PumpUntil([&] { return Output().GetProgress() >= 10; }));
+  std::filesystem::resize_file(ogg_, std::filesystem::file_size(ogg_) / 3);
+  ASSERT_TRUE(PumpUntil([&] { return Output().GetStatus() == 2 && !messages_.empty(); }));
+  EXPECT_LT(Output().GetProgress(), 50);
+}
+
+TEST_F(PlaybackPanelTest, DeviceThatCannotBeOpenedIsReported) {
+  AlsaSoundSystem broken({"", std::vector<SoundDevice>{{"Sink", "nosuchpcm"}}});
+  form_ = std::make_unique<TDokuForm>("", "", nullptr, &broken);
+  form_->LoadPlaybackFile();
+  form_->SpdBtnPlayClick();
+  ASSERT_TRUE(PumpUntil([&] { return !messages_.empty(); }));
+  EXPECT_EQ(messages_.front(), "Failed to create DirectSound device");
+}
+
+// A ten-second 44.1 kHz stereo 16-bit WAV recording played through an ALSA file PCM.
+class WavePlaybackTest : public RecorderTest {
+ protected:
+  void SetUp() override {
+    for (uint32_t i = 0; i < kFrames; ++i) {  // every frame unique
+      const uint32_t left = i & 0xFFFF;
+      const uint32_t right = ((i >> 16) + left * 0x9E37) & 0xFFFF;
+      for (uint32_t v : {left, right}) pcm_.insert(pcm_.end(), {static_cast<uint8_t>(v), static_cast<uint8_t>(v >> 8)});
+    }
+    std::string fmt;
+    for (uint32_t v : {0x00020001u, 44100u, 176400u, 0x00100004u}) PutUint32(fmt, v);
+    const std::string wav = "WAVE" + Chunk("fmt ", fmt) + Chunk("data", std::string(pcm_.begin(), pcm_.end()));
+    std::string riff = "RIFF";
+    PutUint32(riff, static_cast<uint32_t>(wav.size()));
+    riff += wav;
+    PutFile(wav_, std::vector<uint8_t>(riff.begin(), riff.end()));
+    PlaybackFile = wav_.string();
+    PlaybackKind = pkWave;
+  }
+  void TearDown() override {
+    form_.reset();
+    scope_.reset();
+    PlaybackFile.clear();
+    PlaybackKind = pkNone;
+  }
+  // The main window playing on the wave-out device of options named device, with
+  // the recording handed over.
+  TDokuForm& Open(AlsaWaveDriver::Options options, const std::string& device) {
+    driver_ = std::make_unique<AlsaWaveDriver>(std::move(options));
+    scope_ = std::make_unique<ScopedWaveDriver>(*driver_);
+    form_ = std::make_unique<TDokuForm>("", "");
+    form_->PlaybackChain.SetDevice(0, device);
+    form_->LoadPlaybackFile();
+    return *form_;
+  }
+  // The source frame a heard frame is (the frames are numbered by their values).
+  static uint32_t FrameNumber(const std::vector<uint8_t>& heard, size_t frame) {
+    const uint8_t* at = heard.data() + frame * 4;
+    const uint32_t left = at[0] | at[1] << 8;
+    const uint32_t right = at[2] | at[3] << 8;
+    return ((right - left * 0x9E37) & 0xFFFF) << 16 | left;
+  }
+  static constexpr int kFrames = 441000;
+  QtMainLoop loop_;
+  TempDir sink_;
+  std::filesystem::path wav_ = home_ / "20260307090503.wav";
+  std::vector<uint8_t> pcm_;
+  std::unique_ptr<AlsaWaveDriver> driver_;
+  std::unique_ptr<ScopedWaveDriver> scope_;
+  std::unique_ptr<TDokuForm> form_;
+};
+
+// On a device whose clock the test moves: nothing is heard before the pause.
+TEST_F(WavePlaybackTest, SeekWhilePausedPlaysOnExactlyFromThere) {
+  FakeWaveDriver driver;
+  ScopedWaveDriver scope(driver);
+  TDokuForm form("", "");
+  form.PlaybackChain.SetDevice(0, "Fake Output");
+  form.LoadPlaybackFile();
+  form.PlayTimerTimer();
+  EXPECT_EQ(form.PositionLabel->text(), "Position : 09:05:03");
+  int stops = 0;
+  const TNotifyEvent stopped = form.PlaybackChain.WaveOut.OnStop;
+  form.PlaybackChain.WaveOut.OnStop = [&](TObject* sender) {
+    ++stops;
+    stopped(sender);
+  };
+  form.SpdBtnPlayClick();
+  form.SpdBtnPauseClick();
+  form.SliderTrack();
+  form.Slider->SetPosition(500);
+  form.SliderTrackEnd();  // five seconds in, and on
+  const std::shared_ptr<FakePcm> device = driver.Last(WaveDirection::kOutput);
+  ASSERT_TRUE(device);
+  for (int step = 0; step < 2000 && stops == 0; ++step) {
+    device->Advance(441);
+    loop_.PumpUntil([&] { return stops > 0; }, 2ms);
+  }
+  ASSERT_GT(stops, 0);
+  EXPECT_TRUE(messages_.empty()) << messages_.front();
+
+  // Every frame from the seek point on, once and in order, but for the 1 ms
+  // ramps at both ends of the run.
+  const std::vector<uint8_t> heard = device->PlayedBytes();
+  constexpr uint32_t kRamp = 44;
+  ASSERT_GE(heard.size() / 4, kFrames / 2u);
+  for (uint32_t f = kRamp; f < kFrames / 2 - kRamp; ++f) ASSERT_EQ(FrameNumber(heard, f), kFrames / 2 + f) << f;
+}
+
+TEST_F(WavePlaybackTest, FileCutShortWhilePausedStopsWithAMessage) {
+  TDokuForm& form = Open(FilePcmOptions(sink_), "Sink");
+  form.SpdBtnPlayClick();
+  form.SpdBtnPauseClick();
+  std::filesystem::resize_file(wav_, 100000);
+  form.SpdBtnPlayClick();
+  ASSERT_TRUE(loop_.PumpUntil([&] { return !messages_.empty(); }, 20s));
+  EXPECT_EQ(messages_[0], "Playback stopped: " + wav_.string() + " has been cut short.");
+}
+
+TEST_F(WavePlaybackTest, DeviceThatRefusesSwitchesVoiceSenseOff) {
+  AlsaWaveDriver::Options options = FilePcmOptions(sink_);
+  options.outputs = std::vector<AlsaWaveDriver::Device>{{"Gone", "nosuchpcm"}};
+  TDokuForm& form = Open(options, "Gone");
+  RecorderOptions.SaveMode = 6;
+  form.SpdBtnPlayClick();
+  ASSERT_EQ(messages_.size(), 1u);
+  EXPECT_EQ(messages_[0], "Voice sense is deactivated due to limitations of the sound card.");
+  EXPECT_EQ(RecorderOptions.SaveMode, 5);
+}
+
+using PlaybackBadInputTest = RecorderTest;
+
+TEST_F(PlaybackBadInputTest, EmptyOrGarbledFilesGiveAMessageAndStayIdle) {
+  QtMainLoop loop;
+  TempDir sink;
+  AlsaSoundSystem alsa({FilePcmOptions(sink).config, std::vector<SoundDevice>{{"Sink", "sink"}}});
+  TDokuForm form("", "", nullptr, &alsa);
+  const std::vector<std::pair<std::string, std::vector<uint8_t>>> files = {
+      {"20260307090503.ogg", {}}, {"20260307090504.mp3", {}}, {"20260307090505.ogg", std::vector<uint8_t>(5000, 'x')},
+      {"20260307090506.mp3", std::vector<uint8_t>(5000, 0xFF)}};
+  for (const auto& [name, bytes] : files) {
+    SCOPED_TRACE(name);
+    messages_.clear();
+    PutFile(home_ / name, bytes);
+    PlaybackFile = (home_ / name).string();
+    PlaybackKind = name.ends_with(".ogg") ? pkVorbis : pkMP3;
+    form.LoadPlaybackFile();
+    form.SpdBtnPlayClick();
+    ASSERT_TRUE(loop.PumpUntil([&] { return !messages_.empty(); }, 10s));
+    EXPECT_TRUE(loop.PumpUntil([&] { return form.PlaybackChain.Output(PlaybackKind)->GetStatus() == 2; }, 10s));
+  }
+  PlaybackFile.clear();
+  PlaybackKind = pkNone;
+}
+
+}  // namespace
+}  // namespace pmx::test
