@@ -169,9 +169,10 @@ void TRecordingLifecycle::StopNow() {
 void TRecordingLifecycle::EndRecording() {
   chain_.StopRecorder();
   ShowIdle();
-  FinishSplits();
   const std::string file_name = chain_.FileName();
   chain_.ReleaseFile();
+  // Before the current file, whose start time the last split sets.
+  FinishSplits();
   if (chain_.LostFrames() > 0) {
     AppendToMonthlyLog(std::filesystem::path(file_name).filename().string() + ": " +
                        std::to_string(chain_.LostFrames()) + " frames lost in " +
@@ -203,6 +204,7 @@ void TRecordingLifecycle::FinishFile(const std::string& file_name,
 TRecordingWatch TRecordingLifecycle::WatchRecording() {
   TRecordingWatch watch;
   FinishSplits();
+  watch.alarms = std::exchange(part_failures_, {});
   if (host_.Recording()) {
     ReportLoss(watch);
     SplitBeforeLimit();
@@ -225,7 +227,15 @@ void TRecordingLifecycle::FinishSplits() {
     split_asked_ = false;
     finished_split_ = name;
     const RecorderClock::TimePoint start = std::exchange(RecordingStartTime, next_part_start_);
-    FinishFile(name, start);
+    // A part that can't be finished must not hold up the parts after it, nor the
+    // recording going on.
+    try {
+      FinishFile(name, start);
+    } catch (const std::exception& error) {
+      const std::string event = std::string("recording part not finished: ") + error.what();
+      AppendToMonthlyLog(event);
+      part_failures_.push_back(event);
+    }
   }
 }
 

@@ -161,6 +161,7 @@ class TRecordingLifecycle {
   bool split_asked_ = false;         // a split is on its way to the file
   std::string finished_split_;       // the last file a split of this recording finished
   RecorderClock::TimePoint next_part_start_{};
+  std::vector<std::string> part_failures_;  // parts not finished, for the next watch to alarm
   bool resume_pending_ = false;      // a fault ended the recording; it is to go on
   bool fault_alarmed_ = false;       // a fault's alarm waits for a recording that works
   int resume_countdown_ = 0;         // ticks until the next attempt

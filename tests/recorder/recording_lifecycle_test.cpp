@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <deque>
 #include <thread>
 
 #include <gmock/gmock.h>
@@ -71,7 +72,12 @@ class FakeChain : public TRecordingChain {
   bool RoomToRecord() override { return true; }
   bool NearSizeLimit() override { return false; }
   void SplitFile(const std::string&) override {}
-  std::string TakeFinishedSplit() override { return ""; }
+  std::string TakeFinishedSplit() override {
+    if (finished_splits.empty()) return "";
+    std::string name = finished_splits.front();
+    finished_splits.pop_front();
+    return name;
+  }
 
   TRecordingLifecycle* lifecycle = nullptr;
   std::vector<int> pcm;
@@ -83,6 +89,7 @@ class FakeChain : public TRecordingChain {
   // What happens while the device stops (a wait of the GUI thread).
   std::function<void()> during_stop;
   int starts = 0, stops = 0;
+  std::deque<std::string> finished_splits;
 };
 
 class RecordingLifecycleTest : public RecorderTest {
@@ -312,6 +319,30 @@ TEST_F(RecordingLifecycleTest, StopOfAVanishedFileRaisesAndLeavesTheRestOut) {
   EXPECT_FALSE(host_.recording);
   EXPECT_FALSE(chain_.monitor);
   EXPECT_EQ(GapCountdown, 9);
+}
+
+// A part of the recording that can't be finished (removed from the disk) is
+// logged and alarmed; the recording that ends is still finished and encoded.
+TEST_F(RecordingLifecycleTest, AnUnfinishablePartLeavesTheRecordingToItsEncoder) {
+  PlaceRecordingEncoder("mosquill");
+  RecorderOptions.RecordFormat = 2;
+  const std::string lost_part = (folder_ / "20260307080503.wav").string();
+  chain_.finished_splits.push_back(lost_part);
+  std::string file;
+  EXPECT_NO_THROW(file = Record("abcd"));
+
+  EXPECT_TRUE(chain_.released);
+  const std::string bytes = ReadFile(file);
+  EXPECT_EQ(Uint32At(bytes, 40), 4u);
+  const auto argv = WaitForArgv("mosquill");
+  ASSERT_GE(argv.size(), 3u);
+  std::string starred = file;
+  std::replace(starred.begin(), starred.end(), ' ', '*');
+  EXPECT_EQ(argv[2], starred);
+  EXPECT_NE(ReadFile(MonthlyLogFile(now_)).find(lost_part), std::string::npos);
+  const TRecordingWatch watch = lifecycle_.WatchRecording();
+  ASSERT_EQ(watch.alarms.size(), 1u);
+  EXPECT_NE(watch.alarms[0].find(lost_part), std::string::npos) << watch.alarms[0];
 }
 
 TEST_F(RecordingLifecycleTest, Mp3EncoderGetsTheRecordingAndItsSettings) {
