@@ -204,7 +204,6 @@ void TRecordingLifecycle::FinishFile(const std::string& file_name,
 TRecordingWatch TRecordingLifecycle::WatchRecording() {
   TRecordingWatch watch;
   FinishSplits();
-  watch.alarms = std::exchange(part_failures_, {});
   if (host_.Recording()) {
     ReportLoss(watch);
     SplitBeforeLimit();
@@ -218,6 +217,12 @@ TRecordingWatch TRecordingLifecycle::WatchRecording() {
     }
   } else if (resume_pending_ && --resume_countdown_ <= 0) {
     TryResume(watch);
+  }
+  if (!part_failures_.empty()) {
+    // Alarmed as a loss is: the alarm ends after a quiet while.
+    watch.alarms.insert(watch.alarms.end(), part_failures_.begin(), part_failures_.end());
+    part_failures_.clear();
+    loss_quiet_ticks_ = 0;
   }
   return watch;
 }

@@ -157,7 +157,7 @@ class TRecordingLifecycle {
   TRecordingHost& host_;
   TRecordingChain& chain_;
   uint64_t reported_lost_ = 0;       // frames of this recording's losses reported
-  int loss_quiet_ticks_ = -1;        // ticks since the last loss; -1 without one
+  int loss_quiet_ticks_ = -1;        // ticks since the last loss or unfinished part; -1 without one
   bool split_asked_ = false;         // a split is on its way to the file
   std::string finished_split_;       // the last file a split of this recording finished
   RecorderClock::TimePoint next_part_start_{};

@@ -276,6 +276,33 @@ TEST_F(ControlTickTest, AnEndedLossLeavesTheAlarmOfAnOngoingSilence) {
   EXPECT_EQ(LogLinesWith("normal").size(), 1u);
 }
 
+// The other way round: the signal's return ends the silence, not a device fault or
+// a loss that still holds; "normal" waits for the last cause to end.
+TEST_F(ControlTickTest, ReturningSignalLeavesTheAlarmOfAFaultThatHolds) {
+  RecorderOptions.SaveMode = 5;
+  RecorderOptions.SilenceDelay = 2;
+  RecorderOptions.Threshold = 100;
+  host_.StartRecording();
+  RunUntil(now_ + 3s);
+  ASSERT_TRUE(host_.alarm);
+  host_.watch.alarms = {"recording device failed: read: No such device"};
+  TickAt(now_ + 500ms);
+  host_.peak = 5000;
+  TickAt(now_ + 500ms);
+  EXPECT_TRUE(host_.alarm);
+  EXPECT_TRUE(LogLinesWith("normal").empty());
+
+  host_.peak = 0;  // a dip too short for an alarm of its own
+  TickAt(now_ + 500ms);
+  host_.peak = 5000;
+  TickAt(now_ + 500ms);
+  EXPECT_TRUE(host_.alarm);
+  host_.watch.all_clear = true;
+  TickAt(now_ + 500ms);
+  EXPECT_FALSE(host_.alarm);
+  EXPECT_EQ(LogLinesWith("normal").size(), 1u);
+}
+
 TEST_F(ControlTickTest, PausedRecorderLogsTheAlarmWithoutShowingIt) {
   RecorderOptions.SilenceDelay = 1;
   RecorderOptions.Threshold = 100;
