@@ -256,7 +256,8 @@ void TRecordingLifecycle::SplitBeforeLimit() {
   // The writer is behind the input by what the ring holds and switches at the next
   // block it writes: that block's first sample names the part. The time is taken
   // again from the finished part's length once the switch is done.
-  const RecorderClock::TimePoint first_sample = RecordingStartTime + std::chrono::milliseconds(chain_.WrittenMs());
+  const RecorderClock::TimePoint first_sample =
+      RecordingStartTime + std::chrono::milliseconds(chain_.WrittenMs());
   const std::string next = NewRecordingFileName(first_sample);
   if (next.empty()) return;
   chain_.SplitFile(next);

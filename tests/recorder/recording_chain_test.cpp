@@ -336,7 +336,8 @@ TEST_F(RecordingFaultTest, ALongRecordingGoesOnInANewFileBeforeTheSizeLimitWitho
   // Named by its first sample, foreseen when the split was asked: a block being
   // written then may still have gone to the first part.
   const uint64_t split = joined.size() / 4;
-  const std::string next = std::filesystem::exists(folder_ / NameAt(split)) ? NameAt(split) : NameAt(split - 4096);
+  const std::string next =
+      std::filesystem::exists(folder_ / NameAt(split)) ? NameAt(split) : NameAt(split - 4096);
   const std::vector<uint8_t> second = Data(next);
   joined.insert(joined.end(), second.begin(), second.end());
   EXPECT_EQ(joined, Ramp(0, 40 * kRate));

@@ -366,7 +366,8 @@ TEST_F(RecordingLifecycleTest, ASplitPartIsNamedAndStampedAtItsFirstSample) {
   PutUint32(fmt, 8000);
   PutUint32(fmt, 8000);
   PutUint32(fmt, 1 | 8 << 16);  // 1-byte frames of 8 bits
-  WriteFile(first, "RIFF" + std::string(4, '\0') + "WAVE" + Chunk("fmt ", fmt) + "data" + std::string(4, '\0'));
+  const std::string no_size(4, '\0');
+  WriteFile(first, "RIFF" + no_size + "WAVE" + Chunk("fmt ", fmt) + "data" + no_size);
   std::filesystem::resize_file(first, 44 + 8 * 3600500ull);
   chain_.file_name = chain_.split_to;
   WriteFile(chain_.file_name, WavBytes(16, "", "abcd"));
