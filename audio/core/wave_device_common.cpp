@@ -253,6 +253,10 @@ void TMMWaveDevice::DispatchBuffer(std::function<void()> handler,
     } catch (...) {
       failed(std::current_exception());
     }
+    {
+      std::lock_guard lock(mutex);
+      --handlers.running;
+    }
     Changed();
   };
   {
@@ -394,8 +398,10 @@ bool TMMWaveDevice::LeaveHandler(bool drained) {
 void TMMWaveDevice::ResetHandlers() {
   std::lock_guard lock(mutex);
   const int pending = handlers.pending;
+  const int running = handlers.running;
   handlers = {};
   handlers.pending = pending;
+  handlers.running = running;
 }
 
 void TMMWaveDevice::NewEpoch() {
@@ -407,7 +413,9 @@ void TMMWaveDevice::NewEpoch() {
 bool TMMWaveDevice::TakePending(uint64_t of_epoch) {
   std::lock_guard lock(mutex);
   if (of_epoch != epoch.load()) return false;
+  // Counted as running at once: a flush must not find it between the two.
   --handlers.pending;
+  ++handlers.running;
   return true;
 }
 
@@ -416,7 +424,8 @@ bool TMMWaveDevice::AwaitIdle(std::chrono::milliseconds timeout) {
   return Await(
       [this, inside] {
         std::lock_guard lock(mutex);
-        return handlers.queued == 0 && (inside || (handlers.depth == 0 && handlers.pending == 0));
+        return handlers.queued == 0 && (inside || (handlers.depth == 0 && handlers.pending == 0 &&
+                                                handlers.running == 0));
       },
       timeout);
 }
