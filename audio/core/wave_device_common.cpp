@@ -182,7 +182,7 @@ void TMMWaveDevice::AwaitOpened(const char* call, std::chrono::milliseconds time
 void TMMWaveDevice::HandlerFailed(std::exception_ptr error, std::function<void()> close) {
   failed_ = true;
   PostToGui(std::move(close));
-  HandleApplicationException(error);
+  HandleApplicationException(std::move(error));
 }
 
 bool TMMWaveDevice::Supports(const WaveFormatEx& format) const {
@@ -248,11 +248,15 @@ void TMMWaveDevice::DispatchBuffer(std::function<void()> handler,
   if (!admitted) return;
   auto work = [this, of_epoch, handler = std::move(handler), failed = std::move(failed)] {
     if (!TakePending(of_epoch)) return;
+    std::exception_ptr error;
     try {
       handler();
     } catch (...) {
-      failed(std::current_exception());
+      error = std::current_exception();
     }
+    // Handed on only after the catch let go of it, and moved all the way, so the
+    // thread that reports it holds the last reference and destroys it.
+    if (error) failed(std::move(error));
     {
       std::lock_guard lock(mutex);
       --handlers.running;
