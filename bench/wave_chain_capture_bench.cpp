@@ -1,15 +1,20 @@
 // CPU time to record through the whole capture chain, wave-in -> ring buffer ->
-// wave file, compared in the same run with arecord reading the same ALSA file PCM
-// into a WAV. The file PCM delivers as fast as it is read, so both measure only
-// processing. Counters: our_cpu_s, arecord_cpu_s and their ratio.
+// wave file, compared with arecord reading the same ALSA file PCM into a WAV. The
+// file PCM delivers as fast as it is read, so both measure only processing. The two
+// take turns, alternating who goes first, and the disk is synced before every run
+// and the output removed after it, so that neither pays for the other's dirty page
+// cache. Counters: our_cpu_s and arecord_cpu_s (means per run), their lowest and
+// highest runs, and the ratio of the means. Args: seconds of audio, rounds.
 #include <stdlib.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -116,28 +121,65 @@ double RecordWithArecord(const Folder& folder, int seconds) {
   return CpuSeconds(RUSAGE_CHILDREN) - before;
 }
 
+// The spread of one recorder's runs.
+struct Runs {
+  double sum = 0;
+  double low = 0;
+  double high = 0;
+  int count = 0;
+  void Add(double cpu) {
+    low = count == 0 ? cpu : std::min(low, cpu);
+    high = std::max(high, cpu);
+    sum += cpu;
+    ++count;
+  }
+  double Mean() const { return count > 0 ? sum / count : 0; }
+};
+
+// One run of a recorder on a synced disk; its output is gone afterwards.
+double RunAlone(const Folder& folder, const char* output, const std::function<double()>& run) {
+  sync();
+  const double cpu = run();
+  std::filesystem::remove(folder / output);
+  return cpu;
+}
+
 void BM_ChainCaptureAgainstArecord(benchmark::State& state) {
   const auto seconds = static_cast<int>(state.range(0));
+  const auto rounds = static_cast<int>(state.range(1));
   Folder folder(static_cast<std::size_t>(seconds) + 5);
-  double ours = 0;
-  double theirs = 0;
+  Runs ours;
+  Runs theirs;
   for (auto _ : state) {
-    ours += RecordThroughChain(folder, seconds);
-    theirs += RecordWithArecord(folder, seconds);
-    std::filesystem::remove(folder / "chain.wav");
-    std::filesystem::remove(folder / "arecord.wav");
+    for (int round = 0; round < rounds; ++round) {
+      auto chain = [&] { ours.Add(RunAlone(folder, "chain.wav", [&] { return RecordThroughChain(folder, seconds); })); };
+      auto arecord = [&] {
+        theirs.Add(RunAlone(folder, "arecord.wav", [&] { return RecordWithArecord(folder, seconds); }));
+      };
+      if (round % 2 == 0) {
+        chain();
+        arecord();
+      } else {
+        arecord();
+        chain();
+      }
+    }
   }
-  if (theirs <= 0) {
+  if (theirs.low <= 0) {
     state.SkipWithError("arecord failed");
     return;
   }
-  state.counters["our_cpu_s"] = ours;
-  state.counters["arecord_cpu_s"] = theirs;
-  state.counters["ratio"] = ours / theirs;
+  state.counters["our_cpu_s"] = ours.Mean();
+  state.counters["our_low_s"] = ours.low;
+  state.counters["our_high_s"] = ours.high;
+  state.counters["arecord_cpu_s"] = theirs.Mean();
+  state.counters["arecord_low_s"] = theirs.low;
+  state.counters["arecord_high_s"] = theirs.high;
+  state.counters["ratio"] = ours.Mean() / theirs.Mean();
 }
 
 BENCHMARK(BM_ChainCaptureAgainstArecord)
-    ->Arg(3600)
+    ->Args({3600, 4})
     ->Iterations(1)
     ->Unit(benchmark::kSecond)
     ->UseRealTime();

@@ -20,7 +20,8 @@ int main(int argc, char** argv) {
   auto launcher = [](const std::vector<std::string>& args) {
     std::vector<std::string> argv_again{"kobrinvert"};
     argv_again.insert(argv_again.end(), args.begin(), args.end());
-    return pmx::SpawnDetached(pmx::ProgramFolder() / "kobrinvert", argv_again, {}) > 0;
+    // The program itself, not a copy in the settings folder $PELMORAX_HOME names.
+    return pmx::SpawnDetached(pmx::ExecutableFolder() / "kobrinvert", argv_again, {}) > 0;
   };
   pmx::TVorbisEncodeJob job;
   pmx::TForm1 form(arguments, job, launcher);

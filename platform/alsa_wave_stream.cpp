@@ -81,6 +81,7 @@ int AlsaWaveStream::Configure(const WaveFormatEx& format, unsigned buffer_ms) {
   // The owner starts the stream: playback stays silent while it is primed.
   if (error >= 0) error = snd_pcm_sw_params_set_start_threshold(pcm_, sw, boundary);
   if (error >= 0) error = snd_pcm_sw_params_set_avail_min(pcm_, sw, period);
+  period_frames_ = period;
   // Time stamps tell how long an overrun lasted; a PCM without them still works.
   if (error >= 0) snd_pcm_sw_params_set_tstamp_mode(pcm_, sw, SND_PCM_TSTAMP_ENABLE);
   if (error >= 0) snd_pcm_sw_params_set_tstamp_type(pcm_, sw, SND_PCM_TSTAMP_TYPE_MONOTONIC);
@@ -124,6 +125,17 @@ void AlsaWaveStream::Wait(bool device, int timeout_ms) {
     snd_pcm_poll_descriptors_revents(pcm_, fds_.data() + 1, static_cast<unsigned>(count - 1),
                                      &revents);
   }
+}
+
+void AlsaWaveStream::SetWakeFrames(uint32_t frames) {
+  const snd_pcm_uframes_t wanted = std::clamp<snd_pcm_uframes_t>(
+      frames, period_frames_, std::max(period_frames_, buffer_frames_ / 2));
+  snd_pcm_sw_params_t* sw;
+  snd_pcm_sw_params_alloca(&sw);
+  // A device that refuses keeps waking once a period: slower, never wrong.
+  if (snd_pcm_sw_params_current(pcm_, sw) < 0) return;
+  if (snd_pcm_sw_params_set_avail_min(pcm_, sw, wanted) < 0) return;
+  snd_pcm_sw_params(pcm_, sw);
 }
 
 uint64_t AlsaWaveStream::LostFrames() {

@@ -33,6 +33,7 @@ class AlsaWaveStream : public WaveStream {
   long Delay() override;
   void Wait(bool device, int timeout_ms) override;
   void Wake() override;
+  void SetWakeFrames(uint32_t frames) override;
   // What the device buffer held, plus the time from the overrun until now.
   uint64_t LostFrames() override;
   std::string ErrorText(long error) const override { return snd_strerror(static_cast<int>(error)); }
@@ -45,6 +46,7 @@ class AlsaWaveStream : public WaveStream {
   const int wake_fd_;
   std::vector<pollfd> fds_;  // the eventfd first, then the PCM's
   snd_pcm_uframes_t buffer_frames_ = 0;
+  snd_pcm_uframes_t period_frames_ = 0;
   unsigned rate_ = 0;
 };
 

@@ -119,6 +119,10 @@ class WaveStream {
   // the last Wait, or timeout_ms passed (-1: none).
   virtual void Wait(bool device, int timeout_ms) = 0;
   virtual void Wake() = 0;
+  // Capture: Wait need not end for the device before this many frames are ready
+  // (kept between one period and half the device buffer). A recorder's thread then
+  // wakes once per buffer it fills, not once per period.
+  virtual void SetWakeFrames(uint32_t) {}
   // The sample counter a fresh handle starts its position at.
   virtual uint64_t StartFrame() const { return 0; }
   // Capture: the frames lost in the overrun that a transfer has just reported

@@ -47,6 +47,10 @@ MMRESULT WaveInDevice::Start() {
     Lock lock(mutex_);
     if (failed_) return MMSYSERR_ERROR;
     if (!running_) {
+      // PCM is read straight into the buffers: wake when one can be filled.
+      if (!encoder_ && !queue_.empty() && Block() > 0) {
+        stream_->SetWakeFrames(static_cast<uint32_t>(queue_.front()->dwBufferLength / Block()));
+      }
       const int error = stream_->Start();
       if (error < 0) {
         ReportFailure("start", error);

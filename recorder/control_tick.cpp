@@ -1,7 +1,5 @@
 #include "recorder/control_tick.h"
 
-#include <charconv>
-#include <cmath>
 
 #include "devices/serial_port.h"
 #include "platform/port_io.h"
@@ -116,7 +114,10 @@ void TControlTick::SignalBack() {
 void TControlTick::Watch() {
   const TRecordingWatch watch = host_.WatchRecording();
   for (const std::string& event : watch.alarms) RaiseAlarm(event);
-  if (watch.alarms.empty() && watch.all_clear && host_.AlarmVisible()) {
+  // The silence alarm is raised once; a silence that goes on keeps it when a fault
+  // or a loss ends, and only the signal's return clears it.
+  const bool silent = host_.Recording() && SilenceCount > 0 && SilenceCount / 2 >= RecorderOptions.SilenceDelay;
+  if (watch.alarms.empty() && watch.all_clear && host_.AlarmVisible() && !silent) {
     SignalBack();
     host_.SetAlarmVisible(false);
   }

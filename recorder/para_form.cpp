@@ -12,8 +12,6 @@
 #include <QTabBar>
 #include <QTabWidget>
 #include <QTreeView>
-#include <charconv>
-#include <cmath>
 #include <filesystem>
 
 #include "platform/ui_hook.h"
@@ -27,8 +25,6 @@
 namespace pmx {
 
 namespace {
-
-// value with one decimal in fixed notation, at least width characters wide.
 
 void Tell(const std::string& text) { ShowMessageBox(text, "Pelmorax"); }
 

@@ -1,6 +1,8 @@
 #include "recorder/recording_chain.h"
 
 #include <algorithm>
+#include <filesystem>
+#include <system_error>
 
 #include "audio/core/utilities.h"
 #include "recorder/recorder_options.h"
@@ -81,6 +83,9 @@ void TRecordingComponents::StartRecorder() {
   const int64_t ring_bytes = ByteRate() * kRingSeconds;
   MMRingBuffer1.SetNumBuffers(static_cast<int>(
       std::max<int64_t>((ring_bytes + kRecorderBufferSize - 1) / kRecorderBufferSize, kRecorderBuffers)));
+  const std::string file = FileName();
+  std::error_code error;
+  const bool existed = std::filesystem::exists(file, error) || error;
   try {
     WaveIn.Stop();
     WaveIn.Close();
@@ -93,7 +98,18 @@ void TRecordingComponents::StartRecorder() {
     } catch (const Exception&) {
       // The close reports nothing the start's error does not say already.
     }
+    if (!existed) RemoveUnusedFile(file);
     throw;
+  }
+}
+
+// A device that opened but would not start leaves the file the chain made for it
+// without a sample; tried again on every tick, such files would pile up.
+void TRecordingComponents::RemoveUnusedFile(const std::string& file) {
+  std::error_code error;
+  const auto size = std::filesystem::file_size(file, error);
+  if (!error && WaveFileRecorder.DataBytes() == 0 && size <= static_cast<uintmax_t>(kFileOverhead)) {
+    std::filesystem::remove(file, error);
   }
 }
 

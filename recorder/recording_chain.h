@@ -61,6 +61,8 @@ class TRecordingComponents : public TRecordingChain {
  private:
   // Bytes per second of the recording's format.
   int64_t ByteRate() const;
+  // Removes file when it holds no audio (a failed start made it).
+  void RemoveUnusedFile(const std::string& file);
 };
 
 }  // namespace pmx

@@ -116,6 +116,7 @@ void TRecordingLifecycle::StartNow() {
   SilenceCount = 0;
   reported_lost_ = 0;
   split_asked_ = false;
+  finished_split_.clear();
   try {
     chain_.StartRecorder();
   } catch (const Exception& e) {
@@ -176,7 +177,9 @@ void TRecordingLifecycle::EndRecording() {
                        std::to_string(chain_.LostFrames()) + " frames lost in " +
                        std::to_string(chain_.Overruns()) + " overruns");
   }
-  FinishFile(file_name, RecordingStartTime);
+  // A split that could not make its new file leaves the chain on the part it
+  // finished already; that one must not reach its encoder twice.
+  if (file_name != finished_split_) FinishFile(file_name, RecordingStartTime);
   if (RecorderOptions.SaveMode == 6) chain_.StartMonitor();
 }
 
@@ -207,6 +210,9 @@ TRecordingWatch TRecordingLifecycle::WatchRecording() {
     if (!fault.empty()) {
       watch.alarms.push_back(fault);
       Interrupt(fault);
+    } else if (std::exchange(fault_alarmed_, false)) {
+      // Also after a stop and a new start instead of the retry: the disk is reached again.
+      watch.all_clear = true;
     }
   } else if (resume_pending_ && --resume_countdown_ <= 0) {
     TryResume(watch);
@@ -217,6 +223,7 @@ TRecordingWatch TRecordingLifecycle::WatchRecording() {
 void TRecordingLifecycle::FinishSplits() {
   for (std::string name; !(name = chain_.TakeFinishedSplit()).empty();) {
     split_asked_ = false;
+    finished_split_ = name;
     const RecorderClock::TimePoint start = std::exchange(RecordingStartTime, next_part_start_);
     FinishFile(name, start);
   }
@@ -249,6 +256,7 @@ void TRecordingLifecycle::Interrupt(const std::string& fault) {
   const bool quick = RecorderClock::Now() - RecordingStartTime < kQuickFault;
   quick_faults_ = quick ? quick_faults_ + 1 : 0;
   resume_pending_ = true;
+  fault_alarmed_ = true;
   resume_countdown_ = ResumeTicks();
   SilenceCount = 0;
   try {
@@ -274,6 +282,7 @@ void TRecordingLifecycle::TryResume(TRecordingWatch& watch) {
     return;
   }
   resume_pending_ = false;
+  fault_alarmed_ = false;
   loss_quiet_ticks_ = -1;
   AppendToMonthlyLog("recording resumed in " +
                      std::filesystem::path(chain_.FileName()).filename().string());

@@ -159,8 +159,10 @@ class TRecordingLifecycle {
   uint64_t reported_lost_ = 0;       // frames of this recording's losses reported
   int loss_quiet_ticks_ = -1;        // ticks since the last loss; -1 without one
   bool split_asked_ = false;         // a split is on its way to the file
+  std::string finished_split_;       // the last file a split of this recording finished
   RecorderClock::TimePoint next_part_start_{};
   bool resume_pending_ = false;      // a fault ended the recording; it is to go on
+  bool fault_alarmed_ = false;       // a fault's alarm waits for a recording that works
   int resume_countdown_ = 0;         // ticks until the next attempt
   int quick_faults_ = 0;             // faults of recordings that had just started
   int depth_ = 0;                    // Exclusive sections running

@@ -322,6 +322,7 @@ void TMMConnector::TapBuffer(const void* data, int64_t count) {
     MarkPending(now);
   }
   if (!real_time_ && auto_trigger_) Refresh();
+  WakePump();
 }
 
 void TMMConnector::MarkPending(int64_t now) {
@@ -340,8 +341,11 @@ void TMMConnector::MarkPending(int64_t now) {
 void TMMConnector::PauseTick() {
   if (!feed_paused_) return;
   const int64_t now = Now();
-  std::lock_guard lock(lock_);
-  MarkPending(now);
+  {
+    std::lock_guard lock(lock_);
+    MarkPending(now);
+  }
+  WakePump();
 }
 
 bool TMMConnector::CanRefresh() const {
@@ -354,27 +358,52 @@ bool TMMConnector::PacedByPump() const {
   return auto_trigger_ && trigger_method_ == TMMTriggerMethod::tmMessage;
 }
 
-void TMMConnector::Refresh() {
+void TMMConnector::Refresh(bool catch_up) {
   {
     std::lock_guard lock(lock_);
     if (!CanRefresh() || tap_.empty()) return;
-    RefreshLocked();
+    RefreshLocked(catch_up);
   }
   if (OnTrigger) OnTrigger(this);
 }
 
-void TMMConnector::RefreshLocked() {
+void TMMConnector::RefreshLocked(bool catch_up) {
   const int64_t elapsed = Now() - arrival_;
   for (int i = 0; i < kGroups; ++i) {
-    if (groups_[i].pending) RefreshGroup(groups_[i], i, elapsed);
+    while (groups_[i].pending && RefreshGroup(groups_[i], i, elapsed) && catch_up) {
+    }
   }
-  if (spectrogram_pending_) RefreshSpectrograms(elapsed);
+  while (spectrogram_pending_ && RefreshSpectrograms(elapsed) && catch_up) {
+  }
 }
 
-bool TMMConnector::Due(int64_t offset, int64_t elapsed) const {
+int64_t TMMConnector::DueAt(int64_t offset) const {
   const uint32_t rate = display_format_ ? display_format_->nAvgBytesPerSec() : 0;
-  if (!synchronize_ || rate == 0) return true;
-  return elapsed >= offset * 1000000 / rate;
+  if (!synchronize_ || rate == 0) return 0;
+  return offset * 1000000 / rate;
+}
+
+bool TMMConnector::Due(int64_t offset, int64_t elapsed) const { return elapsed >= DueAt(offset); }
+
+std::optional<int64_t> TMMConnector::NextDueIn() const {
+  std::lock_guard lock(lock_);
+  if (!CanRefresh() || tap_.empty()) return std::nullopt;
+  std::optional<int64_t> first;
+  const auto consider = [&](int64_t offset) { first = std::min(first.value_or(offset), offset); };
+  for (const Group& g : groups_) {
+    if (g.pending) consider(g.offset);
+  }
+  if (spectrogram_pending_) {
+    for (int i = 0; i < 2; ++i) {
+      if (Spectrogram(i)) consider(spectrogram_offsets_[i]);
+    }
+  }
+  if (!first) return std::nullopt;
+  return arrival_ + DueAt(*first) - Now();
+}
+
+void TMMConnector::WakePump() const {
+  if (armed_ && PacedByPump()) connector_pump::WakeIn(0);
 }
 
 int TMMConnector::GroupStep(const Group& g) const {
@@ -398,51 +427,56 @@ int64_t TMMConnector::OscopeAdvance(int step) const {
   return static_cast<int64_t>(o->FFTLength() / 4) * (o->BitLength() + 1) * (o->Mode() + 1);
 }
 
-void TMMConnector::RefreshGroup(Group& g, int group, int64_t elapsed) {
+bool TMMConnector::RefreshGroup(Group& g, int group, int64_t elapsed) {
   const int step = GroupStep(g);
   const bool oscope = group == kOscopes;
   int64_t trigger = 0;
   if (oscope && trigger_mode_ != TMMTriggerMode::tmNone && !feed_paused_) {
     trigger = OscopeTrigger(g.offset);
   }
-  if (!Due(g.offset, elapsed)) return;
+  if (!Due(g.offset, elapsed)) return false;
   if (trigger > 0) g.offset += trigger;
   const int64_t at = g.offset;
   g.offset += oscope ? OscopeAdvance(step) : step;
   // A display that takes no bytes would never let the group end.
   if (step <= 0 || at + step > valid_) {
     g.pending = false;
-    return;
+    return false;
   }
   for (int s = g.first; s < g.first + g.count; ++s) {
     if (links_[s]) links_[s]->RefreshPCMData(Data() + at);
   }
+  return g.offset > at;  // a block that does not move on is not handed over again
 }
 
-void TMMConnector::RefreshSpectrograms(int64_t elapsed) {
+bool TMMConnector::RefreshSpectrograms(int64_t elapsed) {
   std::array<int64_t, 2> due_at{-1, -1};
   bool any_due = false;
   bool any_fits = false;
+  bool moved = false;
   for (int i = 0; i < 2; ++i) {
     TMMSpectrogramFeed* s = Spectrogram(i);
     const int64_t at = spectrogram_offsets_[i];
     if (!s || !Due(at, elapsed)) continue;
     any_due = true;
     const int step = s->BytesPerRefresh();
-    spectrogram_offsets_[i] += s->Accelerate() ? step / 4 : step;
+    const int advance = s->Accelerate() ? step / 4 : step;
+    spectrogram_offsets_[i] += advance;
+    moved = moved || advance > 0;
     if (step > 0 && at + step <= valid_) {
       due_at[i] = at;
       any_fits = true;
     }
   }
-  if (!any_due) return;
+  if (!any_due) return false;
   if (!any_fits) {
     spectrogram_pending_ = false;
-    return;
+    return false;
   }
   for (int i = 0; i < 2; ++i) {
     if (due_at[i] >= 0) Spectrogram(i)->RefreshPCMData(Data() + due_at[i]);
   }
+  return moved;
 }
 
 // ---- driving ----
@@ -483,6 +517,7 @@ void TMMConnector::Arm() {
   if (!auto_trigger_) return;
   if (trigger_method_ == TMMTriggerMethod::tmMessage) {
     connector_pump::Arm();
+    if (NextDueIn()) WakePump();  // a buffer tapped before arming is owed too
   } else {
     timer_->SetEnabled(true);
   }

@@ -62,7 +62,7 @@ class TMMConnector : public TMMDSPComponent {
   void SetSynchronize(bool value) { synchronize_ = value; }
   int Speed() const { return speed_; }
   void SetSpeed(int value);
-  TMMTriggerMethod TriggerMethod() const { return trigger_method_; }
+  TMMTriggerMethod TriggerMethod() const { return trigger_method_.load(); }
   void SetTriggerMethod(TMMTriggerMethod value);
   TMMTriggerMode TriggerMode() const { return trigger_mode_; }
   void SetTriggerMode(TMMTriggerMode value) { trigger_mode_ = value; }
@@ -155,10 +155,18 @@ class TMMConnector : public TMMDSPComponent {
 
   bool DueForPump() const;
   bool CanRefresh() const;
-  void Refresh();
-  void RefreshLocked();
-  void RefreshGroup(Group& g, int group, int64_t elapsed);
-  void RefreshSpectrograms(int64_t elapsed);
+  // One pass over the groups; catching up, a group hands over every block due by
+  // now instead of one (without Synchronize, all of them).
+  void Refresh(bool catch_up = false);
+  void RefreshLocked(bool catch_up);
+  // One block of the group when due; false when it was not due or the group ended.
+  bool RefreshGroup(Group& g, int group, int64_t elapsed);
+  bool RefreshSpectrograms(int64_t elapsed);
+  // Microseconds until the next block of a pending group falls due (0 or less:
+  // due now); none when nothing is pending.
+  std::optional<int64_t> NextDueIn() const;
+  int64_t DueAt(int64_t offset) const;
+  void WakePump() const;
   bool Due(int64_t offset, int64_t elapsed) const;
   int GroupStep(const Group& g) const;
   int64_t OscopeTrigger(int64_t offset) const;
@@ -183,7 +191,7 @@ class TMMConnector : public TMMDSPComponent {
   std::atomic<bool> auto_trigger_{true};
   std::atomic<bool> synchronize_{true};
   int speed_ = kMaxSpeed;
-  TMMTriggerMethod trigger_method_ = TMMTriggerMethod::tmMessage;
+  std::atomic<TMMTriggerMethod> trigger_method_{TMMTriggerMethod::tmMessage};
   TMMTriggerMode trigger_mode_ = TMMTriggerMode::tmNone;
   int trigger_level_ = 0;
   bool refresh_on_stop_ = true;

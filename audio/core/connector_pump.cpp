@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <mutex>
+#include <optional>
 
 #include "audio/core/connector.h"
 #include "platform/main_loop.h"
@@ -11,16 +13,17 @@
 namespace pmx::connector_pump {
 namespace {
 
-// The finest period the platform timer offers: the blocks of a buffer are due
-// every few milliseconds, and a late pump shows as a stutter on the bars.
-constexpr unsigned kPumpPeriodMs = 1;
+// The displays' refresh, the period of their shared timer: the blocks of a buffer
+// fall due every millisecond or so, but a display shows no more than this; the
+// blocks due meanwhile are handed over in one pump, so none is skipped.
+constexpr std::chrono::milliseconds kRefreshGap{25};
 
 struct State {
   std::mutex mutex;
   std::vector<TMMConnector*> list;
   int highest_speed = 0;
   int armed = 0;
-  PeriodicTimer timer;
+  DeadlineTimer timer;
   std::atomic<bool> pump_posted{false};
 };
 
@@ -88,15 +91,22 @@ void Arm() {
   if (++s.armed > 1) return;
   // A pump left queued in a loop that has since gone must not block new ones.
   s.pump_posted.store(false);
-  s.timer.Start(kPumpPeriodMs, &PostPump);
+  s.timer.Start(kRefreshGap, &PostPump);
 }
 
 void Disarm() {
   State& s = Shared();
   std::lock_guard lock(s.mutex);
   if (s.armed == 0 || --s.armed > 0) return;
-  s.timer.Stop();  // the tick only posts, so joining it under the lock is safe
+  s.timer.Stop();  // the call only posts, so joining it under the lock is safe
 }
+
+void WakeIn(int64_t micros) {
+  Shared().timer.WakeAt(DeadlineTimer::Clock::now() +
+                        std::chrono::microseconds(std::max<int64_t>(0, micros)));
+}
+
+uint64_t Wakes() { return Shared().timer.Calls(); }
 
 int ArmedCount() {
   State& s = Shared();
@@ -121,9 +131,14 @@ void Pump() {
   }
   if (MainLoop::Instance().Closing()) return;
   // A handler of one connector may free another: each is looked up again.
+  std::optional<int64_t> next;
   for (TMMConnector* c : list) {
-    if (Registered(c) && c->DueForPump()) c->Refresh();
+    if (!Registered(c) || !c->DueForPump()) continue;
+    c->Refresh(true);
+    if (!Registered(c)) continue;  // its own handler may have freed it
+    if (const std::optional<int64_t> due = c->NextDueIn()) next = std::min(next.value_or(*due), *due);
   }
+  if (next) WakeIn(*next);
 }
 
 }  // namespace pmx::connector_pump

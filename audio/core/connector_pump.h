@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <vector>
 
 namespace pmx {
@@ -8,12 +9,15 @@ class TMMConnector;
 
 // The process-wide side of the connectors: the list of live ones, the highest
 // Speed among them and the pacing pump. While any connector is armed for message
-// pacing, one periodic timer thread posts a pump to the GUI thread (never more
-// than one unhandled at a time); the pump refreshes every connector due for it.
+// pacing, one timer thread posts a pump to the GUI thread (never more than one
+// unhandled at a time) when a display has a block due, at most once per screen
+// refresh; the pump hands every connector's displays all the blocks due by then
+// and asks for the next wake. While no display is fed nothing wakes at all.
 // No loop is nested and the GUI thread is never starved of its other work.
 //
 // Threads: Register, Unregister, Arm and Disarm belong to the GUI thread; the list
 // and counters are guarded by one lock, so the timer thread and tests may read them.
+// WakeIn may be called from any thread (the timer has its own lock).
 namespace connector_pump {
 
 void Register(TMMConnector* connector);
@@ -31,6 +35,11 @@ void Disarm();
 int ArmedCount();
 // True while the pacing timer runs.
 bool Pumping();
+// Asks for a pump in micros microseconds (at once when 0 or less); while the
+// pump is not armed, nothing.
+void WakeIn(int64_t micros);
+// Pumps posted since the pump was last armed.
+uint64_t Wakes();
 
 // One pump step on the GUI thread: refreshes every connector due for it.
 void Pump();

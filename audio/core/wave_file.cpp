@@ -135,10 +135,28 @@ void TMMCustomWaveFile::Closed() {
   TMMCustomFile::Closed();
 }
 
-bool TMMCustomWaveFile::HasRoomFor(int64_t bytes) const {
-  int64_t free = 0;
-  if (!disk_free_(FolderOf(wave_->FileName()), free)) return false;
-  return free >= wave_->IOBufferSize() + bytes + kDiskReserve;
+void TMMCustomWaveFile::SetDiskFreeQuery(TDiskFreeQuery query) {
+  std::lock_guard lock(wave_lock_);
+  disk_free_ = std::move(query);
+  free_space_ = FreeSpace{};
+}
+
+// A volume query on every write costs more than the write; between two answers a
+// second apart every byte written counts as gone, so the figure can only be too
+// low, and a figure too low is checked with the drive before the file gives up.
+bool TMMCustomWaveFile::HasRoomFor(int64_t bytes) {
+  const int64_t needed = wave_->IOBufferSize() + bytes + kDiskReserve;
+  const auto now = std::chrono::steady_clock::now();
+  std::string folder = FolderOf(wave_->FileName());
+  if (folder != free_space_.folder || free_space_.bytes < needed ||
+      now - free_space_.asked >= kFreeSpaceAge) {
+    int64_t free = 0;
+    const bool known = disk_free_(folder, free);
+    free_space_ = {std::move(folder), known ? free : -1, now};
+  }
+  if (free_space_.bytes < needed) return false;
+  free_space_.bytes -= bytes;
+  return true;
 }
 
 std::string TMMCustomWaveFile::WriteFailure() const {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -36,6 +37,8 @@ class TMMCustomWaveFile : public TMMCustomFile {
   using TDiskFreeQuery = std::function<bool(const std::string& path, int64_t& free)>;
   // Room a sink keeps free beyond its I/O buffer and the buffer being written.
   static constexpr int64_t kDiskReserve = 10240;
+  // How long a free-space answer stands; the writes meanwhile are taken off it.
+  static constexpr std::chrono::seconds kFreeSpaceAge{1};
 
   explicit TMMCustomWaveFile(TComponent* owner = nullptr);
   ~TMMCustomWaveFile() override;
@@ -48,7 +51,7 @@ class TMMCustomWaveFile : public TMMCustomFile {
   bool OverwriteExisting() const { return overwrite_existing_; }
   void SetOverwriteExisting(bool value) { overwrite_existing_ = value; }
   // Where the free-space rule asks; GetDiskFree unless replaced.
-  void SetDiskFreeQuery(TDiskFreeQuery query) { disk_free_ = std::move(query); }
+  void SetDiskFreeQuery(TDiskFreeQuery query);
   // The largest file a sink writes (the RIFF limit unless smaller); taken by files
   // created afterwards.
   uint64_t MaxFileSize() const { return max_file_size_.load(); }
@@ -106,7 +109,8 @@ class TMMCustomWaveFile : public TMMCustomFile {
   bool CloseFile();
   // The sink's part of BufferReady; false when the sink must close.
   bool WriteBuffer(const WAVEHDR* lpWaveHdr);
-  bool HasRoomFor(int64_t bytes) const;
+  // Under wave_lock_: whether the drive takes bytes more with the room to spare.
+  bool HasRoomFor(int64_t bytes);
   // Under wave_lock_: the split asked for; false (with the failure set) when the
   // new file can't be created.
   bool SwitchFile();
@@ -126,6 +130,15 @@ class TMMCustomWaveFile : public TMMCustomFile {
   std::atomic<bool> file_started_{false};
   bool overwrite_existing_ = true;
   TDiskFreeQuery disk_free_;
+  // The last free-space answer, under wave_lock_: the folder it is for, the bytes
+  // left after the writes since, and when it was asked. Asked again after
+  // kFreeSpaceAge, for another folder, and before any "no room".
+  struct FreeSpace {
+    std::string folder;
+    int64_t bytes = -1;
+    std::chrono::steady_clock::time_point asked;
+  };
+  FreeSpace free_space_;
   std::atomic<uint64_t> max_file_size_{kMaxRiffFileSize};
   std::atomic<int64_t> data_bytes_{0};
   mutable std::mutex status_lock_;

@@ -174,6 +174,12 @@ void TMMDIBCanvas::CreateDIB() {
   }
   pixels_.assign(size, 0);  // black in both depths
   needs_new_dib_ = false;
+  ++generation_;
+}
+
+uint64_t TMMDIBCanvas::Generation() const {
+  std::lock_guard lock(lock_);
+  return generation_;
 }
 
 void TMMDIBCanvas::BuildPalette(TLogPalette& palette) const {
@@ -380,6 +386,7 @@ void TMMDIBCanvas::SetAnimatedColor(int i, TColor color) {
   }
   palette_[first_animated_ + i] = entry;
   color_table_[first_animated_ + i] = QuadOf(entry, 0);
+  ++generation_;
   Notify(OnChange);
 }
 
@@ -398,6 +405,7 @@ void TMMDIBCanvas::EndAnimate() {
     color_table_[first_animated_ + i] = QuadOf(pending_[i], 0);
   }
   pending_.clear();
+  ++generation_;
   Notify(OnChange);
 }
 

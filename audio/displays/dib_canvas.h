@@ -87,6 +87,10 @@ class TMMDIBCanvas : public TObject {
   // The bottom-up pixel memory of the background picture; empty without one.
   const std::vector<uint8_t>& BackGroundPixels() const { return background_pixels_; }
 
+  // Changes whenever the pixels or the colour table are made anew or recoloured,
+  // so a drawer that keeps what it drew last knows to draw everything again.
+  uint64_t Generation() const;
+
   // The pixel value nearest to color: RGB for 24 bits, the palette index for 8.
   uint32_t NearestColor(TColor color) const;
   void SetDrawColor(TColor color);
@@ -146,6 +150,7 @@ class TMMDIBCanvas : public TObject {
   int first_animated_ = 256;
   std::vector<TPaletteEntry> animated_;
   int animate_nesting_ = 0;
+  uint64_t generation_ = 0;
   std::vector<TPaletteEntry> pending_;
   TDIBDrawState state_;
 };

@@ -129,6 +129,17 @@ void TMMDIBGraphicControl::PaintDirect(const std::function<void(QPainter& canvas
   RequestUpdate();
 }
 
+void TMMDIBGraphicControl::PaintDirectSoon(std::function<void(QPainter& canvas)> proc) {
+  if (paint_posted_.exchange(true)) return;
+  std::weak_ptr<TMMDIBGraphicControl*> weak = self_;
+  MainLoop::Instance().Post([weak, proc = std::move(proc)] {
+    if (auto self = weak.lock()) {
+      (*self)->paint_posted_ = false;
+      (*self)->PaintDirect(proc);
+    }
+  });
+}
+
 void TMMDIBGraphicControl::RequestUpdate() {
   MainLoop& loop = MainLoop::Instance();
   if (loop.IsGuiThread()) {

@@ -14,7 +14,8 @@ namespace pmx {
 // Base of the bitmap-drawn displays: a graphic control that owns a TMMDIBCanvas of
 // its own size and a back-store picture of the whole control. Paint draws into the
 // back-store, which the paint event then shows; PaintDirect lets a feeding thread
-// draw into the back-store at once and asks the GUI thread to show it.
+// draw into the back-store at once and asks the GUI thread to show it;
+// PaintDirectSoon does the same after the GUI thread's current work.
 //
 // Threads: everything but PaintDirect, Visible and HasParent belongs to the GUI
 // thread. paint_lock_ guards the back-store (the control's own canvas) and the
@@ -56,6 +57,10 @@ class TMMDIBGraphicControl : public TMMGraphicControl {
   // Draws proc into the back-store at once (any thread) and schedules the update
   // that shows it; nothing on a hidden control or one without a parent.
   void PaintDirect(const std::function<void(QPainter& canvas)>& proc);
+  // PaintDirect once the GUI thread has finished what it is doing, once for every
+  // request made until then (any thread): a feed that changes the picture many
+  // times in one go draws only the last of those pictures, the one that can be seen.
+  void PaintDirectSoon(std::function<void(QPainter& canvas)> proc);
   // Asks for a full paint at the next paint event (GUI thread).
   void Invalidate();
   // A copy of what the control shows (GUI thread or under PaintDirect's lock).
@@ -90,6 +95,7 @@ class TMMDIBGraphicControl : public TMMGraphicControl {
   mutable std::recursive_mutex paint_lock_;
   QImage back_store_;
   std::atomic<bool> update_posted_{false};
+  std::atomic<bool> paint_posted_{false};
   bool keep_on_expose_ = false;
   bool full_paint_ = true;  // under paint_lock_
   std::shared_ptr<TMMDIBGraphicControl*> self_;  // queued updates hold it weakly

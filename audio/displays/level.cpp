@@ -14,6 +14,9 @@ namespace pmx {
 namespace {
 
 constexpr int kSymmetricHalfBlock = 2;
+// Spots drawn lie between 1 - (5 peak spots - 1) and N + the symmetric half block.
+constexpr int kFirstSpot = -3;
+constexpr int kSpotsPastN = kSymmetricHalfBlock;
 
 // Holds a canvas's drawing section for a scope, so that a raising callback still
 // ends it.
@@ -28,12 +31,16 @@ class DrawingSection {
   TMMDIBCanvas& canvas_;
 };
 
+// The pixel values of the three zones' colours: the nearest palette entry is a
+// search, done once per picture.
+std::array<uint32_t, 3> ZoneValues(const TMMDIBCanvas& dib, const std::array<TColor, 3>& colors) {
+  std::array<uint32_t, 3> values;
+  for (int z = 0; z < 3; ++z) values[z] = dib.NearestColor(colors[z]);
+  return values;
+}
+
 }  // namespace
 
-struct TMMCustomLevel::Look {
-  const std::array<TColor, 3>& colors;
-  bool dotted;
-};
 
 TMMCustomLevel::TMMCustomLevel(TComponent* owner, QWidget* parent)
     : TMMDIBGraphicControl(owner, parent) {
@@ -56,6 +63,10 @@ void TMMCustomLevel::SetLook(T& field, T value) {
   BuildBackground();
   update();
 }
+
+// The header's setters of the look use these.
+template void TMMCustomLevel::SetLook<bool>(bool&, bool);
+template void TMMCustomLevel::SetLook<TColor>(TColor&, TColor);
 
 void TMMCustomLevel::SetEnabled(bool value) {
   if (enabled_ == value) return;
@@ -268,7 +279,8 @@ void TMMCustomLevel::SetValueInternal(int64_t v) {
   if (spots == lit_ && !peak_changed_) return;
   peak_changed_ = false;
   lit_ = spots;
-  if (enabled_ && Visible()) PaintDirect([this](QPainter& canvas) { DrawLevel(canvas); });
+  // Only the frame the feed leaves can be seen: drawn when the GUI thread is free.
+  if (enabled_ && Visible()) PaintDirectSoon([this](QPainter& canvas) { DrawLevel(canvas, true); });
 }
 
 int TMMCustomLevel::SpotsFor(int64_t amplitude) const {
@@ -341,11 +353,14 @@ void TMMCustomLevel::SetBitsPerPixel(int bits) {
 }
 
 void TMMCustomLevel::BuildBackground() {
+  ++background_generation_;  // the layout or the look changed: the next frame is drawn whole
   if (Loading() || !background_bar_ || on_draw_bar_) return;
   DrawingSection section(*background_bar_);
   background_bar_->SetDrawColor(Color());
   DIBClear(*background_bar_);
-  DrawBar(*background_bar_, spots_, true, 0, Look{inactive_colors_, inactive_doted_});
+  std::vector<int8_t> frame;
+  LayOutFrame(frame, spots_, true, 0);
+  DrawFrame(*background_bar_, frame, ZoneValues(*background_bar_, inactive_colors_), inactive_doted_);
 }
 
 void TMMCustomLevel::Paint(QPainter& canvas) {
@@ -353,59 +368,100 @@ void TMMCustomLevel::Paint(QPainter& canvas) {
   DrawLevel(canvas);
 }
 
-void TMMCustomLevel::DrawLevel(QPainter& canvas) {
+void TMMCustomLevel::DrawLevel(QPainter& canvas, bool changed_only) {
   if (OnPaint) OnPaint(this);
   TMMDIBCanvas& work = DIBCanvas();
   DrawingSection section(work);
-  const int lit = lit_;
-  const int peak = peak_;
+  TRect area{0, 0, inner_width_, inner_height_};
   if (on_draw_bar_) {
-    on_draw_bar_(this, work, TRect{0, 0, inner_width_, inner_height_}, lit, peak);
+    on_draw_bar_(this, work, area, lit_, peak_);
+    shown_.clear();
   } else {
-    {
-      DrawingSection background(*background_bar_);
-      const uint8_t* pixels = background_bar_->DrawState().pixels;
-      if (pixels) DIBCopyRect(work, 0, 0, inner_width_, inner_height_, 0, 0, pixels);
+    if (enabled_) {
+      LayOutFrame(frame_, lit_, false, peak_);
+    } else {
+      frame_.assign(static_cast<size_t>(spots_ - kFirstSpot + kSpotsPastN + 1), -1);
     }
-    if (enabled_) DrawBar(work, lit, false, peak, Look{bar_colors_, active_doted_});
+    DrawingSection background(*background_bar_);
+    const uint8_t* unlit = background_bar_->DrawState().pixels;
+    if (ShowsFrameOf(work)) {
+      const TRect changed = DrawChanges(work, unlit);
+      if (changed_only) area = changed;
+    } else {
+      if (unlit) DIBCopyRect(work, 0, 0, inner_width_, inner_height_, 0, 0, unlit);
+      lit_values_ = ZoneValues(work, bar_colors_);
+      DrawFrame(work, frame_, lit_values_, active_doted_);
+      shown_canvas_generation_ = work.Generation();
+      shown_background_generation_ = background_generation_;
+    }
+    shown_.swap(frame_);
   }
-  work.DrawToDC(canvas, QRect(inner_.Left, inner_.Top, inner_width_, inner_height_), 0, 0);
+  if (area.Width() <= 0 || area.Height() <= 0) return;
+  work.DrawToDC(canvas, QRect(inner_.Left + area.Left, inner_.Top + area.Top, area.Width(), area.Height()),
+                area.Left, area.Top);
 }
 
-void TMMCustomLevel::DrawBar(TMMDIBCanvas& dib, int value, bool full, int peak,
-                             const Look& look) const {
-  // Looked up once per frame: the nearest palette entry is a search.
-  std::array<uint32_t, 3> zone;
-  for (int z = 0; z < 3; ++z) zone[z] = dib.NearestColor(look.colors[z]);
+bool TMMCustomLevel::ShowsFrameOf(const TMMDIBCanvas& work) const {
+  return shown_.size() == frame_.size() && shown_canvas_generation_ == work.Generation() &&
+         shown_background_generation_ == background_generation_;
+}
+
+TRect TMMCustomLevel::DrawChanges(TMMDIBCanvas& work, const uint8_t* unlit) const {
+  TRect area{inner_width_, inner_height_, 0, 0};
+  for (size_t i = 0; i < frame_.size(); ++i) {
+    if (frame_[i] == shown_[i]) continue;
+    const int k = static_cast<int>(i) + kFirstSpot;
+    const TRect spot = SpotRect(k);
+    // A dotted spot leaves the unlit picture between its dots.
+    if (unlit) DIBCopyRect(work, spot.Left, spot.Top, spot.Width(), spot.Height(), spot.Left, spot.Top, unlit);
+    if (frame_[i] >= 0) DrawSpot(work, k, lit_values_[frame_[i]], active_doted_);
+    area = {std::min(area.Left, spot.Left), std::min(area.Top, spot.Top), std::max(area.Right, spot.Right),
+            std::max(area.Bottom, spot.Bottom)};
+  }
+  return {std::max(area.Left, 0), std::max(area.Top, 0), std::min(area.Right, inner_width_),
+          std::min(area.Bottom, inner_height_)};
+}
+
+void TMMCustomLevel::LayOutFrame(std::vector<int8_t>& frame, int value, bool full, int peak) const {
+  frame.assign(static_cast<size_t>(spots_ - kFirstSpot + kSpotsPastN + 1), -1);
+  const auto put = [&](int k, int zone) {
+    const int i = k - kFirstSpot;
+    if (i >= 0 && i < static_cast<int>(frame.size())) frame[static_cast<size_t>(i)] = static_cast<int8_t>(zone);
+  };
   int drawn = value;
   if (direction_ != TMMLevelDirection::dirSymetric || full) {
-    for (int k = 1; k <= value; ++k) DrawSpot(dib, k, zone[Zone(k)], look.dotted);
+    for (int k = 1; k <= value; ++k) put(k, Zone(k));
   } else {
     drawn = std::clamp(value, 1, spots_);
-    for (int k = drawn - kSymmetricHalfBlock; k <= drawn + kSymmetricHalfBlock; ++k) {
-      DrawSpot(dib, k, zone[Zone(drawn)], look.dotted);
-    }
+    for (int k = drawn - kSymmetricHalfBlock; k <= drawn + kSymmetricHalfBlock; ++k) put(k, Zone(drawn));
   }
   if (num_peaks_ == 0 || peak <= drawn) return;
   const bool symmetric = direction_ == TMMLevelDirection::dirSymetric && !full;
   const int outer = symmetric ? peak + kSymmetricHalfBlock : peak;
-  for (int i = 0; i < num_peaks_; ++i) {
-    DrawSpot(dib, outer - i, zone[Zone(peak - i)], look.dotted);
+  for (int i = 0; i < num_peaks_; ++i) put(outer - i, Zone(peak - i));
+}
+
+void TMMCustomLevel::DrawFrame(TMMDIBCanvas& dib, const std::vector<int8_t>& frame,
+                               const std::array<uint32_t, 3>& zones, bool dotted) const {
+  for (size_t i = 0; i < frame.size(); ++i) {
+    if (frame[i] >= 0) DrawSpot(dib, static_cast<int>(i) + kFirstSpot, zones[frame[i]], dotted);
   }
 }
 
-void TMMCustomLevel::DrawSpot(TMMDIBCanvas& dib, int k, uint32_t value, bool dotted) const {
+TRect TMMCustomLevel::SpotRect(int k) const {
   const int start = margin_ + (k - 1) * (spot_width_ + spot_space_);
-  TRect spot;
   if (kind_ == TMMLevelKind::lkHorizontal) {
     const int left =
         direction_ == TMMLevelDirection::dirNormal ? start : inner_width_ - start - spot_width_;
-    spot = {left, 0, left + spot_width_, inner_height_};
-  } else {
-    const int top =
-        direction_ == TMMLevelDirection::dirNormal ? inner_height_ - start - spot_width_ : start;
-    spot = {0, top, inner_width_, top + spot_width_};
+    return {left, 0, left + spot_width_, inner_height_};
   }
+  const int top =
+      direction_ == TMMLevelDirection::dirNormal ? inner_height_ - start - spot_width_ : start;
+  return {0, top, inner_width_, top + spot_width_};
+}
+
+void TMMCustomLevel::DrawSpot(TMMDIBCanvas& dib, int k, uint32_t value, bool dotted) const {
+  const TRect spot = SpotRect(k);
   dib.SetDrawIndex(value);
   if (dotted) {
     DIBFillRectMode(dib, spot, 1);

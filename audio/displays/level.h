@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <vector>
 
 #include "audio/core/display_feed.h"
 #include "audio/core/mm_types.h"
@@ -29,15 +30,19 @@ using TMMLevelDrawBar = std::function<void(TObject* Sender, TMMDIBCanvas& DIB, c
 // An LED bar meter: a row of equal spots lit from one end in proportion to the
 // peak of the PCM data it is fed (or to Value), in three colour zones, with an
 // optional held peak and optional decay. The unlit bar is drawn once into a canvas
-// of its own and copied under each new frame; a frame is drawn only when the lit
-// count or the peak changed.
+// of its own; a frame is drawn only when the lit count or the peak changed, once
+// the GUI thread has finished feeding (only the last frame of a run of blocks can
+// be seen), and it redraws only the spots that look different from the frame
+// drawn before (from the unlit bar, or lit) and shows only the area they cover.
 //
 // Threads: properties, layout and painting belong to the GUI thread, and so does
 // the feed (the connector's refresh) unless a connector feeds it from the pushing
 // thread, in which case properties must not change while it feeds. The shared
 // timer's thread runs PeakTimer, which touches only the peak, its countdown and
 // the peak-changed flag: atomics, like LastPeak and the lit count, which the GUI
-// thread reads while the feed writes them.
+// thread reads while the feed writes them. What the working canvas shows (shown_,
+// its generations and the lit colours) is touched only while drawing on it, under
+// the control's paint lock; the background's generation is an atomic.
 class TMMCustomLevel : public TMMDIBGraphicControl, public TMMDisplayFeed {
  public:
   static constexpr int kFullScale = 32767;
@@ -142,8 +147,6 @@ class TMMCustomLevel : public TMMDIBGraphicControl, public TMMDisplayFeed {
   void BoundsChanged() override { BevelChanged(); }
 
  private:
-  struct Look;
-
   template <class T>
   void SetLook(T& field, T value);
   // Stores a value of the layout and lays the bar out anew when it changed.
@@ -159,8 +162,19 @@ class TMMCustomLevel : public TMMDIBGraphicControl, public TMMDisplayFeed {
   void SetTimerSuspended(bool suspended);
   void SetValueInternal(int64_t v);
   int SpotsFor(int64_t amplitude) const;
-  void DrawLevel(QPainter& canvas);
-  void DrawBar(TMMDIBCanvas& dib, int value, bool full, int peak, const Look& look) const;
+  // Brings the working canvas to the current frame, redrawing only the spots that
+  // differ from the frame drawn last when it still holds that, and shows it on
+  // canvas: all of it, or with changed_only the area that changed.
+  void DrawLevel(QPainter& canvas, bool changed_only = false);
+  // The frame of the bar: the zone colour each spot is drawn in (-1: not drawn),
+  // later spots of the drawing order over earlier ones.
+  void LayOutFrame(std::vector<int8_t>& frame, int value, bool full, int peak) const;
+  void DrawFrame(TMMDIBCanvas& dib, const std::vector<int8_t>& frame,
+                 const std::array<uint32_t, 3>& zones, bool dotted) const;
+  // Redraws the spots where frame_ differs from shown_; the area they cover.
+  TRect DrawChanges(TMMDIBCanvas& work, const uint8_t* unlit) const;
+  bool ShowsFrameOf(const TMMDIBCanvas& work) const;
+  TRect SpotRect(int k) const;
   void DrawSpot(TMMDIBCanvas& dib, int k, uint32_t value, bool dotted) const;
   int Zone(int k) const { return k <= p1_ ? 0 : k <= p2_ ? 1 : 2; }
 
@@ -207,6 +221,12 @@ class TMMCustomLevel : public TMMDIBGraphicControl, public TMMDisplayFeed {
   TMMLevelDecay decay_;
 
   std::unique_ptr<TMMDIBCanvas> background_bar_;
+  std::atomic<uint64_t> background_generation_{0};
+  std::vector<int8_t> frame_;
+  std::vector<int8_t> shown_;
+  uint64_t shown_canvas_generation_ = 0;
+  uint64_t shown_background_generation_ = 0;
+  std::array<uint32_t, 3> lit_values_{};
   TMMPeakTimerClient timer_client_;  // last: its removal waits for a running tick
 };
 

@@ -255,6 +255,27 @@ TEST_F(ControlTickTest, ARecordingFaultIsAlarmedAsSilenceIsAndClearedWhenItEnds)
   EXPECT_THAT(DataWrites(), ElementsAre(0x1F, 0x0F, 0x20, 0x00));
 }
 
+// A loss that ends must not end the alarm of a silence that goes on: the silence
+// alarm is raised once, so cleared it would stay silent until the signal returns.
+TEST_F(ControlTickTest, AnEndedLossLeavesTheAlarmOfAnOngoingSilence) {
+  RecorderOptions.SaveMode = 5;
+  RecorderOptions.SilenceDelay = 2;
+  RecorderOptions.Threshold = 100;
+  host_.StartRecording();
+  RunUntil(now_ + 3s);
+  ASSERT_TRUE(host_.alarm);
+  host_.watch.alarms = {"audio lost: 40 ms"};
+  TickAt(now_ + 500ms);
+  host_.watch.all_clear = true;
+  TickAt(now_ + 500ms);
+  EXPECT_TRUE(host_.alarm);
+  EXPECT_TRUE(LogLinesWith("normal").empty());
+  host_.peak = 5000;
+  TickAt(now_ + 500ms);
+  EXPECT_FALSE(host_.alarm);
+  EXPECT_EQ(LogLinesWith("normal").size(), 1u);
+}
+
 TEST_F(ControlTickTest, PausedRecorderLogsTheAlarmWithoutShowingIt) {
   RecorderOptions.SilenceDelay = 1;
   RecorderOptions.Threshold = 100;

@@ -13,7 +13,7 @@ namespace {
 
 using namespace std::chrono_literals;
 
-// The build places the script in the program folder, bin/ beside tests/.
+// The build places the program in bin/ beside tests/.
 std::filesystem::path Mosquill() {
   return std::filesystem::canonical("/proc/self/exe").parent_path().parent_path() / "bin" / "mosquill";
 }

@@ -13,6 +13,7 @@
 #include "platform/fake_wave_driver.h"
 #include "platform/main_loop.h"
 #include "recorder/control_tick.h"
+#include "recorder/encoder_hand_off.h"
 #include "recorder/event_log.h"
 #include "tests/recorder/recorder_fixture.h"
 #include "tests/recorder/wav_bytes.h"
@@ -328,6 +329,60 @@ TEST_F(RecordingFaultTest, ALongRecordingGoesOnInANewFileBeforeTheSizeLimitWitho
   const std::vector<uint8_t> second = Data("20260307090504.wav");
   joined.insert(joined.end(), second.begin(), second.end());
   EXPECT_EQ(joined, Ramp(0, 40 * kRate));
+}
+
+// A split whose new file cannot be made (its name taken meanwhile) ends the
+// recording in the file it had: that file is finished and handed to its encoder
+// once, and the other file is left as it was.
+TEST_F(RecordingFaultTest, ASplitThatCannotMakeItsFileFinishesTheOldFileOnce) {
+  RecorderOptions.RecordFormat = 3;
+  SetEncoderFolder(home_ / "no encoders here");
+  chain_.WaveFileRecorder.SetMaxFileSize(8'000'000);
+  Start();
+  const std::filesystem::path taken = folder_ / "20260307090504.wav";
+  for (int second = 0; second < 40 && !std::filesystem::exists(taken); ++second) {
+    ASSERT_TRUE(Feed(kRate));
+    lifecycle_.WatchRecording();
+    if (chain_.NearSizeLimit()) WriteFile(taken, "someone else's");
+  }
+  ASSERT_TRUE(std::filesystem::exists(taken));
+  ASSERT_TRUE(Feed(kRate));
+  ASSERT_TRUE(loop_.PumpUntil([&] { return !chain_.Fault().empty(); }, 10s));
+  lifecycle_.WatchRecording();
+  lifecycle_.StopRecording();
+  SetEncoderFolder({});
+
+  EXPECT_FALSE(window_.recording);
+  const std::vector<uint8_t> data = Data("20260307090503.wav");
+  EXPECT_EQ(data, Ramp(0, data.size() / 4));
+  EXPECT_EQ(ReadFile(taken), "someone else's");
+  size_t handed = 0;
+  for (const std::string& line : CrLfLines(ReadFile(MonthlyLogFile(RecorderClock::Now())))) {
+    handed += line.find("encoder not started") != std::string::npos;
+  }
+  EXPECT_EQ(handed, 1u) << "the file went to its encoder more than once";
+}
+
+// A device that opens but will not start is tried on every tick, each time with a
+// new name: no try may leave a file behind, and the file of the one that works
+// holds the recording.
+TEST_F(RecordingFaultTest, StartsThatFailLeaveNoEmptyFilesBehind) {
+  int refusals = 3;
+  chain_.WaveRecorder.OnOpen = [&](TObject*) {
+    if (refusals-- > 0) driver_.Last(WaveDirection::kInput)->FailNext(FakePcm::kStart, -EIO);
+  };
+  lifecycle_.StartRecording();
+  for (int tick = 0; tick < 8 && !window_.recording; ++tick) lifecycle_.RetryFailedStart();
+  ASSERT_TRUE(window_.recording);
+  pcm_ = driver_.Last(WaveDirection::kInput);
+  ASSERT_TRUE(Feed(kRate));
+  lifecycle_.StopRecording();
+  std::vector<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(folder_)) {
+    names.push_back(entry.path().filename().string());
+  }
+  ASSERT_EQ(names.size(), 1u) << names[0] << " and " << names[1];
+  EXPECT_EQ(Data(names[0]), Ramp(0, kRate));
 }
 
 }  // namespace

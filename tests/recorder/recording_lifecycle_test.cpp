@@ -64,7 +64,7 @@ class FakeChain : public TRecordingChain {
   void PauseRecorder() override {}
   void RestartRecorder() override {}
   bool StartMonitor() override { return monitor = true; }
-  std::string Fault() override { return ""; }
+  std::string Fault() override { return fault; }
   uint64_t LostFrames() override { return 0; }
   uint64_t Overruns() override { return 0; }
   uint32_t CaptureRate() override { return 44100; }
@@ -78,6 +78,7 @@ class FakeChain : public TRecordingChain {
   bool codec_format = false;
   std::string file_name;
   bool released = false, refuse = false, monitor = false;
+  std::string fault;  // why the running recording no longer reaches the disk
   std::string refuse_reason = "waveInOpen:\n\rDevice or resource busy";
   // What happens while the device stops (a wait of the GUI thread).
   std::function<void()> during_stop;
@@ -283,6 +284,23 @@ TEST_F(RecordingLifecycleTest, RequestsArrivingDuringAStopRunAfterItInOrder) {
   EXPECT_EQ(chain_.stops, 1) << "the second stop found the recorder idle";
   EXPECT_EQ(chain_.starts, 2) << "the start ran after the stop";
   EXPECT_TRUE(host_.recording);
+}
+
+// The alarm of a fault ends once a recording reaches the disk again, also when
+// someone stopped the recorder and started it anew instead of waiting for the retry.
+TEST_F(RecordingLifecycleTest, AFaultAlarmEndsWithTheNextRecordingThatWorks) {
+  lifecycle_.StartRecording();
+  chain_.fault = "recording device failed: read: No such device";
+  EXPECT_EQ(lifecycle_.WatchRecording().alarms, std::vector<std::string>{chain_.fault});
+  EXPECT_FALSE(host_.recording);
+  lifecycle_.StopRecording();
+  chain_.fault.clear();
+  now_ += 2s;
+  lifecycle_.StartRecording();
+  ASSERT_TRUE(host_.recording);
+  const TRecordingWatch watch = lifecycle_.WatchRecording();
+  EXPECT_TRUE(watch.alarms.empty());
+  EXPECT_TRUE(watch.all_clear);
 }
 
 TEST_F(RecordingLifecycleTest, StopOfAVanishedFileRaisesAndLeavesTheRestOut) {

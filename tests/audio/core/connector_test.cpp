@@ -32,6 +32,7 @@ class FakeDisplay : public TComponent, public TMMDisplayFeed {
     std::lock_guard lock(mutex);
     blocks.push_back(first);
     first_bytes.push_back(*static_cast<const uint8_t*>(data));
+    times.push_back(GetMicroTime());
   }
   void ResetData() override { resets++; }
   int BytesPerRefresh() const override { return step_; }
@@ -45,6 +46,7 @@ class FakeDisplay : public TComponent, public TMMDisplayFeed {
   std::vector<WaveFormatEx> formats;
   std::vector<int16_t> blocks;
   std::vector<uint8_t> first_bytes;
+  std::vector<int64_t> times;
   std::atomic<int> resets{0};
 
  private:
@@ -177,6 +179,42 @@ TEST_F(ConnectorTest, ADisplayReceivesEveryBlockOfARecordingChainInOrder) {
   EXPECT_FALSE(connector_pump::Pumping());
   EXPECT_EQ(level.resets.load(), 1);
   EXPECT_EQ(meter.resets.load(), 1);
+}
+
+TEST_F(ConnectorTest, ThePumpSleepsWhileNothingIsDueAndHandsOverEveryBlockNoSoonerThanDue) {
+  TMMConnector c;
+  FakeDisplay level;
+  c.SetLevel1(&level);
+  constexpr int kBlocks = 40;  // a quarter second of 8000 Hz 16-bit mono in 100-byte blocks
+  Start(c, WaveFormatEx::Pcm(8000, 16, 1), kBlocks * 100);
+  ASSERT_TRUE(connector_pump::Pumping());
+  auto idle_for = [&](std::chrono::milliseconds span) {
+    const uint64_t before = connector_pump::Wakes();
+    loop.PumpUntil([] { return false; }, span);
+    return connector_pump::Wakes() - before;
+  };
+  EXPECT_EQ(idle_for(100ms), 0u);
+
+  const auto started = std::chrono::steady_clock::now();
+  std::vector<int64_t> arrivals;
+  for (int b = 0; b < 2; ++b) {
+    std::vector<char> data = NumberedBuffer(kBlocks * 100, 100, b * kBlocks);
+    arrivals.push_back(GetMicroTime());
+    std::thread([&] { c.TapBuffer(data.data(), static_cast<int64_t>(data.size())); }).join();
+    ASSERT_TRUE(loop.PumpUntil([&] { return level.BlockCount() == (b + 1u) * kBlocks; }, 5s)) << b;
+  }
+  const auto elapsed = std::chrono::steady_clock::now() - started;
+  for (int i = 0; i < 2 * kBlocks; ++i) {
+    ASSERT_EQ(level.blocks[i], i);
+    // 100 bytes are 6250 microseconds of audio.
+    ASSERT_GE(level.times[i] - arrivals[i / kBlocks], (i % kBlocks) * 6250) << i;
+  }
+  // Wakes come at most once per screen refresh, not once per block.
+  EXPECT_LE(connector_pump::Wakes(), static_cast<uint64_t>(elapsed / 25ms) + 2);
+  // The wake that ends the buffer comes when its next block would be due; then none.
+  loop.PumpUntil([] { return false; }, 300ms);
+  EXPECT_EQ(idle_for(100ms), 0u);
+  c.Stopped();
 }
 
 TEST_F(ConnectorTest, TheInternalTimerDrivesRefreshesInTimerMode) {

@@ -138,9 +138,9 @@ TEST(WaveFile, SinkClosesItselfWhenTheDiskRunsShort) {
   rec.Push(buffer);  // stays closed
   EXPECT_EQ(LE32At(FileBytes(name), 40), 65536u);
 
-  // Opened again it records; a volume that cannot be queried closes it too.
+  // Opened again it records; a volume that cannot be queried, when asked, closes it too.
   std::filesystem::rename(name, dir / "first.wav");
-  free = 1 << 30;
+  free = 83968;  // the next write asks again
   rec.Open();
   rec.Push(buffer);
   readable = false;
@@ -184,6 +184,36 @@ class QueueThread : public TMMDSPThread {
   std::vector<uint8_t>* buffer_;
 };
 
+TEST(WaveFile, TheDriveIsAskedAtMostOnceASecondAndAgainBeforeEveryNoRoom) {
+  test::TempDir dir;
+  Recorder rec(WaveFormatEx::Pcm(8000, 16, 1), dir / "cached.wav");
+  constexpr int64_t kBuffer = 4000;
+  constexpr int64_t kNeeded = 8192 + kBuffer + TMMCustomWaveFile::kDiskReserve;
+  int64_t free = kNeeded + 2 * kBuffer;  // three buffers, by the figure that is taken off
+  int calls = 0;
+  rec.file.SetDiskFreeQuery([&](const std::string&, int64_t& f) {
+    ++calls;
+    f = free;
+    return true;
+  });
+  rec.Open();
+  std::vector<uint8_t> buffer = Ramp(kBuffer);
+  const auto started = std::chrono::steady_clock::now();
+  for (int i = 0; i < 3; ++i) rec.Push(buffer);
+  const int seconds = static_cast<int>(
+      std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now() - started).count());
+  EXPECT_LE(calls, 1 + seconds);
+  // The figure left says no room: the drive is asked again, and its answer counts.
+  const int before = calls;
+  rec.Push(buffer);
+  EXPECT_EQ(calls, before + 1);
+  EXPECT_TRUE(rec.file.FileOpened());
+  free = kNeeded - 1;
+  for (int i = 0; i < 3; ++i) rec.Push(buffer);
+  EXPECT_FALSE(rec.file.FileOpened());
+  EXPECT_EQ(LE32At(FileBytes(dir / "cached.wav"), 40), static_cast<uint32_t>(4 + 2) * kBuffer);
+}
+
 TEST(WaveFile, CloseFromTheQueueThreadIsAnnouncedOnTheGuiThread) {
   PlainMainLoop loop;
   ScopedMainLoop scope(loop);
@@ -191,7 +221,7 @@ TEST(WaveFile, CloseFromTheQueueThreadIsAnnouncedOnTheGuiThread) {
   Recorder rec(WaveFormatEx::Pcm(8000, 16, 1), dir / "q.wav");
   std::atomic<int> free_calls{0};
   rec.file.SetDiskFreeQuery([&](const std::string&, int64_t& f) {
-    f = free_calls++ == 0 ? int64_t{1} << 30 : 0;
+    f = free_calls++ == 0 ? 8192 + 1600 + TMMCustomWaveFile::kDiskReserve : 0;  // one buffer's room
     return true;
   });
   std::thread::id closed_on;

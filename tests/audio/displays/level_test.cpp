@@ -7,6 +7,7 @@
 #include <cstring>
 #include <vector>
 
+#include "platform/main_loop.h"
 #include "platform/wave_types.h"
 #include "tests/audio/displays/pcm_blocks.h"
 
@@ -176,6 +177,69 @@ TEST(Level, ARenderedBarMatchesTheLayoutRulesPixelByPixel) {
   for (int y = 0; y < bar.height(); ++y) {
     for (int x = 0; x < bar.width(); ++x) {
       ASSERT_EQ(bar.pixel(x, y), expected.pixel(x, y)) << x << "," << y;
+    }
+  }
+}
+
+TEST(Level, ARunOfValuesDrawsOnlyTheFrameItLeaves) {
+  QWidget window;
+  ManualLevel level(&window);
+  int frames = 0;
+  level.OnPaint = [&](TObject*) { ++frames; };
+  for (int v = 0; v <= 100; v += 5) level.SetValue(v);
+  EXPECT_EQ(frames, 0);
+  MainLoop::Instance().ProcessPending();
+  EXPECT_EQ(frames, 1);
+  EXPECT_EQ(level.LitSpots(), level.SpotCount());
+}
+
+// Frames drawn as the feed changes them, spot by spot, must show exactly what a
+// whole repaint of the same state shows, in every layout, over a long run of
+// values and peak ticks.
+TEST(Level, FedFramesMatchAWholeRepaintPixelForPixel) {
+  struct Look {
+    TMMLevelKind kind;
+    TMMLevelDirection direction;
+    int spot_width, spot_space, peaks, bits;
+    bool dotted;
+  };
+  const Look looks[] = {
+      {TMMLevelKind::lkHorizontal, TMMLevelDirection::dirNormal, 1, 1, 1, 8, false},
+      {TMMLevelKind::lkHorizontal, TMMLevelDirection::dirReversed, 5, 0, 5, 8, true},
+      {TMMLevelKind::lkVertical, TMMLevelDirection::dirSymetric, 3, 2, 3, 24, true},
+      {TMMLevelKind::lkVertical, TMMLevelDirection::dirNormal, 2, 1, 2, 24, false},
+  };
+  for (const Look& look : looks) {
+    QWidget window;
+    ManualLevel level(&window);
+    level.SetKind(look.kind);
+    level.SetDirection(look.direction);
+    level.SetSpotWidth(look.spot_width);
+    level.SetSpotSpace(look.spot_space);
+    level.SetNumPeaks(look.peaks);
+    level.SetPeakDelay(2);
+    level.SetPeakSpeed(1);
+    level.SetActiveDoted(look.dotted);
+    level.SetBitsPerPixel(look.bits);
+    const QRect inner = level.GetInnerRect().ToQRect();
+    uint32_t seed = 12345;
+    for (int step = 0; step < 400; ++step) {
+      seed = seed * 1103515245u + 12345u;
+      // The peak timer draws nothing: the next value shows its change.
+      if (seed % 4 == 0) level.PeakTimer();
+      level.SetValue(static_cast<int>(seed >> 16) % 101);
+      MainLoop::Instance().ProcessPending();  // the frame the value left
+      if (step % 9 != 0) continue;
+      const QImage fed = level.BackStore().copy(inner).convertToFormat(QImage::Format_RGB32);
+      level.SetBitsPerPixel(look.bits);  // the unlit bar anew: the repaint draws everything
+      const QImage whole = level.grab().toImage().copy(inner).convertToFormat(QImage::Format_RGB32);
+      ASSERT_EQ(fed.size(), whole.size());
+      for (int y = 0; y < fed.height(); ++y) {
+        for (int x = 0; x < fed.width(); ++x) {
+          ASSERT_EQ(fed.pixel(x, y), whole.pixel(x, y))
+              << "look " << (&look - looks) << ", step " << step << " at " << x << "," << y;
+        }
+      }
     }
   }
 }
