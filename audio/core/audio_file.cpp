@@ -208,8 +208,15 @@ void TMMCustomAudioFile::BeginRun(int64_t position) {
 void TMMCustomAudioFile::SetTimePosition(int64_t ms) {
   std::lock_guard lock(lock_);
   const int64_t position = std::clamp<int64_t>(ms, 0, play_end_);
+  if (started_) {
+    SeekRun(position);
+  } else if (inner_) {
+    inner_->SetTimePosition(position);
+  }
+}
+
+void TMMCustomAudioFile::SeekRun(int64_t position) {
   if (inner_) inner_->SetTimePosition(position);
-  if (!started_) return;
   BeginRun(position);
   adpcm_->Reset();
   pcm_->Reset();
@@ -332,10 +339,16 @@ void TMMCustomAudioFile::Reset() {
   {
     std::lock_guard lock(lock_);
     if (opened_) {
-      bytes_delivered_ = 0;
-      BeginRun(TimePosition());
       EndManualFadeOut();
-      UpdateFades();
+      // What the pulling device dropped was never heard: the run starts again
+      // where it began and the file is read from there again, so the counters
+      // keep meeting the file's own end (a handler may have pulled after a seek).
+      if (started_) {
+        SeekRun(start_position_);
+      } else {
+        BeginRun(TimePosition());
+        UpdateFades();
+      }
     }
   }
   TMMBaseAudioFile::Reset();
