@@ -94,8 +94,11 @@ void TControlTick::CountSilence(int peak) {
   if (peak < RecorderOptions.Threshold) {
     ++SilenceCount;
   } else {
-    if (SilenceCount > 0 && host_.AlarmVisible()) SignalBack();
-    if (SilenceCount > 0) host_.SetAlarmVisible(false);
+    // The signal's return ends the silence, not a fault or a loss that holds.
+    if (SilenceCount > 0 && !fault_alarmed_) {
+      if (host_.AlarmVisible()) SignalBack();
+      host_.SetAlarmVisible(false);
+    }
     SilenceCount = 0;
   }
   // A count of 0 is signal, whatever SilenceDelay says.
@@ -114,10 +117,15 @@ void TControlTick::SignalBack() {
 void TControlTick::Watch() {
   const TRecordingWatch watch = host_.WatchRecording();
   for (const std::string& event : watch.alarms) RaiseAlarm(event);
+  if (!watch.alarms.empty()) {
+    fault_alarmed_ = true;
+  } else if (watch.all_clear) {
+    fault_alarmed_ = false;
+  }
   // The silence alarm is raised once; a silence that goes on keeps it when a fault
   // or a loss ends, and only the signal's return clears it.
   const bool silent = host_.Recording() && SilenceCount > 0 && SilenceCount / 2 >= RecorderOptions.SilenceDelay;
-  if (watch.alarms.empty() && watch.all_clear && host_.AlarmVisible() && !silent) {
+  if (!fault_alarmed_ && watch.all_clear && host_.AlarmVisible() && !silent) {
     SignalBack();
     host_.SetAlarmVisible(false);
   }

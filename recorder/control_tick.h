@@ -104,6 +104,8 @@ class TControlTick {
 
   TControlTickHost& host_;
   TSerialPort& serial_port_;
+  // A fault or loss alarmed by the recording's watch has not been cleared by it yet.
+  bool fault_alarmed_ = false;
 };
 
 // "Last peak: " text of a peak: dB below full scale with one decimal.

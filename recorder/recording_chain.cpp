@@ -147,6 +147,10 @@ bool TRecordingComponents::NearSizeLimit() {
   return room < 2 * (int64_t{MMRingBuffer1.NumBuffers()} * kRecorderBufferSize + ByteRate());
 }
 
+int64_t TRecordingComponents::WrittenMs() {
+  return WaveFileRecorder.DataBytes() * 1000 / ByteRate();
+}
+
 bool TRecordingComponents::StartMonitor() {
   try {
     WaveIn.Open();

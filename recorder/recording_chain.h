@@ -48,6 +48,7 @@ class TRecordingComponents : public TRecordingChain {
   uint32_t CaptureRate() override;
   bool RoomToRecord() override;
   bool NearSizeLimit() override;
+  int64_t WrittenMs() override;
   void SplitFile(const std::string& file_name) override { WaveFileRecorder.SplitTo(file_name); }
   std::string TakeFinishedSplit() override { return WaveFileRecorder.TakeFinishedSplit(); }
 

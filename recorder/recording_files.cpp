@@ -106,14 +106,15 @@ void DeleteExpiredRecordings() {
   }
 }
 
-std::string NewRecordingFileName() {
+std::string NewRecordingFileName() { return NewRecordingFileName(RecorderClock::Now()); }
+
+std::string NewRecordingFileName(RecorderClock::TimePoint start) {
   const std::filesystem::path folder = RecorderOptions.RecordingFolder;
   std::error_code error;
   if (folder.empty() || !std::filesystem::is_directory(folder, error)) return "";
   // An hour of taken names only happens when the clock went back over a whole
   // hour of recordings; beyond that the folder is not usable.
   constexpr int kMaxSeconds = 3600;
-  const RecorderClock::TimePoint start = RecorderClock::Now();
   for (int second = 0; second < kMaxSeconds; ++second) {
     const std::filesystem::path stem = folder / RecordingStem(start + std::chrono::seconds(second));
     if (!StemTaken(stem)) return stem.string() + ".wav";

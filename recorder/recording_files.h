@@ -2,6 +2,8 @@
 
 #include <string>
 
+#include "recorder/recorder_clock.h"
+
 namespace pmx {
 
 // The retention sweep: deletes from RecorderOptions.RecordingFolder the ".wav"
@@ -11,10 +13,11 @@ namespace pmx {
 // files stay. Each deletion is written to the monthly log.
 void DeleteExpiredRecordings();
 
-// RecordingFolder + "/" + the local start time as YYYYMMDDhhmmss + ".wav"; empty
-// when RecordingFolder is no directory. When that recording, or its ".mp3" or
-// ".ogg", already exists, the next free second is taken.
+// RecordingFolder + "/" + the local start time (now unless given) as YYYYMMDDhhmmss +
+// ".wav"; empty when RecordingFolder is no directory. When that recording, or its
+// ".mp3" or ".ogg", already exists, the next free second is taken.
 std::string NewRecordingFileName();
+std::string NewRecordingFileName(RecorderClock::TimePoint start);
 
 // True when the file does not exist or nobody holds its lock (the recorder holds
 // flock(LOCK_EX) on the file it writes). Never raises.

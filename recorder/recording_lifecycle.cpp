@@ -7,6 +7,7 @@
 #include <system_error>
 #include <utility>
 
+#include "audio/core/wave_file.h"
 #include "platform/exception.h"
 #include "platform/main_loop.h"
 #include "platform/ui_hook.h"
@@ -169,9 +170,10 @@ void TRecordingLifecycle::StopNow() {
 void TRecordingLifecycle::EndRecording() {
   chain_.StopRecorder();
   ShowIdle();
-  FinishSplits();
   const std::string file_name = chain_.FileName();
   chain_.ReleaseFile();
+  // Before the current file, whose start time the last split sets.
+  FinishSplits();
   if (chain_.LostFrames() > 0) {
     AppendToMonthlyLog(std::filesystem::path(file_name).filename().string() + ": " +
                        std::to_string(chain_.LostFrames()) + " frames lost in " +
@@ -190,14 +192,18 @@ void TRecordingLifecycle::ShowIdle() {
   ShowIcon("Pelmorax.ico");
 }
 
-void TRecordingLifecycle::FinishFile(const std::string& file_name,
-                                     RecorderClock::TimePoint start) {
+RecorderClock::TimePoint TRecordingLifecycle::FinishFile(const std::string& file_name,
+                                                         RecorderClock::TimePoint start) {
   // Raises when the file can't be patched; the rest of the stop is then left out.
   FixWaveHeader(file_name);
   StampFileTime(file_name, start);
+  // Read before the encoder may take the file away.
+  TMMFileInfo info;
+  const bool known = TMMCustomWaveFile::GetFileInfo(file_name, info);
   TEncoderWindow window;
   if (host_.WindowState() == TWindowState::wsNormal) window = {host_.Left() + 50, host_.Top() + 100};
   StartEncoder(file_name, window, RecorderOptions.EncoderDelay * 1000);
+  return known ? start + std::chrono::milliseconds(info.Length) : start;
 }
 
 TRecordingWatch TRecordingLifecycle::WatchRecording() {
@@ -217,6 +223,12 @@ TRecordingWatch TRecordingLifecycle::WatchRecording() {
   } else if (resume_pending_ && --resume_countdown_ <= 0) {
     TryResume(watch);
   }
+  if (!part_failures_.empty()) {
+    // Alarmed as a loss is: the alarm ends after a quiet while.
+    watch.alarms.insert(watch.alarms.end(), part_failures_.begin(), part_failures_.end());
+    part_failures_.clear();
+    loss_quiet_ticks_ = 0;
+  }
   return watch;
 }
 
@@ -225,17 +237,32 @@ void TRecordingLifecycle::FinishSplits() {
     split_asked_ = false;
     finished_split_ = name;
     const RecorderClock::TimePoint start = std::exchange(RecordingStartTime, next_part_start_);
-    FinishFile(name, start);
+    // A part that can't be finished must not hold up the parts after it, nor the
+    // recording going on.
+    try {
+      // The next part begins with the sample after this one's last.
+      const RecorderClock::TimePoint end = FinishFile(name, start);
+      if (end > start) RecordingStartTime = end;
+    } catch (const std::exception& error) {
+      const std::string event = std::string("recording part not finished: ") + error.what();
+      AppendToMonthlyLog(event);
+      part_failures_.push_back(event);
+    }
   }
 }
 
 void TRecordingLifecycle::SplitBeforeLimit() {
   if (split_asked_ || !chain_.NearSizeLimit()) return;
-  const std::string next = NewRecordingFileName();
+  // The writer is behind the input by what the ring holds and switches at the next
+  // block it writes: that block's first sample names the part. The time is taken
+  // again from the finished part's length once the switch is done.
+  const RecorderClock::TimePoint first_sample =
+      RecordingStartTime + std::chrono::milliseconds(chain_.WrittenMs());
+  const std::string next = NewRecordingFileName(first_sample);
   if (next.empty()) return;
   chain_.SplitFile(next);
   split_asked_ = true;
-  next_part_start_ = RecorderClock::Now();
+  next_part_start_ = first_sample;
 }
 
 void TRecordingLifecycle::ReportLoss(TRecordingWatch& watch) {

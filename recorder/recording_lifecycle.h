@@ -82,6 +82,8 @@ class TRecordingChain {
   virtual bool RoomToRecord() = 0;
   // The file is close enough to its size limit that it must be split now.
   virtual bool NearSizeLimit() = 0;
+  // Milliseconds of audio written to the file so far.
+  virtual int64_t WrittenMs() = 0;
   // Goes on in a new file of this name from the next block written, without a gap.
   virtual void SplitFile(const std::string& file_name) = 0;
   // A file finished by a split, oldest first; empty when none is left.
@@ -145,7 +147,9 @@ class TRecordingLifecycle {
   void ChooseFormat();
   void EndRecording();
   void ShowIdle();
-  void FinishFile(const std::string& file_name, RecorderClock::TimePoint start);
+  // Fixes, stamps and encodes the file; gives when its audio ends (start when its
+  // length can't be read).
+  RecorderClock::TimePoint FinishFile(const std::string& file_name, RecorderClock::TimePoint start);
   void ShowIcon(const char* file_name);
   void FinishSplits();
   void SplitBeforeLimit();
@@ -157,10 +161,11 @@ class TRecordingLifecycle {
   TRecordingHost& host_;
   TRecordingChain& chain_;
   uint64_t reported_lost_ = 0;       // frames of this recording's losses reported
-  int loss_quiet_ticks_ = -1;        // ticks since the last loss; -1 without one
+  int loss_quiet_ticks_ = -1;        // ticks since the last loss or unfinished part; -1 without one
   bool split_asked_ = false;         // a split is on its way to the file
   std::string finished_split_;       // the last file a split of this recording finished
-  RecorderClock::TimePoint next_part_start_{};
+  RecorderClock::TimePoint next_part_start_{};  // the next part's first sample, as foreseen
+  std::vector<std::string> part_failures_;  // parts not finished, for the next watch to alarm
   bool resume_pending_ = false;      // a fault ended the recording; it is to go on
   bool fault_alarmed_ = false;       // a fault's alarm waits for a recording that works
   int resume_countdown_ = 0;         // ticks until the next attempt

@@ -127,6 +127,17 @@ class ControlTickTest : public RecorderTest {
     now_ = when;
     tick_.StatusTimerTimer();
   }
+  // A recording whose silence is alarmed, then a tick whose watch alarms event.
+  void AlarmSilenceThen(const std::string& event) {
+    RecorderOptions.SaveMode = 5;
+    RecorderOptions.SilenceDelay = 2;
+    RecorderOptions.Threshold = 100;
+    host_.StartRecording();
+    RunUntil(now_ + 3s);
+    ASSERT_TRUE(host_.alarm);
+    host_.watch.alarms = {event};
+    TickAt(now_ + 500ms);
+  }
   std::vector<std::string> LogLinesWith(const std::string& event) {
     std::vector<std::string> found;
     for (const std::string& line : CrLfLines(ReadFile(Home("Month-03-log.txt")))) {
@@ -258,19 +269,32 @@ TEST_F(ControlTickTest, ARecordingFaultIsAlarmedAsSilenceIsAndClearedWhenItEnds)
 // A loss that ends must not end the alarm of a silence that goes on: the silence
 // alarm is raised once, so cleared it would stay silent until the signal returns.
 TEST_F(ControlTickTest, AnEndedLossLeavesTheAlarmOfAnOngoingSilence) {
-  RecorderOptions.SaveMode = 5;
-  RecorderOptions.SilenceDelay = 2;
-  RecorderOptions.Threshold = 100;
-  host_.StartRecording();
-  RunUntil(now_ + 3s);
-  ASSERT_TRUE(host_.alarm);
-  host_.watch.alarms = {"audio lost: 40 ms"};
-  TickAt(now_ + 500ms);
+  AlarmSilenceThen("audio lost: 40 ms");
   host_.watch.all_clear = true;
   TickAt(now_ + 500ms);
   EXPECT_TRUE(host_.alarm);
   EXPECT_TRUE(LogLinesWith("normal").empty());
   host_.peak = 5000;
+  TickAt(now_ + 500ms);
+  EXPECT_FALSE(host_.alarm);
+  EXPECT_EQ(LogLinesWith("normal").size(), 1u);
+}
+
+// The other way round: the signal's return ends the silence, not a device fault or
+// a loss that still holds; "normal" waits for the last cause to end.
+TEST_F(ControlTickTest, ReturningSignalLeavesTheAlarmOfAFaultThatHolds) {
+  AlarmSilenceThen("recording device failed: read: No such device");
+  host_.peak = 5000;
+  TickAt(now_ + 500ms);
+  EXPECT_TRUE(host_.alarm);
+  EXPECT_TRUE(LogLinesWith("normal").empty());
+
+  host_.peak = 0;  // a dip too short for an alarm of its own
+  TickAt(now_ + 500ms);
+  host_.peak = 5000;
+  TickAt(now_ + 500ms);
+  EXPECT_TRUE(host_.alarm);
+  host_.watch.all_clear = true;
   TickAt(now_ + 500ms);
   EXPECT_FALSE(host_.alarm);
   EXPECT_EQ(LogLinesWith("normal").size(), 1u);

@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <condition_variable>
 #include <csignal>
+#include <set>
 
 #include "audio/core/utilities.h"
 #include "platform/alsa_wave_driver.h"
@@ -192,6 +193,13 @@ class RecordingFaultTest : public RecorderTest {
     EXPECT_EQ(Uint32At(bytes, 40), bytes.size() - 44);
     return {bytes.begin() + 44, bytes.end()};
   }
+  // The name of a recording whose first sample was taken frames after the start.
+  static std::string NameAt(uint64_t frames) {
+    const std::tm local = LocalTime(kStartTime + std::chrono::milliseconds(frames * 1000 / kRate));
+    char name[32];
+    std::strftime(name, sizeof name, "%Y%m%d%H%M%S.wav", &local);
+    return name;
+  }
   static std::vector<uint8_t> Ramp(uint64_t first, uint64_t count) {
     return FakePcm::Ramp(WaveFormatEx::Pcm(kRate, 16, 2), first, count);
   }
@@ -201,7 +209,8 @@ class RecordingFaultTest : public RecorderTest {
   ScopedWaveDriver driver_scope_{driver_};
   PlainMainLoop loop_;
   ScopedMainLoop loop_scope_{loop_};
-  ScopedRecorderClock clock_{[] { return LocalTimePoint(2026, 3, 7, 9, 5, 3); }};
+  static inline const RecorderClock::TimePoint kStartTime = LocalTimePoint(2026, 3, 7, 9, 5, 3);
+  ScopedRecorderClock clock_{[] { return kStartTime; }};
   Gate gate_;
   Window window_;
   TRecordingComponents chain_;
@@ -326,7 +335,18 @@ TEST_F(RecordingFaultTest, ALongRecordingGoesOnInANewFileBeforeTheSizeLimitWitho
   lifecycle_.StopRecording();
   std::vector<uint8_t> joined = Data("20260307090503.wav");
   EXPECT_LE(joined.size() + 44, 8'000'000u);
-  const std::vector<uint8_t> second = Data("20260307090504.wav");
+  // Named by its first sample as foreseen when the split was asked; blocks the
+  // writer took meanwhile still went to the first part, so the name is never later.
+  std::set<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(folder_)) {
+    names.insert(entry.path().filename().string());
+  }
+  ASSERT_EQ(names.size(), 2u);
+  const std::string next = *names.rbegin();
+  const uint64_t split = joined.size() / 4;
+  EXPECT_GT(next, "20260307090503.wav");
+  EXPECT_LE(next, NameAt(split));
+  const std::vector<uint8_t> second = Data(next);
   joined.insert(joined.end(), second.begin(), second.end());
   EXPECT_EQ(joined, Ramp(0, 40 * kRate));
 }
@@ -339,13 +359,21 @@ TEST_F(RecordingFaultTest, ASplitThatCannotMakeItsFileFinishesTheOldFileOnce) {
   SetEncoderFolder(home_ / "no encoders here");
   chain_.WaveFileRecorder.SetMaxFileSize(8'000'000);
   Start();
-  const std::filesystem::path taken = folder_ / "20260307090504.wav";
-  for (int second = 0; second < 40 && !std::filesystem::exists(taken); ++second) {
+  // The split names its part by the sample it will start at; the writer may have
+  // gone on since, so every name of the last seconds is taken.
+  std::vector<std::filesystem::path> taken;
+  for (int second = 0; second < 40 && taken.empty(); ++second) {
     ASSERT_TRUE(Feed(kRate));
     lifecycle_.WatchRecording();
-    if (chain_.NearSizeLimit()) WriteFile(taken, "someone else's");
+    if (!chain_.NearSizeLimit()) continue;
+    const uint64_t written = chain_.WrittenMs() * kRate / 1000;
+    for (uint64_t back = 0; back <= 3 * kRate && back <= written; back += kRate / 2) {
+      const std::filesystem::path name = folder_ / NameAt(written - back);
+      if (!std::filesystem::exists(name)) WriteFile(name, "someone else's");
+      if (taken.empty() || taken.back() != name) taken.push_back(name);
+    }
   }
-  ASSERT_TRUE(std::filesystem::exists(taken));
+  ASSERT_FALSE(taken.empty());
   ASSERT_TRUE(Feed(kRate));
   ASSERT_TRUE(loop_.PumpUntil([&] { return !chain_.Fault().empty(); }, 10s));
   lifecycle_.WatchRecording();
@@ -355,7 +383,7 @@ TEST_F(RecordingFaultTest, ASplitThatCannotMakeItsFileFinishesTheOldFileOnce) {
   EXPECT_FALSE(window_.recording);
   const std::vector<uint8_t> data = Data("20260307090503.wav");
   EXPECT_EQ(data, Ramp(0, data.size() / 4));
-  EXPECT_EQ(ReadFile(taken), "someone else's");
+  for (const auto& name : taken) EXPECT_EQ(ReadFile(name), "someone else's") << name;
   size_t handed = 0;
   for (const std::string& line : CrLfLines(ReadFile(MonthlyLogFile(RecorderClock::Now())))) {
     handed += line.find("encoder not started") != std::string::npos;

@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <deque>
 #include <thread>
 
 #include <gmock/gmock.h>
@@ -69,9 +70,15 @@ class FakeChain : public TRecordingChain {
   uint64_t Overruns() override { return 0; }
   uint32_t CaptureRate() override { return 44100; }
   bool RoomToRecord() override { return true; }
-  bool NearSizeLimit() override { return false; }
-  void SplitFile(const std::string&) override {}
-  std::string TakeFinishedSplit() override { return ""; }
+  bool NearSizeLimit() override { return near_limit; }
+  int64_t WrittenMs() override { return written_ms; }
+  void SplitFile(const std::string& name) override { split_to = name; }
+  std::string TakeFinishedSplit() override {
+    if (finished_splits.empty()) return "";
+    std::string name = finished_splits.front();
+    finished_splits.pop_front();
+    return name;
+  }
 
   TRecordingLifecycle* lifecycle = nullptr;
   std::vector<int> pcm;
@@ -83,6 +90,10 @@ class FakeChain : public TRecordingChain {
   // What happens while the device stops (a wait of the GUI thread).
   std::function<void()> during_stop;
   int starts = 0, stops = 0;
+  std::deque<std::string> finished_splits;
+  bool near_limit = false;
+  int64_t written_ms = 0;
+  std::string split_to;
 };
 
 class RecordingLifecycleTest : public RecorderTest {
@@ -312,6 +323,62 @@ TEST_F(RecordingLifecycleTest, StopOfAVanishedFileRaisesAndLeavesTheRestOut) {
   EXPECT_FALSE(host_.recording);
   EXPECT_FALSE(chain_.monitor);
   EXPECT_EQ(GapCountdown, 9);
+}
+
+// A part of the recording that can't be finished (removed from the disk) is
+// logged and alarmed; the recording that ends is still finished and encoded.
+TEST_F(RecordingLifecycleTest, AnUnfinishablePartLeavesTheRecordingToItsEncoder) {
+  PlaceRecordingEncoder("mosquill");
+  RecorderOptions.RecordFormat = 2;
+  const std::string lost_part = (folder_ / "20260307080503.wav").string();
+  chain_.finished_splits.push_back(lost_part);
+  std::string file;
+  EXPECT_NO_THROW(file = Record("abcd"));
+
+  EXPECT_TRUE(chain_.released);
+  const std::string bytes = ReadFile(file);
+  EXPECT_EQ(Uint32At(bytes, 40), 4u);
+  const auto argv = WaitForArgv("mosquill");
+  ASSERT_GE(argv.size(), 3u);
+  std::string starred = file;
+  std::replace(starred.begin(), starred.end(), ' ', '*');
+  EXPECT_EQ(argv[2], starred);
+  EXPECT_NE(ReadFile(MonthlyLogFile(now_)).find(lost_part), std::string::npos);
+  const TRecordingWatch watch = lifecycle_.WatchRecording();
+  ASSERT_EQ(watch.alarms.size(), 1u);
+  EXPECT_NE(watch.alarms[0].find(lost_part), std::string::npos) << watch.alarms[0];
+}
+
+// The writer switches files only when the ring's backlog reaches the split, so the
+// next part is named and stamped after its first sample, not after the request.
+TEST_F(RecordingLifecycleTest, ASplitPartIsNamedAndStampedAtItsFirstSample) {
+  lifecycle_.StartRecording();
+  const std::string first = chain_.file_name;
+  now_ = start_ + 1h + 12s;
+  chain_.written_ms = 3600300;
+  chain_.near_limit = true;
+  lifecycle_.WatchRecording();
+  ASSERT_EQ(chain_.split_to, (folder_ / "20260307100503.wav").string());
+
+  // The switch, with 200 ms more in the first part: 8000 bytes a second, sparse.
+  std::string fmt;
+  PutUint32(fmt, 1 | 1 << 16);  // PCM, mono
+  PutUint32(fmt, 8000);
+  PutUint32(fmt, 8000);
+  PutUint32(fmt, 1 | 8 << 16);  // 1-byte frames of 8 bits
+  const std::string no_size(4, '\0');
+  WriteFile(first, "RIFF" + no_size + "WAVE" + Chunk("fmt ", fmt) + "data" + no_size);
+  std::filesystem::resize_file(first, 44 + 8 * 3600500ull);
+  chain_.file_name = chain_.split_to;
+  WriteFile(chain_.file_name, WavBytes(16, "", "abcd"));
+  chain_.finished_splits.push_back(first);
+  now_ += 1s;
+  lifecycle_.WatchRecording();
+  EXPECT_EQ(RecordingStartTime, start_ + 3600500ms);
+  lifecycle_.StopRecording();
+  struct stat info {};
+  ASSERT_EQ(stat(chain_.file_name.c_str(), &info), 0);
+  EXPECT_EQ(info.st_mtim.tv_sec, std::chrono::system_clock::to_time_t(start_ + 1h));
 }
 
 TEST_F(RecordingLifecycleTest, Mp3EncoderGetsTheRecordingAndItsSettings) {
