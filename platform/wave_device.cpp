@@ -1,6 +1,5 @@
 #include "platform/wave_device.h"
 
-#include <cstdio>
 #include <cstring>
 #include <utility>
 
@@ -130,7 +129,6 @@ void WaveDevice::ReportFailure(const char* what, long error, bool notify) {
   failed_ = true;
   failure_ = std::string(what) + ": " + stream_->ErrorText(error);
   failure_pending_ = notify;
-  std::fprintf(stderr, "wave device %d failed: %s\n", id_, failure_.c_str());
 }
 
 void WaveDevice::Run() {

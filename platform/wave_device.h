@@ -89,7 +89,8 @@ class WaveDevice {
   bool Closed() const { return closed_.load(); }
   // Wakes the I/O thread after a change (without mutex_).
   void Wake() { stream_->Wake(); }
-  // Marks the stream failed (under mutex_); with notify the I/O thread then hands
+  // Marks the stream failed (under mutex_) and keeps why for Failure(); the caller
+  // reports it (a start may be retried on every tick). With notify the I/O thread then hands
   // its owner WIM_FAILED after the buffers completed so far.
   void ReportFailure(const char* what, long error, bool notify = false);
   std::size_t Block() const { return format_.nBlockAlign(); }

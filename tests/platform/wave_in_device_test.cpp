@@ -1,5 +1,7 @@
 #include "platform/wave_in_device.h"
 
+#include <cerrno>
+#include <cstring>
 #include <future>
 
 #include <gtest/gtest.h>
@@ -187,6 +189,18 @@ TEST_F(WaveInDeviceTest, MisuseGetsTheResultCodes) {
   EXPECT_EQ(device_->GetPosition(time), MMSYSERR_INVALHANDLE);
   EXPECT_EQ(device_->Close(), MMSYSERR_INVALHANDLE);
   EXPECT_EQ(device_->AddBuffer(buffers[1]), MMSYSERR_INVALHANDLE);
+}
+
+// The recorder retries a failed start on every tick and reports the run of
+// failures itself: the device layer must not write to the journal each time.
+TEST_F(WaveInDeviceTest, AFailedStartIsToldToTheCallerAloneAndSaysWhy) {
+  Open();
+  pcm_->FailNext(FakePcm::kStart, -EIO);
+  testing::internal::CaptureStderr();
+  for (int attempt = 0; attempt < 3; ++attempt) EXPECT_EQ(device_->Start(), MMSYSERR_ERROR);
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+  EXPECT_EQ(device_->Failure(), "start: " + std::string(std::strerror(EIO)));
+  EXPECT_FALSE(Running());
 }
 
 TEST_F(WaveInDeviceTest, CloseServesACallbackWaitingForTheGuiThread) {
