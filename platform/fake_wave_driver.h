@@ -35,7 +35,8 @@ class FakePcm {
   void FailNext(Op op, int error);
   // An overrun or underrun now.
   void InjectXrun();
-  // Every later read first blocks for delay (real time), as in a stuck driver.
+  // Every later read first blocks for delay (real time), as in a stuck driver; a
+  // delay of 0 releases a read held up now.
   void SetReadDelay(std::chrono::milliseconds delay);
   // Waits (real time) until pred holds over this PCM; false on timeout.
   bool WaitUntil(const std::function<bool(const FakePcm&)>& pred,
