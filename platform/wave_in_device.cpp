@@ -67,7 +67,9 @@ MMRESULT WaveInDevice::Stop() {
       // What the device captured up to now belongs to this recording: a read
       // that is out comes back within a moment, unless it is stuck in the driver,
       // and then the stop goes on without it.
+      stop_waiting_ = true;
       read_done_.wait_for(lock, kReadPatience, [this] { return !reading_; });
+      stop_waiting_ = false;
       const long ready = reading_ ? 0 : stream_->Avail();
       if (ready > 0) Capture(lock, static_cast<uint64_t>(ready));
       if (encoder_) {
@@ -145,7 +147,7 @@ void WaveInDevice::Capture(Lock& lock, uint64_t limit) {
     Store(carried.data(), carried.size());
   }
   const uint64_t epoch = epoch_;
-  while (limit > 0 && !queue_.empty()) {
+  while (limit > 0 && !queue_.empty() && !stop_waiting_) {
     const long frames = Read(lock, limit);
     if (epoch != epoch_) return;  // stopped or reset while the read was out
     if (frames == -EAGAIN || frames == 0) return;

@@ -68,9 +68,10 @@ class WaveInDevice : public WaveDevice {
 
   bool running_ = false;          // guarded by mutex_
   // A thread reads the device without the lock; it alone uses the stream until
-  // the read is back. Guarded by mutex_, like the three below.
+  // the read is back. This and the fields down to epoch_ are guarded by mutex_.
   bool reading_ = false;
   std::condition_variable read_done_;  // reading_ went false
+  bool stop_waiting_ = false;     // Stop waits for the read: start no other
   bool drop_pending_ = false;     // a stop overtook the read
   bool start_pending_ = false;    // and a start followed it
   uint64_t epoch_ = 0;            // counts stops and resets: a read that returns
