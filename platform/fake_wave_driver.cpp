@@ -124,6 +124,7 @@ int FakePcm::Start() {
   if (const int error = Injected(kStart)) return error;
   if (running_ || xrun_) return -EBADFD;
   running_ = true;
+  ++starts_;
   Changed();
   return 0;
 }

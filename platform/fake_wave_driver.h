@@ -50,6 +50,7 @@ class FakePcm {
   bool Xrun() const { return xrun_; }
   uint64_t Buffered() const { return buffered_; }  // frames held by the device buffer
   bool ReadStuck() const { return read_stuck_; }    // a read is held up by the delay
+  uint64_t Starts() const { return starts_; }       // starts that worked
   // A copy of the played bytes, taken under the lock.
   std::vector<uint8_t> PlayedBytes();
 
@@ -91,6 +92,7 @@ class FakePcm {
   uint64_t lost_ = 0;       // capture: frames produced during the current overrun
   std::chrono::milliseconds read_delay_{0};
   bool read_stuck_ = false;
+  uint64_t starts_ = 0;
   std::vector<uint8_t> pending_;  // playback: the buffered bytes
   std::vector<uint8_t> played_;
 };

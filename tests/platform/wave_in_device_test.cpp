@@ -166,7 +166,7 @@ TEST_F(WaveInDeviceTest, StopAndResetDoNotWaitForAReadStuckInTheDriver) {
   const auto done = events_.Done();
   EXPECT_EQ(done[0].bytes, FakePcm::Ramp(format_, 0, 60));
   EXPECT_TRUE(done[1].bytes.empty());
-  ASSERT_TRUE(pcm_->WaitUntil([](const FakePcm& p) { return p.Running() && !p.ReadStuck(); }));
+  ASSERT_TRUE(pcm_->WaitUntil([](const FakePcm& p) { return p.Starts() == 2; }));
   ASSERT_EQ(device_->AddBuffer(buffers[2]), MMSYSERR_NOERROR);
   pcm_->Advance(100);
   ASSERT_TRUE(events_.WaitDone(3));
