@@ -15,6 +15,9 @@ extern "C" {
 
 namespace pmx {
 
+#define PMX_AV_MAJOR_TEXT(major) #major
+#define PMX_AV_MAJOR(major) PMX_AV_MAJOR_TEXT(major)
+
 // clang-format off
 #define PMX_AVUTIL_ENTRIES(X)                                                               \
   X(av_log_set_level) X(av_malloc) X(av_free) X(av_frame_alloc) X(av_frame_free)           \
@@ -40,10 +43,12 @@ namespace pmx {
 struct AvLibrary {
   AvLibrary();
 
-  SharedLibrary avutil{"libavutil.so.57"};
-  SharedLibrary swresample{"libswresample.so.4"};
-  SharedLibrary avcodec{"libavcodec.so.59"};
-  SharedLibrary avformat{"libavformat.so.59"};
+  // The versions the headers describe: their structures are read field by field, so
+  // a library of another major version must not be taken.
+  SharedLibrary avutil{"libavutil.so." PMX_AV_MAJOR(LIBAVUTIL_VERSION_MAJOR)};
+  SharedLibrary swresample{"libswresample.so." PMX_AV_MAJOR(LIBSWRESAMPLE_VERSION_MAJOR)};
+  SharedLibrary avcodec{"libavcodec.so." PMX_AV_MAJOR(LIBAVCODEC_VERSION_MAJOR)};
+  SharedLibrary avformat{"libavformat.so." PMX_AV_MAJOR(LIBAVFORMAT_VERSION_MAJOR)};
   bool complete = false;
 
 #define PMX_AV_SLOT(name) decltype(&::name) name = nullptr;

@@ -104,14 +104,13 @@ MpegDecoder::Handle* MpegDecoder::NewHandle(Range& range) const {
   if (mode_ == TMpegChannelMode::cmLeft) flags |= MPG123_MONO_LEFT;
   if (mode_ == TMpegChannelMode::cmRight) flags |= MPG123_MONO_RIGHT;
   api.mpg123_param(handle, MPG123_ADD_FLAGS, flags, 0);
-  api.mpg123_format_none(handle);
-  const long* rates = nullptr;
-  size_t count = 0;
-  api.mpg123_rates(&rates, &count);
-  const int channels =
-      mode_ == TMpegChannelMode::cmBoth ? MPG123_MONO | MPG123_STEREO : MPG123_MONO;
-  for (size_t i = 0; i < count; ++i)
-    api.mpg123_format(handle, rates[i], channels, MPG123_ENC_SIGNED_16);
+  const bool mono = mode_ != TMpegChannelMode::cmBoth;
+  if (info_.SampleRate > 0) {
+    const bool stereo = !mono && info_.SampleMode != TSampleMode::smSingleChannel;
+    api.KeepFormat(handle, info_.SampleRate, stereo ? MPG123_STEREO : MPG123_MONO);
+  } else {
+    api.AllowOnlySixteenBits(handle, mono ? MPG123_MONO : MPG123_MONO | MPG123_STEREO);
+  }
   range.position = range.begin;
   if (api.mpg123_replace_reader_handle(handle, &ReadRange, &SeekRange, nullptr) != MPG123_OK ||
       api.mpg123_open_handle(handle, &range) != MPG123_OK ||

@@ -118,7 +118,8 @@ class MpegDecoder {
 
   void CloseLocked();
   void ClearLocked();
-  // A handle reading the range, set up for the channel mode; none on failure.
+  // A handle reading the range, set up for the channel mode and, once the stream
+  // is measured, held to its first format; none on failure.
   Handle* NewHandle(Range& range) const;
   static void FreeHandle(Handle*& handle);
   // Measures the stream into info_; scan reads it all.

@@ -17,6 +17,19 @@ Mpg123Library::Mpg123Library() {
   complete = all && mpg123_init() == MPG123_OK;
 }
 
+void Mpg123Library::AllowOnlySixteenBits(mpg123_handle* handle, int channels) const {
+  mpg123_format_none(handle);
+  const long* rates = nullptr;
+  size_t count = 0;
+  mpg123_rates(&rates, &count);
+  for (size_t i = 0; i < count; ++i) mpg123_format(handle, rates[i], channels, MPG123_ENC_SIGNED_16);
+}
+
+void Mpg123Library::KeepFormat(mpg123_handle* handle, long rate, int channels) const {
+  mpg123_format_none(handle);
+  mpg123_format(handle, rate, channels, MPG123_ENC_SIGNED_16);
+}
+
 const Mpg123Library& Mpg123() {
   static const Mpg123Library library;
   return library;

@@ -29,6 +29,13 @@ namespace pmx {
 struct Mpg123Library {
   Mpg123Library();
   bool Complete() const { return complete; }
+  // Has handle decode to 16-bit signed PCM alone, at every rate, in channels
+  // (MPG123_MONO, MPG123_STEREO or both).
+  void AllowOnlySixteenBits(mpg123_handle* handle, int channels) const;
+  // Holds the output to the format the stream began with: frames of other channel
+  // counts are mixed down or doubled, frames of other rates resampled, so a stream
+  // joined from parts never changes its output layout midway.
+  void KeepFormat(mpg123_handle* handle, long rate, int channels) const;
 
   SharedLibrary library{"libmpg123.so.0"};
   bool complete = false;

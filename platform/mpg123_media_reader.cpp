@@ -2,6 +2,7 @@
 
 #include <sys/types.h>
 
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <iterator>
@@ -51,7 +52,7 @@ class Mp3SyncReader : public MediaSyncReader {
     handle_ = api.mpg123_new(nullptr, nullptr);
     if (handle_ == nullptr) return false;
     api.mpg123_param(handle_, MPG123_ADD_FLAGS, MPG123_QUIET, 0);
-    AllowSixteenBitsOnly();
+    api.AllowOnlySixteenBits(handle_, MPG123_MONO | MPG123_STEREO);
     long rate = 0;
     int channels = 0;
     int encoding = 0;
@@ -62,6 +63,7 @@ class Mp3SyncReader : public MediaSyncReader {
       return false;
     }
     format_ = {static_cast<uint16_t>(channels), static_cast<uint32_t>(rate), 16};
+    api.KeepFormat(handle_, rate, channels == 1 ? MPG123_MONO : MPG123_STEREO);
     const off_t samples = api.mpg123_length(handle_);
     duration_ = samples > 0 ? static_cast<uint64_t>(samples) * kUnitsPerSecond / format_.SampleRate : 0;
     return true;
@@ -106,7 +108,9 @@ class Mp3SyncReader : public MediaSyncReader {
 
   bool SetRange(uint64_t start, int64_t) override {
     if (handle_ == nullptr) return false;
-    const auto frame = static_cast<off_t>(start * format_.SampleRate / kUnitsPerSecond);
+    // Nearest, not down: a start that was rounded from a sample must land on it.
+    const auto frame = static_cast<off_t>(
+        std::nearbyint(static_cast<double>(start) * format_.SampleRate / kUnitsPerSecond));
     return Api().mpg123_seek(handle_, frame, SEEK_SET) >= 0;
   }
 
@@ -133,16 +137,6 @@ class Mp3SyncReader : public MediaSyncReader {
   }
 
  private:
-  void AllowSixteenBitsOnly() {
-    const Mpg123Library& api = Api();
-    api.mpg123_format_none(handle_);
-    const long* rates = nullptr;
-    size_t count = 0;
-    api.mpg123_rates(&rates, &count);
-    for (size_t i = 0; i < count; ++i)
-      api.mpg123_format(handle_, rates[i], MPG123_MONO | MPG123_STEREO, MPG123_ENC_SIGNED_16);
-  }
-
   mpg123_handle* handle_ = nullptr;
   MediaFormat format_;
   uint64_t duration_ = 0;

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <filesystem>
 
 #include "audio/core/dsp_thread.h"
 #include "audio/core/mm_strings.h"
@@ -11,17 +10,6 @@
 
 namespace pmx {
 namespace {
-
-// A name that may lead to data: an existing file, or a memory or resource source.
-bool NamesASource(const std::string& name) {
-  std::string upper = name;
-  std::ranges::transform(upper, upper.begin(),
-                         [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
-  std::error_code error;
-  return std::filesystem::is_regular_file(name, error) ||
-         upper.find("RESOURCE://") != std::string::npos ||
-         upper.find("POINTER://") != std::string::npos;
-}
 
 // Fade points beyond the end keep the gain ramp of a fade-out going past it.
 constexpr int64_t kPastEndMs = 10000;
@@ -66,7 +54,7 @@ std::string TMMCustomAudioFile::GetFilter() const { return GetAudioFileFilter(tr
 void TMMCustomAudioFile::LoadFile(const std::string& name, TMMAudioFileType type) {
   if (Destroying() || name == GetFileName()) return;
   CloseFile();
-  if (name.empty() || !NamesASource(name)) return;
+  if (name.empty() || !NamesAudioSource(name)) return;
   TMMFileClass chosen;
   if (type != TMMAudioFileType::ftNone && FindFileClass(type, chosen)) {
     TryLoadFile(chosen, name);
@@ -220,8 +208,15 @@ void TMMCustomAudioFile::BeginRun(int64_t position) {
 void TMMCustomAudioFile::SetTimePosition(int64_t ms) {
   std::lock_guard lock(lock_);
   const int64_t position = std::clamp<int64_t>(ms, 0, play_end_);
+  if (started_) {
+    SeekRun(position);
+  } else if (inner_) {
+    inner_->SetTimePosition(position);
+  }
+}
+
+void TMMCustomAudioFile::SeekRun(int64_t position) {
   if (inner_) inner_->SetTimePosition(position);
-  if (!started_) return;
   BeginRun(position);
   adpcm_->Reset();
   pcm_->Reset();
@@ -344,10 +339,16 @@ void TMMCustomAudioFile::Reset() {
   {
     std::lock_guard lock(lock_);
     if (opened_) {
-      bytes_delivered_ = 0;
-      BeginRun(TimePosition());
       EndManualFadeOut();
-      UpdateFades();
+      // What the pulling device dropped was never heard: the run starts again
+      // where it began and the file is read from there again, so the counters
+      // keep meeting the file's own end (a handler may have pulled after a seek).
+      if (started_) {
+        SeekRun(start_position_);
+      } else {
+        BeginRun(TimePosition());
+        UpdateFades();
+      }
     }
   }
   TMMBaseAudioFile::Reset();

@@ -134,6 +134,8 @@ class TMMCustomAudioFile : public TMMBaseAudioFile {
   // With lock_ held.
   int64_t TimePosition() const;
   void BeginRun(int64_t position);
+  // Moves the file and a started run to position.
+  void SeekRun(int64_t position);
   void EndManualFadeOut();
   void Load(WAVEHDR* h, bool& MoreBuffers);
   void Pull(WAVEHDR* h, bool& MoreBuffers, uint32_t n);

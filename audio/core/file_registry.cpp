@@ -108,4 +108,12 @@ bool ExtensionAdmitted(const std::string& name, const std::string& patterns) {
   return false;
 }
 
+bool NamesAudioSource(const std::string& name) {
+  const std::string upper = Upper(name);
+  std::error_code error;
+  return std::filesystem::is_regular_file(name, error) ||
+         upper.find("RESOURCE://") != std::string::npos ||
+         upper.find("POINTER://") != std::string::npos;
+}
+
 }  // namespace pmx

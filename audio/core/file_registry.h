@@ -76,4 +76,8 @@ std::string GetFilterExtensions(const std::string& filter);
 // case-insensitively.
 bool ExtensionAdmitted(const std::string& name, const std::string& patterns);
 
+// A name that may lead to audio data: an existing regular file, or a memory or
+// resource source ("RESOURCE://", "POINTER://", in any case).
+bool NamesAudioSource(const std::string& name);
+
 }  // namespace pmx

@@ -56,15 +56,6 @@ std::string Trimmed(const std::array<char, N>& field) {
 // Nearest integer, halves to even.
 int64_t RoundEven(double value) { return static_cast<int64_t>(std::nearbyint(value)); }
 
-bool NamesASource(const std::string& name) {
-  std::error_code error;
-  std::string upper = name;
-  for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return std::filesystem::is_regular_file(name, error) ||
-         upper.find("RESOURCE://") != std::string::npos ||
-         upper.find("POINTER://") != std::string::npos;
-}
-
 bool IsWave(const std::string& name, uint16_t& tag) {
   std::unique_ptr<TWaveIORecord> record;
   if (wioReadInfo(record, name, FourCC("WAVE"), WIO_MODE_FILE) != WIOERR_NOERROR || !record)
@@ -260,7 +251,7 @@ bool TMMMPEGFile::CanLoad(const std::string& name, const TMMDecryptCallback&, ui
   const bool wave = IsWave(name, tag);
   if (wave) return IsMpegTag(tag) && LoadMPEGDecoder();
   if (!ExtensionAdmitted(name, GetExtensions())) return false;
-  if (!NamesASource(name) || !LoadMPEGDecoder()) return false;
+  if (!NamesAudioSource(name) || !LoadMPEGDecoder()) return false;
   MpegDecoder probe;
   return probe.SetFileName(name) == MpegDecoder::kOk && !probe.GetEmpty();
 }

@@ -182,7 +182,7 @@ void TMMWaveDevice::AwaitOpened(const char* call, std::chrono::milliseconds time
 void TMMWaveDevice::HandlerFailed(std::exception_ptr error, std::function<void()> close) {
   failed_ = true;
   PostToGui(std::move(close));
-  HandleApplicationException(error);
+  HandleApplicationException(std::move(error));
 }
 
 bool TMMWaveDevice::Supports(const WaveFormatEx& format) const {
@@ -248,10 +248,18 @@ void TMMWaveDevice::DispatchBuffer(std::function<void()> handler,
   if (!admitted) return;
   auto work = [this, of_epoch, handler = std::move(handler), failed = std::move(failed)] {
     if (!TakePending(of_epoch)) return;
+    std::exception_ptr error;
     try {
       handler();
     } catch (...) {
-      failed(std::current_exception());
+      error = std::current_exception();
+    }
+    // Handed on only after the catch let go of it, and moved all the way, so the
+    // thread that reports it holds the last reference and destroys it.
+    if (error) failed(std::move(error));
+    {
+      std::lock_guard lock(mutex);
+      --handlers.running;
     }
     Changed();
   };
@@ -394,8 +402,10 @@ bool TMMWaveDevice::LeaveHandler(bool drained) {
 void TMMWaveDevice::ResetHandlers() {
   std::lock_guard lock(mutex);
   const int pending = handlers.pending;
+  const int running = handlers.running;
   handlers = {};
   handlers.pending = pending;
+  handlers.running = running;
 }
 
 void TMMWaveDevice::NewEpoch() {
@@ -407,7 +417,9 @@ void TMMWaveDevice::NewEpoch() {
 bool TMMWaveDevice::TakePending(uint64_t of_epoch) {
   std::lock_guard lock(mutex);
   if (of_epoch != epoch.load()) return false;
+  // Counted as running at once: a flush must not find it between the two.
   --handlers.pending;
+  ++handlers.running;
   return true;
 }
 
@@ -416,7 +428,8 @@ bool TMMWaveDevice::AwaitIdle(std::chrono::milliseconds timeout) {
   return Await(
       [this, inside] {
         std::lock_guard lock(mutex);
-        return handlers.queued == 0 && (inside || (handlers.depth == 0 && handlers.pending == 0));
+        return handlers.queued == 0 && (inside || (handlers.depth == 0 && handlers.pending == 0 &&
+                                                handlers.running == 0));
       },
       timeout);
 }

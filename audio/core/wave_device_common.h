@@ -139,7 +139,8 @@ class TMMWaveDevice {
 
   // Runs the handler of a returned buffer where CallBackMode says: posted to the
   // GUI thread (cmWindow) or to the handler thread (cmThread). It is counted as
-  // pending until it runs, and it runs only in the epoch it was dispatched in. An
+  // pending until it is taken, then running until it returns (a flush waits for
+  // both), and it runs only in the epoch it was dispatched in. An
   // error it raises goes to failed. admit, when given, runs first under mutex
   // and may refuse the buffer.
   void DispatchBuffer(std::function<void()> handler,
@@ -208,6 +209,7 @@ class TMMWaveDevice {
     int queued = 0;  // buffers at the driver, not yet handled
     int depth = 0;   // handlers running (nested on the handler thread)
     int pending = 0;  // handed back by the driver, not yet taken by a handler
+    int running = 0;  // taken by a handler that has not finished
     bool stop_pending = false;
     bool stopping = false;
     bool stop_posted = false;

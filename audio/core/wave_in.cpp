@@ -1,6 +1,7 @@
 #include "audio/core/wave_in.h"
 
 #include <algorithm>
+#include <utility>
 
 #include "audio/core/mm_strings.h"
 #include "audio/core/pcm_support.h"
@@ -214,7 +215,7 @@ void TMMCustomWaveIn::OpenDevice() {
   }
   if (CallBackMode() == TMMCBMode::cmThread) {
     device_.StartThread(std::make_unique<TMMWaveInThread>(
-        this, [this](std::exception_ptr error) { HandlerFailed(error); }));
+        this, [this](std::exception_ptr error) { HandlerFailed(std::move(error)); }));
   }
   device_.Check("WaveInOpen", waveInOpen(handle_, DeviceID(), *PWaveFormat(), DeviceCallback(), 0));
   const unsigned state = device_.State();
@@ -361,7 +362,7 @@ void TMMCustomWaveIn::Closed() {
 void TMMCustomWaveIn::BufferDone(WAVEHDR* header) {
   // Device I/O thread: hand the buffer to the handler thread.
   device_.DispatchBuffer([this, header] { HandleBuffer(header); },
-                         [this](std::exception_ptr error) { HandlerFailed(error); });
+                         [this](std::exception_ptr error) { HandlerFailed(std::move(error)); });
 }
 
 void TMMCustomWaveIn::HandleBuffer(WAVEHDR* header) {
@@ -404,7 +405,7 @@ WaveCallback TMMCustomWaveIn::DeviceCallback() {
     if (message != WIM_FAILED) return notes(handle, message, header);
     // Queued behind the buffers handed back before it.
     device_.DispatchBuffer([this] { DeviceFailed(); },
-                           [this](std::exception_ptr error) { HandlerFailed(error); });
+                           [this](std::exception_ptr error) { HandlerFailed(std::move(error)); });
   };
 }
 
@@ -418,7 +419,7 @@ void TMMCustomWaveIn::DeviceFailed() {
 }
 
 void TMMCustomWaveIn::HandlerFailed(std::exception_ptr error) {
-  device_.HandlerFailed(error, [this] { Close(); });
+  device_.HandlerFailed(std::move(error), [this] { Close(); });
 }
 
 void TMMCustomWaveIn::BufferReady(WAVEHDR* lpWaveHdr) {

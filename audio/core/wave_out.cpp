@@ -102,7 +102,7 @@ void TMMWaveOut::OpenDevice() {
   TMMCustomSoundComponent::Opened();
   if (CallBackMode() == TMMCBMode::cmThread) {
     device_.StartThread(std::make_unique<TMMWaveOutThread>(
-        this, [this](std::exception_ptr error) { HandlerFailed(error); }));
+        this, [this](std::exception_ptr error) { HandlerFailed(std::move(error)); }));
   }
   const uint32_t flags = mapped_ && DeviceID() >= 0 ? WAVE_MAPPED : 0;
   device_.Check("WaveOutOpen",
@@ -338,7 +338,7 @@ void TMMWaveOut::BufferDone(WAVEHDR* header) {
   // Device I/O thread: counted here, so that a handler sees the driver's queue;
   // while flushing or stopping the buffer is only counted off.
   device_.DispatchBuffer([this, header] { HandleDone(header); },
-                         [this](std::exception_ptr error) { HandlerFailed(error); },
+                         [this](std::exception_ptr error) { HandlerFailed(std::move(error)); },
                          [this] {
                            TMMWaveDevice::Handlers& h = device_.handlers;
                            --h.queued;
@@ -413,7 +413,7 @@ void TMMWaveOut::EndHandler() {
 }
 
 void TMMWaveOut::HandlerFailed(std::exception_ptr error) {
-  device_.HandlerFailed(error, [this] { Close(); });
+  device_.HandlerFailed(std::move(error), [this] { Close(); });
 }
 
 }  // namespace pmx

@@ -209,5 +209,44 @@ TEST_F(MpegFileTest, DamagedStreamsPlayWhatTheyHoldAndJunkIsRefused) {
   }
 }
 
+// Parts joined into one file (a mono jingle at another rate after stereo music)
+// play in the format the file began with: the mono part doubled onto both
+// channels, the other rate resampled, never a layout that changes midway.
+TEST_F(MpegFileTest, AFileJoinedFromPartsKeepsTheFormatItBeganWith) {
+  auto mono_part = [](uint32_t rate, Bytes& decoded) {
+    const WaveFormatEx mono = WaveFormatEx::Pcm(rate, 16, 1);
+    WaveFormatEx mp3;
+    mp3.set_wFormatTag(WAVE_FORMAT_MPEGLAYER3);
+    EXPECT_EQ(acmFormatSuggest(nullptr, mono, mp3, 64, ACM_FORMATSUGGESTF_WFORMATTAG),
+              MMSYSERR_NOERROR);
+    const Bytes stream = test::Convert(mono, mp3, test::TonePcm16(mono, 1.0), 4000);
+    decoded = test::Convert(mp3, mono, stream, 4000);
+    return stream;
+  };
+  Bytes mono44;
+  Bytes mono48;
+  Bytes joined = stream_;
+  for (const Bytes& part : {mono_part(44100, mono44), mono_part(48000, mono48)})
+    joined.insert(joined.end(), part.begin(), part.end());
+  TMMAudioFile file;
+  file.SetFileName(Put("joined.mp3", joined));
+  ASSERT_EQ(*file.PWaveFormat(), pcm_);
+  const Bytes played = ReadAll(file, 8820);
+
+  // Well inside the mono part, away from the joins, each frame is its sample twice.
+  const std::size_t mono_from = decoded_.size() + 10 * 1152 * 4;
+  const std::size_t frames = 20000;
+  ASSERT_GE(played.size(), mono_from + frames * 4);
+  Bytes doubled;
+  for (std::size_t i = 0; i < frames; ++i) {
+    const uint8_t* s = &mono44[10 * 1152 * 2 + 2 * i];
+    doubled.insert(doubled.end(), {s[0], s[1], s[0], s[1]});
+  }
+  EXPECT_TRUE(EqualAt(played, mono_from, doubled, 0, doubled.size()));
+  const double expected = static_cast<double>(decoded_.size()) + 2.0 * mono44.size() +
+                          2.0 * mono48.size() * 44100 / 48000 + 4;
+  EXPECT_NEAR(static_cast<double>(played.size()), expected, 2 * 1152 * 4);
+}
+
 }  // namespace
 }  // namespace pmx

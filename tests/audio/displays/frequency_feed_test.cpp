@@ -92,7 +92,7 @@ TEST_F(FrequencyFeed, AFeedOnAnotherThreadRacesNeitherPaintNorPeakTimer) {
   }
   feeder.join();
   loop.ProcessPending();
-  // The last block's tone, bin 24 (2067 Hz), is what both show.
+  // The last block's tone, bin 24, is what both show (named by its middle, 2110.3 Hz).
   EXPECT_EQ(spectrum.LoudestFrequencyText(), "2110.3 Hz");
   EXPECT_GT(light.Intensity(2), 0);
   EXPECT_EQ(light.Intensity(0), 0);

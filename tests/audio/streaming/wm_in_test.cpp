@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "audio/streaming/streaming.h"
 #include "tests/audio/streaming/encoded_files.h"
 #include "tests/support/file_bytes.h"
@@ -55,6 +57,17 @@ TEST_F(MP3InTest, SeekingLandsOnTheSample) {
   const std::vector<int16_t> expected(Source().begin() + target * 2, Source().begin() + target * 2 + 20000);
   EXPECT_GT(test::BestCorrelation(expected, decoded, 2, 0), 0.99);
   input_.Flush();
+
+  // Exactly the sample asked for, whatever the rounding of its time: the same
+  // samples a straight read gives there.
+  input_.Init();
+  const std::vector<int16_t> straight = test::ReadSamples(input_, 60000 * 4);
+  for (const int64_t sample : {3, 2047, 12345, 50000}) {
+    ASSERT_TRUE(input_.SeekSample(sample));
+    const std::vector<int16_t> got = test::ReadSamples(input_, 400);
+    EXPECT_TRUE(std::equal(got.begin(), got.end(), straight.begin() + sample * 2)) << "at sample " << sample;
+  }
+  input_.Flush();
 }
 
 TEST_F(MP3InTest, ChannelWishesAndPrecision) {
@@ -70,6 +83,33 @@ TEST_F(MP3InTest, ChannelWishesAndPrecision) {
   EXPECT_THROW(input_.Init(), EAuException);
   input_.SetOutputChannels(cnMaxAvailable);
   EXPECT_EQ(input_.GetChannels(), 2);
+}
+
+// A file joined from the stereo sine and a mono part at another rate reads as
+// stereo at the rate it began with throughout: the mono part on both channels,
+// resampled, never a layout that changes midway.
+TEST_F(MP3InTest, AFileJoinedFromPartsKeepsTheFormatItBeganWith) {
+  const std::vector<int16_t> mono = test::Sine(48000, 48000, 1, 480);
+  test::PutRaw(*sine_ / "mono.raw", mono);
+  ASSERT_EQ(test::RunTool({"lame", "-S", "-r", "-s", "48", "-m", "m", "-b", "64",
+                           (*sine_ / "mono.raw").string(), (*sine_ / "mono.mp3").string()}),
+            0);
+  std::vector<uint8_t> joined = FileBytes(sine_->Path());
+  const std::vector<uint8_t> part = FileBytes(*sine_ / "mono.mp3");
+  joined.insert(joined.end(), part.begin(), part.end());
+  PutFile(*sine_ / "joined.mp3", joined);
+  TMP3In in;
+  in.SetFileName((*sine_ / "joined.mp3").string());
+  ASSERT_EQ(in.GetChannels(), 2);
+  in.Init();
+  const std::vector<int16_t> decoded = test::ReadSamples(in, (kFrames + 3 * kRate) * 4);
+  in.Flush();
+  // One more second at 44.1 kHz, give or take the encoders' padding.
+  EXPECT_NEAR(static_cast<double>(decoded.size()) / 2, static_cast<double>(kFrames + kRate), 3 * 1152);
+  // Half a second into the mono part, both channels carry the same sample.
+  const std::size_t at = static_cast<std::size_t>(kFrames + kRate / 2) * 2;
+  ASSERT_GT(decoded.size(), at + 2000);
+  for (std::size_t i = at; i < at + 2000; i += 2) ASSERT_EQ(decoded[i], decoded[i + 1]) << i;
 }
 
 TEST_F(MP3InTest, BadFilesRaiseOrEndAndNeverCrash) {
