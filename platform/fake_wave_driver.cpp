@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <thread>
 #include <utility>
 
 namespace pmx {
@@ -71,6 +70,7 @@ void FakePcm::InjectXrun() {
 void FakePcm::SetReadDelay(std::chrono::milliseconds delay) {
   std::lock_guard lock(mutex_);
   read_delay_ = delay;
+  Changed();
 }
 
 uint64_t FakePcm::LostFrames() {
@@ -124,6 +124,7 @@ int FakePcm::Start() {
   if (const int error = Injected(kStart)) return error;
   if (running_ || xrun_) return -EBADFD;
   running_ = true;
+  ++starts_;
   Changed();
   return 0;
 }
@@ -141,12 +142,9 @@ int FakePcm::Drop() {
 long FakePcm::Read(void* data, uint32_t frames) {
   std::unique_lock lock(mutex_);
   if (read_delay_.count() > 0) {
-    const auto delay = read_delay_;
     read_stuck_ = true;
     Changed();
-    lock.unlock();
-    std::this_thread::sleep_for(delay);
-    lock.lock();
+    changed_.wait_for(lock, read_delay_, [this] { return read_delay_.count() == 0; });
     read_stuck_ = false;
   }
   if (const int error = Injected(kRead)) return error;

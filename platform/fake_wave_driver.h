@@ -35,7 +35,8 @@ class FakePcm {
   void FailNext(Op op, int error);
   // An overrun or underrun now.
   void InjectXrun();
-  // Every later read first blocks for delay (real time), as in a stuck driver.
+  // Every later read first blocks for delay (real time), as in a stuck driver; a
+  // delay of 0 releases a read held up now.
   void SetReadDelay(std::chrono::milliseconds delay);
   // Waits (real time) until pred holds over this PCM; false on timeout.
   bool WaitUntil(const std::function<bool(const FakePcm&)>& pred,
@@ -49,6 +50,7 @@ class FakePcm {
   bool Xrun() const { return xrun_; }
   uint64_t Buffered() const { return buffered_; }  // frames held by the device buffer
   bool ReadStuck() const { return read_stuck_; }    // a read is held up by the delay
+  uint64_t Starts() const { return starts_; }       // starts that worked
   // A copy of the played bytes, taken under the lock.
   std::vector<uint8_t> PlayedBytes();
 
@@ -90,6 +92,7 @@ class FakePcm {
   uint64_t lost_ = 0;       // capture: frames produced during the current overrun
   std::chrono::milliseconds read_delay_{0};
   bool read_stuck_ = false;
+  uint64_t starts_ = 0;
   std::vector<uint8_t> pending_;  // playback: the buffered bytes
   std::vector<uint8_t> played_;
 };

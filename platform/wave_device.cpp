@@ -1,6 +1,5 @@
 #include "platform/wave_device.h"
 
-#include <cstdio>
 #include <cstring>
 #include <utility>
 
@@ -27,7 +26,6 @@ void WaveDevice::Launch() { thread_ = std::thread([this] { Run(); }); }
 void WaveDevice::Shutdown() {
   if (closed_.load()) return;
   {
-    std::lock_guard stream(stream_mutex_);
     Lock lock(mutex_);
     ResetLocked();
   }
@@ -52,7 +50,6 @@ MMRESULT WaveDevice::UnprepareHeader(WAVEHDR* header) {
 MMRESULT WaveDevice::Reset() {
   if (closed_.load()) return MMSYSERR_INVALHANDLE;
   {
-    std::lock_guard stream(stream_mutex_);
     Lock lock(mutex_);
     ResetLocked();
     position_ = 0;
@@ -98,7 +95,6 @@ MMRESULT WaveDevice::Close() {
   MainLoop& loop = MainLoop::Instance();
   if (loop.IsGuiThread()) loop.PumpUntil([this] { return finished_.load(); }, std::chrono::hours(1));
   thread_.join();
-  std::lock_guard stream(stream_mutex_);
   stream_->Drop();
   return MMSYSERR_NOERROR;
 }
@@ -130,7 +126,6 @@ void WaveDevice::ReportFailure(const char* what, long error, bool notify) {
   failed_ = true;
   failure_ = std::string(what) + ": " + stream_->ErrorText(error);
   failure_pending_ = notify;
-  std::fprintf(stderr, "wave device %d failed: %s\n", id_, failure_.c_str());
 }
 
 void WaveDevice::Run() {

@@ -30,11 +30,10 @@ using WaveCallback = std::function<void(WaveDevice& handle, uint32_t message, WA
 // queues it until its done message.
 //
 // Threads: the methods may be called from any thread, the callback's included
-// (Close excepted). The queue and the counters are guarded by mutex_. A playback
-// stream is used under mutex_; a capture stream under stream_mutex_ (taken before
-// mutex_), and it reads the device holding stream_mutex_ alone, so a read that
-// blocks in the driver never holds up a thread that queues a buffer or asks for
-// the position. The I/O thread waits and calls back without either lock.
+// (Close excepted). The queue and the counters are guarded by mutex_, and so is
+// the stream, except that a capture device reads it without any lock (see
+// WaveInDevice), so a read that blocks in the driver holds up no other thread.
+// The I/O thread waits and calls back without the lock.
 class WaveDevice {
  public:
   virtual ~WaveDevice();
@@ -89,12 +88,12 @@ class WaveDevice {
   bool Closed() const { return closed_.load(); }
   // Wakes the I/O thread after a change (without mutex_).
   void Wake() { stream_->Wake(); }
-  // Marks the stream failed (under mutex_); with notify the I/O thread then hands
+  // Marks the stream failed (under mutex_) and keeps why for Failure(); the caller
+  // reports it (a start may be retried on every tick). With notify the I/O thread then hands
   // its owner WIM_FAILED after the buffers completed so far.
   void ReportFailure(const char* what, long error, bool notify = false);
   std::size_t Block() const { return format_.nBlockAlign(); }
 
-  std::mutex stream_mutex_;
   std::mutex mutex_;
   const std::unique_ptr<WaveStream> stream_;
   std::deque<WAVEHDR*> queue_;  // guarded by mutex_

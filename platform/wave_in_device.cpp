@@ -12,15 +12,13 @@ namespace pmx {
 
 WaveInDevice::WaveInDevice(int id, const WaveFormatEx& format, std::unique_ptr<WaveStream> stream,
                            WaveCallback callback)
-    : WaveDevice(id, format, std::move(stream), std::move(callback), WIM_OPEN),
-      staging_(Block()) {
+    : WaveDevice(id, format, std::move(stream), std::move(callback), WIM_OPEN) {
   Launch();
 }
 
 WaveInDevice::WaveInDevice(int id, const WaveFormatEx& format, std::unique_ptr<WaveStream> stream,
                            WaveCallback callback, std::unique_ptr<WaveInEncoder> encoder)
     : WaveDevice(id, format, std::move(stream), std::move(callback), WIM_OPEN),
-      staging_(Block()),
       encoder_(std::move(encoder)) {
   Launch();
 }
@@ -43,16 +41,14 @@ MMRESULT WaveInDevice::AddBuffer(WAVEHDR* header) {
 MMRESULT WaveInDevice::Start() {
   if (Closed()) return MMSYSERR_INVALHANDLE;
   {
-    std::lock_guard stream(stream_mutex_);
     Lock lock(mutex_);
     if (failed_) return MMSYSERR_ERROR;
     if (!running_) {
-      // PCM is read straight into the buffers: wake when one can be filled.
-      if (!encoder_ && !queue_.empty() && Block() > 0) {
-        stream_->SetWakeFrames(static_cast<uint32_t>(queue_.front()->dwBufferLength / Block()));
-      }
-      const int error = stream_->Start();
-      if (error < 0) {
+      // A read that a stop overtook still owns the stream: the I/O thread starts
+      // it once that read has come back.
+      if (reading_) {
+        start_pending_ = true;
+      } else if (const int error = StartStream(); error < 0) {
         ReportFailure("start", error);
         return MMSYSERR_ERROR;
       }
@@ -66,11 +62,15 @@ MMRESULT WaveInDevice::Start() {
 MMRESULT WaveInDevice::Stop() {
   if (Closed()) return MMSYSERR_INVALHANDLE;
   {
-    std::lock_guard stream(stream_mutex_);
     Lock lock(mutex_);
     if (running_) {
-      // What the device captured up to now belongs to this recording.
-      const long ready = stream_->Avail();
+      // What the device captured up to now belongs to this recording: a read
+      // that is out comes back within a moment, unless it is stuck in the driver,
+      // and then the stop goes on without it.
+      stop_waiting_ = true;
+      read_done_.wait_for(lock, kReadPatience, [this] { return !reading_; });
+      stop_waiting_ = false;
+      const long ready = reading_ ? 0 : stream_->Avail();
       if (ready > 0) Capture(lock, static_cast<uint64_t>(ready));
       if (encoder_) {
         encoded_.clear();
@@ -78,9 +78,7 @@ MMRESULT WaveInDevice::Stop() {
         Store(encoded_.data(), encoded_.size());
       }
       if (!queue_.empty() && queue_.front()->dwBytesRecorded > 0) CompleteFront();
-      stream_->Drop();
-      stream_->Prepare();
-      running_ = false;
+      StopStream();
     }
   }
   Wake();
@@ -88,26 +86,52 @@ MMRESULT WaveInDevice::Stop() {
 }
 
 void WaveInDevice::Transfer(Lock& lock) {
-  lock.unlock();
-  std::lock_guard stream(stream_mutex_);
-  lock.lock();
+  if (reading_) return;
+  SettleStream();
   if (running_ && !failed_) Capture(lock, std::numeric_limits<uint64_t>::max());
 }
 
-bool WaveInDevice::WantsDevice() const { return running_ && !queue_.empty(); }
+bool WaveInDevice::WantsDevice() const { return running_ && !queue_.empty() && !reading_; }
 
 void WaveInDevice::ResetLocked() {
-  if (running_) {
-    stream_->Drop();
-    stream_->Prepare();
-    running_ = false;
-  }
+  if (running_) StopStream();
   while (!queue_.empty()) {
     queue_.front()->dwBytesRecorded = 0;
     CompleteFront();
   }
   carry_.clear();
   if (encoder_) encoder_->Reset();
+}
+
+int WaveInDevice::StartStream() {
+  // PCM is read in pieces of the buffers: wake when one can be filled.
+  if (!encoder_ && !queue_.empty() && Block() > 0) {
+    stream_->SetWakeFrames(static_cast<uint32_t>(queue_.front()->dwBufferLength / Block()));
+  }
+  return stream_->Start();
+}
+
+void WaveInDevice::StopStream() {
+  ++epoch_;
+  running_ = false;
+  start_pending_ = false;
+  if (reading_) {
+    drop_pending_ = true;
+    return;
+  }
+  stream_->Drop();
+  stream_->Prepare();
+}
+
+void WaveInDevice::SettleStream() {
+  if (drop_pending_) {
+    drop_pending_ = false;
+    stream_->Drop();
+    stream_->Prepare();
+  }
+  if (!start_pending_) return;
+  start_pending_ = false;
+  if (const int error = StartStream(); error < 0) Fail("start", error);
 }
 
 uint64_t WaveInDevice::PositionBytes(uint64_t samples) const {
@@ -122,8 +146,10 @@ void WaveInDevice::Capture(Lock& lock, uint64_t limit) {
     carried.swap(carry_);
     Store(carried.data(), carried.size());
   }
-  while (limit > 0 && !queue_.empty()) {
-    const long frames = encoder_ ? ReadEncoded(lock, limit) : ReadInto(lock, queue_.front(), limit);
+  const uint64_t epoch = epoch_;
+  while (limit > 0 && !queue_.empty() && !stop_waiting_) {
+    const long frames = Read(lock, limit);
+    if (epoch != epoch_) return;  // stopped or reset while the read was out
     if (frames == -EAGAIN || frames == 0) return;
     if (frames == -EPIPE) {
       // Frames were lost: counted, and capture goes on.
@@ -152,44 +178,38 @@ void WaveInDevice::Fail(const char* what, long error) {
   running_ = false;
 }
 
-// The front header stays queued while the lock is let go: only Stop and Reset
-// take it away, and they wait for stream_mutex_, which this read holds.
-long WaveInDevice::ReadInto(Lock& lock, WAVEHDR* header, uint64_t limit) {
-  const std::size_t block = Block();
-  const std::size_t space = header->dwBufferLength - header->dwBytesRecorded;
-  if (space < block) {
-    // A frame that straddles two buffers.
-    lock.unlock();
-    const long frames = stream_->Read(staging_.data(), 1);
-    lock.lock();
-    if (frames > 0) Store(staging_.data(), block);
-    return frames;
-  }
-  const uint64_t wanted = std::min<uint64_t>({space / block, limit, 1u << 20});
+// The read goes into staging_, never into a queued buffer: a stop or reset may
+// hand every buffer back while the read is out. What it brings after one of them
+// belongs to no recording and is dropped.
+long WaveInDevice::Read(Lock& lock, uint64_t limit) {
+  const uint64_t wanted = std::min<uint64_t>(limit, ChunkFrames());
+  staging_.resize(wanted * Block());
+  const uint64_t epoch = epoch_;
+  reading_ = true;
   lock.unlock();
-  const long frames = stream_->Read(header->lpData + header->dwBytesRecorded,
-                                    static_cast<uint32_t>(wanted));
+  const long frames = stream_->Read(staging_.data(), static_cast<uint32_t>(wanted));
   lock.lock();
-  if (frames > 0) {
-    header->dwBytesRecorded += static_cast<uint32_t>(static_cast<std::size_t>(frames) * block);
-    if (header->dwBytesRecorded == header->dwBufferLength) CompleteFront();
+  reading_ = false;
+  read_done_.notify_all();
+  if (frames <= 0 || epoch != epoch_) return frames;
+  const std::size_t bytes = static_cast<std::size_t>(frames) * Block();
+  if (encoder_) {
+    encoded_.clear();
+    encoder_->Encode(staging_.data(), bytes, encoded_);
+    Store(encoded_.data(), encoded_.size());
+  } else {
+    Store(staging_.data(), bytes);
   }
   return frames;
 }
 
-long WaveInDevice::ReadEncoded(Lock& lock, uint64_t limit) {
-  // A chunk of about a tenth of a second keeps what waits for a buffer small.
-  const uint64_t wanted = std::min<uint64_t>(limit, Format().nSamplesPerSec() / 10 + 1);
-  staging_.resize(wanted * Block());
-  lock.unlock();
-  const long frames = stream_->Read(staging_.data(), static_cast<uint32_t>(wanted));
-  lock.lock();
-  if (frames > 0) {
-    encoded_.clear();
-    encoder_->Encode(staging_.data(), static_cast<std::size_t>(frames) * Block(), encoded_);
-    Store(encoded_.data(), encoded_.size());
-  }
-  return frames;
+uint64_t WaveInDevice::ChunkFrames() const {
+  // A codec takes chunks of about a tenth of a second, which keeps what waits for
+  // a buffer small; PCM fills the front buffer, a frame at least.
+  if (encoder_) return Format().nSamplesPerSec() / 10 + 1;
+  const WAVEHDR* header = queue_.front();
+  const std::size_t space = header->dwBufferLength - header->dwBytesRecorded;
+  return std::clamp<uint64_t>(space / Block(), 1, 1u << 20);
 }
 
 void WaveInDevice::Store(const uint8_t* bytes, std::size_t count) {

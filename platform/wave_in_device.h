@@ -1,6 +1,8 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -12,6 +14,8 @@
 namespace pmx {
 
 // A capture device. Buffers fill in order; a full one comes back with WIM_DATA.
+// A read stuck in the driver holds up no call: Stop and Reset return at once,
+// and the I/O thread drops the stream when the read comes back.
 // Overruns of the device are recovered and counted with the frames they lost. A
 // read that fails for good hands back the partly filled buffer with what it holds,
 // then WIM_FAILED.
@@ -36,15 +40,26 @@ class WaveInDevice : public WaveDevice {
   uint64_t LostFrames() const { return lost_frames_.load(); }
 
  private:
+  // How long Stop waits for a read that is out before it takes it as stuck.
+  static constexpr std::chrono::milliseconds kReadPatience{200};
+
   void Transfer(Lock& lock) override;
   bool WantsDevice() const override;
   void ResetLocked() override;
   uint64_t PositionBytes(uint64_t samples) const override;
-  // Reads at most limit frames into the queued buffers; stream_mutex_ and lock
-  // (on mutex_) held, the lock let go during each read of the device.
+  // Under mutex_, with no read out.
+  int StartStream();
+  // Under mutex_: ends the run; the stream is dropped now, or by the I/O thread
+  // once the read that is out comes back.
+  void StopStream();
+  // Under mutex_, on the I/O thread with no read out: the drop and start that a
+  // stuck read held back.
+  void SettleStream();
+  // Reads at most limit frames into the queued buffers; lock (on mutex_) held, and
+  // let go during each read of the device.
   void Capture(Lock& lock, uint64_t limit);
-  long ReadInto(Lock& lock, WAVEHDR* header, uint64_t limit);
-  long ReadEncoded(Lock& lock, uint64_t limit);
+  long Read(Lock& lock, uint64_t limit);
+  uint64_t ChunkFrames() const;
   // Completes the partly filled buffer and reports the failure.
   void Fail(const char* what, long error);
   void Store(const uint8_t* bytes, std::size_t count);
@@ -52,8 +67,17 @@ class WaveInDevice : public WaveDevice {
   std::size_t Unit() const { return encoder_ ? encoder_->Codec().nBlockAlign() : 1; }
 
   bool running_ = false;          // guarded by mutex_
+  // A thread reads the device without the lock; it alone uses the stream until
+  // the read is back. This and the fields down to epoch_ are guarded by mutex_.
+  bool reading_ = false;
+  std::condition_variable read_done_;  // reading_ went false
+  bool stop_waiting_ = false;     // Stop waits for the read: start no other
+  bool drop_pending_ = false;     // a stop overtook the read
+  bool start_pending_ = false;    // and a start followed it
+  uint64_t epoch_ = 0;            // counts stops and resets: a read that returns
+                                  // into a later one is dropped
   std::vector<uint8_t> carry_;    // bytes of a frame that did not fit; guarded by mutex_
-  std::vector<uint8_t> staging_;  // one frame or a read chunk; guarded by stream_mutex_
+  std::vector<uint8_t> staging_;  // the read's chunk; used by the reader alone
   std::atomic<uint64_t> overruns_{0};
   std::atomic<uint64_t> lost_frames_{0};
   const std::unique_ptr<WaveInEncoder> encoder_;  // none for PCM; guarded by mutex_

@@ -173,22 +173,41 @@ int64_t TMMWave::PlayListSamples() const {
   return samples;
 }
 
-void TMMWave::CreateWaveFile(const std::string& name, PWaveFormatEx pwfx) {
-  const std::string expanded = ExpandName(name);
-  if (!wioIsValidName(expanded)) throw EMMWaveError(SUnableCreateWave);
-  if (wioFileExists(expanded)) throw EMMWaveFileExists();
+std::unique_ptr<TWaveIORecord> TMMWave::CreateRecord(const std::string& name,
+                                                     PWaveFormatEx pwfx) const {
+  if (!wioIsValidName(name)) throw EMMWaveError(SUnableCreateWave);
+  if (wioFileExists(name)) throw EMMWaveFileExists();
   std::unique_ptr<TWaveIORecord> created;
-  if (wioCreateInfo(created, pwfx) != 0 || wioCreateFile(created.get(), expanded) != 0) {
+  if (wioCreateInfo(created, pwfx) != 0 || wioCreateFile(created.get(), name) != 0) {
     // A name taken meanwhile is refused by the create itself and left alone.
     if (created) wioFreeInfo(created);
-    if (wioFileExists(expanded)) throw EMMWaveFileExists();
+    if (wioFileExists(name)) throw EMMWaveFileExists();
     throw EMMWaveError(SUnableCreateWave);
   }
+  if (wioSetIOBuffer(created.get(), io_buffer_size_) != 0) {
+    wioFreeInfo(created);
+    throw EMMWaveError(SUnableSetupIOBuffer);
+  }
+  return created;
+}
+
+void TMMWave::CreateWaveFile(const std::string& name, PWaveFormatEx pwfx) {
+  const std::string expanded = ExpandName(name);
+  UseCreated(CreateRecord(expanded, pwfx), expanded);
+}
+
+void TMMWave::SwitchWaveFile(const std::string& name, PWaveFormatEx pwfx) {
+  const std::string expanded = ExpandName(name);
+  std::unique_ptr<TWaveIORecord> created = CreateRecord(expanded, pwfx);
+  CloseWaveFile();
+  UseCreated(std::move(created), expanded);
+}
+
+void TMMWave::UseCreated(std::unique_ptr<TWaveIORecord> created, const std::string& name) {
   TakeRecord(std::move(created));
-  file_name_ = expanded;
+  file_name_ = name;
   BuildSegments();
   NotifyChange();
-  if (wioSetIOBuffer(record_.get(), io_buffer_size_) != 0) throw EMMWaveError(SUnableSetupIOBuffer);
 }
 
 void TMMWave::OpenWaveFile() {

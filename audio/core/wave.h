@@ -72,6 +72,9 @@ class TMMWave : public TMMObject {
 
   // Creates the file (refusing an existing name) and keeps it open for writing.
   void CreateWaveFile(const std::string& name, PWaveFormatEx pwfx);
+  // Creates the named file, and only then finishes the one being written and goes
+  // on in the new one; a create that fails leaves the old file open as it was.
+  void SwitchWaveFile(const std::string& name, PWaveFormatEx pwfx);
   // Opens the parsed file for reading at the current position.
   virtual void OpenWaveFile();
   // Finishes a written file; closes a read one.
@@ -110,6 +113,9 @@ class TMMWave : public TMMObject {
  private:
   void FreeAll();
   void TakeRecord(std::unique_ptr<TWaveIORecord> record);
+  // A new file, open for writing through the I/O buffer.
+  std::unique_ptr<TWaveIORecord> CreateRecord(const std::string& name, PWaveFormatEx pwfx) const;
+  void UseCreated(std::unique_ptr<TWaveIORecord> created, const std::string& name);
   void BuildSegments();
   int64_t PlayListSamples() const;
   int64_t BytesOf(int64_t samples) const;

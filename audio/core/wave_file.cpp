@@ -190,20 +190,20 @@ bool TMMCustomWaveFile::SwitchFile() {
   }
   if (next.empty()) return true;
   const std::string finished = wave_->FileName();
-  wave_->CloseWaveFile();
-  data_bytes_.store(0);
-  bool created = true;
   try {
-    wave_->CreateWaveFile(next, PWaveFormat());
-    wave_->IORecord()->MaxFileSize = max_file_size_.load();
+    wave_->SwitchWaveFile(next, PWaveFormat());
   } catch (const EMMWaveError& error) {
+    // The old file stays open: the split is asked for early enough that it still
+    // takes this buffer, and the sink closes after it.
     SetFailure(std::string(error.what()) + ": " + next);
-    created = false;
+    return false;
   }
+  wave_->IORecord()->MaxFileSize = max_file_size_.load();
+  data_bytes_.store(0);
   // Handed out only now, so whoever takes it sees the new file's count.
   std::lock_guard status(status_lock_);
   finished_.push_back(finished);
-  return created;
+  return true;
 }
 
 bool TMMCustomWaveFile::WriteBuffer(const WAVEHDR* lpWaveHdr) {
@@ -212,7 +212,7 @@ bool TMMCustomWaveFile::WriteBuffer(const WAVEHDR* lpWaveHdr) {
   }
   std::lock_guard lock(wave_lock_);
   if (!file_opened_.load() || wave_->FileName().empty()) return true;
-  if (!SwitchFile()) return false;
+  const bool switched = SwitchFile();
   const int64_t bytes = lpWaveHdr->dwBytesRecorded;
   if (!HasRoomFor(bytes)) {
     SetFailure("Not enough space on the disk");
@@ -223,7 +223,7 @@ bool TMMCustomWaveFile::WriteBuffer(const WAVEHDR* lpWaveHdr) {
   const int error = errno;
   if (written > 0) {
     data_bytes_.store(static_cast<int64_t>(wave_->IORecord()->dwDataBytes));
-    return true;
+    return switched;
   }
   SetFailure(written == 0 ? "The file reached the largest size a WAV file can have"
                           : std::string("Write error: ") + std::strerror(error != 0 ? error : EIO));

@@ -1,5 +1,7 @@
 #include "platform/wave_in_device.h"
 
+#include <cerrno>
+#include <cstring>
 #include <future>
 
 #include <gtest/gtest.h>
@@ -139,6 +141,40 @@ TEST_F(WaveInDeviceTest, AReadStuckInTheDriverHoldsUpNeitherPositionNorQueueing)
   ASSERT_TRUE(events_.WaitDone(2));
 }
 
+// A read stuck in the driver (a hanging USB device) must not hold up the thread
+// that stops, resets or starts. The buffers are handed back; the I/O thread
+// delivers them and drops the stream once the read returns, what that read brings
+// is no one's, and the start that followed records afresh.
+TEST_F(WaveInDeviceTest, StopAndResetDoNotWaitForAReadStuckInTheDriver) {
+  const auto stuck = [](const FakePcm& p) { return p.ReadStuck(); };
+  Open();
+  WaveBuffers buffers({400, 400, 400});
+  ASSERT_EQ(device_->AddBuffer(buffers[0]), MMSYSERR_NOERROR);
+  ASSERT_EQ(device_->AddBuffer(buffers[1]), MMSYSERR_NOERROR);
+  ASSERT_EQ(device_->Start(), MMSYSERR_NOERROR);
+  pcm_->Advance(60);
+  ASSERT_TRUE(pcm_->WaitUntil([](const FakePcm& p) { return p.Buffered() == 0; }));
+  pcm_->SetReadDelay(std::chrono::seconds(10));
+  pcm_->Advance(20);
+  ASSERT_TRUE(pcm_->WaitUntil(stuck));
+  ASSERT_EQ(device_->Stop(), MMSYSERR_NOERROR);
+  ASSERT_EQ(device_->Reset(), MMSYSERR_NOERROR);
+  ASSERT_EQ(device_->Start(), MMSYSERR_NOERROR);
+  EXPECT_TRUE(pcm_->Check(stuck)) << "a call waited for the stuck read";
+  pcm_->SetReadDelay(std::chrono::milliseconds(0));
+  ASSERT_TRUE(events_.WaitDone(2));
+  const auto done = events_.Done();
+  EXPECT_EQ(done[0].bytes, FakePcm::Ramp(format_, 0, 60));
+  EXPECT_TRUE(done[1].bytes.empty());
+  ASSERT_TRUE(pcm_->WaitUntil([](const FakePcm& p) { return p.Starts() == 2; }));
+  ASSERT_EQ(device_->AddBuffer(buffers[2]), MMSYSERR_NOERROR);
+  pcm_->Advance(100);
+  ASSERT_TRUE(events_.WaitDone(3));
+  EXPECT_EQ(events_.Done()[2].bytes, FakePcm::Ramp(format_, 80, 100));
+  ASSERT_EQ(device_->Reset(), MMSYSERR_NOERROR);
+  EXPECT_EQ(device_->Close(), MMSYSERR_NOERROR);
+}
+
 TEST_F(WaveInDeviceTest, PositionWrapsAt32Bits) {
   driver_.SetStartFrame((uint64_t{1} << 32) - 100);
   Open();
@@ -187,6 +223,18 @@ TEST_F(WaveInDeviceTest, MisuseGetsTheResultCodes) {
   EXPECT_EQ(device_->GetPosition(time), MMSYSERR_INVALHANDLE);
   EXPECT_EQ(device_->Close(), MMSYSERR_INVALHANDLE);
   EXPECT_EQ(device_->AddBuffer(buffers[1]), MMSYSERR_INVALHANDLE);
+}
+
+// The recorder retries a failed start on every tick and reports the run of
+// failures itself: the device layer must not write to the journal each time.
+TEST_F(WaveInDeviceTest, AFailedStartIsToldToTheCallerAloneAndSaysWhy) {
+  Open();
+  pcm_->FailNext(FakePcm::kStart, -EIO);
+  testing::internal::CaptureStderr();
+  for (int attempt = 0; attempt < 3; ++attempt) EXPECT_EQ(device_->Start(), MMSYSERR_ERROR);
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+  EXPECT_EQ(device_->Failure(), "start: " + std::string(std::strerror(EIO)));
+  EXPECT_FALSE(Running());
 }
 
 TEST_F(WaveInDeviceTest, CloseServesACallbackWaitingForTheGuiThread) {

@@ -301,6 +301,26 @@ TEST_F(RecordingFaultTest, AReadStuckInTheDriverHoldsUpNeitherPositionNorTick) {
   pcm_->SetReadDelay(0ms);
 }
 
+// A hanging device must not freeze the window: while the stop waits for a read
+// stuck in the driver, the GUI thread goes on serving its loop, and the file keeps
+// everything read before.
+TEST_F(RecordingFaultTest, AStopDuringAReadStuckInTheDriverKeepsTheWindowServed) {
+  Start();
+  ASSERT_TRUE(Feed(kRate));
+  pcm_->SetReadDelay(10s);
+  pcm_->Advance(kStep);
+  ASSERT_TRUE(pcm_->WaitUntil([](const FakePcm& p) { return p.ReadStuck(); }));
+  bool served_while_stuck = false;
+  loop_.Post([&] {
+    served_while_stuck = pcm_->Check([](const FakePcm& p) { return p.ReadStuck(); });
+    pcm_->SetReadDelay(0ms);
+  });
+  lifecycle_.StopRecording();
+  EXPECT_TRUE(served_while_stuck);
+  EXPECT_FALSE(window_.recording);
+  EXPECT_EQ(Data("20260307090503.wav"), Ramp(0, kRate));
+}
+
 TEST_F(RecordingFaultTest, AFailedWriteKeepsEverythingBeforeItAndANewFileFollowsOnceWritingWorks) {
   constexpr rlim_t kLimit = 44 + 4 * 300'000;
   rlimit old{};

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <fstream>
 #include <thread>
 
 #include <gtest/gtest.h>
@@ -162,6 +163,37 @@ TEST(WaveFile, SinkClosesItselfBeforeTheRiffSizeWouldWrap) {
   const std::vector<uint8_t> bytes = FileBytes(name);
   EXPECT_EQ(bytes.size(), 3044u);
   EXPECT_EQ(LE32At(bytes, 4), 3036u);
+}
+
+// A split goes on in a new file without a gap; one whose new file cannot be made
+// keeps the buffer that asked for it in the old file, which is still below the
+// limit, before the sink closes with the reason.
+TEST(WaveFile, SplitKeepsEveryBufferWhetherOrNotTheNewFileCanBeMade) {
+  test::TempDir dir;
+  const std::string first = dir / "a.wav", second = dir / "b.wav", taken = dir / "c.wav";
+  Recorder rec(WaveFormatEx::Pcm(8000, 16, 1), first);
+  rec.Open();
+  std::vector<uint8_t> one = Ramp(1000), two = Ramp(600, 1000), three = Ramp(400, 1600);
+  rec.Push(one);
+  rec.file.SplitTo(second);
+  rec.Push(two);
+  EXPECT_EQ(rec.file.TakeFinishedSplit(), first);
+  const std::vector<uint8_t> finished = FileBytes(first);
+  EXPECT_EQ(std::vector<uint8_t>(finished.begin() + 44, finished.end()), one);
+
+  std::ofstream(taken) << "someone else's";
+  rec.file.SplitTo(taken);
+  rec.Push(three);
+  EXPECT_FALSE(rec.file.FileOpened());
+  EXPECT_NE(rec.file.WriteFailure().find(taken), std::string::npos);
+  EXPECT_EQ(rec.file.TakeFinishedSplit(), "");
+  EXPECT_EQ(rec.file.GetFileName(), second);
+  const std::vector<uint8_t> bytes = FileBytes(second);
+  ASSERT_EQ(bytes.size(), 44u + 1000u);
+  EXPECT_EQ(LE32At(bytes, 40), 1000u);
+  two.insert(two.end(), three.begin(), three.end());
+  EXPECT_EQ(std::vector<uint8_t>(bytes.begin() + 44, bytes.end()), two);
+  EXPECT_EQ(FileBytes(taken).size(), 14u);
 }
 
 // Pushes buffers into its component from a chain thread, as the ring buffer's
