@@ -152,14 +152,18 @@ void WaveInDevice::Capture(Lock& lock, uint64_t limit) {
     if (epoch != epoch_) return;  // stopped or reset while the read was out
     if (frames == -EAGAIN || frames == 0) return;
     if (frames == -EPIPE) {
-      // Frames were lost: counted, and capture goes on.
-      overruns_.fetch_add(1);
-      lost_frames_.fetch_add(stream_->LostFrames());
+      // Frames were lost: counted, and capture goes on. A device that cannot be
+      // restarted has failed rather than overrun (a sound server gone away also
+      // reports an overrun), so its failure is reported instead of a loss guessed
+      // from time stamps that then mean nothing.
+      const uint64_t lost = stream_->LostFrames();
       const int error = stream_->Prepare() < 0 ? -EIO : stream_->Start();
       if (error < 0) {
         Fail("restart after overrun", error);
         return;
       }
+      overruns_.fetch_add(1);
+      lost_frames_.fetch_add(lost);
       continue;
     }
     if (frames < 0) {

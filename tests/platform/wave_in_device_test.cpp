@@ -120,6 +120,18 @@ TEST_F(WaveInDeviceTest, OverrunsAreCountedAndCaptureGoesOn) {
   EXPECT_EQ(device_->Overruns(), 2u);
   EXPECT_EQ(device_->LostFrames(), 180u);
   EXPECT_EQ(events_.Done()[1].bytes, FakePcm::Ramp(format_, 230, 50));
+
+  // An overrun the device cannot come back from (a sound server gone away) is a
+  // failure, not a loss: no frames are guessed from its time stamps.
+  pcm_->FailNext(FakePcm::kPrepare, -EIO);
+  pcm_->InjectXrun();
+  pcm_->Advance(1000);
+  WaveBuffers last({200});
+  ASSERT_EQ(device_->AddBuffer(last[0]), MMSYSERR_NOERROR);
+  ASSERT_TRUE(events_.WaitMessage(WIM_FAILED));
+  EXPECT_EQ(device_->Failure(), "restart after overrun: " + std::string(std::strerror(EIO)));
+  EXPECT_EQ(device_->Overruns(), 2u);
+  EXPECT_EQ(device_->LostFrames(), 180u);
 }
 
 TEST_F(WaveInDeviceTest, AReadStuckInTheDriverHoldsUpNeitherPositionNorQueueing) {
