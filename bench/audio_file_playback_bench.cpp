@@ -21,6 +21,7 @@
 #include "platform/acm.h"
 #include "platform/alsa_wave_driver.h"
 #include "platform/main_loop.h"
+#include "bench/support/cpu_time.h"
 
 namespace {
 
@@ -97,12 +98,7 @@ class Folder {
   std::filesystem::path path_;
 };
 
-double CpuSeconds(int who) {
-  rusage usage{};
-  getrusage(who, &usage);
-  auto seconds = [](const timeval& t) { return static_cast<double>(t.tv_sec) + t.tv_usec / 1e6; };
-  return seconds(usage.ru_utime) + seconds(usage.ru_stime);
-}
+using pmx::bench::CpuSeconds;
 
 // Plays the file to its end through the chain; the CPU seconds of this process.
 double PlayThroughChain(const std::string& name, int32_t buffer_size) {

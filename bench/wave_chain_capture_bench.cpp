@@ -25,6 +25,7 @@
 #include "audio/core/wave_in.h"
 #include "platform/alsa_wave_driver.h"
 #include "platform/main_loop.h"
+#include "bench/support/cpu_time.h"
 
 namespace {
 
@@ -55,12 +56,7 @@ class Folder {
   std::filesystem::path path_;
 };
 
-double CpuSeconds(int who) {
-  rusage usage{};
-  getrusage(who, &usage);
-  auto seconds = [](const timeval& t) { return static_cast<double>(t.tv_sec) + t.tv_usec / 1e6; };
-  return seconds(usage.ru_utime) + seconds(usage.ru_stime);
-}
+using pmx::bench::CpuSeconds;
 
 // Records seconds of audio through the chain; the CPU seconds of this process.
 double RecordThroughChain(const Folder& folder, int seconds) {
