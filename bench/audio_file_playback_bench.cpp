@@ -99,6 +99,7 @@ class Folder {
 };
 
 using pmx::bench::CpuSeconds;
+using pmx::bench::RunProgram;
 
 // Plays the file to its end through the chain; the CPU seconds of this process.
 double PlayThroughChain(const std::string& name, int32_t buffer_size) {
@@ -122,25 +123,6 @@ double PlayThroughChain(const std::string& name, int32_t buffer_size) {
   loop.PumpUntil([&] { return stopped; }, 3600s);
   out.Close();
   return CpuSeconds(RUSAGE_SELF) - before;
-}
-
-// The program's CPU seconds, or -1 when it failed.
-double RunProgram(const std::vector<std::string>& argv) {
-  const double before = CpuSeconds(RUSAGE_CHILDREN);
-  const pid_t child = fork();
-  if (child == 0) {
-    std::vector<char*> args;
-    for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-    args.push_back(nullptr);
-    execvp(args[0], args.data());
-    _exit(127);
-  }
-  int status = 0;
-  if (child < 0 || waitpid(child, &status, 0) != child || !WIFEXITED(status) ||
-      WEXITSTATUS(status) != 0) {
-    return -1;
-  }
-  return CpuSeconds(RUSAGE_CHILDREN) - before;
 }
 
 void Compare(benchmark::State& state, const char* file, const std::vector<std::string>& program) {

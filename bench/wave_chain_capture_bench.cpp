@@ -98,23 +98,10 @@ double RecordThroughChain(const Folder& folder, int seconds) {
 
 // The same recording by arecord; its CPU seconds, or -1 when it failed.
 double RecordWithArecord(const Folder& folder, int seconds) {
-  const double before = CpuSeconds(RUSAGE_CHILDREN);
-  const pid_t child = fork();
-  if (child == 0) {
-    // alsa-lib reads the configuration naming the file PCM from HOME.
-    setenv("HOME", folder.Path().c_str(), 1);
-    const std::string duration = std::to_string(seconds);
-    const std::string out = (folder / "arecord.wav").string();
-    execlp("arecord", "arecord", "-q", "-D", "ramp", "-f", "S16_LE", "-c", "2", "-r", "44100",
-           "-t", "wav", "-d", duration.c_str(), out.c_str(), static_cast<char*>(nullptr));
-    _exit(127);
-  }
-  int status = 0;
-  if (child < 0 || waitpid(child, &status, 0) != child || !WIFEXITED(status) ||
-      WEXITSTATUS(status) != 0) {
-    return -1;
-  }
-  return CpuSeconds(RUSAGE_CHILDREN) - before;
+  // alsa-lib reads the configuration naming the file PCM from HOME.
+  return pmx::bench::RunProgram({"env", "HOME=" + folder.Path().string(), "arecord", "-q", "-D",
+                                 "ramp", "-f", "S16_LE", "-c", "2", "-r", "44100", "-t", "wav",
+                                 "-d", std::to_string(seconds), (folder / "arecord.wav").string()});
 }
 
 // The spread of one recorder's runs.
