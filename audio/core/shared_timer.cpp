@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <atomic>
 
-#include "platform/mm_timer.h"
+#include "platform/gui_ticker.h"
 
 namespace pmx {
 namespace {
@@ -15,7 +15,6 @@ struct SharedTimer {
   std::mutex lifecycle;  // orders starting and stopping the platform timer
   std::atomic<bool> running{false};
   TMMTimerClients clients;
-  PeriodicTimer timer;  // declared last: stopped before the list goes
 };
 
 SharedTimer& Shared() {
@@ -89,8 +88,9 @@ PMMTimerClient MMTimerAddClient(int interval, int suspend_count, TMMTimerCallbac
   if (t_in_tick) return nullptr;
   SharedTimer& shared = Shared();
   std::lock_guard lock(shared.lifecycle);
-  if (!shared.timer.Running() &&
-      !shared.timer.Start(TMMTimerClients::kPeriod, [&shared] { shared.clients.Tick(); })) {
+  if (!shared.running.load() &&
+      !gui_ticker::Start(std::chrono::milliseconds(TMMTimerClients::kPeriod),
+                         [&shared] { shared.clients.Tick(); })) {
     return nullptr;
   }
   shared.running.store(true);
@@ -102,12 +102,12 @@ void MMTimerSuspendClient(PMMTimerClient client) { Shared().clients.Suspend(clie
 void MMTimerResumeClient(PMMTimerClient client) { Shared().clients.Resume(client); }
 
 void MMTimerRemoveClient(PMMTimerClient client) {
-  if (t_in_tick) return;  // the timer thread cannot join itself
+  if (t_in_tick) return;  // a tick cannot wait for itself to end
   SharedTimer& shared = Shared();
   std::lock_guard lock(shared.lifecycle);
   // The list lock is not held here, so a tick in progress can finish while we join.
   if (shared.clients.Remove(client) && shared.clients.Count() == 0) {
-    shared.timer.Stop();
+    gui_ticker::Stop();
     shared.running.store(false);
   }
 }

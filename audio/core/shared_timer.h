@@ -49,7 +49,8 @@ class TMMTimerClients {
 };
 
 // The process-wide 25 ms timer: it runs from the first client's registration to the
-// last client's removal. Callbacks run on the timer's own thread.
+// last client's removal. Callbacks run where the displays' clock ticks (gui_ticker):
+// on the GUI thread under a GUI loop, else on the clock's own thread.
 // nullptr when the timer cannot be started (or when called from a callback).
 PMMTimerClient MMTimerAddClient(int interval, int suspend_count, TMMTimerCallback callback,
                                 void* data);
