@@ -396,9 +396,12 @@ void TMMCustomLevel::DrawLevel(QPainter& canvas, bool changed_only) {
     }
     shown_.swap(frame_);
   }
-  if (area.Width() <= 0 || area.Height() <= 0) return;
-  work.DrawToDC(canvas, QRect(inner_.Left + area.Left, inner_.Top + area.Top, area.Width(), area.Height()),
-                area.Left, area.Top);
+  const QRect shown(inner_.Left + area.Left, inner_.Top + area.Top, std::max(0, area.Width()),
+                    std::max(0, area.Height()));
+  // A frame that changed no spot leaves the screen alone.
+  if (changed_only) ChangedArea(shown);
+  if (shown.isEmpty()) return;
+  work.DrawToDC(canvas, shown, area.Left, area.Top);
 }
 
 bool TMMCustomLevel::ShowsFrameOf(const TMMDIBCanvas& work) const {

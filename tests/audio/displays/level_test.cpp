@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <QApplication>
 #include <QImage>
+#include <QScreen>
 #include <QWidget>
 #include <cstring>
 #include <vector>
@@ -241,6 +243,33 @@ TEST(Level, FedFramesMatchAWholeRepaintPixelForPixel) {
         }
       }
     }
+  }
+}
+
+// The screen gets only the part of the bar a frame changed: what it shows must
+// still be the whole current picture.
+TEST(Level, TheScreenShowsEveryFedFrameWhole) {
+  QWidget window;
+  window.resize(240, 40);
+  ManualLevel level(&window);
+  level.SetNumPeaks(3);
+  level.SetPeakDelay(2);
+  level.SetPeakSpeed(1);
+  window.show();
+  QApplication::processEvents();
+  const QRect area = level.geometry();
+  uint32_t seed = 777;
+  for (int step = 0; step < 200; ++step) {
+    seed = seed * 1103515245u + 12345u;
+    if (seed % 3 == 0) level.PeakTimer();
+    level.SetValue(static_cast<int>(seed >> 16) % 101);
+    MainLoop::Instance().ProcessPending();
+    QApplication::processEvents();
+    const QImage screen =
+        window.screen()->grabWindow(window.winId()).toImage().copy(area).convertToFormat(QImage::Format_RGB32);
+    const QImage picture = level.BackStore().convertToFormat(QImage::Format_RGB32);
+    ASSERT_EQ(screen.size(), picture.size());
+    ASSERT_TRUE(screen == picture) << "step " << step;
   }
 }
 
