@@ -155,7 +155,7 @@ void TMMDIBGraphicControl::PaintDirectSoon(std::function<void(QPainter& canvas)>
 void TMMDIBGraphicControl::RequestUpdate(const QRect& area) {
   MainLoop& loop = MainLoop::Instance();
   if (loop.IsGuiThread()) {
-    update(area);
+    ShowDirect(area);
     return;
   }
   // One queued update at a time, however fast the feed draws.
@@ -173,9 +173,14 @@ void TMMDIBGraphicControl::RequestUpdate(const QRect& area) {
         std::lock_guard lock((*self)->update_lock_);
         std::swap(area, (*self)->queued_update_);
       }
-      (*self)->update(area);
+      (*self)->ShowDirect(area);
     }
   });
+}
+
+void TMMDIBGraphicControl::ShowDirect(const QRect& area) {
+  direct_ += area;
+  update(area);
 }
 
 QImage TMMDIBGraphicControl::BackStore() const {
@@ -193,7 +198,12 @@ void TMMDIBGraphicControl::Invalidate() {
 
 void TMMDIBGraphicControl::paintEvent(QPaintEvent* event) {
   std::lock_guard lock(paint_lock_);
-  if (!keep_on_expose_ || full_paint_) {
+  // Any other update asks for the whole control, so a paint within the parts that
+  // direct drawing changed (less than the whole) needs no picture drawn anew.
+  const bool direct_only =
+      !direct_.isEmpty() && direct_ != QRegion(rect()) && (event->region() - direct_).isEmpty();
+  direct_ = QRegion();
+  if (full_paint_ || (!keep_on_expose_ && !direct_only)) {
     full_paint_ = false;
     QPainter canvas(&back_store_);
     Paint(canvas);

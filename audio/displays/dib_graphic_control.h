@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QImage>
+#include <QRegion>
 #include <atomic>
 #include <functional>
 #include <optional>
@@ -90,6 +91,8 @@ class TMMDIBGraphicControl : public TMMGraphicControl {
   // update(area) from any thread: directly on the GUI thread, else through the main
   // loop, one queued update for every area asked for until it runs.
   void RequestUpdate(const QRect& area);
+  // On the GUI thread: update(area), remembered as drawn directly.
+  void ShowDirect(const QRect& area);
 
   int tag2_ = 0;
   std::unique_ptr<TMMDIBCanvas> canvas_;
@@ -106,6 +109,9 @@ class TMMDIBGraphicControl : public TMMGraphicControl {
   std::optional<QRect> changed_;  // what a PaintDirect changed, when named; under paint_lock_
   std::mutex update_lock_;
   QRect queued_update_;  // the area of the queued update; under update_lock_
+  // What PaintDirect asked to show since the last paint event (GUI thread): there
+  // the back-store already holds the current picture.
+  QRegion direct_;
   std::shared_ptr<TMMDIBGraphicControl*> self_;  // queued updates hold it weakly
 };
 

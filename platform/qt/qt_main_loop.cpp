@@ -49,7 +49,10 @@ void QtMainLoop::ArmTicks(std::chrono::milliseconds period) {
 void QtMainLoop::OnTick() {
   uint64_t expiries = 0;
   // Expiries missed while the GUI thread was busy make one tick, not a burst.
-  if (read(tick_fd_, &expiries, sizeof expiries) == sizeof expiries) gui_ticker::Tick();
+  if (read(tick_fd_, &expiries, sizeof expiries) != sizeof expiries) return;
+  gui_ticker::Tick();
+  // What the tick queued (the displays' pump) runs in this same wake-up.
+  OnWake();
 }
 
 void QtMainLoop::NotifyGui() {
