@@ -9,9 +9,13 @@ namespace {
 
 struct State {
   std::mutex lifecycle;  // Start, Stop, Attach, Detach; never taken by a tick
+  PeriodicTimer thread;
+  // The loop's timer: period, source and idle, written under both locks. Taken
+  // last of all locks, for the loop's timer alone, so a tick may go idle.
+  std::mutex source_lock;
   std::chrono::milliseconds period{0};
   TickSource* source = nullptr;
-  PeriodicTimer thread;
+  bool idle = false;
   std::mutex callback_lock;  // held while a tick runs
   std::function<void()> callback;  // empty while stopped
 };
@@ -21,18 +25,41 @@ State& Shared() {
   return state;
 }
 
+// Sets the attached loop's timer from the state (source_lock held): it runs while
+// the clock runs and is not idle.
+void ArmSource(State& s) {
+  if (s.source == nullptr) return;
+  s.source->ArmTicks(s.idle ? std::chrono::milliseconds(0) : s.period);
+}
+
 // Lets the attached loop or the thread deliver the ticks (lifecycle held).
 bool Arm(State& s) {
-  if (s.source != nullptr) {
-    s.source->ArmTicks(s.period);
-    return true;
+  {
+    std::lock_guard lock(s.source_lock);
+    if (s.source != nullptr) {
+      ArmSource(s);
+      return true;
+    }
   }
   return s.thread.Start(static_cast<unsigned>(s.period.count()), &Tick);
 }
 
 void Disarm(State& s) {
-  if (s.source != nullptr) s.source->ArmTicks(std::chrono::milliseconds(0));
+  {
+    std::lock_guard lock(s.source_lock);
+    if (s.source != nullptr) s.source->ArmTicks(std::chrono::milliseconds(0));
+  }
   s.thread.Stop();  // joins: a thread's tick has ended
+}
+
+void SetPeriod(State& s, std::chrono::milliseconds period) {
+  std::lock_guard lock(s.source_lock);
+  s.period = period;
+}
+
+void SetSource(State& s, TickSource* source) {
+  std::lock_guard lock(s.source_lock);
+  s.source = source;
 }
 
 }  // namespace
@@ -45,9 +72,9 @@ bool Start(std::chrono::milliseconds period, std::function<void()> tick) {
     std::lock_guard callback(s.callback_lock);
     s.callback = std::move(tick);
   }
-  s.period = period;
+  SetPeriod(s, period);
   if (Arm(s)) return true;
-  s.period = std::chrono::milliseconds(0);
+  SetPeriod(s, std::chrono::milliseconds(0));
   std::lock_guard callback(s.callback_lock);
   s.callback = nullptr;
   return false;
@@ -58,7 +85,7 @@ void Stop() {
   std::lock_guard lock(s.lifecycle);
   if (s.period.count() == 0) return;
   Disarm(s);
-  s.period = std::chrono::milliseconds(0);
+  SetPeriod(s, std::chrono::milliseconds(0));
   // A loop's expiry may already be on its way: it finds no callback.
   std::lock_guard callback(s.callback_lock);
   s.callback = nullptr;
@@ -74,7 +101,7 @@ void Attach(TickSource* source) {
   State& s = Shared();
   std::lock_guard lock(s.lifecycle);
   if (s.period.count() > 0) Disarm(s);
-  s.source = source;
+  SetSource(s, source);
   if (s.period.count() > 0) Arm(s);
 }
 
@@ -83,8 +110,16 @@ void Detach(TickSource* source) {
   std::lock_guard lock(s.lifecycle);
   if (s.source != source) return;
   if (s.period.count() > 0) Disarm(s);
-  s.source = nullptr;
+  SetSource(s, nullptr);
   if (s.period.count() > 0) Arm(s);
+}
+
+void SetIdle(bool idle) {
+  State& s = Shared();
+  std::lock_guard lock(s.source_lock);
+  if (s.idle == idle) return;
+  s.idle = idle;
+  if (s.period.count() > 0) ArmSource(s);
 }
 
 void Tick() {

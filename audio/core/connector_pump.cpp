@@ -24,7 +24,7 @@ struct State {
   std::vector<TMMConnector*> list;
   int highest_speed = 0;
   int armed = 0;
-  PMMTimerClient client = nullptr;
+  std::atomic<PMMTimerClient> client{nullptr};
   std::atomic<int64_t> due{kNone};  // GetMicroTime of the next pump asked for
   std::atomic<uint64_t> wakes{0};
   std::atomic<bool> pump_posted{false};
@@ -35,10 +35,15 @@ State& Shared() {
   return state;
 }
 
-// On the shared timer's tick: posts the pump once it is due.
-void OnTick() {
+// On the shared timer's tick: posts the pump once it is due; with nothing asked
+// for, the pump needs no ticks until WakeIn.
+void OnTick(PMMTimerClient client) {
   State& s = Shared();
   int64_t due = s.due.load();
+  if (due == kNone) {
+    MMTimerSetClientIdle(client, true);  // the tick holds the timer's lock: a WakeIn now wakes it after
+    return;
+  }
   if (due > GetMicroTime() || !s.due.compare_exchange_strong(due, kNone)) return;
   s.wakes.fetch_add(1);
   if (s.pump_posted.exchange(true)) return;
@@ -100,7 +105,7 @@ void Arm() {
   s.pump_posted.store(false);
   s.due.store(kNone);
   s.wakes.store(0);
-  s.client = MMTimerAddClient(TMMTimerClients::kPeriod, 0, [](PMMTimerClient, void*) { OnTick(); }, nullptr);
+  s.client = MMTimerAddClient(TMMTimerClients::kPeriod, 0, [](PMMTimerClient c, void*) { OnTick(c); }, nullptr);
 }
 
 void Disarm() {
@@ -108,8 +113,7 @@ void Disarm() {
   std::lock_guard lock(s.mutex);
   if (s.armed == 0 || --s.armed > 0) return;
   // The tick only posts, so waiting for it under the lock is safe.
-  MMTimerRemoveClient(s.client);
-  s.client = nullptr;
+  MMTimerRemoveClient(s.client.exchange(nullptr));
 }
 
 void WakeIn(int64_t micros) {
@@ -119,6 +123,7 @@ void WakeIn(int64_t micros) {
   int64_t due = s.due.load();
   while (when < due && !s.due.compare_exchange_weak(due, when)) {
   }
+  MMTimerSetClientIdle(s.client.load(), false);
 }
 
 uint64_t Wakes() { return Shared().wakes.load(); }

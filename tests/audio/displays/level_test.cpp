@@ -6,7 +6,9 @@
 #include <QImage>
 #include <QScreen>
 #include <QWidget>
+#include <chrono>
 #include <cstring>
+#include <thread>
 #include <vector>
 
 #include "platform/main_loop.h"
@@ -98,6 +100,26 @@ TEST(Level, TheHeldPeakVanishesOnThe41stTickOrFallsAtPeakSpeed) {
   EXPECT_EQ(level.PeakSpot(), full - 1);
   level.PeakTimer();
   EXPECT_EQ(level.PeakSpot(), full - 2);
+}
+
+// The peak timer sleeps once nothing is held, and a new peak wakes it: each held
+// peak still vanishes on time.
+TEST(Level, APeakAfterAQuietSpellStillFalls) {
+  TMMLevel level;
+  level.SetPeakDelay(1);  // three ticks
+  for (int round = 0; round < 2; ++round) {
+    level.SetValue(100);
+    level.SetValue(0);
+    ASSERT_GT(level.PeakSpot(), 0);
+    bool gone = false;
+    for (int i = 0; i < 400 && !gone; ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+      gone = level.PeakSpot() == 0;
+    }
+    ASSERT_TRUE(gone) << "round " << round;
+    // Quiet long enough for the timer to go idle.
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
 }
 
 TEST(Level, AFourChannelStreamIsScannedFrameByFrame) {
