@@ -379,19 +379,22 @@ TEST_F(RecordingFaultTest, ASplitThatCannotMakeItsFileFinishesTheOldFileOnce) {
   SetEncoderFolder(home_ / "no encoders here");
   chain_.WaveFileRecorder.SetMaxFileSize(8'000'000);
   Start();
-  // The split names its part by the sample it will start at; the writer may have
-  // gone on since, so every name of the last seconds is taken.
+  // The split names its part by the sample it will start at and switches at the
+  // next block the writer writes: with the writer caught up on every whole buffer,
+  // the name is known and can be taken before that block comes.
+  const uint64_t buffer = static_cast<uint64_t>(chain_.WaveRecorder.BufferSize());
   std::vector<std::filesystem::path> taken;
+  uint64_t fed = 0;
   for (int second = 0; second < 40 && taken.empty(); ++second) {
     ASSERT_TRUE(Feed(kRate));
+    fed += kRate;
+    const uint64_t delivered = fed * 4 / buffer * buffer;
+    ASSERT_TRUE(loop_.PumpUntil([&] { return chain_.WaveFileRecorder.DataBytes() >= delivered; }, 10s));
     lifecycle_.WatchRecording();
     if (!chain_.NearSizeLimit()) continue;
-    const uint64_t written = chain_.WrittenMs() * kRate / 1000;
-    for (uint64_t back = 0; back <= 3 * kRate && back <= written; back += kRate / 2) {
-      const std::filesystem::path name = folder_ / NameAt(written - back);
-      if (!std::filesystem::exists(name)) WriteFile(name, "someone else's");
-      if (taken.empty() || taken.back() != name) taken.push_back(name);
-    }
+    const std::filesystem::path name = folder_ / NameAt(chain_.WrittenMs() * kRate / 1000);
+    WriteFile(name, "someone else's");
+    taken.push_back(name);
   }
   ASSERT_FALSE(taken.empty());
   ASSERT_TRUE(Feed(kRate));
