@@ -92,6 +92,7 @@ int AlsaWaveStream::Setup(unsigned period_us) {
   // The owner starts the stream: playback stays silent while it is primed.
   if (error >= 0) error = snd_pcm_sw_params_set_start_threshold(pcm_, sw, boundary);
   if (error >= 0) error = snd_pcm_sw_params_set_avail_min(pcm_, sw, period_frames_);
+  wake_frames_ = period_frames_;
   // Time stamps tell how long an overrun lasted; a PCM without them still works.
   if (error >= 0) snd_pcm_sw_params_set_tstamp_mode(pcm_, sw, SND_PCM_TSTAMP_ENABLE);
   if (error >= 0) snd_pcm_sw_params_set_tstamp_type(pcm_, sw, SND_PCM_TSTAMP_TYPE_MONOTONIC);
@@ -132,6 +133,23 @@ void AlsaWaveStream::Wait(bool device, int timeout_ms) {
     unsigned short revents = 0;
     snd_pcm_poll_descriptors_revents(pcm_, fds_.data() + 1, static_cast<unsigned>(count - 1),
                                      &revents);
+    if (revents == 0 && !(fds_[0].revents & POLLIN)) HoldOff(timeout_ms);
+  }
+}
+
+void AlsaWaveStream::HoldOff(int timeout_ms) {
+  // A sound server's descriptor turns ready for any frames, before the ones asked
+  // for are there: the rest is waited for on the wake-up descriptor alone, not in
+  // a loop of polls that return at once.
+  const long avail = Avail();
+  if (avail < 0 || static_cast<snd_pcm_uframes_t>(avail) >= wake_frames_) return;
+  int ms = static_cast<int>((wake_frames_ - static_cast<snd_pcm_uframes_t>(avail)) * 1000 /
+                            std::max(rate_, 1u)) + 1;
+  if (timeout_ms >= 0) ms = std::min(ms, timeout_ms);
+  fds_[0].revents = 0;
+  if (poll(fds_.data(), 1, ms) > 0 && (fds_[0].revents & POLLIN)) {
+    uint64_t value;
+    [[maybe_unused]] const ssize_t got = read(wake_fd_, &value, sizeof value);
   }
 }
 
@@ -154,7 +172,7 @@ void AlsaWaveStream::SetWakeFrames(uint32_t frames) {
   snd_pcm_sw_params_alloca(&sw);
   if (snd_pcm_sw_params_current(pcm_, sw) < 0) return;
   if (snd_pcm_sw_params_set_avail_min(pcm_, sw, wanted) < 0) return;
-  snd_pcm_sw_params(pcm_, sw);
+  if (snd_pcm_sw_params(pcm_, sw) >= 0) wake_frames_ = wanted;
 }
 
 uint64_t AlsaWaveStream::LostFrames() {

@@ -48,6 +48,9 @@ class AlsaWaveStream : public WaveStream {
   std::vector<pollfd> fds_;  // the eventfd first, then the PCM's
   // Sets the hardware and software parameters with a period near period_us.
   int Setup(unsigned period_us);
+  // After a poll that the PCM's descriptors ended without frames to read: waits
+  // until the frames asked for should be there, or a Wake.
+  void HoldOff(int timeout_ms);
 
   snd_pcm_format_t sample_ = SND_PCM_FORMAT_UNKNOWN;
   unsigned channels_ = 0;
@@ -55,6 +58,7 @@ class AlsaWaveStream : public WaveStream {
   unsigned buffer_us_ = 0;
   snd_pcm_uframes_t buffer_frames_ = 0;
   snd_pcm_uframes_t period_frames_ = 0;
+  snd_pcm_uframes_t wake_frames_ = 0;  // the software wake-up point (avail_min)
   bool started_ = false;  // the period is kept once the stream has run
 };
 
