@@ -8,6 +8,8 @@
 #include <system_error>
 #include <utility>
 
+#include "platform/hand_over_copy.h"
+
 namespace pmx {
 
 WaveInDevice::WaveInDevice(int id, const WaveFormatEx& format, std::unique_ptr<WaveStream> stream,
@@ -227,7 +229,7 @@ void WaveInDevice::StoreRead(Lock& lock, std::size_t bytes) {
   char* to = header->lpData + header->dwBytesRecorded;
   const uint64_t epoch = epoch_;
   lock.unlock();
-  std::memcpy(to, staging_.data(), bytes);
+  HandOverCopy(to, staging_.data(), bytes);
   lock.lock();
   if (epoch != epoch_) return;
   header->dwBytesRecorded += static_cast<uint32_t>(bytes);

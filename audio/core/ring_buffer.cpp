@@ -6,6 +6,7 @@
 
 #include "audio/core/mm_strings.h"
 #include "audio/core/utilities.h"
+#include "platform/hand_over_copy.h"
 #include "platform/main_loop.h"
 #include "platform/ui_hook.h"
 
@@ -200,7 +201,7 @@ int32_t TMMRingBuffer::WriteBuffer(const void* data, int32_t length, uintptr_t u
   // the lock and the queue thread never waits for it.
   writing_ = true;
   lock.unlock();
-  std::memcpy(slot.data, data, length);
+  HandOverCopy(slot.data, data, length);
   lock.lock();
   writing_ = false;
   written_.notify_all();
