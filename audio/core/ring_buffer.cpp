@@ -174,7 +174,7 @@ int32_t TMMRingBuffer::WriteBuffer(const void* data, int32_t length, uintptr_t u
   if (!open_.load() || !enabled_.load() || !data || length <= 0) return 0;
   std::unique_lock lock(mutex_);
   const bool queued = queue_mode_ == TMMQueueMode::qmWrite;
-  if (queued && count_ + 1 >= num_buffers_ / 2 && !work_) AskForWork();
+  FlushAtHalf();
   // Only a queue thread empties the ring while we wait; elsewhere a full ring drops.
   // A flush that ended just as the ring filled up is asked for again, or the wait
   // would never end.
@@ -211,7 +211,13 @@ int32_t TMMRingBuffer::WriteBuffer(const void* data, int32_t length, uintptr_t u
   write_index_ = (write_index_ + 1) % num_buffers_;
   ++count_;
   bytes_ += length;
+  // Asked for once the slot is counted: the flush takes it along.
+  FlushAtHalf();
   return length;
+}
+
+void TMMRingBuffer::FlushAtHalf() {
+  if (queue_mode_ == TMMQueueMode::qmWrite && count_ >= num_buffers_ / 2 && !work_) AskForWork();
 }
 
 void TMMRingBuffer::FillSilence(void* data, int32_t length) const {

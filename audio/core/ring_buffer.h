@@ -147,6 +147,8 @@ class TMMRingBuffer : public TMMDSPComponent {
   void StopAndDrain();
   void WaitUntilIdle(bool force);
   void AskForWork();  // with mutex_ held
+  // A write queue asks for a flush once half its slots are taken (mutex_ held).
+  void FlushAtHalf();
   void EndWork();
   void ClearCounts();  // with mutex_ held
   void FillSilence(void* data, int32_t length) const;
