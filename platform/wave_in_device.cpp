@@ -28,19 +28,22 @@ WaveInDevice::WaveInDevice(int id, const WaveFormatEx& format, std::unique_ptr<W
 WaveInDevice::~WaveInDevice() { Shutdown(); }
 
 MMRESULT WaveInDevice::AddBuffer(WAVEHDR* header) {
+  bool wake = false;
+  const MMRESULT result = QueueBuffer(header, wake);
+  if (wake) Wake();
+  return result;
+}
+
+MMRESULT WaveInDevice::QueueBuffer(WAVEHDR* header, bool& wake) {
+  wake = false;
   if (header == nullptr || header->dwBufferLength == 0) return MMSYSERR_INVALPARAM;
-  MMRESULT result;
-  bool wake;
-  {
-    Lock lock(mutex_);
-    if (header->dwFlags & WHDR_INQUEUE) return MMSYSERR_INVALPARAM;
-    header->dwBytesRecorded = 0;
-    result = Enqueue(header);
-    // An I/O thread that watches the device with buffers queued is woken by the
-    // device; only one that ran out of buffers waits for this one.
-    wake = IdleWaiting();
-  }
-  if (result == MMSYSERR_NOERROR && wake) Wake();
+  Lock lock(mutex_);
+  if (header->dwFlags & WHDR_INQUEUE) return MMSYSERR_INVALPARAM;
+  header->dwBytesRecorded = 0;
+  const MMRESULT result = Enqueue(header);
+  // An I/O thread that watches the device with buffers queued is woken by the
+  // device; only one that ran out of buffers waits for this one.
+  wake = result == MMSYSERR_NOERROR && IdleWaiting();
   return result;
 }
 

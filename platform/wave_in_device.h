@@ -31,6 +31,10 @@ class WaveInDevice : public WaveDevice {
   ~WaveInDevice() override;
 
   MMRESULT AddBuffer(WAVEHDR* header);
+  // AddBuffer without the wake-up: wake says whether WakeIoThread is due, so that
+  // a caller queueing under a lock of its own wakes the thread once it let go.
+  MMRESULT QueueBuffer(WAVEHDR* header, bool& wake);
+  void WakeIoThread() { Wake(); }
   MMRESULT Start();
   // Stops capturing; what the device had captured is taken first, and the buffer
   // being filled comes back with the bytes recorded so far. Empty buffers stay.
