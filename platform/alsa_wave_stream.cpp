@@ -50,50 +50,58 @@ snd_pcm_format_t AlsaWaveStream::SampleFormat(const WaveFormatEx& format) {
 
 int AlsaWaveStream::Configure(const WaveFormatEx& format, unsigned buffer_ms) {
   if (wake_fd_ < 0) return -errno;
-  const snd_pcm_format_t sample = SampleFormat(format);
-  if (sample == SND_PCM_FORMAT_UNKNOWN) return -EINVAL;
-  snd_pcm_hw_params_t* hw;
-  snd_pcm_hw_params_alloca(&hw);
-  unsigned buffer_us = buffer_ms * 1000;
-  // Capture hands buffers on at period granularity: short periods keep small
-  // buffers (level meters) flowing evenly; the long device buffer rides out delays.
-  const bool capture = snd_pcm_stream(pcm_) == SND_PCM_STREAM_CAPTURE;
-  unsigned period_us = capture ? std::min(buffer_us / 4, 20000u) : buffer_us / 4;
-  int error = snd_pcm_hw_params_any(pcm_, hw);
-  if (error >= 0) error = snd_pcm_hw_params_set_access(pcm_, hw, SND_PCM_ACCESS_RW_INTERLEAVED);
-  if (error >= 0) error = snd_pcm_hw_params_set_format(pcm_, hw, sample);
-  if (error >= 0) error = snd_pcm_hw_params_set_channels(pcm_, hw, format.nChannels());
-  if (error >= 0) error = snd_pcm_hw_params_set_rate(pcm_, hw, format.nSamplesPerSec(), 0);
-  if (error >= 0) error = snd_pcm_hw_params_set_buffer_time_near(pcm_, hw, &buffer_us, nullptr);
-  if (error >= 0) error = snd_pcm_hw_params_set_period_time_near(pcm_, hw, &period_us, nullptr);
-  if (error >= 0) error = snd_pcm_hw_params(pcm_, hw);
-  if (error < 0) return error;
-  snd_pcm_hw_params_get_buffer_size(hw, &buffer_frames_);
+  sample_ = SampleFormat(format);
+  if (sample_ == SND_PCM_FORMAT_UNKNOWN) return -EINVAL;
+  channels_ = format.nChannels();
   rate_ = format.nSamplesPerSec();
-
-  snd_pcm_sw_params_t* sw;
-  snd_pcm_sw_params_alloca(&sw);
-  snd_pcm_uframes_t boundary = 0;
-  snd_pcm_uframes_t period = 0;
-  snd_pcm_hw_params_get_period_size(hw, &period, nullptr);
-  error = snd_pcm_sw_params_current(pcm_, sw);
-  if (error >= 0) error = snd_pcm_sw_params_get_boundary(sw, &boundary);
-  // The owner starts the stream: playback stays silent while it is primed.
-  if (error >= 0) error = snd_pcm_sw_params_set_start_threshold(pcm_, sw, boundary);
-  if (error >= 0) error = snd_pcm_sw_params_set_avail_min(pcm_, sw, period);
-  period_frames_ = period;
-  // Time stamps tell how long an overrun lasted; a PCM without them still works.
-  if (error >= 0) snd_pcm_sw_params_set_tstamp_mode(pcm_, sw, SND_PCM_TSTAMP_ENABLE);
-  if (error >= 0) snd_pcm_sw_params_set_tstamp_type(pcm_, sw, SND_PCM_TSTAMP_TYPE_MONOTONIC);
-  if (error >= 0) error = snd_pcm_sw_params(pcm_, sw);
+  buffer_us_ = buffer_ms * 1000;
+  // Capture starts with short periods, so that small buffers (level meters) flow
+  // evenly; SetWakeFrames lengthens them for a recorder's larger buffers.
+  const bool capture = snd_pcm_stream(pcm_) == SND_PCM_STREAM_CAPTURE;
+  int error = Setup(capture ? std::min(buffer_us_ / 4, 20000u) : buffer_us_ / 4);
   if (error < 0) return error;
-
   const int count = snd_pcm_poll_descriptors_count(pcm_);
   if (count < 0) return count;
   fds_.assign(static_cast<std::size_t>(count) + 1, pollfd{});
   fds_[0] = pollfd{wake_fd_, POLLIN, 0};
   error = snd_pcm_poll_descriptors(pcm_, fds_.data() + 1, static_cast<unsigned>(count));
   return error < 0 ? error : 0;
+}
+
+int AlsaWaveStream::Setup(unsigned period_us) {
+  snd_pcm_hw_params_t* hw;
+  snd_pcm_hw_params_alloca(&hw);
+  unsigned buffer_us = buffer_us_;
+  int error = snd_pcm_hw_params_any(pcm_, hw);
+  if (error >= 0) error = snd_pcm_hw_params_set_access(pcm_, hw, SND_PCM_ACCESS_RW_INTERLEAVED);
+  if (error >= 0) error = snd_pcm_hw_params_set_format(pcm_, hw, sample_);
+  if (error >= 0) error = snd_pcm_hw_params_set_channels(pcm_, hw, channels_);
+  if (error >= 0) error = snd_pcm_hw_params_set_rate(pcm_, hw, rate_, 0);
+  if (error >= 0) error = snd_pcm_hw_params_set_buffer_time_near(pcm_, hw, &buffer_us, nullptr);
+  if (error >= 0) error = snd_pcm_hw_params_set_period_time_near(pcm_, hw, &period_us, nullptr);
+  if (error >= 0) error = snd_pcm_hw_params(pcm_, hw);
+  if (error < 0) return error;
+  snd_pcm_hw_params_get_buffer_size(hw, &buffer_frames_);
+  snd_pcm_hw_params_get_period_size(hw, &period_frames_, nullptr);
+
+  snd_pcm_sw_params_t* sw;
+  snd_pcm_sw_params_alloca(&sw);
+  snd_pcm_uframes_t boundary = 0;
+  error = snd_pcm_sw_params_current(pcm_, sw);
+  if (error >= 0) error = snd_pcm_sw_params_get_boundary(sw, &boundary);
+  // The owner starts the stream: playback stays silent while it is primed.
+  if (error >= 0) error = snd_pcm_sw_params_set_start_threshold(pcm_, sw, boundary);
+  if (error >= 0) error = snd_pcm_sw_params_set_avail_min(pcm_, sw, period_frames_);
+  // Time stamps tell how long an overrun lasted; a PCM without them still works.
+  if (error >= 0) snd_pcm_sw_params_set_tstamp_mode(pcm_, sw, SND_PCM_TSTAMP_ENABLE);
+  if (error >= 0) snd_pcm_sw_params_set_tstamp_type(pcm_, sw, SND_PCM_TSTAMP_TYPE_MONOTONIC);
+  if (error >= 0) error = snd_pcm_sw_params(pcm_, sw);
+  return error;
+}
+
+int AlsaWaveStream::Start() {
+  started_ = true;
+  return snd_pcm_start(pcm_);
 }
 
 long AlsaWaveStream::Read(void* data, uint32_t frames) {
@@ -128,11 +136,22 @@ void AlsaWaveStream::Wait(bool device, int timeout_ms) {
 }
 
 void AlsaWaveStream::SetWakeFrames(uint32_t frames) {
+  // Every period wakes the sound server's thread and this one: a capture that was
+  // never started takes periods as long as the buffers it fills (the poll
+  // descriptors stay those of the PCM). A device that refuses them keeps its short
+  // ones: slower, never wrong.
+  if (frames > period_frames_ && !started_ && snd_pcm_state(pcm_) == SND_PCM_STATE_PREPARED) {
+    const auto period_us = [this](snd_pcm_uframes_t count) {
+      return static_cast<unsigned>(count * 1000000 / std::max(rate_, 1u));
+    };
+    const unsigned short_period_us = period_us(period_frames_);
+    const snd_pcm_uframes_t longest = std::max(period_frames_, buffer_frames_ / 2);
+    if (Setup(period_us(std::min<snd_pcm_uframes_t>(frames, longest))) < 0) Setup(short_period_us);
+  }
   const snd_pcm_uframes_t wanted = std::clamp<snd_pcm_uframes_t>(
       frames, period_frames_, std::max(period_frames_, buffer_frames_ / 2));
   snd_pcm_sw_params_t* sw;
   snd_pcm_sw_params_alloca(&sw);
-  // A device that refuses keeps waking once a period: slower, never wrong.
   if (snd_pcm_sw_params_current(pcm_, sw) < 0) return;
   if (snd_pcm_sw_params_set_avail_min(pcm_, sw, wanted) < 0) return;
   snd_pcm_sw_params(pcm_, sw);

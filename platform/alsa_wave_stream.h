@@ -25,7 +25,7 @@ class AlsaWaveStream : public WaveStream {
   int Configure(const WaveFormatEx& format, unsigned buffer_ms);
 
   int Prepare() override { return snd_pcm_prepare(pcm_); }
-  int Start() override { return snd_pcm_start(pcm_); }
+  int Start() override;
   int Drop() override { return snd_pcm_drop(pcm_); }
   long Read(void* data, uint32_t frames) override;
   long Write(const void* data, uint32_t frames) override;
@@ -40,14 +40,22 @@ class AlsaWaveStream : public WaveStream {
 
   // The ALSA sample format of a wave format; SND_PCM_FORMAT_UNKNOWN when none fits.
   static snd_pcm_format_t SampleFormat(const WaveFormatEx& format);
+  snd_pcm_uframes_t PeriodFrames() const { return period_frames_; }
 
  private:
   snd_pcm_t* const pcm_;
   const int wake_fd_;
   std::vector<pollfd> fds_;  // the eventfd first, then the PCM's
+  // Sets the hardware and software parameters with a period near period_us.
+  int Setup(unsigned period_us);
+
+  snd_pcm_format_t sample_ = SND_PCM_FORMAT_UNKNOWN;
+  unsigned channels_ = 0;
+  unsigned rate_ = 0;
+  unsigned buffer_us_ = 0;
   snd_pcm_uframes_t buffer_frames_ = 0;
   snd_pcm_uframes_t period_frames_ = 0;
-  unsigned rate_ = 0;
+  bool started_ = false;  // the period is kept once the stream has run
 };
 
 }  // namespace pmx

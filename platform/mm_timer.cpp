@@ -6,7 +6,6 @@
 #include <time.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <system_error>
@@ -81,87 +80,6 @@ void PeriodicTimer::Run() {
     }
     if (fds[0].revents != 0) return;
     if (Drain(timer_fd_)) callback_();
-  }
-}
-
-bool DeadlineTimer::Start(Clock::duration min_gap, Callback callback) {
-  if (Running() || !callback) return false;
-  {
-    std::lock_guard lock(mutex_);
-    callback_ = std::move(callback);
-    min_gap_ = min_gap;
-    deadline_.reset();
-    last_call_ = Clock::time_point{};
-    sleeping_until_ = Clock::time_point::max();
-    calls_ = 0;
-    stopping_ = false;
-  }
-  try {
-    thread_ = std::thread(&DeadlineTimer::Run, this);
-  } catch (const std::system_error&) {
-    callback_ = nullptr;
-    return false;
-  }
-  return true;
-}
-
-void DeadlineTimer::Stop() {
-  if (!thread_.joinable()) return;
-  {
-    std::lock_guard lock(mutex_);
-    stopping_ = true;
-  }
-  wake_.notify_one();
-  thread_.join();
-  callback_ = nullptr;
-}
-
-std::optional<DeadlineTimer::Clock::time_point> DeadlineTimer::DueLocked() const {
-  if (!deadline_) return std::nullopt;
-  return std::max(*deadline_, last_call_ + min_gap_);
-}
-
-void DeadlineTimer::WakeAt(Clock::time_point when) {
-  std::unique_lock lock(mutex_);
-  if (deadline_ && *deadline_ <= when) return;
-  deadline_ = when;
-  // A thread that sleeps no longer than the new due time needs no waking.
-  const bool sooner = *DueLocked() < sleeping_until_;
-  lock.unlock();
-  if (sooner) wake_.notify_one();
-}
-
-std::uint64_t DeadlineTimer::Calls() const {
-  std::lock_guard lock(mutex_);
-  return calls_;
-}
-
-void DeadlineTimer::Run() {
-  std::unique_lock lock(mutex_);
-  while (!stopping_) {
-    const Clock::time_point now = Clock::now();
-    const std::optional<Clock::time_point> due = DueLocked();
-    if (due && now >= *due) {
-      deadline_.reset();
-      last_call_ = now;
-      ++calls_;
-      lock.unlock();
-      callback_();
-      lock.lock();
-      continue;
-    }
-    // Nothing is called within the gap after a call, so a request made in it (as
-    // the callback's own next request usually is) finds the thread asleep until
-    // then and need not wake it.
-    const Clock::time_point gap_end = last_call_ + min_gap_;
-    if (!due && now >= gap_end) {
-      sleeping_until_ = Clock::time_point::max();
-      wake_.wait(lock);
-    } else {
-      sleeping_until_ = due ? *due : gap_end;
-      wake_.wait_until(lock, sleeping_until_);
-    }
-    sleeping_until_ = Clock::time_point::min();
   }
 }
 

@@ -1,11 +1,6 @@
 #pragma once
 
-#include <atomic>
-#include <chrono>
-#include <condition_variable>
 #include <functional>
-#include <mutex>
-#include <optional>
 #include <thread>
 
 namespace pmx {
@@ -41,53 +36,6 @@ class PeriodicTimer {
   std::thread thread_;
   int timer_fd_ = -1;
   int stop_fd_ = -1;
-};
-
-// A timer that sleeps until it is asked for a call: one thread of its own that runs
-// the callback once the earliest requested time has come, never sooner than
-// min_gap after its previous call, and then sleeps again until the next request.
-// Requests made while a call runs are kept, so none is lost.
-//
-// Threads: Start, Stop and the destructor belong to the owning thread (not the
-// callback). WakeAt may be called from any thread, the callback included; mutex_
-// guards the deadline, the time of the last call, the thread's sleep and the stop
-// flag. Stop joins the thread, so once it returns the callback is not running and
-// will not run again.
-class DeadlineTimer {
- public:
-  using Clock = std::chrono::steady_clock;
-  using Callback = std::function<void()>;
-
-  DeadlineTimer() = default;
-  ~DeadlineTimer() { Stop(); }
-  DeadlineTimer(const DeadlineTimer&) = delete;
-  DeadlineTimer& operator=(const DeadlineTimer&) = delete;
-
-  // False when already running, without a callback, or when no thread can be had.
-  bool Start(Clock::duration min_gap, Callback callback);
-  void Stop();
-  bool Running() const { return thread_.joinable(); }
-  // One call at when (at once when it has passed); an earlier request stands.
-  void WakeAt(Clock::time_point when);
-  // Calls made since Start.
-  std::uint64_t Calls() const;
-
- private:
-  void Run();
-  // When the next call is due; none without a request (under mutex_).
-  std::optional<Clock::time_point> DueLocked() const;
-
-  Callback callback_;
-  Clock::duration min_gap_{};
-  mutable std::mutex mutex_;
-  std::condition_variable wake_;
-  std::optional<Clock::time_point> deadline_;
-  Clock::time_point last_call_{};
-  // Until when the thread sleeps; min() while it is awake.
-  Clock::time_point sleeping_until_ = Clock::time_point::max();
-  std::uint64_t calls_ = 0;
-  bool stopping_ = false;
-  std::thread thread_;
 };
 
 // Milliseconds of the monotonic clock; wraps like a 32-bit tick count.

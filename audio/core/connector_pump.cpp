@@ -2,28 +2,31 @@
 
 #include <algorithm>
 #include <atomic>
-#include <chrono>
 #include <mutex>
 #include <optional>
 
 #include "audio/core/connector.h"
+#include "audio/core/shared_timer.h"
+#include "audio/core/utilities.h"
 #include "platform/main_loop.h"
-#include "platform/mm_timer.h"
 
 namespace pmx::connector_pump {
 namespace {
 
-// The displays' refresh, the period of their shared timer: the blocks of a buffer
-// fall due every millisecond or so, but a display shows no more than this; the
-// blocks due meanwhile are handed over in one pump, so none is skipped.
-constexpr std::chrono::milliseconds kRefreshGap{25};
+constexpr int64_t kNone = INT64_MAX;
 
+// The pump rides the displays' shared timer: the blocks of a buffer fall due every
+// millisecond or so, but a display shows no more than one frame per tick, and the
+// tick that lets the GUI thread paint also brings the pump; the blocks due
+// meanwhile are handed over in one pump, so none is skipped.
 struct State {
-  std::mutex mutex;
+  std::mutex mutex;  // list, highest_speed, armed, client
   std::vector<TMMConnector*> list;
   int highest_speed = 0;
   int armed = 0;
-  DeadlineTimer timer;
+  std::atomic<PMMTimerClient> client{nullptr};
+  std::atomic<int64_t> due{kNone};  // GetMicroTime of the next pump asked for
+  std::atomic<uint64_t> wakes{0};
   std::atomic<bool> pump_posted{false};
 };
 
@@ -32,8 +35,17 @@ State& Shared() {
   return state;
 }
 
-void PostPump() {
+// On the shared timer's tick: posts the pump once it is due; with nothing asked
+// for, the pump needs no ticks until WakeIn.
+void OnTick(PMMTimerClient client) {
   State& s = Shared();
+  int64_t due = s.due.load();
+  if (due == kNone) {
+    MMTimerSetClientIdle(client, true);  // the tick holds the timer's lock: a WakeIn now wakes it after
+    return;
+  }
+  if (due > GetMicroTime() || !s.due.compare_exchange_strong(due, kNone)) return;
+  s.wakes.fetch_add(1);
   if (s.pump_posted.exchange(true)) return;
   MainLoop::Instance().Post(&Pump);
 }
@@ -91,22 +103,30 @@ void Arm() {
   if (++s.armed > 1) return;
   // A pump left queued in a loop that has since gone must not block new ones.
   s.pump_posted.store(false);
-  s.timer.Start(kRefreshGap, &PostPump);
+  s.due.store(kNone);
+  s.wakes.store(0);
+  s.client = MMTimerAddClient(TMMTimerClients::kPeriod, 0, [](PMMTimerClient c, void*) { OnTick(c); }, nullptr);
 }
 
 void Disarm() {
   State& s = Shared();
   std::lock_guard lock(s.mutex);
   if (s.armed == 0 || --s.armed > 0) return;
-  s.timer.Stop();  // the call only posts, so joining it under the lock is safe
+  // The tick only posts, so waiting for it under the lock is safe.
+  MMTimerRemoveClient(s.client.exchange(nullptr));
 }
 
 void WakeIn(int64_t micros) {
-  Shared().timer.WakeAt(DeadlineTimer::Clock::now() +
-                        std::chrono::microseconds(std::max<int64_t>(0, micros)));
+  State& s = Shared();
+  const int64_t when = GetMicroTime() + std::max<int64_t>(0, micros);
+  // An earlier request stands.
+  int64_t due = s.due.load();
+  while (when < due && !s.due.compare_exchange_weak(due, when)) {
+  }
+  MMTimerSetClientIdle(s.client.load(), false);
 }
 
-uint64_t Wakes() { return Shared().timer.Calls(); }
+uint64_t Wakes() { return Shared().wakes.load(); }
 
 int ArmedCount() {
   State& s = Shared();
@@ -117,7 +137,7 @@ int ArmedCount() {
 bool Pumping() {
   State& s = Shared();
   std::lock_guard lock(s.mutex);
-  return s.timer.Running();
+  return s.client != nullptr;
 }
 
 void Pump() {

@@ -9,15 +9,15 @@ class TMMConnector;
 
 // The process-wide side of the connectors: the list of live ones, the highest
 // Speed among them and the pacing pump. While any connector is armed for message
-// pacing, one timer thread posts a pump to the GUI thread (never more than one
-// unhandled at a time) when a display has a block due, at most once per screen
-// refresh; the pump hands every connector's displays all the blocks due by then
-// and asks for the next wake. While no display is fed nothing wakes at all.
-// No loop is nested and the GUI thread is never starved of its other work.
+// pacing, the pump is a client of the displays' shared timer: on a tick after a
+// display's block has fallen due it posts a pump to the GUI thread (never more than
+// one unhandled at a time); the pump hands every connector's displays all the
+// blocks due by then and asks for the next one. A tick with nothing due posts
+// nothing. No loop is nested and the GUI thread is never starved of its other work.
 //
 // Threads: Register, Unregister, Arm and Disarm belong to the GUI thread; the list
-// and counters are guarded by one lock, so the timer thread and tests may read them.
-// WakeIn may be called from any thread (the timer has its own lock).
+// and counters are guarded by one lock, so the tick and tests may read them. WakeIn
+// may be called from any thread (the due time is atomic).
 namespace connector_pump {
 
 void Register(TMMConnector* connector);
@@ -33,7 +33,7 @@ int HighestSpeed();
 void Arm();
 void Disarm();
 int ArmedCount();
-// True while the pacing timer runs.
+// True while the pump has its place on the shared timer.
 bool Pumping();
 // Asks for a pump in micros microseconds (at once when 0 or less); while the
 // pump is not armed, nothing.

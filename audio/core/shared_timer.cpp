@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <atomic>
 
-#include "platform/mm_timer.h"
+#include "platform/gui_ticker.h"
 
 namespace pmx {
 namespace {
@@ -12,10 +12,12 @@ namespace {
 thread_local bool t_in_tick = false;
 
 struct SharedTimer {
+  SharedTimer() {
+    clients.SetOnNeed([](bool needed) { gui_ticker::SetIdle(!needed); });
+  }
   std::mutex lifecycle;  // orders starting and stopping the platform timer
   std::atomic<bool> running{false};
   TMMTimerClients clients;
-  PeriodicTimer timer;  // declared last: stopped before the list goes
 };
 
 SharedTimer& Shared() {
@@ -34,6 +36,7 @@ PMMTimerClient TMMTimerClients::Add(int interval, int suspend_count, TMMTimerCal
   client.data = data;
   client.callback = std::move(callback);
   client.suspend_count = suspend_count;
+  Recount();
   return &client;
 }
 
@@ -48,6 +51,7 @@ bool TMMTimerClients::Remove(PMMTimerClient client) {
   const auto it = Find(client);
   if (it == clients_.end()) return false;
   clients_.erase(it);
+  Recount();
   return true;
 }
 
@@ -56,6 +60,7 @@ void TMMTimerClients::Suspend(PMMTimerClient client) {
   if (client && Find(client) != clients_.end()) {
     ++client->suspend_count;
     client->elapsed = 0;
+    Recount();
   }
 }
 
@@ -63,14 +68,36 @@ void TMMTimerClients::Resume(PMMTimerClient client) {
   std::lock_guard lock(mutex_);
   if (client && Find(client) != clients_.end() && client->suspend_count > 0) {
     --client->suspend_count;
+    Recount();
   }
+}
+
+void TMMTimerClients::SetIdle(PMMTimerClient client, bool idle) {
+  std::lock_guard lock(mutex_);
+  if (client && Find(client) != clients_.end() && client->idle != idle) {
+    client->idle = idle;
+    Recount();
+  }
+}
+
+void TMMTimerClients::SetOnNeed(std::function<void(bool)> on_need) {
+  std::lock_guard lock(mutex_);
+  on_need_ = std::move(on_need);
+}
+
+void TMMTimerClients::Recount() {
+  const int before = needing_;
+  needing_ = static_cast<int>(std::count_if(clients_.begin(), clients_.end(), [](const TMMTimerClient& c) {
+    return c.suspend_count == 0 && !c.idle;
+  }));
+  if ((before == 0) != (needing_ == 0) && on_need_) on_need_(needing_ > 0);
 }
 
 void TMMTimerClients::Tick() {
   std::lock_guard lock(mutex_);
   t_in_tick = true;
   for (TMMTimerClient& client : clients_) {
-    if (client.suspend_count != 0) continue;
+    if (client.suspend_count != 0 || client.idle) continue;
     client.elapsed += kPeriod;
     if (client.elapsed < client.interval) continue;
     client.elapsed = 0;
@@ -89,8 +116,9 @@ PMMTimerClient MMTimerAddClient(int interval, int suspend_count, TMMTimerCallbac
   if (t_in_tick) return nullptr;
   SharedTimer& shared = Shared();
   std::lock_guard lock(shared.lifecycle);
-  if (!shared.timer.Running() &&
-      !shared.timer.Start(TMMTimerClients::kPeriod, [&shared] { shared.clients.Tick(); })) {
+  if (!shared.running.load() &&
+      !gui_ticker::Start(std::chrono::milliseconds(TMMTimerClients::kPeriod),
+                         [&shared] { shared.clients.Tick(); })) {
     return nullptr;
   }
   shared.running.store(true);
@@ -102,15 +130,17 @@ void MMTimerSuspendClient(PMMTimerClient client) { Shared().clients.Suspend(clie
 void MMTimerResumeClient(PMMTimerClient client) { Shared().clients.Resume(client); }
 
 void MMTimerRemoveClient(PMMTimerClient client) {
-  if (t_in_tick) return;  // the timer thread cannot join itself
+  if (t_in_tick) return;  // a tick cannot wait for itself to end
   SharedTimer& shared = Shared();
   std::lock_guard lock(shared.lifecycle);
   // The list lock is not held here, so a tick in progress can finish while we join.
   if (shared.clients.Remove(client) && shared.clients.Count() == 0) {
-    shared.timer.Stop();
+    gui_ticker::Stop();
     shared.running.store(false);
   }
 }
+
+void MMTimerSetClientIdle(PMMTimerClient client, bool idle) { Shared().clients.SetIdle(client, idle); }
 
 bool MMTimerRunning() { return Shared().running.load(); }
 

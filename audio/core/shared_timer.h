@@ -18,6 +18,7 @@ struct TMMTimerClient {
   TMMTimerCallback callback;
   int suspend_count = 0;  // the callback runs only while this is 0
   int elapsed = 0;        // ms since the last call
+  bool idle = false;      // nothing to do until told otherwise: no ticks, elapsed kept
 };
 
 // The clients of a periodic tick, in registration order. Tick is what the shared
@@ -37,25 +38,38 @@ class TMMTimerClients {
   bool Remove(PMMTimerClient client);
   void Suspend(PMMTimerClient client);
   void Resume(PMMTimerClient client);
+  void SetIdle(PMMTimerClient client, bool idle);
   void Tick();
   int Count() const;
+  // Told, under the lock, when the first client comes to need ticks (true) and
+  // when the last one stops needing them (false): suspended and idle ones do not.
+  void SetOnNeed(std::function<void(bool)> on_need);
 
  private:
   // The entry of client, or end(); with the lock held.
   std::list<TMMTimerClient>::iterator Find(PMMTimerClient client);
+  // Counts the clients that need ticks anew and tells of a change (lock held).
+  void Recount();
 
   mutable std::recursive_mutex mutex_;
   std::list<TMMTimerClient> clients_;
+  int needing_ = 0;
+  std::function<void(bool)> on_need_;
 };
 
 // The process-wide 25 ms timer: it runs from the first client's registration to the
-// last client's removal. Callbacks run on the timer's own thread.
+// last client's removal. Callbacks run where the displays' clock ticks (gui_ticker):
+// on the GUI thread under a GUI loop, else on the clock's own thread.
 // nullptr when the timer cannot be started (or when called from a callback).
 PMMTimerClient MMTimerAddClient(int interval, int suspend_count, TMMTimerCallback callback,
                                 void* data);
 void MMTimerSuspendClient(PMMTimerClient client);
 void MMTimerResumeClient(PMMTimerClient client);
 void MMTimerRemoveClient(PMMTimerClient client);
+// An idle client keeps its place and its elapsed time but is not called; while
+// every client is idle or suspended the displays' clock sleeps. Any thread, the
+// client's own callback included.
+void MMTimerSetClientIdle(PMMTimerClient client, bool idle);
 // True while the platform timer runs.
 bool MMTimerRunning();
 

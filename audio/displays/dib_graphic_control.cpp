@@ -1,6 +1,7 @@
 #include "audio/displays/dib_graphic_control.h"
 
 #include <QEvent>
+#include <QPaintEvent>
 #include <QPainter>
 
 #include "audio/displays/dib_primitives.h"
@@ -121,12 +122,23 @@ void TMMDIBGraphicControl::FillBackground() {
 
 void TMMDIBGraphicControl::PaintDirect(const std::function<void(QPainter& canvas)>& proc) {
   if (!Visible() || !HasParent()) return;
+  QRect area;
   {
     std::lock_guard lock(paint_lock_);
-    QPainter canvas(&back_store_);
-    proc(canvas);
+    changed_.reset();
+    {
+      QPainter canvas(&back_store_);
+      proc(canvas);
+    }
+    area = changed_.value_or(back_store_.rect());
+    changed_.reset();
   }
-  RequestUpdate();
+  if (!area.isEmpty()) RequestUpdate(area);
+}
+
+void TMMDIBGraphicControl::ChangedArea(const QRect& area) {
+  std::lock_guard lock(paint_lock_);
+  changed_ = changed_.value_or(QRect()).united(area);
 }
 
 void TMMDIBGraphicControl::PaintDirectSoon(std::function<void(QPainter& canvas)> proc) {
@@ -140,21 +152,35 @@ void TMMDIBGraphicControl::PaintDirectSoon(std::function<void(QPainter& canvas)>
   });
 }
 
-void TMMDIBGraphicControl::RequestUpdate() {
+void TMMDIBGraphicControl::RequestUpdate(const QRect& area) {
   MainLoop& loop = MainLoop::Instance();
   if (loop.IsGuiThread()) {
-    update();
+    ShowDirect(area);
     return;
   }
   // One queued update at a time, however fast the feed draws.
-  if (update_posted_.exchange(true)) return;
+  {
+    std::lock_guard lock(update_lock_);
+    const bool queued = !queued_update_.isEmpty();
+    queued_update_ = queued_update_.united(area);
+    if (queued) return;
+  }
   std::weak_ptr<TMMDIBGraphicControl*> weak = self_;
   loop.Post([weak] {
     if (auto self = weak.lock()) {
-      (*self)->update_posted_ = false;
-      (*self)->update();
+      QRect area;
+      {
+        std::lock_guard lock((*self)->update_lock_);
+        std::swap(area, (*self)->queued_update_);
+      }
+      (*self)->ShowDirect(area);
     }
   });
+}
+
+void TMMDIBGraphicControl::ShowDirect(const QRect& area) {
+  direct_ += area;
+  update(area);
 }
 
 QImage TMMDIBGraphicControl::BackStore() const {
@@ -170,15 +196,21 @@ void TMMDIBGraphicControl::Invalidate() {
   update();
 }
 
-void TMMDIBGraphicControl::paintEvent(QPaintEvent*) {
+void TMMDIBGraphicControl::paintEvent(QPaintEvent* event) {
   std::lock_guard lock(paint_lock_);
-  if (!keep_on_expose_ || full_paint_) {
+  // Any other update asks for the whole control, so a paint within the parts that
+  // direct drawing changed (less than the whole) needs no picture drawn anew.
+  const bool direct_only =
+      !direct_.isEmpty() && direct_ != QRegion(rect()) && (event->region() - direct_).isEmpty();
+  direct_ = QRegion();
+  if (full_paint_ || (!keep_on_expose_ && !direct_only)) {
     full_paint_ = false;
     QPainter canvas(&back_store_);
     Paint(canvas);
   }
   QPainter screen(this);
-  screen.drawImage(0, 0, back_store_);
+  const QRect shown = event->rect();
+  screen.drawImage(shown.topLeft(), back_store_, shown);
 }
 
 }  // namespace pmx

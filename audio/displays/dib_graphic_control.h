@@ -1,8 +1,10 @@
 #pragma once
 
 #include <QImage>
+#include <QRegion>
 #include <atomic>
 #include <functional>
+#include <optional>
 #include <memory>
 #include <mutex>
 
@@ -55,7 +57,8 @@ class TMMDIBGraphicControl : public TMMGraphicControl {
   virtual void FillBackground();
 
   // Draws proc into the back-store at once (any thread) and schedules the update
-  // that shows it; nothing on a hidden control or one without a parent.
+  // that shows it; nothing on a hidden control or one without a parent. The whole
+  // control is shown again unless proc names what it changed with ChangedArea.
   void PaintDirect(const std::function<void(QPainter& canvas)>& proc);
   // PaintDirect once the GUI thread has finished what it is doing, once for every
   // request made until then (any thread): a feed that changes the picture many
@@ -65,6 +68,9 @@ class TMMDIBGraphicControl : public TMMGraphicControl {
   void Invalidate();
   // A copy of what the control shows (GUI thread or under PaintDirect's lock).
   QImage BackStore() const;
+  // Inside a PaintDirect: the part of the control the drawing changed (control
+  // coordinates; several calls add up, none at all shows nothing new).
+  void ChangedArea(const QRect& area);
 
  protected:
   void Loaded() override;
@@ -82,8 +88,11 @@ class TMMDIBGraphicControl : public TMMGraphicControl {
   void SyncSize();
   void BackGroundDIBChanged();
   void ApplyBackground();
-  // update() from any thread: directly on the GUI thread, else through the main loop.
-  void RequestUpdate();
+  // update(area) from any thread: directly on the GUI thread, else through the main
+  // loop, one queued update for every area asked for until it runs.
+  void RequestUpdate(const QRect& area);
+  // On the GUI thread: update(area), remembered as drawn directly.
+  void ShowDirect(const QRect& area);
 
   int tag2_ = 0;
   std::unique_ptr<TMMDIBCanvas> canvas_;
@@ -94,10 +103,15 @@ class TMMDIBGraphicControl : public TMMGraphicControl {
   std::atomic<bool> has_parent_{false};
   mutable std::recursive_mutex paint_lock_;
   QImage back_store_;
-  std::atomic<bool> update_posted_{false};
   std::atomic<bool> paint_posted_{false};
   bool keep_on_expose_ = false;
   bool full_paint_ = true;  // under paint_lock_
+  std::optional<QRect> changed_;  // what a PaintDirect changed, when named; under paint_lock_
+  std::mutex update_lock_;
+  QRect queued_update_;  // the area of the queued update; under update_lock_
+  // What PaintDirect asked to show since the last paint event (GUI thread): there
+  // the back-store already holds the current picture.
+  QRegion direct_;
   std::shared_ptr<TMMDIBGraphicControl*> self_;  // queued updates hold it weakly
 };
 

@@ -222,7 +222,11 @@ void TMMCustomLevel::SetDesignMode(bool value) {
 }
 
 void TMMCustomLevel::PeakTimer() {
-  if (peak_ <= 0) return;
+  // The tick runs under the timer's lock, so a peak set meanwhile wakes it after this.
+  if (peak_ <= 0) {
+    timer_client_.SetIdle(true);
+    return;
+  }
   if (--countdown_ > 0) return;
   const int speed = peak_speed_;
   if (speed == 0) {
@@ -275,6 +279,7 @@ void TMMCustomLevel::SetValueInternal(int64_t v) {
     peak_ = spots;
     countdown_ = peak_delay_ * 2 + 1;
     peak_changed_ = true;
+    timer_client_.SetIdle(false);
   }
   if (spots == lit_ && !peak_changed_) return;
   peak_changed_ = false;
@@ -396,9 +401,12 @@ void TMMCustomLevel::DrawLevel(QPainter& canvas, bool changed_only) {
     }
     shown_.swap(frame_);
   }
-  if (area.Width() <= 0 || area.Height() <= 0) return;
-  work.DrawToDC(canvas, QRect(inner_.Left + area.Left, inner_.Top + area.Top, area.Width(), area.Height()),
-                area.Left, area.Top);
+  const QRect shown(inner_.Left + area.Left, inner_.Top + area.Top, std::max(0, area.Width()),
+                    std::max(0, area.Height()));
+  // A frame that changed no spot leaves the screen alone.
+  if (changed_only) ChangedArea(shown);
+  if (shown.isEmpty()) return;
+  work.DrawToDC(canvas, shown, area.Left, area.Top);
 }
 
 bool TMMCustomLevel::ShowsFrameOf(const TMMDIBCanvas& work) const {

@@ -67,6 +67,8 @@ class TMMPeakTimerClient {
   // Adds the client once, running tick on the timer's thread.
   void Add(std::function<void()> tick, bool suspended);
   void SetSuspended(bool suspended);
+  // Nothing to hold or let fall: no ticks until there is again (any thread).
+  void SetIdle(bool idle) const { MMTimerSetClientIdle(client_, idle); }
 
  private:
   PMMTimerClient client_ = nullptr;

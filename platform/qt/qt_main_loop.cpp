@@ -1,6 +1,7 @@
 #include "platform/qt/qt_main_loop.h"
 
 #include <sys/eventfd.h>
+#include <sys/timerfd.h>
 #include <unistd.h>
 
 #include <QCoreApplication>
@@ -11,17 +12,47 @@
 namespace pmx {
 
 QtMainLoop::QtMainLoop()
-    : MainLoop(std::this_thread::get_id()), wake_fd_(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {
-  if (wake_fd_ < 0) throw std::system_error(errno, std::generic_category(), "eventfd");
+    : MainLoop(std::this_thread::get_id()),
+      wake_fd_(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)),
+      tick_fd_(timerfd_create(CLOCK_MONOTONIC, TFD_CLOEXEC | TFD_NONBLOCK)) {
+  if (wake_fd_ < 0 || tick_fd_ < 0) {
+    const int error = errno;
+    if (wake_fd_ >= 0) close(wake_fd_);
+    if (tick_fd_ >= 0) close(tick_fd_);
+    throw std::system_error(error, std::generic_category(), "eventfd");
+  }
   notifier_ = std::make_unique<QSocketNotifier>(wake_fd_, QSocketNotifier::Read);
   QObject::connect(notifier_.get(), &QSocketNotifier::activated, [this] { OnWake(); });
+  tick_notifier_ = std::make_unique<QSocketNotifier>(tick_fd_, QSocketNotifier::Read);
+  QObject::connect(tick_notifier_.get(), &QSocketNotifier::activated, [this] { OnTick(); });
   MainLoop::Install(this);
+  gui_ticker::Attach(this);
 }
 
 QtMainLoop::~QtMainLoop() {
+  gui_ticker::Detach(this);
   MainLoop::Install(nullptr);
   notifier_.reset();
+  tick_notifier_.reset();
   close(wake_fd_);
+  close(tick_fd_);
+}
+
+void QtMainLoop::ArmTicks(std::chrono::milliseconds period) {
+  itimerspec spec{};
+  spec.it_interval.tv_sec = static_cast<time_t>(period.count() / 1000);
+  spec.it_interval.tv_nsec = static_cast<long>(period.count() % 1000) * 1000000L;
+  spec.it_value = spec.it_interval;
+  timerfd_settime(tick_fd_, 0, &spec, nullptr);
+}
+
+void QtMainLoop::OnTick() {
+  uint64_t expiries = 0;
+  // Expiries missed while the GUI thread was busy make one tick, not a burst.
+  if (read(tick_fd_, &expiries, sizeof expiries) != sizeof expiries) return;
+  gui_ticker::Tick();
+  // What the tick queued (the displays' pump) runs in this same wake-up.
+  OnWake();
 }
 
 void QtMainLoop::NotifyGui() {

@@ -4,18 +4,22 @@
 #include <atomic>
 #include <memory>
 
+#include "platform/gui_ticker.h"
 #include "platform/main_loop.h"
 
 namespace pmx {
 
 // MainLoop over Qt's event loop. A worker's call wakes the GUI thread through an
 // eventfd watched by a socket notifier, so nothing Qt allocates crosses threads.
-// Create it on the GUI thread after the QApplication; it installs itself as the
-// instance for its lifetime.
-class QtMainLoop : public MainLoop {
+// It also delivers the displays' clock (gui_ticker) from a timerfd watched the same
+// way. Create it on the GUI thread after the QApplication; it installs itself as
+// the instance and the clock's source for its lifetime.
+class QtMainLoop : public MainLoop, public TickSource {
  public:
   QtMainLoop();
   ~QtMainLoop() override;
+
+  void ArmTicks(std::chrono::milliseconds period) override;
 
  protected:
   void NotifyGui() override;
@@ -25,9 +29,12 @@ class QtMainLoop : public MainLoop {
 
  private:
   void OnWake();
+  void OnTick();
 
   int wake_fd_;
+  int tick_fd_;
   std::unique_ptr<QSocketNotifier> notifier_;
+  std::unique_ptr<QSocketNotifier> tick_notifier_;
 };
 
 }  // namespace pmx

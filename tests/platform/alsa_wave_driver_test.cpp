@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/alsa_wave_stream.h"
 #include "platform/fake_wave_driver.h"
 #include "platform/wave_in_device.h"
 #include "platform/wave_out_device.h"
@@ -100,6 +101,34 @@ TEST_F(AlsaWaveDriverTest, CaptureOfARampIsExactWithoutGapOrRepeat) {
   ramp.resize(got.size());
   EXPECT_EQ(test::FirstDifference(got, ramp), -1) << got.size();
   EXPECT_EQ(device->Overruns(), 0u);
+}
+
+// Each period wakes the sound server and the capture thread: a recorder's large
+// buffers get periods as long, but a running stream keeps what it has.
+TEST_F(AlsaWaveDriverTest, CapturePeriodFollowsTheBuffersUntilTheStreamRuns) {
+  std::unique_ptr<WaveStream> opened;
+  ASSERT_EQ(driver_.Open(WaveDirection::kInput, 0, format_, false, opened), MMSYSERR_NOERROR);
+  auto* stream = dynamic_cast<AlsaWaveStream*>(opened.get());
+  ASSERT_NE(stream, nullptr);
+  const snd_pcm_uframes_t short_period = stream->PeriodFrames();
+  EXPECT_LE(short_period, 44100u / 40);
+  stream->SetWakeFrames(4000);
+  EXPECT_GE(stream->PeriodFrames(), 3900u);
+  EXPECT_LE(stream->PeriodFrames(), 4100u);
+  ASSERT_EQ(stream->Start(), 0);
+  const snd_pcm_uframes_t running = stream->PeriodFrames();
+  stream->SetWakeFrames(8000);
+  EXPECT_EQ(stream->PeriodFrames(), running);
+  std::vector<uint8_t> data(4000 * 4);
+  long got = 0;
+  for (int tries = 0; tries < 100 && got == 0; ++tries) {
+    stream->Wait(true, 100);
+    got = stream->Read(data.data(), 4000);
+  }
+  ASSERT_GT(got, 0);
+  std::vector<uint8_t> ramp = FakePcm::Ramp(format_, 0, static_cast<std::size_t>(got));
+  data.resize(ramp.size());
+  EXPECT_EQ(test::FirstDifference(data, ramp), -1);
 }
 
 TEST_F(AlsaWaveDriverTest, PlaybackWritesExactlyTheQueuedBytes) {

@@ -45,36 +45,5 @@ TEST(PeriodicTimer, RefusesAnEmptyCallback) {
   EXPECT_FALSE(timer.Running());
 }
 
-TEST(DeadlineTimer, CallsForTheEarliestRequestKeepsRequestsMadeDuringACallAndKeepsItsGap) {
-  using Clock = DeadlineTimer::Clock;
-  std::mutex m;
-  std::condition_variable cv;
-  std::vector<Clock::time_point> calls;
-  DeadlineTimer timer;
-  auto call = [&] {
-    std::size_t n;
-    {
-      std::lock_guard lock(m);
-      calls.push_back(Clock::now());
-      n = calls.size();
-    }
-    if (n == 1) timer.WakeAt(Clock::now());  // asked for while a call runs
-    cv.notify_all();
-  };
-  auto wait_for_calls = [&](std::size_t n) {
-    std::unique_lock lock(m);
-    return cv.wait_for(lock, 10s, [&] { return calls.size() >= n; });
-  };
-  ASSERT_TRUE(timer.Start(30ms, call));
-  timer.WakeAt(Clock::now() + 1h);
-  timer.WakeAt(Clock::now());  // the earlier request stands
-  ASSERT_TRUE(wait_for_calls(2));
-  timer.WakeAt(Clock::now());
-  ASSERT_TRUE(wait_for_calls(3));
-  timer.Stop();
-  EXPECT_EQ(timer.Calls(), 3u);
-  for (std::size_t i = 1; i < calls.size(); ++i) EXPECT_GE(calls[i] - calls[i - 1], 30ms) << i;
-}
-
 }  // namespace
 }  // namespace pmx

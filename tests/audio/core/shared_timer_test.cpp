@@ -3,6 +3,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <mutex>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -60,6 +61,35 @@ TEST(TimerClients, SuspendClearsElapsedAndResumeStopsAtZero) {
   EXPECT_EQ(c.calls, 0);
   Ticks(list, 1);
   EXPECT_EQ(c.calls, 1);
+}
+
+// The clock may sleep exactly while no client needs it: an idle client keeps its
+// elapsed time, a callback may make itself idle, and any change wakes the clock.
+TEST(TimerClients, TheClockIsNeededWhileAnyClientIsNeitherIdleNorSuspended) {
+  TMMTimerClients list;
+  std::vector<bool> needs;
+  list.SetOnNeed([&](bool needed) { needs.push_back(needed); });
+  Counter c;
+  PMMTimerClient slow = list.Add(100, 0, Count(c), nullptr);
+  PMMTimerClient self_idling = list.Add(25, 0, [&](PMMTimerClient me, void*) { list.SetIdle(me, true); }, nullptr);
+  EXPECT_EQ(needs, std::vector<bool>{true});
+  Ticks(list, 2);  // 50 ms for the slow one; the other idles itself
+  list.SetIdle(slow, true);
+  EXPECT_EQ(needs, (std::vector<bool>{true, false}));
+  Ticks(list, 8);
+  EXPECT_EQ(c.calls, 0);
+  list.SetIdle(slow, false);
+  EXPECT_EQ(needs, (std::vector<bool>{true, false, true}));
+  Ticks(list, 1);
+  EXPECT_EQ(c.calls, 0);
+  Ticks(list, 1);  // the 50 ms kept, and 50 more
+  EXPECT_EQ(c.calls, 1);
+  list.Suspend(slow);
+  EXPECT_EQ(needs.back(), false);
+  list.SetIdle(self_idling, false);
+  EXPECT_EQ(needs.back(), true);
+  list.Remove(self_idling);
+  EXPECT_EQ(needs.back(), false);
 }
 
 TEST(TimerClients, ForeignOrRemovedClientsAreLeftAlone) {

@@ -2,9 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <QApplication>
 #include <QImage>
+#include <QScreen>
 #include <QWidget>
+#include <chrono>
 #include <cstring>
+#include <thread>
 #include <vector>
 
 #include "platform/main_loop.h"
@@ -96,6 +100,26 @@ TEST(Level, TheHeldPeakVanishesOnThe41stTickOrFallsAtPeakSpeed) {
   EXPECT_EQ(level.PeakSpot(), full - 1);
   level.PeakTimer();
   EXPECT_EQ(level.PeakSpot(), full - 2);
+}
+
+// The peak timer sleeps once nothing is held, and a new peak wakes it: each held
+// peak still vanishes on time.
+TEST(Level, APeakAfterAQuietSpellStillFalls) {
+  TMMLevel level;
+  level.SetPeakDelay(1);  // three ticks
+  for (int round = 0; round < 2; ++round) {
+    level.SetValue(100);
+    level.SetValue(0);
+    ASSERT_GT(level.PeakSpot(), 0);
+    bool gone = false;
+    for (int i = 0; i < 400 && !gone; ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+      gone = level.PeakSpot() == 0;
+    }
+    ASSERT_TRUE(gone) << "round " << round;
+    // Quiet long enough for the timer to go idle.
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
 }
 
 TEST(Level, AFourChannelStreamIsScannedFrameByFrame) {
@@ -241,6 +265,33 @@ TEST(Level, FedFramesMatchAWholeRepaintPixelForPixel) {
         }
       }
     }
+  }
+}
+
+// The screen gets only the part of the bar a frame changed: what it shows must
+// still be the whole current picture.
+TEST(Level, TheScreenShowsEveryFedFrameWhole) {
+  QWidget window;
+  window.resize(240, 40);
+  ManualLevel level(&window);
+  level.SetNumPeaks(3);
+  level.SetPeakDelay(2);
+  level.SetPeakSpeed(1);
+  window.show();
+  QApplication::processEvents();
+  const QRect area = level.geometry();
+  uint32_t seed = 777;
+  for (int step = 0; step < 200; ++step) {
+    seed = seed * 1103515245u + 12345u;
+    if (seed % 3 == 0) level.PeakTimer();
+    level.SetValue(static_cast<int>(seed >> 16) % 101);
+    MainLoop::Instance().ProcessPending();
+    QApplication::processEvents();
+    const QImage screen =
+        window.screen()->grabWindow(window.winId()).toImage().copy(area).convertToFormat(QImage::Format_RGB32);
+    const QImage picture = level.BackStore().convertToFormat(QImage::Format_RGB32);
+    ASSERT_EQ(screen.size(), picture.size());
+    ASSERT_TRUE(screen == picture) << "step " << step;
   }
 }
 

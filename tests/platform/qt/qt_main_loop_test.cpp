@@ -1,8 +1,14 @@
 #include "platform/qt/qt_main_loop.h"
 
+#include "platform/gui_ticker.h"
+
 #include <QCoreApplication>
 #include <QTimer>
 #include <atomic>
+#include <chrono>
+#include <mutex>
+#include <functional>
+#include <algorithm>
 #include <string>
 #include <thread>
 #include <vector>
@@ -55,6 +61,53 @@ TEST(QtMainLoop, AWaitInsideAHandlerServesWorkersButNoEvents) {
   bool fired = false;
   QTimer::singleShot(0, [&] { fired = true; });
   EXPECT_TRUE(loop.PumpUntil([&] { return fired; }, std::chrono::seconds(10)));
+}
+
+// The displays' clock ticks on the GUI thread while the loop lives, on a thread of
+// its own before and after, and never after Stop has returned.
+TEST(QtMainLoop, TheDisplayClockMovesToTheGuiThreadAndBack) {
+  std::mutex m;
+  std::vector<bool> on_gui;
+  std::atomic<bool> stopped{false};
+  std::atomic<int> late{0};
+  const auto gui = std::this_thread::get_id();
+  auto ticks_on_gui = [&] {
+    std::lock_guard lock(m);
+    return std::count(on_gui.begin(), on_gui.end(), true);
+  };
+  auto ticks_off_gui = [&] {
+    std::lock_guard lock(m);
+    return std::count(on_gui.begin(), on_gui.end(), false);
+  };
+  ASSERT_TRUE(gui_ticker::Start(std::chrono::milliseconds(5), [&] {
+    if (stopped) ++late;
+    std::lock_guard lock(m);
+    on_gui.push_back(std::this_thread::get_id() == gui);
+  }));
+  auto wait_for = [](const std::function<bool()>& done) {
+    for (int i = 0; i < 2000 && !done(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    return done();
+  };
+  EXPECT_TRUE(wait_for([&] { return ticks_off_gui() >= 2; }));
+  {
+    QtMainLoop loop;
+    const auto before = ticks_off_gui();
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+      if (ticks_on_gui() >= 3) QCoreApplication::exit(0);
+    });
+    poll.start(5);
+    QTimer::singleShot(30000, [] { QCoreApplication::exit(1); });
+    EXPECT_EQ(QCoreApplication::exec(), 0);
+    EXPECT_EQ(ticks_off_gui(), before);
+  }
+  const auto after = ticks_off_gui();
+  EXPECT_TRUE(wait_for([&] { return ticks_off_gui() >= after + 2; }));
+  gui_ticker::Stop();
+  stopped = true;
+  std::this_thread::sleep_for(std::chrono::milliseconds(30));
+  EXPECT_EQ(late.load(), 0);
+  EXPECT_FALSE(gui_ticker::Running());
 }
 
 }  // namespace
