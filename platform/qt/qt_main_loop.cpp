@@ -8,6 +8,7 @@
 #include <QThread>
 #include <cstdint>
 #include <system_error>
+#include <utility>
 
 namespace pmx {
 
@@ -56,6 +57,8 @@ void QtMainLoop::OnTick() {
 }
 
 void QtMainLoop::NotifyGui() {
+  // Unless a nested event loop has begun since the drain did.
+  if (IsGuiThread() && draining_level_ == QThread::currentThread()->loopLevel()) return;
   const uint64_t one = 1;
   // A full counter already means a wake-up is pending.
   [[maybe_unused]] const ssize_t n = write(wake_fd_, &one, sizeof one);
@@ -64,7 +67,9 @@ void QtMainLoop::NotifyGui() {
 void QtMainLoop::OnWake() {
   uint64_t count = 0;
   [[maybe_unused]] const ssize_t n = read(wake_fd_, &count, sizeof count);
-  ProcessPending();
+  const int outer = std::exchange(draining_level_, QThread::currentThread()->loopLevel());
+  ProcessPending();  // runs each call inside a catch: nothing escapes it
+  draining_level_ = outer;
 }
 
 void QtMainLoop::ProcessPlatformEvents() { QCoreApplication::processEvents(); }

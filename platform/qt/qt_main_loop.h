@@ -33,6 +33,9 @@ class QtMainLoop : public MainLoop, public TickSource {
 
   int wake_fd_;
   int tick_fd_;
+  // The event loop level at which OnWake drains the queue, -1 outside it (GUI
+  // thread): a call queued there from the GUI thread is run by that same drain.
+  int draining_level_ = -1;
   std::unique_ptr<QSocketNotifier> notifier_;
   std::unique_ptr<QSocketNotifier> tick_notifier_;
 };

@@ -178,18 +178,6 @@ class RecordingFaultTest : public RecorderTest {
     }
     return true;
   }
-  // Waits until the file holds the whole capture buffers of the frames fed,
-  // flushing the ring meanwhile: then nothing reaches the file before the next Feed.
-  bool Written(uint64_t frames) {
-    const uint64_t buffer = static_cast<uint64_t>(chain_.WaveRecorder.BufferSize());
-    const uint64_t whole = frames * 4 / buffer * buffer;
-    return loop_.PumpUntil(
-        [&] {
-          chain_.MMRingBuffer1.FlushQueue();
-          return static_cast<uint64_t>(chain_.WaveFileRecorder.DataBytes()) >= whole;
-        },
-        10s);
-  }
   // Ticks until the recorder runs again.
   void TickUntilRecording() {
     for (int tick = 0; tick < 40 && !window_.recording; ++tick) lifecycle_.WatchRecording();
@@ -391,23 +379,22 @@ TEST_F(RecordingFaultTest, ASplitThatCannotMakeItsFileFinishesTheOldFileOnce) {
   SetEncoderFolder(home_ / "no encoders here");
   chain_.WaveFileRecorder.SetMaxFileSize(8'000'000);
   Start();
-  // The split names its part by the sample it will start at: with the ring empty,
-  // the last one written, and it switches at the next Feed's flush, after the name
-  // has been taken.
+  // The split names its part by the sample it will start at and switches at the
+  // next block the writer writes: with the writer caught up on every whole buffer,
+  // the name is known and can be taken before that block comes.
+  const uint64_t buffer = static_cast<uint64_t>(chain_.WaveRecorder.BufferSize());
   std::vector<std::filesystem::path> taken;
   uint64_t fed = 0;
   for (int second = 0; second < 40 && taken.empty(); ++second) {
     ASSERT_TRUE(Feed(kRate));
     fed += kRate;
-    ASSERT_TRUE(Written(fed));
+    const uint64_t delivered = fed * 4 / buffer * buffer;
+    ASSERT_TRUE(loop_.PumpUntil([&] { return chain_.WaveFileRecorder.DataBytes() >= delivered; }, 10s));
     lifecycle_.WatchRecording();
     if (!chain_.NearSizeLimit()) continue;
-    const uint64_t written = chain_.WrittenMs() * kRate / 1000;
-    for (uint64_t back = 0; back <= kRate && back <= written; back += kRate / 2) {
-      const std::filesystem::path name = folder_ / NameAt(written - back);
-      if (!std::filesystem::exists(name)) WriteFile(name, "someone else's");
-      if (taken.empty() || taken.back() != name) taken.push_back(name);
-    }
+    const std::filesystem::path name = folder_ / NameAt(chain_.WrittenMs() * kRate / 1000);
+    WriteFile(name, "someone else's");
+    taken.push_back(name);
   }
   ASSERT_FALSE(taken.empty());
   ASSERT_TRUE(Feed(kRate));

@@ -3,6 +3,7 @@
 #include "platform/gui_ticker.h"
 
 #include <QCoreApplication>
+#include <QEventLoop>
 #include <QTimer>
 #include <atomic>
 #include <chrono>
@@ -61,6 +62,29 @@ TEST(QtMainLoop, AWaitInsideAHandlerServesWorkersButNoEvents) {
   bool fired = false;
   QTimer::singleShot(0, [&] { fired = true; });
   EXPECT_TRUE(loop.PumpUntil([&] { return fired; }, std::chrono::seconds(10)));
+}
+
+// A call the GUI thread queues while it works through the queue runs in that same
+// pass, and one queued from an event loop nested in a call still wakes that loop.
+TEST(QtMainLoop, CallsQueuedOnTheGuiThreadRunInsideNestedLoopsToo) {
+  QtMainLoop loop;
+  std::vector<std::string> order;
+  loop.Post([&] {
+    loop.Post([&] { order.push_back("queued by a call"); });
+    QEventLoop nested;
+    QTimer::singleShot(0, [&] {
+      loop.Post([&] {
+        order.push_back("queued in a nested loop");
+        nested.quit();
+      });
+    });
+    QTimer::singleShot(10000, [&] { nested.exit(1); });
+    order.push_back(nested.exec() == 0 ? "nested loop left" : "nested loop timed out");
+  });
+  loop.Post([] { QCoreApplication::exit(0); });
+  QTimer::singleShot(30000, [] { QCoreApplication::exit(1); });
+  EXPECT_EQ(QCoreApplication::exec(), 0);
+  EXPECT_EQ(order, (std::vector<std::string>{"queued by a call", "queued in a nested loop", "nested loop left"}));
 }
 
 // The displays' clock ticks on the GUI thread while the loop lives, on a thread of
