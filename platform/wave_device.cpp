@@ -58,13 +58,18 @@ MMRESULT WaveDevice::Reset() {
   return MMSYSERR_NOERROR;
 }
 
-MMRESULT WaveDevice::GetPosition(MMTIME& time) {
-  if (closed_.load()) return MMSYSERR_INVALHANDLE;
+uint64_t WaveDevice::CurrentPosition() {
   Lock lock(mutex_);
   const bool completed = RefreshPosition();
-  const uint64_t samples = position_;
+  const uint64_t samples = position_.load();
   lock.unlock();
   if (completed) Wake();
+  return samples;
+}
+
+MMRESULT WaveDevice::GetPosition(MMTIME& time) {
+  if (closed_.load()) return MMSYSERR_INVALHANDLE;
+  const uint64_t samples = CurrentPosition();
   if (time.wType == TIME_BYTES) {
     time.value = static_cast<uint32_t>(PositionBytes(samples));
   } else {
@@ -147,9 +152,11 @@ void WaveDevice::Run() {
     if (quit_) break;
     const bool device = WantsDevice() && !failed_;
     const int timeout = failed_ ? -1 : WaitTimeout();
+    idle_waiting_ = !device && timeout < 0;
     lock.unlock();
     stream_->Wait(device, timeout);
     lock.lock();
+    idle_waiting_ = false;
   }
   lock.unlock();
   callback_(*this, open_message_ + 1, nullptr);

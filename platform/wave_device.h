@@ -33,6 +33,8 @@ using WaveCallback = std::function<void(WaveDevice& handle, uint32_t message, WA
 // (Close excepted). The queue and the counters are guarded by mutex_, and so is
 // the stream, except that a capture device reads it without any lock (see
 // WaveInDevice), so a read that blocks in the driver holds up no other thread.
+// The position is written under mutex_ and is atomic, so a device that keeps it
+// current answers GetPosition without the lock.
 // The I/O thread waits and calls back without the lock.
 class WaveDevice {
  public:
@@ -77,6 +79,9 @@ class WaveDevice {
   virtual int WaitTimeout() const { return -1; }
   // Brings position_ up to date (under mutex_); true when buffers were completed.
   virtual bool RefreshPosition() { return false; }
+  // The position in samples: refreshed under mutex_, unless the device keeps
+  // position_ current itself.
+  virtual uint64_t CurrentPosition();
   // The position in bytes of the caller's format.
   virtual uint64_t PositionBytes(uint64_t samples) const { return samples * Block(); }
   // Drops the stream and hands every queued buffer back (under mutex_).
@@ -88,6 +93,9 @@ class WaveDevice {
   bool Closed() const { return closed_.load(); }
   // Wakes the I/O thread after a change (without mutex_).
   void Wake() { stream_->Wake(); }
+  // The I/O thread waits for nothing but a Wake: it had nothing to move and did not
+  // watch the device (under mutex_).
+  bool IdleWaiting() const { return idle_waiting_; }
   // Marks the stream failed (under mutex_) and keeps why for Failure(); the caller
   // reports it (a start may be retried on every tick). With notify the I/O thread then hands
   // its owner WIM_FAILED after the buffers completed so far.
@@ -97,7 +105,8 @@ class WaveDevice {
   std::mutex mutex_;
   const std::unique_ptr<WaveStream> stream_;
   std::deque<WAVEHDR*> queue_;  // guarded by mutex_
-  uint64_t position_ = 0;       // samples since open or Reset; guarded by mutex_
+  // Samples since open or Reset; written under mutex_, read without it.
+  std::atomic<uint64_t> position_{0};
   bool failed_ = false;         // the stream failed; guarded by mutex_
   std::string failure_;         // why; guarded by mutex_
   bool failure_pending_ = false;  // WIM_FAILED still to deliver; guarded by mutex_
@@ -112,6 +121,7 @@ class WaveDevice {
   const uint32_t open_message_;
   std::vector<WAVEHDR*> done_;  // guarded by mutex_
   bool quit_ = false;           // guarded by mutex_
+  bool idle_waiting_ = false;   // guarded by mutex_
   std::thread thread_;
   std::atomic<bool> closed_{false};
   std::atomic<bool> finished_{false};  // the I/O thread delivered its last message

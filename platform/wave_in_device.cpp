@@ -8,6 +8,8 @@
 #include <system_error>
 #include <utility>
 
+#include "platform/hand_over_copy.h"
+
 namespace pmx {
 
 WaveInDevice::WaveInDevice(int id, const WaveFormatEx& format, std::unique_ptr<WaveStream> stream,
@@ -26,15 +28,22 @@ WaveInDevice::WaveInDevice(int id, const WaveFormatEx& format, std::unique_ptr<W
 WaveInDevice::~WaveInDevice() { Shutdown(); }
 
 MMRESULT WaveInDevice::AddBuffer(WAVEHDR* header) {
+  bool wake = false;
+  const MMRESULT result = QueueBuffer(header, wake);
+  if (wake) Wake();
+  return result;
+}
+
+MMRESULT WaveInDevice::QueueBuffer(WAVEHDR* header, bool& wake) {
+  wake = false;
   if (header == nullptr || header->dwBufferLength == 0) return MMSYSERR_INVALPARAM;
-  MMRESULT result;
-  {
-    Lock lock(mutex_);
-    if (header->dwFlags & WHDR_INQUEUE) return MMSYSERR_INVALPARAM;
-    header->dwBytesRecorded = 0;
-    result = Enqueue(header);
-  }
-  if (result == MMSYSERR_NOERROR) Wake();
+  Lock lock(mutex_);
+  if (header->dwFlags & WHDR_INQUEUE) return MMSYSERR_INVALPARAM;
+  header->dwBytesRecorded = 0;
+  const MMRESULT result = Enqueue(header);
+  // An I/O thread that watches the device with buffers queued is woken by the
+  // device; only one that ran out of buffers waits for this one.
+  wake = result == MMSYSERR_NOERROR && IdleWaiting();
   return result;
 }
 
@@ -187,24 +196,47 @@ void WaveInDevice::Fail(const char* what, long error) {
 // belongs to no recording and is dropped.
 long WaveInDevice::Read(Lock& lock, uint64_t limit) {
   const uint64_t wanted = std::min<uint64_t>(limit, ChunkFrames());
-  staging_.resize(wanted * Block());
+  // Grown only: a resize that grows fills the new bytes with zeros first.
+  if (staging_.size() < wanted * Block()) staging_.resize(wanted * Block());
   const uint64_t epoch = epoch_;
   reading_ = true;
   lock.unlock();
   const long frames = stream_->Read(staging_.data(), static_cast<uint32_t>(wanted));
   lock.lock();
+  if (frames > 0 && epoch == epoch_) {
+    const std::size_t bytes = static_cast<std::size_t>(frames) * Block();
+    if (encoder_) {
+      encoded_.clear();
+      encoder_->Encode(staging_.data(), bytes, encoded_);
+      Store(encoded_.data(), encoded_.size());
+    } else {
+      StoreRead(lock, bytes);
+    }
+  }
   reading_ = false;
   read_done_.notify_all();
-  if (frames <= 0 || epoch != epoch_) return frames;
-  const std::size_t bytes = static_cast<std::size_t>(frames) * Block();
-  if (encoder_) {
-    encoded_.clear();
-    encoder_->Encode(staging_.data(), bytes, encoded_);
-    Store(encoded_.data(), encoded_.size());
-  } else {
-    Store(staging_.data(), bytes);
-  }
   return frames;
+}
+
+// The copy into the front buffer runs without the lock, so that queueing a buffer
+// or reading the position never waits for it. The read still counts as out
+// (reading_), so no other thread stores meanwhile; what it copies only counts if
+// no stop or reset came in between.
+void WaveInDevice::StoreRead(Lock& lock, std::size_t bytes) {
+  WAVEHDR* header = queue_.empty() || !carry_.empty() ? nullptr : queue_.front();
+  const std::size_t space = header ? header->dwBufferLength - header->dwBytesRecorded : 0;
+  if (bytes > space) {
+    Store(staging_.data(), bytes);
+    return;
+  }
+  char* to = header->lpData + header->dwBytesRecorded;
+  const uint64_t epoch = epoch_;
+  lock.unlock();
+  HandOverCopy(to, staging_.data(), bytes);
+  lock.lock();
+  if (epoch != epoch_) return;
+  header->dwBytesRecorded += static_cast<uint32_t>(bytes);
+  if (header->dwBufferLength - header->dwBytesRecorded < Unit()) CompleteFront();
 }
 
 uint64_t WaveInDevice::ChunkFrames() const {

@@ -31,6 +31,10 @@ class WaveInDevice : public WaveDevice {
   ~WaveInDevice() override;
 
   MMRESULT AddBuffer(WAVEHDR* header);
+  // AddBuffer without the wake-up: wake says whether WakeIoThread is due, so that
+  // a caller queueing under a lock of its own wakes the thread once it let go.
+  MMRESULT QueueBuffer(WAVEHDR* header, bool& wake);
+  void WakeIoThread() { Wake(); }
   MMRESULT Start();
   // Stops capturing; what the device had captured is taken first, and the buffer
   // being filled comes back with the bytes recorded so far. Empty buffers stay.
@@ -47,6 +51,9 @@ class WaveInDevice : public WaveDevice {
   bool WantsDevice() const override;
   void ResetLocked() override;
   uint64_t PositionBytes(uint64_t samples) const override;
+  // Capture moves the position as it stores, so it is read without the lock that
+  // the I/O thread holds while it stores and delivers.
+  uint64_t CurrentPosition() override { return position_.load(); }
   // Under mutex_, with no read out.
   int StartStream();
   // Under mutex_: ends the run; the stream is dropped now, or by the I/O thread
@@ -63,12 +70,16 @@ class WaveInDevice : public WaveDevice {
   // Completes the partly filled buffer and reports the failure.
   void Fail(const char* what, long error);
   void Store(const uint8_t* bytes, std::size_t count);
+  // Stores what a read brought into staging_; lock (on mutex_) held, let go during
+  // the copy into a buffer it fits.
+  void StoreRead(Lock& lock, std::size_t bytes);
   // The smallest piece a buffer takes: a codec block, or a byte for PCM.
   std::size_t Unit() const { return encoder_ ? encoder_->Codec().nBlockAlign() : 1; }
 
   bool running_ = false;          // guarded by mutex_
   // A thread reads the device without the lock; it alone uses the stream until
-  // the read is back. This and the fields down to epoch_ are guarded by mutex_.
+  // the read is back and stored (the copy into a buffer also runs without the
+  // lock). This and the fields down to epoch_ are guarded by mutex_.
   bool reading_ = false;
   std::condition_variable read_done_;  // reading_ went false
   bool stop_waiting_ = false;     // Stop waits for the read: start no other

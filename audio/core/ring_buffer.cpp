@@ -6,6 +6,7 @@
 
 #include "audio/core/mm_strings.h"
 #include "audio/core/utilities.h"
+#include "platform/hand_over_copy.h"
 #include "platform/main_loop.h"
 #include "platform/ui_hook.h"
 
@@ -132,7 +133,11 @@ void TMMRingBuffer::EndWork() {
     done_ = true;
   }
   changed_.notify_all();
-  MainLoop::Instance().Wake();
+  WakeGui();
+}
+
+void TMMRingBuffer::WakeGui() {
+  if (gui_awaiting_.load() > 0) MainLoop::Instance().Wake();
 }
 
 // On the GUI thread the wait runs queued synchronized calls, so a queue thread
@@ -141,6 +146,9 @@ bool TMMRingBuffer::Await(std::unique_lock<std::mutex>& lock, const std::functio
                           std::chrono::milliseconds timeout) {
   MainLoop& loop = MainLoop::Instance();
   if (!loop.IsGuiThread()) return changed_.wait_for(lock, timeout, ready);
+  // Counted before the lock is let go: a change made under it is either seen by
+  // ready or followed by a WakeGui that sees the count.
+  gui_awaiting_.fetch_add(1);
   lock.unlock();
   loop.PumpUntil(
       [&] {
@@ -148,6 +156,7 @@ bool TMMRingBuffer::Await(std::unique_lock<std::mutex>& lock, const std::functio
         return ready();
       },
       timeout);
+  gui_awaiting_.fetch_sub(1);
   lock.lock();
   return ready();
 }
@@ -165,16 +174,20 @@ int32_t TMMRingBuffer::WriteBuffer(const void* data, int32_t length, uintptr_t u
   if (!open_.load() || !enabled_.load() || !data || length <= 0) return 0;
   std::unique_lock lock(mutex_);
   const bool queued = queue_mode_ == TMMQueueMode::qmWrite;
-  if (queued && count_ + 1 >= num_buffers_ / 2 && !work_) AskForWork();
+  FlushAtHalf();
   // Only a queue thread empties the ring while we wait; elsewhere a full ring drops.
   // A flush that ended just as the ring filled up is asked for again, or the wait
   // would never end.
-  if (queued && wait_if_full_.load()) {
-    Await(lock, [this] {
-      if (count_ < num_buffers_ || !open_.load()) return true;
-      if (!work_) AskForWork();
-      return false;
-    }, kForever);
+  for (;;) {
+    if (queued && wait_if_full_.load()) {
+      Await(lock, [this] {
+        if (count_ < num_buffers_ || !open_.load()) return true;
+        if (!work_) AskForWork();
+        return false;
+      }, kForever);
+    }
+    if (!writing_) break;
+    written_.wait(lock, [this] { return !writing_; });
   }
   if (!open_.load()) return 0;
   if (count_ >= num_buffers_) {
@@ -184,14 +197,27 @@ int32_t TMMRingBuffer::WriteBuffer(const void* data, int32_t length, uintptr_t u
   }
   length = std::min(length, slot_size_);
   Slot& slot = slots_[write_index_];
-  std::memcpy(slot.data, data, length);
+  // The free slot is this writer's until it is counted, so the copy runs without
+  // the lock and the queue thread never waits for it.
+  writing_ = true;
+  lock.unlock();
+  HandOverCopy(slot.data, data, length);
+  lock.lock();
+  writing_ = false;
+  written_.notify_all();
   slot.bytes = length;
   slot.user = user;
   slot.flags = flags;
   write_index_ = (write_index_ + 1) % num_buffers_;
   ++count_;
   bytes_ += length;
+  // Asked for once the slot is counted: the flush takes it along.
+  FlushAtHalf();
   return length;
+}
+
+void TMMRingBuffer::FlushAtHalf() {
+  if (queue_mode_ == TMMQueueMode::qmWrite && count_ >= num_buffers_ / 2 && !work_) AskForWork();
 }
 
 void TMMRingBuffer::FillSilence(void* data, int32_t length) const {
@@ -303,22 +329,45 @@ int32_t TMMRingBuffer::ReadData(void* data, int32_t length) {
   return done;
 }
 
-void TMMRingBuffer::PushStaging(int32_t bytes) {
-  WAVEHDR header;
-  header.lpData = staging_;
-  header.dwBufferLength = static_cast<uint32_t>(chunk_);
-  header.dwBytesRecorded = static_cast<uint32_t>(bytes);
-  TMMDSPComponent::BufferReady(&header);
+bool TMMRingBuffer::TakeRun(Run& run) {
+  std::lock_guard lock(mutex_);
+  run = Run{read_index_, 0, 0};
+  while (run.count < count_ && run.first + run.count < num_buffers_ && run.bytes < chunk_) {
+    const Slot& slot = slots_[run.first + run.count];
+    if (run.bytes + slot.bytes > chunk_) break;
+    run.bytes += slot.bytes;
+    ++run.count;
+    // Only a full slot runs on into the next one's memory.
+    if (slot.bytes < slot_size_) break;
+  }
+  return run.count > 0;
 }
 
+void TMMRingBuffer::ReleaseRun(const Run& run) {
+  {
+    std::lock_guard lock(mutex_);
+    last_index_ = run.first + run.count - 1;
+    read_index_ = (run.first + run.count) % num_buffers_;
+    count_ -= run.count;
+    bytes_ -= run.bytes;
+  }
+  changed_.notify_all();
+}
+
+// The slots go out as they lie in the ring's one block: no copy. They stay counted
+// until the push returns, so no writer reuses them meanwhile, and a clear or a
+// close waits for the flush (flush_mutex_).
 void TMMRingBuffer::FlushQueue() {
   std::lock_guard flush(flush_mutex_);
   if (open_.load() && BytesInBuffer() > 0) {
     DoFlushQueue();
-    for (int64_t held; (held = BytesInBuffer()) > 0;) {
-      const int32_t got = ReadData(staging_, static_cast<int32_t>(std::min<int64_t>(held, chunk_)));
-      if (got == 0) break;
-      PushStaging(got);
+    for (Run run; TakeRun(run);) {
+      WAVEHDR header;
+      header.lpData = slots_[run.first].data;
+      header.dwBufferLength = static_cast<uint32_t>(run.bytes);
+      header.dwBytesRecorded = static_cast<uint32_t>(run.bytes);
+      TMMDSPComponent::BufferReady(&header);
+      ReleaseRun(run);
     }
     DoFlushQueueEnd();
   }
@@ -376,8 +425,15 @@ void TMMRingBuffer::Drain() {
     FlushQueue();
     WaitUntilIdle(true);
   }
-  std::lock_guard lock(mutex_);
+  std::lock_guard flush(flush_mutex_);
+  const auto lock = LockQuiet();
   ClearCounts();
+}
+
+std::unique_lock<std::mutex> TMMRingBuffer::LockQuiet() {
+  std::unique_lock lock(mutex_);
+  written_.wait(lock, [this] { return !writing_; });
+  return lock;
 }
 
 void TMMRingBuffer::StartThread() {
@@ -413,11 +469,12 @@ void TMMRingBuffer::Open() {
     std::lock_guard lock(mutex_);
     slot_size_ = BufferSize();
     chunk_ = std::max((kChunkSize / slot_size_) * slot_size_, slot_size_);
+    // One block, so that slots in a row are one piece of memory a flush hands on.
+    block_ = static_cast<char*>(
+        allocator_.AllocBuffer(GHND, static_cast<size_t>(slot_size_) * num_buffers_));
+    if (!block_) throw EOutOfMemory();
     slots_.assign(num_buffers_, Slot{});
-    for (Slot& slot : slots_) {
-      slot.data = static_cast<char*>(allocator_.AllocBuffer(GHND, slot_size_));
-      if (!slot.data) throw EOutOfMemory();
-    }
+    for (int i = 0; i < num_buffers_; ++i) slots_[i].data = block_ + static_cast<size_t>(i) * slot_size_;
     if (queue_mode_ != TMMQueueMode::qmNone) {
       staging_size_ = std::max(slot_size_, kChunkSize);
       staging_ = static_cast<char*>(allocator_.AllocBuffer(GHND, staging_size_));
@@ -439,8 +496,8 @@ void TMMRingBuffer::Open() {
 }
 
 void TMMRingBuffer::ReleaseBlocks() {
-  for (Slot& slot : slots_) allocator_.FreeBuffer(slot.data);
   slots_.clear();
+  allocator_.FreeBuffer(block_);
   allocator_.FreeBuffer(staging_);
   ClearCounts();
 }
@@ -455,7 +512,8 @@ void TMMRingBuffer::Close() {
     }
     changed_.notify_all();  // a writer waiting for room gives up
     StopThread();
-    std::lock_guard lock(mutex_);
+    std::lock_guard flush(flush_mutex_);
+    const auto lock = LockQuiet();
     ReleaseBlocks();
   }
   StopThread();  // a queue thread that failed closed the ring itself
@@ -463,7 +521,9 @@ void TMMRingBuffer::Close() {
 
 void TMMRingBuffer::FailFromQueueThread() {
   {
-    std::lock_guard lock(mutex_);
+    // A flush on another thread still reads the slots, a writer may still fill one.
+    std::lock_guard flush(flush_mutex_);
+    const auto lock = LockQuiet();
     thread_failed_.store(true);
     open_.store(false);
     ReleaseBlocks();
@@ -506,7 +566,8 @@ void TMMRingBuffer::Stopped() {
 void TMMRingBuffer::Reset() {
   StopAndDrain();
   {
-    std::lock_guard lock(mutex_);
+    std::lock_guard flush(flush_mutex_);
+    const auto lock = LockQuiet();
     ClearCounts();
   }
   stop_request_.store(false);

@@ -41,19 +41,22 @@ class TMMQueueThread : public TMMDSPThread {
   TMMRingBuffer& ring_;
 };
 
-// A chain node holding NumBuffers slots of BufferSize bytes. In qmWrite the pushing
-// side only copies each buffer into a slot and the queue thread pushes the contents
-// on to Output in chunks of up to 64 KiB, when half the ring is filled and at the
-// latest kWriteBehind after the last flush; in qmRead the queue thread keeps the ring
-// filled from Input ahead of a pulling device.
+// A chain node holding NumBuffers slots of BufferSize bytes, in one block of
+// memory. In qmWrite the pushing side only copies each buffer into a slot and the
+// queue thread pushes the slots on to Output straight from the block, in chunks of
+// up to 64 KiB, when half the ring is filled and at the latest kWriteBehind after
+// the last flush; in qmRead the queue thread keeps the ring filled from Input ahead
+// of a pulling device.
 //
 // Threads: properties, links and lifecycle belong to the GUI thread (the layout
 // cannot change while open). Writers (the pushing thread), readers (the pulling
 // thread or the queue thread) and the queue thread share the slots, counts, indexes
-// and the work/done/stop events under mutex_; data is copied into and out of the
-// slots under it too, so a ring that closes (also from a failed queue thread)
-// never frees a slot under a copy. open_, the stop request and the flags a writer
-// reads are atomics. flush_mutex_ lets one fill or flush run at a time.
+// and the work/done/stop events under mutex_. A writer copies into its free slot
+// without the lock while writing_ says so; a flush pushes counted slots without it
+// while it holds flush_mutex_, which lets one fill or flush run at a time. Whatever
+// clears the counts or frees the block (also a failed queue thread) takes
+// flush_mutex_ and waits for the writer first, so no copy or push reads freed or
+// reused memory. open_, the stop request and the flags a writer reads are atomics.
 class TMMRingBuffer : public TMMDSPComponent {
  public:
   static constexpr int32_t kMinBufferSize = 32;
@@ -144,16 +147,30 @@ class TMMRingBuffer : public TMMDSPComponent {
   void StopAndDrain();
   void WaitUntilIdle(bool force);
   void AskForWork();  // with mutex_ held
+  // A write queue asks for a flush once half its slots are taken (mutex_ held).
+  void FlushAtHalf();
   void EndWork();
   void ClearCounts();  // with mutex_ held
   void FillSilence(void* data, int32_t length) const;
   bool ReadPrimed(std::unique_lock<std::mutex>& lock, int32_t& length);
   void ReadSlot(void* data, int32_t& length, uint32_t& flags, uintptr_t& user);
+  // Slots in a row from read_index_ that lie in one piece of memory, up to a chunk.
+  struct Run {
+    int first = 0;
+    int count = 0;
+    int32_t bytes = 0;
+  };
+  bool TakeRun(Run& run);
+  void ReleaseRun(const Run& run);
+  // mutex_, once no writer copies into a slot; with flush_mutex_ held too, nothing
+  // uses the slots, so the counts may be cleared and the block freed.
+  std::unique_lock<std::mutex> LockQuiet();
+  // Wakes the main loop when the GUI thread waits in Await.
+  void WakeGui();
   void FailFromQueueThread();
   // Waits (mutex_ held by lock) until ready() holds or timeout passes; ready's result.
   bool Await(std::unique_lock<std::mutex>& lock, const std::function<bool()>& ready,
              std::chrono::milliseconds timeout);
-  void PushStaging(int32_t bytes);
   void TakeLoopRequest(const WAVEHDR& puller);
 
   // Properties (GUI thread; fixed while open).
@@ -167,6 +184,7 @@ class TMMRingBuffer : public TMMDSPComponent {
   // Set at open, read while open.
   int32_t slot_size_ = 0;
   int32_t chunk_ = 0;
+  char* block_ = nullptr;  // the slots' memory
   char* staging_ = nullptr;
   int32_t staging_size_ = 0;
 
@@ -182,6 +200,8 @@ class TMMRingBuffer : public TMMDSPComponent {
   bool work_ = false;  // manual reset
   bool done_ = false;  // auto reset
   bool stop_ = false;  // auto reset
+  bool writing_ = false;  // a writer copies into the slot at write_index_
+  std::condition_variable written_;  // writing_ went false
   // qmRead: the puller's loop request, handed to the source on each fill; the
   // source counts its loops down here. Under mutex_.
   WAVEHDR loop_state_;
@@ -189,6 +209,7 @@ class TMMRingBuffer : public TMMDSPComponent {
   std::atomic<bool> open_{false};
   std::atomic<bool> stop_request_{false};
   std::atomic<bool> thread_failed_{false};
+  std::atomic<int> gui_awaiting_{0};  // GUI-thread waits inside Await
   std::mutex flush_mutex_;
   std::unique_ptr<TMMQueueThread> thread_;  // GUI thread
   TMMAllocator allocator_;

@@ -434,10 +434,19 @@ bool TMMWaveDevice::AwaitIdle(std::chrono::milliseconds timeout) {
       timeout);
 }
 
+// The count goes up before done is first asked: a change made under the lock that
+// done takes is either seen by done or followed by a Changed that sees the count.
 bool TMMWaveDevice::Await(const std::function<bool()>& done, std::chrono::milliseconds timeout) {
+  struct Counted {
+    std::atomic<int>& count;
+    explicit Counted(std::atomic<int>& c) : count(c) { count.fetch_add(1); }
+    ~Counted() { count.fetch_sub(1); }
+  } counted(awaiting_);
   return MainLoop::Instance().PumpUntil(done, timeout);
 }
 
-void TMMWaveDevice::Changed() { MainLoop::Instance().Wake(); }
+void TMMWaveDevice::Changed() {
+  if (awaiting_.load() > 0) MainLoop::Instance().Wake();
+}
 
 }  // namespace pmx

@@ -79,7 +79,7 @@ struct TMMWrapCounter {
 // buffers to the GUI thread or to their own thread, and the error texts.
 //
 // Threads: settings, blocks and lifecycle belong to the owner's (GUI) thread. The
-// state set is atomic. The driver's notifications arrive on the device's I/O thread
+// state set and the count of threads inside Await are atomic. The driver's notifications arrive on the device's I/O thread
 // and are guarded by mutex_; Dispatch runs there too and reads the handler thread
 // under mutex_. Posted work reaches a component only while it lives (GUI thread).
 class TMMWaveDevice {
@@ -159,8 +159,10 @@ class TMMWaveDevice {
 
   // Waits until done holds, serving the GUI thread when called there; done takes
   // the locks it needs. Changed wakes it.
-  static bool Await(const std::function<bool()>& done, std::chrono::milliseconds timeout);
-  static void Changed();
+  bool Await(const std::function<bool()>& done, std::chrono::milliseconds timeout);
+  // Wakes the main loop only while someone awaits this device: a GUI thread
+  // waiting for something else is not woken for every buffer.
+  void Changed();
 
   // The position of handle in samples (bytes converted when the device answers so).
   static MMRESULT ReadSamples(WaveDevice& handle, PWaveFormatEx format, uint32_t& samples);
@@ -259,6 +261,7 @@ class TMMWaveDevice {
   std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);  // GUI thread
   std::atomic<std::thread::id> handler_thread_{};
   std::atomic<bool> failed_{false};
+  std::atomic<int> awaiting_{0};  // threads inside Await
   bool closing_ = false;        // GUI thread
   bool close_pending_ = false;  // GUI thread
 };

@@ -247,12 +247,15 @@ void TMMCustomWaveIn::Start() {
 }
 
 void TMMCustomWaveIn::AddBuffer(WAVEHDR* header) {
-  device_.Check("WaveInAddBuffer", QueueAgain(header));
+  bool wake = false;
+  const MMRESULT result = QueueAgain(header, wake);
+  if (wake) handle_->WakeIoThread();
+  device_.Check("WaveInAddBuffer", result);
 }
 
-MMRESULT TMMCustomWaveIn::QueueAgain(WAVEHDR* header) {
+MMRESULT TMMCustomWaveIn::QueueAgain(WAVEHDR* header, bool& wake) {
   header->dwFlags = (header->dwFlags & ~WHDR_DONE) | WHDR_PREPARED;
-  const MMRESULT result = handle_->AddBuffer(header);
+  const MMRESULT result = handle_->QueueBuffer(header, wake);
   if (result == MMSYSERR_NOERROR) ++device_.handlers.queued;
   return result;
 }
@@ -372,9 +375,11 @@ void TMMCustomWaveIn::HandleBuffer(WAVEHDR* header) {
     // Everything captured goes down the chain, also what comes back while stopping.
     if (header->dwBytesRecorded > 0 && !device_.Failed()) BufferReady(header);
     MMRESULT result = MMSYSERR_NOERROR;
+    bool wake = false;
     {
       // Queued again under the lock, so that a Stop either sees it queued (and its
-      // Reset returns it) or keeps it from being queued.
+      // Reset returns it) or keeps it from being queued. The I/O thread is woken
+      // after the lock is let go: it needs the lock as soon as it has read.
       std::lock_guard lock(device_.mutex);
       TMMWaveDevice::Handlers& h = device_.handlers;
       --h.queued;
@@ -384,9 +389,10 @@ void TMMCustomWaveIn::HandleBuffer(WAVEHDR* header) {
             position != 0) {
           h.wraps.Track(position);
         }
-        result = QueueAgain(header);
+        result = QueueAgain(header, wake);
       }
     }
+    if (wake) handle_->WakeIoThread();
     device_.Check("WaveInAddBuffer", result);
   } catch (...) {
     EndHandler();

@@ -126,7 +126,8 @@ class TMMCustomWaveIn : public TMMCustomSoundComponent {
   void OpenDevice();
   void CloseDevice();
   void AddBuffer(WAVEHDR* header);
-  MMRESULT QueueAgain(WAVEHDR* header);
+  // wake: the device's I/O thread is to be woken (WakeIoThread).
+  MMRESULT QueueAgain(WAVEHDR* header, bool& wake);
   // Device callback and handlers.
   WaveCallback DeviceCallback();
   void BufferDone(WAVEHDR* header);
