@@ -389,7 +389,8 @@ TEST_F(RecordingFaultTest, ASplitThatCannotMakeItsFileFinishesTheOldFileOnce) {
     ASSERT_TRUE(Feed(kRate));
     fed += kRate;
     const uint64_t delivered = fed * 4 / buffer * buffer;
-    ASSERT_TRUE(loop_.PumpUntil([&] { return chain_.WaveFileRecorder.DataBytes() >= delivered; }, 10s));
+    const auto caught_up = [&] { return static_cast<uint64_t>(chain_.WaveFileRecorder.DataBytes()) >= delivered; };
+    ASSERT_TRUE(loop_.PumpUntil(caught_up, 10s));
     lifecycle_.WatchRecording();
     if (!chain_.NearSizeLimit()) continue;
     const std::filesystem::path name = folder_ / NameAt(chain_.WrittenMs() * kRate / 1000);

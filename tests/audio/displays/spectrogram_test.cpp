@@ -79,7 +79,9 @@ TEST_F(SpectrogramTest, RowMapsSpreadTheBinsOverThePicture) {
   // 64 bins over 88 rows: every bin has exactly one row, its others merge.
   std::set<int> shown;
   for (int i = 0; i < 88; ++i) {
-    if (gram.RowFirstBin(i) >= 0) EXPECT_TRUE(shown.insert(gram.RowFirstBin(i)).second) << i;
+    if (gram.RowFirstBin(i) >= 0) {
+      EXPECT_TRUE(shown.insert(gram.RowFirstBin(i)).second) << i;
+    }
     EXPECT_EQ(gram.RowEndBin(i), 0) << i;
   }
   EXPECT_EQ(shown.size(), 64u);
