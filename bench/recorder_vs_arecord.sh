@@ -7,6 +7,9 @@
 # system) per minute of recording, peak RSS, and the CPU ratio pelmorax / arecord,
 # for the whole run and for the steady part of it (from 5 s after the start to 2 s
 # before the end, so that start-up and closing are left out).
+# Also runs build/dev/bench/qt_frame_floor, an otherwise empty Qt window repainting
+# one bar 40 times a second, and prints its steady CPU: the floor under any window
+# that shows levels at the displays' 25 ms refresh on this machine.
 # PMX_BENCH_SECONDS: length of each recording (60); PMX_BENCH_ROUNDS: runs of each (2).
 # Needs pulseaudio; the source costs both sides the same and is not counted.
 set -euo pipefail
@@ -14,6 +17,8 @@ cd "$(dirname "$0")/.."
 root=$(pwd)
 program=$root/build/dev/bin/pelmorax
 [ -x "$program" ] || { echo "build pelmorax first (cmake --build --preset dev --target pelmorax)" >&2; exit 1; }
+floor_program=$root/build/dev/bench/qt_frame_floor
+[ -x "$floor_program" ] || { echo "build it first (cmake --build --preset dev --target qt_frame_floor)" >&2; exit 1; }
 source_tool=${PMX_SOUND_SOURCE:-/work/shared/tools/sound-source.sh}
 seconds=${PMX_BENCH_SECONDS:-60}
 rounds=${PMX_BENCH_ROUNDS:-2}
@@ -71,7 +76,12 @@ run_arecord() {
   closer="" run_measured arecord -q -D default -f S16_LE -c 2 -r 44100 -t wav -d "$seconds" "$work/arecord.wav"
 }
 
-p_cpu=0 p_rss=0 a_cpu=0 a_rss=0 p_steady=0 a_steady=0
+run_floor() {
+  export QT_QPA_PLATFORM=offscreen
+  closer="" run_measured "$floor_program" "$seconds"
+}
+
+p_cpu=0 p_rss=0 a_cpu=0 a_rss=0 p_steady=0 a_steady=0 f_steady=0
 for ((i = 1; i <= rounds; i++)); do
   order="pelmorax arecord"
   ((i % 2 == 0)) && order="arecord pelmorax"
@@ -91,9 +101,13 @@ for ((i = 1; i <= rounds; i++)); do
       a_steady=$(echo "$a_steady + $steady" | bc)
     fi
   done
+  read -r _ _ steady < <(run_floor)
+  echo "qt_frame_floor run $i: steady ${steady} cpu s/min"
+  f_steady=$(echo "$f_steady + $steady" | bc)
 done
 per_minute() { echo "scale=3; $1 * 60 / ($seconds * $rounds)" | bc; }
 echo "pelmorax: $(per_minute "$p_cpu") cpu s/min, peak rss ${p_rss} KiB"
 echo "arecord:  $(per_minute "$a_cpu") cpu s/min, peak rss ${a_rss} KiB"
 echo "ratio pelmorax/arecord cpu: $(echo "scale=2; $p_cpu / $a_cpu" | bc)"
 echo "steady: pelmorax $(echo "scale=3; $p_steady / $rounds" | bc) cpu s/min, arecord $(echo "scale=3; $a_steady / $rounds" | bc) cpu s/min, ratio $(echo "scale=2; $p_steady / $a_steady" | bc)"
+echo "floor: an empty Qt window at 40 frames/s $(echo "scale=3; $f_steady / $rounds" | bc) cpu s/min, ratio to arecord $(echo "scale=2; $f_steady / $a_steady" | bc)"

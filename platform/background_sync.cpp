@@ -4,10 +4,14 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <utility>
 
 namespace pmx {
 
-BackgroundSync::BackgroundSync(int fd) : fd_(::fcntl(fd, F_DUPFD_CLOEXEC, 0)) {
+BackgroundSync::BackgroundSync(int fd, SyncFunction sync, std::chrono::milliseconds spacing)
+    : fd_(::fcntl(fd, F_DUPFD_CLOEXEC, 0)),
+      sync_(sync ? std::move(sync) : SyncFunction(::fdatasync)),
+      spacing_(spacing) {
   if (!fd_) {
     error_.store(errno);
     return;
@@ -34,15 +38,18 @@ void BackgroundSync::Request() {
 
 void BackgroundSync::Run() {
   std::unique_lock lock(mutex_);
+  auto next = std::chrono::steady_clock::now();
   for (;;) {
     wake_.wait(lock, [this] { return requested_ || quit_; });
-    if (quit_) return;
+    wake_.wait_until(lock, next, [this] { return quit_; });
+    if (quit_) return;  // the owner's closing sync takes what is left
     requested_ = false;
     lock.unlock();
-    if (::fdatasync(fd_.get()) != 0) {
+    if (sync_(fd_.get()) != 0) {
       int expected = 0;
       error_.compare_exchange_strong(expected, errno);
     }
+    next = std::chrono::steady_clock::now() + spacing_;
     lock.lock();
   }
 }
