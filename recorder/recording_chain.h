@@ -51,6 +51,7 @@ class TRecordingComponents : public TRecordingChain {
   int64_t WrittenMs() override;
   void SplitFile(const std::string& file_name) override { WaveFileRecorder.SplitTo(file_name); }
   std::string TakeFinishedSplit() override { return WaveFileRecorder.TakeFinishedSplit(); }
+  std::string TakeCloseFailure() override { return WaveFileRecorder.TakeCloseFailure(); }
 
   TMMWaveIn WaveRecorder;
   TMMConnector MMConnector1;

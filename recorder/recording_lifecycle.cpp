@@ -244,11 +244,18 @@ void TRecordingLifecycle::FinishSplits() {
       const RecorderClock::TimePoint end = FinishFile(name, start);
       if (end > start) RecordingStartTime = end;
     } catch (const std::exception& error) {
-      const std::string event = std::string("recording part not finished: ") + error.what();
-      AppendToMonthlyLog(event);
-      part_failures_.push_back(event);
+      PartFailed(std::string("recording part not finished: ") + error.what());
     }
   }
+  // The sound may be missing from the end of such a file.
+  for (std::string failure; !(failure = chain_.TakeCloseFailure()).empty();) {
+    PartFailed("recording file " + failure);
+  }
+}
+
+void TRecordingLifecycle::PartFailed(const std::string& event) {
+  AppendToMonthlyLog(event);
+  part_failures_.push_back(event);
 }
 
 void TRecordingLifecycle::SplitBeforeLimit() {

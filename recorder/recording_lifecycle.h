@@ -88,6 +88,9 @@ class TRecordingChain {
   virtual void SplitFile(const std::string& file_name) = 0;
   // A file finished by a split, oldest first; empty when none is left.
   virtual std::string TakeFinishedSplit() = 0;
+  // A recording file that could not be finished on the disk, and why; empty when
+  // none is left.
+  virtual std::string TakeCloseFailure() = 0;
 };
 
 // What a look at the running recording found for the alarms: events to log and
@@ -152,6 +155,8 @@ class TRecordingLifecycle {
   RecorderClock::TimePoint FinishFile(const std::string& file_name, RecorderClock::TimePoint start);
   void ShowIcon(const char* file_name);
   void FinishSplits();
+  // Logs a part or file that failed to finish and alarms it as a loss is alarmed.
+  void PartFailed(const std::string& event);
   void SplitBeforeLimit();
   void ReportLoss(TRecordingWatch& watch);
   void Interrupt(const std::string& fault);

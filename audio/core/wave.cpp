@@ -1,6 +1,7 @@
 #include "audio/core/wave.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <filesystem>
 #include <span>
@@ -196,11 +197,14 @@ void TMMWave::CreateWaveFile(const std::string& name, PWaveFormatEx pwfx) {
   UseCreated(CreateRecord(expanded, pwfx), expanded);
 }
 
-void TMMWave::SwitchWaveFile(const std::string& name, PWaveFormatEx pwfx) {
+bool TMMWave::SwitchWaveFile(const std::string& name, PWaveFormatEx pwfx) {
   const std::string expanded = ExpandName(name);
   std::unique_ptr<TWaveIORecord> created = CreateRecord(expanded, pwfx);
-  CloseWaveFile();
+  const bool finished = CloseWaveFile();
+  const int error = errno;
   UseCreated(std::move(created), expanded);
+  errno = error;
+  return finished;
 }
 
 void TMMWave::UseCreated(std::unique_ptr<TWaveIORecord> created, const std::string& name) {
@@ -219,12 +223,13 @@ void TMMWave::OpenWaveFile() {
   SetPosition(GetPosition());
 }
 
-void TMMWave::CloseWaveFile() {
-  if (record_) wioFinish(record_.get());
+bool TMMWave::CloseWaveFile() {
+  const bool finished = !record_ || wioFinish(record_.get()) == WIOERR_NOERROR;
   if (record_) range_end_ = record_->dwLastSample;
   opened_ = false;
   position_ = 0;
   bytes_left_ = 0;
+  return finished;
 }
 
 int64_t TMMWave::GetPosition() const { return record_ ? SamplesToTime(position_) : -1; }

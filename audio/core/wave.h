@@ -74,11 +74,13 @@ class TMMWave : public TMMObject {
   void CreateWaveFile(const std::string& name, PWaveFormatEx pwfx);
   // Creates the named file, and only then finishes the one being written and goes
   // on in the new one; a create that fails leaves the old file open as it was.
-  void SwitchWaveFile(const std::string& name, PWaveFormatEx pwfx);
+  // False when the old file could not be finished (see CloseWaveFile).
+  bool SwitchWaveFile(const std::string& name, PWaveFormatEx pwfx);
   // Opens the parsed file for reading at the current position.
   virtual void OpenWaveFile();
-  // Finishes a written file; closes a read one.
-  virtual void CloseWaveFile();
+  // Finishes a written file; closes a read one. False when a written file could not
+  // be finished: its last data or its sizes may not be on the disk (errno says why).
+  virtual bool CloseWaveFile();
 
   // Bytes read in play order; -1 without a record or with nothing left.
   virtual int64_t ReadData(void* buffer, int64_t length);

@@ -124,7 +124,8 @@ bool TMMCustomWaveFile::CloseFile() {
     const uint8_t zeros[4] = {};
     wave_->WriteData(zeros, sizeof zeros);
   }
-  wave_->CloseWaveFile();
+  errno = 0;
+  if (!wave_->CloseWaveFile()) NoteCloseFailure(wave_->FileName(), errno);
   file_opened_.store(false);
   return true;
 }
@@ -174,12 +175,31 @@ void TMMCustomWaveFile::SplitTo(const std::string& name) {
   split_to_ = name;
 }
 
+namespace {
+
+std::string TakeOldest(std::vector<std::string>& list) {
+  if (list.empty()) return "";
+  std::string oldest = std::move(list.front());
+  list.erase(list.begin());
+  return oldest;
+}
+
+}  // namespace
+
 std::string TMMCustomWaveFile::TakeFinishedSplit() {
   std::lock_guard status(status_lock_);
-  if (finished_.empty()) return "";
-  std::string name = finished_.front();
-  finished_.erase(finished_.begin());
-  return name;
+  return TakeOldest(finished_);
+}
+
+void TMMCustomWaveFile::NoteCloseFailure(const std::string& name, int error) {
+  std::lock_guard status(status_lock_);
+  close_failures_.push_back(name + ": not finished on the disk (" +
+                            std::strerror(error != 0 ? error : EIO) + ")");
+}
+
+std::string TMMCustomWaveFile::TakeCloseFailure() {
+  std::lock_guard status(status_lock_);
+  return TakeOldest(close_failures_);
 }
 
 bool TMMCustomWaveFile::SwitchFile() {
@@ -191,7 +211,9 @@ bool TMMCustomWaveFile::SwitchFile() {
   if (next.empty()) return true;
   const std::string finished = wave_->FileName();
   try {
-    wave_->SwitchWaveFile(next, PWaveFormat());
+    errno = 0;
+    // The old file's failure to finish is reported; the recording goes on in the new one.
+    if (!wave_->SwitchWaveFile(next, PWaveFormat())) NoteCloseFailure(finished, errno);
   } catch (const EMMWaveError& error) {
     // The old file stays open: the split is asked for early enough that it still
     // takes this buffer, and the sink closes after it.

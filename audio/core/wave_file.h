@@ -66,6 +66,9 @@ class TMMCustomWaveFile : public TMMCustomFile {
   void SplitTo(const std::string& name);
   // The name of a file finished by a split, oldest first; empty when none is left.
   std::string TakeFinishedSplit();
+  // A written file that could not be finished on closing or splitting ("NAME: not
+  // finished on the disk (REASON)"), oldest first; empty when none is left.
+  std::string TakeCloseFailure();
 
   void SetPWaveFormat(PWaveFormatEx f) override;
   void Opened() override;
@@ -115,6 +118,8 @@ class TMMCustomWaveFile : public TMMCustomFile {
   // new file can't be created.
   bool SwitchFile();
   void SetFailure(const std::string& text);
+  // Keeps for TakeCloseFailure that the file could not be finished.
+  void NoteCloseFailure(const std::string& name, int error);
   // The source's part of BufferLoad; true when it started over from the beginning.
   bool LoadBuffer(WAVEHDR* lpWaveHdr, bool& MoreBuffers);
   bool Loop(WAVEHDR* lpWaveHdr, bool& MoreBuffers);
@@ -144,6 +149,7 @@ class TMMCustomWaveFile : public TMMCustomFile {
   mutable std::mutex status_lock_;
   std::string split_to_;                  // guarded by status_lock_
   std::vector<std::string> finished_;     // guarded by status_lock_
+  std::vector<std::string> close_failures_;  // guarded by status_lock_
   std::string failure_;                   // guarded by status_lock_
 };
 

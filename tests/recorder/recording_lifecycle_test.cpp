@@ -73,11 +73,13 @@ class FakeChain : public TRecordingChain {
   bool NearSizeLimit() override { return near_limit; }
   int64_t WrittenMs() override { return written_ms; }
   void SplitFile(const std::string& name) override { split_to = name; }
-  std::string TakeFinishedSplit() override {
-    if (finished_splits.empty()) return "";
-    std::string name = finished_splits.front();
-    finished_splits.pop_front();
-    return name;
+  std::string TakeFinishedSplit() override { return TakeFront(finished_splits); }
+  std::string TakeCloseFailure() override { return TakeFront(close_failures); }
+  static std::string TakeFront(std::deque<std::string>& list) {
+    if (list.empty()) return "";
+    std::string front = list.front();
+    list.pop_front();
+    return front;
   }
 
   TRecordingLifecycle* lifecycle = nullptr;
@@ -91,6 +93,7 @@ class FakeChain : public TRecordingChain {
   std::function<void()> during_stop;
   int starts = 0, stops = 0;
   std::deque<std::string> finished_splits;
+  std::deque<std::string> close_failures;
   bool near_limit = false;
   int64_t written_ms = 0;
   std::string split_to;
@@ -325,13 +328,16 @@ TEST_F(RecordingLifecycleTest, StopOfAVanishedFileRaisesAndLeavesTheRestOut) {
   EXPECT_EQ(GapCountdown, 9);
 }
 
-// A part of the recording that can't be finished (removed from the disk) is
-// logged and alarmed; the recording that ends is still finished and encoded.
+// A part of the recording that can't be finished (removed from the disk), or a
+// file whose end didn't reach the disk, is logged and alarmed; the recording that
+// ends is still finished and encoded.
 TEST_F(RecordingLifecycleTest, AnUnfinishablePartLeavesTheRecordingToItsEncoder) {
   PlaceRecordingEncoder("mosquill");
   RecorderOptions.RecordFormat = 2;
   const std::string lost_part = (folder_ / "20260307080503.wav").string();
   chain_.finished_splits.push_back(lost_part);
+  const std::string lost_end = "20260307070503.wav: not finished on the disk (Input/output error)";
+  chain_.close_failures.push_back(lost_end);
   std::string file;
   EXPECT_NO_THROW(file = Record("abcd"));
 
@@ -343,10 +349,13 @@ TEST_F(RecordingLifecycleTest, AnUnfinishablePartLeavesTheRecordingToItsEncoder)
   std::string starred = file;
   std::replace(starred.begin(), starred.end(), ' ', '*');
   EXPECT_EQ(argv[2], starred);
-  EXPECT_NE(ReadFile(MonthlyLogFile(now_)).find(lost_part), std::string::npos);
+  const std::string log = ReadFile(MonthlyLogFile(now_));
+  EXPECT_NE(log.find(lost_part), std::string::npos);
+  EXPECT_NE(log.find(lost_end), std::string::npos);
   const TRecordingWatch watch = lifecycle_.WatchRecording();
-  ASSERT_EQ(watch.alarms.size(), 1u);
+  ASSERT_EQ(watch.alarms.size(), 2u);
   EXPECT_NE(watch.alarms[0].find(lost_part), std::string::npos) << watch.alarms[0];
+  EXPECT_NE(watch.alarms[1].find(lost_end), std::string::npos) << watch.alarms[1];
 }
 
 // The writer switches files only when the ring's backlog reaches the split, so the

@@ -4,6 +4,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -194,6 +195,39 @@ TEST(WaveFile, SplitKeepsEveryBufferWhetherOrNotTheNewFileCanBeMade) {
   two.insert(two.end(), three.begin(), three.end());
   EXPECT_EQ(std::vector<uint8_t>(bytes.begin() + 44, bytes.end()), two);
   EXPECT_EQ(FileBytes(taken).size(), 14u);
+}
+
+// A file whose last bytes can't be written when it is finished (here: the process
+// may not make files larger than 500 bytes) is reported with its name, whether a
+// split or the end of the recording finished it; the recording goes on in the new
+// file meanwhile.
+TEST(WaveFile, AFileThatCannotBeFinishedIsReported) {
+  test::TempDir dir;
+  const std::string first = dir / "a.wav", second = dir / "b.wav";
+  Recorder rec(WaveFormatEx::Pcm(8000, 16, 1), first);
+  rec.Open();
+  std::vector<uint8_t> one = Ramp(1000), two = Ramp(300, 1000), three = Ramp(400, 1300);
+  rec.Push(one);  // still in the file's buffer
+  rlimit old_limit{};
+  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old_limit), 0);
+  const auto old_signal = signal(SIGXFSZ, SIG_IGN);
+  rlimit limit = old_limit;
+  limit.rlim_cur = 500;
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limit), 0);
+  rec.file.SplitTo(second);
+  rec.Push(two);
+  rec.Push(three);
+  rec.file.Closed();
+  setrlimit(RLIMIT_FSIZE, &old_limit);
+  signal(SIGXFSZ, old_signal);
+
+  EXPECT_EQ(rec.file.TakeFinishedSplit(), first);
+  const std::string failed_first = rec.file.TakeCloseFailure();
+  EXPECT_EQ(failed_first.rfind(first + ": not finished on the disk (", 0), 0u) << failed_first;
+  const std::string failed_second = rec.file.TakeCloseFailure();
+  EXPECT_EQ(failed_second.rfind(second + ": not finished on the disk (", 0), 0u) << failed_second;
+  EXPECT_EQ(rec.file.TakeCloseFailure(), "");
+  EXPECT_EQ(FileBytes(second).size(), 500u);
 }
 
 // Pushes buffers into its component from a chain thread, as the ring buffer's
