@@ -1,4 +1,5 @@
 #include <QTimer>
+#include <csignal>
 #include <cstdlib>
 #include <string>
 #include <vector>
@@ -82,6 +83,9 @@ int RunRecorder(int argc, char** argv, bool headless) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // Under a file size limit a write fails, is reported and ends only that file;
+  // the signal's default would end the recorder.
+  std::signal(SIGXFSZ, SIG_IGN);
   const bool headless = ChooseHeadless();
   pmx::QuietQtNotices();
   try {
