@@ -6,10 +6,11 @@
 // cache. Args: seconds of audio, rounds.
 //
 // Our chain puts its data on the disk as it records (an fdatasync every two seconds
-// of sound, off the draining thread, and one at the end), and pays for that
-// writeback; arecord leaves its file to the kernel's flusher, which nobody's figure
-// shows. So arecord is measured twice over: alone, and followed by an fdatasync of
-// its file (`sync -d FILE`), which charges it the same writeback.
+// of sound but at most one a second, off the draining thread, and one at the end),
+// and pays for that writeback; arecord leaves its file to the kernel's flusher,
+// which nobody's figure shows. So arecord is measured twice over: alone, and
+// followed by an fdatasync of its file (`sync -d FILE`), which charges it the same
+// writeback.
 // Counters (means per run unless said otherwise):
 //   our_cpu_s              the chain, its file synced to the disk
 //   our_low_s, our_high_s  the chain's lowest and highest runs
