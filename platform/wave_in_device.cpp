@@ -15,14 +15,14 @@ namespace pmx {
 WaveInDevice::WaveInDevice(int id, const WaveFormatEx& format, std::unique_ptr<WaveStream> stream,
                            WaveCallback callback)
     : WaveDevice(id, format, std::move(stream), std::move(callback), WIM_OPEN) {
-  Launch();
+  Launch("pmx-alsa-in");
 }
 
 WaveInDevice::WaveInDevice(int id, const WaveFormatEx& format, std::unique_ptr<WaveStream> stream,
                            WaveCallback callback, std::unique_ptr<WaveInEncoder> encoder)
     : WaveDevice(id, format, std::move(stream), std::move(callback), WIM_OPEN),
       encoder_(std::move(encoder)) {
-  Launch();
+  Launch("pmx-alsa-in");
 }
 
 WaveInDevice::~WaveInDevice() { Shutdown(); }

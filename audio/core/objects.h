@@ -45,6 +45,9 @@ class TMMNonVisualComponent : public TMMComponent {
 };
 
 // Base of the library's threads; their priority is TThread's (SetMMThreadPriority).
-class TMMThreadEx : public TThread {};
+class TMMThreadEx : public TThread {
+ public:
+  using TThread::TThread;
+};
 
 }  // namespace pmx

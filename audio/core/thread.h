@@ -4,6 +4,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
+#include <string>
 #include <sys/types.h>
 
 #include <thread>
@@ -24,7 +25,8 @@ class TThread {
  public:
   static constexpr std::chrono::milliseconds kStartTimeout{5000};
 
-  TThread() = default;
+  // name shows in top, gdb and crash reports; the system keeps at most 15 characters.
+  explicit TThread(std::string name) : name_(std::move(name)) {}
   // The owner must have called WaitFor (a derived class does so in its own
   // destructor, before its members go); this only catches what was left running.
   virtual ~TThread();
@@ -57,6 +59,7 @@ class TThread {
  private:
   void Run();
 
+  const std::string name_;
   std::thread worker_;
   std::atomic<std::thread::id> worker_id_{};
   std::atomic<bool> terminated_{false};

@@ -32,7 +32,7 @@ class TMMWaveDeviceThread : public TMMDSPThread {
  public:
   using Failure = std::function<void(std::exception_ptr)>;
 
-  TMMWaveDeviceThread(TMMDSPComponent* component, Failure failure);
+  TMMWaveDeviceThread(std::string name, TMMDSPComponent* component, Failure failure);
   ~TMMWaveDeviceThread() override;
 
   void Post(std::function<void()> work);
