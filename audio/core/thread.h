@@ -42,7 +42,6 @@ class TThread {
   // Joins the thread. On the GUI thread it runs queued synchronized calls meanwhile,
   // so a worker blocked in MainLoop::Synchronize cannot deadlock it.
   void WaitFor();
-  std::thread::native_handle_type Handle() { return worker_.native_handle(); }
   // True on the thread that Execute runs on.
   bool IsCurrent() const { return std::this_thread::get_id() == worker_id_.load(); }
   // The kernel's id of the running thread; 0 before it runs and after it ended.

@@ -116,7 +116,6 @@ class TMMWaveDevice {
   void SetCallBackMode(TMMCBMode value);
   TThreadPriority Priority() const { return priority_; }
   void SetPriority(TThreadPriority value);
-  uint32_t DeviceCount() const { return device_count_; }
   // The capabilities name of device index (-1 the mapper); empty when none.
   static std::string DeviceName(WaveDirection direction, int index);
 
