@@ -226,7 +226,8 @@ int MpegDecoder::ResetFile() {
 
 int MpegDecoder::SeekLocked(int64_t sample) {
   done_ = false;
-  return Mpg123().mpg123_seek(handle_, static_cast<off_t>(sample), SEEK_SET) < 0 ? kSeekFailed : kOk;
+  return Mpg123().mpg123_seek(handle_, static_cast<off_t>(sample), SEEK_SET) < 0 ? kSeekFailed
+                                                                                 : kOk;
 }
 
 int64_t MpegDecoder::ReadDataBytes(void* buffer, int64_t count) {

@@ -42,7 +42,8 @@ struct Mpg123Library {
   // Never fuzzy: positions guessed from the first frame's bit rate are wrong.
   using ReadFunction = ssize_t (*)(void* source, void* buffer, size_t count);
   using SeekFunction = off_t (*)(void* source, off_t offset, int whence);
-  bool OpenMeasured(mpg123_handle* handle, ReadFunction read, SeekFunction seek, void* source) const;
+  bool OpenMeasured(mpg123_handle* handle, ReadFunction read, SeekFunction seek,
+                    void* source) const;
 
   SharedLibrary library{"libmpg123.so.0"};
   bool complete = false;

@@ -57,7 +57,8 @@ class Mp3SyncReader : public MediaSyncReader {
     int channels = 0;
     int encoding = 0;
     if (!api.OpenMeasured(handle_, &ReadSource, &SeekSource, &source) ||
-        api.mpg123_getformat(handle_, &rate, &channels, &encoding) != MPG123_OK || rate <= 0 || channels <= 0) {
+        api.mpg123_getformat(handle_, &rate, &channels, &encoding) != MPG123_OK || rate <= 0 ||
+        channels <= 0) {
       Close();
       return false;
     }

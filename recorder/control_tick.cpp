@@ -177,7 +177,8 @@ bool TControlTick::ApplySplitRule(const Clock& now) {
   if (stop) {
     host_.StopRecording();
     // Nothing follows in an hour the weekly schedule leaves out: say why it went quiet.
-    if (!HourAllowed(now)) NoteInMonthlyLog("Recording stopped: no recording until a scheduled hour");
+    if (!HourAllowed(now))
+      NoteInMonthlyLog("Recording stopped: no recording until a scheduled hour");
   }
   return stop;
 }

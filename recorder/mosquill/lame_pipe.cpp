@@ -32,7 +32,8 @@ void ForwardMessages(int messages) {
   char buffer[4096];
   ssize_t got = 0;
   lseek(messages, 0, SEEK_SET);
-  while ((got = read(messages, buffer, sizeof buffer)) > 0) text.append(buffer, static_cast<size_t>(got));
+  while ((got = read(messages, buffer, sizeof buffer)) > 0)
+    text.append(buffer, static_cast<size_t>(got));
   for (size_t at = 0; at < text.size();) {
     const size_t end = std::min(text.find('\n', at), text.size());
     const std::string_view line(text.data() + at, end - at);

@@ -251,7 +251,8 @@ TEST_F(WavePlaybackTest, MalformedFilesGiveTheirOwnError) {
     return wav;
   };
   // The chunks past a RIFF size of 12; no samples; a data size with none there; a cut header.
-  const std::vector<std::string> files = {header(12, 0), header(36, 0), header(1036, 1000), header(36, 0).substr(0, 30)};
+  const std::vector<std::string> files = {header(12, 0), header(36, 0), header(1036, 1000),
+                                          header(36, 0).substr(0, 30)};
   for (size_t i = 0; i < files.size(); ++i) {
     SCOPED_TRACE(i);
     messages_.clear();

@@ -94,7 +94,8 @@ TEST_F(FormRecordingTest, TheRecordingDeviceKeepsItsNumberWhileItRecords) {
 TEST_F(FormRecordingTest, PcmChosenAfterACodecRecordingIsWhatTheNextFileHolds) {
   WaveFormatEx ima;
   ima.set_wFormatTag(WAVE_FORMAT_IMA_ADPCM);
-  ASSERT_EQ(acmFormatSuggest(nullptr, WaveFormatEx::Pcm(8000, 16, 1), ima, 1024, ACM_FORMATSUGGESTF_WFORMATTAG),
+  ASSERT_EQ(acmFormatSuggest(nullptr, WaveFormatEx::Pcm(8000, 16, 1), ima, 1024,
+                             ACM_FORMATSUGGESTF_WFORMATTAG),
             MMSYSERR_NOERROR);
   RecorderOptions.RecordingFormat = &ima;
   RecorderClock::TimePoint now = start_;
@@ -115,7 +116,8 @@ TEST_F(FormRecordingTest, PcmChosenAfterACodecRecordingIsWhatTheNextFileHolds) {
     now += std::chrono::minutes(1);
   }
   // One channel, 8000 Hz, 8000 bytes a second, 1-byte blocks, 8 bits.
-  EXPECT_EQ(bytes.substr(22, 14), std::string("\x01\x00\x40\x1f\0\0\x40\x1f\0\0\x01\x00\x08\x00", 14));
+  EXPECT_EQ(bytes.substr(22, 14),
+            std::string("\x01\x00\x40\x1f\0\0\x40\x1f\0\0\x01\x00\x08\x00", 14));
   const std::vector<uint8_t> ramp = FakePcm::Ramp(WaveFormatEx::Pcm(8000, 8, 1), 0, 16000);
   EXPECT_TRUE(bytes.substr(44) == std::string(ramp.begin(), ramp.end()));
   RecorderOptions.RecordingFormat = nullptr;

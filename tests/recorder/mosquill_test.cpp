@@ -62,7 +62,8 @@ class MosquillTest : public ::testing::Test {
   // Runs mosquill with its stderr kept in a file; what it wrote there.
   std::string EncodeKeepingStderr() {
     const std::filesystem::path kept = dir_ / "stderr.txt";
-    const std::string command = "'" + Mosquill().string() + "' '" + starred_ + "' 32 0 0 1 2>'" + kept.string() + "'";
+    const std::string command =
+        "'" + Mosquill().string() + "' '" + starred_ + "' 32 0 0 1 2>'" + kept.string() + "'";
     EXPECT_NE(std::system(command.c_str()), -1);
     return test::ReadFile(kept);
   }

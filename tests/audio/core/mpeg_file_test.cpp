@@ -182,7 +182,8 @@ TEST_F(MpegFileTest, DamagedStreamsPlayWhatTheyHoldAndJunkIsRefused) {
   file.SetTimePosition(1000);
   EXPECT_EQ(file.GetTimePosition(), 1000);
   ASSERT_EQ(file.ReadBuffer(buffer.data(), 8820, more), 8820);
-  EXPECT_TRUE(EqualAt(Bytes(buffer.begin(), buffer.end()), 176, decoded_, 44100 * 4 + 176, 8820 - 176));
+  EXPECT_TRUE(
+      EqualAt(Bytes(buffer.begin(), buffer.end()), 176, decoded_, 44100 * 4 + 176, 8820 - 176));
   file.Close();
 
   // A trailing header is left out of the stream, even one that would decode.
@@ -217,8 +218,8 @@ TEST_F(MpegFileTest, VbrStreamsHaveTheirDecodedLengthAndExactSeeks) {
   for (const std::string tag_option : {"-t", ""}) {
     SCOPED_TRACE(tag_option);
     const std::string mp3 = (dir_ / "vbr.mp3").string();
-    const std::string command = "lame --quiet -r -s 44.1 -V 2 " + tag_option + " '" + (dir_ / "in.raw").string() +
-                                "' '" + mp3 + "' 2>/dev/null";
+    const std::string command = "lame --quiet -r -s 44.1 -V 2 " + tag_option + " '" +
+                                (dir_ / "in.raw").string() + "' '" + mp3 + "' 2>/dev/null";
     if (std::system(command.c_str()) != 0) GTEST_SKIP() << "lame is not available";
     TMMAudioFile file;
     file.SetFileName(mp3);
@@ -234,7 +235,8 @@ TEST_F(MpegFileTest, VbrStreamsHaveTheirDecodedLengthAndExactSeeks) {
       ASSERT_EQ(file.ReadBuffer(buffer.data(), 8820, more), 8820);
       // Past the millisecond the player ramps in after a seek.
       const auto at = static_cast<std::size_t>(std::nearbyint(ms * 44.1)) * 4;
-      EXPECT_TRUE(EqualAt(Bytes(buffer.begin(), buffer.end()), 176, straight, at + 176, 8820 - 176)) << ms << " ms";
+      EXPECT_TRUE(EqualAt(Bytes(buffer.begin(), buffer.end()), 176, straight, at + 176, 8820 - 176))
+          << ms << " ms";
     }
     const Bytes rest = ReadAll(file, 8820);
     file.Close();
