@@ -258,6 +258,31 @@ TEST_F(RecordingFaultTest, AStallLongerThanTheChainHoldsLogsTheExactLoss) {
             std::string::npos);
 }
 
+// A sound server drops what its client did not read in time, without an overrun:
+// the shortfall against the device's clock is alarmed once, as an overrun's loss
+// is, while a card that runs slow by nearly 0.1 % raises nothing.
+TEST_F(RecordingFaultTest, AudioLostWithoutAnOverrunIsAlarmedOnceButDriftIsNot) {
+  driver_.SetRateError(-900);
+  Start();
+  std::vector<std::string> alarms;
+  const auto feed = [&](int seconds) {
+    for (int second = 0; second < seconds; ++second) {
+      ASSERT_TRUE(Feed(kRate));
+      const TRecordingWatch watch = lifecycle_.WatchRecording();
+      alarms.insert(alarms.end(), watch.alarms.begin(), watch.alarms.end());
+    }
+  };
+  feed(150);
+  EXPECT_EQ(alarms, std::vector<std::string>{});
+  pcm_->LoseUnreported(2 * kRate);
+  feed(3);
+  lifecycle_.StopRecording();
+  ASSERT_EQ(alarms.size(), 1u);
+  const int ms = std::stoi(alarms[0].substr(alarms[0].find(": ") + 2));
+  EXPECT_EQ(alarms[0], "audio lost: " + std::to_string(ms) + " ms");
+  EXPECT_NEAR(ms, 2000, 60);
+}
+
 TEST_F(RecordingFaultTest, ADeadDeviceEndsTheFileWithAllItGaveAndRecordingResumesWhenItReturns) {
   std::atomic<int> errors{0};
   chain_.WaveRecorder.OnError = [&](TObject*) { ++errors; };
