@@ -258,6 +258,22 @@ TEST_F(RecordingFaultTest, AStallLongerThanTheChainHoldsLogsTheExactLoss) {
             std::string::npos);
 }
 
+// Every frame the device gave before a stop is in its file, however the stop meets
+// the device: a read out, a buffer part filled, frames not read yet.
+TEST_F(RecordingFaultTest, EachFileOfStopsAndStartsHoldsEveryFrameBeforeItsStop) {
+  int second = 0;
+  ScopedRecorderClock clock([&] { return kStartTime + std::chrono::seconds(second); });
+  for (; second < 20; ++second) {
+    Start();
+    const uint64_t read = kStep * static_cast<uint64_t>(second % 4) + 977 * static_cast<uint64_t>(second);
+    ASSERT_TRUE(Feed(read));
+    const uint64_t unread = 1 + 131 * static_cast<uint64_t>(second);
+    pcm_->Advance(unread);
+    lifecycle_.StopRecording();
+    EXPECT_EQ(Data(NameAt(second * kRate)), Ramp(0, read + unread)) << "file " << second;
+  }
+}
+
 // A sound server drops what its client did not read in time, without an overrun:
 // the shortfall against the device's clock is alarmed once, as an overrun's loss
 // is, while a card that runs slow by nearly 0.1 % raises nothing.
