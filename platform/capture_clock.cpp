@@ -16,7 +16,6 @@ uint64_t CaptureClock::Check(uint64_t frames, int64_t stamp_ns, uint64_t unseen)
     return 0;
   }
   const int64_t elapsed = stamp_ns - base_ns_;
-
   const auto expected = static_cast<int64_t>(static_cast<__int128>(elapsed) * rate_ / 1'000'000'000);
   const int64_t shortfall = expected - static_cast<int64_t>(frames - base_frames_);
   // Ahead of time: the base was counted while frames were on their way, or the

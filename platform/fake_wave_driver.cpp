@@ -59,11 +59,10 @@ void FakePcm::Move(uint64_t frames, bool keep) {
     const uint64_t made = total - made_;
     made_ = total;
     generated_ += made;
-    if (!keep) {
-      // Gone without a word.
-    } else if (xrun_) {
+    // Frames not kept vanish without a word.
+    if (keep && xrun_) {
       lost_ += made;
-    } else {
+    } else if (keep) {
       buffered_ += made;
       if (buffered_ > buffer_frames_) xrun_ = true;
     }
