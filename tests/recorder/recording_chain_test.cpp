@@ -294,7 +294,8 @@ TEST_F(RecordingFaultTest, AudioLostWithoutAnOverrunIsAlarmedOnceButDriftIsNot) 
   feed(3);
   lifecycle_.StopRecording();
   ASSERT_EQ(alarms.size(), 1u);
-  const int ms = std::stoi(alarms[0].substr(alarms[0].find(": ") + 2));
+  ASSERT_TRUE(alarms[0].starts_with("audio lost: ")) << alarms[0];
+  const int ms = std::stoi(alarms[0].substr(12));
   EXPECT_EQ(alarms[0], "audio lost: " + std::to_string(ms) + " ms");
   EXPECT_NEAR(ms, 2000, 60);
 }
