@@ -1,7 +1,6 @@
 #include "recorder/application_reports.h"
 
 #include <QMessageBox>
-#include <algorithm>
 #include <cstdio>
 
 #include "platform/main_loop.h"
@@ -12,12 +11,6 @@ namespace pmx {
 namespace {
 
 constexpr char kTitle[] = "Pelmorax";
-
-// Device errors carry line breaks; a log line does not.
-std::string OneLine(std::string text) {
-  std::replace_if(text.begin(), text.end(), [](char c) { return c == '\n' || c == '\r'; }, ' ');
-  return text;
-}
 
 QtMessageHandler previous_qt_handler = nullptr;
 

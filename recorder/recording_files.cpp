@@ -122,6 +122,18 @@ std::string NewRecordingFileName(RecorderClock::TimePoint start) {
   return "";
 }
 
+std::string MakeRecordingFolder() {
+  const std::filesystem::path folder = RecorderOptions.RecordingFolder;
+  if (folder.empty()) return "no recording folder is set";
+  std::error_code error;
+  if (std::filesystem::is_directory(folder, error)) return "";
+  std::filesystem::create_directories(folder, error);
+  if (!error && !std::filesystem::is_directory(folder, error)) {
+    error = std::make_error_code(std::errc::not_a_directory);
+  }
+  return error ? error.message() : "";
+}
+
 bool FileNotInUse(const std::string& file_name) {
   struct stat status;
   if (stat(file_name.c_str(), &status) != 0) return true;

@@ -107,9 +107,14 @@ void TRecordingLifecycle::StartNow() {
   // Cleared by the device's start event.
   retry_wanted_ = true;
   ChooseFormat();
+  // Made again at every start: the folder may have gone since the last one.
+  if (const std::string reason = MakeRecordingFolder(); !reason.empty()) {
+    StartFailed(RecorderOptions.RecordingFolder, "the folder cannot be made (" + reason + ")");
+    return;
+  }
   const std::string file_name = NewRecordingFileName();
   if (file_name.empty()) {
-    host_.SetErrorPanelVisible(true);
+    StartFailed(RecorderOptions.RecordingFolder, "the folder has no free file name");
     return;
   }
   chain_.SetFileName(file_name);
@@ -121,21 +126,25 @@ void TRecordingLifecycle::StartNow() {
   try {
     chain_.StartRecorder();
   } catch (const Exception& e) {
-    StartFailed(file_name, e.what());
+    // The system's own reason for a device that would not open completes the error.
+    const std::string system = WaveDriver::Instance().LastOpenFailure();
+    StartFailed(file_name, e.what() + (system.empty() ? "" : " (" + system + ")"));
   }
 }
 
-// The system's own reason for a device that would not open completes the error.
-void TRecordingLifecycle::StartFailed(const std::string& file_name, const std::string& error) {
+void TRecordingLifecycle::StartFailed(const std::string& target, const std::string& reason) {
   host_.SetErrorPanelVisible(true);
-  const std::string system = WaveDriver::Instance().LastOpenFailure();
-  const std::string reason = error + (system.empty() ? "" : " (" + system + ")");
   // A dead device is retried on every tick, each time with a new file name: one
   // report for the whole run.
-  if (reason == start_failure_) return;
-  start_failure_ = reason;
-  HandleApplicationException(
-      std::make_exception_ptr(Exception("Recording to " + file_name + " could not be started: " + reason)));
+  const std::string failure = RecorderOptions.RecordingFolder + '\n' + reason;
+  if (failure == start_failure_) return;
+  start_failure_ = failure;
+  const std::string message = "Recording to " + target + " could not be started: " + reason;
+  host_.SetStatusText(OneLine(message));
+  HandleApplicationException(std::make_exception_ptr(Exception(message)));
+  // Alarmed by the next watch, until a recording runs again.
+  pending_alarms_.push_back(message);
+  fault_alarmed_ = true;
 }
 
 void TRecordingLifecycle::ChooseFormat() {
@@ -223,10 +232,10 @@ TRecordingWatch TRecordingLifecycle::WatchRecording() {
   } else if (resume_pending_ && --resume_countdown_ <= 0) {
     TryResume(watch);
   }
-  if (!part_failures_.empty()) {
+  if (!pending_alarms_.empty()) {
     // Alarmed as a loss is: the alarm ends after a quiet while.
-    watch.alarms.insert(watch.alarms.end(), part_failures_.begin(), part_failures_.end());
-    part_failures_.clear();
+    watch.alarms.insert(watch.alarms.end(), pending_alarms_.begin(), pending_alarms_.end());
+    pending_alarms_.clear();
     loss_quiet_ticks_ = 0;
   }
   return watch;
@@ -255,7 +264,7 @@ void TRecordingLifecycle::FinishSplits() {
 
 void TRecordingLifecycle::PartFailed(const std::string& event) {
   AppendToMonthlyLog(event);
-  part_failures_.push_back(event);
+  pending_alarms_.push_back(event);
 }
 
 void TRecordingLifecycle::SplitBeforeLimit() {

@@ -146,7 +146,8 @@ class TRecordingLifecycle {
   void StartNow();
   void StopNow();
   void RunDeferred();
-  void StartFailed(const std::string& file_name, const std::string& error);
+  // Shows, logs and alarms why the start to target (a file or the folder) failed.
+  void StartFailed(const std::string& target, const std::string& reason);
   void ChooseFormat();
   void EndRecording();
   void ShowIdle();
@@ -170,14 +171,14 @@ class TRecordingLifecycle {
   bool split_asked_ = false;         // a split is on its way to the file
   std::string finished_split_;       // the last file a split of this recording finished
   RecorderClock::TimePoint next_part_start_{};  // the next part's first sample, as foreseen
-  std::vector<std::string> part_failures_;  // parts not finished, for the next watch to alarm
+  std::vector<std::string> pending_alarms_;  // failed starts and parts, for the next watch to alarm
   bool resume_pending_ = false;      // a fault ended the recording; it is to go on
-  bool fault_alarmed_ = false;       // a fault's alarm waits for a recording that works
+  bool fault_alarmed_ = false;       // a fault's or failed start's alarm waits for a recording that works
   int resume_countdown_ = 0;         // ticks until the next attempt
   int quick_faults_ = 0;             // faults of recordings that had just started
   int depth_ = 0;                    // Exclusive sections running
   std::deque<std::function<void()>> deferred_;
-  // The reason the last start failed; empty once a start succeeded.
+  // The folder and the reason the last start failed; empty once a start succeeded.
   std::string start_failure_;
   bool retry_wanted_ = false;  // a start failed and no stop was asked since
   bool tried_ = false;         // a start ran since the last RetryFailedStart

@@ -345,6 +345,46 @@ TEST_F(RecordingFaultTest, AFailedWriteKeepsEverythingBeforeItAndANewFileFollows
   EXPECT_EQ(Data("20260307090504.wav"), Ramp(0, kRate));
 }
 
+// The folder is made at every start, with its parents. One that cannot be made
+// fails the start with the folder and the system's reason, reported and alarmed
+// once for the whole run of tries, and the start is tried on every tick until the
+// folder can be made.
+TEST_F(RecordingFaultTest, TheFolderIsMadeAtEveryStartOrTheStartFailsWithItsReason) {
+  ReportedErrors reported(loop_);
+  std::vector<std::string>& errors = reported.texts;
+  std::filesystem::remove_all(folder_);
+  RecorderOptions.RecordingFolder = (folder_ / "deep" / "er").string();
+  Start();
+  ASSERT_TRUE(Feed(kRate));
+  lifecycle_.StopRecording();
+  EXPECT_EQ(Data("deep/er/20260307090503.wav"), Ramp(0, kRate));
+
+  std::filesystem::remove_all(folder_);
+  WriteFile(folder_, "a file where the folder was");
+  const std::string too_long = (home_ / std::string(256, 'x') / "rec").string();
+  for (const auto& [folder, reason] : {std::pair{(folder_ / "deep").string(), "Not a directory"},
+                                       std::pair{folder_.string(), "Not a directory"},
+                                       std::pair{too_long, "File name too long"}}) {
+    errors.clear();
+    RecorderOptions.RecordingFolder = folder;
+    lifecycle_.StartRecording();
+    for (int tick = 0; tick < 3; ++tick) lifecycle_.RetryFailedStart();
+    loop_.ProcessPending();
+    EXPECT_FALSE(window_.recording);
+    EXPECT_TRUE(window_.error_panel);
+    const std::string message =
+        "Recording to " + folder + " could not be started: the folder cannot be made (" + reason + ")";
+    EXPECT_EQ(errors, std::vector<std::string>{message}) << "one report for the run of tries";
+    EXPECT_EQ(lifecycle_.WatchRecording().alarms, std::vector<std::string>{message});
+  }
+  std::filesystem::remove(folder_);
+  RecorderOptions.RecordingFolder = folder_.string();
+  lifecycle_.RetryFailedStart();
+  ASSERT_TRUE(window_.recording) << "the next try after the folder can be made records";
+  EXPECT_TRUE(lifecycle_.WatchRecording().all_clear);
+  lifecycle_.StopRecording();
+}
+
 TEST_F(RecordingFaultTest, ALongRecordingGoesOnInANewFileBeforeTheSizeLimitWithoutAGap) {
   chain_.WaveFileRecorder.SetMaxFileSize(8'000'000);
   Start();
