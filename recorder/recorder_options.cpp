@@ -105,7 +105,13 @@ void LoadOptions() {
     Tell("Error reading options (options.ini).");
     return;
   }
-  if (std::optional<OptionsFileProblem> problem = ReadOptionsText(*text, RecorderOptions)) {
+  std::vector<OptionsFileProblem> adjusted;
+  const std::optional<OptionsFileProblem> problem =
+      ReadOptionsText(*text, RecorderOptions, DefaultRecorderOptions(), adjusted);
+  for (const OptionsFileProblem& value : adjusted) {
+    Tell("Error reading options (options.ini): line " + std::to_string(value.line) + " " + value.what + ".");
+  }
+  if (problem) {
     Tell("Error reading options (options.ini): line " + std::to_string(problem->line) + " " +
                 problem->what + ". The settings from this line on keep their previous values.");
   }
