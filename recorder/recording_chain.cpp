@@ -34,6 +34,7 @@ TRecordingComponents::TRecordingComponents() {
   MMRingBuffer1.SetWaitIfFull(true);
   WaveFileRecorder.Wave()->SetIOBufferSize(kFileIOBufferSize);
   WaveFileRecorder.Wave()->SetFileMustExist(false);
+  WaveFileRecorder.SetKeepCreatedFiles(true);
   WaveRecorder.SetOutput(&MMConnector1);
   MMConnector1.SetOutput(&MMRingBuffer1);
   MMRingBuffer1.SetOutput(&WaveFileRecorder);

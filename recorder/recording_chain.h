@@ -52,6 +52,7 @@ class TRecordingComponents : public TRecordingChain {
   void SplitFile(const std::string& file_name) override { WaveFileRecorder.SplitTo(file_name); }
   std::string TakeFinishedSplit() override { return WaveFileRecorder.TakeFinishedSplit(); }
   std::string TakeCloseFailure() override { return WaveFileRecorder.TakeCloseFailure(); }
+  TCreatedFile TakeCreatedFile() override { return WaveFileRecorder.TakeCreatedFile(); }
 
   TMMWaveIn WaveRecorder;
   TMMConnector MMConnector1;

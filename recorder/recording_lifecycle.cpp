@@ -123,9 +123,13 @@ void TRecordingLifecycle::StartNow() {
   reported_lost_ = 0;
   split_asked_ = false;
   finished_split_.clear();
+  keeper_.Clear();
   try {
     chain_.StartRecorder();
   } catch (const Exception& e) {
+    // The chain removed the file it made for this try.
+    KeepCreatedFiles();
+    keeper_.Clear();
     // The system's own reason for a device that would not open completes the error.
     const std::string system = WaveDriver::Instance().LastOpenFailure();
     StartFailed(file_name, e.what() + (system.empty() ? "" : " (" + system + ")"));
@@ -178,6 +182,7 @@ void TRecordingLifecycle::StopNow() {
 
 void TRecordingLifecycle::EndRecording() {
   chain_.StopRecorder();
+  KeepCreatedFiles();
   ShowIdle();
   const std::string file_name = chain_.FileName();
   chain_.ReleaseFile();
@@ -201,9 +206,11 @@ void TRecordingLifecycle::ShowIdle() {
   ShowIcon("Pelmorax.ico");
 }
 
-RecorderClock::TimePoint TRecordingLifecycle::FinishFile(const std::string& file_name,
+RecorderClock::TimePoint TRecordingLifecycle::FinishFile(const std::string& name,
                                                          RecorderClock::TimePoint start) {
-  // Raises when the file can't be patched; the rest of the stop is then left out.
+  // Raises when the file can't be saved or patched; the rest of the stop is then left out.
+  const std::string file_name = keeper_.Restore(name, start);
+  if (file_name.empty()) return start;
   FixWaveHeader(file_name);
   StampFileTime(file_name, start);
   // Read before the encoder may take the file away.
@@ -217,9 +224,11 @@ RecorderClock::TimePoint TRecordingLifecycle::FinishFile(const std::string& file
 
 TRecordingWatch TRecordingLifecycle::WatchRecording() {
   TRecordingWatch watch;
+  KeepCreatedFiles();
   FinishSplits();
   if (host_.Recording()) {
     ReportLoss(watch);
+    FollowGoneFile(watch);
     SplitBeforeLimit();
     const std::string fault = chain_.Fault();
     if (!fault.empty()) {
@@ -267,8 +276,32 @@ void TRecordingLifecycle::PartFailed(const std::string& event) {
   pending_alarms_.push_back(event);
 }
 
+void TRecordingLifecycle::KeepCreatedFiles() {
+  for (TCreatedFile file; !(file = chain_.TakeCreatedFile()).name.empty();) keeper_.Keep(std::move(file));
+}
+
+// A split already asked for brings the new file by itself.
+void TRecordingLifecycle::FollowGoneFile(TRecordingWatch& watch) {
+  const std::string gone = keeper_.Gone();
+  if (gone.empty() || split_asked_) return;
+  const std::string reason = MakeRecordingFolder();
+  if (gone != gone_alarmed_) {
+    gone_alarmed_ = gone;
+    loss_quiet_ticks_ = 0;
+    watch.alarms.push_back("recording file " + gone + " deleted or moved away: " +
+                           (reason.empty() ? "the recording goes on in a new file"
+                                           : "the folder cannot be made again (" + reason + ")"));
+  }
+  if (!reason.empty()) return;
+  keeper_.ReserveGone();
+  SplitNow();
+}
+
 void TRecordingLifecycle::SplitBeforeLimit() {
-  if (split_asked_ || !chain_.NearSizeLimit()) return;
+  if (!split_asked_ && chain_.NearSizeLimit()) SplitNow();
+}
+
+void TRecordingLifecycle::SplitNow() {
   // The writer is behind the input by what the ring holds and switches at the next
   // block it writes: that block's first sample names the part. The time is taken
   // again from the finished part's length once the switch is done.

@@ -385,6 +385,50 @@ TEST_F(RecordingFaultTest, TheFolderIsMadeAtEveryStartOrTheStartFailsWithItsReas
   lifecycle_.StopRecording();
 }
 
+// A folder removed under a running recording is noticed by the next watch: alarmed,
+// made again, and the recording goes on in a new file without a gap, while what the
+// deleted file held is saved under its name and finished. A file deleted just
+// before the stop is saved by the stop.
+TEST_F(RecordingFaultTest, FilesDeletedDuringARecordingLoseNothing) {
+  Start();
+  ASSERT_TRUE(Feed(2 * kRate));
+  std::filesystem::remove_all(folder_);
+  ASSERT_TRUE(Feed(kRate));
+  const TRecordingWatch watch = lifecycle_.WatchRecording();
+  const std::string first = (folder_ / "20260307090503.wav").string();
+  EXPECT_EQ(watch.alarms, std::vector<std::string>{"recording file " + first +
+                                                   " deleted or moved away: the recording goes on in a new file"});
+  ASSERT_TRUE(std::filesystem::is_directory(folder_));
+  ASSERT_TRUE(Feed(kRate));
+  // The writer switches at its next block; the watch after that saves the first file.
+  ASSERT_TRUE(loop_.PumpUntil(
+      [&] {
+        lifecycle_.WatchRecording();
+        return FileSize(first) > 0;
+      },
+      10s));
+  EXPECT_TRUE(lifecycle_.WatchRecording().alarms.empty()) << "the new file is not gone";
+  std::vector<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(folder_)) {
+    names.push_back(entry.path().filename().string());
+  }
+  ASSERT_EQ(names.size(), 2u);
+  std::sort(names.begin(), names.end());
+  std::filesystem::remove(folder_ / names[1]);
+  ASSERT_TRUE(Feed(kRate));
+  lifecycle_.StopRecording();
+
+  std::vector<uint8_t> joined;
+  for (const std::string& name : names) {
+    const std::vector<uint8_t> data = Data(name);
+    joined.insert(joined.end(), data.begin(), data.end());
+  }
+  EXPECT_EQ(joined, Ramp(0, 5 * kRate));
+  const std::string log = ReadFile(MonthlyLogFile(RecorderClock::Now()));
+  EXPECT_NE(log.find("recording " + first + " was deleted while it was written; what it held is saved in " + first),
+            std::string::npos) << log;
+}
+
 TEST_F(RecordingFaultTest, ALongRecordingGoesOnInANewFileBeforeTheSizeLimitWithoutAGap) {
   chain_.WaveFileRecorder.SetMaxFileSize(8'000'000);
   Start();

@@ -75,6 +75,7 @@ class FakeChain : public TRecordingChain {
   void SplitFile(const std::string& name) override { split_to = name; }
   std::string TakeFinishedSplit() override { return TakeFront(finished_splits); }
   std::string TakeCloseFailure() override { return TakeFront(close_failures); }
+  TCreatedFile TakeCreatedFile() override { return {}; }
   static std::string TakeFront(std::deque<std::string>& list) {
     if (list.empty()) return "";
     std::string front = list.front();
