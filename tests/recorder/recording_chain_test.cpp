@@ -71,7 +71,7 @@ class RecordingChainTest : public RecorderTest {
   }
 
   // Stereo 16-bit at 44.1 kHz; the file PCM repeats stale bytes past its end.
-  const std::vector<uint8_t> ramp_ = FakePcm::Ramp(WaveFormatEx::Pcm(44100, 16, 2), 0, 2'000'000);
+  const std::vector<uint8_t> ramp_ = FakePcm::Ramp(WaveFormatEx::Pcm(44100, 16, 2), 0, 8'000'000);
   std::filesystem::path folder_ = home_ / "My Rec";
   AlsaWaveDriver driver_{FileOptions(home_)};
   ScopedWaveDriver driver_scope_{driver_};
