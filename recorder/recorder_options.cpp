@@ -133,7 +133,7 @@ void EnsureRecordingDirectory() {
   std::error_code error;
   if (folder.size() <= 2 || std::filesystem::is_directory(folder, error)) return;
   if (!std::filesystem::create_directory(folder, error) || error) {
-    Tell("Error generating : " + folder);
+    Tell("Error generating : " + folder + " (" + (error ? error.message() : "not created") + ")");
   }
 }
 

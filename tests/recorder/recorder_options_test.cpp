@@ -281,7 +281,8 @@ TEST_F(OptionsTest, EnsureRecordingDirectoryCreatesOneLevel) {
   RecorderOptions.RecordingFolder = Home("a/b").string();
   EnsureRecordingDirectory();
   EXPECT_FALSE(std::filesystem::exists(Home("a")));
-  EXPECT_EQ(messages_, std::vector<std::string>{"Error generating : " + Home("a/b").string()});
+  EXPECT_EQ(messages_,
+            std::vector<std::string>{"Error generating : " + Home("a/b").string() + " (No such file or directory)"});
 
   RecorderOptions.RecordingFolder = "ab";
   EnsureRecordingDirectory();
