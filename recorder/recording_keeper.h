@@ -25,8 +25,9 @@ class TRecordingKeeper {
   // Readies the finished file name for its header fix and lets it go. When it was
   // deleted, what it holds is copied into a new file of that name (its folder made
   // again), or of the next free name from start when that is taken, and logged.
-  // Gives the name the recording is under; empty when it was moved away and lives
-  // on elsewhere. Raises EInOutError when the copy can't be made.
+  // A file moved away is copied too once its name was reserved; before that it is
+  // left where it lives on. Gives the name the recording is under, empty for a file
+  // left elsewhere. Raises EInOutError when the copy can't be made.
   std::string Restore(const std::string& name, RecorderClock::TimePoint start);
   void Clear() { files_.clear(); }
 
