@@ -131,7 +131,10 @@ std::string MakeRecordingFolder() {
   if (!error && !std::filesystem::is_directory(folder, error)) {
     error = std::make_error_code(std::errc::not_a_directory);
   }
-  return error ? error.message() : "";
+  if (error) return error.message();
+  // A mistyped folder records too: the log tells where.
+  NoteInMonthlyLog("recording folder " + folder.string() + " was missing and has been made");
+  return "";
 }
 
 bool FileNotInUse(const std::string& file_name) {

@@ -20,7 +20,8 @@ std::string NewRecordingFileName();
 std::string NewRecordingFileName(RecorderClock::TimePoint start);
 
 // Makes RecorderOptions.RecordingFolder, with its parents, when it names no
-// directory. Empty when the folder is there, else the system's reason why not.
+// directory, and logs that it did. Empty when the folder is there, else the
+// system's reason why not.
 std::string MakeRecordingFolder();
 
 // True when the file does not exist or nobody holds its lock (the recorder holds

@@ -358,6 +358,8 @@ TEST_F(RecordingFaultTest, TheFolderIsMadeAtEveryStartOrTheStartFailsWithItsReas
   ASSERT_TRUE(Feed(kRate));
   lifecycle_.StopRecording();
   EXPECT_EQ(Data("deep/er/20260307090503.wav"), Ramp(0, kRate));
+  EXPECT_NE(ReadFile(MonthlyLogFile(RecorderClock::Now())).find(RecorderOptions.RecordingFolder + " was missing"),
+            std::string::npos);
 
   std::filesystem::remove_all(folder_);
   WriteFile(folder_, "a file where the folder was");
