@@ -76,7 +76,7 @@ TEST_F(InstanceStartTest, ANamedStartRaisesItsRecorderOrBecomesOne) {
   TStartDecision decision = Start({"Studio2", "-RECORDSTART"});
   EXPECT_TRUE(decision.become_recorder);
   EXPECT_EQ(decision.instance_name, "Studio2");
-  EXPECT_EQ(decision.first_argument, "Studio2");
+  EXPECT_EQ(decision.recording_option, "-RECORDSTART");
 
   auto studio = Run("Studio2");
   decision = Start({"Studio2"});
@@ -105,13 +105,14 @@ TEST_F(InstanceStartTest, CloseReachesEveryRecorderAndStartsNothing) {
 
 TEST_F(InstanceStartTest, RecordStartWithoutAnUnnamedRecorderBecomesOne) {
   auto named = Run("A");
-  const TStartDecision decision = Start({"-RECORDSTART"});
+  TStartDecision decision = Start({"-RECORDSTART"});
   EXPECT_TRUE(decision.become_recorder);
   EXPECT_EQ(decision.instance_name, "");
-  EXPECT_EQ(decision.first_argument, "-RECORDSTART");
+  EXPECT_EQ(decision.recording_option, "-RECORDSTART");
   EXPECT_TRUE(named->window.actions.empty());
 
-  // No arguments at all: the unnamed recorder.
+  // No arguments at all: the unnamed recorder, once the first one has gone.
+  decision = {};
   EXPECT_TRUE(Start({}).become_recorder);
 }
 
