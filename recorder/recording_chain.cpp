@@ -84,21 +84,23 @@ void TRecordingComponents::StartRecorder() {
   MMRingBuffer1.SetNumBuffers(static_cast<int>(
       std::max<int64_t>((ring_bytes + kRecorderBufferSize - 1) / kRecorderBufferSize, kRecorderBuffers)));
   const std::string file = FileName();
-  std::error_code error;
-  const bool existed = std::filesystem::exists(file, error) || error;
   try {
     WaveIn.Stop();
     WaveIn.Close();
     WaveRecorder.Open();
     WaveRecorder.Start();
   } catch (const Exception&) {
+    // The sink creates its file exclusively: an open file is this chain's own. A
+    // file of the name that someone else made (another recorder that took the
+    // same second) is never touched.
+    const bool created = WaveFileRecorder.FileOpened();
     // Nothing half-open stays behind for the next try.
     try {
       WaveRecorder.Close();
     } catch (const Exception&) {
       // The close reports nothing the start's error does not say already.
     }
-    if (!existed) RemoveUnusedFile(file);
+    if (created) RemoveUnusedFile(file);
     throw;
   }
 }
