@@ -34,6 +34,8 @@ TRecordingComponents::TRecordingComponents() {
   MMRingBuffer1.SetWaitIfFull(true);
   WaveFileRecorder.Wave()->SetIOBufferSize(kFileIOBufferSize);
   WaveFileRecorder.Wave()->SetFileMustExist(false);
+  // The sink creates its file exclusively: a file it opened is this chain's own.
+  WaveFileRecorder.OnOpen = [this](TObject*) { file_created_ = true; };
   WaveRecorder.SetOutput(&MMConnector1);
   MMConnector1.SetOutput(&MMRingBuffer1);
   MMRingBuffer1.SetOutput(&WaveFileRecorder);
@@ -84,23 +86,22 @@ void TRecordingComponents::StartRecorder() {
   MMRingBuffer1.SetNumBuffers(static_cast<int>(
       std::max<int64_t>((ring_bytes + kRecorderBufferSize - 1) / kRecorderBufferSize, kRecorderBuffers)));
   const std::string file = FileName();
+  file_created_ = false;
   try {
     WaveIn.Stop();
     WaveIn.Close();
     WaveRecorder.Open();
     WaveRecorder.Start();
   } catch (const Exception&) {
-    // The sink creates its file exclusively: an open file is this chain's own. A
-    // file of the name that someone else made (another recorder that took the
-    // same second) is never touched.
-    const bool created = WaveFileRecorder.FileOpened();
     // Nothing half-open stays behind for the next try.
     try {
       WaveRecorder.Close();
     } catch (const Exception&) {
       // The close reports nothing the start's error does not say already.
     }
-    if (created) RemoveUnusedFile(file);
+    // A file of the name that someone else made (another recorder that took the
+    // same second) is never touched.
+    if (file_created_) RemoveUnusedFile(file);
     throw;
   }
 }
