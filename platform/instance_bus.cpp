@@ -180,8 +180,9 @@ std::optional<std::uint8_t> NextReply(int fd, bool pump, std::chrono::millisecon
   return reply;
 }
 
-bool AwaitReply(int fd, bool sent, std::chrono::milliseconds work_limit) {
-  std::optional<std::uint8_t> reply = NextReply(fd, sent, InstanceBus::kReplyTimeout);
+bool AwaitReply(int fd, bool sent, std::chrono::milliseconds reply_timeout,
+                std::chrono::milliseconds work_limit) {
+  std::optional<std::uint8_t> reply = NextReply(fd, sent, reply_timeout);
   if (sent && reply == kReceived) reply = NextReply(fd, true, work_limit);
   return reply == kHandled;
 }
@@ -197,7 +198,8 @@ struct HandledReply {
 
 }  // namespace
 
-InstanceBus::InstanceBus(std::string folder) : folder_(std::move(folder)) {}
+InstanceBus::InstanceBus(std::string folder, std::chrono::milliseconds reply_timeout)
+    : folder_(std::move(folder)), reply_timeout_(reply_timeout) {}
 
 InstanceBus::~InstanceBus() { StopListening(); }
 
@@ -331,7 +333,7 @@ int InstanceBus::Deliver(const std::string& socket_name, const BusMessage& messa
   if (connected < 0) return -connected;
   UniqueFd fd(connected);
   if (!WriteAll(fd.get(), Encode(message, wait ? kSent : kPosted))) return EPIPE;
-  return AwaitReply(fd.get(), wait, work_limit) ? 0 : ETIMEDOUT;
+  return AwaitReply(fd.get(), wait, reply_timeout_, work_limit) ? 0 : ETIMEDOUT;
 }
 
 void InstanceBus::Serve() {

@@ -40,8 +40,10 @@ class InstanceBus {
   static constexpr std::chrono::milliseconds kUntilHandled{-1};
 
   // folder: where the sockets live; it is made (mode 0700) when missing and
-  // refused when another user owns it or others may enter it.
-  explicit InstanceBus(std::string folder = DefaultFolder());
+  // refused when another user owns it or others may enter it. reply_timeout:
+  // how long a listener may take to say it received a message.
+  explicit InstanceBus(std::string folder = DefaultFolder(),
+                       std::chrono::milliseconds reply_timeout = kReplyTimeout);
   ~InstanceBus();
   InstanceBus(const InstanceBus&) = delete;
   InstanceBus& operator=(const InstanceBus&) = delete;
@@ -70,7 +72,7 @@ class InstanceBus {
   // Hands a message to the class's listener without waiting for it to be handled.
   int Post(const std::string& class_name, const BusMessage& message);
   // Hands a message to the class's listener and waits until it was handled: each
-  // listener says at once (within kReplyTimeout) that it received it, then
+  // listener says at once (within the reply time-out) that it received it, then
   // handles it within work_limit. 0, or an errno value.
   int Send(const std::string& class_name, const BusMessage& message,
            std::chrono::milliseconds work_limit = kReplyTimeout);
@@ -85,6 +87,7 @@ class InstanceBus {
   void ServeOne(UniqueFd connection);
 
   const std::string folder_;
+  const std::chrono::milliseconds reply_timeout_;
   std::string class_name_;
   Handler handler_;
   // Cleared when listening stops: messages still queued for the GUI thread are
