@@ -15,6 +15,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <optional>
+#include <string_view>
 #include <vector>
 
 #include "platform/main_loop.h"
@@ -72,6 +73,33 @@ bool SameUser(int fd) {
   ucred cred{};
   socklen_t size = sizeof cred;
   return getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &cred, &size) == 0 && cred.uid == geteuid();
+}
+
+// "." + class_name + ".lock": hidden, so no listener can have the name.
+std::string LockFileName(const std::string& class_name) { return "." + class_name + ".lock"; }
+
+// The class whose lock file entry is; empty for any other file.
+std::string ClassOfLockFile(const std::string& entry) {
+  constexpr std::string_view kSuffix = ".lock";
+  if (entry.size() <= 1 + kSuffix.size() || entry.front() != '.' || !entry.ends_with(kSuffix)) return {};
+  return entry.substr(1, entry.size() - 1 - kSuffix.size());
+}
+
+// The names of the folder's entries of a type (DT_SOCK, DT_REG), links not followed.
+std::vector<std::string> FolderEntries(const std::string& folder, unsigned char type) {
+  std::vector<std::string> names;
+  DIR* dir = opendir(folder.c_str());
+  if (!dir) return names;
+  const mode_t mode = type == DT_SOCK ? S_IFSOCK : S_IFREG;
+  while (const dirent* entry = readdir(dir)) {
+    struct stat st {};
+    const bool wanted = entry->d_type == type ||
+                        (entry->d_type == DT_UNKNOWN && fstatat(dirfd(dir), entry->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+                         (st.st_mode & S_IFMT) == mode);
+    if (wanted) names.emplace_back(entry->d_name);
+  }
+  closedir(dir);
+  return names;
 }
 
 // Connects to a listener of the same user; a negative errno on failure.
@@ -222,12 +250,23 @@ int InstanceBus::ClaimName(const std::string& class_name, UniqueFd& lock) {
   if (!ValidSocketName(class_name)) return EINVAL;
   // Kept after use: removing it would let a third start lock a file that is
   // no longer the one the owner holds.
-  const std::string path = folder_ + "/." + class_name + ".lock";
+  const std::string path = folder_ + "/" + LockFileName(class_name);
   UniqueFd fd(open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600));
   if (!fd) return errno;
   if (flock(fd.get(), LOCK_EX | LOCK_NB) != 0) return errno == EINTR ? EWOULDBLOCK : errno;
   lock = std::move(fd);
   return 0;
+}
+
+std::vector<std::string> InstanceBus::ClaimedNames() {
+  std::vector<std::string> names;
+  if (PrepareFolder(folder_) != 0) return names;
+  for (const std::string& entry : FolderEntries(folder_, DT_REG)) {
+    const std::string name = ClassOfLockFile(entry);
+    UniqueFd probe;
+    if (!name.empty() && ClaimName(name, probe) == EWOULDBLOCK) names.push_back(name);
+  }
+  return names;
 }
 
 int InstanceBus::Listen(const std::string& class_name, Handler handler) {
@@ -305,17 +344,7 @@ int InstanceBus::Send(const std::string& class_name, const BusMessage& message,
 
 int InstanceBus::Broadcast(const BusMessage& message, std::chrono::milliseconds work_limit) {
   if (PrepareFolder(folder_) != 0) return 0;
-  std::vector<std::string> names;
-  if (DIR* dir = opendir(folder_.c_str())) {
-    while (const dirent* entry = readdir(dir)) {
-      struct stat st {};
-      const bool socket_file = entry->d_type == DT_SOCK ||
-                               (entry->d_type == DT_UNKNOWN && fstatat(dirfd(dir), entry->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 &&
-                                S_ISSOCK(st.st_mode));
-      if (socket_file) names.emplace_back(entry->d_name);
-    }
-    closedir(dir);
-  }
+  const std::vector<std::string> names = FolderEntries(folder_, DT_SOCK);
   int handled = 0;
   for (const std::string& name : names) {
     if (Deliver(name, message, true, work_limit) == 0) ++handled;

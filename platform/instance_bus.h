@@ -7,6 +7,7 @@
 #include <memory>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "platform/unique_fd.h"
 
@@ -66,6 +67,8 @@ class InstanceBus {
   // under a name this way leaves no gap between looking for a listener and
   // becoming one.
   int ClaimName(const std::string& class_name, UniqueFd& lock);
+  // The names whose lock is held now (by others), listening or not yet.
+  std::vector<std::string> ClaimedNames();
 
   // Whether a live listener of that class is there; a dead one's socket goes.
   bool Exists(const std::string& class_name);

@@ -75,6 +75,11 @@ NameOwner ClaimOrFind(InstanceBus& bus, const std::string& window_class, UniqueF
 }
 
 TStartDecision CloseEveryRecorder(const std::string& option, InstanceBus& bus) {
+  // A recorder that is still starting closes too, once it listens.
+  for (const std::string& window_class : bus.ClaimedNames()) {
+    UniqueFd lock;
+    ClaimOrFind(bus, window_class, lock);
+  }
   return Sent(bus.Broadcast({CommandMessage, kCommandSender, rcClose}, InstanceBus::kUntilHandled), option);
 }
 

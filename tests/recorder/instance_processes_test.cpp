@@ -166,6 +166,14 @@ TEST(TwoProcesses, ASecondStartCommandsAndClosesTheFirst) {
   EXPECT_FALSE(second.become_recorder);
   EXPECT_EQ(first.ReadLine(), "Close");
   EXPECT_TRUE(Exited(first.Wait()));
+
+  // -CLOSE while a recorder has taken its name but does not listen yet.
+  RecorderProcess starting(runtime.path(), "Studio2");
+  ASSERT_TRUE(MainLoop::Instance().PumpUntil([&] { return !bus.ClaimedNames().empty(); }, 20s));
+  EXPECT_EQ(MainSequence({"-CLOSE"}, bus).exit_code, 0);
+  EXPECT_EQ(starting.ReadLine(), "Recorder Studio2");
+  EXPECT_EQ(starting.ReadLine(), "Close");
+  EXPECT_TRUE(Exited(starting.Wait()));
 }
 
 // A service manager and a login script start the program at once: one recorder
