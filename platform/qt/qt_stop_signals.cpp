@@ -14,6 +14,7 @@ std::atomic<int> g_write_end{-1};
 
 void WriteSignal(int signal) {
   const int saved = errno;
+  // Without a pipe (none made yet, or gone) the write fails and nothing happens.
   const unsigned char number = static_cast<unsigned char>(signal);
   // A full pipe already holds a stop that is still to be handled.
   [[maybe_unused]] const ssize_t n = write(g_write_end.load(), &number, 1);
@@ -37,10 +38,15 @@ QtStopSignals::QtStopSignals(std::function<void(int)> on_signal) : on_signal_(st
   for (const int signal : kSignals) sigaction(signal, &action, nullptr);
 }
 
+// The handler stays, writing nowhere: unlike an ignored signal it is not passed
+// on to the programs started later (an encoder must stay stoppable). The pipe
+// stays open, so that a handler running just now never writes into a file that
+// takes its number.
 QtStopSignals::~QtStopSignals() {
-  for (const int signal : kSignals) std::signal(signal, SIG_IGN);
   g_write_end.store(-1);
   notifier_.reset();
+  static_cast<void>(read_end_.Release());
+  static_cast<void>(write_end_.Release());
 }
 
 void QtStopSignals::OnReadable() {

@@ -18,7 +18,7 @@ namespace pmx {
 class QtStopSignals {
  public:
   explicit QtStopSignals(std::function<void(int signal)> on_signal);
-  // Signals that come later are ignored: by then the program is ending anyway,
+  // Signals that come later do nothing: by then the program is ending anyway,
   // and what it still does (closing its files) must not be cut short.
   ~QtStopSignals();
   QtStopSignals(const QtStopSignals&) = delete;
