@@ -66,6 +66,9 @@ class TRecordingComponents : public TRecordingChain {
   int64_t ByteRate() const;
   // Removes file when it holds no audio (a failed start made it).
   void RemoveUnusedFile(const std::string& file);
+
+  // The sink created its file in the current start (GUI thread).
+  bool file_created_ = false;
 };
 
 }  // namespace pmx

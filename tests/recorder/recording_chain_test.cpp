@@ -523,5 +523,24 @@ TEST_F(RecordingFaultTest, StartsThatFailLeaveNoEmptyFilesBehind) {
   EXPECT_EQ(Data(names[0]), Ramp(0, kRate));
 }
 
+// Another recorder made a file of the chosen name between the choice and the
+// create (both started in the same second): this start fails, and the other's
+// file, as young and small as a failed start's, stays as it is.
+TEST_F(RecordingFaultTest, AStartNeverTakesOrRemovesAFileItDidNotCreate) {
+  const std::string other = "RIFF of the other recorder";
+  driver_.SetAccepts([&](const WaveFormatEx&) {
+    if (!std::filesystem::exists(chain_.FileName())) WriteFile(chain_.FileName(), other);
+    return true;
+  });
+  lifecycle_.StartRecording();
+  EXPECT_FALSE(window_.recording);
+  std::vector<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(folder_)) {
+    names.push_back(entry.path().filename().string());
+    EXPECT_EQ(ReadFile(entry.path()), other);
+  }
+  EXPECT_EQ(names.size(), 1u);
+}
+
 }  // namespace
 }  // namespace pmx::test
