@@ -343,5 +343,49 @@ TEST_F(SpectrumTest, TheMeasuringBoxStopsRefreshesAndRestoresThePictureUnderIt) 
   EXPECT_EQ(spectrum.BackStore(), before);
 }
 
+// What a window on screen shows, after the paints the drawing asked for.
+QImage Shown(QWidget& control) {
+  QApplication::processEvents();
+  return control.grab().toImage();
+}
+
+TEST_F(SpectrumTest, AShownWindowKeepsTheScrollHistoryAndTheMeasuringBox) {
+  window.resize(300, 200);
+  window.show();
+  QApplication::processEvents();
+  spectrum.SetKind(TMMSpectrumKind::skScroll);
+  spectrum.SetWindow(TMMFFTWindow::fwRectangular);
+  spectrum.SetPCMWaveFormat(&kMono16);
+  // Each refresh draws its trace in the top third and moves the older ones down
+  // two rows: after 40, every pair of rows holds a trace.
+  for (int i = 0; i < 40; ++i) {
+    spectrum.RefreshPCMData(ToneBlock({{10, 30000}}, 128, 128).data());
+    QApplication::processEvents();
+  }
+  const QRect picture = spectrum.PictureRect().ToQRect();
+  auto traced_rows = [&](const QImage& shown) {
+    int rows = 0;
+    for (int y = picture.top(); y <= picture.bottom(); ++y) {
+      bool lit = false;
+      for (int x = picture.left(); x <= picture.right() && !lit; ++x) lit = qGray(shown.pixel(x, y)) > 0;
+      rows += lit;
+    }
+    return rows;
+  };
+  EXPECT_GE(traced_rows(Shown(spectrum)), picture.height() - 4);
+
+  // The measuring box stays on screen while the button is held.
+  const QPointF at(40, 20);
+  QMouseEvent press(QEvent::MouseButtonPress, at, at, Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
+  QApplication::sendEvent(&spectrum, &press);
+  const QImage boxed = Shown(spectrum);
+  EXPECT_EQ(boxed.pixel(41, 20 + 15 + 2), QColor(Qt::white).rgb());
+  EXPECT_EQ(boxed.pixel(40, 20 + 15), QColor(Qt::black).rgb());  // its frame
+  QMouseEvent release(QEvent::MouseButtonRelease, at, at, Qt::LeftButton, Qt::NoButton,
+                      Qt::NoModifier);
+  QApplication::sendEvent(&spectrum, &release);
+  EXPECT_GE(traced_rows(Shown(spectrum)), picture.height() - 4);
+}
+
 }  // namespace
 }  // namespace pmx
