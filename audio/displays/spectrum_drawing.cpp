@@ -15,7 +15,8 @@ namespace pmx {
 namespace {
 
 
-std::string Format(const char* format, double value) {
+template <class T>
+std::string Format(const char* format, T value) {
   char text[64];
   std::snprintf(text, sizeof text, format, value);
   return text;
@@ -384,7 +385,8 @@ void TMMSpectrum::DrawAmpScale(QPainter& dc, bool left) const {
     std::string label;
     if (log_amp_) {
       y = bevel + k * (height_ - 1) / n;
-      label = Format(left ? "%.0f" : "%2.0f", std::nearbyint(-10.0 * 6 * k / n));
+      // A whole number: the top tick is 0 dB, not a rounded "-0".
+      label = Format(left ? "%d" : "%2d", static_cast<int>(std::lround(-10.0 * 6 * k / n)));
     } else {
       y = strip_height - bevel - static_cast<int>(k * vs * 32760 / n / (vs * 32768 / height_)) - 1;
       label = Format(vs <= 0.095 ? "%5.3f" : "%4.2f", vs * k / n);

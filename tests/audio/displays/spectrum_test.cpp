@@ -387,5 +387,31 @@ TEST_F(SpectrumTest, AShownWindowKeepsTheScrollHistoryAndTheMeasuringBox) {
   EXPECT_GE(traced_rows(Shown(spectrum)), picture.height() - 4);
 }
 
+TEST_F(SpectrumTest, TheTopDecibelLabelReadsZeroOnBothStrips) {
+  spectrum.SetDrawAmpScale(true);
+  spectrum.SetLogAmp(true);
+  const QImage shown = spectrum.grab().toImage();
+  // Glyphs of the label in rows from .. to of the strip's columns left .. right:
+  // runs of inked columns.
+  auto glyphs = [&](int from, int to, int left, int right) {
+    int runs = 0;
+    bool inked = false;
+    for (int x = left; x < right; ++x) {
+      bool ink = false;
+      for (int y = std::max(from, 0); y <= to; ++y) ink |= qGray(shown.pixel(x, y)) < 128;
+      runs += ink && !inked;
+      inked = ink;
+    }
+    return runs;
+  };
+  // Labels sit on the ticks of rows 1 (0 dB, its upper half cut off) and 15
+  // (-10 dB); the left strip's text ends before its ticks at x 25, the right
+  // one's starts after its ticks.
+  const int right = spectrum.width() - 24;
+  EXPECT_EQ(glyphs(0, 4, 0, 25), 1);
+  EXPECT_EQ(glyphs(0, 4, right, spectrum.width()), 1);
+  EXPECT_EQ(glyphs(11, 18, 0, 25), 3);  // "-10"
+}
+
 }  // namespace
 }  // namespace pmx
