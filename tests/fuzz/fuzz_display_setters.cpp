@@ -10,6 +10,7 @@
 #include <climits>
 #include <cstdlib>
 #include <functional>
+#include <type_traits>
 #include <vector>
 
 #include "audio/core/shared_timer.h"
