@@ -344,8 +344,12 @@ void TMMSpectrum::DrawLoudestText(QPainter& dc) const {
   const int text_width = metrics.horizontalAdvance(text);
   const int x = std::min(picture_.Left + shown.column, picture_.Left + width_ - 1 - text_width);
   const int y = picture_.Top + std::max(height_ - shown.value - line_offset_ - metrics.height(), 0);
+  // Only the picture is drawn anew at each refresh: text beyond it would stay.
+  dc.save();
+  dc.setClipRect(picture_.Left, picture_.Top, width_, height_);
   dc.setPen(Qt::white);
   dc.drawText(QRect(x, y, text_width, metrics.height()), Qt::AlignLeft | Qt::AlignTop, text);
+  dc.restore();
 }
 
 // ---- paint and scales ----

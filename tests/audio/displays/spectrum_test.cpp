@@ -413,5 +413,25 @@ TEST_F(SpectrumTest, TheTopDecibelLabelReadsZeroOnBothStrips) {
   EXPECT_EQ(glyphs(11, 18, 0, 25), 3);  // "-10"
 }
 
+TEST_F(SpectrumTest, TheLoudestFrequencyStaysInsideANarrowPicture) {
+  // A picture narrower than the text: what is around it must stay as painted,
+  // since only a full paint draws the scales again.
+  spectrum.SetDrawAmpScale(true);
+  spectrum.SetBounds(0, 0, 100, 60);
+  spectrum.SetDisplayPeak(true);
+  spectrum.SetWindow(TMMFFTWindow::fwRectangular);
+  spectrum.SetPCMWaveFormat(&kMono16);
+  const QImage painted = spectrum.grab().toImage();
+  spectrum.RefreshPCMData(ToneBlock({{10, 30000}}, 128, 128).data());
+  const QImage fed = spectrum.BackStore();
+  const QRect picture = spectrum.PictureRect().ToQRect();
+  for (int y = 0; y < fed.height(); ++y) {
+    for (int x = 0; x < fed.width(); ++x) {
+      if (picture.contains(x, y)) continue;
+      ASSERT_EQ(fed.pixel(x, y), painted.pixel(x, y)) << x << "," << y;
+    }
+  }
+}
+
 }  // namespace
 }  // namespace pmx
