@@ -67,11 +67,14 @@ TEST_F(FormRecordingTest, RecordAndStopButtonsLeaveEveryCapturedByteInAFinishedW
   EXPECT_EQ(bytes.substr(44), std::string(ramp.begin(), ramp.end()));
 }
 
-TEST_F(FormRecordingTest, AMissingFolderShowsTheErrorPanelAndRecordsNothing) {
+TEST_F(FormRecordingTest, AFolderThatCannotBeMadeShowsTheErrorPanelWithTheReasonAndRecordsNothing) {
   std::filesystem::remove(folder_);
+  WriteFile(folder_, "a file where the folder was");
   form_->StartRecording();
   EXPECT_FALSE(form_->Recording());
   EXPECT_TRUE(form_->ErrorPanel->isVisibleTo(form_.get()));
+  EXPECT_EQ(Text(form_->RecordseitLabel),
+            "Recording to " + folder_.string() + " could not be started: the folder cannot be made (Not a directory)");
   EXPECT_EQ(driver_.Last(WaveDirection::kInput), nullptr);
 }
 
