@@ -12,12 +12,6 @@
 
 namespace pmx {
 
-int32_t GapCountdown = 0;
-uint16_t SilenceCount = 0;
-uint8_t PrevLptStatus = 0;
-bool PrevDSR = false;
-bool PrevCTS = false;
-
 namespace {
 
 // Parallel status bits: pin 11 (BUSY), pin 10 (ACK), pin 12 (paper end), pin 13 (select).
@@ -48,7 +42,7 @@ std::string LengthText(int64_t position_ms) {
 void TControlTick::StatusTimerTimer() {
   const Clock start = ReadClock();
   if (start.hour % 4 == 0 && start.minute == 0 && start.second == 0) DeleteExpiredRecordings();
-  if (GapCountdown > 0) --GapCountdown;
+  if (state_.GapCountdown > 0) --state_.GapCountdown;
   Watch();
   DriveAlarmOutputs();
   const int peak = host_.LastPeak();
@@ -92,18 +86,20 @@ void TControlTick::DriveAlarmOutputs() {
 
 void TControlTick::CountSilence(int peak) {
   if (peak < RecorderOptions.Threshold) {
-    ++SilenceCount;
+    ++state_.SilenceCount;
   } else {
     // The signal's return ends the silence, not a fault or a loss that holds.
-    if (SilenceCount > 0 && !fault_alarmed_) {
+    if (state_.SilenceCount > 0 && !fault_alarmed_) {
       if (host_.AlarmVisible()) SignalBack();
       host_.SetAlarmVisible(false);
     }
-    SilenceCount = 0;
+    state_.SilenceCount = 0;
   }
   // A count of 0 is signal, whatever SilenceDelay says.
-  if (SilenceCount > 0 && SilenceCount / 2 == RecorderOptions.SilenceDelay) RaiseAlarm("no signal");
-  host_.SetSilenceText("Input signal below threshold: " + std::to_string(SilenceCount / 2) + " sec.");
+  if (state_.SilenceCount > 0 && state_.SilenceCount / 2 == RecorderOptions.SilenceDelay)
+    RaiseAlarm("no signal");
+  host_.SetSilenceText("Input signal below threshold: " + std::to_string(state_.SilenceCount / 2) +
+                       " sec.");
 }
 
 void TControlTick::SignalBack() {
@@ -124,7 +120,8 @@ void TControlTick::Watch() {
   }
   // The silence alarm is raised once; a silence that goes on keeps it when a fault
   // or a loss ends, and only the signal's return clears it.
-  const bool silent = host_.Recording() && SilenceCount > 0 && SilenceCount / 2 >= RecorderOptions.SilenceDelay;
+  const bool silent = host_.Recording() && state_.SilenceCount > 0 &&
+                      state_.SilenceCount / 2 >= RecorderOptions.SilenceDelay;
   if (!fault_alarmed_ && watch.all_clear && host_.AlarmVisible() && !silent) {
     SignalBack();
     host_.SetAlarmVisible(false);
@@ -160,14 +157,14 @@ bool TControlTick::ApplySplitRule(const Clock& now) {
     case 4:
       return host_.Recording() && LptReady() && LptStopEdge(kPin13, true);
     case 6:
-      if (SilenceCount / 2 > options.SilenceDelay) {
+      if (state_.SilenceCount / 2 > options.SilenceDelay) {
         host_.StopRecording();
         host_.StartMonitor();
       }
       return false;
     case 7:
-      if (serial_port_.Active() && !serial_port_.CTSState() && PrevCTS) {
-        PrevCTS = false;
+      if (serial_port_.Active() && !serial_port_.CTSState() && state_.PrevCTS) {
+        state_.PrevCTS = false;
         host_.EnableDelayStop(options.StopDelay * 1000u + 1);
       }
       return false;
@@ -185,10 +182,10 @@ bool TControlTick::ApplySplitRule(const Clock& now) {
 
 bool TControlTick::LptStopEdge(uint8_t bit, bool to_level) {
   const bool now = LptStatus() & bit;
-  const bool before = PrevLptStatus & bit;
+  const bool before = state_.PrevLptStatus & bit;
   if (now != to_level || before == to_level) return false;
   host_.StopRecording();
-  PrevLptStatus = LptStatus();
+  state_.PrevLptStatus = LptStatus();
   return true;
 }
 
@@ -206,7 +203,7 @@ void TControlTick::ApplyStartRules(int peak) {
     case 0:
     case 1:
     case 2:
-      if (GapCountdown == 0) host_.StartRecording();
+      if (state_.GapCountdown == 0) host_.StartRecording();
       break;
     case 3:
       if (LptReady() && LptStartEdge(kPin10)) host_.StartRecording();
@@ -215,8 +212,8 @@ void TControlTick::ApplyStartRules(int peak) {
       if (LptReady() && LptStartEdge(kPin12)) host_.StartRecording();
       break;
     case 7:
-      if (serial_port_.Active() && serial_port_.DSRState() && !PrevDSR) {
-        PrevDSR = true;
+      if (serial_port_.Active() && serial_port_.DSRState() && !state_.PrevDSR) {
+        state_.PrevDSR = true;
         host_.DisableDelayStop();
         host_.StartRecording();
       }
@@ -230,14 +227,16 @@ void TControlTick::ApplyStartRules(int peak) {
   }
 }
 
-bool TControlTick::LptStartEdge(uint8_t bit) { return !(LptStatus() & bit) && (PrevLptStatus & bit); }
+bool TControlTick::LptStartEdge(uint8_t bit) {
+  return !(LptStatus() & bit) && (state_.PrevLptStatus & bit);
+}
 
 void TControlTick::Sample() {
-  if (PortAccess) PrevLptStatus = LptStatus();
+  if (PortAccess) state_.PrevLptStatus = LptStatus();
   if (serial_port_.Active()) {
-    PrevDSR = serial_port_.DSRState();
-    PrevCTS = serial_port_.CTSState();
-    host_.ShowSerialPins(PrevDSR, PrevCTS);
+    state_.PrevDSR = serial_port_.DSRState();
+    state_.PrevCTS = serial_port_.CTSState();
+    host_.ShowSerialPins(state_.PrevDSR, state_.PrevCTS);
   }
 }
 

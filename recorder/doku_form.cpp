@@ -177,8 +177,8 @@ void TDokuForm::FormCreate() {
 
 void TDokuForm::FormShow() {
   setWindowTitle(QString::fromStdString("Pelmorax " + instance_name_));
-  GapCountdown = 3;
-  SilenceCount = 0;
+  RecorderState.GapCountdown = 3;
+  RecorderState.SilenceCount = 0;
   StatusTimer->SetEnabled(false);
   LoadOptions();
   if (RecorderOptions.RecordFormat == 1 && headless_) {
@@ -236,7 +236,7 @@ void TDokuForm::ResetLptOutputs() {
 }
 
 void TDokuForm::SampleLptStatus() {
-  if (LptReady()) PrevLptStatus = PortIn(LptBase + 1);
+  if (LptReady()) RecorderState.PrevLptStatus = PortIn(LptBase + 1);
 }
 
 void TDokuForm::OpenSerialRemote(int com_number) {
@@ -252,8 +252,8 @@ void TDokuForm::OpenSerialRemote(int com_number) {
     ShowMessageBox("Error opening " + SerialPort1.CommPort(), "Pelmorax");
     return;
   }
-  PrevDSR = SerialPort1.DSRState();
-  PrevCTS = SerialPort1.CTSState();
+  RecorderState.PrevDSR = SerialPort1.DSRState();
+  RecorderState.PrevCTS = SerialPort1.CTSState();
 }
 
 void TDokuForm::UpdateRetentionWarning() {

@@ -118,6 +118,8 @@ class TDokuForm : public QMainWindow,
   TRecordingComponents RecordingChain;
   // AudioFile -> WaveOut, VorbisIn1 -> DXAudioOut1 and MP3In1 -> DXAudioOut2.
   TPlaybackComponents PlaybackChain;
+  // The counts and samples the control tick and the recording lifecycle share.
+  TRecorderState RecorderState;
   // The user holds the slider: the position display leaves it alone.
   bool SliderDragging = false;
   // Unused at run time: it leaves the window's height alone.
@@ -235,8 +237,8 @@ class TDokuForm : public QMainWindow,
   void StopFormTimers();
   void SampleLptStatus();
 
-  TControlTick tick_{*this, SerialPort1};
-  TRecordingLifecycle lifecycle_{*this, RecordingChain};
+  TControlTick tick_{*this, SerialPort1, RecorderState};
+  TRecordingLifecycle lifecycle_{*this, RecordingChain, RecorderState};
   const std::string instance_name_;
   const std::string first_argument_;
   bool shown_ = false;

@@ -12,7 +12,6 @@
 #include "platform/main_loop.h"
 #include "platform/ui_hook.h"
 #include "platform/wave_driver.h"
-#include "recorder/control_tick.h"
 #include "recorder/encoder_hand_off.h"
 #include "recorder/event_log.h"
 #include "recorder/recorder_options.h"
@@ -119,7 +118,7 @@ void TRecordingLifecycle::StartNow() {
   }
   chain_.SetFileName(file_name);
   host_.SetErrorPanelVisible(false);
-  SilenceCount = 0;
+  state_.SilenceCount = 0;
   reported_lost_ = 0;
   split_asked_ = false;
   finished_split_.clear();
@@ -174,10 +173,10 @@ void TRecordingLifecycle::StopNow() {
   resume_pending_ = false;
   retry_wanted_ = false;
   if (host_.Recording()) {
-    SilenceCount = 0;
+    state_.SilenceCount = 0;
     EndRecording();
   }
-  GapCountdown = RecorderOptions.SoftGap ? kSoftGapTicks : kGapTicks;
+  state_.GapCountdown = RecorderOptions.SoftGap ? kSoftGapTicks : kGapTicks;
 }
 
 void TRecordingLifecycle::EndRecording() {
@@ -334,7 +333,7 @@ void TRecordingLifecycle::Interrupt(const std::string& fault) {
   resume_pending_ = true;
   fault_alarmed_ = true;
   resume_countdown_ = ResumeTicks();
-  SilenceCount = 0;
+  state_.SilenceCount = 0;
   try {
     EndRecording();
   } catch (const std::exception& error) {

@@ -9,6 +9,7 @@
 #include "audio/core/wave_file.h"
 #include "platform/wave_types.h"
 #include "recorder/recorder_clock.h"
+#include "recorder/recorder_state.h"
 #include "recorder/recording_keeper.h"
 
 namespace pmx {
@@ -118,10 +119,12 @@ struct TRecordingWatch {
 // failures (the application's error box and the monthly log); it is tried again
 // on every tick until it works or a stop is asked for, so that a recorder started
 // before its sound server or its disk is ready still records.
-// Threads: GUI thread only, as are the host and the chain it is given.
+// Threads: GUI thread only, as are the host, the chain and the state it is given.
 class TRecordingLifecycle {
  public:
-  TRecordingLifecycle(TRecordingHost& host, TRecordingChain& chain) : host_(host), chain_(chain) {}
+  // state: the silence count and the restart gap it resets, shared with the control tick.
+  TRecordingLifecycle(TRecordingHost& host, TRecordingChain& chain, TRecorderState& state)
+      : host_(host), chain_(chain), state_(state) {}
 
   void StartRecording();
   void StopRecording();
@@ -177,6 +180,7 @@ class TRecordingLifecycle {
 
   TRecordingHost& host_;
   TRecordingChain& chain_;
+  TRecorderState& state_;
   uint64_t reported_lost_ = 0;       // frames of this recording's losses reported
   int loss_quiet_ticks_ = -1;        // ticks since the last loss or unfinished part; -1 without one
   bool split_asked_ = false;         // a split is on its way to the file

@@ -31,7 +31,7 @@ TimePoint At(int hour, int minute, int second, int millisecond = 0) {
 // with the virtual clock, and the start and stop rules of the recording lifecycle.
 class FakeHost : public TControlTickHost {
  public:
-  explicit FakeHost(const TimePoint& now) : now_(now) {}
+  FakeHost(const TimePoint& now, TRecorderState& state) : now_(now), state_(state) {}
 
   bool Recording() override { return recording_; }
   int64_t RecordingPosition() override {
@@ -46,16 +46,16 @@ class FakeHost : public TControlTickHost {
     recording_ = true;
     monitor = false;
     started_ = now_;
-    SilenceCount = 0;
+    state_.SilenceCount = 0;
     starts.push_back(now_);
   }
   void StopRecording() override {
     if (recording_) {
       recording_ = false;
-      SilenceCount = 0;
+      state_.SilenceCount = 0;
       stops.push_back(now_);
     }
-    GapCountdown = RecorderOptions.SoftGap ? 20 : 2;
+    state_.GapCountdown = RecorderOptions.SoftGap ? 20 : 2;
   }
   TRecordingWatch WatchRecording() override { return std::exchange(watch, {}); }
   void StartMonitor() override { monitor = true; }
@@ -81,19 +81,14 @@ class FakeHost : public TControlTickHost {
 
  private:
   const TimePoint& now_;
+  TRecorderState& state_;
   bool recording_ = false;
   TimePoint started_;
 };
 
 class ControlTickTest : public RecorderTest {
  protected:
-  ControlTickTest() {
-    GapCountdown = 0;
-    SilenceCount = 0;
-    PrevLptStatus = 0;
-    PrevDSR = PrevCTS = false;
-    PortAccess = false;
-  }
+  ControlTickTest() { PortAccess = false; }
   ~ControlTickTest() override {
     PortAccess = false;
     PortIo::Instance().SetOpener({});
@@ -148,10 +143,11 @@ class ControlTickTest : public RecorderTest {
 
   TimePoint now_ = At(9, 0, 0);
   ScopedRecorderClock clock_{[this] { return now_; }};
-  FakeHost host_{now_};
+  TRecorderState state_;
+  FakeHost host_{now_, state_};
   std::shared_ptr<FakeParallelPort> lpt_ = std::make_shared<FakeParallelPort>();
   TSerialPort serial_;
-  TControlTick tick_{host_, serial_};
+  TControlTick tick_{host_, serial_, state_};
 };
 
 class HourlySplit : public ControlTickTest, public ::testing::WithParamInterface<bool> {};
@@ -393,7 +389,7 @@ TEST_P(LptEdges, ContactsStartAndStopOnEdgesSeenAcrossASampling) {
   lpt_->SetStatus(p.stopped);
   tick_.StatusTimerTimer();
   EXPECT_EQ(host_.stops.size(), 1u);
-  EXPECT_EQ(PrevLptStatus, p.stopped);
+  EXPECT_EQ(state_.PrevLptStatus, p.stopped);
 }
 
 // Mode 3: pin 10 (bit 6) falls to start, pin 11 (bit 7) falls to stop.

@@ -3,7 +3,6 @@
 
 #include "platform/fake_wave_driver.h"
 #include "platform/qt/qt_main_loop.h"
-#include "recorder/control_tick.h"
 #include "recorder/doku_form.h"
 #include "recorder/options_file.h"
 #include "recorder/recording_files.h"
@@ -55,7 +54,7 @@ TEST_F(FormRecordingTest, RecordAndStopButtonsLeaveEveryCapturedByteInAFinishedW
   EXPECT_FALSE(form_->Recording());
   EXPECT_EQ(Text(form_->RecordseitLabel), "Recording stopped");
   EXPECT_EQ(Text(form_->RecordDauerLabel), "Recording length");
-  EXPECT_EQ(GapCountdown, 2);
+  EXPECT_EQ(form_->RecorderState.GapCountdown, 2);
   const std::string bytes = ReadFile(file_);
   ASSERT_GE(bytes.size(), 44u);
   EXPECT_EQ(bytes.substr(0, 4), "RIFF");

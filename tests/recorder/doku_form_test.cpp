@@ -3,7 +3,6 @@
 #include <QLabel>
 
 #include "platform/qt/qt_main_loop.h"
-#include "recorder/control_tick.h"
 #include "recorder/event_log.h"
 #include "recorder/instance_listener.h"
 #include "recorder/instance_start.h"
@@ -76,11 +75,11 @@ TEST_F(MainWindowTest, StartUpRunsInOrderAndRecordsWhenAsked) {
   EXPECT_TRUE(form.pnlWarning->isVisible());
   EXPECT_TRUE(messages_.empty());
   EXPECT_FALSE(form.Recording());
-  EXPECT_EQ(GapCountdown, 3);
+  EXPECT_EQ(form.RecorderState.GapCountdown, 3);
   // The control tick now runs every 500 ms on this thread.
   EXPECT_TRUE(loop_.PumpUntil([&] { return form.Label1->text() != "Last peak: 0"; },
                               std::chrono::seconds(5)));
-  EXPECT_EQ(GapCountdown, 2);
+  EXPECT_EQ(form.RecorderState.GapCountdown, 2);
   form.close();
 }
 

@@ -13,7 +13,6 @@
 #include "platform/alsa_wave_driver.h"
 #include "platform/fake_wave_driver.h"
 #include "platform/main_loop.h"
-#include "recorder/control_tick.h"
 #include "recorder/encoder_hand_off.h"
 #include "recorder/event_log.h"
 #include "tests/recorder/recorder_fixture.h"
@@ -81,7 +80,8 @@ class RecordingChainTest : public RecorderTest {
   ScopedRecorderClock clock_{[this] { return start_; }};
   Window window_;
   TRecordingComponents chain_;
-  TRecordingLifecycle lifecycle_{window_, chain_};
+  TRecorderState state_;
+  TRecordingLifecycle lifecycle_{window_, chain_, state_};
 };
 
 TEST_F(RecordingChainTest, RecordingHoldsEveryCapturedByteWithItsSizesAndStartTime) {
@@ -116,7 +116,8 @@ TEST_F(RecorderTest, ARefusingDeviceLeavesTheRecorderIdle) {
   driver.FailNextOpen(MMSYSERR_ALLOCATED);
   Window window;
   TRecordingComponents chain;
-  TRecordingLifecycle lifecycle(window, chain);
+  TRecorderState state;
+  TRecordingLifecycle lifecycle(window, chain, state);
   chain.SetLifecycle(&lifecycle);
   EXPECT_NO_THROW(lifecycle.StartRecording());
   EXPECT_FALSE(window.recording);
@@ -214,7 +215,8 @@ class RecordingFaultTest : public RecorderTest {
   Gate gate_;
   Window window_;
   TRecordingComponents chain_;
-  TRecordingLifecycle lifecycle_{window_, chain_};
+  TRecorderState state_;
+  TRecordingLifecycle lifecycle_{window_, chain_, state_};
   std::shared_ptr<FakePcm> pcm_;
 };
 
