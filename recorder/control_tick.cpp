@@ -1,11 +1,9 @@
 #include "recorder/control_tick.h"
 
-
 #include "devices/serial_port.h"
 #include "platform/port_io.h"
 #include "recorder/event_log.h"
 #include "recorder/level_text.h"
-#include "recorder/port_access.h"
 #include "recorder/recorder_clock.h"
 #include "recorder/recorder_options.h"
 #include "recorder/recording_files.h"
@@ -67,7 +65,7 @@ TControlTick::Clock TControlTick::ReadClock() {
   return {local.tm_hour, local.tm_min, local.tm_sec, (local.tm_wday + 6) % 7 + 1};
 }
 
-bool TControlTick::LptReady() { return LptBase != 0 && PortAccess; }
+bool TControlTick::LptReady() const { return LptBase != 0 && state_.PortAccess; }
 
 uint8_t TControlTick::LptStatus() { return PortIn(LptBase + 1); }
 
@@ -232,7 +230,7 @@ bool TControlTick::LptStartEdge(uint8_t bit) {
 }
 
 void TControlTick::Sample() {
-  if (PortAccess) state_.PrevLptStatus = LptStatus();
+  if (state_.PortAccess) state_.PrevLptStatus = LptStatus();
   if (serial_port_.Active()) {
     state_.PrevDSR = serial_port_.DSRState();
     state_.PrevCTS = serial_port_.CTSState();

@@ -72,7 +72,7 @@ class TControlTick {
     int hour, minute, second, weekday;
   };
   static Clock ReadClock();
-  static bool LptReady();
+  bool LptReady() const;
   static uint8_t LptStatus();
   static void DataWrite(uint8_t value);
 

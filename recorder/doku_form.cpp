@@ -44,7 +44,7 @@ bool EqualsIgnoringCase(const std::string& a, const std::string& b) {
   return true;
 }
 
-bool LptReady() { return LptBase != 0 && PortAccess; }
+bool LptReady(const TRecorderState& state) { return LptBase != 0 && state.PortAccess; }
 
 }  // namespace
 
@@ -171,8 +171,8 @@ void TDokuForm::EnableDelayStop(uint32_t interval_ms) {
 void TDokuForm::DisableDelayStop() { tmrDelayStop.stop(); }
 
 void TDokuForm::FormCreate() {
-  PortAccess = false;
-  DetectPortAccess();
+  RecorderState.PortAccess = false;
+  DetectPortAccess(RecorderState.PortAccess);
 }
 
 void TDokuForm::FormShow() {
@@ -229,14 +229,14 @@ void TDokuForm::RestoreGeometry() {
 }
 
 void TDokuForm::ResetLptOutputs() {
-  if (!LptReady()) return;
+  if (!LptReady(RecorderState)) return;
   PortOut(LptBase + 2, 1);
   PortOut(LptBase, 0);
   PortOut(LptBase + 2, 0);
 }
 
 void TDokuForm::SampleLptStatus() {
-  if (LptReady()) RecorderState.PrevLptStatus = PortIn(LptBase + 1);
+  if (LptReady(RecorderState)) RecorderState.PrevLptStatus = PortIn(LptBase + 1);
 }
 
 void TDokuForm::OpenSerialRemote(int com_number) {

@@ -1,18 +1,16 @@
 #include "recorder/control_tick.h"
 
+#include <gmock/gmock.h>
 #include <sys/ioctl.h>
 #include <sys/time.h>
 
 #include <memory>
 #include <utility>
 
-#include <gmock/gmock.h>
-
 #include "devices/serial_port.h"
 #include "platform/fake_serial_device.h"
 #include "platform/main_loop.h"
 #include "platform/port_io.h"
-#include "recorder/port_access.h"
 #include "tests/recorder/recorder_fixture.h"
 
 namespace pmx::test {
@@ -88,11 +86,7 @@ class FakeHost : public TControlTickHost {
 
 class ControlTickTest : public RecorderTest {
  protected:
-  ControlTickTest() { PortAccess = false; }
-  ~ControlTickTest() override {
-    PortAccess = false;
-    PortIo::Instance().SetOpener({});
-  }
+  ~ControlTickTest() override { PortIo::Instance().SetOpener({}); }
 
   void AllowAllHours() {
     for (auto& row : RecorderOptions.Schedule) row.fill(false);
@@ -103,7 +97,7 @@ class ControlTickTest : public RecorderTest {
     PortIo::Instance().SetOpener(
         [this](int index) { return index == 0 ? lpt_ : std::shared_ptr<FakeParallelPort>(); });
     LptBase = 0x378;
-    PortAccess = true;
+    state_.PortAccess = true;
   }
   std::vector<uint8_t> DataWrites() const {
     std::vector<uint8_t> values;
