@@ -20,8 +20,6 @@
 
 namespace pmx {
 
-RecorderClock::TimePoint RecordingStartTime{};
-
 namespace {
 
 constexpr uint16_t kCodecFormat = 1;
@@ -165,8 +163,8 @@ void TRecordingLifecycle::WaveRecorderStart() {
   retry_wanted_ = false;
   host_.SetRecording(true);
   ShowIcon("Pelmovox.ico");
-  RecordingStartTime = RecorderClock::Now();
-  host_.SetStatusText("Recording started at : " + DateTimeText(RecordingStartTime));
+  start_time_ = RecorderClock::Now();
+  host_.SetStatusText("Recording started at : " + DateTimeText(start_time_));
 }
 
 void TRecordingLifecycle::StopNow() {
@@ -194,7 +192,7 @@ void TRecordingLifecycle::EndRecording() {
   }
   // A split that could not make its new file leaves the chain on the part it
   // finished already; that one must not reach its encoder twice.
-  if (file_name != finished_split_) FinishFile(file_name, RecordingStartTime);
+  if (file_name != finished_split_) FinishFile(file_name, start_time_);
   if (RecorderOptions.SaveMode == 6) chain_.StartMonitor();
 }
 
@@ -253,13 +251,13 @@ void TRecordingLifecycle::FinishSplits() {
   for (std::string name; !(name = chain_.TakeFinishedSplit()).empty();) {
     split_asked_ = false;
     finished_split_ = name;
-    const RecorderClock::TimePoint start = std::exchange(RecordingStartTime, next_part_start_);
+    const RecorderClock::TimePoint start = std::exchange(start_time_, next_part_start_);
     // A part that can't be finished must not hold up the parts after it, nor the
     // recording going on.
     try {
       // The next part begins with the sample after this one's last.
       const RecorderClock::TimePoint end = FinishFile(name, start);
-      if (end > start) RecordingStartTime = end;
+      if (end > start) start_time_ = end;
     } catch (const std::exception& error) {
       PartFailed(std::string("recording part not finished: ") + error.what());
     }
@@ -305,7 +303,7 @@ void TRecordingLifecycle::SplitNow() {
   // block it writes: that block's first sample names the part. The time is taken
   // again from the finished part's length once the switch is done.
   const RecorderClock::TimePoint first_sample =
-      RecordingStartTime + std::chrono::milliseconds(chain_.WrittenMs());
+      start_time_ + std::chrono::milliseconds(chain_.WrittenMs());
   const std::string next = NewRecordingFileName(first_sample);
   if (next.empty()) return;
   chain_.SplitFile(next);
@@ -328,7 +326,7 @@ void TRecordingLifecycle::ReportLoss(TRecordingWatch& watch) {
 }
 
 void TRecordingLifecycle::Interrupt(const std::string& fault) {
-  const bool quick = RecorderClock::Now() - RecordingStartTime < kQuickFault;
+  const bool quick = RecorderClock::Now() - start_time_ < kQuickFault;
   quick_faults_ = quick ? quick_faults_ + 1 : 0;
   resume_pending_ = true;
   fault_alarmed_ = true;

@@ -14,10 +14,6 @@
 
 namespace pmx {
 
-// When the running recording started; kept after its stop until the next start.
-// Threads: GUI thread only.
-extern RecorderClock::TimePoint RecordingStartTime;
-
 enum class TWindowState { wsNormal, wsMinimized, wsMaximized };
 
 // What the recording lifecycle reads from and shows on the main window. The main
@@ -144,6 +140,10 @@ class TRecordingLifecycle {
   // Called after each control tick: tries a failed start again unless the tick
   // tried itself.
   void RetryFailedStart();
+  // When the running recording (or its current part) started; kept after its stop
+  // until the next start.
+  RecorderClock::TimePoint RecordingStartTime() const { return start_time_; }
+
   // The program is ending: no start runs any more, not even one asked before.
   void Shutdown() { shut_down_ = true; }
 
@@ -181,6 +181,7 @@ class TRecordingLifecycle {
   TRecordingHost& host_;
   TRecordingChain& chain_;
   TRecorderState& state_;
+  RecorderClock::TimePoint start_time_{};
   uint64_t reported_lost_ = 0;       // frames of this recording's losses reported
   int loss_quiet_ticks_ = -1;        // ticks since the last loss or unfinished part; -1 without one
   bool split_asked_ = false;         // a split is on its way to the file

@@ -179,7 +179,7 @@ TEST_F(RecordingLifecycleTest, PcmRecordingGetsItsSizesAndStartTime) {
   EXPECT_EQ(state_.GapCountdown, 2);
   EXPECT_EQ(host_.status, "Recording stopped");
   EXPECT_EQ(host_.length, "Recording length");
-  EXPECT_EQ(RecordingStartTime, start_);
+  EXPECT_EQ(lifecycle_.RecordingStartTime(), start_);
 }
 
 TEST_F(RecordingLifecycleTest, StartShowsTheRecordingAndASecondStartDoesNothing) {
@@ -197,7 +197,7 @@ TEST_F(RecordingLifecycleTest, StartShowsTheRecordingAndASecondStartDoesNothing)
   lifecycle_.StartRecording();
   EXPECT_EQ(chain_.starts, 1);
   EXPECT_EQ(chain_.file_name, first);
-  EXPECT_EQ(RecordingStartTime, start_);
+  EXPECT_EQ(lifecycle_.RecordingStartTime(), start_);
 }
 
 TEST_F(RecordingLifecycleTest, StopWhileIdleOnlySetsTheGap) {
@@ -377,7 +377,7 @@ TEST_F(RecordingLifecycleTest, ASplitPartIsNamedAndStampedAtItsFirstSample) {
   chain_.finished_splits.push_back(first);
   now_ += 1s;
   lifecycle_.WatchRecording();
-  EXPECT_EQ(RecordingStartTime, start_ + 3600500ms);
+  EXPECT_EQ(lifecycle_.RecordingStartTime(), start_ + 3600500ms);
   lifecycle_.StopRecording();
   struct stat info {};
   ASSERT_EQ(stat(chain_.file_name.c_str(), &info), 0);
