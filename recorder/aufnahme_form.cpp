@@ -94,7 +94,8 @@ std::vector<TRecordingEntry> RecordingEntries(const std::string& folder, int mon
   return entries;
 }
 
-TAufnahmeForm::TAufnahmeForm(QWidget* parent) : QDialog(parent) {
+TAufnahmeForm::TAufnahmeForm(const TRecorderOptions& options, QWidget* parent)
+    : QDialog(parent), options_(options) {
   setWindowTitle("Select..");
   setFixedSize(kFormWidth, kFormHeight);
   QStringList months;
@@ -127,13 +128,13 @@ int TAufnahmeForm::Execute() {
 void TAufnahmeForm::FormShow() {
   SelektionRadioGroup->SetItemIndex(LocalTime(RecorderClock::Now()).tm_mon);
   FillRecordingList();
-  DeleteBitBtn->setVisible(!RecorderOptions.HideDelete);
+  DeleteBitBtn->setVisible(!options_.HideDelete);
 }
 
 void TAufnahmeForm::FillRecordingList() {
   ListBox->clear();
   const int month = SelektionRadioGroup->ItemIndex() + 1;
-  for (const TRecordingEntry& entry : RecordingEntries(RecorderOptions.RecordingFolder, month)) {
+  for (const TRecordingEntry& entry : RecordingEntries(options_.RecordingFolder, month)) {
     auto* item = new QListWidgetItem(QString::fromStdString(entry.line), ListBox);
     item->setData(Qt::UserRole, QString::fromStdString(entry.path));
   }

@@ -12,6 +12,7 @@ class QPushButton;
 namespace pmx {
 
 class TRadioGroup;
+struct TRecorderOptions;
 
 // What the recordings list hands to the main window's player: the full path of
 // the chosen file (empty: none) and its kind (0 none, 1 WAV, 2 Ogg Vorbis, 3 MP3).
@@ -33,11 +34,12 @@ struct TRecordingEntry {
 // in month (1..12) of any year, ordered by their lines.
 std::vector<TRecordingEntry> RecordingEntries(const std::string& folder, int month);
 
-// The recordings of one month of RecorderOptions.RecordingFolder: "Ok" (or a double
+// The recordings of one month of the options' RecordingFolder: "Ok" (or a double
 // click) hands the chosen one to the player, "Delete" erases it. GUI thread only.
 class TAufnahmeForm : public QDialog {
  public:
-  explicit TAufnahmeForm(QWidget* parent = nullptr);
+  // options: the main window's, which name the folder and hide "Delete".
+  explicit TAufnahmeForm(const TRecorderOptions& options, QWidget* parent = nullptr);
   ~TAufnahmeForm() override;
 
   // Fills the list at the current month and runs the window modally.
@@ -72,6 +74,7 @@ class TAufnahmeForm : public QDialog {
   // allows; the list scrolls sideways beyond that.
   void FitListToLines();
 
+  const TRecorderOptions& options_;
   QGroupBox* files_ = nullptr;
 };
 

@@ -39,7 +39,8 @@ std::string LengthText(int64_t position_ms) {
 
 void TControlTick::StatusTimerTimer() {
   const Clock start = ReadClock();
-  if (start.hour % 4 == 0 && start.minute == 0 && start.second == 0) DeleteExpiredRecordings();
+  if (start.hour % 4 == 0 && start.minute == 0 && start.second == 0)
+    DeleteExpiredRecordings(settings_.RecorderOptions);
   if (state_.GapCountdown > 0) --state_.GapCountdown;
   Watch();
   DriveAlarmOutputs();
@@ -65,25 +66,25 @@ TControlTick::Clock TControlTick::ReadClock() {
   return {local.tm_hour, local.tm_min, local.tm_sec, (local.tm_wday + 6) % 7 + 1};
 }
 
-bool TControlTick::LptReady() const { return LptBase != 0 && state_.PortAccess; }
+bool TControlTick::LptReady() const { return settings_.LptBase != 0 && state_.PortAccess; }
 
-uint8_t TControlTick::LptStatus() { return PortIn(LptBase + 1); }
+uint8_t TControlTick::LptStatus() const { return PortIn(settings_.LptBase + 1); }
 
-void TControlTick::DataWrite(uint8_t value) {
-  PortOut(LptBase + 2, 1);
-  PortOut(LptBase, value);
-  PortOut(LptBase + 2, 0);
+void TControlTick::DataWrite(uint8_t value) const {
+  PortOut(settings_.LptBase + 2, 1);
+  PortOut(settings_.LptBase, value);
+  PortOut(settings_.LptBase + 2, 0);
 }
 
 void TControlTick::DriveAlarmOutputs() {
-  if (!RecorderOptions.AlarmOutputs) return;
+  if (!settings_.RecorderOptions.AlarmOutputs) return;
   const bool alarm = host_.AlarmVisible();
   if (LptReady()) DataWrite(alarm ? kOutputsAlarm : kOutputsQuiet);
-  if (ComNumber != 0 && serial_port_.Active()) serial_port_.SetDTRState(alarm);
+  if (settings_.ComNumber != 0 && serial_port_.Active()) serial_port_.SetDTRState(alarm);
 }
 
 void TControlTick::CountSilence(int peak) {
-  if (peak < RecorderOptions.Threshold) {
+  if (peak < settings_.RecorderOptions.Threshold) {
     ++state_.SilenceCount;
   } else {
     // The signal's return ends the silence, not a fault or a loss that holds.
@@ -94,14 +95,14 @@ void TControlTick::CountSilence(int peak) {
     state_.SilenceCount = 0;
   }
   // A count of 0 is signal, whatever SilenceDelay says.
-  if (state_.SilenceCount > 0 && state_.SilenceCount / 2 == RecorderOptions.SilenceDelay)
+  if (state_.SilenceCount > 0 && state_.SilenceCount / 2 == settings_.RecorderOptions.SilenceDelay)
     RaiseAlarm("no signal");
   host_.SetSilenceText("Input signal below threshold: " + std::to_string(state_.SilenceCount / 2) +
                        " sec.");
 }
 
 void TControlTick::SignalBack() {
-  if (RecorderOptions.AlarmOutputs) {
+  if (settings_.RecorderOptions.AlarmOutputs) {
     if (LptReady()) DataWrite(kOutputsSignalBack);
     host_.BroadcastAlarm(0);
   }
@@ -119,7 +120,7 @@ void TControlTick::Watch() {
   // The silence alarm is raised once; a silence that goes on keeps it when a fault
   // or a loss ends, and only the signal's return clears it.
   const bool silent = host_.Recording() && state_.SilenceCount > 0 &&
-                      state_.SilenceCount / 2 >= RecorderOptions.SilenceDelay;
+                      state_.SilenceCount / 2 >= settings_.RecorderOptions.SilenceDelay;
   if (!fault_alarmed_ && watch.all_clear && host_.AlarmVisible() && !silent) {
     SignalBack();
     host_.SetAlarmVisible(false);
@@ -127,7 +128,7 @@ void TControlTick::Watch() {
 }
 
 void TControlTick::RaiseAlarm(const std::string& event) {
-  if (RecorderOptions.AlarmOutputs) {
+  if (settings_.RecorderOptions.AlarmOutputs) {
     if (LptReady()) DataWrite(kOutputsNoSignal);
     host_.BroadcastAlarm(1);
   }
@@ -136,7 +137,7 @@ void TControlTick::RaiseAlarm(const std::string& event) {
 }
 
 bool TControlTick::ApplySplitRule(const Clock& now) {
-  const TRecorderOptions& options = RecorderOptions;
+  const TRecorderOptions& options = settings_.RecorderOptions;
   const bool top_of_hour = now.minute == 0 && now.second <= 5;
   bool stop = false;
   switch (options.SaveMode) {
@@ -189,14 +190,14 @@ bool TControlTick::LptStopEdge(uint8_t bit, bool to_level) {
 
 void TControlTick::ShowLength() { host_.SetLengthText(LengthText(host_.RecordingPosition())); }
 
-bool TControlTick::HourAllowed(const Clock& now) {
-  const auto& schedule = RecorderOptions.Schedule;
+bool TControlTick::HourAllowed(const Clock& now) const {
+  const auto& schedule = settings_.RecorderOptions.Schedule;
   return schedule[0][now.hour] || schedule[now.weekday][now.hour];
 }
 
 void TControlTick::ApplyStartRules(int peak) {
   if (host_.Recording()) return;
-  const TRecorderOptions& options = RecorderOptions;
+  const TRecorderOptions& options = settings_.RecorderOptions;
   switch (options.SaveMode) {
     case 0:
     case 1:

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <string>
 
+#include "recorder/recorder_options.h"
 #include "recorder/recorder_state.h"
 #include "recorder/recording_lifecycle.h"
 
@@ -53,14 +54,15 @@ class TControlTickHost {
 // The recorder's own decisions, taken every 500 ms: retention sweep, restart
 // gap, the recording's faults and losses (alarmed as silence is), alarm outputs,
 // silence alarm, labels, file splits by SaveMode and the start rules of the weekly
-// schedule. Time comes from RecorderClock, settings
-// from RecorderOptions, the parallel port through PortIn/PortOut; the counts and
-// the last samples are kept in the state it is lent.
+// schedule. Time comes from RecorderClock, settings from the ones it is lent, the
+// parallel port through PortIn/PortOut; the counts and the last samples are kept
+// in the state it is lent.
 // Threads: GUI thread only, as are the host, the serial port and the state it is given.
 class TControlTick {
  public:
-  TControlTick(TControlTickHost& host, TSerialPort& serial_port, TRecorderState& state)
-      : host_(host), serial_port_(serial_port), state_(state) {}
+  TControlTick(TControlTickHost& host, TSerialPort& serial_port, const TRecorderSettings& settings,
+               TRecorderState& state)
+      : host_(host), serial_port_(serial_port), settings_(settings), state_(state) {}
 
   // One tick.
   void StatusTimerTimer();
@@ -73,8 +75,8 @@ class TControlTick {
   };
   static Clock ReadClock();
   bool LptReady() const;
-  static uint8_t LptStatus();
-  static void DataWrite(uint8_t value);
+  uint8_t LptStatus() const;
+  void DataWrite(uint8_t value) const;
 
   void DriveAlarmOutputs();
   void CountSilence(int peak);
@@ -86,13 +88,14 @@ class TControlTick {
   // Stops on a change of the status bit to to_level since the last sampling.
   bool LptStopEdge(uint8_t bit, bool to_level);
   void ShowLength();
-  static bool HourAllowed(const Clock& now);
+  bool HourAllowed(const Clock& now) const;
   void ApplyStartRules(int peak);
   bool LptStartEdge(uint8_t bit);
   void Sample();
 
   TControlTickHost& host_;
   TSerialPort& serial_port_;
+  const TRecorderSettings& settings_;
   TRecorderState& state_;
   // A fault or loss alarmed by the recording's watch has not been cleared by it yet.
   bool fault_alarmed_ = false;

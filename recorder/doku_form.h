@@ -106,6 +106,8 @@ class TDokuForm : public QMainWindow,
   QPushButton* SpeedButton1 = nullptr;
   QLabel* pnlWarning = nullptr;
 
+  // The settings every part of the recorder reads, loaded when the window is first shown.
+  TRecorderSettings Settings;
   std::unique_ptr<TMMHiTimer> StatusTimer;
   QTimer PlayTimer;
   QTimer LogoTimer;
@@ -115,7 +117,7 @@ class TDokuForm : public QMainWindow,
   TMMACM FormatDlg;
   // WaveRecorder -> MMConnector1 -> MMRingBuffer1 -> WaveFileRecorder, and the
   // monitor input WaveIn -> MMConnector2; both connectors feed the level bars.
-  TRecordingComponents RecordingChain;
+  TRecordingComponents RecordingChain{Settings.RecorderOptions};
   // AudioFile -> WaveOut, VorbisIn1 -> DXAudioOut1 and MP3In1 -> DXAudioOut2.
   TPlaybackComponents PlaybackChain;
   // The counts and samples the control tick and the recording lifecycle share.
@@ -236,9 +238,10 @@ class TDokuForm : public QMainWindow,
   void ResetLptOutputs();
   void StopFormTimers();
   void SampleLptStatus();
+  bool LptReady() const;
 
-  TControlTick tick_{*this, SerialPort1, RecorderState};
-  TRecordingLifecycle lifecycle_{*this, RecordingChain, RecorderState};
+  TControlTick tick_{*this, SerialPort1, Settings, RecorderState};
+  TRecordingLifecycle lifecycle_{*this, RecordingChain, Settings.RecorderOptions, RecorderState};
   const std::string instance_name_;
   const std::string first_argument_;
   bool shown_ = false;

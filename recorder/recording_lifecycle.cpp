@@ -105,13 +105,13 @@ void TRecordingLifecycle::StartNow() {
   retry_wanted_ = true;
   ChooseFormat();
   // Made again at every start: the folder may have gone since the last one.
-  if (const std::string reason = MakeRecordingFolder(); !reason.empty()) {
-    StartFailed(RecorderOptions.RecordingFolder, "the folder cannot be made (" + reason + ")");
+  if (const std::string reason = MakeRecordingFolder(options_.RecordingFolder); !reason.empty()) {
+    StartFailed(options_.RecordingFolder, "the folder cannot be made (" + reason + ")");
     return;
   }
-  const std::string file_name = NewRecordingFileName();
+  const std::string file_name = NewRecordingFileName(options_.RecordingFolder);
   if (file_name.empty()) {
-    StartFailed(RecorderOptions.RecordingFolder, "the folder has no free file name");
+    StartFailed(options_.RecordingFolder, "the folder has no free file name");
     return;
   }
   chain_.SetFileName(file_name);
@@ -137,7 +137,7 @@ void TRecordingLifecycle::StartFailed(const std::string& target, const std::stri
   host_.SetErrorPanelVisible(true);
   // A dead device is retried on every tick, each time with a new file name: one
   // report for the whole run.
-  const std::string failure = RecorderOptions.RecordingFolder + '\n' + reason;
+  const std::string failure = options_.RecordingFolder + '\n' + reason;
   if (failure == start_failure_) return;
   start_failure_ = failure;
   const std::string message = "Recording to " + target + " could not be started: " + reason;
@@ -149,12 +149,11 @@ void TRecordingLifecycle::StartFailed(const std::string& target, const std::stri
 }
 
 void TRecordingLifecycle::ChooseFormat() {
-  const TRecorderOptions& options = RecorderOptions;
-  if (options.RecordFormat != kCodecFormat) {
-    chain_.SetRecorderPcm(SampleRateOf(options.SampleRateIndex), ChannelsOf(options.ChannelsIndex),
-                          BitsOf(options.ChannelsIndex));
-  } else if (options.RecordingFormat != nullptr) {
-    chain_.SetRecorderFormat(*options.RecordingFormat);
+  if (options_.RecordFormat != kCodecFormat) {
+    chain_.SetRecorderPcm(SampleRateOf(options_.SampleRateIndex),
+                          ChannelsOf(options_.ChannelsIndex), BitsOf(options_.ChannelsIndex));
+  } else if (options_.RecordingFormat != nullptr) {
+    chain_.SetRecorderFormat(*options_.RecordingFormat);
   }
 }
 
@@ -174,7 +173,7 @@ void TRecordingLifecycle::StopNow() {
     state_.SilenceCount = 0;
     EndRecording();
   }
-  state_.GapCountdown = RecorderOptions.SoftGap ? kSoftGapTicks : kGapTicks;
+  state_.GapCountdown = options_.SoftGap ? kSoftGapTicks : kGapTicks;
 }
 
 void TRecordingLifecycle::EndRecording() {
@@ -193,7 +192,7 @@ void TRecordingLifecycle::EndRecording() {
   // A split that could not make its new file leaves the chain on the part it
   // finished already; that one must not reach its encoder twice.
   if (file_name != finished_split_) FinishFile(file_name, start_time_);
-  if (RecorderOptions.SaveMode == 6) chain_.StartMonitor();
+  if (options_.SaveMode == 6) chain_.StartMonitor();
 }
 
 void TRecordingLifecycle::ShowIdle() {
@@ -206,7 +205,7 @@ void TRecordingLifecycle::ShowIdle() {
 RecorderClock::TimePoint TRecordingLifecycle::FinishFile(const std::string& name,
                                                          RecorderClock::TimePoint start) {
   // Raises when the file can't be saved or patched; the rest of the stop is then left out.
-  const std::string file_name = keeper_.Restore(name, start);
+  const std::string file_name = keeper_.Restore(name, start, options_.RecordingFolder);
   if (file_name.empty()) return start;
   FixWaveHeader(file_name);
   StampFileTime(file_name, start);
@@ -215,7 +214,7 @@ RecorderClock::TimePoint TRecordingLifecycle::FinishFile(const std::string& name
   const bool known = TMMCustomWaveFile::GetFileInfo(file_name, info);
   TEncoderWindow window;
   if (host_.WindowState() == TWindowState::wsNormal) window = {host_.Left() + 50, host_.Top() + 100};
-  StartEncoder(file_name, window, RecorderOptions.EncoderDelay * 1000);
+  StartEncoder(options_, file_name, window, options_.EncoderDelay * 1000);
   return known ? start + std::chrono::milliseconds(info.Length) : start;
 }
 
@@ -281,7 +280,7 @@ void TRecordingLifecycle::KeepCreatedFiles() {
 void TRecordingLifecycle::FollowGoneFile(TRecordingWatch& watch) {
   const std::string gone = keeper_.Gone();
   if (gone.empty() || split_asked_) return;
-  const std::string reason = MakeRecordingFolder();
+  const std::string reason = MakeRecordingFolder(options_.RecordingFolder);
   if (gone != gone_alarmed_) {
     gone_alarmed_ = gone;
     loss_quiet_ticks_ = 0;
@@ -304,7 +303,7 @@ void TRecordingLifecycle::SplitNow() {
   // again from the finished part's length once the switch is done.
   const RecorderClock::TimePoint first_sample =
       start_time_ + std::chrono::milliseconds(chain_.WrittenMs());
-  const std::string next = NewRecordingFileName(first_sample);
+  const std::string next = NewRecordingFileName(options_.RecordingFolder, first_sample);
   if (next.empty()) return;
   chain_.SplitFile(next);
   split_asked_ = true;

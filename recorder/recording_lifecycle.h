@@ -9,6 +9,7 @@
 #include "audio/core/wave_file.h"
 #include "platform/wave_types.h"
 #include "recorder/recorder_clock.h"
+#include "recorder/recorder_options.h"
 #include "recorder/recorder_state.h"
 #include "recorder/recording_keeper.h"
 
@@ -104,8 +105,8 @@ struct TRecordingWatch {
 
 // Starts, stops, pauses and resumes recordings and hands each finished one to its
 // encoder. Every request ends here: buttons, menus, the control tick, the serial
-// stop, other instances and the start-up argument. Settings from RecorderOptions,
-// time from RecorderClock.
+// stop, other instances and the start-up argument. Settings from the options it is
+// lent, time from RecorderClock.
 //
 // One start or stop runs at a time: while one waits for its devices, the GUI thread
 // serves the workers' synchronized calls, and a request arriving through one of them
@@ -119,8 +120,9 @@ struct TRecordingWatch {
 class TRecordingLifecycle {
  public:
   // state: the silence count and the restart gap it resets, shared with the control tick.
-  TRecordingLifecycle(TRecordingHost& host, TRecordingChain& chain, TRecorderState& state)
-      : host_(host), chain_(chain), state_(state) {}
+  TRecordingLifecycle(TRecordingHost& host, TRecordingChain& chain, const TRecorderOptions& options,
+                      TRecorderState& state)
+      : host_(host), chain_(chain), options_(options), state_(state) {}
 
   void StartRecording();
   void StopRecording();
@@ -180,6 +182,7 @@ class TRecordingLifecycle {
 
   TRecordingHost& host_;
   TRecordingChain& chain_;
+  const TRecorderOptions& options_;
   TRecorderState& state_;
   RecorderClock::TimePoint start_time_{};
   uint64_t reported_lost_ = 0;       // frames of this recording's losses reported

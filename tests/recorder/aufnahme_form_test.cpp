@@ -84,7 +84,7 @@ class RecordingsListTest : public RecorderTest {
   // A folder named like a kind of file other than the recordings it holds.
   std::filesystem::path folder_ = Home("MP3");
   std::optional<ScopedRecorderClock> clock_;
-  TAufnahmeForm form_;
+  TAufnahmeForm form_{RecorderOptions};
   std::string march_wav_, take_, older_;
 };
 
@@ -195,7 +195,8 @@ TEST_F(RecordingsListTest, DeleteErasesOnlyTheSelectedRecording) {
 TEST_F(RecordingsListTest, TheMainWindowOpensTheListFromItsButtonAndItsMenu) {
   QtMainLoop loop;
   TDokuForm main_window("test", "");
-  TAufnahmeForm recordings(&main_window);
+  main_window.Settings.RecorderOptions = RecorderOptions;
+  TAufnahmeForm recordings(main_window.Settings.RecorderOptions, &main_window);
   main_window.SetAufnahmeForm(&recordings);
   MakeFile("20260307090503.wav", LocalTimePoint(2026, 3, 7, 10, 0, 0));
   clock_.emplace([] { return LocalTimePoint(2026, 3, 9, 0, 0, 0); });

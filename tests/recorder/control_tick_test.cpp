@@ -29,7 +29,8 @@ TimePoint At(int hour, int minute, int second, int millisecond = 0) {
 // with the virtual clock, and the start and stop rules of the recording lifecycle.
 class FakeHost : public TControlTickHost {
  public:
-  FakeHost(const TimePoint& now, TRecorderState& state) : now_(now), state_(state) {}
+  FakeHost(const TimePoint& now, const TRecorderOptions& options, TRecorderState& state)
+      : now_(now), options_(options), state_(state) {}
 
   bool Recording() override { return recording_; }
   int64_t RecordingPosition() override {
@@ -53,7 +54,7 @@ class FakeHost : public TControlTickHost {
       state_.SilenceCount = 0;
       stops.push_back(now_);
     }
-    state_.GapCountdown = RecorderOptions.SoftGap ? 20 : 2;
+    state_.GapCountdown = options_.SoftGap ? 20 : 2;
   }
   TRecordingWatch WatchRecording() override { return std::exchange(watch, {}); }
   void StartMonitor() override { monitor = true; }
@@ -79,6 +80,7 @@ class FakeHost : public TControlTickHost {
 
  private:
   const TimePoint& now_;
+  const TRecorderOptions& options_;
   TRecorderState& state_;
   bool recording_ = false;
   TimePoint started_;
@@ -138,10 +140,10 @@ class ControlTickTest : public RecorderTest {
   TimePoint now_ = At(9, 0, 0);
   ScopedRecorderClock clock_{[this] { return now_; }};
   TRecorderState state_;
-  FakeHost host_{now_, state_};
+  FakeHost host_{now_, RecorderOptions, state_};
   std::shared_ptr<FakeParallelPort> lpt_ = std::make_shared<FakeParallelPort>();
   TSerialPort serial_;
-  TControlTick tick_{host_, serial_, state_};
+  TControlTick tick_{host_, serial_, settings_, state_};
 };
 
 class HourlySplit : public ControlTickTest, public ::testing::WithParamInterface<bool> {};

@@ -230,11 +230,11 @@ TEST_F(WavePlaybackTest, DeviceThatRefusesSwitchesVoiceSenseOff) {
   AlsaWaveDriver::Options options = FilePcmOptions(sink_);
   options.outputs = std::vector<AlsaWaveDriver::Device>{{"Gone", "nosuchpcm"}};
   TDokuForm& form = Open(options, "Gone");
-  RecorderOptions.SaveMode = 6;
+  form.Settings.RecorderOptions.SaveMode = 6;
   form.SpdBtnPlayClick();
   ASSERT_EQ(messages_.size(), 1u);
   EXPECT_EQ(messages_[0], "Voice sense is deactivated due to limitations of the sound card.");
-  EXPECT_EQ(RecorderOptions.SaveMode, 5);
+  EXPECT_EQ(form.Settings.RecorderOptions.SaveMode, 5);
 }
 
 // Files that hold no sound are reported as what they are when chosen; Play then
@@ -256,7 +256,7 @@ TEST_F(WavePlaybackTest, MalformedFilesGiveTheirOwnError) {
   for (size_t i = 0; i < files.size(); ++i) {
     SCOPED_TRACE(i);
     messages_.clear();
-    RecorderOptions.SaveMode = 6;
+    form.Settings.RecorderOptions.SaveMode = 6;
     PlaybackFile = Home("2026030709051" + std::to_string(i) + ".wav").string();
     PutFile(PlaybackFile, std::vector<uint8_t>(files[i].begin(), files[i].end()));
     form.LoadPlaybackFile();
@@ -267,7 +267,7 @@ TEST_F(WavePlaybackTest, MalformedFilesGiveTheirOwnError) {
     EXPECT_FALSE(form.SpdBtnPlay->isEnabled());
     form.SpdBtnPlayClick();
     EXPECT_EQ(messages_.size(), 1u);
-    EXPECT_EQ(RecorderOptions.SaveMode, 6);
+    EXPECT_EQ(form.Settings.RecorderOptions.SaveMode, 6);
   }
 }
 

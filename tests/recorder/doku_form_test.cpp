@@ -41,7 +41,7 @@ class ProbeForm : public TDokuForm {
 class MainWindowTest : public RecorderTest {
  protected:
   void SaveSettings(int save_mode, int record_format, int compressed_days) {
-    LoadOptions();
+    LoadOptions(settings_);
     messages_.clear();
     TRecorderOptions record = RecorderOptions;
     record.SaveMode = save_mode;
@@ -49,7 +49,7 @@ class MainWindowTest : public RecorderTest {
     record.CompressedDays = static_cast<uint16_t>(compressed_days);
     record.InDevice = 2;
     record.OutDevice = 1;
-    ASSERT_TRUE(SaveOptions(record));
+    ASSERT_TRUE(SaveOptions(settings_, record));
     ResetOptions();
   }
 

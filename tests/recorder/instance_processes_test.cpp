@@ -210,9 +210,10 @@ TEST(RecorderProcess, DISABLED_RecordsUntilStopped) {
   driver.SetDevices(WaveDirection::kInput, {{"First"}});
   ScopedWaveDriver driver_scope(driver);
   QtMainLoop loop;
-  RecorderOptions = {};
-  RecorderOptions.RecordingFolder = (std::filesystem::path(std::getenv("PELMORAX_HOME")) / "rec").string();
   TDokuForm form("", "");
+  form.Settings.RecorderOptions = {};
+  form.Settings.RecorderOptions.RecordingFolder =
+      (std::filesystem::path(std::getenv("PELMORAX_HOME")) / "rec").string();
   TInstanceListener listener(form);
   const QtStopSignals stop_signals([&listener](int signal) { CloseOnStopSignal(listener, signal); });
   form.SpdBtnREcord->click();

@@ -79,9 +79,9 @@ class RecordingChainTest : public RecorderTest {
   const RecorderClock::TimePoint start_ = LocalTimePoint(2026, 3, 7, 9, 5, 3);
   ScopedRecorderClock clock_{[this] { return start_; }};
   Window window_;
-  TRecordingComponents chain_;
+  TRecordingComponents chain_{RecorderOptions};
   TRecorderState state_;
-  TRecordingLifecycle lifecycle_{window_, chain_, state_};
+  TRecordingLifecycle lifecycle_{window_, chain_, RecorderOptions, state_};
 };
 
 TEST_F(RecordingChainTest, RecordingHoldsEveryCapturedByteWithItsSizesAndStartTime) {
@@ -115,9 +115,9 @@ TEST_F(RecorderTest, ARefusingDeviceLeavesTheRecorderIdle) {
   ScopedWaveDriver driver_scope(driver);
   driver.FailNextOpen(MMSYSERR_ALLOCATED);
   Window window;
-  TRecordingComponents chain;
+  TRecordingComponents chain(RecorderOptions);
   TRecorderState state;
-  TRecordingLifecycle lifecycle(window, chain, state);
+  TRecordingLifecycle lifecycle(window, chain, RecorderOptions, state);
   chain.SetLifecycle(&lifecycle);
   EXPECT_NO_THROW(lifecycle.StartRecording());
   EXPECT_FALSE(window.recording);
@@ -214,9 +214,9 @@ class RecordingFaultTest : public RecorderTest {
   ScopedRecorderClock clock_{[] { return kStartTime; }};
   Gate gate_;
   Window window_;
-  TRecordingComponents chain_;
+  TRecordingComponents chain_{RecorderOptions};
   TRecorderState state_;
-  TRecordingLifecycle lifecycle_{window_, chain_, state_};
+  TRecordingLifecycle lifecycle_{window_, chain_, RecorderOptions, state_};
   std::shared_ptr<FakePcm> pcm_;
 };
 

@@ -151,7 +151,7 @@ class RecordingLifecycleTest : public RecorderTest {
   FakeHost host_;
   FakeChain chain_;
   TRecorderState state_;
-  TRecordingLifecycle lifecycle_{host_, chain_, state_};
+  TRecordingLifecycle lifecycle_{host_, chain_, RecorderOptions, state_};
 };
 
 TEST_F(RecordingLifecycleTest, PcmRecordingGetsItsSizesAndStartTime) {
