@@ -6,6 +6,12 @@
 #include <utility>
 
 namespace pmx {
+namespace {
+
+// How much longer than its length the last write may take to play.
+constexpr std::chrono::milliseconds kDrainSlack{250};
+
+}  // namespace
 
 WaveOutDevice::WaveOutDevice(int id, const WaveFormatEx& format,
                              std::unique_ptr<WaveStream> stream, WaveCallback callback)
@@ -35,12 +41,12 @@ MMRESULT WaveOutDevice::Pause() {
   {
     Lock lock(mutex_);
     if (started_) Track();
-    if (started_) {
-      // What the device holds unplayed is dropped and written again at Restart.
-      stream_->Drop();
-      stream_->Prepare();
-      written_ = played_;
-      started_ = false;
+    if (started_ && !paused_) {
+      // A device that can hold keeps what it has not played; any other drops it,
+      // and it is written again at Restart. Nothing is written while paused: a
+      // sound server plays what it is given, started or not.
+      held_ = stream_->Pause(true) == 0;
+      if (!held_) Unwind();
       full_ = false;
     }
     paused_ = true;
@@ -54,14 +60,33 @@ MMRESULT WaveOutDevice::Restart() {
   {
     Lock lock(mutex_);
     paused_ = false;
+    if (held_ && stream_->Pause(false) < 0) Unwind();
+    held_ = false;
+    drain_deadline_.reset();
     if (!failed_) Pump();
   }
   Wake();
   return MMSYSERR_NOERROR;
 }
 
+void WaveOutDevice::Unwind() {
+  stream_->Drop();
+  stream_->Prepare();
+  written_ = played_;
+  started_ = false;
+}
+
 void WaveOutDevice::Pump() {
   Track();
+  if (!started_ && !paused_ && written_ == played_ && FrameWaiting()) {
+    // A sound server's stream that sat idle since it was last prepared may take
+    // the first writes of a new run and never play them: each run begins afresh.
+    const int error = stream_->Prepare();
+    if (error < 0) {
+      ReportFailure("prepare", error);
+      return;
+    }
+  }
   Feed();
   if (!started_ && !paused_ && written_ > played_) {
     const int error = stream_->Start();
@@ -71,13 +96,13 @@ void WaveOutDevice::Pump() {
     }
     started_ = true;
   }
-  if (started_ && written_ == played_ && !FrameWaiting()) Halt();
+  if (started_ && !paused_ && written_ == played_ && !FrameWaiting()) Halt();
 }
 
-bool WaveOutDevice::WantsDevice() const { return started_ && full_; }
+bool WaveOutDevice::WantsDevice() const { return started_ && full_ && !paused_; }
 
 int WaveOutDevice::WaitTimeout() const {
-  if (!started_ || full_) return -1;
+  if (!started_ || full_ || paused_) return -1;
   // Everything is written: look again when what is in flight should have played.
   const uint64_t ms = static_cast<uint64_t>(delay_) * 1000 / Format().nSamplesPerSec() + 1;
   return static_cast<int>(std::min<uint64_t>(ms, 100));
@@ -89,7 +114,9 @@ void WaveOutDevice::ResetLocked() {
   stream_->Drop();
   stream_->Prepare();
   started_ = false;
+  held_ = false;
   full_ = false;
+  drain_deadline_.reset();
   while (!entries_.empty()) {
     entries_.pop_front();
     CompleteFront();
@@ -102,6 +129,7 @@ void WaveOutDevice::ResetLocked() {
 
 void WaveOutDevice::Feed() {
   full_ = false;
+  if (paused_) return;
   while (FrameWaiting()) {
     const long frames = WriteAt(written_ * Block());
     if (frames == -EAGAIN || frames == 0) {
@@ -118,6 +146,7 @@ void WaveOutDevice::Feed() {
       return;
     }
     written_ += static_cast<uint64_t>(frames);
+    drain_deadline_.reset();
   }
 }
 
@@ -164,11 +193,23 @@ bool WaveOutDevice::Track() {
     ReportFailure("delay", delay);
     return false;
   }
-  delay_ = std::min<long>(delay, static_cast<long>(written_ - played_));
+  delay_ = std::min<long>(Drained() ? 0 : delay, static_cast<long>(written_ - played_));
   const uint64_t played = written_ - static_cast<uint64_t>(delay_);
   position_ += played - played_;
   played_ = played;
   return CompletePlayed(played_ * Block());
+}
+
+bool WaveOutDevice::Drained() {
+  // A sound server may go on reporting a few frames in flight for good once its
+  // stream ran dry: what was written last has played when its time is up.
+  if (paused_ || FrameWaiting() || written_ == played_) return false;
+  const auto now = std::chrono::steady_clock::now();
+  if (!drain_deadline_) {
+    const auto in_flight = std::chrono::milliseconds((written_ - played_) * 1000 / Format().nSamplesPerSec());
+    drain_deadline_ = now + in_flight + kDrainSlack;
+  }
+  return now >= *drain_deadline_;
 }
 
 void WaveOutDevice::Recover() {
@@ -200,6 +241,7 @@ void WaveOutDevice::Halt() {
   stream_->Drop();
   stream_->Prepare();
   started_ = false;
+  drain_deadline_.reset();
   std::vector<uint8_t> rest(end_ - written_ * Block());
   CopyAt(written_ * Block(), rest.data(), rest.size());
   carry_.swap(rest);

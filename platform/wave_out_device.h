@@ -1,8 +1,10 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <deque>
 #include <vector>
@@ -49,6 +51,10 @@ class WaveOutDevice : public WaveDevice {
   // Copies count bytes of the stream from offset (carry and queued buffers).
   void CopyAt(uint64_t offset, uint8_t* to, std::size_t count) const;
   bool Track();
+  // Everything written has had its time to play (under mutex_).
+  bool Drained();
+  // Drops what the device holds; it is written again from what has played.
+  void Unwind();
   void Recover();
   bool CompletePlayed(uint64_t played_bytes);
   void Halt();
@@ -62,6 +68,9 @@ class WaveOutDevice : public WaveDevice {
   uint64_t played_ = 0;           // frames played
   bool started_ = false;          // the stream's clock runs
   bool paused_ = false;
+  bool held_ = false;             // the device holds its frames while paused
+  // When the last frames written should have played.
+  std::optional<std::chrono::steady_clock::time_point> drain_deadline_;
   bool full_ = false;             // the last write found no room
   long delay_ = 0;                // frames in flight at the last Track
   std::vector<uint8_t> staging_;  // one frame split over buffers
