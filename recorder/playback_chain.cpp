@@ -1,5 +1,6 @@
 #include "recorder/playback_chain.h"
 
+#include <algorithm>
 #include <cctype>
 
 namespace pmx {
@@ -60,6 +61,11 @@ TAuFileIn* TPlaybackComponents::Input(int kind) {
 void TPlaybackComponents::Load(const std::string& path, int kind) {
   if (kind == pkWave) AudioFile.SetFileName(path);
   if (TAuFileIn* input = Input(kind)) input->SetFileName(path);
+}
+
+int64_t TPlaybackComponents::WavePosition() {
+  if (!(WaveOut.State() & wsStarted)) return AudioFile.GetTimePosition();
+  return std::min(AudioFile.StartPosition() + WaveOut.GetPosition(), AudioFile.FileLength());
 }
 
 void TPlaybackComponents::StopAll() {

@@ -201,6 +201,15 @@ TEST_F(WavePlaybackTest, SeekWhilePausedPlaysOnExactlyFromThere) {
   form.SliderTrackEnd();  // five seconds in, and on
   const std::shared_ptr<FakePcm> device = driver.Last(WaveDirection::kOutput);
   ASSERT_TRUE(device);
+  // The time shown is that of what is heard, not of the buffers queued ahead of it.
+  form.PlayTimerTimer();
+  EXPECT_EQ(form.PositionLabel->text().toStdString(), "Position : 09:05:08");
+  for (int step = 0; step < 200; ++step) {
+    ASSERT_TRUE(device->WaitUntil([](const FakePcm& p) { return p.Buffered() >= 441; }));
+    device->Advance(441);
+  }
+  form.PlayTimerTimer();
+  EXPECT_EQ(form.PositionLabel->text().toStdString(), "Position : 09:05:10");
   for (int step = 0; step < 2000 && stops == 0; ++step) {
     device->Advance(441);
     loop_.PumpUntil([&] { return stops > 0; }, 2ms);
