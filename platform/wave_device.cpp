@@ -60,10 +60,12 @@ MMRESULT WaveDevice::Reset() {
 
 uint64_t WaveDevice::CurrentPosition() {
   Lock lock(mutex_);
-  const bool completed = RefreshPosition();
+  // Buffers completed here go back from the I/O thread, which wakes for the
+  // device or on time anyway, unless it waits for nothing but a Wake.
+  const bool wake = RefreshPosition() && idle_waiting_;
   const uint64_t samples = position_.load();
   lock.unlock();
-  if (completed) Wake();
+  if (wake) Wake();
   return samples;
 }
 

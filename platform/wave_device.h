@@ -96,6 +96,8 @@ class WaveDevice {
   // The I/O thread waits for nothing but a Wake: it had nothing to move and did not
   // watch the device (under mutex_).
   bool IdleWaiting() const { return idle_waiting_; }
+  // Buffers are done and wait for the I/O thread to hand them back (under mutex_).
+  bool DonePending() const { return !done_.empty(); }
   // Marks the stream failed (under mutex_) and keeps why for Failure(); the caller
   // reports it (a start may be retried on every tick). With notify the I/O thread then hands
   // its owner WIM_FAILED after the buffers completed so far.

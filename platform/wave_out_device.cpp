@@ -24,15 +24,20 @@ WaveOutDevice::~WaveOutDevice() { Shutdown(); }
 
 MMRESULT WaveOutDevice::Write(WAVEHDR* header) {
   MMRESULT result;
+  bool wake;
   {
     Lock lock(mutex_);
     result = Enqueue(header);
     if (result != MMSYSERR_NOERROR) return result;
     entries_.push_back(Entry{header, end_});
     end_ += header->dwBufferLength;
-    if (!failed_) Pump();
+    // What has played is looked at by the I/O thread, which wakes for the device
+    // or on time anyway (unless it has nothing to watch): waking it for every
+    // buffer costs a hand-off each.
+    if (!failed_) Advance();
+    wake = IdleWaiting() && (!paused_ || DonePending());
   }
-  Wake();
+  if (wake) Wake();
   return result;
 }
 
@@ -78,6 +83,10 @@ void WaveOutDevice::Unwind() {
 
 void WaveOutDevice::Pump() {
   Track();
+  Advance();
+}
+
+void WaveOutDevice::Advance() {
   if (!started_ && !paused_ && written_ == played_ && FrameWaiting()) {
     // A sound server's stream that sat idle since it was last prepared may take
     // the first writes of a new run and never play them: each run begins afresh.
@@ -96,14 +105,18 @@ void WaveOutDevice::Pump() {
     }
     started_ = true;
   }
-  if (started_ && !paused_ && written_ == played_ && !FrameWaiting()) Halt();
+  // A stream left dry is stopped only a while later: one whose source keeps pace
+  // (or a device that plays at once) goes on without a stop and a start for every
+  // buffer, and without waking the I/O thread for each.
+  if (!paused_ && written_ == played_ && !FrameWaiting() && (started_ || !entries_.empty()) && Drained()) Halt();
 }
 
 bool WaveOutDevice::WantsDevice() const { return started_ && full_ && !paused_; }
 
 int WaveOutDevice::WaitTimeout() const {
-  if (!started_ || full_ || paused_) return -1;
-  // Everything is written: look again when what is in flight should have played.
+  if (paused_ || (started_ && full_) || (!started_ && entries_.empty())) return -1;
+  // Everything is written: look again when what is in flight should have played
+  // (soon, when nothing is).
   const uint64_t ms = static_cast<uint64_t>(delay_) * 1000 / Format().nSamplesPerSec() + 1;
   return static_cast<int>(std::min<uint64_t>(ms, 100));
 }
@@ -203,7 +216,7 @@ bool WaveOutDevice::Track() {
 bool WaveOutDevice::Drained() {
   // A sound server may go on reporting a few frames in flight for good once its
   // stream ran dry: what was written last has played when its time is up.
-  if (paused_ || FrameWaiting() || written_ == played_) return false;
+  if (paused_ || FrameWaiting()) return false;
   const auto now = std::chrono::steady_clock::now();
   if (!drain_deadline_) {
     const auto in_flight = std::chrono::milliseconds((written_ - played_) * 1000 / Format().nSamplesPerSec());

@@ -40,8 +40,10 @@ class WaveOutDevice : public WaveDevice {
 
   // The playback stream is used under mutex_ alone.
   void Transfer(Lock&) override { Pump(); }
-  // Moves what data it can (under mutex_).
+  // Takes note of what has played and moves what data it can (under mutex_).
   void Pump();
+  // Moves what data it can, and starts or halts the stream (under mutex_).
+  void Advance();
   bool WantsDevice() const override;
   int WaitTimeout() const override;
   void ResetLocked() override;
@@ -51,7 +53,7 @@ class WaveOutDevice : public WaveDevice {
   // Copies count bytes of the stream from offset (carry and queued buffers).
   void CopyAt(uint64_t offset, uint8_t* to, std::size_t count) const;
   bool Track();
-  // Everything written has had its time to play (under mutex_).
+  // Everything written has had its time to play, and a while more (under mutex_).
   bool Drained();
   // Drops what the device holds; it is written again from what has played.
   void Unwind();

@@ -50,7 +50,7 @@ RC
 sleep 1
 
 perl -e '
-  my ($file, $n, $passes) = @ARGV; my $ramp = 44;
+  $| = 1; my ($file, $n, $passes) = @ARGV; my $ramp = 44;
   open my $f, "<:raw", $file or die; local $/; my @v = unpack("v*", <$f>);
   my @runs; my $prev = -2;
   for (my $i = 0; $i + 1 < @v; $i += 2) {
