@@ -116,6 +116,9 @@ class TMMCustomWaveIn : public TMMCustomSoundComponent {
     if (event) event(this);
   }
   void FormatChanged();
+  // A property value the format already has; while a codec format is set none is,
+  // so setting any PCM property brings back a PCM format.
+  bool Holds(int value, int current) const;
   void ComputeByteLimit();
   int64_t ToBytes(int64_t value) const;
   int64_t FromBytes(int64_t bytes) const;
