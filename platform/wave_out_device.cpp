@@ -67,7 +67,7 @@ MMRESULT WaveOutDevice::Restart() {
     paused_ = false;
     if (held_ && stream_->Pause(false) < 0) Unwind();
     held_ = false;
-    drain_deadline_.reset();
+    tail_.reset();
     if (!failed_) Pump();
   }
   Wake();
@@ -129,7 +129,7 @@ void WaveOutDevice::ResetLocked() {
   started_ = false;
   held_ = false;
   full_ = false;
-  drain_deadline_.reset();
+  tail_.reset();
   while (!entries_.empty()) {
     entries_.pop_front();
     CompleteFront();
@@ -159,7 +159,7 @@ void WaveOutDevice::Feed() {
       return;
     }
     written_ += static_cast<uint64_t>(frames);
-    drain_deadline_.reset();
+    tail_.reset();
   }
 }
 
@@ -206,23 +206,36 @@ bool WaveOutDevice::Track() {
     ReportFailure("delay", delay);
     return false;
   }
+  if (delay > 0) lags_ = true;
   delay_ = std::min<long>(Drained() ? 0 : delay, static_cast<long>(written_ - played_));
   const uint64_t played = written_ - static_cast<uint64_t>(delay_);
   position_ += played - played_;
   played_ = played;
-  return CompletePlayed(played_ * Block());
+  return CompletePlayed(Completable() * Block());
+}
+
+uint64_t WaveOutDevice::TailElapsed() {
+  const auto now = std::chrono::steady_clock::now();
+  if (!tail_) tail_ = Tail{now, written_ - played_};
+  const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(now - tail_->start).count();
+  return static_cast<uint64_t>(ms) * Format().nSamplesPerSec() / 1000;
 }
 
 bool WaveOutDevice::Drained() {
   // A sound server may go on reporting a few frames in flight for good once its
   // stream ran dry: what was written last has played when its time is up.
   if (paused_ || FrameWaiting()) return false;
-  const auto now = std::chrono::steady_clock::now();
-  if (!drain_deadline_) {
-    const auto in_flight = std::chrono::milliseconds((written_ - played_) * 1000 / Format().nSamplesPerSec());
-    drain_deadline_ = now + in_flight + kDrainSlack;
-  }
-  return now >= *drain_deadline_;
+  const uint64_t slack = kDrainSlack.count() * Format().nSamplesPerSec() / 1000;
+  return TailElapsed() >= tail_->frames + slack;
+}
+
+uint64_t WaveOutDevice::Completable() {
+  // Once everything is written, a sound server may report its stream empty while
+  // the last frames are still on their way (its owner would stop it on them): the
+  // last buffers go back once their frames have had their time to play, and a while
+  // more for a delay that was told short.
+  if (paused_ || FrameWaiting() || !lags_ || Drained()) return played_;
+  return std::min(played_, written_ - tail_->frames);
 }
 
 void WaveOutDevice::Recover() {
@@ -254,7 +267,7 @@ void WaveOutDevice::Halt() {
   stream_->Drop();
   stream_->Prepare();
   started_ = false;
-  drain_deadline_.reset();
+  tail_.reset();
   std::vector<uint8_t> rest(end_ - written_ * Block());
   CopyAt(written_ * Block(), rest.data(), rest.size());
   carry_.swap(rest);
