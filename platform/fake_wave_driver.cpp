@@ -132,7 +132,9 @@ std::vector<uint8_t> FakePcm::Ramp(const WaveFormatEx& format, uint64_t first, u
   std::vector<uint8_t> bytes(count * format.nBlockAlign());
   std::size_t at = 0;
   for (uint64_t sample = first * channels; sample < (first + count) * channels; ++sample) {
-    for (std::size_t b = 0; b < width; ++b) bytes[at++] = static_cast<uint8_t>(sample >> (8 * b));
+    // A codec's block can be wider than the sample number: its bytes past it are zero.
+    for (std::size_t b = 0; b < width; ++b)
+      bytes[at++] = b < sizeof(sample) ? static_cast<uint8_t>(sample >> (8 * b)) : 0;
   }
   return bytes;
 }
