@@ -82,8 +82,7 @@ class WaveOutDevice : public WaveDevice {
     uint64_t frames;
   };
   std::optional<Tail> tail_;
-  bool lags_ = false;  // the device has told of frames in flight
-
+  bool lags_ = false;             // the device has told of frames in flight
   bool full_ = false;             // the last write found no room
   long delay_ = 0;                // frames in flight at the last Track
   std::vector<uint8_t> staging_;  // one frame split over buffers
