@@ -3,6 +3,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
+#include <pthread.h>
 #include <sys/eventfd.h>
 #include <sys/file.h>
 #include <sys/socket.h>
@@ -298,6 +299,7 @@ int InstanceBus::Listen(const std::string& class_name, Handler handler) {
   wake_fd_ = wake;
   served_.store(false);
   listener_ = std::thread([this] {
+    pthread_setname_np(pthread_self(), "pmx-instance");
     Serve();
     served_.store(true);
     MainLoop::Instance().Wake();

@@ -16,7 +16,7 @@ WaveInDevice::WaveInDevice(int id, const WaveFormatEx& format, std::unique_ptr<W
                            WaveCallback callback)
     : WaveDevice(id, format, std::move(stream), std::move(callback), WIM_OPEN) {
   clock_.SetRate(format.nSamplesPerSec());
-  Launch();
+  Launch("pmx-alsa-in");
 }
 
 WaveInDevice::WaveInDevice(int id, const WaveFormatEx& format, std::unique_ptr<WaveStream> stream,
@@ -24,7 +24,7 @@ WaveInDevice::WaveInDevice(int id, const WaveFormatEx& format, std::unique_ptr<W
     : WaveDevice(id, format, std::move(stream), std::move(callback), WIM_OPEN),
       encoder_(std::move(encoder)) {
   clock_.SetRate(format.nSamplesPerSec());
-  Launch();
+  Launch("pmx-alsa-in");
 }
 
 WaveInDevice::~WaveInDevice() { Shutdown(); }

@@ -127,7 +127,6 @@ class TParaForm : public QDialog {
   void FillDeviceLists();
   void ShowRecordingFolder();
   TRecorderOptions RecordFromControls() const;
-  void ApplyToMainForm();
 
   TDokuForm* main_form_ = nullptr;
   QFileSystemModel* folders_ = nullptr;

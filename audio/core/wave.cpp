@@ -311,13 +311,6 @@ int64_t TMMWave::ReadSegments(uint8_t* buffer, int64_t want) {
   return done;
 }
 
-void TMMWave::ApplyFadeList(uint8_t* buffer, int64_t count) {
-  if (!fade_list_ || fade_list_->Count() <= 1 || fades_off_) return;
-  if (record_->wfx.wFormatTag() != WAVE_FORMAT_PCM) return;
-  ApplyFades(record_->wfx, std::span<uint8_t>(buffer, static_cast<std::size_t>(count)),
-             *fade_list_);
-}
-
 int64_t TMMWave::ReadData(void* buffer, int64_t length) {
   if (!record_ || bytes_left_ <= 0) return -1;
   auto* bytes = static_cast<uint8_t*>(buffer);
@@ -330,7 +323,6 @@ int64_t TMMWave::ReadData(void* buffer, int64_t length) {
     position_ = PlayListSamples();
     return silence;
   }
-  ApplyFadeList(bytes, count);
   lead_ = 0;
   bytes_left_ -= count;
   position_ = SamplesOf(total_bytes_ - bytes_left_);

@@ -103,10 +103,7 @@ void TMMCustomWaveFile::Started() {
 }
 
 void TMMCustomWaveFile::Stopped() {
-  if (file_opened_.load() && file_started_.exchange(false)) {
-    std::lock_guard lock(wave_lock_);
-    if (TMMFadeList* fades = wave_->FadeList()) fades->SetPlayState({});
-  }
+  if (file_opened_.load()) file_started_.store(false);
   TMMCustomFile::Stopped();
 }
 

@@ -21,7 +21,8 @@ class EMMWaveInError : public Exception {
 // The capture thread of an open TMMCustomWaveIn in cmThread.
 class TMMWaveInThread final : public TMMWaveDeviceThread {
  public:
-  using TMMWaveDeviceThread::TMMWaveDeviceThread;
+  TMMWaveInThread(TMMDSPComponent* component, Failure failure)
+      : TMMWaveDeviceThread("pmx-capture", component, std::move(failure)) {}
 };
 
 // The capture device of the chain: keeps NumBuffers buffers queued at a wave-in
