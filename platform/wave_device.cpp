@@ -147,7 +147,7 @@ void WaveDevice::Run() {
   Lock lock(mutex_);
   for (;;) {
     if (!failed_) Transfer(lock);
-    if (!done_.empty()) {
+    if (!done_.empty() && !delivering_) {
       DeliverDone(lock);
       continue;
     }
@@ -174,11 +174,22 @@ void WaveDevice::Run() {
 }
 
 void WaveDevice::DeliverDone(Lock& lock) {
-  std::vector<WAVEHDR*> batch;
-  batch.swap(done_);
-  lock.unlock();
-  for (WAVEHDR* header : batch) callback_(*this, open_message_ + 2, header);
-  lock.lock();
+  // One thread at a time, so that buffers come back in the order they were queued.
+  if (delivering_) return;
+  delivering_ = true;
+  while (!done_.empty()) {
+    std::vector<WAVEHDR*> batch;
+    batch.swap(done_);
+    lock.unlock();
+    for (WAVEHDR* header : batch) callback_(*this, open_message_ + 2, header);
+    lock.lock();
+  }
+  delivering_ = false;
+}
+
+void WaveDevice::DeliverPending() {
+  Lock lock(mutex_);
+  DeliverDone(lock);
 }
 
 MMRESULT OpenWaveStream(WaveDirection direction, int id, const WaveFormatEx& format,

@@ -31,10 +31,9 @@ MMRESULT WaveOutDevice::Write(WAVEHDR* header) {
     if (result != MMSYSERR_NOERROR) return result;
     entries_.push_back(Entry{header, end_});
     end_ += header->dwBufferLength;
-    // What has played is looked at by the I/O thread, which wakes for the device
-    // or on time anyway (unless it has nothing to watch): waking it for every
-    // buffer costs a hand-off each.
-    if (!failed_) Advance();
+    // The I/O thread wakes for the device or on time anyway (unless it has
+    // nothing to watch): waking it for every buffer costs a hand-off each.
+    if (!failed_) Pump();
     wake = IdleWaiting() && (!paused_ || DonePending());
   }
   if (wake) Wake();
