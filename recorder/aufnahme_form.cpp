@@ -21,9 +21,6 @@
 
 namespace pmx {
 
-std::string PlaybackFile;
-int PlaybackKind = 0;
-
 namespace {
 
 constexpr int kRecordingNameLength = 18;  // 14 digits and a 4-character extension
@@ -94,8 +91,9 @@ std::vector<TRecordingEntry> RecordingEntries(const std::string& folder, int mon
   return entries;
 }
 
-TAufnahmeForm::TAufnahmeForm(const TRecorderOptions& options, QWidget* parent)
-    : QDialog(parent), options_(options) {
+TAufnahmeForm::TAufnahmeForm(const TRecorderOptions& options, TPlaybackChoice& playback,
+                             QWidget* parent)
+    : QDialog(parent), options_(options), playback_(playback) {
   setWindowTitle("Select..");
   setFixedSize(kFormWidth, kFormHeight);
   QStringList months;
@@ -172,8 +170,8 @@ void TAufnahmeForm::OKBitBtnClick() {
     Tell("Error opening " + path + ". File in use?");
     return;
   }
-  PlaybackFile = path;
-  PlaybackKind = KindOf(path);
+  playback_.PlaybackFile = path;
+  playback_.PlaybackKind = KindOf(path);
   accept();
   if (OnLoadPlaybackFile) OnLoadPlaybackFile();
 }
@@ -184,7 +182,7 @@ void TAufnahmeForm::DeleteBitBtnClick() {
   // Unlinking succeeds on Linux even while the recorder writes the file, so a
   // recording in progress is refused here rather than by the file system.
   if (!FileNotInUse(path) || !EraseFile(path)) Tell("Error deleting " + path + ".");
-  PlaybackFile.clear();
+  playback_.PlaybackFile.clear();
   FillRecordingList();
 }
 

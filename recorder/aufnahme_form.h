@@ -16,9 +16,12 @@ struct TRecorderOptions;
 
 // What the recordings list hands to the main window's player: the full path of
 // the chosen file (empty: none) and its kind (0 none, 1 WAV, 2 Ogg Vorbis, 3 MP3).
-// GUI thread only.
-extern std::string PlaybackFile;
-extern int PlaybackKind;
+// The main window holds it and lends it to the list.
+// Threads: GUI thread only.
+struct TPlaybackChoice {
+  std::string PlaybackFile;
+  int PlaybackKind = 0;
+};
 
 // "yy/mm/dd hh:mm:ss" of a recording: read from a 14-digit recording name, else
 // the file's modification time; a missing file gives its own name.
@@ -38,8 +41,10 @@ std::vector<TRecordingEntry> RecordingEntries(const std::string& folder, int mon
 // click) hands the chosen one to the player, "Delete" erases it. GUI thread only.
 class TAufnahmeForm : public QDialog {
  public:
-  // options: the main window's, which name the folder and hide "Delete".
-  explicit TAufnahmeForm(const TRecorderOptions& options, QWidget* parent = nullptr);
+  // options: the main window's, which name the folder and hide "Delete"; playback:
+  // what the list hands to the main window's player.
+  TAufnahmeForm(const TRecorderOptions& options, TPlaybackChoice& playback,
+                QWidget* parent = nullptr);
   ~TAufnahmeForm() override;
 
   // Fills the list at the current month and runs the window modally.
@@ -75,6 +80,7 @@ class TAufnahmeForm : public QDialog {
   void FitListToLines();
 
   const TRecorderOptions& options_;
+  TPlaybackChoice& playback_;
   QGroupBox* files_ = nullptr;
 };
 

@@ -16,6 +16,7 @@
 #include "audio/displays/level_scale.h"
 #include "audio/displays/slider.h"
 #include "devices/serial_port.h"
+#include "recorder/aufnahme_form.h"
 #include "recorder/control_tick.h"
 #include "recorder/instance_listener.h"
 #include "recorder/playback_chain.h"
@@ -31,7 +32,6 @@ class QPushButton;
 
 namespace pmx {
 
-class TAufnahmeForm;
 class TLogoForm;
 class TfrmExit;
 class TParaForm;
@@ -39,10 +39,13 @@ class TParaForm;
 // The recorder's main window: the recording panel with its level bars, the playback
 // panel, the options and exit buttons, the menus and the timers. Start-up happens
 // when it is first shown, the geometry goes to "preferences.ini" when it closes.
+// It holds the recording the list handed over for playback (PlaybackFile,
+// PlaybackKind) and lends it to the list.
 // Threads: GUI thread only (the control tick arrives there synchronized); the
 // recording components keep the rules their headers give.
 class TDokuForm : public QMainWindow,
                   public TForm,
+                  public TPlaybackChoice,
                   public TControlTickHost,
                   public TRemoteCommandTarget,
                   public TRecordingHost {
