@@ -73,7 +73,8 @@ int RunRecorder(int argc, char** argv, bool headless) {
   pmx::TInstanceListener listener(main_window);
   listener.Listen(start.instance_name);
   main_window.SetInstanceListener(&listener);
-  const pmx::QtStopSignals stop_signals([&listener](int signal) { pmx::CloseOnStopSignal(listener, signal); });
+  const pmx::QtStopSignals stop_signals(
+      [&listener](int signal) { listener.CloseOnStopSignal(signal); });
   // Start-up runs inside the event loop, where its errors are reported like any
   // handler's and its waits let no other request run nested.
   QTimer::singleShot(0, &main_window, [&main_window] { main_window.show(); });
