@@ -19,8 +19,6 @@ namespace {
 constexpr uint16_t kMp3 = 2;
 constexpr uint16_t kOggVorbis = 3;
 
-std::filesystem::path encoder_folder;
-
 // A blank would split the name into two arguments.
 std::string Starred(std::string file_name) {
   std::replace(file_name.begin(), file_name.end(), ' ', '*');
@@ -78,19 +76,14 @@ void ShellStart(const std::filesystem::path& program, const std::string& paramet
   NoteInMonthlyLog("encoder not started: " + program.string() + ": " + std::strerror(errno));
 }
 
-std::filesystem::path EncoderFolder() {
-  return encoder_folder.empty() ? ExecutableFolder() : encoder_folder;
-}
-
-void SetEncoderFolder(std::filesystem::path folder) { encoder_folder = std::move(folder); }
-
-void StartEncoder(const TRecorderOptions& options, const std::string& file_name,
-                  TEncoderWindow window, int delay_ms) {
+void StartEncoder(const TRecorderOptions& options, std::filesystem::path encoder_folder,
+                  const std::string& file_name, TEncoderWindow window, int delay_ms) {
+  if (encoder_folder.empty()) encoder_folder = ExecutableFolder();
   if (options.RecordFormat == kMp3) {
-    ShellStart(EncoderFolder() / "mosquill", Mp3Parameters(options, file_name, window, delay_ms),
+    ShellStart(encoder_folder / "mosquill", Mp3Parameters(options, file_name, window, delay_ms),
                options.RecordingFolder);
   } else if (options.RecordFormat == kOggVorbis) {
-    ShellStart(EncoderFolder() / "kobrinvert", OggParameters(options, file_name, window, delay_ms),
+    ShellStart(encoder_folder / "kobrinvert", OggParameters(options, file_name, window, delay_ms),
                options.RecordingFolder);
   }
 }

@@ -39,14 +39,9 @@ void ShellStart(const std::filesystem::path& program, const std::string& paramet
                 const std::filesystem::path& directory);
 
 // Hands a finished recording to the encoder RecordFormat names ("mosquill" for MP3,
-// "kobrinvert" for Ogg Vorbis, in EncoderFolder), working in RecordingFolder.
-// Other formats start nothing.
-void StartEncoder(const TRecorderOptions& options, const std::string& file_name,
-                  TEncoderWindow window, int delay_ms);
-
-// Where the encoders are installed: beside the running program, unless a test
-// set another folder (empty restores it). GUI thread only.
-std::filesystem::path EncoderFolder();
-void SetEncoderFolder(std::filesystem::path folder);
+// "kobrinvert" for Ogg Vorbis, in encoder_folder, or beside the running program
+// when that is empty), working in RecordingFolder. Other formats start nothing.
+void StartEncoder(const TRecorderOptions& options, std::filesystem::path encoder_folder,
+                  const std::string& file_name, TEncoderWindow window, int delay_ms);
 
 }  // namespace pmx

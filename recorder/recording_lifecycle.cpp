@@ -214,7 +214,7 @@ RecorderClock::TimePoint TRecordingLifecycle::FinishFile(const std::string& name
   const bool known = TMMCustomWaveFile::GetFileInfo(file_name, info);
   TEncoderWindow window;
   if (host_.WindowState() == TWindowState::wsNormal) window = {host_.Left() + 50, host_.Top() + 100};
-  StartEncoder(options_, file_name, window, options_.EncoderDelay * 1000);
+  StartEncoder(options_, encoder_folder_, file_name, window, options_.EncoderDelay * 1000);
   return known ? start + std::chrono::milliseconds(info.Length) : start;
 }
 

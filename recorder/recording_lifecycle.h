@@ -1,6 +1,7 @@
 #pragma once
 
 #include <deque>
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <string>
@@ -146,6 +147,10 @@ class TRecordingLifecycle {
   // until the next start.
   RecorderClock::TimePoint RecordingStartTime() const { return start_time_; }
 
+  // Where the encoders are installed: beside the running program, unless a test
+  // set another folder (empty restores it).
+  void SetEncoderFolder(std::filesystem::path folder) { encoder_folder_ = std::move(folder); }
+
   // The program is ending: no start runs any more, not even one asked before.
   void Shutdown() { shut_down_ = true; }
 
@@ -185,6 +190,7 @@ class TRecordingLifecycle {
   const TRecorderOptions& options_;
   TRecorderState& state_;
   RecorderClock::TimePoint start_time_{};
+  std::filesystem::path encoder_folder_;
   uint64_t reported_lost_ = 0;       // frames of this recording's losses reported
   int loss_quiet_ticks_ = -1;        // ticks since the last loss or unfinished part; -1 without one
   bool split_asked_ = false;         // a split is on its way to the file

@@ -506,7 +506,7 @@ TEST_F(RecordingFaultTest, ALongRecordingGoesOnInANewFileBeforeTheSizeLimitWitho
 // once, and the other file is left as it was.
 TEST_F(RecordingFaultTest, ASplitThatCannotMakeItsFileFinishesTheOldFileOnce) {
   RecorderOptions.RecordFormat = 3;
-  SetEncoderFolder(home_ / "no encoders here");
+  lifecycle_.SetEncoderFolder(home_ / "no encoders here");
   chain_.WaveFileRecorder.SetMaxFileSize(8'000'000);
   Start();
   // The split names its part by the sample it will start at and switches at the
@@ -532,7 +532,6 @@ TEST_F(RecordingFaultTest, ASplitThatCannotMakeItsFileFinishesTheOldFileOnce) {
   ASSERT_TRUE(loop_.PumpUntil([&] { return !chain_.Fault().empty(); }, 10s));
   lifecycle_.WatchRecording();
   lifecycle_.StopRecording();
-  SetEncoderFolder({});
 
   EXPECT_FALSE(window_.recording);
   const std::vector<uint8_t> data = Data("20260307090503.wav");

@@ -104,9 +104,8 @@ class RecordingLifecycleTest : public RecorderTest {
     std::filesystem::create_directory(folder_);
     RecorderOptions.RecordingFolder = folder_.string();
     chain_.lifecycle = &lifecycle_;
-    SetEncoderFolder(encoders_);
+    lifecycle_.SetEncoderFolder(encoders_);
   }
-  ~RecordingLifecycleTest() override { SetEncoderFolder({}); }
 
   // A program in the encoder's place that writes its working folder and its
   // arguments, one a line, to "<name>.argv" in the program folder.
