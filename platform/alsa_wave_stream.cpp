@@ -59,6 +59,7 @@ int AlsaWaveStream::Setup(unsigned period_us) {
   if (got.period_frames > 0) {
     buffer_frames_ = got.buffer_frames;
     period_frames_ = wake_frames_ = got.period_frames;
+    can_pause_ = got.can_pause;
   }
   return error;
 }
@@ -66,6 +67,10 @@ int AlsaWaveStream::Setup(unsigned period_us) {
 int AlsaWaveStream::Start() {
   started_ = true;
   return snd_pcm_start(pcm_);
+}
+
+int AlsaWaveStream::Pause(bool enable) {
+  return can_pause_ ? snd_pcm_pause(pcm_, enable ? 1 : 0) : -ENOSYS;
 }
 
 long AlsaWaveStream::Read(void* data, uint32_t frames) {
