@@ -12,7 +12,7 @@ constexpr int kResumeTries = 50;
 constexpr auto kResumeWait = std::chrono::milliseconds(20);
 
 int SetSizes(snd_pcm_t* pcm, snd_pcm_hw_params_t* hw, const AlsaPcmRequest& request) {
-  if (request.buffer_us > 0) {
+  if (request.buffer_frames == 0) {
     unsigned buffer_us = request.buffer_us;
     unsigned period_us = request.period_us;
     const int error = snd_pcm_hw_params_set_buffer_time_near(pcm, hw, &buffer_us, nullptr);

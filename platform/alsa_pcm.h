@@ -21,7 +21,7 @@ int OpenAlsaPcm(snd_pcm_t** pcm, const std::string& name, WaveDirection directio
 snd_pcm_format_t AlsaSampleFormat(const WaveFormatEx& format);
 
 // How a PCM is to be set up: interleaved frames of sample, channels and rate, and
-// a buffer and a period in microseconds when buffer_us is set, else in frames.
+// a buffer and a period in frames when buffer_frames is set, else in microseconds.
 struct AlsaPcmRequest {
   snd_pcm_format_t sample = SND_PCM_FORMAT_UNKNOWN;
   unsigned channels = 0;
