@@ -1,7 +1,5 @@
 #include "audio/core/adpcm_converter.h"
 
-#include <algorithm>
-#include <cstring>
 #include <new>
 
 #include "audio/core/pcm_support.h"
