@@ -128,6 +128,8 @@ class TParaForm : public QDialog {
   void ShowRecordingFolder();
   TRecorderOptions RecordFromControls() const;
   void ApplyToMainForm();
+  // The folder tree's model, made on first use.
+  QFileSystemModel& Folders();
 
   TDokuForm* main_form_ = nullptr;
   QFileSystemModel* folders_ = nullptr;
