@@ -12,13 +12,14 @@
 # peak RSS; each mode the min/median/max of these and the ratios of the medians.
 # Last, qt_frame_floor's steady CPU: an otherwise empty Qt window repainting one
 # bar 40 times a second, the floor under a window that shows levels.
+# PMX_BENCH_PROGRAM: the pelmorax to measure (build/dev/bin/pelmorax);
 # PMX_BENCH_SECONDS: length of each recording (60); PMX_BENCH_ROUNDS: runs of
 # each (4); PMX_BENCH_MODES: the modes wanted (headless shown minimized).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
 . bench/support/compare.sh
-program=$root/build/dev/bin/pelmorax
+program=${PMX_BENCH_PROGRAM:-$root/build/dev/bin/pelmorax}
 [ -x "$program" ] || { echo "build pelmorax first (cmake --build --preset dev --target pelmorax)" >&2; exit 1; }
 floor_program=$root/build/dev/bench/qt_frame_floor
 [ -x "$floor_program" ] || { echo "build it first (cmake --build --preset dev --target qt_frame_floor)" >&2; exit 1; }
