@@ -40,9 +40,13 @@ int64_t Encode(pmx::TWaveIn& wav, int kbps, const std::string& part) {
   const int bits = wav.GetBitsPerSample();
   std::string pcm;
   const int64_t bytes = pmx::FetchAll(wav, [&](const uint8_t* data, uint32_t count) {
-    pcm.clear();
-    pmx::AppendPcm16(data, count, bits, pcm);
-    if (!lame.Write(reinterpret_cast<const uint8_t*>(pcm.data()), pcm.size())) throw Refusal{"lame stopped taking samples"};
+    if (bits != 16) {  // 16-bit samples go as they are
+      pcm.clear();
+      pmx::AppendPcm16(data, count, bits, pcm);
+      data = reinterpret_cast<const uint8_t*>(pcm.data());
+      count = static_cast<uint32_t>(pcm.size());
+    }
+    if (!lame.Write(data, count)) throw Refusal{"lame stopped taking samples"};
   });
   if (!lame.Finish()) throw Refusal{"lame failed"};
   return bytes / wav.BytesPerFrame();
