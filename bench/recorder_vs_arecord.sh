@@ -64,14 +64,23 @@ steady_from=5
 steady_seconds=$((seconds - steady_from - 2))
 ((steady_seconds > 0)) || { echo "PMX_BENCH_SECONDS must be above 7" >&2; exit 1; }
 
-# User + system clock ticks so far of the program that GNU time ($1) runs.
-ticks() { awk '{ print $14 + $15 }' "/proc/$(pgrep -P "$1" | head -1)/stat"; }
+# User + system clock ticks so far of the program under the runner $1 (the
+# background shell, then GNU time, then the program).
+ticks() {
+  local time_pid
+  time_pid=$(pgrep -P "$1" | head -1)
+  awk '{ print $14 + $15 }' "/proc/$(pgrep -P "$time_pid" | head -1)/stat"
+}
 
 # Runs a recorder in the background for $seconds (its command: the arguments; a
 # command after the start in $after, a closing one in $closer, if any); prints
-# "cpu_seconds peak_rss_kib steady_cpu_seconds_per_minute".
+# "cpu_seconds peak_rss_kib steady_cpu_seconds_per_minute". The CPU comes from
+# the shell's time, to the millisecond; GNU time, in between, gives the peak RSS.
 run_measured() {
-  /usr/bin/time -f '%U %S %M' -o "$work/time" "$@" >/dev/null 2>&1 &
+  (
+    TIMEFORMAT='%3U %3S'
+    time /usr/bin/time -f '%M' -o "$work/rss" "$@" >/dev/null 2>&1
+  ) 2> "$work/cpu" &
   local runner=$! first last
   [ -n "$after" ] && $after >/dev/null 2>&1
   sleep "$steady_from"
@@ -81,8 +90,8 @@ run_measured() {
   sleep 2
   [ -n "$closer" ] && $closer >/dev/null 2>&1
   wait "$runner" || true
-  awk -v t="$((last - first))" -v hz="$tick_hz" -v s="$steady_seconds" \
-    '{ printf "%.3f %d %.3f\n", $1 + $2, $3, t * 60 / hz / s }' "$work/time"
+  awk -v t="$((last - first))" -v hz="$tick_hz" -v s="$steady_seconds" -v rss="$(cat "$work/rss")" \
+    '{ printf "%.3f %d %.3f\n", $1 + $2, rss, t * 60 / hz / s }' "$work/cpu"
 }
 
 minimize() { DISPLAY=$x_display xdotool search --sync --onlyvisible --name '^Pelmorax' windowminimize; }

@@ -10,7 +10,7 @@ round_order() {
 # "min median max" of the numbers on standard input.
 spread() {
   sort -g | awk '{ v[NR] = $1 }
-    END { m = NR % 2 ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2; printf "%.3f %.3f %.3f\n", v[1], m, v[NR] }'
+    END { m = NR % 2 ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2; printf "%.6g %.6g %.6g\n", v[1], m, v[NR] }'
 }
 
 # The median of the numbers on standard input.
