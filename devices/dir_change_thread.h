@@ -17,7 +17,7 @@ namespace pmx {
 class TThDirChange : public TThread {
  public:
   TThDirChange(std::unique_ptr<DirWatch> watch, std::function<void()> on_change)
-      : watch_(std::move(watch)), on_change_(std::move(on_change)) {}
+      : TThread("pmx-dirwatch"), watch_(std::move(watch)), on_change_(std::move(on_change)) {}
   ~TThDirChange() override;
 
   // Asks the thread to end and cuts its wait short.

@@ -47,7 +47,7 @@ class TSerialCluster : public TObject {
 // GUI thread lives in the port (see there).
 class TWorkThread : public TThread {
  public:
-  explicit TWorkThread(TSerialPort& port) : port_(port) {}
+  explicit TWorkThread(TSerialPort& port) : TThread("pmx-serial"), port_(port) {}
   ~TWorkThread() override;
 
  protected:

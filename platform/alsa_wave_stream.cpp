@@ -191,6 +191,27 @@ uint64_t AlsaWaveStream::LostFrames() {
   return buffer_frames_ + static_cast<uint64_t>(seconds * rate_);
 }
 
+bool AlsaWaveStream::ReadClock(Clock& clock) {
+  snd_pcm_status_t* status;
+  snd_pcm_status_alloca(&status);
+  if (snd_pcm_status(pcm_, status) < 0 || snd_pcm_status_get_state(status) != SND_PCM_STATE_RUNNING) {
+    return false;
+  }
+  timespec now{};
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  const auto ns = [](const timespec& t) { return int64_t{t.tv_sec} * 1'000'000'000 + t.tv_nsec; };
+  snd_htimestamp_t stamp{};
+  snd_pcm_status_get_htstamp(status, &stamp);
+  // The stamp tells when the device last moved its pointer, which the frames ready
+  // belong to; one from another clock, or none, is replaced by the time now.
+  const int64_t at = ns(stamp);
+  const bool usable = at > 0 && at <= ns(now) && ns(now) - at < 1'000'000'000;
+  clock.ready = snd_pcm_status_get_avail(status);
+  clock.stamp_ns = usable ? at : ns(now);
+  clock.unseen = period_frames_;
+  return true;
+}
+
 void AlsaWaveStream::Wake() {
   const uint64_t one = 1;
   [[maybe_unused]] const ssize_t put = write(wake_fd_, &one, sizeof one);

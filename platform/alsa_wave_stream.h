@@ -36,6 +36,7 @@ class AlsaWaveStream : public WaveStream {
   void SetWakeFrames(uint32_t frames) override;
   // What the device buffer held, plus the time from the overrun until now.
   uint64_t LostFrames() override;
+  bool ReadClock(Clock& clock) override;
   std::string ErrorText(long error) const override { return snd_strerror(static_cast<int>(error)); }
 
   // The ALSA sample format of a wave format; SND_PCM_FORMAT_UNKNOWN when none fits.

@@ -1,6 +1,7 @@
 #include "platform/background_sync.h"
 
 #include <fcntl.h>
+#include <pthread.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -37,6 +38,7 @@ void BackgroundSync::Request() {
 }
 
 void BackgroundSync::Run() {
+  pthread_setname_np(pthread_self(), "pmx-sync");
   std::unique_lock lock(mutex_);
   auto next = std::chrono::steady_clock::now();
   for (;;) {

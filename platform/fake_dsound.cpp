@@ -92,11 +92,6 @@ void FakeSoundSystem::Stall() {
   stalled_ = true;
 }
 
-void FakeSoundSystem::Unstall() {
-  std::lock_guard lock(mutex_);
-  stalled_ = false;
-}
-
 void FakeSoundSystem::StarveNextSleep() {
   std::lock_guard lock(mutex_);
   starve_ = true;

@@ -23,9 +23,8 @@ class FakeSoundSystem : public SoundSystem {
   uint32_t Now() override;
   void Sleep(uint32_t ms) override;
 
-  // The device stops taking frames (no room appears) until Unstall.
+  // The device stops taking frames (no room appears) from now on.
   void Stall();
-  void Unstall();
   // The next sleep of a playing buffer outlasts everything queued.
   void StarveNextSleep();
 

@@ -22,6 +22,7 @@ class FakeStream : public WaveStream {
   void Wake() override { pcm_->Wake(); }
   uint64_t StartFrame() const override { return pcm_->StartFrame(); }
   uint64_t LostFrames() override { return pcm_->LostFrames(); }
+  bool ReadClock(Clock& clock) override { return pcm_->ReadClock(clock); }
 
  private:
   const std::shared_ptr<FakePcm> pcm_;
@@ -30,18 +31,39 @@ class FakeStream : public WaveStream {
 }  // namespace
 
 FakePcm::FakePcm(bool capture, const WaveFormatEx& format, uint32_t buffer_frames,
-                 uint64_t start_frame)
-    : capture_(capture), format_(format), buffer_frames_(buffer_frames), start_frame_(start_frame) {}
+                 uint64_t start_frame, int64_t rate_error_ppm)
+    : capture_(capture),
+      format_(format),
+      buffer_frames_(buffer_frames),
+      start_frame_(start_frame),
+      rate_error_ppm_(rate_error_ppm) {}
 
 void FakePcm::Advance(uint64_t frames) {
   std::lock_guard lock(mutex_);
+  Move(frames, true);
+}
+
+void FakePcm::LoseUnreported(uint64_t frames) {
+  std::lock_guard lock(mutex_);
+  Move(frames, false);
+}
+
+void FakePcm::Move(uint64_t frames, bool keep) {
   ++ticks_;
+  clock_ += frames;
   if (running_ && capture_) {
-    generated_ += frames;
-    if (xrun_) {
-      lost_ += frames;
-    } else {
-      buffered_ += frames;
+    // What the device has made by now at its own rate, less what it made before.
+    run_clock_ += frames;
+    const auto total = static_cast<uint64_t>(static_cast<__int128>(run_clock_) *
+                                             (1'000'000 + rate_error_ppm_) / 1'000'000);
+    const uint64_t made = total - made_;
+    made_ = total;
+    generated_ += made;
+    // Frames not kept vanish without a word.
+    if (keep && xrun_) {
+      lost_ += made;
+    } else if (keep) {
+      buffered_ += made;
       if (buffered_ > buffer_frames_) xrun_ = true;
     }
   } else if (running_ && !xrun_) {
@@ -78,6 +100,16 @@ uint64_t FakePcm::LostFrames() {
   return std::exchange(lost_, 0) + (xrun_ ? buffered_ : 0);
 }
 
+bool FakePcm::ReadClock(WaveStream::Clock& clock) {
+  std::lock_guard lock(mutex_);
+  if (!capture_ || !running_ || xrun_) return false;
+  clock.ready = buffered_;
+  clock.stamp_ns = static_cast<int64_t>(static_cast<__int128>(clock_) * 1'000'000'000 /
+                                        format_.nSamplesPerSec());
+  clock.unseen = 0;
+  return true;
+}
+
 bool FakePcm::WaitUntil(const std::function<bool(const FakePcm&)>& pred,
                         std::chrono::milliseconds timeout) {
   std::unique_lock lock(mutex_);
@@ -100,7 +132,9 @@ std::vector<uint8_t> FakePcm::Ramp(const WaveFormatEx& format, uint64_t first, u
   std::vector<uint8_t> bytes(count * format.nBlockAlign());
   std::size_t at = 0;
   for (uint64_t sample = first * channels; sample < (first + count) * channels; ++sample) {
-    for (std::size_t b = 0; b < width; ++b) bytes[at++] = static_cast<uint8_t>(sample >> (8 * b));
+    // A codec's block can be wider than the sample number: its bytes past it are zero.
+    for (std::size_t b = 0; b < width; ++b)
+      bytes[at++] = b < sizeof(sample) ? static_cast<uint8_t>(sample >> (8 * b)) : 0;
   }
   return bytes;
 }
@@ -231,6 +265,11 @@ void FakeWaveDriver::SetStartFrame(uint64_t frame) {
   start_frame_ = frame;
 }
 
+void FakeWaveDriver::SetRateError(int64_t ppm) {
+  std::lock_guard lock(mutex_);
+  rate_error_ppm_ = ppm;
+}
+
 std::shared_ptr<FakePcm> FakeWaveDriver::Last(WaveDirection direction) {
   std::lock_guard lock(mutex_);
   return direction == WaveDirection::kInput ? last_input_ : last_output_;
@@ -263,7 +302,8 @@ MMRESULT FakeWaveDriver::Open(WaveDirection direction, int id, const WaveFormatE
   if (accepts_ && !accepts_(format)) return WAVERR_BADFORMAT;
   if (query) return MMSYSERR_NOERROR;
   const bool capture = direction == WaveDirection::kInput;
-  auto pcm = std::make_shared<FakePcm>(capture, format, buffer_frames_, start_frame_);
+  auto pcm = std::make_shared<FakePcm>(capture, format, buffer_frames_, start_frame_,
+                                       capture ? rate_error_ppm_ : 0);
   (capture ? last_input_ : last_output_) = pcm;
   stream = std::make_unique<FakeStream>(pcm);
   return MMSYSERR_NOERROR;

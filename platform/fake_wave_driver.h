@@ -19,7 +19,9 @@ namespace pmx {
 // what was written. Both have a device buffer of BufferFrames; capture beyond it
 // overruns, playback running dry with the clock still going underruns. The clock
 // runs on through a capture overrun: those frames and the buffer's are lost, and
-// the ramp goes on after the hole.
+// the ramp goes on after the hole. A capture device may run fast or slow against
+// the clock by a rate error, and may lose frames without telling, as a sound
+// server does; its time stamps are the clock's.
 //
 // Threads: the test thread and the stream's user call in at any time; all state is
 // guarded by mutex_.
@@ -27,10 +29,15 @@ class FakePcm {
  public:
   enum Op { kPrepare, kStart, kDrop, kRead, kWrite, kAvail, kDelay, kOpCount };
 
-  FakePcm(bool capture, const WaveFormatEx& format, uint32_t buffer_frames, uint64_t start_frame);
+  FakePcm(bool capture, const WaveFormatEx& format, uint32_t buffer_frames, uint64_t start_frame,
+          int64_t rate_error_ppm = 0);
 
-  // Moves the clock by frames (only while the stream runs).
+  // Moves the clock by frames at the nominal rate (the stream moves only while it
+  // runs).
   void Advance(uint64_t frames);
+  // Moves the clock as Advance does, while capture drops what it makes, with no
+  // overrun: the ramp goes on after the hole.
+  void LoseUnreported(uint64_t frames);
   // The next call of op fails with error (a negative errno).
   void FailNext(Op op, int error);
   // An overrun or underrun now.
@@ -69,10 +76,13 @@ class FakePcm {
   void Wake();
   uint64_t StartFrame() const { return start_frame_; }
   uint64_t LostFrames();
+  bool ReadClock(WaveStream::Clock& clock);
 
  private:
   // Takes an injected failure of op (under mutex_).
   int Injected(Op op);
+  // Moves the clock; capture keeps what it makes, or drops it (under mutex_).
+  void Move(uint64_t frames, bool keep);
   void Changed();
 
   mutable std::mutex mutex_;
@@ -81,11 +91,15 @@ class FakePcm {
   const WaveFormatEx format_;
   const uint32_t buffer_frames_;
   const uint64_t start_frame_;
+  const int64_t rate_error_ppm_;
   std::array<int, kOpCount> fail_{};
   bool running_ = false;
   bool xrun_ = false;
   bool woken_ = false;
   uint64_t ticks_ = 0;      // clock moves
+  uint64_t clock_ = 0;      // frames of time at the nominal rate
+  uint64_t run_clock_ = 0;  // capture: the part of clock_ while running
+  uint64_t made_ = 0;       // capture: frames made in run_clock_ at the device's rate
   uint64_t seen_ticks_ = 0;  // ticks_ when Wait last returned
   uint64_t buffered_ = 0;   // capture: ready to read; playback: written, unplayed
   uint64_t generated_ = 0;  // capture: ramp frames produced
@@ -121,6 +135,8 @@ class FakeWaveDriver : public WaveDriver {
   void SetBufferFrames(uint32_t frames);
   // Where the position of the next opened stream starts.
   void SetStartFrame(uint64_t frame);
+  // How fast (positive) or slow the next opened capture streams run, in ppm.
+  void SetRateError(int64_t ppm);
   // The hardware of the latest stream opened in direction; nullptr before any.
   std::shared_ptr<FakePcm> Last(WaveDirection direction);
 
@@ -139,6 +155,7 @@ class FakeWaveDriver : public WaveDriver {
   MMRESULT fail_open_ = MMSYSERR_NOERROR;
   uint32_t buffer_frames_ = 4096;
   uint64_t start_frame_ = 0;
+  int64_t rate_error_ppm_ = 0;
   std::shared_ptr<FakePcm> last_input_;
   std::shared_ptr<FakePcm> last_output_;
 };

@@ -3,6 +3,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
+#include <pthread.h>
 #include <sys/eventfd.h>
 #include <sys/file.h>
 #include <sys/socket.h>
@@ -14,9 +15,10 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
+#include <string_view>
 #include <vector>
 
-#include "platform/gui_sync.h"
 #include "platform/main_loop.h"
 #include "platform/unique_fd.h"
 
@@ -26,6 +28,10 @@ namespace {
 constexpr std::chrono::milliseconds kReadTimeout{2000};
 constexpr std::uint8_t kPosted = 0;
 constexpr std::uint8_t kSent = 1;
+// The listener's replies: a posted message is answered with kHandled on
+// receipt; a sent one with kReceived at once and kHandled once handled.
+constexpr std::uint8_t kHandled = 1;
+constexpr std::uint8_t kReceived = 2;
 
 // Holds the folder's lock while a socket is bound or a dead one removed, so that
 // no one takes a listener that is just starting for a dead one.
@@ -48,8 +54,9 @@ int PrepareFolder(const std::string& folder) {
   return 0;
 }
 
+// Hidden names are the lock files'.
 bool ValidSocketName(const std::string& name) {
-  return !name.empty() && name != "." && name != ".." && name.find('/') == std::string::npos &&
+  return !name.empty() && name.front() != '.' && name.find('/') == std::string::npos &&
          name.find('\0') == std::string::npos;
 }
 
@@ -67,6 +74,33 @@ bool SameUser(int fd) {
   ucred cred{};
   socklen_t size = sizeof cred;
   return getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &cred, &size) == 0 && cred.uid == geteuid();
+}
+
+// "." + class_name + ".lock": hidden, so no listener can have the name.
+std::string LockFileName(const std::string& class_name) { return "." + class_name + ".lock"; }
+
+// The class whose lock file entry is; empty for any other file.
+std::string ClassOfLockFile(const std::string& entry) {
+  constexpr std::string_view kSuffix = ".lock";
+  if (entry.size() <= 1 + kSuffix.size() || entry.front() != '.' || !entry.ends_with(kSuffix)) return {};
+  return entry.substr(1, entry.size() - 1 - kSuffix.size());
+}
+
+// The names of the folder's entries of a type (DT_SOCK, DT_REG), links not followed.
+std::vector<std::string> FolderEntries(const std::string& folder, unsigned char type) {
+  std::vector<std::string> names;
+  DIR* dir = opendir(folder.c_str());
+  if (!dir) return names;
+  const mode_t mode = type == DT_SOCK ? S_IFSOCK : S_IFREG;
+  while (const dirent* entry = readdir(dir)) {
+    struct stat st {};
+    const bool wanted = entry->d_type == type ||
+                        (entry->d_type == DT_UNKNOWN && fstatat(dirfd(dir), entry->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+                         (st.st_mode & S_IFMT) == mode);
+    if (wanted) names.emplace_back(entry->d_name);
+  }
+  closedir(dir);
+  return names;
 }
 
 // Connects to a listener of the same user; a negative errno on failure.
@@ -88,9 +122,13 @@ int ConnectOrClean(const std::string& folder, const sockaddr_un& address) {
   return again;
 }
 
+// A negative timeout waits without limit.
 bool WaitReadable(int fd, std::chrono::milliseconds timeout) {
   pollfd p{fd, POLLIN, 0};
-  return poll(&p, 1, static_cast<int>(timeout.count())) > 0;
+  int ready = 0;
+  while ((ready = poll(&p, 1, static_cast<int>(timeout.count()))) < 0 && errno == EINTR) {
+  }
+  return ready > 0;
 }
 
 bool ReadFull(int fd, void* data, std::size_t size) {
@@ -150,21 +188,47 @@ bool WriteAll(int fd, const std::vector<std::uint8_t>& data) {
   return true;
 }
 
-// Waits for the listener's one-byte reply. Handling may need this very GUI
-// thread, which then keeps its queue going; a post is answered on receipt.
-bool AwaitReply(int fd, bool handled) {
+// The listener's next one-byte reply; none after limit (negative: no limit) or
+// when the listener closed the connection. Handling may need this very GUI
+// thread, which then keeps its queue going.
+std::optional<std::uint8_t> NextReply(int fd, bool pump, std::chrono::milliseconds limit) {
   MainLoop& loop = MainLoop::Instance();
-  const bool readable = handled && loop.IsGuiThread()
-                            ? loop.PumpUntil([fd] { return WaitReadable(fd, std::chrono::milliseconds(0)); },
-                                             InstanceBus::kReplyTimeout)
-                            : WaitReadable(fd, InstanceBus::kReplyTimeout);
+  const auto readable = [fd] { return WaitReadable(fd, std::chrono::milliseconds(0)); };
+  bool ready = false;
+  if (!pump || !loop.IsGuiThread()) {
+    ready = WaitReadable(fd, limit);
+  } else if (limit >= std::chrono::milliseconds(0)) {
+    ready = loop.PumpUntil(readable, limit);
+  } else {
+    while (!loop.PumpUntil(readable, std::chrono::seconds(1))) {
+    }
+    ready = true;
+  }
   std::uint8_t reply = 0;
-  return readable && recv(fd, &reply, 1, 0) == 1 && reply == 1;
+  if (!ready || recv(fd, &reply, 1, 0) != 1) return std::nullopt;
+  return reply;
 }
+
+bool AwaitReply(int fd, bool sent, std::chrono::milliseconds reply_timeout,
+                std::chrono::milliseconds work_limit) {
+  std::optional<std::uint8_t> reply = NextReply(fd, sent, reply_timeout);
+  if (sent && reply == kReceived) reply = NextReply(fd, true, work_limit);
+  return reply == kHandled;
+}
+
+// Tells the sender that its message was handled, when the handling ends (also by
+// an exception); a message dropped unhandled just closes the connection.
+struct HandledReply {
+  std::shared_ptr<UniqueFd> connection;
+  ~HandledReply() {
+    if (connection && *connection) send(connection->get(), &kHandled, 1, MSG_NOSIGNAL);
+  }
+};
 
 }  // namespace
 
-InstanceBus::InstanceBus(std::string folder) : folder_(std::move(folder)) {}
+InstanceBus::InstanceBus(std::string folder, std::chrono::milliseconds reply_timeout)
+    : folder_(std::move(folder)), reply_timeout_(reply_timeout) {}
 
 InstanceBus::~InstanceBus() { StopListening(); }
 
@@ -180,6 +244,30 @@ bool InstanceBus::ValidInstanceName(const std::string& name) {
     return c != '/' && static_cast<unsigned char>(c) >= 0x20 && c != 0x7F;
   };
   return name.size() <= kMaxInstanceName && std::all_of(name.begin(), name.end(), allowed);
+}
+
+int InstanceBus::ClaimName(const std::string& class_name, UniqueFd& lock) {
+  if (int error = PrepareFolder(folder_)) return error;
+  if (!ValidSocketName(class_name)) return EINVAL;
+  // Kept after use: removing it would let a third start lock a file that is
+  // no longer the one the owner holds.
+  const std::string path = folder_ + "/" + LockFileName(class_name);
+  UniqueFd fd(open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600));
+  if (!fd) return errno;
+  if (flock(fd.get(), LOCK_EX | LOCK_NB) != 0) return errno == EINTR ? EWOULDBLOCK : errno;
+  lock = std::move(fd);
+  return 0;
+}
+
+std::vector<std::string> InstanceBus::ClaimedNames() {
+  std::vector<std::string> names;
+  if (PrepareFolder(folder_) != 0) return names;
+  for (const std::string& entry : FolderEntries(folder_, DT_REG)) {
+    const std::string name = ClassOfLockFile(entry);
+    UniqueFd probe;
+    if (!name.empty() && ClaimName(name, probe) == EWOULDBLOCK) names.push_back(name);
+  }
+  return names;
 }
 
 int InstanceBus::Listen(const std::string& class_name, Handler handler) {
@@ -211,6 +299,7 @@ int InstanceBus::Listen(const std::string& class_name, Handler handler) {
   wake_fd_ = wake;
   served_.store(false);
   listener_ = std::thread([this] {
+    pthread_setname_np(pthread_self(), "pmx-instance");
     Serve();
     served_.store(true);
     MainLoop::Instance().Wake();
@@ -247,30 +336,26 @@ bool InstanceBus::Exists(const std::string& class_name) {
 }
 
 int InstanceBus::Post(const std::string& class_name, const BusMessage& message) {
-  return Send(class_name, message, false);
+  return Deliver(class_name, message, false, kReplyTimeout);
 }
 
-int InstanceBus::Broadcast(const BusMessage& message) {
+int InstanceBus::Send(const std::string& class_name, const BusMessage& message,
+                      std::chrono::milliseconds work_limit) {
+  return Deliver(class_name, message, true, work_limit);
+}
+
+int InstanceBus::Broadcast(const BusMessage& message, std::chrono::milliseconds work_limit) {
   if (PrepareFolder(folder_) != 0) return 0;
-  std::vector<std::string> names;
-  if (DIR* dir = opendir(folder_.c_str())) {
-    while (const dirent* entry = readdir(dir)) {
-      struct stat st {};
-      const bool socket_file = entry->d_type == DT_SOCK ||
-                               (entry->d_type == DT_UNKNOWN && fstatat(dirfd(dir), entry->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 &&
-                                S_ISSOCK(st.st_mode));
-      if (socket_file) names.emplace_back(entry->d_name);
-    }
-    closedir(dir);
-  }
+  const std::vector<std::string> names = FolderEntries(folder_, DT_SOCK);
   int handled = 0;
   for (const std::string& name : names) {
-    if (Send(name, message, true) == 0) ++handled;
+    if (Deliver(name, message, true, work_limit) == 0) ++handled;
   }
   return handled;
 }
 
-int InstanceBus::Send(const std::string& socket_name, const BusMessage& message, bool wait) {
+int InstanceBus::Deliver(const std::string& socket_name, const BusMessage& message, bool wait,
+                         std::chrono::milliseconds work_limit) {
   if (message.name.size() > BusMessage::kMaxNameLength) return EINVAL;
   if (int error = PrepareFolder(folder_)) return error;
   sockaddr_un address;
@@ -279,7 +364,7 @@ int InstanceBus::Send(const std::string& socket_name, const BusMessage& message,
   if (connected < 0) return -connected;
   UniqueFd fd(connected);
   if (!WriteAll(fd.get(), Encode(message, wait ? kSent : kPosted))) return EPIPE;
-  return AwaitReply(fd.get(), wait) ? 0 : ETIMEDOUT;
+  return AwaitReply(fd.get(), wait, reply_timeout_, work_limit) ? 0 : ETIMEDOUT;
 }
 
 void InstanceBus::Serve() {
@@ -289,30 +374,27 @@ void InstanceBus::Serve() {
     if (fds[1].revents & POLLIN) return;
     if (!(fds[0].revents & POLLIN)) continue;
     UniqueFd connection(accept4(listen_fd_, nullptr, nullptr, SOCK_CLOEXEC));
-    if (connection.get() >= 0 && SameUser(connection.get())) ServeOne(connection.get());
+    if (connection.get() >= 0 && SameUser(connection.get())) ServeOne(std::move(connection));
   }
 }
 
-void InstanceBus::ServeOne(int connection) {
+void InstanceBus::ServeOne(UniqueFd connection) {
   BusMessage message;
   std::uint8_t kind = 0;
-  if (!Decode(connection, message, kind)) return;  // a malformed frame is dropped
-  const std::uint8_t done = 1;
-  if (kind == kPosted) {
-    send(connection, &done, 1, MSG_NOSIGNAL);
-    MainLoop::Instance().Post([open = open_, handler = handler_, message] {
-      if (open->load()) handler(message);
-    });
-    return;
-  }
-  // A closing program, or a listener that has stopped, handles nothing more; the
-  // sender hears so.
-  bool handled = false;
-  SynchronizeFromWorker([&] {
-    handled = open_->load();
-    if (handled) handler_(message);
+  if (!Decode(connection.get(), message, kind)) return;  // a malformed frame is dropped
+  // Received at once, so a sender can tell a listener that works long (a close
+  // that finishes a recording on a slow disk) from one that is gone or hung.
+  const std::uint8_t received = kind == kPosted ? kHandled : kReceived;
+  send(connection.get(), &received, 1, MSG_NOSIGNAL);
+  std::shared_ptr<UniqueFd> reply;
+  if (kind == kSent) reply = std::make_shared<UniqueFd>(std::move(connection));
+  // A closing program, or a listener that has stopped, handles nothing more; a
+  // sender hears so from the connection's end.
+  MainLoop::Instance().Post([open = open_, handler = handler_, message, reply] {
+    if (!open->load()) return;
+    const HandledReply handled{reply};
+    handler(message);
   });
-  if (handled) send(connection, &done, 1, MSG_NOSIGNAL);
 }
 
 }  // namespace pmx

@@ -7,6 +7,9 @@
 #include <memory>
 #include <string>
 #include <thread>
+#include <vector>
+
+#include "platform/unique_fd.h"
 
 namespace pmx {
 
@@ -31,11 +34,17 @@ class InstanceBus {
  public:
   using Handler = std::function<void(const BusMessage&)>;
   static constexpr std::size_t kMaxInstanceName = 54;
+  // How long a listener may take to say it received a message.
   static constexpr std::chrono::milliseconds kReplyTimeout{5000};
+  // A sender that waits as long as the listener works on the message; a listener
+  // that ends meanwhile is still noticed.
+  static constexpr std::chrono::milliseconds kUntilHandled{-1};
 
   // folder: where the sockets live; it is made (mode 0700) when missing and
-  // refused when another user owns it or others may enter it.
-  explicit InstanceBus(std::string folder = DefaultFolder());
+  // refused when another user owns it or others may enter it. reply_timeout:
+  // how long a listener may take to say it received a message.
+  explicit InstanceBus(std::string folder = DefaultFolder(),
+                       std::chrono::milliseconds reply_timeout = kReplyTimeout);
   ~InstanceBus();
   InstanceBus(const InstanceBus&) = delete;
   InstanceBus& operator=(const InstanceBus&) = delete;
@@ -52,20 +61,36 @@ class InstanceBus {
   // already arrived.
   void StopListening();
 
+  // Makes this process the only owner of class_name until lock is closed (at
+  // the latest when the process ends): 0, EWOULDBLOCK while another process owns
+  // it, or another errno value when the folder is unusable. Deciding who listens
+  // under a name this way leaves no gap between looking for a listener and
+  // becoming one.
+  int ClaimName(const std::string& class_name, UniqueFd& lock);
+  // The names whose lock is held now (by others), listening or not yet.
+  std::vector<std::string> ClaimedNames();
+
   // Whether a live listener of that class is there; a dead one's socket goes.
   bool Exists(const std::string& class_name);
   // Hands a message to the class's listener without waiting for it to be handled.
   int Post(const std::string& class_name, const BusMessage& message);
-  // Sends to every live listener, one after another, each time waiting until it
-  // handled the message (or kReplyTimeout passed). Returns how many handled it.
-  int Broadcast(const BusMessage& message);
+  // Hands a message to the class's listener and waits until it was handled: each
+  // listener says at once (within the reply time-out) that it received it, then
+  // handles it within work_limit. 0, or an errno value.
+  int Send(const std::string& class_name, const BusMessage& message,
+           std::chrono::milliseconds work_limit = kReplyTimeout);
+  // Sends to every live listener, one after another, as Send does. Returns how
+  // many handled it.
+  int Broadcast(const BusMessage& message, std::chrono::milliseconds work_limit = kReplyTimeout);
 
  private:
-  int Send(const std::string& socket_name, const BusMessage& message, bool wait);
+  int Deliver(const std::string& socket_name, const BusMessage& message, bool wait,
+              std::chrono::milliseconds work_limit);
   void Serve();
-  void ServeOne(int connection);
+  void ServeOne(UniqueFd connection);
 
   const std::string folder_;
+  const std::chrono::milliseconds reply_timeout_;
   std::string class_name_;
   Handler handler_;
   // Cleared when listening stops: messages still queued for the GUI thread are

@@ -1,6 +1,7 @@
 #include "platform/mm_timer.h"
 
 #include <poll.h>
+#include <pthread.h>
 #include <sys/eventfd.h>
 #include <sys/timerfd.h>
 #include <time.h>
@@ -72,6 +73,7 @@ void PeriodicTimer::CloseFds() {
 }
 
 void PeriodicTimer::Run() {
+  pthread_setname_np(pthread_self(), "pmx-tick");
   pollfd fds[2] = {{stop_fd_, POLLIN, 0}, {timer_fd_, POLLIN, 0}};
   for (;;) {
     if (::poll(fds, 2, -1) < 0) {

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 
 #include "platform/mpg123_library.h"
@@ -100,9 +101,9 @@ MpegDecoder::Handle* MpegDecoder::NewHandle(Range& range) const {
   Handle* handle = api.mpg123_new(nullptr, nullptr);
   if (!handle) return nullptr;
   long flags = MPG123_QUIET;
-  if (!exact_) flags |= MPG123_FUZZY;
   if (mode_ == TMpegChannelMode::cmLeft) flags |= MPG123_MONO_LEFT;
   if (mode_ == TMpegChannelMode::cmRight) flags |= MPG123_MONO_RIGHT;
+  if (mode_ == TMpegChannelMode::cmDownMix) flags |= MPG123_MONO_MIX;
   api.mpg123_param(handle, MPG123_ADD_FLAGS, flags, 0);
   const bool mono = mode_ != TMpegChannelMode::cmBoth;
   if (info_.SampleRate > 0) {
@@ -112,11 +113,7 @@ MpegDecoder::Handle* MpegDecoder::NewHandle(Range& range) const {
     api.AllowOnlySixteenBits(handle, mono ? MPG123_MONO : MPG123_MONO | MPG123_STEREO);
   }
   range.position = range.begin;
-  if (api.mpg123_replace_reader_handle(handle, &ReadRange, &SeekRange, nullptr) != MPG123_OK ||
-      api.mpg123_open_handle(handle, &range) != MPG123_OK ||
-      api.mpg123_set_filesize(handle, static_cast<off_t>(range.end - range.begin)) != MPG123_OK) {
-    FreeHandle(handle);
-  }
+  if (!api.OpenMeasured(handle, &ReadRange, &SeekRange, &range)) FreeHandle(handle);
   return handle;
 }
 
@@ -127,7 +124,7 @@ void MpegDecoder::FreeHandle(Handle*& handle) {
   handle = nullptr;
 }
 
-int MpegDecoder::Probe(bool scan) {
+int MpegDecoder::Probe() {
   const Mpg123Library& api = Mpg123();
   Range range{fd_.get(), data_begin_, data_end_, data_begin_};
   Handle* handle = NewHandle(range);
@@ -136,8 +133,7 @@ int MpegDecoder::Probe(bool scan) {
   int encoding = 0;
   mpg123_frameinfo frame{};
   if (!handle || api.mpg123_getformat(handle, &rate, &channels, &encoding) != MPG123_OK ||
-      api.mpg123_info(handle, &frame) != MPG123_OK ||
-      (scan && api.mpg123_scan(handle) != MPG123_OK)) {
+      api.mpg123_info(handle, &frame) != MPG123_OK) {
     FreeHandle(handle);
     return kNotMpeg;
   }
@@ -177,7 +173,7 @@ int MpegDecoder::SetFileName(const std::string& name) {
     file_size_ = st.st_size;
     name_ = name;
     SetRangeEnd();
-    result = Probe(exact_);
+    result = Probe();
     if (result != kOk) ClearLocked();
   }
   if (result == kOk && changed_) changed_();
@@ -207,15 +203,8 @@ int MpegDecoder::OpenFile() {
   if (handle_) return kOk;
   range_ = Range{fd_.get(), data_begin_, data_end_, data_begin_};
   handle_ = NewHandle(range_);
-  if (!handle_ || (exact_ && Mpg123().mpg123_scan(handle_) != MPG123_OK)) {
-    FreeHandle(handle_);
-    return kNotMpeg;
-  }
-  done_ = false;
-  if (pending_frame_ > 0 && Mpg123().mpg123_seek_frame(handle_, pending_frame_, SEEK_SET) < 0) {
-    return kSeekFailed;
-  }
-  return kOk;
+  if (!handle_) return kNotMpeg;
+  return SeekLocked(pending_sample_);
 }
 
 void MpegDecoder::CloseLocked() {
@@ -232,8 +221,13 @@ int MpegDecoder::CloseFile() {
 int MpegDecoder::ResetFile() {
   std::lock_guard lock(mutex_);
   if (!handle_) return kNotOpen;
+  return SeekLocked(0);
+}
+
+int MpegDecoder::SeekLocked(int64_t sample) {
   done_ = false;
-  return Mpg123().mpg123_seek_frame(handle_, 0, SEEK_SET) < 0 ? kSeekFailed : kOk;
+  return Mpg123().mpg123_seek(handle_, static_cast<off_t>(sample), SEEK_SET) < 0 ? kSeekFailed
+                                                                                 : kOk;
 }
 
 int64_t MpegDecoder::ReadDataBytes(void* buffer, int64_t count) {
@@ -268,20 +262,35 @@ bool MpegDecoder::GetDone() const {
 
 void MpegDecoder::AbortReadData() { abort_.store(true); }
 
+int64_t MpegDecoder::SamplesPerFrame() const {
+  return std::max<int64_t>(std::llround(info_.MsPerFrame * info_.SampleRate / 1000.0), 1);
+}
+
 int MpegDecoder::SetPosition(int64_t frame) {
-  std::lock_guard lock(mutex_);
-  pending_frame_ = std::max<int64_t>(frame, 0);
-  if (!handle_) return kOk;
-  done_ = false;
-  return Mpg123().mpg123_seek_frame(handle_, static_cast<off_t>(pending_frame_), SEEK_SET) < 0
-             ? kSeekFailed
-             : kOk;
+  int64_t sample = 0;
+  {
+    std::lock_guard lock(mutex_);
+    sample = std::max<int64_t>(frame, 0) * SamplesPerFrame();
+  }
+  return SetSamplePosition(sample);
 }
 
 int64_t MpegDecoder::GetPosition() const {
+  const int64_t sample = GetSamplePosition();
   std::lock_guard lock(mutex_);
-  if (!handle_) return pending_frame_;
-  return std::max<int64_t>(Mpg123().mpg123_tellframe(handle_), 0);
+  return sample / SamplesPerFrame();
+}
+
+int MpegDecoder::SetSamplePosition(int64_t sample) {
+  std::lock_guard lock(mutex_);
+  pending_sample_ = std::max<int64_t>(sample, 0);
+  return handle_ ? SeekLocked(pending_sample_) : kOk;
+}
+
+int64_t MpegDecoder::GetSamplePosition() const {
+  std::lock_guard lock(mutex_);
+  if (!handle_) return pending_sample_;
+  return std::max<int64_t>(Mpg123().mpg123_tell(handle_), 0);
 }
 
 int MpegDecoder::SetTrailingHeader(int32_t bytes) {
@@ -291,11 +300,7 @@ int MpegDecoder::SetTrailingHeader(int32_t bytes) {
   return kOk;
 }
 
-int MpegDecoder::SetExactPosition(bool exact) {
-  std::lock_guard lock(mutex_);
-  exact_ = exact;
-  return kOk;
-}
+int MpegDecoder::SetExactPosition(bool) { return kOk; }
 
 int MpegDecoder::SetChannelMode(TMpegChannelMode mode) {
   std::lock_guard lock(mutex_);
@@ -313,7 +318,7 @@ void MpegDecoder::ClearLocked() {
   fd_ = UniqueFd();
   name_.clear();
   info_ = {};
-  pending_frame_ = 0;
+  pending_sample_ = 0;
   data_begin_ = data_end_ = file_size_ = 0;
 }
 
@@ -327,7 +332,7 @@ int MpegDecoder::ScanFile(int32_t, int32_t, int32_t) {
   {
     std::lock_guard lock(mutex_);
     if (!fd_) return kCannotOpen;
-    result = Probe(true);
+    result = Probe();
   }
   if (result == kOk && changed_) changed_();
   return result;

@@ -15,8 +15,9 @@ namespace pmx {
 
 enum class TMpegVersion : uint8_t { v2LSF, v1 };
 enum class TSampleMode : uint8_t { smStereo, smJointStereo, smDualChannel, smSingleChannel };
-// Which channels of a stereo stream are decoded: both, or one as mono.
-enum class TMpegChannelMode : uint8_t { cmBoth, cmLeft, cmRight };
+// Which channels of a stereo stream are decoded: both, one of them as mono, or
+// both mixed down to mono.
+enum class TMpegChannelMode : uint8_t { cmLeft, cmRight, cmBoth, cmDownMix };
 
 // What the decoder knows about the stream of the file set.
 struct TMpegFileInfo {
@@ -45,7 +46,9 @@ struct TMpegID3Record {
 // one decoder instance, the operations of its entry points, results as error
 // codes (0 for success) with texts. It reads the file itself: MPEG carried inside a
 // WAVE file is read from its "data" chunk only, and a trailing header set at the
-// end of the data is left out. Decodes to 16-bit PCM at the stream's rate.
+// end of the data is left out. Decodes to 16-bit PCM at the stream's rate. The
+// stream is read through once when a file is set and when it opens, so lengths are
+// the decoded lengths and positions are exact to the sample.
 //
 // Threads: every operation takes the instance's lock, so reads on a pulling thread
 // and seeks or properties on the GUI thread follow one another; AbortReadData only
@@ -88,11 +91,14 @@ class MpegDecoder {
   bool GetDone() const;
   void AbortReadData();
 
-  // Frame positions; set before opening, the position applies when the file opens.
+  // Positions in frames or in samples (per channel, the encoder's delay left out);
+  // set before opening, the position applies when the file opens.
   int SetPosition(int64_t frame);
   int64_t GetPosition() const;
+  int SetSamplePosition(int64_t sample);
+  int64_t GetSamplePosition() const;
   int SetTrailingHeader(int32_t bytes);
-  // Exact seeking scans the whole file once when it opens; fuzzy seeking guesses.
+  // Accepted for the callers that ask for it: positions are always exact.
   int SetExactPosition(bool exact);
   int SetChannelMode(TMpegChannelMode mode);
   TMpegChannelMode GetChannelMode() const;
@@ -122,8 +128,10 @@ class MpegDecoder {
   // is measured, held to its first format; none on failure.
   Handle* NewHandle(Range& range) const;
   static void FreeHandle(Handle*& handle);
-  // Measures the stream into info_; scan reads it all.
-  int Probe(bool scan);
+  // Measures the stream into info_.
+  int Probe();
+  int SeekLocked(int64_t sample);
+  int64_t SamplesPerFrame() const;
   void SetRangeEnd();
 
   mutable std::mutex mutex_;
@@ -134,13 +142,12 @@ class MpegDecoder {
   int64_t data_end_ = 0;  // before the trailing header
   int64_t file_size_ = 0;
   int32_t trailing_ = 0;
-  bool exact_ = false;
   TMpegChannelMode mode_ = TMpegChannelMode::cmBoth;
   TMpegFileInfo info_;
   Range range_;
   Handle* handle_ = nullptr;  // while open
   bool done_ = false;
-  int64_t pending_frame_ = 0;
+  int64_t pending_sample_ = 0;
   std::atomic<bool> abort_{false};
 };
 

@@ -30,6 +30,12 @@ void Mpg123Library::KeepFormat(mpg123_handle* handle, long rate, int channels) c
   mpg123_format(handle, rate, channels, MPG123_ENC_SIGNED_16);
 }
 
+bool Mpg123Library::OpenMeasured(mpg123_handle* handle, ReadFunction read, SeekFunction seek,
+                                 void* source) const {
+  return mpg123_replace_reader_handle(handle, read, seek, nullptr) == MPG123_OK &&
+         mpg123_open_handle(handle, source) == MPG123_OK && mpg123_scan(handle) == MPG123_OK;
+}
+
 const Mpg123Library& Mpg123() {
   static const Mpg123Library library;
   return library;

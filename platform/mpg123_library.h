@@ -18,7 +18,7 @@ namespace pmx {
   X(mpg123_format) X(mpg123_rates) X(mpg123_replace_reader_handle) X(mpg123_open_handle)        \
   X(mpg123_open_feed) X(mpg123_decode) X(mpg123_close) X(mpg123_scan) X(mpg123_getformat)       \
   X(mpg123_length) X(mpg123_read) X(mpg123_seek) X(mpg123_seek_frame) X(mpg123_tellframe)       \
-  X(mpg123_tpf) X(mpg123_info) X(mpg123_framelength) X(mpg123_id3) X(mpg123_set_filesize)
+  X(mpg123_tell) X(mpg123_tpf) X(mpg123_info) X(mpg123_framelength) X(mpg123_id3)
 // clang-format on
 
 // The process's one binding of libmpg123 ("libmpg123.so.0"), shared by the codec
@@ -36,6 +36,14 @@ struct Mpg123Library {
   // counts are mixed down or doubled, frames of other rates resampled, so a stream
   // joined from parts never changes its output layout midway.
   void KeepFormat(mpg123_handle* handle, long rate, int channels) const;
+  // Opens handle on a byte source and reads the stream through once, so that its
+  // length is the decoded length (a VBR stream without a Xing header too) and seeks
+  // by sample land exactly there, the encoder's padding still cut at the end.
+  // Never fuzzy: positions guessed from the first frame's bit rate are wrong.
+  using ReadFunction = ssize_t (*)(void* source, void* buffer, size_t count);
+  using SeekFunction = off_t (*)(void* source, off_t offset, int whence);
+  bool OpenMeasured(mpg123_handle* handle, ReadFunction read, SeekFunction seek,
+                    void* source) const;
 
   SharedLibrary library{"libmpg123.so.0"};
   bool complete = false;

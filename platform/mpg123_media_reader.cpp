@@ -56,9 +56,9 @@ class Mp3SyncReader : public MediaSyncReader {
     long rate = 0;
     int channels = 0;
     int encoding = 0;
-    if (api.mpg123_replace_reader_handle(handle_, &ReadSource, &SeekSource, nullptr) != MPG123_OK ||
-        api.mpg123_open_handle(handle_, &source) != MPG123_OK || api.mpg123_scan(handle_) != MPG123_OK ||
-        api.mpg123_getformat(handle_, &rate, &channels, &encoding) != MPG123_OK || rate <= 0 || channels <= 0) {
+    if (!api.OpenMeasured(handle_, &ReadSource, &SeekSource, &source) ||
+        api.mpg123_getformat(handle_, &rate, &channels, &encoding) != MPG123_OK || rate <= 0 ||
+        channels <= 0) {
       Close();
       return false;
     }

@@ -79,6 +79,8 @@ class RiffFile {
   RiffResult Close();
 
   bool IsOpen() const { return fd_.valid() || memory_open_; }
+  // The open file's descriptor; -1 in memory mode or while closed.
+  int Descriptor() const { return fd_.get(); }
   bool Writable() const { return writable_; }
 
   // Bytes read, 0 at the end, -1 on failure.

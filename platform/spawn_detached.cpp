@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <pthread.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/eventfd.h>
@@ -114,6 +115,7 @@ void ChildReaper::Wake() {
 }
 
 void ChildReaper::Run() {
+  pthread_setname_np(pthread_self(), "pmx-reaper");
   for (;;) {
     std::vector<pollfd> watched{{wake_fd_, POLLIN, 0}};
     bool unwatched = false;

@@ -1,5 +1,7 @@
 #include "platform/wave_device.h"
 
+#include <pthread.h>
+
 #include <cstring>
 #include <utility>
 
@@ -21,7 +23,12 @@ WaveDevice::~WaveDevice() {
   if (thread_.joinable()) thread_.join();
 }
 
-void WaveDevice::Launch() { thread_ = std::thread([this] { Run(); }); }
+void WaveDevice::Launch(const char* name) {
+  thread_ = std::thread([this, name] {
+    pthread_setname_np(pthread_self(), name);
+    Run();
+  });
+}
 
 void WaveDevice::Shutdown() {
   if (closed_.load()) return;

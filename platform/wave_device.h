@@ -64,8 +64,9 @@ class WaveDevice {
  protected:
   WaveDevice(int id, const WaveFormatEx& format, std::unique_ptr<WaveStream> stream,
              WaveCallback callback, uint32_t first_message);
-  // Starts the I/O thread, which delivers the open message first.
-  void Launch();
+  // Starts the I/O thread, named name (a literal of at most 15 characters), which
+  // delivers the open message first.
+  void Launch(const char* name);
   // Returns every buffer and closes; derived destructors call it while their
   // members still live.
   void Shutdown();

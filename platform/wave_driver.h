@@ -128,6 +128,15 @@ class WaveStream {
   // Capture: the frames lost in the overrun that a transfer has just reported
   // (-EPIPE); asked before Prepare, which discards what the device still holds.
   virtual uint64_t LostFrames() { return 0; }
+  // Capture, while running: the frames ready to read and when they were counted,
+  // on the monotonic clock in ns (the device's own time stamp where it gives one),
+  // and how many frames it may hold before it shows them; false when it can't tell.
+  struct Clock {
+    uint64_t ready = 0;
+    int64_t stamp_ns = 0;
+    uint64_t unseen = 0;
+  };
+  virtual bool ReadClock(Clock&) { return false; }
   // The driver's text for a failure (a negative errno).
   virtual std::string ErrorText(long error) const;
 };

@@ -15,14 +15,16 @@ namespace pmx {
 WaveInDevice::WaveInDevice(int id, const WaveFormatEx& format, std::unique_ptr<WaveStream> stream,
                            WaveCallback callback)
     : WaveDevice(id, format, std::move(stream), std::move(callback), WIM_OPEN) {
-  Launch();
+  clock_.SetRate(format.nSamplesPerSec());
+  Launch("pmx-alsa-in");
 }
 
 WaveInDevice::WaveInDevice(int id, const WaveFormatEx& format, std::unique_ptr<WaveStream> stream,
                            WaveCallback callback, std::unique_ptr<WaveInEncoder> encoder)
     : WaveDevice(id, format, std::move(stream), std::move(callback), WIM_OPEN),
       encoder_(std::move(encoder)) {
-  Launch();
+  clock_.SetRate(format.nSamplesPerSec());
+  Launch("pmx-alsa-in");
 }
 
 WaveInDevice::~WaveInDevice() { Shutdown(); }
@@ -117,6 +119,7 @@ int WaveInDevice::StartStream() {
   if (!encoder_ && !queue_.empty() && Block() > 0) {
     stream_->SetWakeFrames(static_cast<uint32_t>(queue_.front()->dwBufferLength / Block()));
   }
+  clock_.Rebase(position_.load());
   return stream_->Start();
 }
 
@@ -157,9 +160,13 @@ void WaveInDevice::Capture(Lock& lock, uint64_t limit) {
   }
   const uint64_t epoch = epoch_;
   while (limit > 0 && !queue_.empty() && !stop_waiting_) {
-    const long frames = Read(lock, limit);
+    const uint64_t wanted = std::min<uint64_t>(limit, ChunkFrames());
+    const long frames = Read(lock, wanted);
     if (epoch != epoch_) return;  // stopped or reset while the read was out
-    if (frames == -EAGAIN || frames == 0) return;
+    if (frames == -EAGAIN || frames == 0) {
+      CheckClock();
+      return;
+    }
     if (frames == -EPIPE) {
       // Frames were lost: counted, and capture goes on. A device that cannot be
       // restarted has failed rather than overrun (a sound server gone away also
@@ -173,6 +180,7 @@ void WaveInDevice::Capture(Lock& lock, uint64_t limit) {
       }
       overruns_.fetch_add(1);
       lost_frames_.fetch_add(lost);
+      clock_.Rebase(position_.load());
       continue;
     }
     if (frames < 0) {
@@ -181,7 +189,20 @@ void WaveInDevice::Capture(Lock& lock, uint64_t limit) {
     }
     limit -= static_cast<uint64_t>(frames);
     position_ += static_cast<uint64_t>(frames);
+    // A short read took all the device had.
+    if (static_cast<uint64_t>(frames) < wanted) CheckClock();
   }
+}
+
+// A sound server that drops what its client did not take in time (during a long
+// disk stall) reports no overrun: the frames simply never arrive.
+void WaveInDevice::CheckClock() {
+  WaveStream::Clock now;
+  if (!stream_->ReadClock(now)) return;
+  const uint64_t lost = clock_.Check(position_.load() + now.ready, now.stamp_ns, now.unseen);
+  if (lost == 0) return;
+  overruns_.fetch_add(1);
+  lost_frames_.fetch_add(lost);
 }
 
 void WaveInDevice::Fail(const char* what, long error) {
@@ -194,8 +215,7 @@ void WaveInDevice::Fail(const char* what, long error) {
 // The read goes into staging_, never into a queued buffer: a stop or reset may
 // hand every buffer back while the read is out. What it brings after one of them
 // belongs to no recording and is dropped.
-long WaveInDevice::Read(Lock& lock, uint64_t limit) {
-  const uint64_t wanted = std::min<uint64_t>(limit, ChunkFrames());
+long WaveInDevice::Read(Lock& lock, uint64_t wanted) {
   // Grown only: a resize that grows fills the new bytes with zeros first.
   if (staging_.size() < wanted * Block()) staging_.resize(wanted * Block());
   const uint64_t epoch = epoch_;

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/capture_clock.h"
 #include "platform/wave_device.h"
 #include "platform/wave_in_encoder.h"
 
@@ -16,7 +17,8 @@ namespace pmx {
 // A capture device. Buffers fill in order; a full one comes back with WIM_DATA.
 // A read stuck in the driver holds up no call: Stop and Reset return at once,
 // and the I/O thread drops the stream when the read comes back.
-// Overruns of the device are recovered and counted with the frames they lost. A
+// Overruns of the device are recovered and counted with the frames they lost, and
+// so is audio that the device lost without an overrun, found by its clock. A
 // read that fails for good hands back the partly filled buffer with what it holds,
 // then WIM_FAILED.
 class WaveInDevice : public WaveDevice {
@@ -39,7 +41,7 @@ class WaveInDevice : public WaveDevice {
   // Stops capturing; what the device had captured is taken first, and the buffer
   // being filled comes back with the bytes recorded so far. Empty buffers stay.
   MMRESULT Stop();
-  // Overruns since open, and the frames they lost.
+  // Overruns since open (audio lost without one included), and the frames they lost.
   uint64_t Overruns() const { return overruns_.load(); }
   uint64_t LostFrames() const { return lost_frames_.load(); }
 
@@ -65,8 +67,11 @@ class WaveInDevice : public WaveDevice {
   // Reads at most limit frames into the queued buffers; lock (on mutex_) held, and
   // let go during each read of the device.
   void Capture(Lock& lock, uint64_t limit);
-  long Read(Lock& lock, uint64_t limit);
+  long Read(Lock& lock, uint64_t wanted);
   uint64_t ChunkFrames() const;
+  // Under mutex_, with every frame ready read: counts the audio the device lost
+  // without an overrun.
+  void CheckClock();
   // Completes the partly filled buffer and reports the failure.
   void Fail(const char* what, long error);
   void Store(const uint8_t* bytes, std::size_t count);
@@ -89,6 +94,7 @@ class WaveInDevice : public WaveDevice {
                                   // into a later one is dropped
   std::vector<uint8_t> carry_;    // bytes of a frame that did not fit; guarded by mutex_
   std::vector<uint8_t> staging_;  // the read's chunk; used by the reader alone
+  CaptureClock clock_;            // guarded by mutex_
   std::atomic<uint64_t> overruns_{0};
   std::atomic<uint64_t> lost_frames_{0};
   const std::unique_ptr<WaveInEncoder> encoder_;  // none for PCM; guarded by mutex_

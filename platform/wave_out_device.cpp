@@ -11,7 +11,7 @@ WaveOutDevice::WaveOutDevice(int id, const WaveFormatEx& format,
                              std::unique_ptr<WaveStream> stream, WaveCallback callback)
     : WaveDevice(id, format, std::move(stream), std::move(callback), WOM_OPEN),
       staging_(Block()) {
-  Launch();
+  Launch("pmx-alsa-out");
 }
 
 WaveOutDevice::~WaveOutDevice() { Shutdown(); }

@@ -1,7 +1,7 @@
 #include "recorder/application_reports.h"
 
+#include <QApplication>
 #include <QMessageBox>
-#include <algorithm>
 #include <cstdio>
 
 #include "platform/main_loop.h"
@@ -12,12 +12,6 @@ namespace pmx {
 namespace {
 
 constexpr char kTitle[] = "Pelmorax";
-
-// Device errors carry line breaks; a log line does not.
-std::string OneLine(std::string text) {
-  std::replace_if(text.begin(), text.end(), [](char c) { return c == '\n' || c == '\r'; }, ' ');
-  return text;
-}
 
 QtMessageHandler previous_qt_handler = nullptr;
 
@@ -81,16 +75,21 @@ void TApplicationReports::Error(const std::string& text) {
   ShowBox(QString::fromStdString(text), kTitle, true);
 }
 
+// Opened from the main loop, so that a dialog being opened as the message comes
+// is up by then.
 void TApplicationReports::ShowBox(const QString& text, const QString& caption, bool error) {
   if (headless_) return;
-  MainLoop& loop = MainLoop::Instance();
-  if (!loop.IsGuiThread()) {
-    loop.Post([this, text, caption, error] { ShowBox(text, caption, error); });
-    return;
-  }
+  MainLoop::Instance().Post([this, alive = QPointer<QObject>(&context_), text, caption, error] {
+    if (alive) OpenBox(text, caption, error);
+  });
+}
+
+void TApplicationReports::OpenBox(const QString& text, const QString& caption, bool error) {
   if (error && !open_errors_.insert(text).second) return;
+  // A box under a modal dialog could not be clicked: it belongs to the dialog then.
+  QWidget* modal = QApplication::activeModalWidget();
   auto* box = new QMessageBox(error ? QMessageBox::Critical : QMessageBox::NoIcon, caption, text,
-                              QMessageBox::Ok, parent_);
+                              QMessageBox::Ok, modal ? modal : parent_.data());
   box->setAttribute(Qt::WA_DeleteOnClose);
   box->setModal(false);
   if (error) QObject::connect(box, &QObject::destroyed, &context_, [this, text] { open_errors_.erase(text); });

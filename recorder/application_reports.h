@@ -34,7 +34,8 @@ class TRecorderApplication : public QApplication {
 // Where the recorder's messages and errors go while nobody may be at the screen:
 // each goes to the monthly log and to stderr (a service manager's journal) and,
 // with a display, into a box that waits for nobody (an error text that is already
-// open is not shown twice). It also routes the exceptions of queued calls to
+// open is not shown twice); while a modal dialog is open the box is the dialog's,
+// so that it can be clicked. It also routes the exceptions of queued calls to
 // ReportApplicationError.
 // Installs its hooks for its lifetime.
 // Threads: create on the GUI thread; messages from other threads are shown from
@@ -54,6 +55,7 @@ class TApplicationReports {
   void Message(const std::string& text, const std::string& caption);
   void Error(const std::string& text);
   void ShowBox(const QString& text, const QString& caption, bool error);
+  void OpenBox(const QString& text, const QString& caption, bool error);
 
   const bool headless_;
   QObject context_;  // ends the boxes' connections to this

@@ -174,7 +174,12 @@ bool TControlTick::ApplySplitRule(const Clock& now) {
     default:
       return false;
   }
-  if (stop) host_.StopRecording();
+  if (stop) {
+    host_.StopRecording();
+    // Nothing follows in an hour the weekly schedule leaves out: say why it went quiet.
+    if (!HourAllowed(now))
+      NoteInMonthlyLog("Recording stopped: no recording until a scheduled hour");
+  }
   return stop;
 }
 

@@ -92,6 +92,9 @@ void TDokuForm::SpdBtnPlayClick() {
 }
 
 void TDokuForm::PlayWave() {
+  // Nothing loaded: the file's own error was shown when it was chosen, and a
+  // device left without a source must not count as one that refuses.
+  if (PlaybackChain.AudioFile.GetEmpty()) return;
   try {
     PlaybackChain.WaveOut.Start();
     PlaybackChain.WaveOut.Restart();

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -62,10 +63,16 @@ void NoteInMonthlyLog(const std::string& text) noexcept {
 }
 
 void LogEvent(const std::string& event) {
-  if (!AppendToMonthlyLog(event)) return;
+  const std::string line = OneLine(event);
+  if (!AppendToMonthlyLog(line)) return;
   std::filesystem::path path = ProgramFolder() / "alarm.txt";
   UniqueFd fd(open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
-  if (fd) WriteAndClose(std::move(fd), LogLine(RecorderClock::Now(), event), path);
+  if (fd) WriteAndClose(std::move(fd), LogLine(RecorderClock::Now(), line), path);
+}
+
+std::string OneLine(std::string text) {
+  std::replace_if(text.begin(), text.end(), [](char c) { return c == '\n' || c == '\r'; }, ' ');
+  return text;
 }
 
 std::string TwoDigits(int number) {

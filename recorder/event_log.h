@@ -28,9 +28,12 @@ bool AppendToMonthlyLog(const std::string& text);
 // reason instead. Never raises: for messages that must not be lost on the way.
 void NoteInMonthlyLog(const std::string& text) noexcept;
 
-// Appends the event to the monthly log and, when that log opened, makes it the one
-// line of "alarm.txt". Raises EInOutError when writing fails.
+// Appends the event (on one line) to the monthly log and, when that log opened,
+// makes it the one line of "alarm.txt". Raises EInOutError when writing fails.
 void LogEvent(const std::string& event);
+
+// Device errors carry line breaks; a log line does not.
+std::string OneLine(std::string text);
 
 // "7" -> "07"; longer numbers stay as they are.
 std::string TwoDigits(int number);

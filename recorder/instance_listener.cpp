@@ -2,11 +2,16 @@
 
 #include <unistd.h>
 
+#include <QApplication>
 #include <atomic>
 #include <cerrno>
+#include <csignal>
+#include <cstdio>
 #include <cstring>
+#include <utility>
 
 #include "platform/ui_hook.h"
+#include "recorder/event_log.h"
 #include "recorder/instance_start.h"
 
 namespace pmx {
@@ -17,6 +22,25 @@ namespace {
 std::int64_t NewHandle() {
   static std::atomic<std::int64_t> next{1};
   return (std::int64_t{getpid()} << 16) | (next.fetch_add(1) & 0xFFFF);
+}
+
+// For the monthly log and the service manager's journal.
+void Note(const std::string& text) {
+  NoteInMonthlyLog(text);
+  std::fprintf(stderr, "pelmorax: %s\n", text.c_str());
+}
+
+std::string SignalName(int signal) {
+  switch (signal) {
+    case SIGTERM:
+      return "SIGTERM";
+    case SIGINT:
+      return "SIGINT";
+    case SIGHUP:
+      return "SIGHUP";
+    default:
+      return "signal " + std::to_string(signal);
+  }
 }
 
 }  // namespace
@@ -67,6 +91,15 @@ void TInstanceListener::ExecuteRemoteCommand(std::int64_t command) {
 
 void TInstanceListener::BroadcastAlarm(int state) {
   bus_.Broadcast({AlarmMessage, handle_, state});
+}
+
+void CloseOnStopSignal(TInstanceListener& listener, int signal) {
+  static bool closing = false;
+  if (std::exchange(closing, true)) return;
+  Note(SignalName(signal) + " received: finishing the recording and closing");
+  listener.ExecuteRemoteCommand(rcClose);
+  Note("Closed on " + SignalName(signal));
+  QApplication::quit();
 }
 
 }  // namespace pmx

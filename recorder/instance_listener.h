@@ -60,4 +60,11 @@ class TInstanceListener {
   InstanceBus bus_;  // last: its listener thread stops before the rest goes
 };
 
+// A stop signal (SIGTERM, SIGINT, SIGHUP: a service manager's stop) ends the
+// recorder as the close command does: the recording is finished (every
+// captured byte written, the header fixed, the encoder started), both ends are
+// logged, and the program then ends even with a dialog open. Later signals
+// change nothing. Threads: the GUI thread, outside every other handler.
+void CloseOnStopSignal(TInstanceListener& listener, int signal);
+
 }  // namespace pmx

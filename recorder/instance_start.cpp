@@ -1,9 +1,12 @@
 #include "recorder/instance_start.h"
 
+#include <cerrno>
+#include <chrono>
 #include <optional>
 
 #include "audio/streaming/au_strings.h"
 #include "platform/instance_bus.h"
+#include "platform/main_loop.h"
 #include "platform/ui_hook.h"
 
 namespace pmx {
@@ -31,13 +34,69 @@ std::optional<TRemoteCommand> RecordingCommand(const std::string& argument) {
 
 constexpr int kRefusedExitCode = 2;
 constexpr int kNoRecorderExitCode = 1;
+// How long a start waits for a recorder of its name that is still starting.
+constexpr std::chrono::seconds kStartingRecorderWait{30};
 
 // A command that reached no recorder is an error for whoever sent it (a script,
 // a service manager): it is told so.
 TStartDecision Sent(int receivers, const std::string& command) {
   if (receivers > 0) return {};
   ShowMessageBox("No running recorder received " + command + ".", "Pelmorax");
-  return {false, kNoRecorderExitCode, {}, {}};
+  return {false, kNoRecorderExitCode, {}, {}, {}};
+}
+
+TStartDecision Refused(const std::string& text) {
+  ShowMessageBox(text, "Pelmorax");
+  return {false, kRefusedExitCode, {}, {}, {}};
+}
+
+enum class NameOwner { kThisStart, kRunningRecorder, kSilentRecorder };
+
+// Who runs under the window class: this start, when it could take the name's
+// lock and nobody listens (a recorder that holds no lock still counts); a
+// recorder that listens; or one that took the name but did not begin to
+// listen in time. A recorder that ends meanwhile leaves the name to this start.
+NameOwner ClaimOrFind(InstanceBus& bus, const std::string& window_class, UniqueFd& lock) {
+  NameOwner owner = NameOwner::kSilentRecorder;
+  MainLoop::Instance().PumpUntil(
+      [&] {
+        const int claim = bus.ClaimName(window_class, lock);
+        if (bus.Exists(window_class)) {
+          lock.Reset();
+          owner = NameOwner::kRunningRecorder;
+          return true;
+        }
+        // A folder that takes no lock leaves the first start alone to find out.
+        if (claim != EWOULDBLOCK) owner = NameOwner::kThisStart;
+        return claim != EWOULDBLOCK;
+      },
+      kStartingRecorderWait);
+  return owner;
+}
+
+TStartDecision CloseEveryRecorder(const std::string& option, InstanceBus& bus) {
+  // A recorder that is still starting closes too, once it listens.
+  for (const std::string& window_class : bus.ClaimedNames()) {
+    UniqueFd lock;
+    ClaimOrFind(bus, window_class, lock);
+  }
+  return Sent(bus.Broadcast({CommandMessage, kCommandSender, rcClose}, InstanceBus::kUntilHandled), option);
+}
+
+// Carries out the start's command in the running recorder: a named start's
+// command goes to that recorder alone, a command without a name to every
+// recorder.
+TStartDecision HandOver(InstanceBus& bus, const std::string& window_class, bool named,
+                        const std::string& option) {
+  const auto command = SameText(option, "-CLOSE") ? std::optional(rcClose) : RecordingCommand(option);
+  int receivers = 1;
+  if (command) {
+    const BusMessage message{CommandMessage, kCommandSender, *command};
+    receivers = named ? static_cast<int>(bus.Send(window_class, message, InstanceBus::kUntilHandled) == 0)
+                      : bus.Broadcast(message, InstanceBus::kUntilHandled);
+  }
+  if (command != rcClose) bus.Post(window_class, {InstanceShowMessage, 0, 0});
+  return Sent(receivers, option);
 }
 
 }  // namespace
@@ -53,24 +112,33 @@ std::string PrepareWindowClass(const std::string& instance_name) {
 TStartDecision MainSequence(const std::vector<std::string>& arguments, InstanceBus& bus) {
   const std::string first_argument = arguments.empty() ? std::string() : arguments.front();
   const std::string instance_name = InstanceName(first_argument);
-  if (SameText(instance_name, "-CLOSE")) {
-    return Sent(bus.Broadcast({CommandMessage, kCommandSender, rcClose}), first_argument);
-  }
+  if (SameText(instance_name, "-CLOSE")) return CloseEveryRecorder(first_argument, bus);
   if (!InstanceBus::ValidInstanceName(instance_name)) {
-    ShowMessageBox(
+    return Refused(
         "The instance name cannot be used: it may have at most 54 characters and no \"/\" or "
-        "control characters.",
-        "Pelmorax");
-    return {false, kRefusedExitCode, {}, {}};
+        "control characters.");
+  }
+  // After a name, a second argument is that recorder's command.
+  const bool named_command = !instance_name.empty() && arguments.size() > 1;
+  const std::string option = named_command ? arguments[1] : first_argument;
+  if (named_command && !RecordingCommand(option) && !SameText(option, "-CLOSE")) {
+    return Refused("\"" + option +
+                   "\" is no command: after an instance name give -RECORDSTART, -RECORDSTOP, "
+                   "-RECORDPAUSE, -RECORDRESTART or -CLOSE.");
   }
   const std::string window_class = PrepareWindowClass(instance_name);
-  if (!bus.Exists(window_class)) {
-    return {true, 0, instance_name, first_argument};
+  UniqueFd lock;
+  switch (ClaimOrFind(bus, window_class, lock)) {
+    case NameOwner::kThisStart:
+      if (SameText(option, "-CLOSE")) return Sent(0, option);
+      return {true, 0, instance_name, option, std::move(lock)};
+    case NameOwner::kRunningRecorder:
+      return HandOver(bus, window_class, named_command, option);
+    case NameOwner::kSilentRecorder:
+      break;
   }
-  const auto command = RecordingCommand(first_argument);
-  const int receivers = command ? bus.Broadcast({CommandMessage, kCommandSender, *command}) : 1;
-  bus.Post(window_class, {InstanceShowMessage, 0, 0});
-  return Sent(receivers, first_argument);
+  ShowMessageBox("The recorder \"" + window_class + "\" is running but does not answer.", "Pelmorax");
+  return {false, kNoRecorderExitCode, {}, {}, {}};
 }
 
 }  // namespace pmx

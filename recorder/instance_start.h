@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/unique_fd.h"
+
 namespace pmx {
 
 class InstanceBus;
@@ -40,15 +42,23 @@ struct TStartDecision {
   // The program's exit code when it does not become a recorder.
   int exit_code = 0;
   std::string instance_name;
-  // As given; the main window starts recording when shown when it says "-RECORDSTART".
-  std::string first_argument;
+  // The recording option as given (the first argument, or the second after an
+  // instance name); the main window starts recording when shown when it says
+  // "-RECORDSTART".
+  std::string recording_option;
+  // Held as long as the recorder runs: no other start becomes a recorder of the
+  // same name meanwhile.
+  UniqueFd name_lock;
 };
 
 // Decides a start of the program from its arguments (without the program's
 // own name): "-CLOSE" closes every running recorder; when a recorder of the
-// same instance name runs, a recording command goes to every recorder and the
-// found one comes to the front; else the start becomes a recorder itself. An
-// instance name the bus cannot carry is refused with a message.
+// same instance name runs (or is starting), a recording command goes to every
+// recorder and the found one comes to the front; else the start becomes a
+// recorder itself. An instance name followed by a command ("-CLOSE" too) gives
+// the command to that recorder alone, or starts it with the command. Each
+// command returns once the recorders have carried it out. An instance name the
+// bus cannot carry or an unknown option after it is refused with a message.
 // Threads: the GUI thread, before any window exists.
 TStartDecision MainSequence(const std::vector<std::string>& arguments, InstanceBus& bus);
 

@@ -8,6 +8,7 @@
 #include "audio/core/ui/acm_format_dialog.h"
 #include "platform/instance_bus.h"
 #include "platform/qt/qt_main_loop.h"
+#include "platform/qt/qt_stop_signals.h"
 #include "recorder/application_reports.h"
 #include "recorder/aufnahme_form.h"
 #include "recorder/doku_form.h"
@@ -56,7 +57,7 @@ int RunRecorder(int argc, char** argv, bool headless) {
   if (!start.become_recorder) return start.exit_code;
   const CodecRegistryBinding codecs;
   // The forms in the order the recorder creates them.
-  pmx::TDokuForm main_window(start.instance_name, start.first_argument);
+  pmx::TDokuForm main_window(start.instance_name, start.recording_option);
   pmx::TParaForm options(&main_window);
   pmx::TAufnahmeForm recordings(&main_window);
   pmx::TLogoForm logo;
@@ -72,6 +73,7 @@ int RunRecorder(int argc, char** argv, bool headless) {
   pmx::TInstanceListener listener(main_window);
   listener.Listen(start.instance_name);
   main_window.SetInstanceListener(&listener);
+  const pmx::QtStopSignals stop_signals([&listener](int signal) { pmx::CloseOnStopSignal(listener, signal); });
   // Start-up runs inside the event loop, where its errors are reported like any
   // handler's and its waits let no other request run nested.
   QTimer::singleShot(0, &main_window, [&main_window] { main_window.show(); });

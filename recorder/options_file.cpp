@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <functional>
 #include <limits>
+#include <utility>
 #include <vector>
 
 namespace pmx {
@@ -11,10 +12,18 @@ namespace {
 
 using Record = TRecorderOptions;
 
+// Where a line is read to: the record, the values used for numbers out of range,
+// and what was said about such numbers.
+struct Target {
+  Record& record;
+  const Record& fallback;
+  std::string note;
+};
+
 // How one line of the file is read into the record and written from it. read
 // returns false when the line holds no value it can take.
 struct Field {
-  std::function<bool(Record&, std::string_view)> read;
+  std::function<bool(Target&, std::string_view)> read;
   std::function<std::string(const Record&)> write;
 };
 
@@ -63,30 +72,45 @@ std::optional<int64_t> ParseNumber(std::string_view line) {
   return value;
 }
 
-// A number stored into a field of its own width; higher bits are dropped.
+// A number stored into a field of its own width: outside [min, max] the fallback's
+// value is taken, so that no index or count falls on a meaning nobody chose.
 template <typename T>
-Field Number(T Record::*member) {
-  return {[member](Record& record, std::string_view line) {
+Field Number(T Record::*member, int64_t min = std::numeric_limits<T>::min(),
+             int64_t max = std::numeric_limits<T>::max()) {
+  return {[=](Target& target, std::string_view line) {
             std::optional<int64_t> value = ParseNumber(line);
-            if (value) record.*member = static_cast<T>(*value);
-            return value.has_value();
+            if (!value) return false;
+            if (*value >= min && *value <= max) {
+              target.record.*member = static_cast<T>(*value);
+            } else {
+              target.record.*member = target.fallback.*member;
+              target.note = "holds " + Decimal(*value) + ", outside " + Decimal(min) + ".." + Decimal(max) +
+                            ": " + Decimal(target.record.*member) + " is used";
+            }
+            return true;
           },
           [member](const Record& record) { return Decimal(record.*member); }};
+}
+
+// Numbers as the file stores them, of any width: higher bits are dropped.
+template <typename T>
+Field AnyNumber(T Record::*member) {
+  return Number(member, std::numeric_limits<int32_t>::min(), std::numeric_limits<uint32_t>::max());
 }
 
 // field: a generic accessor giving the flag of a record, const or not.
 template <typename Access>
 Field Boolean(Access field) {
-  return {[field](Record& record, std::string_view line) {
-            field(record) = ContainsTrue(line);
+  return {[field](Target& target, std::string_view line) {
+            field(target.record) = ContainsTrue(line);
             return true;
           },
           [field](const Record& record) { return std::string(field(record) ? "TRUE" : "FALSE"); }};
 }
 
 Field Text(std::string Record::*member) {
-  return {[member](Record& record, std::string_view line) {
-            record.*member = std::string(line);
+  return {[member](Target& target, std::string_view line) {
+            target.record.*member = std::string(line);
             return true;
           },
           [member](const Record& record) { return record.*member; }};
@@ -102,9 +126,10 @@ void SetExtraSize(WaveFormatEx& format, uint16_t size) {
 
 // One fixed field of the format buffer.
 Field FormatNumber(uint32_t (*get)(const WaveFormatEx&), void (*set)(WaveFormatEx&, uint32_t)) {
-  return {[set](Record& record, std::string_view line) {
+  return {[set](Target& target, std::string_view line) {
             std::optional<int64_t> value = ParseNumber(line);
-            if (value && record.RecordingFormat) set(*record.RecordingFormat, static_cast<uint32_t>(*value));
+            WaveFormatEx* format = target.record.RecordingFormat;
+            if (value && format) set(*format, static_cast<uint32_t>(*value));
             return value.has_value();
           },
           [get](const Record& record) {
@@ -118,7 +143,7 @@ std::vector<Field> MakeFieldsAfterSchedule() {
     fields.push_back(Boolean([drive](auto& r) -> auto& { return r.DriveFlags[drive]; }));
   }
   fields.push_back(Text(&Record::RecordingFolder));
-  fields.push_back(Number(&Record::FreeSpaceMB));
+  fields.push_back(AnyNumber(&Record::FreeSpaceMB));
   using F = WaveFormatEx;
   fields.push_back(FormatNumber([](const F& f) -> uint32_t { return f.wFormatTag(); },
                                 [](F& f, uint32_t v) { f.set_wFormatTag(static_cast<uint16_t>(v)); }));
@@ -135,20 +160,24 @@ std::vector<Field> MakeFieldsAfterSchedule() {
   fields.push_back(FormatNumber([](const F& f) -> uint32_t { return f.cbSize(); },
                                 [](F& f, uint32_t v) { SetExtraSize(f, static_cast<uint16_t>(v)); }));
   fields.push_back(Text(&Record::FormatText));
-  for (auto member : {&Record::Threshold, &Record::SilenceDelay, &Record::RecordFormat,
-                      &Record::SampleRateIndex, &Record::ChannelsIndex, &Record::CompressedDays,
-                      &Record::BitRateIndex}) {
-    fields.push_back(Number(member));
-  }
+  fields.push_back(Number(&Record::Threshold, 1, 32768));
+  fields.push_back(Number(&Record::SilenceDelay, 1, 100));
+  fields.push_back(Number(&Record::RecordFormat, 0, 3));
+  fields.push_back(Number(&Record::SampleRateIndex, 0, 3));
+  fields.push_back(Number(&Record::ChannelsIndex, 0, 3));
+  fields.push_back(Number(&Record::CompressedDays, 1, 2000));
+  fields.push_back(Number(&Record::BitRateIndex, 0, 11));
   fields.push_back(Number(&Record::InDevice));
   fields.push_back(Number(&Record::OutDevice));
   fields.push_back(Boolean([](auto& r) -> auto& { return r.HideDelete; }));
   fields.push_back(Boolean([](auto& r) -> auto& { return r.SoftGap; }));
   fields.push_back(Boolean([](auto& r) -> auto& { return r.AlarmOutputs; }));
-  for (auto member : {&Record::PortIndex, &Record::EncoderDelay, &Record::WavDays,
-                      &Record::QualityIndex, &Record::StopDelay}) {
-    fields.push_back(Number(member));
-  }
+  // A port index past the last port means no port.
+  fields.push_back(AnyNumber(&Record::PortIndex));
+  fields.push_back(Number(&Record::EncoderDelay, 0, 10));
+  fields.push_back(Number(&Record::WavDays, 0, 2000));
+  fields.push_back(Number(&Record::QualityIndex, 0, 11));
+  fields.push_back(Number(&Record::StopDelay, 0, 50));
   return fields;
 }
 
@@ -159,7 +188,7 @@ const std::vector<Field>& FieldsAfterSchedule() {
 }
 
 const Field& SaveModeField() {
-  static const Field field = Number(&Record::SaveMode);
+  static const Field field = Number(&Record::SaveMode, 0, 7);
   return field;
 }
 
@@ -186,10 +215,12 @@ void ReadSchedule(LineReader& lines, Record& record) {
   }
 }
 
-std::optional<OptionsFileProblem> ReadLine(LineReader& lines, const Field& field, Record& record) {
+std::optional<OptionsFileProblem> ReadLine(LineReader& lines, const Field& field, Target& target,
+                                           std::vector<OptionsFileProblem>& adjusted) {
   std::optional<std::string_view> line = lines.Next();
   if (!line) return OptionsFileProblem{lines.LinesRead() + 1, "is missing"};
-  if (!field.read(record, *line)) return OptionsFileProblem{lines.LinesRead(), "holds no number"};
+  if (!field.read(target, *line)) return OptionsFileProblem{lines.LinesRead(), "holds no number"};
+  if (!target.note.empty()) adjusted.push_back({lines.LinesRead(), std::exchange(target.note, {})});
   return std::nullopt;
 }
 
@@ -197,14 +228,23 @@ std::optional<OptionsFileProblem> ReadLine(LineReader& lines, const Field& field
 
 bool ContainsTrue(std::string_view text) { return text.find("TRUE") != std::string_view::npos; }
 
-std::optional<OptionsFileProblem> ReadOptionsText(std::string_view text, TRecorderOptions& record) {
+std::optional<OptionsFileProblem> ReadOptionsText(std::string_view text, TRecorderOptions& record,
+                                                  const TRecorderOptions& fallback,
+                                                  std::vector<OptionsFileProblem>& adjusted) {
   LineReader lines(text);
-  if (auto problem = ReadLine(lines, SaveModeField(), record)) return problem;
+  Target target{record, fallback, {}};
+  if (auto problem = ReadLine(lines, SaveModeField(), target, adjusted)) return problem;
   ReadSchedule(lines, record);
   for (const Field& field : FieldsAfterSchedule()) {
-    if (auto problem = ReadLine(lines, field, record)) return problem;
+    if (auto problem = ReadLine(lines, field, target, adjusted)) return problem;
   }
   return std::nullopt;
+}
+
+std::optional<OptionsFileProblem> ReadOptionsText(std::string_view text, TRecorderOptions& record) {
+  const TRecorderOptions before = record;
+  std::vector<OptionsFileProblem> ignored;
+  return ReadOptionsText(text, record, before, ignored);
 }
 
 std::string WriteOptionsText(const TRecorderOptions& record) {

@@ -3,6 +3,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "recorder/recorder_options.h"
 
@@ -17,7 +18,13 @@ struct OptionsFileProblem {
 // Takes the 58 lines of an options text into record and its format buffer
 // (RecordingFormat; nothing is stored there when it is null). Stops at the first
 // line that is missing or holds no number: the lines before it keep their new
-// values, the fields from it on keep what they held.
+// values, the fields from it on keep what they held. A number outside the range
+// of its setting is replaced by that setting in fallback, and the line is noted in
+// adjusted with the value read and the value used.
+std::optional<OptionsFileProblem> ReadOptionsText(std::string_view text, TRecorderOptions& record,
+                                                  const TRecorderOptions& fallback,
+                                                  std::vector<OptionsFileProblem>& adjusted);
+// The same with the values record held as the fallback, and no notes.
 std::optional<OptionsFileProblem> ReadOptionsText(std::string_view text, TRecorderOptions& record);
 
 // The 58 lines of record, each ended by CR LF.

@@ -127,7 +127,6 @@ class TParaForm : public QDialog {
   void FillDeviceLists();
   void ShowRecordingFolder();
   TRecorderOptions RecordFromControls() const;
-  void ApplyToMainForm();
   // The folder tree's model, made on first use.
   QFileSystemModel& Folders();
 

@@ -58,7 +58,12 @@ TAuFileIn* TPlaybackComponents::Input(int kind) {
 }
 
 void TPlaybackComponents::Load(const std::string& path, int kind) {
-  if (kind == pkWave) AudioFile.SetFileName(path);
+  if (kind == pkWave) {
+    AudioFile.SetFileName(path);
+    // A header without samples (a recording stopped at once, or a broken header)
+    // would only fail later in the device, as if the sound card had refused.
+    if (AudioFile.GetEmpty()) throw EMMAudioError(path + " holds no sound to play.");
+  }
   if (TAuFileIn* input = Input(kind)) input->SetFileName(path);
 }
 

@@ -28,7 +28,8 @@ class TPlaybackComponents {
   // The output and input of kind; null for the other kinds.
   TDXAudioOut* Output(int kind);
   TAuFileIn* Input(int kind);
-  // Hands path to the input of kind; raises the file's error when it cannot be read.
+  // Hands path to the input of kind; raises the file's error when it cannot be read
+  // or, for a WAV file, holds no samples.
   void Load(const std::string& path, int kind);
   // Ends whatever plays and waits until it has.
   void StopAll();

@@ -105,7 +105,13 @@ void LoadOptions() {
     Tell("Error reading options (options.ini).");
     return;
   }
-  if (std::optional<OptionsFileProblem> problem = ReadOptionsText(*text, RecorderOptions)) {
+  std::vector<OptionsFileProblem> adjusted;
+  const std::optional<OptionsFileProblem> problem =
+      ReadOptionsText(*text, RecorderOptions, DefaultRecorderOptions(), adjusted);
+  for (const OptionsFileProblem& value : adjusted) {
+    Tell("Error reading options (options.ini): line " + std::to_string(value.line) + " " + value.what + ".");
+  }
+  if (problem) {
     Tell("Error reading options (options.ini): line " + std::to_string(problem->line) + " " +
                 problem->what + ". The settings from this line on keep their previous values.");
   }
@@ -127,7 +133,7 @@ void EnsureRecordingDirectory() {
   std::error_code error;
   if (folder.size() <= 2 || std::filesystem::is_directory(folder, error)) return;
   if (!std::filesystem::create_directory(folder, error) || error) {
-    Tell("Error generating : " + folder);
+    Tell("Error generating : " + folder + " (" + (error ? error.message() : "not created") + ")");
   }
 }
 

@@ -34,6 +34,9 @@ TRecordingComponents::TRecordingComponents() {
   MMRingBuffer1.SetWaitIfFull(true);
   WaveFileRecorder.Wave()->SetIOBufferSize(kFileIOBufferSize);
   WaveFileRecorder.Wave()->SetFileMustExist(false);
+  WaveFileRecorder.SetKeepCreatedFiles(true);
+  // The sink creates its file exclusively: a file it opened is this chain's own.
+  WaveFileRecorder.OnOpen = [this](TObject*) { file_created_ = true; };
   WaveRecorder.SetOutput(&MMConnector1);
   MMConnector1.SetOutput(&MMRingBuffer1);
   MMRingBuffer1.SetOutput(&WaveFileRecorder);
@@ -84,8 +87,7 @@ void TRecordingComponents::StartRecorder() {
   MMRingBuffer1.SetNumBuffers(static_cast<int>(
       std::max<int64_t>((ring_bytes + kRecorderBufferSize - 1) / kRecorderBufferSize, kRecorderBuffers)));
   const std::string file = FileName();
-  std::error_code error;
-  const bool existed = std::filesystem::exists(file, error) || error;
+  file_created_ = false;
   try {
     WaveIn.Stop();
     WaveIn.Close();
@@ -98,7 +100,9 @@ void TRecordingComponents::StartRecorder() {
     } catch (const Exception&) {
       // The close reports nothing the start's error does not say already.
     }
-    if (!existed) RemoveUnusedFile(file);
+    // A file of the name that someone else made (another recorder that took the
+    // same second) is never touched.
+    if (file_created_) RemoveUnusedFile(file);
     throw;
   }
 }

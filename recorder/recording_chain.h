@@ -52,6 +52,7 @@ class TRecordingComponents : public TRecordingChain {
   void SplitFile(const std::string& file_name) override { WaveFileRecorder.SplitTo(file_name); }
   std::string TakeFinishedSplit() override { return WaveFileRecorder.TakeFinishedSplit(); }
   std::string TakeCloseFailure() override { return WaveFileRecorder.TakeCloseFailure(); }
+  TCreatedFile TakeCreatedFile() override { return WaveFileRecorder.TakeCreatedFile(); }
 
   TMMWaveIn WaveRecorder;
   TMMConnector MMConnector1;
@@ -65,6 +66,9 @@ class TRecordingComponents : public TRecordingChain {
   int64_t ByteRate() const;
   // Removes file when it holds no audio (a failed start made it).
   void RemoveUnusedFile(const std::string& file);
+
+  // The sink created its file in the current start (GUI thread).
+  bool file_created_ = false;
 };
 
 }  // namespace pmx

@@ -122,6 +122,21 @@ std::string NewRecordingFileName(RecorderClock::TimePoint start) {
   return "";
 }
 
+std::string MakeRecordingFolder() {
+  const std::filesystem::path folder = RecorderOptions.RecordingFolder;
+  if (folder.empty()) return "no recording folder is set";
+  std::error_code error;
+  if (std::filesystem::is_directory(folder, error)) return "";
+  std::filesystem::create_directories(folder, error);
+  if (!error && !std::filesystem::is_directory(folder, error)) {
+    error = std::make_error_code(std::errc::not_a_directory);
+  }
+  if (error) return error.message();
+  // A mistyped folder records too: the log tells where.
+  NoteInMonthlyLog("recording folder " + folder.string() + " was missing and has been made");
+  return "";
+}
+
 bool FileNotInUse(const std::string& file_name) {
   struct stat status;
   if (stat(file_name.c_str(), &status) != 0) return true;

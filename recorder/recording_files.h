@@ -19,6 +19,11 @@ void DeleteExpiredRecordings();
 std::string NewRecordingFileName();
 std::string NewRecordingFileName(RecorderClock::TimePoint start);
 
+// Makes RecorderOptions.RecordingFolder, with its parents, when it names no
+// directory, and logs that it did. Empty when the folder is there, else the
+// system's reason why not.
+std::string MakeRecordingFolder();
+
 // True when the file does not exist or nobody holds its lock (the recorder holds
 // flock(LOCK_EX) on the file it writes). Never raises.
 bool FileNotInUse(const std::string& file_name);

@@ -107,9 +107,14 @@ void TRecordingLifecycle::StartNow() {
   // Cleared by the device's start event.
   retry_wanted_ = true;
   ChooseFormat();
+  // Made again at every start: the folder may have gone since the last one.
+  if (const std::string reason = MakeRecordingFolder(); !reason.empty()) {
+    StartFailed(RecorderOptions.RecordingFolder, "the folder cannot be made (" + reason + ")");
+    return;
+  }
   const std::string file_name = NewRecordingFileName();
   if (file_name.empty()) {
-    host_.SetErrorPanelVisible(true);
+    StartFailed(RecorderOptions.RecordingFolder, "the folder has no free file name");
     return;
   }
   chain_.SetFileName(file_name);
@@ -118,24 +123,32 @@ void TRecordingLifecycle::StartNow() {
   reported_lost_ = 0;
   split_asked_ = false;
   finished_split_.clear();
+  keeper_.Clear();
   try {
     chain_.StartRecorder();
   } catch (const Exception& e) {
-    StartFailed(file_name, e.what());
+    // The chain removed the file it made for this try.
+    KeepCreatedFiles();
+    keeper_.Clear();
+    // The system's own reason for a device that would not open completes the error.
+    const std::string system = WaveDriver::Instance().LastOpenFailure();
+    StartFailed(file_name, e.what() + (system.empty() ? "" : " (" + system + ")"));
   }
 }
 
-// The system's own reason for a device that would not open completes the error.
-void TRecordingLifecycle::StartFailed(const std::string& file_name, const std::string& error) {
+void TRecordingLifecycle::StartFailed(const std::string& target, const std::string& reason) {
   host_.SetErrorPanelVisible(true);
-  const std::string system = WaveDriver::Instance().LastOpenFailure();
-  const std::string reason = error + (system.empty() ? "" : " (" + system + ")");
   // A dead device is retried on every tick, each time with a new file name: one
   // report for the whole run.
-  if (reason == start_failure_) return;
-  start_failure_ = reason;
-  HandleApplicationException(
-      std::make_exception_ptr(Exception("Recording to " + file_name + " could not be started: " + reason)));
+  const std::string failure = RecorderOptions.RecordingFolder + '\n' + reason;
+  if (failure == start_failure_) return;
+  start_failure_ = failure;
+  const std::string message = "Recording to " + target + " could not be started: " + reason;
+  host_.SetStatusText(OneLine(message));
+  HandleApplicationException(std::make_exception_ptr(Exception(message)));
+  // Alarmed by the next watch, until a recording runs again.
+  pending_alarms_.push_back(message);
+  fault_alarmed_ = true;
 }
 
 void TRecordingLifecycle::ChooseFormat() {
@@ -169,6 +182,7 @@ void TRecordingLifecycle::StopNow() {
 
 void TRecordingLifecycle::EndRecording() {
   chain_.StopRecorder();
+  KeepCreatedFiles();
   ShowIdle();
   const std::string file_name = chain_.FileName();
   chain_.ReleaseFile();
@@ -192,9 +206,11 @@ void TRecordingLifecycle::ShowIdle() {
   ShowIcon("Pelmorax.ico");
 }
 
-RecorderClock::TimePoint TRecordingLifecycle::FinishFile(const std::string& file_name,
+RecorderClock::TimePoint TRecordingLifecycle::FinishFile(const std::string& name,
                                                          RecorderClock::TimePoint start) {
-  // Raises when the file can't be patched; the rest of the stop is then left out.
+  // Raises when the file can't be saved or patched; the rest of the stop is then left out.
+  const std::string file_name = keeper_.Restore(name, start);
+  if (file_name.empty()) return start;
   FixWaveHeader(file_name);
   StampFileTime(file_name, start);
   // Read before the encoder may take the file away.
@@ -208,9 +224,11 @@ RecorderClock::TimePoint TRecordingLifecycle::FinishFile(const std::string& file
 
 TRecordingWatch TRecordingLifecycle::WatchRecording() {
   TRecordingWatch watch;
+  KeepCreatedFiles();
   FinishSplits();
   if (host_.Recording()) {
     ReportLoss(watch);
+    FollowGoneFile(watch);
     SplitBeforeLimit();
     const std::string fault = chain_.Fault();
     if (!fault.empty()) {
@@ -223,10 +241,10 @@ TRecordingWatch TRecordingLifecycle::WatchRecording() {
   } else if (resume_pending_ && --resume_countdown_ <= 0) {
     TryResume(watch);
   }
-  if (!part_failures_.empty()) {
+  if (!pending_alarms_.empty()) {
     // Alarmed as a loss is: the alarm ends after a quiet while.
-    watch.alarms.insert(watch.alarms.end(), part_failures_.begin(), part_failures_.end());
-    part_failures_.clear();
+    watch.alarms.insert(watch.alarms.end(), pending_alarms_.begin(), pending_alarms_.end());
+    pending_alarms_.clear();
     loss_quiet_ticks_ = 0;
   }
   return watch;
@@ -255,11 +273,35 @@ void TRecordingLifecycle::FinishSplits() {
 
 void TRecordingLifecycle::PartFailed(const std::string& event) {
   AppendToMonthlyLog(event);
-  part_failures_.push_back(event);
+  pending_alarms_.push_back(event);
+}
+
+void TRecordingLifecycle::KeepCreatedFiles() {
+  for (TCreatedFile file; !(file = chain_.TakeCreatedFile()).name.empty();) keeper_.Keep(std::move(file));
+}
+
+// A split already asked for brings the new file by itself.
+void TRecordingLifecycle::FollowGoneFile(TRecordingWatch& watch) {
+  const std::string gone = keeper_.Gone();
+  if (gone.empty() || split_asked_) return;
+  const std::string reason = MakeRecordingFolder();
+  if (gone != gone_alarmed_) {
+    gone_alarmed_ = gone;
+    loss_quiet_ticks_ = 0;
+    watch.alarms.push_back("recording file " + gone + " deleted or moved away: " +
+                           (reason.empty() ? "the recording goes on in a new file"
+                                           : "the folder cannot be made again (" + reason + ")"));
+  }
+  if (!reason.empty()) return;
+  keeper_.ReserveGone();
+  SplitNow();
 }
 
 void TRecordingLifecycle::SplitBeforeLimit() {
-  if (split_asked_ || !chain_.NearSizeLimit()) return;
+  if (!split_asked_ && chain_.NearSizeLimit()) SplitNow();
+}
+
+void TRecordingLifecycle::SplitNow() {
   // The writer is behind the input by what the ring holds and switches at the next
   // block it writes: that block's first sample names the part. The time is taken
   // again from the finished part's length once the switch is done.

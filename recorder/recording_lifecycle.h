@@ -6,8 +6,10 @@
 #include <string>
 #include <vector>
 
+#include "audio/core/wave_file.h"
 #include "platform/wave_types.h"
 #include "recorder/recorder_clock.h"
+#include "recorder/recording_keeper.h"
 
 namespace pmx {
 
@@ -91,6 +93,9 @@ class TRecordingChain {
   // A recording file that could not be finished on the disk, and why; empty when
   // none is left.
   virtual std::string TakeCloseFailure() = 0;
+  // A file the chain created, with a descriptor of its own, oldest first; an empty
+  // name when none is left.
+  virtual TCreatedFile TakeCreatedFile() = 0;
 };
 
 // What a look at the running recording found for the alarms: events to log and
@@ -128,7 +133,9 @@ class TRecordingLifecycle {
   // device, full disk, write error) is ended with its file finished, and resumed
   // in a new file once the device opens and the disk has room again (other starts
   // wait for those tries; a stop ends them); audio lost to overruns is reported; a
-  // file nearing the WAV size limit is split.
+  // file nearing the WAV size limit is split; a file deleted or moved away while
+  // it is written is alarmed and the recording goes on in a new file, without a
+  // gap, while what the deleted one held is saved once it is finished.
   TRecordingWatch WatchRecording();
 
   // Called after each control tick: tries a failed start again unless the tick
@@ -146,7 +153,8 @@ class TRecordingLifecycle {
   void StartNow();
   void StopNow();
   void RunDeferred();
-  void StartFailed(const std::string& file_name, const std::string& error);
+  // Shows, logs and alarms why the start to target (a file or the folder) failed.
+  void StartFailed(const std::string& target, const std::string& reason);
   void ChooseFormat();
   void EndRecording();
   void ShowIdle();
@@ -158,6 +166,10 @@ class TRecordingLifecycle {
   // Logs a part or file that failed to finish and alarms it as a loss is alarmed.
   void PartFailed(const std::string& event);
   void SplitBeforeLimit();
+  // Goes on in a new file named after its first sample.
+  void SplitNow();
+  void KeepCreatedFiles();
+  void FollowGoneFile(TRecordingWatch& watch);
   void ReportLoss(TRecordingWatch& watch);
   void Interrupt(const std::string& fault);
   void TryResume(TRecordingWatch& watch);
@@ -169,15 +181,17 @@ class TRecordingLifecycle {
   int loss_quiet_ticks_ = -1;        // ticks since the last loss or unfinished part; -1 without one
   bool split_asked_ = false;         // a split is on its way to the file
   std::string finished_split_;       // the last file a split of this recording finished
+  TRecordingKeeper keeper_;          // the recording's files, to save one deleted under it
+  std::string gone_alarmed_;         // the file last alarmed as gone
   RecorderClock::TimePoint next_part_start_{};  // the next part's first sample, as foreseen
-  std::vector<std::string> part_failures_;  // parts not finished, for the next watch to alarm
+  std::vector<std::string> pending_alarms_;  // failed starts and parts, for the next watch to alarm
   bool resume_pending_ = false;      // a fault ended the recording; it is to go on
-  bool fault_alarmed_ = false;       // a fault's alarm waits for a recording that works
+  bool fault_alarmed_ = false;       // a fault's or failed start's alarm waits for a recording that works
   int resume_countdown_ = 0;         // ticks until the next attempt
   int quick_faults_ = 0;             // faults of recordings that had just started
   int depth_ = 0;                    // Exclusive sections running
   std::deque<std::function<void()>> deferred_;
-  // The reason the last start failed; empty once a start succeeded.
+  // The folder and the reason the last start failed; empty once a start succeeded.
   std::string start_failure_;
   bool retry_wanted_ = false;  // a start failed and no stop was asked since
   bool tried_ = false;         // a start ran since the last RetryFailedStart

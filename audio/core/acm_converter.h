@@ -52,7 +52,6 @@ class TMMACMConverter : public TMMDSPComponent {
   // CalcDestFormat, then the destination in force (or the input) as the format.
   void UpdateDestFormat();
   PWaveFormatEx InputCopy() const { return input_format_.get(); }
-  PWaveFormatEx Requested() const { return requested_.get(); }
   std::unique_ptr<WaveFormatEx> dest_format_;
 
  private:

@@ -95,8 +95,6 @@ class TMMDSPComponent : public TMMCustomDSPComponent {
   // from the given side drops that stale end.
   virtual void LinkChanged(TMMDSPComponent* c, bool isInputSide, const std::string& name);
 
-  bool AcceptsInput() const { return accepts_input_; }
-
   TMMBufferEvent OnBufferReady;
   TMMBufferLoadEvent OnBufferLoad;
 

@@ -1,6 +1,8 @@
 #pragma once
 
 #include <functional>
+#include <string>
+#include <utility>
 
 #include "audio/core/objects.h"
 
@@ -17,7 +19,8 @@ class TMMDSPComponent;
 // the rest is TThread's.
 class TMMDSPThread : public TMMThreadEx {
  public:
-  explicit TMMDSPThread(TMMDSPComponent* component) : component_(component) {}
+  TMMDSPThread(std::string name, TMMDSPComponent* component)
+      : TMMThreadEx(std::move(name)), component_(component) {}
 
   // The component that created the thread.
   TMMDSPComponent* Component() const { return component_; }

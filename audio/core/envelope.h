@@ -31,7 +31,6 @@ class TMMEnvelopePoint : public TObject {
   int32_t Value() const { return value_; }
   void SetValue(int32_t v) { value_ = v; }
   uint8_t Flags() const { return flags_; }
-  void SetFlags(uint8_t v) { flags_ = v; }
 
   void Assign(const TMMEnvelopePoint& source) { *this = source; }
   virtual void WriteToStream(std::ostream& stream) const;

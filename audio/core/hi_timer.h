@@ -34,7 +34,8 @@ class TMMHiTimer;
 // stopped, the thread never touches its timer again.
 class TMMTimerThread : public TMMThreadEx {
  public:
-  TMMTimerThread(TMMHiTimer& timer, bool synchronize) : timer_(timer), synchronize_(synchronize) {}
+  TMMTimerThread(TMMHiTimer& timer, bool synchronize)
+      : TMMThreadEx("pmx-timer"), timer_(timer), synchronize_(synchronize) {}
   ~TMMTimerThread() override;
 
   void Tick();

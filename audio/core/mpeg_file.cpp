@@ -19,7 +19,6 @@ namespace pmx {
 namespace {
 
 constexpr const char* kLibraryName = "libmpg123.so.0";
-constexpr int kMaxSeekReads = 10;
 
 // clang-format off
 constexpr std::array<const char*, 126> kGenres = {
@@ -175,24 +174,26 @@ int32_t TMMMpeg::GetBlockSize() const {
 }
 
 void TMMMpeg::SetPosition(int64_t frame) {
-  const bool open = open_.load();
-  const int64_t p = open ? std::max<int64_t>(frame - 2, 0) : std::max<int64_t>(frame, 0);
-  Check(decoder_.SetPosition(p), std::to_string(frame) + ": ");
-  if (!open) return;
-  const int32_t block = std::max(GetBlockSize(), 4);
-  std::vector<uint8_t> scratch(static_cast<std::size_t>(block));
-  for (int i = 0; i < kMaxSeekReads && GetPosition() < frame && !GetDone(); ++i) {
-    ReadData(scratch.data(), block);
-  }
+  Check(decoder_.SetPosition(frame), std::to_string(frame) + ": ");
+}
+
+void TMMMpeg::SetSamplePosition(int64_t sample) {
+  Check(decoder_.SetSamplePosition(sample), std::to_string(FrameOf(sample)) + ": ");
+}
+
+int64_t TMMMpeg::FrameOf(int64_t sample) const {
+  const int64_t per_frame = RoundEven(info_.MsPerFrame * info_.SampleRate / 1000.0);
+  return per_frame > 0 ? sample / per_frame : 0;
 }
 
 void TMMMpeg::SetTimePosition(int64_t ms) {
-  if (info_.MsPerFrame <= 0) return;
-  SetPosition(RoundEven(static_cast<double>(ms) / info_.MsPerFrame));
+  if (info_.SampleRate <= 0) return;
+  SetSamplePosition(RoundEven(static_cast<double>(ms) * info_.SampleRate / 1000.0));
 }
 
 int64_t TMMMpeg::GetTimePosition() const {
-  return RoundEven(static_cast<double>(GetPosition()) * info_.MsPerFrame);
+  if (info_.SampleRate <= 0) return 0;
+  return RoundEven(static_cast<double>(GetSamplePosition()) * 1000.0 / info_.SampleRate);
 }
 
 void TMMMpeg::ScanFile(int32_t a, int32_t b, int32_t c) {
@@ -232,7 +233,7 @@ void TMMMpeg::Assign(const TMMMpeg* source) {
   SetTrailingHeader(source->TrailingHeader());
   SetChannelMode(source->ChannelMode());
   SetFileName(source->FileName());
-  SetPosition(source->GetPosition());
+  SetSamplePosition(source->GetSamplePosition());
 }
 
 TMMMPEGFile::TMMMPEGFile(TComponent* owner)
@@ -294,13 +295,13 @@ void TMMMPEGFile::SetDecryptCallback(const TMMDecryptCallback& callback) {
 void TMMMPEGFile::Opened() {
   TMMCustomFile::Opened();
   if (mpeg_->IsOpen() || mpeg_->GetEmpty()) return;
-  saved_frame_ = mpeg_->GetPosition();
+  saved_sample_ = mpeg_->GetSamplePosition();
   mpeg_->OpenFile();
 }
 
 void TMMMPEGFile::Started() {
   TMMCustomFile::Started();
-  if (mpeg_->IsOpen() && !started_.exchange(true)) mpeg_->SetPosition(saved_frame_);
+  if (mpeg_->IsOpen() && !started_.exchange(true)) mpeg_->SetSamplePosition(saved_sample_);
 }
 
 void TMMMPEGFile::Stopped() {

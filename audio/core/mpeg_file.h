@@ -29,7 +29,7 @@ std::string MpegGenreName(int number);
 bool IsMpegInWave(const std::string& name);
 
 // One MPEG decoder for one file: its stream properties, the 16-bit PCM format it
-// decodes to, reads and frame-exact or fuzzy seeks. Every decoder error raises
+// decodes to, reads and seeks exact to the sample. Every decoder error raises
 // EMMMpegError with the decoder's text.
 //
 // Threads: as its decoder (MpegDecoder serialises its calls); the open flag is an
@@ -76,10 +76,12 @@ class TMMMpeg : public TMMObject {
   // PCM bytes of one frame, whole sample frames of 4 bytes; 0 without a file.
   int32_t GetBlockSize() const;
 
-  // Frame positions; a seek while open lands two frames early and decodes up to
-  // the frame asked for, so that the decoder's state is whole there.
+  // Positions in frames, in samples and in ms, exact to the sample: a time lands on
+  // the sample nearest to it.
   void SetPosition(int64_t frame);
   int64_t GetPosition() const { return decoder_.GetPosition(); }
+  void SetSamplePosition(int64_t sample);
+  int64_t GetSamplePosition() const { return decoder_.GetSamplePosition(); }
   void SetTimePosition(int64_t ms);
   int64_t GetTimePosition() const;
 
@@ -95,6 +97,7 @@ class TMMMpeg : public TMMObject {
  private:
   void Check(int error, const std::string& prefix = "") const;
   void UpdatePCMFormat();
+  int64_t FrameOf(int64_t sample) const;
 
   MpegDecoder decoder_;
   TMpegFileInfo info_;
@@ -164,7 +167,7 @@ class TMMMPEGFile : public TMMCustomFile {
   void Load(WAVEHDR* h, bool& MoreBuffers);
 
   std::unique_ptr<TMMMpeg> mpeg_;
-  int64_t saved_frame_ = 0;  // GUI thread
+  int64_t saved_sample_ = 0;  // GUI thread
   std::atomic<bool> started_{false};
 };
 

@@ -27,8 +27,4 @@ void TMMComponent::SetDesignMode(bool value) {
   }
 }
 
-void TMMComponent::CheckDesignMode(bool value) {
-  if (Designing() != value) SetDesignMode(value);
-}
-
 }  // namespace pmx

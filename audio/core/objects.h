@@ -20,9 +20,6 @@ class TMMObject : public TObject {
   TNotifyEvent OnChanging;
   TNotifyEvent OnChange;
 
- protected:
-  int UpdateCount() const { return update_count_; }
-
  private:
   int update_count_ = 0;
 };
@@ -33,10 +30,6 @@ class TMMComponent : public TComponent {
   using TComponent::TComponent;
   // Sets or clears the designing state of this component and the ones it owns.
   virtual void SetDesignMode(bool value);
-
- protected:
-  // Calls SetDesignMode only when the state differs.
-  void CheckDesignMode(bool value);
 };
 
 class TMMNonVisualComponent : public TMMComponent {
@@ -45,6 +38,9 @@ class TMMNonVisualComponent : public TMMComponent {
 };
 
 // Base of the library's threads; their priority is TThread's (SetMMThreadPriority).
-class TMMThreadEx : public TThread {};
+class TMMThreadEx : public TThread {
+ public:
+  using TThread::TThread;
+};
 
 }  // namespace pmx

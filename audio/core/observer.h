@@ -21,9 +21,7 @@ class TMMObserver : public TObject {
   TMMObserver& operator=(const TMMObserver&) = delete;
 
   TMMObservable* Observable() const { return observable_; }
-  bool Muted() const { return muted_; }
   void SetMuted(bool muted) { muted_ = muted; }
-  void* UserData() const { return user_data_; }
   void SetUserData(void* user_data) { user_data_ = user_data; }
 
   // Calls OnNotify with the user data, this observer and data, unless muted.
@@ -55,7 +53,6 @@ class TMMObservable : public TObject {
   void Notify(void* data);
 
   int ObserverCount() const { return static_cast<int>(observers_.size()); }
-  bool Muted() const { return muted_; }
   void SetMuted(bool muted) { muted_ = muted; }
 
  private:

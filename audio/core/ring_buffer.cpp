@@ -12,7 +12,7 @@
 
 namespace pmx {
 
-TMMQueueThread::TMMQueueThread(TMMRingBuffer& ring) : TMMDSPThread(&ring), ring_(ring) {
+TMMQueueThread::TMMQueueThread(TMMRingBuffer& ring) : TMMDSPThread("pmx-ring", &ring), ring_(ring) {
   SetPriority(TThreadPriority::tpHigher);
 }
 

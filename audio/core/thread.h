@@ -4,6 +4,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
+#include <string>
 #include <sys/types.h>
 
 #include <thread>
@@ -24,7 +25,8 @@ class TThread {
  public:
   static constexpr std::chrono::milliseconds kStartTimeout{5000};
 
-  TThread() = default;
+  // name shows in top, gdb and crash reports; the system keeps at most 15 characters.
+  explicit TThread(std::string name) : name_(std::move(name)) {}
   // The owner must have called WaitFor (a derived class does so in its own
   // destructor, before its members go); this only catches what was left running.
   virtual ~TThread();
@@ -40,7 +42,6 @@ class TThread {
   // Joins the thread. On the GUI thread it runs queued synchronized calls meanwhile,
   // so a worker blocked in MainLoop::Synchronize cannot deadlock it.
   void WaitFor();
-  std::thread::native_handle_type Handle() { return worker_.native_handle(); }
   // True on the thread that Execute runs on.
   bool IsCurrent() const { return std::this_thread::get_id() == worker_id_.load(); }
   // The kernel's id of the running thread; 0 before it runs and after it ended.
@@ -57,6 +58,7 @@ class TThread {
  private:
   void Run();
 
+  const std::string name_;
   std::thread worker_;
   std::atomic<std::thread::id> worker_id_{};
   std::atomic<bool> terminated_{false};

@@ -4,7 +4,6 @@
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
-#include <span>
 
 #include "audio/core/mm_strings.h"
 #include "audio/core/mul_div.h"
@@ -288,13 +287,6 @@ int64_t TMMWave::ReadSegments(uint8_t* buffer, int64_t want) {
   return done;
 }
 
-void TMMWave::ApplyFadeList(uint8_t* buffer, int64_t count) {
-  if (!fade_list_ || fade_list_->Count() <= 1 || fades_off_) return;
-  if (record_->wfx.wFormatTag() != WAVE_FORMAT_PCM) return;
-  ApplyFades(record_->wfx, std::span<uint8_t>(buffer, static_cast<std::size_t>(count)),
-             *fade_list_);
-}
-
 int64_t TMMWave::ReadData(void* buffer, int64_t length) {
   if (!record_ || bytes_left_ <= 0) return -1;
   auto* bytes = static_cast<uint8_t*>(buffer);
@@ -307,7 +299,6 @@ int64_t TMMWave::ReadData(void* buffer, int64_t length) {
     position_ = PlayListSamples();
     return silence;
   }
-  ApplyFadeList(bytes, count);
   bytes_left_ -= count;
   position_ = SamplesOf(total_bytes_ - bytes_left_);
   return count;

@@ -5,7 +5,6 @@
 #include <string>
 
 #include "audio/core/cut_list.h"
-#include "audio/core/fade_list.h"
 #include "audio/core/mm_types.h"
 #include "audio/core/objects.h"
 #include "audio/core/observer.h"
@@ -100,11 +99,6 @@ class TMMWave : public TMMObject {
   // Copies another wave's settings and file (none frees everything).
   void Assign(const TMMWave* source);
 
-  // Gains applied to what is read (PCM only); set by the audio-file player.
-  TMMFadeList* FadeList() const { return fade_list_; }
-  void SetFadeList(TMMFadeList* list) { fade_list_ = list; }
-  void SetFadesOff(bool off) { fades_off_ = off; }
-
   // Called when a source starts over from its beginning; nothing here.
   virtual void ResetWave() {}
 
@@ -124,7 +118,6 @@ class TMMWave : public TMMObject {
   int64_t SamplesOf(int64_t bytes) const;
   void SeekRecord(int64_t sample);
   int64_t ReadSegments(uint8_t* buffer, int64_t want);
-  void ApplyFadeList(uint8_t* buffer, int64_t count);
 
   std::unique_ptr<TWaveIORecord> record_;
   std::string file_name_;
@@ -142,8 +135,6 @@ class TMMWave : public TMMObject {
   bool opened_ = false;
   bool assigning_ = false;
   bool change_pending_ = false;
-  TMMFadeList* fade_list_ = nullptr;
-  bool fades_off_ = false;
   TMMObservable observers_;
 };
 

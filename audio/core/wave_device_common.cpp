@@ -13,8 +13,9 @@
 
 namespace pmx {
 
-TMMWaveDeviceThread::TMMWaveDeviceThread(TMMDSPComponent* component, Failure failure)
-    : TMMDSPThread(component), failure_(std::move(failure)) {}
+TMMWaveDeviceThread::TMMWaveDeviceThread(std::string name, TMMDSPComponent* component,
+                                         Failure failure)
+    : TMMDSPThread(std::move(name), component), failure_(std::move(failure)) {}
 
 TMMWaveDeviceThread::~TMMWaveDeviceThread() { Stop(); }
 

@@ -32,7 +32,7 @@ class TMMWaveDeviceThread : public TMMDSPThread {
  public:
   using Failure = std::function<void(std::exception_ptr)>;
 
-  TMMWaveDeviceThread(TMMDSPComponent* component, Failure failure);
+  TMMWaveDeviceThread(std::string name, TMMDSPComponent* component, Failure failure);
   ~TMMWaveDeviceThread() override;
 
   void Post(std::function<void()> work);
@@ -116,7 +116,6 @@ class TMMWaveDevice {
   void SetCallBackMode(TMMCBMode value);
   TThreadPriority Priority() const { return priority_; }
   void SetPriority(TThreadPriority value);
-  uint32_t DeviceCount() const { return device_count_; }
   // The capabilities name of device index (-1 the mapper); empty when none.
   static std::string DeviceName(WaveDirection direction, int index);
 

@@ -1,5 +1,7 @@
 #include "audio/core/wave_file.h"
 
+#include <fcntl.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
@@ -71,6 +73,7 @@ bool TMMCustomWaveFile::OpenFile() {
     SetPWaveFormat(Input()->PWaveFormat());
     if (!PWaveFormat() || wave_->FileName().empty()) return false;
     wave_->CreateWaveFile(wave_->FileName(), PWaveFormat());
+    NoteCreated(wave_->FileName());
     wave_->IORecord()->MaxFileSize = max_file_size_.load();
     data_bytes_.store(0);
     std::lock_guard status(status_lock_);
@@ -100,10 +103,7 @@ void TMMCustomWaveFile::Started() {
 }
 
 void TMMCustomWaveFile::Stopped() {
-  if (file_opened_.load() && file_started_.exchange(false)) {
-    std::lock_guard lock(wave_lock_);
-    if (TMMFadeList* fades = wave_->FadeList()) fades->SetPlayState({});
-  }
+  if (file_opened_.load()) file_started_.store(false);
   TMMCustomFile::Stopped();
 }
 
@@ -197,6 +197,22 @@ void TMMCustomWaveFile::NoteCloseFailure(const std::string& name, int error) {
                             std::strerror(error != 0 ? error : EIO) + ")");
 }
 
+void TMMCustomWaveFile::NoteCreated(const std::string& name) {
+  if (!keep_created_.load()) return;
+  const RiffFile* file = wave_->IORecord()->hmmio.get();
+  UniqueFd fd(file ? fcntl(file->Descriptor(), F_DUPFD_CLOEXEC, 0) : -1);
+  std::lock_guard status(status_lock_);
+  created_.push_back({name, std::move(fd)});
+}
+
+TCreatedFile TMMCustomWaveFile::TakeCreatedFile() {
+  std::lock_guard status(status_lock_);
+  if (created_.empty()) return {};
+  TCreatedFile oldest = std::move(created_.front());
+  created_.erase(created_.begin());
+  return oldest;
+}
+
 std::string TMMCustomWaveFile::TakeCloseFailure() {
   std::lock_guard status(status_lock_);
   return TakeOldest(close_failures_);
@@ -220,6 +236,7 @@ bool TMMCustomWaveFile::SwitchFile() {
     SetFailure(std::string(error.what()) + ": " + next);
     return false;
   }
+  NoteCreated(next);
   wave_->IORecord()->MaxFileSize = max_file_size_.load();
   data_bytes_.store(0);
   // Handed out only now, so whoever takes it sees the new file's count.

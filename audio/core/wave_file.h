@@ -12,8 +12,16 @@
 #include "audio/core/custom_file.h"
 #include "audio/core/observer.h"
 #include "audio/core/wave.h"
+#include "platform/unique_fd.h"
 
 namespace pmx {
+
+// A file a sink created, with a descriptor of its own that keeps the file's data
+// reachable even after its name is deleted.
+struct TCreatedFile {
+  std::string name;
+  UniqueFd fd;
+};
 
 // A wave as a node of the processing chain. With an Input it is a sink that writes
 // every buffer passing through into a new file, closing itself (and finishing the
@@ -29,7 +37,7 @@ namespace pmx {
 // is touched by those threads only under wave_lock_; the file flags and the data
 // count are atomics. The split request, the finished splits and the failure text
 // are guarded by status_lock_, which is never held across disk I/O, so the GUI
-// thread can ask about them while a write is stuck. OnOpen and OnClose reach the
+// thread can ask about them while a write is stuck; so are the created files. OnOpen and OnClose reach the
 // GUI thread through SynchronizeDSPCall.
 class TMMCustomWaveFile : public TMMCustomFile {
  public:
@@ -69,6 +77,10 @@ class TMMCustomWaveFile : public TMMCustomFile {
   // A written file that could not be finished on closing or splitting ("NAME: not
   // finished on the disk (REASON)"), oldest first; empty when none is left.
   std::string TakeCloseFailure();
+  // While set, every file the sink creates is kept for TakeCreatedFile.
+  void SetKeepCreatedFiles(bool keep) { keep_created_.store(keep); }
+  // A file the sink created, oldest first; an empty name when none is left.
+  TCreatedFile TakeCreatedFile();
 
   void SetPWaveFormat(PWaveFormatEx f) override;
   void Opened() override;
@@ -118,6 +130,8 @@ class TMMCustomWaveFile : public TMMCustomFile {
   // new file can't be created.
   bool SwitchFile();
   void SetFailure(const std::string& text);
+  // Under wave_lock_: keeps the file just created for TakeCreatedFile when asked to.
+  void NoteCreated(const std::string& name);
   // Keeps for TakeCloseFailure that the file could not be finished.
   void NoteCloseFailure(const std::string& name, int error);
   // The source's part of BufferLoad; true when it started over from the beginning.
@@ -151,6 +165,8 @@ class TMMCustomWaveFile : public TMMCustomFile {
   std::vector<std::string> finished_;     // guarded by status_lock_
   std::vector<std::string> close_failures_;  // guarded by status_lock_
   std::string failure_;                   // guarded by status_lock_
+  std::atomic<bool> keep_created_{false};
+  std::vector<TCreatedFile> created_;     // guarded by status_lock_
 };
 
 // The published form.

@@ -64,6 +64,10 @@ void TMMCustomWaveIn::FormatChanged() {
   SetPWaveFormat(&format);
 }
 
+bool TMMCustomWaveIn::Holds(int value, int current) const {
+  return value == current && PWaveFormat() && PWaveFormat()->wFormatTag() == WAVE_FORMAT_PCM;
+}
+
 void TMMCustomWaveIn::SetBufferSize(int32_t n) {
   TMMCustomSoundComponent::SetBufferSize(device_.NewBufferSize(n));
 }
@@ -79,14 +83,14 @@ void TMMCustomWaveIn::SetMode(TMMMode value) {
 
 void TMMCustomWaveIn::SetChannels(int value) {
   value = std::clamp(value, 1, 8);
-  if (value == channels_) return;
+  if (Holds(value, channels_)) return;
   device_.CheckClosed();
   channels_ = value;
   FormatChanged();
 }
 
 void TMMCustomWaveIn::SetBitLength(TMMBits value) {
-  if (value == bits_) return;
+  if (Holds(static_cast<int>(value), static_cast<int>(bits_))) return;
   device_.CheckClosed();
   bits_ = value;
   FormatChanged();
@@ -94,7 +98,7 @@ void TMMCustomWaveIn::SetBitLength(TMMBits value) {
 
 void TMMCustomWaveIn::SetSampleRate(int value) {
   value = std::clamp(value, 8000, 100000);
-  if (value == sample_rate_) return;
+  if (Holds(value, sample_rate_)) return;
   device_.CheckClosed();
   sample_rate_ = value;
   FormatChanged();

@@ -21,7 +21,8 @@ class EMMWaveInError : public Exception {
 // The capture thread of an open TMMCustomWaveIn in cmThread.
 class TMMWaveInThread final : public TMMWaveDeviceThread {
  public:
-  using TMMWaveDeviceThread::TMMWaveDeviceThread;
+  TMMWaveInThread(TMMDSPComponent* component, Failure failure)
+      : TMMWaveDeviceThread("pmx-capture", component, std::move(failure)) {}
 };
 
 // The capture device of the chain: keeps NumBuffers buffers queued at a wave-in
@@ -116,6 +117,9 @@ class TMMCustomWaveIn : public TMMCustomSoundComponent {
     if (event) event(this);
   }
   void FormatChanged();
+  // A property value the format already has; while a codec format is set none is,
+  // so setting any PCM property brings back a PCM format.
+  bool Holds(int value, int current) const;
   void ComputeByteLimit();
   int64_t ToBytes(int64_t value) const;
   int64_t FromBytes(int64_t bytes) const;

@@ -21,7 +21,8 @@ class EMMWaveOutError : public Exception {
 // The done-buffer thread of an open TMMWaveOut in cmThread.
 class TMMWaveOutThread final : public TMMWaveDeviceThread {
  public:
-  using TMMWaveDeviceThread::TMMWaveDeviceThread;
+  TMMWaveOutThread(TMMDSPComponent* component, Failure failure)
+      : TMMWaveDeviceThread("pmx-waveout", component, std::move(failure)) {}
 };
 
 // The playing device of the chain: pulls buffers from Input, keeps up to

@@ -25,19 +25,19 @@ TMMDIBGraphicControl::~TMMDIBGraphicControl() {
 
 void TMMDIBGraphicControl::SetBitsPerPixel(int bits) {
   canvas_->SetBitsPerPixel(bits);
-  update();
+  Invalidate();
 }
 
 void TMMDIBGraphicControl::SetPaletteRealize(bool value) {
   if (canvas_->PaletteRealize() == value) return;
   canvas_->SetPaletteRealize(value);
-  update();
+  Invalidate();
 }
 
 void TMMDIBGraphicControl::SetPaletteMapped(bool value) {
   if (canvas_->PaletteMapped() == value) return;
   canvas_->SetPaletteMapped(value);
-  update();
+  Invalidate();
 }
 
 void TMMDIBGraphicControl::SetBackGroundDIB(const QImage& picture) {
@@ -69,7 +69,7 @@ void TMMDIBGraphicControl::SetUseBackGroundDIB(bool value) {
 
 void TMMDIBGraphicControl::ApplyBackground() {
   canvas_->SetBackGroundBitmap(use_background_ ? background_ : QImage());
-  update();
+  Invalidate();
 }
 
 void TMMDIBGraphicControl::Loaded() {

@@ -77,6 +77,7 @@ class TMMDIBGraphicControl : public TMMGraphicControl {
   void paintEvent(QPaintEvent* event) override;
   void resizeEvent(QResizeEvent* event) override;
   void changeEvent(QEvent* event) override;
+  void ColorChanged() override { Invalidate(); }
   // The control's size changed; the canvas already has the new size.
   virtual void BoundsChanged() {}
   // For a display whose picture builds up refresh by refresh: from now on an

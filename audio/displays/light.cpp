@@ -1,6 +1,7 @@
 #include "audio/displays/light.h"
 
 #include <QPainter>
+#include <climits>
 #include <cmath>
 #include <cstdlib>
 
@@ -219,7 +220,7 @@ void TMMLight::SetLightColors(int light, int a) {
   }
   const double zones = zone_count_;
   for (int z = 0; z < zone_count_; ++z) {
-    const double d = std::min(zone_count_ - z - 1, static_cast<int>(zones * sphere_horz_));
+    const double d = std::min<double>(zone_count_ - z - 1, std::trunc(zones * sphere_horz_));
     int zone_intensity = 0;
     if (sphere_horz_ != 0 && sphere_vert_ != 0) {
       const double across = zones * zones - (d / sphere_horz_) * (d / sphere_horz_);
@@ -252,7 +253,9 @@ void TMMLight::BevelChanged() {
 void TMMLight::Rebuild() {
   if (Loading()) return;
   TMMDIBCanvas& canvas = DIBCanvas();
-  canvas.SetAnimatedColors(kind_ == TMMLightKind::lkCircle ? kLights : zone_count_ * kLights);
+  // In 64 bits: a zone count past the canvas's colours must not wrap to a small one.
+  const int64_t animated = kind_ == TMMLightKind::lkCircle ? kLights : int64_t{zone_count_} * kLights;
+  canvas.SetAnimatedColors(static_cast<int>(std::min<int64_t>(animated, INT_MAX)));
   ResetLights();
   {
     TMMDIBDrawing section(canvas);
@@ -264,40 +267,43 @@ void TMMLight::Rebuild() {
 }
 
 TRect TMMLight::LightSquare(int light) const {
-  const int w = inner_width_;
-  const int h = inner_height_;
-  const int g = triangle_dist_ / 2;
-  int r;
-  int box_w;
-  int box_h;
-  TRect square;
+  // In 64 bits: a gap of any size leaves r below 1 instead of wrapping.
+  const int64_t w = inner_width_;
+  const int64_t h = inner_height_;
+  const int64_t g = triangle_dist_ / 2;
+  int64_t r;
+  int64_t box_w;
+  int64_t box_h;
+  int64_t x;
+  int64_t y;
   if (arrange_ == TMMLightArrange::laLine) {
     const bool across = w >= h;
-    int long_side = across ? w : h;
-    int short_side = across ? h : w;
+    int64_t long_side = across ? w : h;
+    int64_t short_side = across ? h : w;
     if (3 * short_side <= long_side) {
       long_side = 3 * short_side;
     } else {
       short_side = long_side / 3;
     }
     r = (long_side / 3) / 2 - g;
-    const int along = 2 * light * r + (2 * light + 1) * g;
+    const int64_t along = 2 * light * r + (2 * light + 1) * g;
     box_w = across ? long_side : short_side;
     box_h = across ? short_side : long_side;
-    square = across ? TRect{along, g, along + 2 * r, g + 2 * r} : TRect{g, along, g + 2 * r, along + 2 * r};
+    x = across ? along : g;
+    y = across ? g : along;
   } else {
     r = (std::min(w, h) - 4 * g) / 4;
-    const int a = g + r;
+    const int64_t a = g + r;
     box_w = 4 * a;
-    box_h = static_cast<int>(a * 3.7320508);
-    const int centre_x = light == 0 ? a : light == 1 ? 2 * a : 3 * a;
-    const int centre_y = light == 1 ? box_h - a : a;
-    square = {centre_x - r, centre_y - r, centre_x + r, centre_y + r};
+    box_h = static_cast<int64_t>(static_cast<double>(a) * 3.7320508);
+    x = (light == 0 ? a : light == 1 ? 2 * a : 3 * a) - r;
+    y = (light == 1 ? box_h - a : a) - r;
   }
   if (r < 1) return {};
-  const int dx = (w - box_w) / 2;
-  const int dy = (h - box_h) / 2;
-  return {square.Left + dx, square.Top + dy, square.Right + dx, square.Bottom + dy};
+  const auto left = static_cast<int>(x + (w - box_w) / 2);
+  const auto top = static_cast<int>(y + (h - box_h) / 2);
+  const auto side = static_cast<int>(2 * r);
+  return {left, top, left + side, top + side};
 }
 
 void TMMLight::DrawLights() {

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cstdint>
+#include <limits>
 #include <mutex>
 #include <vector>
 
@@ -48,9 +49,9 @@ class TMMLight : public TMMDIBGraphicControl, public TMMDisplayFeed {
   int TriangleDist() const { return triangle_dist_; }
   void SetTriangleDist(int value) { SetRebuilt(triangle_dist_, std::max(2, value)); }
   float SphereHorz() const { return sphere_horz_; }
-  void SetSphereHorz(float value) { SetRebuilt(sphere_horz_, std::max(0.0f, value)); }
+  void SetSphereHorz(float value) { SetRebuilt(sphere_horz_, SphereValue(value)); }
   float SphereVert() const { return sphere_vert_; }
-  void SetSphereVert(float value) { SetRebuilt(sphere_vert_, std::max(0.0f, value)); }
+  void SetSphereVert(float value) { SetRebuilt(sphere_vert_, SphereValue(value)); }
   int ZoneCount() const { return zone_count_; }
   void SetZoneCount(int value) { SetRebuilt(zone_count_, std::max(1, value)); }
   TMMLightPeakMode PeakMode() const { return peak_mode_; }
@@ -131,6 +132,11 @@ class TMMLight : public TMMDIBGraphicControl, public TMMDisplayFeed {
       Rebuild();
       throw;
     }
+  }
+  // A sphere setting: not below 0 and finite (not a number is 0), so that the
+  // shading never divides infinity by infinity.
+  static float SphereValue(float value) {
+    return value > 0 ? std::min(value, std::numeric_limits<float>::max()) : 0.0f;
   }
   void BandLimits();
   void Rebuild();

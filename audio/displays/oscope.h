@@ -128,8 +128,13 @@ class TMMOscope : public TMMScanDisplay, public TMMOscopeFeed {
   void DrawScope(QPainter& dc, bool full);
   void DrawTrace();
   void DrawScrollColumn();
-  void DrawPoint(int x, int v, int from_x, int from_row);
-  int Row(int v);
+  // A point at column x and pixel row; a connected line comes from from_x, from_row.
+  void DrawPoint(int x, int row, int from_x, int from_row);
+  // The height of a trace value above the bottom, unclipped, and its pixel row.
+  int64_t Lift(int v) const;
+  int Row(int v) const;
+  // The row of a point about to be drawn, firing its overflow events: once per point.
+  int PointRow(int v);
   bool InEffect(int row) const;
   void SetTraceColor(bool effect);
   void DrawGridLines();

@@ -23,14 +23,21 @@ QString Label(const char* format, double value) {
 
 }  // namespace
 
-int TMMOscope::Row(int v) {
-  if (v >= 32767 && OnPcmOverflow) OnPcmOverflow(this);
+int64_t TMMOscope::Lift(int v) const {
   const bool spikes = kind_ == TMMOscopeKind::okSpikes;
   if (spikes) v = std::abs(v);
   const int64_t scaled = static_cast<int64_t>(v) * (gain_ + 8) / 8 + (spikes ? 0 : 32767);
-  const int64_t y = scaled * height_ / (spikes ? 32767 : 65535);
-  if (y > height_ && OnGainOverflow) OnGainOverflow(this);
-  return static_cast<int>(std::clamp<int64_t>(height_ - y - 1, -1, height_));
+  return scaled * height_ / (spikes ? 32767 : 65535);
+}
+
+int TMMOscope::Row(int v) const {
+  return static_cast<int>(std::clamp<int64_t>(height_ - Lift(v) - 1, -1, height_));
+}
+
+int TMMOscope::PointRow(int v) {
+  if (v >= 32767 && OnPcmOverflow) OnPcmOverflow(this);
+  if (Lift(v) > height_ && OnGainOverflow) OnGainOverflow(this);
+  return Row(v);
 }
 
 // Effects are judged on the height above the bottom.
@@ -43,10 +50,8 @@ void TMMOscope::SetTraceColor(bool effect) {
   DIBCanvas().SetDrawIndex(trace_values_[effect ? 1 : 0]);
 }
 
-// One point of the trace at column x; a connected line comes from from_x, from_row.
-void TMMOscope::DrawPoint(int x, int v, int from_x, int from_row) {
+void TMMOscope::DrawPoint(int x, int row, int from_x, int from_row) {
   TMMDIBCanvas& canvas = DIBCanvas();
-  const int row = Row(v);
   const int mid = height_ / 2;
   const bool peak = effect_ == TMMOscopeEffect::efPeak;
   const bool split = effect_ == TMMOscopeEffect::efSplit;
@@ -110,13 +115,14 @@ void TMMOscope::DrawTrace() {
   int previous = kind_ == TMMOscopeKind::okConLines ? Row(trace_[0]) : 0;
   int x = 0;
   for (; x < width_; x += steps_) {
-    DrawPoint(x, trace_[x], std::max(x - steps_, 0), previous);
-    previous = Row(trace_[x]);
+    const int row = PointRow(trace_[x]);
+    DrawPoint(x, row, std::max(x - steps_, 0), previous);
+    previous = row;
   }
   // The line runs one step past the last point, so that point is drawn too; at
   // the right edge the clipped line would end before it.
   if (kind_ == TMMOscopeKind::okConLines) {
-    DrawPoint(x, trace_[x - steps_], x - steps_, previous);
+    DrawPoint(x, previous, x - steps_, previous);
     DIBSetPixel(canvas, x - steps_, previous, canvas.DrawState().draw_value);
   }
 }
@@ -130,16 +136,19 @@ void TMMOscope::DrawScrollColumn() {
   const int v1 = trace_[1];
   switch (kind_) {
     case TMMOscopeKind::okDots:
-      DrawPoint(x, v0, x, 0);
-      DrawPoint(x, v1, x, 0);
+      DrawPoint(x, PointRow(v0), x, 0);
+      DrawPoint(x, PointRow(v1), x, 0);
       break;
-    case TMMOscopeKind::okConLines:
-      DrawPoint(x, v0, x - 1, poly_row_);
-      DrawPoint(x, v1, x, Row(v0));
-      poly_row_ = Row(v1);
+    case TMMOscopeKind::okConLines: {
+      const int row0 = PointRow(v0);
+      const int row1 = PointRow(v1);
+      DrawPoint(x, row0, x - 1, poly_row_);
+      DrawPoint(x, row1, x, row0);
+      poly_row_ = row1;
       break;
+    }
     default:
-      DrawPoint(x, std::abs(v0) > std::abs(v1) ? v0 : v1, x, 0);
+      DrawPoint(x, PointRow(std::abs(v0) > std::abs(v1) ? v0 : v1), x, 0);
   }
 }
 

@@ -106,8 +106,6 @@ class TMMCustomSlider : public TMMCustomControl {
   // Draws the slider into its paint bitmap and copies that onto canvas at 0, 0.
   void Paint(QPainter& canvas) override;
 
-  // Where the thumb was last painted, for hit tests.
-  TRect LastThumbRect() const { return last_thumb_; }
   // The client area inside the body bevel and the end pictures.
   TRect TrackRect() const;
   // Where the thumb lies for the present position in track.

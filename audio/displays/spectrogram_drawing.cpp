@@ -102,9 +102,11 @@ void TMMSpectrogram::DrawScaleStrip(QPainter& dc, bool left) const {
   const int f0 = std::clamp(frequency_base_, 0, std::max(input_.Rate() / 2 - 1000, 0));
   const double step = (rate / 2 - z * f0) / divisions_ / z / 1000;
   const bool whole = f0 == 0 && z == 1;
+  auto tick = [&](int k) {
+    return height() - bevel - static_cast<int>(static_cast<int64_t>(k) * (height_ - 1) / divisions_) - 1;
+  };
   for (int k = 0; k <= divisions_; ++k) {
-    const int y = height() - bevel -
-                  static_cast<int>(static_cast<int64_t>(k) * (height_ - 1) / divisions_) - 1;
+    const int y = tick(k);
     dc.setPen(ToQColor(ScanColor(kScaleLine)));
     dc.drawLine(origin + (left ? 31 : 0), y, origin + (left ? 28 : 3), y);
     char label[32];
@@ -118,9 +120,10 @@ void TMMSpectrogram::DrawScaleStrip(QPainter& dc, bool left) const {
     DrawRotatedText(dc, origin + (left ? 26 : 6), y, left ? 1 : 0, 10, "ARIAL", label);
   }
   if (whole) {
+    // Centred between the two lowest labels, clear of both.
     dc.setPen(ToQColor(ScanColor(kScaleText)));
-    DrawRotatedText(dc, origin + (left ? 26 : 6), height() - bevel - 8 - (height_ / divisions_) / 2,
-                    left ? 1 : 0, 10, "ARIAL", "KHz");
+    DrawRotatedText(dc, origin + (left ? 26 : 6), (tick(0) + tick(1)) / 2, left ? 1 : 0, 10, "ARIAL",
+                    "KHz");
   }
 }
 

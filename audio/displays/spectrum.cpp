@@ -38,6 +38,9 @@ TMMSpectrum::TMMSpectrum(TComponent* owner, QWidget* parent)
       results_(TMMBinDecay::kMaxBins),
       amp_offset_(TMMBinDecay::kMaxBins),
       inactive_(std::make_unique<TMMDIBCanvas>(this)) {
+  // The scrolling kind builds its picture refresh by refresh, and the measuring
+  // box lives in what is shown: an exposure must not draw a fresh frame over them.
+  KeepPictureOnExpose();
   SetColor(clBlack);
   setCursor(ScreenCursor(crCross));
   SetBounds(0, 0, 194, 89);
@@ -60,7 +63,7 @@ void TMMSpectrum::SetEnabled(bool value) {
     Reset();
     if (num_peaks_ > 0) SetTimerSuspended(false);
   }
-  update();
+  Invalidate();
 }
 
 void TMMSpectrum::SetKind(TMMSpectrumKind value) {
@@ -68,14 +71,14 @@ void TMMSpectrum::SetKind(TMMSpectrumKind value) {
   kind_ = value;
   SpotLayout();
   ClearBars();
-  update();
+  Invalidate();
 }
 
 void TMMSpectrum::SetFFTLength(int value) {
   if (!input_.SetLength(value)) return;
   BuildBinMap();
   Reset();
-  update();
+  Invalidate();
 }
 
 void TMMSpectrum::SetWindow(TMMFFTWindow value) { input_.Transform().SetWindow(value); }
@@ -84,7 +87,7 @@ void TMMSpectrum::SetSampleRate(int value) {
   if (!input_.SetSampleRate(value)) return;
   BuildBinMap();
   Reset();
-  update();
+  Invalidate();
 }
 
 void TMMSpectrum::SetLogFreq(bool value) {
@@ -92,7 +95,7 @@ void TMMSpectrum::SetLogFreq(bool value) {
   log_freq_ = value;
   BuildBinMap();
   Reset();
-  update();
+  Invalidate();
 }
 
 void TMMSpectrum::SetFrequencyScale(int value) {
@@ -102,7 +105,7 @@ void TMMSpectrum::SetFrequencyScale(int value) {
   zoom_ = value;
   BuildBinMap();
   Reset();
-  update();
+  Invalidate();
 }
 
 void TMMSpectrum::SetLogAmp(bool value) {
@@ -110,7 +113,7 @@ void TMMSpectrum::SetLogAmp(bool value) {
   log_amp_ = value;
   BuildAmplitudeTables();
   Reset();
-  update();
+  Invalidate();
 }
 
 void TMMSpectrum::SetGain(TMMSpectrumGain value) {
@@ -120,7 +123,7 @@ void TMMSpectrum::SetGain(TMMSpectrumGain value) {
   emphasis_3db_ = static_cast<int>(value) % 2 != 0;
   BuildAmplitudeTables();
   ClearBars();
-  update();
+  Invalidate();
 }
 
 void TMMSpectrum::SetRefFreq(int value) {
@@ -129,7 +132,7 @@ void TMMSpectrum::SetRefFreq(int value) {
   ref_freq_ = value;
   BuildAmplitudeTables();
   ClearBars();
-  update();
+  Invalidate();
 }
 
 void TMMSpectrum::SetVerticalScale(int value) {
@@ -138,22 +141,22 @@ void TMMSpectrum::SetVerticalScale(int value) {
   vertical_scale_ = value;
   BuildAmplitudeTables();
   ClearBars();
-  update();
+  Invalidate();
 }
 
 void TMMSpectrum::SetBitLength(TMMBits value) {
   input_.SetBits(value);
-  update();
+  Invalidate();
 }
 
 void TMMSpectrum::SetMode(TMMMode value) {
   input_.SetMode(static_cast<int>(value));
-  update();
+  Invalidate();
 }
 
 void TMMSpectrum::SetChannel(TMMChannel value) {
   input_.SetChannel(value);
-  update();
+  Invalidate();
 }
 
 void TMMSpectrum::SetNumPeaks(int value) {
@@ -165,21 +168,21 @@ void TMMSpectrum::SetNumPeaks(int value) {
   } else if (enabled_) {
     SetTimerSuspended(false);
   }
-  update();
+  Invalidate();
 }
 
 void TMMSpectrum::SetPeakDelay(int value) {
   if (value < 0 || value > 50 || value == peak_delay_) return;
   peak_delay_ = value;
   ClearBars();
-  update();
+  Invalidate();
 }
 
 void TMMSpectrum::SetPeakSpeed(int value) {
   if (value < 0 || value > 50 || value == peak_speed_) return;
   peak_speed_ = value;
   ClearBars();
-  update();
+  Invalidate();
 }
 
 void TMMSpectrum::SetSpace(int value) {
@@ -187,7 +190,7 @@ void TMMSpectrum::SetSpace(int value) {
   space_ = value;
   ClearBars();
   BuildInactivePicture();
-  update();
+  Invalidate();
 }
 
 void TMMSpectrum::SetSpotSpace(int value) {
@@ -195,7 +198,7 @@ void TMMSpectrum::SetSpotSpace(int value) {
   spot_space_ = value;
   SpotLayout();
   ClearBars();
-  update();
+  Invalidate();
 }
 
 void TMMSpectrum::SetSpotHeight(int value) {
@@ -203,35 +206,35 @@ void TMMSpectrum::SetSpotHeight(int value) {
   spot_height_ = value;
   SpotLayout();
   ClearBars();
-  update();
+  Invalidate();
 }
 
 void TMMSpectrum::SetPoint1(int value) {
   if (value < 1 || value > 100 || value == point1_) return;
   point1_ = value;
   SpotLayout();
-  update();
+  Invalidate();
 }
 
 void TMMSpectrum::SetPoint2(int value) {
   if (value < 1 || value > 100 || value == point2_) return;
   point2_ = value;
   SpotLayout();
-  update();
+  Invalidate();
 }
 
 void TMMSpectrum::SetColors(ColorIndex index, TColor value) {
   if (colors_.at(index) == value) return;
   colors_[index] = value;
   BuildInactivePicture();
-  update();
+  Invalidate();
 }
 
 void TMMSpectrum::SetInactiveDoted(bool value) {
   if (inactive_doted_ == value) return;
   inactive_doted_ = value;
   BuildInactivePicture();
-  update();
+  Invalidate();
 }
 
 void TMMSpectrum::SetScaleShown(bool& field, bool value) {
@@ -240,20 +243,20 @@ void TMMSpectrum::SetScaleShown(bool& field, bool value) {
   const QSize before = size();
   SetBounds(x(), y(), width(), height());
   if (size() == before) UpdateLayout();
-  update();
+  Invalidate();
 }
 
 void TMMSpectrum::SetOnDrawBar(TMMSpectrumDrawBar value) {
   on_draw_bar_ = std::move(value);
   if (!on_draw_bar_) BuildInactivePicture();
-  update();
+  Invalidate();
 }
 
 void TMMSpectrum::SetOnGetXScale(TMMSpectrumGetXScale value) {
   on_get_x_scale_ = std::move(value);
   BuildBinMap();
   Reset();
-  update();
+  Invalidate();
 }
 
 void TMMSpectrum::SetDesignMode(bool value) {
@@ -261,6 +264,7 @@ void TMMSpectrum::SetDesignMode(bool value) {
   if (Designing()) return;
   timer_client_.Add([this] { PeakTimer(); }, !enabled_ || num_peaks_ == 0);
   Clear();
+  Invalidate();
 }
 
 void TMMSpectrum::SetBitsPerPixel(int bits) {
@@ -268,7 +272,7 @@ void TMMSpectrum::SetBitsPerPixel(int bits) {
   DIBCanvas().SetBitsPerPixel(bits);
   inactive_->SetBitsPerPixel(bits);
   BuildInactivePicture();
-  update();
+  Invalidate();
 }
 
 void TMMSpectrum::ColorChanged() {
@@ -280,7 +284,7 @@ void TMMSpectrum::Loaded() {
   TMMDIBGraphicControl::Loaded();
   BuildBinMap();
   Reset();
-  update();
+  Invalidate();
 }
 
 // ---- feed ----
@@ -291,7 +295,7 @@ void TMMSpectrum::SetPCMWaveFormat(PWaveFormatEx format) {
     BuildBinMap();
     Reset();
   }
-  update();
+  Invalidate();
 }
 
 void TMMSpectrum::RefreshPCMData(const void* data) {
@@ -500,7 +504,7 @@ void TMMSpectrum::BuildBinMap() {
   }
   BuildAmplitudeTables();
   BuildInactivePicture();
-  update();
+  Invalidate();
 }
 
 void TMMSpectrum::MapColumns(double low) {

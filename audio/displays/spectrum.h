@@ -189,7 +189,10 @@ class TMMSpectrum : public TMMDIBGraphicControl, public TMMDisplayFeed {
 
  protected:
   void Loaded() override;
-  void BevelChanged() override { UpdateLayout(); }
+  void BevelChanged() override {
+    UpdateLayout();
+    Invalidate();
+  }
   void ColorChanged() override;
   void BoundsChanged() override { UpdateLayout(); }
   // No hint covers the measuring box while the button is held.
@@ -214,7 +217,7 @@ class TMMSpectrum : public TMMDIBGraphicControl, public TMMDisplayFeed {
   void SetRepaint(T& field, T value) {
     if (field == value) return;
     field = value;
-    update();
+    Invalidate();
   }
   void SetScaleShown(bool& field, bool value);
   void SetTimerSuspended(bool suspended) { timer_client_.SetSuspended(suspended); }

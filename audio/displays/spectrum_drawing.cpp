@@ -15,7 +15,8 @@ namespace pmx {
 namespace {
 
 
-std::string Format(const char* format, double value) {
+template <class T>
+std::string Format(const char* format, T value) {
   char text[64];
   std::snprintf(text, sizeof text, format, value);
   return text;
@@ -343,8 +344,12 @@ void TMMSpectrum::DrawLoudestText(QPainter& dc) const {
   const int text_width = metrics.horizontalAdvance(text);
   const int x = std::min(picture_.Left + shown.column, picture_.Left + width_ - 1 - text_width);
   const int y = picture_.Top + std::max(height_ - shown.value - line_offset_ - metrics.height(), 0);
+  // Only the picture is drawn anew at each refresh: text beyond it would stay.
+  dc.save();
+  dc.setClipRect(picture_.Left, picture_.Top, width_, height_);
   dc.setPen(Qt::white);
   dc.drawText(QRect(x, y, text_width, metrics.height()), Qt::AlignLeft | Qt::AlignTop, text);
+  dc.restore();
 }
 
 // ---- paint and scales ----
@@ -384,7 +389,8 @@ void TMMSpectrum::DrawAmpScale(QPainter& dc, bool left) const {
     std::string label;
     if (log_amp_) {
       y = bevel + k * (height_ - 1) / n;
-      label = Format(left ? "%.0f" : "%2.0f", std::nearbyint(-10.0 * 6 * k / n));
+      // A whole number: the top tick is 0 dB, not a rounded "-0".
+      label = Format(left ? "%d" : "%2d", static_cast<int>(std::lround(-10.0 * 6 * k / n)));
     } else {
       y = strip_height - bevel - static_cast<int>(k * vs * 32760 / n / (vs * 32768 / height_)) - 1;
       label = Format(vs <= 0.095 ? "%5.3f" : "%4.2f", vs * k / n);

@@ -30,7 +30,7 @@ class TAuThread : public TThread {
  public:
   enum class State { Parked, Running, Paused };
 
-  explicit TAuThread(TAuOutput& output) : output_(output) {}
+  explicit TAuThread(TAuOutput& output) : TThread("pmx-auout"), output_(output) {}
   ~TAuThread() override;
 
   // A request made while a run is ending is taken by the next park, never lost.

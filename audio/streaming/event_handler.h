@@ -33,6 +33,7 @@ class TEventHandler : public TThread {
   static void AddRef();
   static void Release();
   static TEventHandler& Instance();
+  TEventHandler() : TThread("pmx-events") {}
 
   // Queues a record unless its sender is blocked.
   void Post(Record record);

@@ -8,7 +8,8 @@
 namespace pmx {
 
 // Debian's lame encoding raw 16-bit little-endian PCM, fed through a pipe, into
-// one MP3 file. Single-threaded.
+// one MP3 file. What lame says on stderr reaches ours when it ends, but for the
+// warning every raw run of it gives. Single-threaded.
 class TLamePipe {
  public:
   // Starts lame; raises std::runtime_error when it can't be started.
@@ -24,6 +25,7 @@ class TLamePipe {
 
  private:
   int input_ = -1;
+  int messages_ = -1;  // lame's stderr
   pid_t pid_ = -1;
 };
 

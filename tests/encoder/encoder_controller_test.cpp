@@ -189,8 +189,12 @@ TEST(EncoderController, TheWavGoesOnlyAfterAFinishedEncodeAndWhenAsked) {
     EXPECT_EQ(rig.view.errors.size(), failed ? 1u : 0u);
     // A failed run leaves no part behind and the old file as it was.
     EXPECT_FALSE(std::filesystem::exists(rig.part));
-    if (failed && std::filesystem::is_regular_file(rig.ogg)) EXPECT_EQ(Text(rig.ogg), "old");
-    if (!failed) EXPECT_EQ(Text(rig.ogg), "OggS");
+    if (failed && std::filesystem::is_regular_file(rig.ogg)) {
+      EXPECT_EQ(Text(rig.ogg), "old");
+    }
+    if (!failed) {
+      EXPECT_EQ(Text(rig.ogg), "OggS");
+    }
   }
 }
 

@@ -47,6 +47,36 @@ void MakeDeadSocket(const fs::path& path) {
   close(fd);
 }
 
+// A listener of a peer's own making at path: it answers each connection with
+// replies (after reading what was sent) and hangs up. Without replies it never
+// accepts, as a peer that hangs.
+class RawPeer {
+ public:
+  RawPeer(const fs::path& path, std::string replies) : fd_(socket(AF_UNIX, SOCK_STREAM, 0)) {
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::strcpy(address.sun_path, path.c_str());
+    EXPECT_EQ(bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    EXPECT_EQ(listen(fd_, 4), 0);
+    if (replies.empty()) return;
+    thread_ = std::thread([this, replies] {
+      const int connection = accept(fd_, nullptr, nullptr);
+      char frame[64];
+      EXPECT_GT(read(connection, frame, sizeof frame), 0);
+      EXPECT_EQ(write(connection, replies.data(), replies.size()), static_cast<ssize_t>(replies.size()));
+      close(connection);
+    });
+  }
+  ~RawPeer() {
+    if (thread_.joinable()) thread_.join();
+    close(fd_);
+  }
+
+ private:
+  int fd_;
+  std::thread thread_;
+};
+
 class InstanceBusTest : public ::testing::Test {
  protected:
   test::TempDir dir_;
@@ -99,6 +129,29 @@ TEST_F(InstanceBusTest, BroadcastWaitsForEveryListenerOnTheGuiThread) {
   EXPECT_EQ(b.messages.back(), (BusMessage{"Pelmorax_Message_4_Sembrix", 7, -1}));
 }
 
+// A close that finishes a recording on a slow disk takes longer than any reply
+// time-out: the sender waits for it, but not for a peer that is gone or hangs.
+TEST_F(InstanceBusTest, ASenderWaitsForAListenerAtWorkButNotForOneThatIsGoneOrHangs) {
+  static constexpr auto kReply = 100ms;
+  InstanceBus listener(folder_), sender(folder_, kReply);
+  ASSERT_EQ(listener.Listen("Pelmorax ", [](const BusMessage&) { std::this_thread::sleep_for(4 * kReply); }), 0);
+  const BusMessage close{"Pelmorax Message", 5000, 2};
+  std::atomic<int> result{-1};
+  std::thread worker([&] { result = sender.Send("Pelmorax ", close, InstanceBus::kUntilHandled); });
+  ASSERT_TRUE(MainLoop::Instance().PumpUntil([&] { return result.load() >= 0; }, 10s));
+  worker.join();
+  EXPECT_EQ(result.load(), 0);
+
+  const auto started = std::chrono::steady_clock::now();
+  {
+    const RawPeer gone(fs::path(folder_) / "Pelmorax gone", "\x02");  // received, then it ended
+    EXPECT_EQ(sender.Send("Pelmorax gone", close, InstanceBus::kUntilHandled), ETIMEDOUT);
+  }
+  const RawPeer hung(fs::path(folder_) / "Pelmorax hung", "");
+  EXPECT_EQ(sender.Send("Pelmorax hung", close, InstanceBus::kUntilHandled), ETIMEDOUT);
+  EXPECT_LT(std::chrono::steady_clock::now() - started, 5s);
+}
+
 TEST_F(InstanceBusTest, OneListenerPerClassAndLookupByName) {
   InstanceBus first(folder_), second(folder_);
   Inbox inbox;
@@ -109,6 +162,16 @@ TEST_F(InstanceBusTest, OneListenerPerClassAndLookupByName) {
   first.StopListening();
   EXPECT_FALSE(second.Exists("Pelmorax studio"));
   EXPECT_EQ(second.Listen("Pelmorax studio", inbox.Handler()), 0);
+
+  // A name has one owner until its lock is closed; the lock is no listener.
+  UniqueFd owner, other;
+  ASSERT_EQ(first.ClaimName("Pelmorax studio", owner), 0);
+  EXPECT_EQ(second.ClaimName("Pelmorax studio", other), EWOULDBLOCK);
+  EXPECT_FALSE(other);
+  EXPECT_EQ(second.ClaimName("Pelmorax other", other), 0);
+  owner.Reset();
+  EXPECT_EQ(second.ClaimName("Pelmorax studio", owner), 0);
+  EXPECT_EQ(first.Broadcast({"ok", 1, 2}), 1);
 }
 
 TEST_F(InstanceBusTest, DeadSocketsAreRemoved) {

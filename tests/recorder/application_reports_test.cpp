@@ -1,6 +1,7 @@
 #include "recorder/application_reports.h"
 
 #include <QApplication>
+#include <QDialog>
 #include <QMessageBox>
 #include <algorithm>
 
@@ -57,6 +58,31 @@ TEST_F(RecorderTest, MessagesAndErrorsAreLoggedAndShownWithoutWaitingForAClick) 
   EXPECT_TRUE(log[1].ends_with(" Error: I/O error opening /proc/x.wav")) << log[1];
   EXPECT_TRUE(log[4].ends_with(" Error opening COM1")) << log[4];
   EXPECT_TRUE(messages_.empty()) << "the reports replaced the test's hook";
+}
+
+// The options dialog tells of a missing folder as it opens: a box under a modal
+// dialog could not be clicked, so it belongs to the dialog; without one, to the
+// main window.
+TEST_F(RecorderTest, ABoxAskedForAsAModalDialogOpensBelongsToTheDialog) {
+  TApplicationReports reports(false);
+  QWidget main_window;
+  reports.SetBoxParent(&main_window);
+  main_window.show();
+  QDialog dialog(&main_window);
+  dialog.setModal(true);
+  ShowMessageBox("Path for audio files does not exist: /srv/rec", "Pelmorax");
+  dialog.show();
+  MainLoop::Instance().ProcessPending();
+  std::vector<QMessageBox*> boxes = VisibleBoxes();
+  ASSERT_EQ(boxes.size(), 1u);
+  EXPECT_EQ(boxes[0]->parentWidget(), &dialog);
+  boxes[0]->close();
+  dialog.hide();
+  RaiseInQueuedCall("I/O error opening /proc/x.wav");
+  boxes = VisibleBoxes();
+  ASSERT_EQ(boxes.size(), 1u);
+  EXPECT_EQ(boxes[0]->parentWidget(), &main_window);
+  boxes[0]->close();
 }
 
 }  // namespace

@@ -167,6 +167,7 @@ TEST_P(HourlySplit, StopsInSecondsElevenToFifteenAndStartsAfterTheGap) {
   const TimePoint restart = At(10, 0, 11) + (GetParam() ? 10s : 1s);
   EXPECT_THAT(host_.stops, ElementsAre(At(10, 0, 11)));
   EXPECT_THAT(host_.starts, ElementsAre(At(9, 59, 30), restart));
+  EXPECT_TRUE(LogLinesWith("Recording stopped: no recording until a scheduled hour").empty());
 }
 
 INSTANTIATE_TEST_SUITE_P(SoftGap, HourlySplit, ::testing::Bool());
@@ -181,6 +182,7 @@ TEST_F(ControlTickTest, SplitEndsTheTickSoSignalRestartsOnTheNext) {
   EXPECT_THAT(host_.starts, ElementsAre(At(9, 59, 50), At(10, 0, 1, 500)));
 }
 
+// The split into an hour the schedule leaves out ends the recording, and the log says why.
 TEST_F(ControlTickTest, DisallowedHourStartsNothingButStillSplits) {
   RecorderOptions.StopDelay = 10;
   RecorderOptions.Threshold = 100;
@@ -191,6 +193,7 @@ TEST_F(ControlTickTest, DisallowedHourStartsNothingButStillSplits) {
   RunUntil(At(10, 1, 0));
   EXPECT_THAT(host_.starts, ElementsAre(At(9, 59, 50)));
   EXPECT_THAT(host_.stops, ElementsAre(At(10, 0, 11)));
+  EXPECT_EQ(LogLinesWith("Recording stopped: no recording until a scheduled hour").size(), 1u);
 }
 
 TEST_F(ControlTickTest, SplitsOfTheTwoAndFourHourModes) {

@@ -237,6 +237,40 @@ TEST_F(WavePlaybackTest, DeviceThatRefusesSwitchesVoiceSenseOff) {
   EXPECT_EQ(RecorderOptions.SaveMode, 5);
 }
 
+// Files that hold no sound are reported as what they are when chosen; Play then
+// neither blames the sound card nor changes the recording mode.
+TEST_F(WavePlaybackTest, MalformedFilesGiveTheirOwnError) {
+  TDokuForm& form = Open(FilePcmOptions(sink_), "Sink");
+  std::string fmt;
+  for (uint32_t v : {0x00020001u, 44100u, 176400u, 0x00100004u}) PutUint32(fmt, v);
+  const auto header = [&](uint32_t riff_size, uint32_t data_size) {
+    std::string wav = "RIFF";
+    PutUint32(wav, riff_size);
+    wav += "WAVE" + Chunk("fmt ", fmt) + "data";
+    PutUint32(wav, data_size);
+    return wav;
+  };
+  // The chunks past a RIFF size of 12; no samples; a data size with none there; a cut header.
+  const std::vector<std::string> files = {header(12, 0), header(36, 0), header(1036, 1000),
+                                          header(36, 0).substr(0, 30)};
+  for (size_t i = 0; i < files.size(); ++i) {
+    SCOPED_TRACE(i);
+    messages_.clear();
+    RecorderOptions.SaveMode = 6;
+    PlaybackFile = Home("2026030709051" + std::to_string(i) + ".wav").string();
+    PutFile(PlaybackFile, std::vector<uint8_t>(files[i].begin(), files[i].end()));
+    form.LoadPlaybackFile();
+    ASSERT_EQ(messages_.size(), 1u);
+    EXPECT_TRUE(messages_[0] == PlaybackFile + " holds no sound to play." ||
+                messages_[0] == "This is not a valid Audiofile")
+        << messages_[0];
+    EXPECT_FALSE(form.SpdBtnPlay->isEnabled());
+    form.SpdBtnPlayClick();
+    EXPECT_EQ(messages_.size(), 1u);
+    EXPECT_EQ(RecorderOptions.SaveMode, 6);
+  }
+}
+
 using PlaybackBadInputTest = RecorderTest;
 
 TEST_F(PlaybackBadInputTest, EmptyOrGarbledFilesGiveAMessageAndStayIdle) {

@@ -8,6 +8,7 @@
 #include "recorder/control_tick.h"
 #include "recorder/doku_form.h"
 #include "recorder/options_file.h"
+#include "recorder/recording_files.h"
 #include "tests/recorder/recorder_fixture.h"
 #include "tests/recorder/wav_bytes.h"
 
@@ -89,11 +90,14 @@ TEST_F(FormRecordingTest, AHeadlessWindowDrawsNothingButTheTickStillHearsTheInpu
   EXPECT_TRUE(gui_ticker::Seen());
 }
 
-TEST_F(FormRecordingTest, AMissingFolderShowsTheErrorPanelAndRecordsNothing) {
+TEST_F(FormRecordingTest, AFolderThatCannotBeMadeShowsTheErrorPanelWithTheReasonAndRecordsNothing) {
   std::filesystem::remove(folder_);
+  WriteFile(folder_, "a file where the folder was");
   form_->StartRecording();
   EXPECT_FALSE(form_->Recording());
   EXPECT_TRUE(form_->ErrorPanel->isVisibleTo(form_.get()));
+  EXPECT_EQ(Text(form_->RecordseitLabel),
+            "Recording to " + folder_.string() + " could not be started: the folder cannot be made (Not a directory)");
   EXPECT_EQ(driver_.Last(WaveDirection::kInput), nullptr);
 }
 
@@ -109,6 +113,40 @@ TEST_F(FormRecordingTest, TheRecordingDeviceKeepsItsNumberWhileItRecords) {
   form_->OptionsAccepted();
   EXPECT_EQ(form_->RecordingChain.WaveRecorder.DeviceID(), 1);
   EXPECT_EQ(messages_.size(), 1u);
+}
+
+// PCM, then a codec, then PCM again: each file holds what was chosen, the last
+// one sample for sample.
+TEST_F(FormRecordingTest, PcmChosenAfterACodecRecordingIsWhatTheNextFileHolds) {
+  WaveFormatEx ima;
+  ima.set_wFormatTag(WAVE_FORMAT_IMA_ADPCM);
+  ASSERT_EQ(acmFormatSuggest(nullptr, WaveFormatEx::Pcm(8000, 16, 1), ima, 1024,
+                             ACM_FORMATSUGGESTF_WFORMATTAG),
+            MMSYSERR_NOERROR);
+  RecorderOptions.RecordingFormat = &ima;
+  RecorderClock::TimePoint now = start_;
+  ScopedRecorderClock clock([&] { return now; });
+  std::string bytes;
+  for (const uint16_t format : {0, 1, 0}) {  // "Only PCM-Quality" at 8 kHz mono 8 bit, IMA ADPCM
+    RecorderOptions.RecordFormat = format;
+    form_->OptionsAccepted();
+    const std::string name = NewRecordingFileName(now);
+    form_->StartRecording();
+    ASSERT_TRUE(form_->Recording());
+    driver_.Last(WaveDirection::kInput)->Advance(16000);
+    EXPECT_TRUE(loop_.PumpUntil([&] { return form_->RecordingPosition() >= 2000; }, 10s));
+    form_->StopRecording();
+    bytes = ReadFile(name);
+    ASSERT_GE(bytes.size(), 44u);
+    EXPECT_EQ(Uint32At(bytes, 20) & 0xFFFF, format == 1 ? WAVE_FORMAT_IMA_ADPCM : WAVE_FORMAT_PCM);
+    now += std::chrono::minutes(1);
+  }
+  // One channel, 8000 Hz, 8000 bytes a second, 1-byte blocks, 8 bits.
+  EXPECT_EQ(bytes.substr(22, 14),
+            std::string("\x01\x00\x40\x1f\0\0\x40\x1f\0\0\x01\x00\x08\x00", 14));
+  const std::vector<uint8_t> ramp = FakePcm::Ramp(WaveFormatEx::Pcm(8000, 8, 1), 0, 16000);
+  EXPECT_TRUE(bytes.substr(44) == std::string(ramp.begin(), ramp.end()));
+  RecorderOptions.RecordingFormat = nullptr;
 }
 
 // A damaged settings file must not keep an unattended recorder from recording.

@@ -76,7 +76,8 @@ TEST_F(InstanceStartTest, ANamedStartRaisesItsRecorderOrBecomesOne) {
   TStartDecision decision = Start({"Studio2", "-RECORDSTART"});
   EXPECT_TRUE(decision.become_recorder);
   EXPECT_EQ(decision.instance_name, "Studio2");
-  EXPECT_EQ(decision.first_argument, "Studio2");
+  EXPECT_EQ(decision.recording_option, "-RECORDSTART") << "it records once shown";
+  decision = {};
 
   auto studio = Run("Studio2");
   decision = Start({"Studio2"});
@@ -86,6 +87,22 @@ TEST_F(InstanceStartTest, ANamedStartRaisesItsRecorderOrBecomesOne) {
   EXPECT_TRUE(unnamed->window.actions.empty());
   // The name is kept as given; another case is another recorder.
   EXPECT_TRUE(Start({"studio2"}).become_recorder);
+
+  // A name with a command: that recorder alone carries it out.
+  studio->window.actions.clear();
+  decision = Start({"Studio2", "-recordstart"});
+  EXPECT_EQ(decision.exit_code, 0);
+  ASSERT_TRUE(AwaitShown(*studio));
+  EXPECT_EQ(studio->window.actions, (Actions{"StartRecording", "ShowInstanceRequest"}));
+  decision = Start({"Studio2", "-CLOSE"});
+  EXPECT_EQ(decision.exit_code, 0);
+  EXPECT_EQ(studio->window.actions.back(), "Close");
+  EXPECT_TRUE(unnamed->window.actions.empty());
+  EXPECT_FALSE(Start({"Studio3", "-CLOSE"}).become_recorder) << "nothing to close starts nothing";
+  decision = Start({"Studio2", "-RECORD"});
+  EXPECT_FALSE(decision.become_recorder);
+  EXPECT_EQ(decision.exit_code, 2);
+  EXPECT_NE(messages_.back().find("\"-RECORD\" is no command"), std::string::npos) << messages_.back();
 }
 
 TEST_F(InstanceStartTest, CloseReachesEveryRecorderAndStartsNothing) {
@@ -105,13 +122,14 @@ TEST_F(InstanceStartTest, CloseReachesEveryRecorderAndStartsNothing) {
 
 TEST_F(InstanceStartTest, RecordStartWithoutAnUnnamedRecorderBecomesOne) {
   auto named = Run("A");
-  const TStartDecision decision = Start({"-RECORDSTART"});
+  TStartDecision decision = Start({"-RECORDSTART"});
   EXPECT_TRUE(decision.become_recorder);
   EXPECT_EQ(decision.instance_name, "");
-  EXPECT_EQ(decision.first_argument, "-RECORDSTART");
+  EXPECT_EQ(decision.recording_option, "-RECORDSTART");
   EXPECT_TRUE(named->window.actions.empty());
 
-  // No arguments at all: the unnamed recorder.
+  // No arguments at all: the unnamed recorder, once the first one has gone.
+  decision = {};
   EXPECT_TRUE(Start({}).become_recorder);
 }
 

@@ -59,6 +59,15 @@ class MosquillTest : public ::testing::Test {
     ASSERT_TRUE(ChildReaper::Instance().WaitReaped(pid, 60s));
   }
 
+  // Runs mosquill with its stderr kept in a file; what it wrote there.
+  std::string EncodeKeepingStderr() {
+    const std::filesystem::path kept = dir_ / "stderr.txt";
+    const std::string command =
+        "'" + Mosquill().string() + "' '" + starred_ + "' 32 0 0 1 2>'" + kept.string() + "'";
+    EXPECT_NE(std::system(command.c_str()), -1);
+    return test::ReadFile(kept);
+  }
+
   test::TempDir dir_;
   std::filesystem::path folder_ = dir_ / "my rec";
   std::filesystem::path wav_ = folder_ / "20260307090503.wav";
@@ -158,6 +167,18 @@ TEST_F(MosquillTest, AnMp3CutShortKeepsTheWav) {
     std::filesystem::remove(mp3_);
   }
   setenv("PATH", path.c_str(), 1);
+}
+
+// lame's own errors reach mosquill's stderr; the warning it gives on every raw run does not.
+TEST_F(MosquillTest, OnlyLamesRealMessagesReachStderr) {
+  test::WriteFile(wav_, ToneWav());
+  EXPECT_EQ(EncodeKeepingStderr(), "");
+  std::filesystem::remove(mp3_);
+  std::filesystem::create_directory(folder_ / "20260307090503.mp3.part");  // in lame's way
+  test::WriteFile(folder_ / "20260307090503.mp3.part" / "x", "x");
+  const std::string said = EncodeKeepingStderr();
+  EXPECT_NE(said.find("Can't init outfile"), std::string::npos) << said;
+  EXPECT_EQ(said.find("libsndfile"), std::string::npos) << said;
 }
 
 }  // namespace

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "audio/core/acm_support.h"
+#include "platform/main_loop.h"
 #include "recorder/recorder_clock.h"
 #include "recorder/recorder_options.h"
 #include "platform/ui_hook.h"
@@ -47,6 +48,28 @@ class RecorderTest : public ::testing::Test {
 
   TempDir home_;
   std::vector<std::string> messages_;
+};
+
+// The texts of the errors handed to the main loop's exception handler while it lives.
+class ReportedErrors {
+ public:
+  explicit ReportedErrors(MainLoop& loop) : loop_(loop) {
+    loop.SetExceptionHandler([this](std::exception_ptr error) {
+      try {
+        std::rethrow_exception(error);
+      } catch (const std::exception& e) {
+        texts.push_back(e.what());
+      }
+    });
+  }
+  ~ReportedErrors() { loop_.SetExceptionHandler({}); }
+  ReportedErrors(const ReportedErrors&) = delete;
+  ReportedErrors& operator=(const ReportedErrors&) = delete;
+
+  std::vector<std::string> texts;
+
+ private:
+  MainLoop& loop_;
 };
 
 // A point in local time.

@@ -119,9 +119,6 @@ TEST_F(OptionsTest, FieldsAreReadAsTheyAreWritten) {
   EXPECT_EQ(r.Threshold, 1200);
   ASSERT_FALSE(ReadOptionsText(SampleText(49, "255"), r));
   EXPECT_EQ(r.InDevice, 255);
-  // Wider numbers keep only the bits of their field.
-  ASSERT_FALSE(ReadOptionsText(SampleText(49, "257"), r));
-  EXPECT_EQ(r.InDevice, 1);
 
   // A file with LF line ends reads the same.
   std::string lf = WriteOptionsText(SampleRecord());
@@ -130,6 +127,40 @@ TEST_F(OptionsTest, FieldsAreReadAsTheyAreWritten) {
   from_lf.RecordingFormat = &format_;
   ASSERT_FALSE(ReadOptionsText(lf, from_lf));
   EXPECT_EQ(from_lf, SampleRecord());
+}
+
+// An index or count outside its setting's range would fall on a meaning nobody
+// chose (a sample-rate index of 65535 recorded 11025 Hz mono 8-bit): the first-start
+// setting is used, and the user is told the line, the number and what is used.
+TEST_F(OptionsTest, NumbersOutOfRangeTakeTheFirstStartSettingAndAreReported) {
+  std::vector<std::string> lines = CrLfLines(WriteOptionsText(SampleRecord()));
+  for (const auto& [line, text] : {std::pair{1, "8"}, {42, "0"}, {45, "65535"}, {46, "-1"}, {49, "257"},
+                                   {58, "51"}}) {
+    lines[line - 1] = text;
+  }
+  std::string text;
+  for (const std::string& line : lines) text += line + "\r\n";
+  WriteFile(Home("options.ini"), text);
+  LoadOptions();
+
+  TRecorderOptions expected = SampleRecord();
+  const TRecorderOptions first_start = DefaultRecorderOptions();
+  expected.SaveMode = first_start.SaveMode;
+  expected.Threshold = first_start.Threshold;
+  expected.SampleRateIndex = first_start.SampleRateIndex;
+  expected.ChannelsIndex = first_start.ChannelsIndex;
+  expected.InDevice = first_start.InDevice;
+  expected.StopDelay = first_start.StopDelay;
+  expected.RecordingFormat = RecorderOptions.RecordingFormat;
+  EXPECT_EQ(RecorderOptions, expected);
+  EXPECT_EQ(RecorderOptions.SampleRateIndex, 3) << "44.1 kHz";
+  const std::string said = "Error reading options (options.ini): line ";
+  EXPECT_EQ(messages_, (std::vector<std::string>{said + "1 holds 8, outside 0..7: 5 is used.",
+                                                 said + "42 holds 0, outside 1..32768: 1000 is used.",
+                                                 said + "45 holds 65535, outside 0..3: 3 is used.",
+                                                 said + "46 holds -1, outside 0..3: 3 is used.",
+                                                 said + "49 holds 257, outside 0..255: 0 is used.",
+                                                 said + "58 holds 51, outside 0..50: 0 is used."}));
 }
 
 TEST_F(OptionsTest, FileEndingAfterLineTenRepeatsHourEightAndKeepsTheRest) {
@@ -250,7 +281,8 @@ TEST_F(OptionsTest, EnsureRecordingDirectoryCreatesOneLevel) {
   RecorderOptions.RecordingFolder = Home("a/b").string();
   EnsureRecordingDirectory();
   EXPECT_FALSE(std::filesystem::exists(Home("a")));
-  EXPECT_EQ(messages_, std::vector<std::string>{"Error generating : " + Home("a/b").string()});
+  EXPECT_EQ(messages_,
+            std::vector<std::string>{"Error generating : " + Home("a/b").string() + " (No such file or directory)"});
 
   RecorderOptions.RecordingFolder = "ab";
   EnsureRecordingDirectory();

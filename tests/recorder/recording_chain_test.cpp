@@ -71,7 +71,7 @@ class RecordingChainTest : public RecorderTest {
   }
 
   // Stereo 16-bit at 44.1 kHz; the file PCM repeats stale bytes past its end.
-  const std::vector<uint8_t> ramp_ = FakePcm::Ramp(WaveFormatEx::Pcm(44100, 16, 2), 0, 2'000'000);
+  const std::vector<uint8_t> ramp_ = FakePcm::Ramp(WaveFormatEx::Pcm(44100, 16, 2), 0, 8'000'000);
   std::filesystem::path folder_ = home_ / "My Rec";
   AlsaWaveDriver driver_{FileOptions(home_)};
   ScopedWaveDriver driver_scope_{driver_};
@@ -258,6 +258,48 @@ TEST_F(RecordingFaultTest, AStallLongerThanTheChainHoldsLogsTheExactLoss) {
             std::string::npos);
 }
 
+// Every frame the device gave before a stop is in its file, however the stop meets
+// the device: a read out, a buffer part filled, frames not read yet.
+TEST_F(RecordingFaultTest, EachFileOfStopsAndStartsHoldsEveryFrameBeforeItsStop) {
+  int second = 0;
+  ScopedRecorderClock clock([&] { return kStartTime + std::chrono::seconds(second); });
+  for (; second < 20; ++second) {
+    Start();
+    const uint64_t read = kStep * static_cast<uint64_t>(second % 4) + 977 * static_cast<uint64_t>(second);
+    ASSERT_TRUE(Feed(read));
+    const uint64_t unread = 1 + 131 * static_cast<uint64_t>(second);
+    pcm_->Advance(unread);
+    lifecycle_.StopRecording();
+    EXPECT_EQ(Data(NameAt(second * kRate)), Ramp(0, read + unread)) << "file " << second;
+  }
+}
+
+// A sound server drops what its client did not read in time, without an overrun:
+// the shortfall against the device's clock is alarmed once, as an overrun's loss
+// is, while a card that runs slow by nearly 0.1 % raises nothing.
+TEST_F(RecordingFaultTest, AudioLostWithoutAnOverrunIsAlarmedOnceButDriftIsNot) {
+  driver_.SetRateError(-900);
+  Start();
+  std::vector<std::string> alarms;
+  const auto feed = [&](int seconds) {
+    for (int second = 0; second < seconds; ++second) {
+      ASSERT_TRUE(Feed(kRate));
+      const TRecordingWatch watch = lifecycle_.WatchRecording();
+      alarms.insert(alarms.end(), watch.alarms.begin(), watch.alarms.end());
+    }
+  };
+  feed(150);
+  EXPECT_EQ(alarms, std::vector<std::string>{});
+  pcm_->LoseUnreported(2 * kRate);
+  feed(3);
+  lifecycle_.StopRecording();
+  ASSERT_EQ(alarms.size(), 1u);
+  ASSERT_TRUE(alarms[0].starts_with("audio lost: ")) << alarms[0];
+  const int ms = std::stoi(alarms[0].substr(12));
+  EXPECT_EQ(alarms[0], "audio lost: " + std::to_string(ms) + " ms");
+  EXPECT_NEAR(ms, 2000, 60);
+}
+
 TEST_F(RecordingFaultTest, ADeadDeviceEndsTheFileWithAllItGaveAndRecordingResumesWhenItReturns) {
   std::atomic<int> errors{0};
   chain_.WaveRecorder.OnError = [&](TObject*) { ++errors; };
@@ -289,15 +331,15 @@ TEST_F(RecordingFaultTest, ADeadDeviceEndsTheFileWithAllItGaveAndRecordingResume
 
 TEST_F(RecordingFaultTest, AReadStuckInTheDriverHoldsUpNeitherPositionNorTick) {
   Start();
-  pcm_->SetReadDelay(200ms);
+  pcm_->SetReadDelay(10s);
   pcm_->Advance(kStep);
   ASSERT_TRUE(pcm_->WaitUntil([](const FakePcm& p) { return p.ReadStuck(); }));
-  const auto started = std::chrono::steady_clock::now();
   for (int i = 0; i < 10; ++i) {
     chain_.WaveRecorder.GetPosition();
     lifecycle_.WatchRecording();
   }
-  EXPECT_LT(std::chrono::steady_clock::now() - started, 100ms);
+  // Only the test ends the read: calls that had waited for it would find it over.
+  EXPECT_TRUE(pcm_->Check([](const FakePcm& p) { return p.ReadStuck(); }));
   pcm_->SetReadDelay(0ms);
 }
 
@@ -343,6 +385,92 @@ TEST_F(RecordingFaultTest, AFailedWriteKeepsEverythingBeforeItAndANewFileFollows
   ASSERT_TRUE(Feed(kRate));
   lifecycle_.StopRecording();
   EXPECT_EQ(Data("20260307090504.wav"), Ramp(0, kRate));
+}
+
+// The folder is made at every start, with its parents. One that cannot be made
+// fails the start with the folder and the system's reason, reported and alarmed
+// once for the whole run of tries, and the start is tried on every tick until the
+// folder can be made.
+TEST_F(RecordingFaultTest, TheFolderIsMadeAtEveryStartOrTheStartFailsWithItsReason) {
+  ReportedErrors reported(loop_);
+  std::vector<std::string>& errors = reported.texts;
+  std::filesystem::remove_all(folder_);
+  RecorderOptions.RecordingFolder = (folder_ / "deep" / "er").string();
+  Start();
+  ASSERT_TRUE(Feed(kRate));
+  lifecycle_.StopRecording();
+  EXPECT_EQ(Data("deep/er/20260307090503.wav"), Ramp(0, kRate));
+  EXPECT_NE(ReadFile(MonthlyLogFile(RecorderClock::Now())).find(RecorderOptions.RecordingFolder + " was missing"),
+            std::string::npos);
+
+  std::filesystem::remove_all(folder_);
+  WriteFile(folder_, "a file where the folder was");
+  const std::string too_long = (home_ / std::string(256, 'x') / "rec").string();
+  for (const auto& [folder, reason] : {std::pair{(folder_ / "deep").string(), "Not a directory"},
+                                       std::pair{folder_.string(), "Not a directory"},
+                                       std::pair{too_long, "File name too long"}}) {
+    errors.clear();
+    RecorderOptions.RecordingFolder = folder;
+    lifecycle_.StartRecording();
+    for (int tick = 0; tick < 3; ++tick) lifecycle_.RetryFailedStart();
+    loop_.ProcessPending();
+    EXPECT_FALSE(window_.recording);
+    EXPECT_TRUE(window_.error_panel);
+    const std::string message =
+        "Recording to " + folder + " could not be started: the folder cannot be made (" + reason + ")";
+    EXPECT_EQ(errors, std::vector<std::string>{message}) << "one report for the run of tries";
+    EXPECT_EQ(lifecycle_.WatchRecording().alarms, std::vector<std::string>{message});
+  }
+  std::filesystem::remove(folder_);
+  RecorderOptions.RecordingFolder = folder_.string();
+  lifecycle_.RetryFailedStart();
+  ASSERT_TRUE(window_.recording) << "the next try after the folder can be made records";
+  EXPECT_TRUE(lifecycle_.WatchRecording().all_clear);
+  lifecycle_.StopRecording();
+}
+
+// A folder removed under a running recording is noticed by the next watch: alarmed,
+// made again, and the recording goes on in a new file without a gap, while what the
+// deleted file held is saved under its name and finished. A file deleted just
+// before the stop is saved by the stop.
+TEST_F(RecordingFaultTest, FilesDeletedDuringARecordingLoseNothing) {
+  Start();
+  ASSERT_TRUE(Feed(2 * kRate));
+  std::filesystem::remove_all(folder_);
+  ASSERT_TRUE(Feed(kRate));
+  const TRecordingWatch watch = lifecycle_.WatchRecording();
+  const std::string first = (folder_ / "20260307090503.wav").string();
+  EXPECT_EQ(watch.alarms, std::vector<std::string>{"recording file " + first +
+                                                   " deleted or moved away: the recording goes on in a new file"});
+  ASSERT_TRUE(std::filesystem::is_directory(folder_));
+  ASSERT_TRUE(Feed(kRate));
+  // The writer switches at its next block; the watch after that saves the first file.
+  ASSERT_TRUE(loop_.PumpUntil(
+      [&] {
+        lifecycle_.WatchRecording();
+        return FileSize(first) > 0;
+      },
+      10s));
+  EXPECT_TRUE(lifecycle_.WatchRecording().alarms.empty()) << "the new file is not gone";
+  std::vector<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(folder_)) {
+    names.push_back(entry.path().filename().string());
+  }
+  ASSERT_EQ(names.size(), 2u);
+  std::sort(names.begin(), names.end());
+  std::filesystem::remove(folder_ / names[1]);
+  ASSERT_TRUE(Feed(kRate));
+  lifecycle_.StopRecording();
+
+  std::vector<uint8_t> joined;
+  for (const std::string& name : names) {
+    const std::vector<uint8_t> data = Data(name);
+    joined.insert(joined.end(), data.begin(), data.end());
+  }
+  EXPECT_EQ(joined, Ramp(0, 5 * kRate));
+  const std::string log = ReadFile(MonthlyLogFile(RecorderClock::Now()));
+  EXPECT_NE(log.find("recording " + first + " was deleted while it was written; what it held is saved in " + first),
+            std::string::npos) << log;
 }
 
 TEST_F(RecordingFaultTest, ALongRecordingGoesOnInANewFileBeforeTheSizeLimitWithoutAGap) {
@@ -433,8 +561,27 @@ TEST_F(RecordingFaultTest, StartsThatFailLeaveNoEmptyFilesBehind) {
   for (const auto& entry : std::filesystem::directory_iterator(folder_)) {
     names.push_back(entry.path().filename().string());
   }
-  ASSERT_EQ(names.size(), 1u) << names[0] << " and " << names[1];
+  ASSERT_EQ(names.size(), 1u) << ::testing::PrintToString(names);
   EXPECT_EQ(Data(names[0]), Ramp(0, kRate));
+}
+
+// Another recorder made a file of the chosen name between the choice and the
+// create (both started in the same second): this start fails, and the other's
+// file, as young and small as a failed start's, stays as it is.
+TEST_F(RecordingFaultTest, AStartNeverTakesOrRemovesAFileItDidNotCreate) {
+  const std::string other = "RIFF of the other recorder";
+  driver_.SetAccepts([&](const WaveFormatEx&) {
+    if (!std::filesystem::exists(chain_.FileName())) WriteFile(chain_.FileName(), other);
+    return true;
+  });
+  lifecycle_.StartRecording();
+  EXPECT_FALSE(window_.recording);
+  std::vector<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(folder_)) {
+    names.push_back(entry.path().filename().string());
+    EXPECT_EQ(ReadFile(entry.path()), other);
+  }
+  EXPECT_EQ(names.size(), 1u);
 }
 
 }  // namespace

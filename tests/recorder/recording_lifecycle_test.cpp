@@ -75,6 +75,7 @@ class FakeChain : public TRecordingChain {
   void SplitFile(const std::string& name) override { split_to = name; }
   std::string TakeFinishedSplit() override { return TakeFront(finished_splits); }
   std::string TakeCloseFailure() override { return TakeFront(close_failures); }
+  TCreatedFile TakeCreatedFile() override { return {}; }
   static std::string TakeFront(std::deque<std::string>& list) {
     if (list.empty()) return "";
     std::string front = list.front();
@@ -213,23 +214,20 @@ TEST_F(RecordingLifecycleTest, StopWhileIdleOnlySetsTheGap) {
   EXPECT_TRUE(host_.status.empty());
 }
 
-TEST_F(RecordingLifecycleTest, MissingFolderShowsTheErrorPanelUntilAStartWorks) {
+TEST_F(RecordingLifecycleTest, AFolderThatCannotBeMadeShowsTheErrorPanelUntilAStartWorks) {
+  MainLoop& loop = MainLoop::Instance();
+  ReportedErrors errors(loop);
+  std::vector<std::string>& reported = errors.texts;
   std::filesystem::remove(folder_);
+  WriteFile(folder_, "a file where the folder was");
   lifecycle_.StartRecording();
   EXPECT_TRUE(host_.error_panel);
   EXPECT_EQ(chain_.starts, 0);
   EXPECT_FALSE(host_.recording);
+  loop.ProcessPending();
+  reported.clear();
 
-  std::filesystem::create_directory(folder_);
-  std::vector<std::string> reported;
-  MainLoop& loop = MainLoop::Instance();
-  loop.SetExceptionHandler([&](std::exception_ptr error) {
-    try {
-      std::rethrow_exception(error);
-    } catch (const std::exception& e) {
-      reported.push_back(e.what());
-    }
-  });
+  std::filesystem::remove(folder_);  // the next start makes the folder
   chain_.refuse = true;
   lifecycle_.StartRecording();
   lifecycle_.RetryFailedStart();  // the tick that asked needs no second try
@@ -258,7 +256,6 @@ TEST_F(RecordingLifecycleTest, MissingFolderShowsTheErrorPanelUntilAStartWorks) 
   lifecycle_.RetryFailedStart();
   lifecycle_.RetryFailedStart();
   EXPECT_EQ(chain_.starts, 4) << "a stop ends the retries";
-  loop.SetExceptionHandler({});
 }
 
 TEST_F(RecordingLifecycleTest, RequestsArrivingDuringAStopRunAfterItInOrder) {

@@ -1,6 +1,7 @@
 #include "audio/core/component.h"
 
 #include <memory>
+#include <optional>
 
 #include <gtest/gtest.h>
 
@@ -19,10 +20,12 @@ class Holder : public TMMComponent {
   }
   TComponent* other_ = nullptr;
   int inserts = 0;
+  int removes = 0;
 
  protected:
   void Notification(TComponent* component, TOperation operation) override {
     if (operation == TOperation::opInsert) ++inserts;
+    if (operation == TOperation::opRemove) ++removes;
     if (operation == TOperation::opRemove && component == other_) other_ = nullptr;
   }
 };
@@ -39,12 +42,19 @@ TEST(Component, DestroyedPartnerIsForgottenOnBothSides) {
 }
 
 TEST(Component, HolderGoingFirstLeavesThePartnerClean) {
-  TMMComponent held;
+  std::optional<Holder> slot;
   {
-    Holder holder;
-    holder.Hold(&held);
+    Holder held;
+    slot.emplace();
+    slot->Hold(&held);
+    held.other_ = &*slot;
+    slot.reset();
+    EXPECT_EQ(held.other_, nullptr);
+    // A live component now sits where the holder was: a partner that kept the
+    // holder's address would notify it when going.
+    slot.emplace();
   }
-  SUCCEED();
+  EXPECT_EQ(slot->removes, 0);
 }
 
 TEST(Component, OwnerSeesItsComponentsComeAndGo) {

@@ -22,7 +22,7 @@ class Node : public TMMDSPComponent {
 // Captures numbered buffers of 16-bit samples and pushes each into its component.
 class CaptureThread : public TMMDSPThread {
  public:
-  CaptureThread(TMMDSPComponent* component, int buffers) : TMMDSPThread(component), count_(buffers) {}
+  CaptureThread(TMMDSPComponent* component, int buffers) : TMMDSPThread("test-capture", component), count_(buffers) {}
   ~CaptureThread() override { WaitFor(); }
 
  protected:
@@ -76,7 +76,7 @@ TEST(DSPThread, PushesCapturedBuffersDownTheChainAndReachesTheGuiThread) {
 // Runs one SynchronizeDSPCall on its thread.
 class OneCall : public TMMDSPThread {
  public:
-  OneCall() : TMMDSPThread(nullptr) {}
+  OneCall() : TMMDSPThread("test-one-call", nullptr) {}
   ~OneCall() override { WaitFor(); }
   std::atomic<bool> ran{false};
 

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstring>
 #include <filesystem>
 
@@ -26,14 +27,6 @@ using namespace std::chrono_literals;
 using Bytes = std::vector<uint8_t>;
 using test::EqualAt;
 using test::ReadAll;
-
-// The left channel of 16-bit stereo.
-Bytes LeftOf(const Bytes& stereo) {
-  Bytes left;
-  for (std::size_t i = 0; i + 3 < stereo.size(); i += 4)
-    left.insert(left.end(), {stereo[i], stereo[i + 1]});
-  return left;
-}
 
 Bytes Id3v1(const std::string& title, uint8_t track, uint8_t genre) {
   Bytes tag(128, 0);
@@ -126,40 +119,45 @@ TEST_F(MpegFileTest, FilterListsMpegBeforeWave) {
       "*.mp2;*.mp3;*.atx|Antex Files (*.atx)|*.atx|Wave Files(*.wav)|*.wav");
 }
 
-TEST_F(MpegFileTest, LeftChannelModeDecodesMonoAndIsFixedWhileOpen) {
+// The left channel alone, or both mixed down, as 16-bit mono.
+TEST_F(MpegFileTest, MonoChannelModesDecodeOneChannelAndAreFixedWhileOpen) {
   const std::string name = Put("stereo.mp3", stream_);
-  TMMMPEGFile file;
-  file.Mpeg().SetChannelMode(TMpegChannelMode::cmLeft);
-  file.SetFileName(name);
-  ASSERT_NE(file.PWaveFormat(), nullptr);
-  EXPECT_EQ(*file.PWaveFormat(), WaveFormatEx::Pcm(44100, 16, 1));
-  file.Opened();
-  file.Started();
-  try {
-    file.Mpeg().SetChannelMode(TMpegChannelMode::cmBoth);
-    ADD_FAILURE();
-  } catch (const EMMMpegError& e) {
-    EXPECT_STREQ(e.what(), "Change to property while device was open");
-  }
-  // Seeking to the first frame of an open file lands there, not before it.
-  file.Mpeg().SetPosition(0);
-  EXPECT_EQ(file.Mpeg().GetPosition(), 0);
-  Bytes all(decoded_.size());
-  WAVEHDR h;
-  h.lpData = reinterpret_cast<char*>(all.data());
-  h.dwBufferLength = static_cast<uint32_t>(all.size());
-  bool more = false;
-  file.BufferLoad(&h, more);
-  all.resize(h.dwBytesRecorded);
-  file.Closed();
-  // The decoder's mono synthesis rounds on its own: within one step of the left
-  // channel of the stereo decode.
-  const Bytes left = LeftOf(decoded_);
-  ASSERT_EQ(all.size(), left.size());
-  for (std::size_t i = 0; i + 1 < all.size(); i += 2) {
-    const int got = static_cast<int16_t>(all[i] | all[i + 1] << 8);
-    const int want = static_cast<int16_t>(left[i] | left[i + 1] << 8);
-    ASSERT_LE(std::abs(got - want), 1) << i;
+  for (const TMpegChannelMode mode : {TMpegChannelMode::cmLeft, TMpegChannelMode::cmDownMix}) {
+    SCOPED_TRACE(static_cast<int>(mode));
+    TMMMPEGFile file;
+    file.Mpeg().SetChannelMode(mode);
+    file.SetFileName(name);
+    ASSERT_NE(file.PWaveFormat(), nullptr);
+    EXPECT_EQ(*file.PWaveFormat(), WaveFormatEx::Pcm(44100, 16, 1));
+    file.Opened();
+    file.Started();
+    try {
+      file.Mpeg().SetChannelMode(TMpegChannelMode::cmBoth);
+      ADD_FAILURE();
+    } catch (const EMMMpegError& e) {
+      EXPECT_STREQ(e.what(), "Change to property while device was open");
+    }
+    // Seeking to the first frame of an open file lands there, not before it.
+    file.Mpeg().SetPosition(0);
+    EXPECT_EQ(file.Mpeg().GetPosition(), 0);
+    Bytes all(decoded_.size());
+    WAVEHDR h;
+    h.lpData = reinterpret_cast<char*>(all.data());
+    h.dwBufferLength = static_cast<uint32_t>(all.size());
+    bool more = false;
+    file.BufferLoad(&h, more);
+    all.resize(h.dwBytesRecorded);
+    file.Closed();
+    // The decoder's mono synthesis rounds on its own: within one step of the
+    // stereo decode's left channel or of the mean of both.
+    ASSERT_EQ(all.size(), decoded_.size() / 2);
+    for (std::size_t i = 0; i + 1 < all.size(); i += 2) {
+      const int got = static_cast<int16_t>(all[i] | all[i + 1] << 8);
+      const int left = static_cast<int16_t>(decoded_[2 * i] | decoded_[2 * i + 1] << 8);
+      const int right = static_cast<int16_t>(decoded_[2 * i + 2] | decoded_[2 * i + 3] << 8);
+      const int want = mode == TMpegChannelMode::cmLeft ? left : (left + right) / 2;
+      ASSERT_LE(std::abs(got - want), 1) << i;
+    }
   }
 }
 
@@ -174,7 +172,7 @@ TEST_F(MpegFileTest, DamagedStreamsPlayWhatTheyHoldAndJunkIsRefused) {
   EXPECT_LT(played.size(), decoded_.size() * 2 / 3);
   EXPECT_TRUE(EqualAt(played, 176, decoded_, 176, played.size() / 2));
 
-  // A seek lands on the frame nearest the time asked for.
+  // A seek lands on the sample of the time asked for.
   file.SetFileName(Put("whole.mp3", stream_));
   file.Open(8820);
   file.Start();
@@ -184,9 +182,8 @@ TEST_F(MpegFileTest, DamagedStreamsPlayWhatTheyHoldAndJunkIsRefused) {
   file.SetTimePosition(1000);
   EXPECT_EQ(file.GetTimePosition(), 1000);
   ASSERT_EQ(file.ReadBuffer(buffer.data(), 8820, more), 8820);
-  const std::size_t frame38 = 38 * 1152 * 4;
   EXPECT_TRUE(
-      EqualAt(Bytes(buffer.begin(), buffer.end()), 176, decoded_, frame38 + 176, 8820 - 176));
+      EqualAt(Bytes(buffer.begin(), buffer.end()), 176, decoded_, 44100 * 4 + 176, 8820 - 176));
   file.Close();
 
   // A trailing header is left out of the stream, even one that would decode.
@@ -206,6 +203,46 @@ TEST_F(MpegFileTest, DamagedStreamsPlayWhatTheyHoldAndJunkIsRefused) {
     } catch (const EMMAudioError& e) {
       EXPECT_STREQ(e.what(), "This is not a valid Audiofile");
     }
+  }
+}
+
+// VBR streams that open with their smallest frames (two seconds of silence), with
+// and without the encoder's Xing/LAME header: the length is the decoded length,
+// seeks through the player land on the sample asked for, and a run to the end
+// after a seek ends where a straight run ends, the encoder's padding still cut.
+TEST_F(MpegFileTest, VbrStreamsHaveTheirDecodedLengthAndExactSeeks) {
+  Bytes pcm(2 * 44100 * 4, 0);
+  const Bytes tone = test::TonePcm16(pcm_, 8.0);
+  pcm.insert(pcm.end(), tone.begin(), tone.end());
+  test::PutFile(dir_ / "in.raw", pcm);
+  for (const std::string tag_option : {"-t", ""}) {
+    SCOPED_TRACE(tag_option);
+    const std::string mp3 = (dir_ / "vbr.mp3").string();
+    const std::string command = "lame --quiet -r -s 44.1 -V 2 " + tag_option + " '" +
+                                (dir_ / "in.raw").string() + "' '" + mp3 + "' 2>/dev/null";
+    if (std::system(command.c_str()) != 0) GTEST_SKIP() << "lame is not available";
+    TMMAudioFile file;
+    file.SetFileName(mp3);
+    const Bytes straight = ReadAll(file, 8820);
+    const double decoded_ms = static_cast<double>(straight.size() - 4) * 1000 / 176400;
+    EXPECT_NEAR(static_cast<double>(file.FileLength()), decoded_ms, 1152 * 1000.0 / 44100);
+
+    std::vector<char> buffer(8820);
+    bool more = false;
+    for (const int64_t ms : {7777, 1234, 5000}) {
+      file.SetTimePosition(ms);
+      EXPECT_EQ(file.GetTimePosition(), ms);
+      ASSERT_EQ(file.ReadBuffer(buffer.data(), 8820, more), 8820);
+      // Past the millisecond the player ramps in after a seek.
+      const auto at = static_cast<std::size_t>(std::nearbyint(ms * 44.1)) * 4;
+      EXPECT_TRUE(EqualAt(Bytes(buffer.begin(), buffer.end()), 176, straight, at + 176, 8820 - 176))
+          << ms << " ms";
+    }
+    const Bytes rest = ReadAll(file, 8820);
+    file.Close();
+    const std::size_t end_of_read = 5000 * 176400 / 1000 + 8820;
+    ASSERT_EQ(rest.size(), straight.size() - end_of_read);
+    EXPECT_TRUE(EqualAt(rest, 0, straight, end_of_read, rest.size() - 180));
   }
 }
 

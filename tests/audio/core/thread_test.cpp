@@ -1,5 +1,7 @@
 #include "audio/core/thread.h"
 
+#include <pthread.h>
+
 #include <atomic>
 
 #include <gtest/gtest.h>
@@ -13,6 +15,7 @@ using namespace std::chrono_literals;
 
 class SyncingThread : public TThread {
  public:
+  SyncingThread() : TThread("test-syncing") {}
   ~SyncingThread() override { WaitFor(); }
   int calls = 0;  // GUI thread only
 
@@ -37,24 +40,29 @@ TEST(Thread, WaitForOnTheGuiThreadDoesNotDeadlockASynchronizingWorker) {
 
 class Quick : public TThread {
  public:
+  Quick() : TThread("test-quick-and-named-at-length") {}
   ~Quick() override { WaitFor(); }
   std::atomic<bool> ran{false};
   std::atomic<bool> on_self{false};
+  char name[32] = {};  // written by the thread before ran
 
  protected:
   void Execute() override {
     on_self = IsCurrent();
+    pthread_getname_np(pthread_self(), name, sizeof name);
     ran = true;
   }
 };
 
-TEST(Thread, StartsOnceAndCanBeRestartedAfterJoin) {
+// A name longer than the system keeps is cut, not dropped.
+TEST(Thread, StartsOnceNamedAndCanBeRestartedAfterJoin) {
   Quick t;
   ASSERT_TRUE(t.Start());
   EXPECT_FALSE(t.Start());  // still joinable
   t.WaitFor();
   EXPECT_TRUE(t.ran);
   EXPECT_TRUE(t.on_self);
+  EXPECT_STREQ(t.name, "test-quick-and-");
   t.ran = false;
   ASSERT_TRUE(t.Start());
   t.WaitFor();

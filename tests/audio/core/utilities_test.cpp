@@ -73,6 +73,7 @@ TEST(Utilities, GlobalBlocksAreZeroFilledAndReleasedToNone) {
 
 class Parked : public TThread {
  public:
+  Parked() : TThread("test-parked") {}
   ~Parked() override { WaitFor(); }
   std::atomic<int> nice_at_start{-100};
 

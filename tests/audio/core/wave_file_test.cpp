@@ -235,7 +235,7 @@ TEST(WaveFile, AFileThatCannotBeFinishedIsReported) {
 class QueueThread : public TMMDSPThread {
  public:
   QueueThread(TMMDSPComponent* component, std::vector<uint8_t>* buffer)
-      : TMMDSPThread(component), buffer_(buffer) {}
+      : TMMDSPThread("test-feeder", component), buffer_(buffer) {}
   ~QueueThread() override { WaitFor(); }
 
  protected:

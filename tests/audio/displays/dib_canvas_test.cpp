@@ -278,7 +278,7 @@ TEST(DIBCanvas, TwoCanvasesMayBeDrawnNested) {
 }
 
 // The feeding thread draws while the GUI thread changes the depth and blits: the
-// change waits for the drawing instead of failing.
+// change waits for the drawing instead of failing, and no blit shows half a frame.
 TEST(DIBCanvas, SettingsWaitForADrawingOnAnotherThread) {
   TMMDIBCanvas canvas;
   canvas.SetSize(16, 8);
@@ -294,13 +294,17 @@ TEST(DIBCanvas, SettingsWaitForADrawingOnAnotherThread) {
     }
   });
   for (int i = 0; i < 20; ++i) {
-    canvas.SetBitsPerPixel(i % 2 ? 8 : 24);
-    Blit(canvas);
+    const int bits = i % 2 ? 8 : 24;
+    canvas.SetBitsPerPixel(bits);
+    EXPECT_EQ(canvas.BitsPerPixel(), bits);
+    const QImage screen = Blit(canvas);
+    for (int y = 0; y < screen.height(); ++y) {
+      for (int x = 0; x < screen.width(); ++x) ASSERT_EQ(screen.pixel(x, y), screen.pixel(0, 0)) << i;
+    }
   }
   while (frames < 20) std::this_thread::yield();
   stop = true;
   feeder.join();
-  SUCCEED();
 }
 
 }  // namespace

@@ -6,9 +6,9 @@
 #include <QImage>
 #include <QScreen>
 #include <QWidget>
+#include <atomic>
 #include <chrono>
 #include <cstring>
-#include <thread>
 #include <vector>
 
 #include "platform/gui_ticker.h"
@@ -108,18 +108,23 @@ TEST(Level, TheHeldPeakVanishesOnThe41stTickOrFallsAtPeakSpeed) {
 TEST(Level, APeakAfterAQuietSpellStillFalls) {
   TMMLevel level;
   level.SetPeakDelay(1);  // three ticks
+  MainLoop& loop = MainLoop::Instance();
   for (int round = 0; round < 2; ++round) {
     level.SetValue(100);
     level.SetValue(0);
     ASSERT_GT(level.PeakSpot(), 0);
-    bool gone = false;
-    for (int i = 0; i < 400 && !gone; ++i) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(5));
-      gone = level.PeakSpot() == 0;
-    }
-    ASSERT_TRUE(gone) << "round " << round;
-    // Quiet long enough for the timer to go idle.
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    ASSERT_TRUE(loop.PumpUntil([&] { return level.PeakSpot() == 0; }, std::chrono::seconds(2)))
+        << "round " << round;
+    // A probe registered after the bar ticks after it: once the probe has ticked, the
+    // bar's tick has found nothing to hold and gone idle. With the probe gone the bar
+    // is the only client, idle, and the clock sleeps.
+    std::atomic<int> ticks{0};
+    const PMMTimerClient probe = MMTimerAddClient(
+        TMMTimerClients::kPeriod, 0, [&](PMMTimerClient, void*) { ++ticks; }, nullptr);
+    ASSERT_NE(probe, nullptr);
+    const bool ticked = loop.PumpUntil([&] { return ticks > 0; }, std::chrono::seconds(2));
+    MMTimerRemoveClient(probe);
+    ASSERT_TRUE(ticked) << "round " << round;
   }
 }
 

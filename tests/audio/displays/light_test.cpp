@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <QWidget>
+#include <climits>
 #include <cmath>
+#include <limits>
 
 #include "platform/wave_types.h"
 #include "tests/audio/displays/tone_blocks.h"
@@ -137,6 +139,53 @@ TEST_F(LightTest, LightsAreDrawnOnceInTheirAnimatedEntries) {
   EXPECT_EQ(light.ZoneCount(), 60);
   light.RefreshPCMData(ToneBlock({{8, 8000}}, 128, 128).data());
   EXPECT_EQ(Entry(60 + 59), 255u << 8);
+}
+
+TEST_F(LightTest, OutsizedShapeSettingsAreRefusedOrDrawNothingAndNeverWrap) {
+  const WaveFormatEx format = WaveFormatEx::Pcm(11025, 16, 1);
+  light.SetPCMWaveFormat(&format);
+  light.SetWindow(TMMFFTWindow::fwRectangular);
+  light.SetKind(TMMLightKind::lkSphere);
+  auto shading = [&] {
+    light.ResetData();
+    light.RefreshPCMData(ToneBlock({{2, 8000}}, 128, 128).data());
+    std::vector<uint32_t> entries;
+    for (int z = 0; z < light.ZoneCount(); ++z) entries.push_back(Entry(z));
+    return entries;
+  };
+  // 3 x 1431655766 zones wrap to 2 in 32 bits, and INT_MAX x 3 overflows: both
+  // far past the canvas's colours, so refused.
+  for (int zones : {1431655766, INT_MAX}) {
+    EXPECT_THROW(light.SetZoneCount(zones), EMMDIBError) << zones;
+    EXPECT_EQ(light.ZoneCount(), 60);
+  }
+  // A sphere however wide lights every zone fully; an endless height is the
+  // largest one.
+  for (float horz : {1e30f, std::numeric_limits<float>::infinity()}) {
+    light.SetSphereHorz(horz);
+    EXPECT_EQ(shading(), std::vector<uint32_t>(60, 255u << 16)) << horz;
+  }
+  light.SetSphereHorz(std::nanf(""));
+  EXPECT_EQ(light.SphereHorz(), 0.0f);
+  light.SetSphereHorz(1);
+  light.SetSphereVert(std::numeric_limits<float>::infinity());
+  EXPECT_EQ(light.SphereVert(), std::numeric_limits<float>::max());
+  const std::vector<uint32_t> tall = shading();
+  EXPECT_EQ(tall[59], 255u << 16);
+  EXPECT_EQ(tall[0], 46u << 16);  // sqrt(60^2 - 59^2) / 60 of 255, the root untruncated
+  light.SetSphereVert(1);
+
+  // A gap wider than the control leaves no room for a light: nothing is drawn.
+  for (auto arrange : {TMMLightArrange::laLine, TMMLightArrange::laTriangle}) {
+    light.SetArrange(arrange);
+    light.SetTriangleDist(INT_MAX);
+    for (int i = 0; i < 3; ++i) EXPECT_EQ(light.LightSquare(i), TRect{}) << i;
+    for (int x = 0; x < light.DIBCanvas().Width(); x += 7) {
+      EXPECT_EQ(CanvasPixel(light.DIBCanvas(), x, light.DIBCanvas().Height() / 2),
+                light.DIBCanvas().NearestColor(clBlack));
+    }
+    light.SetTriangleDist(10);
+  }
 }
 
 }  // namespace

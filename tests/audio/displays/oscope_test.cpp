@@ -195,6 +195,43 @@ TEST_F(OscopeTest, ScrollModeDrawsEachBlocksExtremesAsAColumn) {
   EXPECT_EQ(scope.TraceValue(1), 32512);
 }
 
+TEST_F(OscopeTest, EachPointPastFullScaleOrPastTheHeightFiresOneEvent) {
+  int pcm = 0;
+  int gain = 0;
+  scope.OnPcmOverflow = [&](TObject*) { ++pcm; };
+  scope.OnGainOverflow = [&](TObject*) { ++gain; };
+  Format(11025, 16, 1);
+  // Ten clipped samples, the last on the final column; seven at 10000, which
+  // Gain 32 (x 5) lifts past the height in every kind.
+  std::vector<int16_t> trace(192, 0);
+  for (int x : {3, 20, 21, 50, 90, 120, 150, 170, 180, 191}) trace[x] = 32767;
+  for (int x : {5, 6, 60, 61, 62, 100, 140}) trace[x] = 10000;
+  std::vector<uint8_t> block;
+  for (int16_t v : trace) {
+    const auto more = Samples16({v}, 1);
+    block.insert(block.end(), more.begin(), more.end());
+  }
+  const std::vector<uint8_t> quiet(block.size(), 0);
+  scope.SetGain(32);
+  for (auto kind : {TMMOscopeKind::okDots, TMMOscopeKind::okConLines, TMMOscopeKind::okVertLines,
+                    TMMOscopeKind::okMirLines, TMMOscopeKind::okSpikes}) {
+    scope.SetKind(kind);
+    pcm = gain = 0;
+    scope.RefreshPCMData(block.data());
+    EXPECT_EQ(pcm, 10) << static_cast<int>(kind);
+    EXPECT_EQ(gain, 17) << static_cast<int>(kind);
+
+    // Scrolling: a column per block; its one clipped value fires once.
+    scope.SetScroll(true);
+    scope.SetFFTLength(64);
+    scope.RefreshPCMData(quiet.data());  // starts the picture
+    pcm = gain = 0;
+    for (int i = 0; i < 5; ++i) scope.RefreshPCMData(block.data() + 2 * 10 * i);
+    EXPECT_EQ(pcm, 5) << static_cast<int>(kind);
+    scope.SetScroll(false);
+  }
+}
+
 TEST_F(OscopeTest, TheRightButtonSelectsAndMovesARange) {
   scope.SetUseSelection(true);
   int ends[2] = {-2, -2};

@@ -153,6 +153,23 @@ TEST_F(SpectrogramTest, LevelsFollowSensitivityLogScaleAndEmboss) {
   EXPECT_EQ(CanvasPixel(gram.DIBCanvas(), column, 40), kLow - kLow + 118);
 }
 
+TEST_F(SpectrogramTest, TheKilohertzUnitKeepsClearOfTheLabels) {
+  gram.SetDrawScale(true);
+  const QImage shown = gram.grab().toImage();
+  // 5 divisions of 87 rows: the labels "0" and "1" are centred on rows 88 and
+  // 71 and reach 4 rows either way. Left of column 16, which no one-digit label
+  // reaches, only the unit is written.
+  std::vector<int> unit_rows;
+  for (int y = 0; y < shown.height(); ++y) {
+    bool ink = false;
+    for (int x = 0; x < 16; ++x) ink |= qGray(shown.pixel(x, y)) < 128;
+    if (ink) unit_rows.push_back(y);
+  }
+  ASSERT_FALSE(unit_rows.empty());
+  EXPECT_GT(unit_rows.front(), 71 + 3);
+  EXPECT_LT(unit_rows.back(), 88 - 3);
+}
+
 TEST_F(SpectrogramTest, ScrollingMovesTheEarlierColumnsLeftByOne) {
   gram.SetScroll(true);
   gram.SetAccelerate(false);

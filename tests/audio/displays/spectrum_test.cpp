@@ -343,5 +343,95 @@ TEST_F(SpectrumTest, TheMeasuringBoxStopsRefreshesAndRestoresThePictureUnderIt) 
   EXPECT_EQ(spectrum.BackStore(), before);
 }
 
+// What a window on screen shows, after the paints the drawing asked for.
+QImage Shown(QWidget& control) {
+  QApplication::processEvents();
+  return control.grab().toImage();
+}
+
+TEST_F(SpectrumTest, AShownWindowKeepsTheScrollHistoryAndTheMeasuringBox) {
+  window.resize(300, 200);
+  window.show();
+  QApplication::processEvents();
+  spectrum.SetKind(TMMSpectrumKind::skScroll);
+  spectrum.SetWindow(TMMFFTWindow::fwRectangular);
+  spectrum.SetPCMWaveFormat(&kMono16);
+  // Each refresh draws its trace in the top third and moves the older ones down
+  // two rows: after 40, every pair of rows holds a trace.
+  for (int i = 0; i < 40; ++i) {
+    spectrum.RefreshPCMData(ToneBlock({{10, 30000}}, 128, 128).data());
+    QApplication::processEvents();
+  }
+  const QRect picture = spectrum.PictureRect().ToQRect();
+  auto traced_rows = [&](const QImage& shown) {
+    int rows = 0;
+    for (int y = picture.top(); y <= picture.bottom(); ++y) {
+      bool lit = false;
+      for (int x = picture.left(); x <= picture.right() && !lit; ++x) lit = qGray(shown.pixel(x, y)) > 0;
+      rows += lit;
+    }
+    return rows;
+  };
+  EXPECT_GE(traced_rows(Shown(spectrum)), picture.height() - 4);
+
+  // The measuring box stays on screen while the button is held.
+  const QPointF at(40, 20);
+  QMouseEvent press(QEvent::MouseButtonPress, at, at, Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
+  QApplication::sendEvent(&spectrum, &press);
+  const QImage boxed = Shown(spectrum);
+  EXPECT_EQ(boxed.pixel(41, 20 + 15 + 2), QColor(Qt::white).rgb());
+  EXPECT_EQ(boxed.pixel(40, 20 + 15), QColor(Qt::black).rgb());  // its frame
+  QMouseEvent release(QEvent::MouseButtonRelease, at, at, Qt::LeftButton, Qt::NoButton,
+                      Qt::NoModifier);
+  QApplication::sendEvent(&spectrum, &release);
+  EXPECT_GE(traced_rows(Shown(spectrum)), picture.height() - 4);
+}
+
+TEST_F(SpectrumTest, TheTopDecibelLabelReadsZeroOnBothStrips) {
+  spectrum.SetDrawAmpScale(true);
+  spectrum.SetLogAmp(true);
+  const QImage shown = spectrum.grab().toImage();
+  // Glyphs of the label in rows from .. to of the strip's columns left .. right:
+  // runs of inked columns.
+  auto glyphs = [&](int from, int to, int left, int right) {
+    int runs = 0;
+    bool inked = false;
+    for (int x = left; x < right; ++x) {
+      bool ink = false;
+      for (int y = std::max(from, 0); y <= to; ++y) ink |= qGray(shown.pixel(x, y)) < 128;
+      runs += ink && !inked;
+      inked = ink;
+    }
+    return runs;
+  };
+  // Labels sit on the ticks of rows 1 (0 dB, its upper half cut off) and 15
+  // (-10 dB); the left strip's text ends before its ticks at x 25, the right
+  // one's starts after its ticks.
+  const int right = spectrum.width() - 24;
+  EXPECT_EQ(glyphs(0, 4, 0, 25), 1);
+  EXPECT_EQ(glyphs(0, 4, right, spectrum.width()), 1);
+  EXPECT_EQ(glyphs(11, 18, 0, 25), 3);  // "-10"
+}
+
+TEST_F(SpectrumTest, TheLoudestFrequencyStaysInsideANarrowPicture) {
+  // A picture narrower than the text: what is around it must stay as painted,
+  // since only a full paint draws the scales again.
+  spectrum.SetDrawAmpScale(true);
+  spectrum.SetBounds(0, 0, 100, 60);
+  spectrum.SetDisplayPeak(true);
+  spectrum.SetWindow(TMMFFTWindow::fwRectangular);
+  spectrum.SetPCMWaveFormat(&kMono16);
+  const QImage painted = spectrum.grab().toImage();
+  spectrum.RefreshPCMData(ToneBlock({{10, 30000}}, 128, 128).data());
+  const QImage fed = spectrum.BackStore();
+  const QRect picture = spectrum.PictureRect().ToQRect();
+  for (int y = 0; y < fed.height(); ++y) {
+    for (int x = 0; x < fed.width(); ++x) {
+      if (picture.contains(x, y)) continue;
+      ASSERT_EQ(fed.pixel(x, y), painted.pixel(x, y)) << x << "," << y;
+    }
+  }
+}
+
 }  // namespace
 }  // namespace pmx

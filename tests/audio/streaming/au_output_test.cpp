@@ -33,10 +33,11 @@ struct Rig {
   PlainMainLoop loop;
   ScopedMainLoop scope{loop};
   MemoryFileIn input;
-  CollectingOutput output;
   int done = 0;
   std::vector<int> progress;
   std::vector<std::string> errors;
+  // Last: stopping it at its end may still run the handlers, which fill the above.
+  CollectingOutput output;
 };
 
 std::string ErrorOf(const std::function<void()>& call) {
