@@ -16,10 +16,6 @@
 namespace pmx {
 namespace {
 
-constexpr int kIdle = 2;
-constexpr int kPaused = 1;
-constexpr int kPlaying = 0;
-
 void Tell(const std::string& text) { ShowMessageBox(text, "Pelmorax"); }
 
 uintmax_t SizeOf(const std::string& path) {
@@ -82,10 +78,10 @@ void TDokuForm::SpdBtnPlayClick() {
   }
   TDXAudioOut* output = PlaybackChain.Output(PlaybackKind);
   if (!output) return;
-  const int status = output->GetStatus();
-  if (status == kPaused) {
+  const TAuStatus status = output->GetStatus();
+  if (status == TAuStatus::kPaused) {
     output->Resume();
-  } else if (status == kIdle) {
+  } else if (status == TAuStatus::kIdle) {
     output->Stop(true);
     output->Run();
   }
@@ -112,7 +108,7 @@ void TDokuForm::SpdBtnPauseClick() {
     return;
   }
   TDXAudioOut* output = PlaybackChain.Output(PlaybackKind);
-  if (output && output->GetStatus() == kPlaying) output->Pause();
+  if (output && output->GetStatus() == TAuStatus::kPlaying) output->Pause();
 }
 
 void TDokuForm::SliderTrackEnd() {
@@ -122,7 +118,7 @@ void TDokuForm::SliderTrackEnd() {
     return;
   }
   TDXAudioOut* output = PlaybackChain.Output(PlaybackKind);
-  if (!output || output->GetStatus() == kIdle) return;
+  if (!output || output->GetStatus() == TAuStatus::kIdle) return;
   PlaybackChain.Input(PlaybackKind)->MoveByPercent(Slider->Position() / 10 - output->GetProgress());
 }
 
@@ -141,9 +137,9 @@ void TDokuForm::PlayTimerTimer() {
     PlayGauge->setValue(static_cast<int>(position * 100 / (PlaybackChain.AudioFile.FileLength() + 1)));
   } else if (output) {
     TAuFileIn& input = *PlaybackChain.Input(PlaybackKind);
-    const int status = output->GetStatus();
+    const TAuStatus status = output->GetStatus();
     const int64_t size = input.Size();
-    if (status == kPlaying || (status == kPaused && size != 0)) {
+    if (status == TAuStatus::kPlaying || (status == TAuStatus::kPaused && size != 0)) {
       const int64_t position = input.Position();
       second += position * input.GetLengthSeconds() / (size + 1);
       PlayGauge->setValue(static_cast<int>(position * 100 / (size + 1)));

@@ -76,7 +76,7 @@ int64_t TPlaybackComponents::WavePosition() {
 void TPlaybackComponents::StopAll() {
   WaveOut.Stop();
   for (TDXAudioOut* output : {&DXAudioOut1, &DXAudioOut2}) {
-    if (output->GetStatus() != 2) output->Stop(false);
+    if (output->GetStatus() != TAuStatus::kIdle) output->Stop(false);
   }
 }
 

@@ -86,7 +86,7 @@ TEST_F(PlaybackPanelTest, PlayPauseSeekAndTheTimeOfDay) {
   form_->SpdBtnPlayClick();
   ASSERT_TRUE(PumpUntil([&] { return Output().GetProgress() >= 30; })) << Output().ErrorText();
   form_->SpdBtnPauseClick();
-  EXPECT_EQ(Output().GetStatus(), 1);
+  EXPECT_EQ(Output().GetStatus(), TAuStatus::kPaused);
   form_->PlayTimerTimer();
   const int gauge = form_->PlayGauge->value();
   EXPECT_GE(gauge, 29);
@@ -103,7 +103,7 @@ TEST_F(PlaybackPanelTest, PlayPauseSeekAndTheTimeOfDay) {
   EXPECT_NEAR(form_->PlayGauge->value(), 80, 1);
 
   form_->SpdBtnPlayClick();
-  ASSERT_TRUE(PumpUntil([&] { return Output().GetStatus() == 2; }));
+  ASSERT_TRUE(PumpUntil([&] { return Output().GetStatus() == TAuStatus::kIdle; }));
   EXPECT_TRUE(messages_.empty()) << messages_.front();
   // The device heard about half of the recording: 30 % before the seek, 20 % after it.
   const int64_t heard = static_cast<int64_t>(FileBytes(sink_ / "out.raw").size());
@@ -114,7 +114,7 @@ TEST_F(PlaybackPanelTest, FileCutShortUnderThePlayerStopsWithAMessage) {
   form_->SpdBtnPlayClick();
   ASSERT_TRUE(PumpUntil([&] { return Output().GetProgress() >= 10; }));
   std::filesystem::resize_file(ogg_, std::filesystem::file_size(ogg_) / 3);
-  ASSERT_TRUE(PumpUntil([&] { return Output().GetStatus() == 2 && !messages_.empty(); }));
+  ASSERT_TRUE(PumpUntil([&] { return Output().GetStatus() == TAuStatus::kIdle && !messages_.empty(); }));
   EXPECT_LT(Output().GetProgress(), 50);
 }
 
@@ -337,7 +337,7 @@ TEST_F(PlaybackBadInputTest, EmptyOrGarbledFilesGiveAMessageAndStayIdle) {
     form.SpdBtnPlayClick();
     ASSERT_TRUE(loop.PumpUntil([&] { return !messages_.empty(); }, 10s));
     EXPECT_TRUE(loop.PumpUntil(
-        [&] { return form.PlaybackChain.Output(form.PlaybackKind)->GetStatus() == 2; }, 10s));
+        [&] { return form.PlaybackChain.Output(form.PlaybackKind)->GetStatus() == TAuStatus::kIdle; }, 10s));
   }
 }
 
