@@ -27,6 +27,8 @@ struct TProgress {
 class TPlayback::TKindPlayer {
  public:
   virtual ~TKindPlayer() = default;
+  // Raises the file's error when it cannot be played.
+  virtual void Load(const std::string& /*path*/) {}
   virtual void Play() {}
   virtual void Pause() {}
   virtual void Seek(int /*permille*/) {}
@@ -38,6 +40,8 @@ class TPlayback::TKindPlayer {
 class TPlayback::TWavePlayer : public TKindPlayer {
  public:
   TWavePlayer(TPlaybackComponents& chain, TPlaybackHost& host) : chain_(chain), host_(host) {}
+
+  void Load(const std::string& path) override { chain_.LoadWave(path); }
 
   void Play() override {
     // Nothing loaded: the file's own error was shown when it was chosen, and a
@@ -79,6 +83,8 @@ class TPlayback::TWavePlayer : public TKindPlayer {
 class TPlayback::TStreamPlayer : public TKindPlayer {
  public:
   TStreamPlayer(TDXAudioOut& output, TAuFileIn& input) : output_(output), input_(input) {}
+
+  void Load(const std::string& path) override { input_.SetFileName(path); }
 
   void Play() override {
     const TAuStatus status = output_.GetStatus();
@@ -153,7 +159,7 @@ TPlayback::TKindPlayer& TPlayback::Player() {
 bool TPlayback::Load() {
   bool loaded = true;
   try {
-    Chain.Load(PlaybackFile, PlaybackKind);
+    Player().Load(PlaybackFile);
   } catch (const Exception& e) {
     host_.TellPlayback(e.what());
     loaded = false;

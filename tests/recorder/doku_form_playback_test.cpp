@@ -332,12 +332,13 @@ TEST_F(PlaybackBadInputTest, EmptyOrGarbledFilesGiveAMessageAndStayIdle) {
     messages_.clear();
     PutFile(home_ / name, bytes);
     form.Playback.PlaybackFile = (home_ / name).string();
-    form.Playback.PlaybackKind = name.ends_with(".ogg") ? pkVorbis : pkMP3;
+    const bool vorbis = name.ends_with(".ogg");
+    form.Playback.PlaybackKind = vorbis ? pkVorbis : pkMP3;
+    TDXAudioOut& output = vorbis ? form.Playback.Chain.DXAudioOut1 : form.Playback.Chain.DXAudioOut2;
     form.LoadPlaybackFile();
     form.SpdBtnPlayClick();
     ASSERT_TRUE(loop.PumpUntil([&] { return !messages_.empty(); }, 10s));
-    EXPECT_TRUE(loop.PumpUntil(
-        [&] { return form.Playback.Chain.Output(form.Playback.PlaybackKind)->GetStatus() == TAuStatus::kIdle; }, 10s));
+    EXPECT_TRUE(loop.PumpUntil([&] { return output.GetStatus() == TAuStatus::kIdle; }, 10s));
   }
 }
 
