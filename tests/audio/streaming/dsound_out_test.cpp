@@ -90,7 +90,7 @@ void PlaysExactlyThroughAPause(const std::string& path) {
 class DXAudioOutOggTest : public test::EncodedInputTest<TVorbisIn> {
  protected:
   static void SetUpTestSuite() {
-    sine_ = std::make_unique<test::EncodedSine>("sine.ogg", [](const std::string& raw, const std::string& out) {
+    Encode("sine.ogg", [](const std::string& raw, const std::string& out) {
       return std::vector<std::string>{"oggenc", "-Q", "--raw", "--raw-bits=16", "--raw-chan=2",
                                       "--raw-rate=44100", "-o", out, raw};
     });
@@ -104,7 +104,7 @@ TEST_F(DXAudioOutOggTest, PlaysTheDecodedStreamExactlyThroughAPause) {
 class DXAudioOutMP3Test : public test::EncodedInputTest<TMP3In> {
  protected:
   static void SetUpTestSuite() {
-    sine_ = std::make_unique<test::EncodedSine>("sine.mp3", [](const std::string& raw, const std::string& out) {
+    Encode("sine.mp3", [](const std::string& raw, const std::string& out) {
       return std::vector<std::string>{"lame", "-S", "-r", "-s", "44.1", "-b", "128", raw, out};
     });
   }

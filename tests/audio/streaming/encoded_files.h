@@ -57,12 +57,20 @@ class EncodedSine {
 template <class Input>
 class EncodedInputTest : public ::testing::Test {
  protected:
+  static constexpr int kRate = EncodedSine::kRate;
+  static constexpr int64_t kFrames = EncodedSine::kFrames;
+
+  // For the suite's SetUpTestSuite.
+  static void Encode(const std::string& file_name, const EncodedSine::Command& command) {
+    sine_ = std::make_unique<EncodedSine>(file_name, command);
+  }
   static void TearDownTestSuite() { sine_.reset(); }
   void SetUp() override {
     if (!sine_ || !sine_->Encoded()) GTEST_SKIP() << "the encoder program is not available";
     input_.SetFileName(sine_->Path());
   }
   const std::vector<int16_t>& Source() const { return sine_->Source(); }
+  std::vector<int16_t> ReadSamples(size_t most_bytes) { return test::ReadSamples(input_, most_bytes); }
 
   static inline std::unique_ptr<EncodedSine> sine_;
   Input input_;

@@ -9,22 +9,15 @@
 namespace pmx {
 namespace {
 
-using test::FileBytes;
-using test::PutFile;
-
-constexpr int kRate = test::EncodedSine::kRate;
-constexpr int64_t kFrames = test::EncodedSine::kFrames;
-
 class VorbisInTest : public test::EncodedInputTest<TVorbisIn> {
  protected:
   static void SetUpTestSuite() {
-    sine_ = std::make_unique<test::EncodedSine>("sine.ogg", [](const std::string& raw, const std::string& out) {
+    Encode("sine.ogg", [](const std::string& raw, const std::string& out) {
       return std::vector<std::string>{"oggenc", "-Q", "--raw", "--raw-bits=16", "--raw-chan=2",
                                       "--raw-rate=44100", "-q", "4", "-c", "ARTIST=\xC3\x89mile", "-c",
                                       "TITLE=Song", "-c", "COMMENT=no", "-o", out, raw};
     });
   }
-  std::vector<int16_t> ReadSamples(size_t most_bytes) { return test::ReadSamples(input_, most_bytes); }
 };
 
 TEST_F(VorbisInTest, DecodesTheWholeSignalWithFormatTagsAndBitrates) {
@@ -92,14 +85,14 @@ TEST_F(VorbisInTest, BrokenFilesRaiseAndNeverCrash) {
   input_.SetFileName((*sine_ / "none.ogg").string());
   ExpectInitFails(input_, "Failed to open stream");
 
-  PutFile(*sine_ / "garbage.ogg", std::vector<uint8_t>(5000, 0x5A));
+  test::PutFile(*sine_ / "garbage.ogg", std::vector<uint8_t>(5000, 0x5A));
   input_.SetFileName((*sine_ / "garbage.ogg").string());
   ExpectInitFails(input_, "Failed to open an ogg file: -");
 
-  const std::vector<uint8_t> whole = FileBytes(*sine_ / "sine.ogg");
+  const std::vector<uint8_t> whole = test::FileBytes(*sine_ / "sine.ogg");
   for (size_t keep : {size_t{30}, size_t{4000}, whole.size() / 2}) {
     std::vector<uint8_t> part(whole.begin(), whole.begin() + static_cast<std::ptrdiff_t>(keep));
-    PutFile(*sine_ / "cut.ogg", part);
+    test::PutFile(*sine_ / "cut.ogg", part);
     TVorbisIn cut;
     cut.SetFileName((*sine_ / "cut.ogg").string());
     if (keep < 4000) {

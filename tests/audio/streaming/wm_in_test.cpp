@@ -11,16 +11,10 @@
 namespace pmx {
 namespace {
 
-using test::FileBytes;
-using test::PutFile;
-
-constexpr int kRate = test::EncodedSine::kRate;
-constexpr int64_t kFrames = test::EncodedSine::kFrames;
-
 class MP3InTest : public test::EncodedInputTest<TMP3In> {
  protected:
   static void SetUpTestSuite() {
-    sine_ = std::make_unique<test::EncodedSine>("sine.mp3", [](const std::string& raw, const std::string& out) {
+    Encode("sine.mp3", [](const std::string& raw, const std::string& out) {
       return std::vector<std::string>{"lame", "-S",   "-r",   "-s",   "44.1", "-b", "192",  "--id3v2-only", "--ta",
                                       "\xC3\x89mile", "--tt", "Song", "--tl", "Album", "--ty", "2024", "--tn", "7",
                                       raw,  out};
@@ -40,7 +34,7 @@ TEST_F(MP3InTest, DecodesTheSignalWithFormatSizeAndTags) {
   EXPECT_EQ(input_.Id3v2Tags().Year(), "2024");
 
   input_.Init();
-  const std::vector<int16_t> decoded = test::ReadSamples(input_, (kFrames + kRate) * 4);
+  const std::vector<int16_t> decoded = ReadSamples((kFrames + kRate) * 4);
   EXPECT_EQ(decoded.size(), static_cast<size_t>(kFrames * 2));
   EXPECT_GT(test::BestCorrelation(Source(), decoded, 2, 0), 0.99);
   input_.Flush();
@@ -48,11 +42,11 @@ TEST_F(MP3InTest, DecodesTheSignalWithFormatSizeAndTags) {
 
 TEST_F(MP3InTest, SeekingLandsOnTheSample) {
   input_.Init();
-  test::ReadSamples(input_, 100000);
+  ReadSamples(100000);
   const int64_t target = 300000;
   ASSERT_TRUE(input_.SeekSample(target));
   EXPECT_EQ(input_.Position(), target * 4);
-  const std::vector<int16_t> decoded = test::ReadSamples(input_, 40000);
+  const std::vector<int16_t> decoded = ReadSamples(40000);
   ASSERT_EQ(decoded.size(), 20000u);
   const std::vector<int16_t> expected(Source().begin() + target * 2, Source().begin() + target * 2 + 20000);
   EXPECT_GT(test::BestCorrelation(expected, decoded, 2, 0), 0.99);
@@ -61,10 +55,10 @@ TEST_F(MP3InTest, SeekingLandsOnTheSample) {
   // Exactly the sample asked for, whatever the rounding of its time: the same
   // samples a straight read gives there.
   input_.Init();
-  const std::vector<int16_t> straight = test::ReadSamples(input_, 60000 * 4);
+  const std::vector<int16_t> straight = ReadSamples(60000 * 4);
   for (const int64_t sample : {3, 2047, 12345, 50000}) {
     ASSERT_TRUE(input_.SeekSample(sample));
-    const std::vector<int16_t> got = test::ReadSamples(input_, 400);
+    const std::vector<int16_t> got = ReadSamples(400);
     EXPECT_TRUE(std::equal(got.begin(), got.end(), straight.begin() + sample * 2)) << "at sample " << sample;
   }
   input_.Flush();
@@ -94,10 +88,10 @@ TEST_F(MP3InTest, AFileJoinedFromPartsKeepsTheFormatItBeganWith) {
   ASSERT_EQ(test::RunTool({"lame", "-S", "-r", "-s", "48", "-m", "m", "-b", "64",
                            (*sine_ / "mono.raw").string(), (*sine_ / "mono.mp3").string()}),
             0);
-  std::vector<uint8_t> joined = FileBytes(sine_->Path());
-  const std::vector<uint8_t> part = FileBytes(*sine_ / "mono.mp3");
+  std::vector<uint8_t> joined = test::FileBytes(sine_->Path());
+  const std::vector<uint8_t> part = test::FileBytes(*sine_ / "mono.mp3");
   joined.insert(joined.end(), part.begin(), part.end());
-  PutFile(*sine_ / "joined.mp3", joined);
+  test::PutFile(*sine_ / "joined.mp3", joined);
   TMP3In in;
   in.SetFileName((*sine_ / "joined.mp3").string());
   ASSERT_EQ(in.GetChannels(), 2);
@@ -116,15 +110,15 @@ TEST_F(MP3InTest, BadFilesRaiseOrEndAndNeverCrash) {
   TMP3In unnamed;
   EXPECT_THROW(unnamed.GetChannels(), EAuException);
 
-  PutFile(*sine_ / "garbage.mp3", std::vector<uint8_t>(5000, 0x5A));
+  test::PutFile(*sine_ / "garbage.mp3", std::vector<uint8_t>(5000, 0x5A));
   TMP3In garbage;
   garbage.SetFileName((*sine_ / "garbage.mp3").string());
   EXPECT_EQ(garbage.GetChannels(), 0);
   EXPECT_THROW(garbage.Init(), EAuException);
   EXPECT_FALSE(garbage.Busy());
 
-  const std::vector<uint8_t> whole = FileBytes(*sine_ / "sine.mp3");
-  PutFile(*sine_ / "cut.mp3", std::vector<uint8_t>(whole.begin(), whole.begin() + whole.size() / 2));
+  const std::vector<uint8_t> whole = test::FileBytes(*sine_ / "sine.mp3");
+  test::PutFile(*sine_ / "cut.mp3", std::vector<uint8_t>(whole.begin(), whole.begin() + whole.size() / 2));
   TMP3In cut;
   cut.SetFileName((*sine_ / "cut.mp3").string());
   cut.Init();
