@@ -11,20 +11,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 . bench/support/compare.sh
-program=${PMX_BENCH_PROGRAM:-build/dev/bin/kobrinvert}
-[ -x "$program" ] || { echo "build kobrinvert first (cmake --build --preset dev --target kobrinvert)" >&2; exit 1; }
-seconds=${PMX_BENCH_SECONDS:-600}
-rounds=${PMX_BENCH_ROUNDS:-4}
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-sox -n -r 44100 -c 2 -b 16 "$work/in.wav" synth "$seconds" pinknoise sine 440 gain -6
-echo "input: $(wav_length "$work/in.wav" | awk '{ print $1 " frames, " $2 " s" }')"
-
-# Wall, user+system seconds of one command.
-measure() {
-  local TIMEFORMAT='%R %U %S'
-  { time "$@" >/dev/null 2>&1; } 2>&1 | awk '{ printf "%.2f %.2f\n", $1, $2 + $3 }'
-}
+compare_setup kobrinvert
 
 # The sample frames an .ogg holds: its last page's granule position (the stream
 # starts at 0).
@@ -52,12 +39,7 @@ for ((i = 1; i <= rounds; i++)); do
     frames=$(ogg_frames "$ogg")
     echo "$who run $i: encoded $frames frames ($(awk -v f="$frames" 'BEGIN { printf "%.2f", f / 44100 }') s)," \
       "$(stat -c %s "$ogg") bytes, wall ${wall}s cpu ${cpu}s"
-    echo "$wall" >> "$work/$who.wall"
-    echo "$cpu" >> "$work/$who.cpu"
+    keep_run "$who" "$wall" "$cpu"
   done
 done
-for who in kobrinvert oggenc; do
-  echo "$who min/median/max: wall $(spread < "$work/$who.wall") s, cpu $(spread < "$work/$who.cpu") s"
-done
-echo "ratio of medians kobrinvert/oggenc: wall $(ratio "$(median < "$work/kobrinvert.wall")" \
-  "$(median < "$work/oggenc.wall")"), cpu $(ratio "$(median < "$work/kobrinvert.cpu")" "$(median < "$work/oggenc.cpu")")"
+summarize kobrinvert oggenc

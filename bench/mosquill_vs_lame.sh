@@ -12,21 +12,8 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 . bench/support/compare.sh
-program=${PMX_BENCH_PROGRAM:-build/dev/bin/mosquill}
-[ -x "$program" ] || { echo "build mosquill first (cmake --build --preset dev --target mosquill)" >&2; exit 1; }
-seconds=${PMX_BENCH_SECONDS:-600}
-rounds=${PMX_BENCH_ROUNDS:-4}
+compare_setup mosquill
 kbps=${PMX_BENCH_KBPS:-128}
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-sox -n -r 44100 -c 2 -b 16 "$work/in.wav" synth "$seconds" pinknoise sine 440 gain -6
-echo "input: $(wav_length "$work/in.wav" | awk '{ print $1 " frames, " $2 " s" }')"
-
-# Wall, user+system seconds of one command and its children.
-measure() {
-  local TIMEFORMAT='%R %U %S'
-  { time "$@" >/dev/null 2>&1; } 2>&1 | awk '{ printf "%.2f %.2f\n", $1, $2 + $3 }'
-}
 
 # "frames seconds" of an MPEG layer III file: its frames, by their headers, and
 # the sample frames they decode to over the sample rate.
@@ -69,12 +56,7 @@ for ((i = 1; i <= rounds; i++)); do
     read -r frames held < <(mp3_length "$mp3")
     echo "$who run $i: encoded $frames MP3 frames ($held s with lame's delay and padding)," \
       "$(stat -c %s "$mp3") bytes, wall ${wall}s cpu ${cpu}s"
-    echo "$wall" >> "$work/$who.wall"
-    echo "$cpu" >> "$work/$who.cpu"
+    keep_run "$who" "$wall" "$cpu"
   done
 done
-for who in mosquill lame; do
-  echo "$who min/median/max: wall $(spread < "$work/$who.wall") s, cpu $(spread < "$work/$who.cpu") s"
-done
-echo "ratio of medians mosquill/lame: wall $(ratio "$(median < "$work/mosquill.wall")" \
-  "$(median < "$work/lame.wall")"), cpu $(ratio "$(median < "$work/mosquill.cpu")" "$(median < "$work/lame.cpu")")"
+summarize mosquill lame

@@ -36,3 +36,39 @@ for name in sys.argv[1:]:
 print(frames, "%.2f" % seconds)
 PY
 }
+
+# Sets program (PMX_BENCH_PROGRAM, else the dev build of $1, which must be there),
+# seconds (PMX_BENCH_SECONDS, 600), rounds (PMX_BENCH_ROUNDS, 4) and work: a
+# folder removed on exit, holding in.wav, $seconds of noise and a tone in 44.1 kHz
+# 16-bit stereo.
+compare_setup() {
+  program=${PMX_BENCH_PROGRAM:-build/dev/bin/$1}
+  [ -x "$program" ] || { echo "build $1 first (cmake --build --preset dev --target $1)" >&2; exit 1; }
+  seconds=${PMX_BENCH_SECONDS:-600}
+  rounds=${PMX_BENCH_ROUNDS:-4}
+  work=$(mktemp -d)
+  trap 'rm -rf "$work"' EXIT
+  sox -n -r 44100 -c 2 -b 16 "$work/in.wav" synth "$seconds" pinknoise sine 440 gain -6
+  echo "input: $(wav_length "$work/in.wav" | awk '{ print $1 " frames, " $2 " s" }')"
+}
+
+# Wall, user+system seconds of one command and its children.
+measure() {
+  local TIMEFORMAT='%R %U %S'
+  { time "$@" >/dev/null 2>&1; } 2>&1 | awk '{ printf "%.2f %.2f\n", $1, $2 + $3 }'
+}
+
+# Keeps the wall ($2) and CPU ($3) seconds of one run of contestant $1.
+keep_run() {
+  echo "$2" >> "$work/$1.wall"
+  echo "$3" >> "$work/$1.cpu"
+}
+
+# The min/median/max of the kept runs of $1 and $2, then the ratios of their medians $1 / $2.
+summarize() {
+  for who in "$1" "$2"; do
+    echo "$who min/median/max: wall $(spread < "$work/$who.wall") s, cpu $(spread < "$work/$who.cpu") s"
+  done
+  echo "ratio of medians $1/$2: wall $(ratio "$(median < "$work/$1.wall")" "$(median < "$work/$2.wall")")," \
+    "cpu $(ratio "$(median < "$work/$1.cpu")" "$(median < "$work/$2.cpu")")"
+}
