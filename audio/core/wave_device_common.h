@@ -15,6 +15,7 @@
 
 #include "audio/core/allocator.h"
 #include "audio/core/cb_mode.h"
+#include "audio/core/component.h"
 #include "audio/core/device_id.h"
 #include "audio/core/dsp_thread.h"
 #include "audio/core/mm_types.h"
@@ -263,6 +264,45 @@ class TMMWaveDevice {
   std::atomic<int> awaiting_{0};  // threads inside Await
   bool closing_ = false;        // GUI thread
   bool close_pending_ = false;  // GUI thread
+};
+
+// A device component over Base (a sound component): its device settings are the
+// device's, and it fires the same lifecycle events. The device is built with the
+// component's kind and raises through the component's Error.
+template <class Base>
+class TMMWaveDeviceComponent : public Base {
+ public:
+  TMMWaveDeviceComponent(TComponent* owner, TMMWaveDevice::Kind kind)
+      : Base(owner), device_(std::move(kind), [this](const std::string& message) { Error(message); }) {}
+
+  int32_t NumBuffers() const override { return device_.NumBuffers(); }
+  void SetNumBuffers(int32_t value) override { device_.SetNumBuffers(value); }
+  TMMDeviceId DeviceID() const override { return device_.DeviceID(); }
+  void SetDeviceID(TMMDeviceId value) override { device_.SetDeviceID(value); }
+  std::string ProductName() const override { return device_.ProductName(); }
+  void SetProductName(const std::string&) override {}
+  TMMCBMode CallBackMode() const override { return device_.CallBackMode(); }
+  void SetCallBackMode(TMMCBMode value) override { device_.SetCallBackMode(value); }
+  TThreadPriority Priority() const { return device_.Priority(); }
+  void SetPriority(TThreadPriority value) { device_.SetPriority(value); }
+
+  // Fires OnError and raises the component's error class.
+  [[noreturn]] virtual void Error(const std::string& message) = 0;
+
+  TNotifyEvent OnError;
+  TNotifyEvent OnOpen;
+  TNotifyEvent OnStart;
+  TNotifyEvent OnPause;
+  TNotifyEvent OnRestart;
+  TNotifyEvent OnStop;
+  TNotifyEvent OnClose;
+
+ protected:
+  void Fire(const TNotifyEvent& event) {
+    if (event) event(this);
+  }
+
+  TMMWaveDevice device_;
 };
 
 }  // namespace pmx

@@ -22,9 +22,7 @@ TMMWaveDevice::Kind WaveInKind() {
 }  // namespace
 
 TMMCustomWaveIn::TMMCustomWaveIn(TComponent* owner)
-    : TMMCustomSoundComponent(owner), device_(WaveInKind(), [this](const std::string& message) {
-        Error(message);
-      }) {
+    : TMMWaveDeviceComponent(owner, WaveInKind()) {
   PublishLinks(false, true);
   FormatChanged();
 }

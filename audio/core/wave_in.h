@@ -42,7 +42,7 @@ class TMMWaveInThread final : public TMMWaveDeviceThread {
 // and the failure text. The
 // recorded byte count is the handler thread's while started (reset by Start
 // before any buffer is queued). The handler bookkeeping is TMMWaveDevice's.
-class TMMCustomWaveIn : public TMMCustomSoundComponent {
+class TMMCustomWaveIn : public TMMWaveDeviceComponent<TMMCustomSoundComponent> {
  public:
   static constexpr int32_t kMaxBuffers = 4096;
 
@@ -53,14 +53,6 @@ class TMMCustomWaveIn : public TMMCustomSoundComponent {
 
   void SetPWaveFormat(PWaveFormatEx f) override;
   void SetBufferSize(int32_t n) override;
-  int32_t NumBuffers() const override { return device_.NumBuffers(); }
-  void SetNumBuffers(int32_t value) override { device_.SetNumBuffers(value); }
-  TMMDeviceId DeviceID() const override { return device_.DeviceID(); }
-  void SetDeviceID(TMMDeviceId value) override { device_.SetDeviceID(value); }
-  std::string ProductName() const override { return device_.ProductName(); }
-  void SetProductName(const std::string&) override {}
-  TMMCBMode CallBackMode() const override { return device_.CallBackMode(); }
-  void SetCallBackMode(TMMCBMode value) override { device_.SetCallBackMode(value); }
 
   TMMMode Mode() const;
   void SetMode(TMMMode value);
@@ -74,8 +66,6 @@ class TMMCustomWaveIn : public TMMCustomSoundComponent {
   void SetTimeFormat(TMMTimeFormats value);
   int32_t MaxRecordTime() const { return max_record_time_; }
   void SetMaxRecordTime(int32_t value);
-  TThreadPriority Priority() const { return device_.Priority(); }
-  void SetPriority(TThreadPriority value) { device_.SetPriority(value); }
   // Overruns of the device since the last Open: each lost captured audio, in all
   // LostFrames frames.
   uint64_t Overruns() const;
@@ -88,7 +78,7 @@ class TMMCustomWaveIn : public TMMCustomSoundComponent {
   int64_t GetPosition();
 
   // Fires OnError and raises EMMWaveInError.
-  [[noreturn]] virtual void Error(const std::string& message);
+  [[noreturn]] void Error(const std::string& message) override;
   virtual void Open();
   virtual void Close();
   virtual void Start();
@@ -104,18 +94,8 @@ class TMMCustomWaveIn : public TMMCustomSoundComponent {
   void Stopped() override;
   void BufferReady(WAVEHDR* lpWaveHdr) override;
 
-  TNotifyEvent OnError;
-  TNotifyEvent OnOpen;
-  TNotifyEvent OnStart;
-  TNotifyEvent OnPause;
-  TNotifyEvent OnRestart;
-  TNotifyEvent OnStop;
-  TNotifyEvent OnClose;
 
  private:
-  void Fire(const TNotifyEvent& event) {
-    if (event) event(this);
-  }
   void FormatChanged();
   // A property value the format already has; while a codec format is set none is,
   // so setting any PCM property brings back a PCM format.
@@ -140,7 +120,6 @@ class TMMCustomWaveIn : public TMMCustomSoundComponent {
   void HandlerFailed(std::exception_ptr error);
   void DeviceFailed();
 
-  TMMWaveDevice device_;
   int channels_ = 1;
   TMMBits bits_ = TMMBits::b8Bit;
   int sample_rate_ = 11025;

@@ -17,9 +17,7 @@ TMMWaveDevice::Kind WaveOutKind() {
 }  // namespace
 
 TMMWaveOut::TMMWaveOut(TComponent* owner)
-    : TMMCustomWaveOutComponent(owner), device_(WaveOutKind(), [this](const std::string& message) {
-        Error(message);
-      }) {
+    : TMMWaveDeviceComponent(owner, WaveOutKind()) {
   PublishLinks(true, true);
 }
 

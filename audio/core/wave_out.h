@@ -38,7 +38,7 @@ class TMMWaveOutThread final : public TMMWaveDeviceThread {
 // flush that waited for the handlers). The device's mutex guards the handler
 // bookkeeping, the loop base and the position base; the rotation index and the
 // loop counter belong to whichever of the two is filling.
-class TMMWaveOut : public TMMCustomWaveOutComponent {
+class TMMWaveOut : public TMMWaveDeviceComponent<TMMCustomWaveOutComponent> {
  public:
   static constexpr int32_t kMaxBuffers = 500;
 
@@ -49,14 +49,6 @@ class TMMWaveOut : public TMMCustomWaveOutComponent {
 
   void SetPWaveFormat(PWaveFormatEx f) override;
   void SetBufferSize(int32_t n) override;
-  int32_t NumBuffers() const override { return device_.NumBuffers(); }
-  void SetNumBuffers(int32_t value) override { device_.SetNumBuffers(value); }
-  TMMDeviceId DeviceID() const override { return device_.DeviceID(); }
-  void SetDeviceID(TMMDeviceId value) override { device_.SetDeviceID(value); }
-  std::string ProductName() const override { return device_.ProductName(); }
-  void SetProductName(const std::string&) override {}
-  TMMCBMode CallBackMode() const override { return device_.CallBackMode(); }
-  void SetCallBackMode(TMMCBMode value) override { device_.SetCallBackMode(value); }
 
   TMMTimeFormats TimeFormat() const { return time_format_; }
   void SetTimeFormat(TMMTimeFormats value) { time_format_ = value; }
@@ -69,8 +61,6 @@ class TMMWaveOut : public TMMCustomWaveOutComponent {
   void SetShowHourGlass(bool value) { show_hour_glass_ = value; }
   bool Mapped() const { return mapped_; }
   void SetMapped(bool value) { mapped_ = value; }
-  TThreadPriority Priority() const { return device_.Priority(); }
-  void SetPriority(TThreadPriority value) { device_.SetPriority(value); }
   // The state set (TMMWaveState bits).
   unsigned State() const { return device_.State(); }
   // Underruns of the device since the last Open: each a gap in what was heard.
@@ -85,7 +75,7 @@ class TMMWaveOut : public TMMCustomWaveOutComponent {
   void Restart() override;
   void Stop() override;
   // Fires OnError and raises EMMWaveOutError.
-  [[noreturn]] virtual void Error(const std::string& message);
+  [[noreturn]] void Error(const std::string& message) override;
 
   void Opened() override { Open(); }
   void Closed() override { Close(); }
@@ -98,19 +88,9 @@ class TMMWaveOut : public TMMCustomWaveOutComponent {
   void BufferLoad(WAVEHDR* lpWaveHdr, bool& MoreBuffers) override;
 
   TMMBufferEvent OnBufferFilled;
-  TNotifyEvent OnError;
-  TNotifyEvent OnOpen;
-  TNotifyEvent OnStart;
-  TNotifyEvent OnPause;
-  TNotifyEvent OnRestart;
-  TNotifyEvent OnStop;
-  TNotifyEvent OnClose;
   TNotifyEvent OnLooping;
 
  private:
-  void Fire(const TNotifyEvent& event) {
-    if (event) event(this);
-  }
   template <class Step>
   void Guarded(Step step, unsigned state_on_error = 0);
   void OpenDevice();
@@ -132,7 +112,6 @@ class TMMWaveOut : public TMMCustomWaveOutComponent {
   void EndHandler();
   void HandlerFailed(std::exception_ptr error);
 
-  TMMWaveDevice device_;
   TMMTimeFormats time_format_ = TMMTimeFormats::tfByte;
   bool looping_ = false;
   uint16_t loop_count_ = 0;
