@@ -43,7 +43,7 @@ std::array<uint32_t, 3> ZoneValues(const TMMDIBCanvas& dib, const std::array<TCo
 
 
 TMMCustomLevel::TMMCustomLevel(TComponent* owner, QWidget* parent)
-    : TMMDIBGraphicControl(owner, parent) {
+    : TMMPeakDisplay(owner, parent, {.hold_equal = true, .fall_step = 1, .fall_to_value = false}, -35) {
   background_bar_ = std::make_unique<TMMDIBCanvas>(this);
   SetColor(clBlack);
   setFont(QFont("Small Fonts", 7));
@@ -111,47 +111,7 @@ void TMMCustomLevel::SetPoint1(int value) { SetLayoutField(point1_, std::clamp(v
 
 void TMMCustomLevel::SetPoint2(int value) { SetLayoutField(point2_, std::clamp(value, 1, 100)); }
 
-void TMMCustomLevel::SetBitLength(TMMBits value) {
-  if (bits_ == value) return;
-  bits_ = value;
-  UpdateBytesPerRefresh();
-  update();
-}
-
-void TMMCustomLevel::SetChannel(TMMChannel value) {
-  if (channel_ == value) return;
-  channel_ = value;
-  UpdateBytesPerRefresh();
-  update();
-}
-
-void TMMCustomLevel::SetMode(TMMMode value) {
-  if (mode_ == static_cast<int>(value)) return;
-  mode_ = static_cast<int>(value);
-  UpdateBytesPerRefresh();
-  update();
-}
-
-void TMMCustomLevel::SetGain(int value) {
-  if (value < -8 || value > 32 || gain_ == value + 8) return;
-  gain_ = value + 8;
-  update();
-}
-
-void TMMCustomLevel::SetSamples(int value) {
-  value = std::max(1, value);
-  if (samples_ == value) return;
-  samples_ = value;
-  UpdateBytesPerRefresh();
-}
-
 void TMMCustomLevel::SetSensitivy(int value) { sensitivity_ = std::clamp(value, -90, -9); }
-
-void TMMCustomLevel::SetLogAmp(bool value) {
-  if (log_amp_ == value) return;
-  log_amp_ = value;
-  update();
-}
 
 void TMMCustomLevel::SetNumPeaks(int value) {
   value = std::clamp(value, 0, 5);
@@ -166,14 +126,6 @@ void TMMCustomLevel::SetNumPeaks(int value) {
   update();
 }
 
-void TMMCustomLevel::SetPeakDelay(int value) {
-  if (feed_.SetPeakDelay(value)) update();
-}
-
-void TMMCustomLevel::SetPeakSpeed(int value) {
-  if (feed_.SetPeakSpeed(value)) update();
-}
-
 void TMMCustomLevel::SetOnDrawBar(TMMLevelDrawBar value) {
   on_draw_bar_ = std::move(value);
   if (!on_draw_bar_) BuildBackground();
@@ -184,39 +136,10 @@ int TMMCustomLevel::Value() const {
   return TMMPeakFeed::Percent(feed_.Value(), spots_, log_amp_, sensitivity_, gain_);
 }
 
-void TMMCustomLevel::SetValue(int value) {
-  value = std::clamp(value, 0, 100);
-  SetValueInternal(static_cast<int64_t>(std::nearbyint(value * static_cast<double>(kFullScale) / 100)));
-}
-
-void TMMCustomLevel::UpdateBytesPerRefresh() {
-  bytes_per_refresh_ = (static_cast<int>(bits_) + 1) * (mode_ + 1) * samples_;
-}
-
-// ---- timer ----
-
-void TMMCustomLevel::AddTimerClient() { feed_.AddTimerClient(!enabled_ || num_peaks_ == 0); }
-
-void TMMCustomLevel::SetDesignMode(bool value) {
-  TMMDIBGraphicControl::SetDesignMode(value);
-  if (!Designing()) AddTimerClient();
-}
-
 // ---- feed ----
 
 void TMMCustomLevel::SetPCMWaveFormat(PWaveFormatEx format) {
-  if (!ValidPCMFormat(format)) throw EMMLevelError(LoadMMResString(SInvalidWaveFormatDisplay));
-  SetBitLength(static_cast<TMMBits>(format->wBitsPerSample() / 8 - 1));
-  SetMode(static_cast<TMMMode>(format->nChannels() - 1));
-}
-
-void TMMCustomLevel::RefreshPCMData(const void* data) {
-  if (!enabled_ || !Visible() || !data) return;
-  const std::optional<int64_t> peak =
-      feed_.Scan(data, {bits_, mode_, channel_, samples_, dc_offset_l_, dc_offset_r_});
-  if (!peak) return;
-  if (*peak >= kFullScale && OnPcmOverflow) OnPcmOverflow(this);
-  SetValueInternal(*peak);
+  if (!TakeFormat(format)) throw EMMLevelError(LoadMMResString(SInvalidWaveFormatDisplay));
 }
 
 void TMMCustomLevel::ResetData() {

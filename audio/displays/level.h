@@ -11,7 +11,7 @@
 #include "audio/core/mm_types.h"
 #include "audio/core/shared_timer.h"
 #include "audio/displays/dib_graphic_control.h"
-#include "audio/displays/peak_feed.h"
+#include "audio/displays/peak_display.h"
 #include "platform/exception.h"
 
 namespace pmx {
@@ -42,15 +42,11 @@ using TMMLevelDrawBar = std::function<void(TObject* Sender, TMMDIBCanvas& DIB, c
 // TMMPeakFeed). What the working canvas shows (shown_,
 // its generations and the lit colours) is touched only while drawing on it, under
 // the control's paint lock; the background's generation is an atomic.
-class TMMCustomLevel : public TMMDIBGraphicControl, public TMMDisplayFeed {
+class TMMCustomLevel : public TMMPeakDisplay {
  public:
-  static constexpr int kFullScale = 32767;
-
   explicit TMMCustomLevel(TComponent* owner = nullptr, QWidget* parent = nullptr);
   ~TMMCustomLevel() override;
 
-  // The bar's own switch, not the widget's enabled state.
-  bool Enabled() const { return enabled_; }
   void SetEnabled(bool value);
   TMMLevelKind Kind() const { return kind_; }
   void SetKind(TMMLevelKind value);
@@ -80,66 +76,29 @@ class TMMCustomLevel : public TMMDIBGraphicControl, public TMMDisplayFeed {
   void SetPoint1(int value);
   int Point2() const { return point2_; }
   void SetPoint2(int value);
-  TMMBits BitLength() const { return bits_; }
-  void SetBitLength(TMMBits value);
-  TMMChannel Channel() const { return channel_; }
-  void SetChannel(TMMChannel value);
-  // A four-channel stream makes this 3, past the named modes.
-  TMMMode Mode() const { return static_cast<TMMMode>(mode_); }
-  void SetMode(TMMMode value);
-  int Gain() const { return gain_ - 8; }
-  void SetGain(int value);
-  int Samples() const { return samples_; }
-  void SetSamples(int value);
-  int Sensitivy() const { return sensitivity_; }
   void SetSensitivy(int value);
-  bool LogAmp() const { return log_amp_; }
-  void SetLogAmp(bool value);
   int NumPeaks() const { return num_peaks_; }
   void SetNumPeaks(int value);
-  int PeakDelay() const { return feed_.PeakDelay(); }
-  void SetPeakDelay(int value);
-  int PeakSpeed() const { return feed_.PeakSpeed(); }
-  void SetPeakSpeed(int value);
-  TMMDecayMode DecayMode() const { return feed_.Decay().Mode(); }
-  void SetDecayMode(TMMDecayMode value) { feed_.Decay().SetMode(value); }
-  int Decay() const { return feed_.Decay().Decay(); }
-  void SetDecay(int value) { feed_.Decay().SetDecay(value); }
   int Value() const;
-  void SetValue(int value);
-  int DCOffsetL() const { return dc_offset_l_; }
-  void SetDCOffsetL(int value) { dc_offset_l_ = value; }
-  int DCOffsetR() const { return dc_offset_r_; }
-  void SetDCOffsetR(int value) { dc_offset_r_ = value; }
   const TMMLevelDrawBar& OnDrawBar() const { return on_draw_bar_; }
   void SetOnDrawBar(TMMLevelDrawBar value);
 
-  // The absolute block peak before decay and gain, 0..32768.
-  int LastPeak() const { return feed_.LastPeak(); }
   // Spots lit now and the held peak spot (0 for none).
   int LitSpots() const { return feed_.Value(); }
   int PeakSpot() const { return feed_.Peak(); }
   int SpotCount() const { return spots_; }
-  // The client on the shared timer, none at design time.
-  PMMTimerClient PeakTimerClient() const { return feed_.TimerClient(); }
 
   void SetPCMWaveFormat(PWaveFormatEx format) override;
-  void RefreshPCMData(const void* data) override;
   void ResetData() override;
-  int BytesPerRefresh() const override { return bytes_per_refresh_; }
-
-  // One tick of the peak hold; the shared timer calls it every 25 ms.
-  void PeakTimer() { feed_.Tick(); }
 
   void SetBitsPerPixel(int bits) override;
-  void SetDesignMode(bool value) override;
   void Paint(QPainter& canvas) override;
 
   TNotifyEvent OnPaint;
-  TNotifyEvent OnGainOverflow;
-  TNotifyEvent OnPcmOverflow;
 
  protected:
+  bool HoldsPeaks() const override { return num_peaks_ > 0; }
+  void SetValueInternal(int64_t v) override;
   void Loaded() override;
   void BevelChanged() override;
   void ColorChanged() override;
@@ -152,9 +111,6 @@ class TMMCustomLevel : public TMMDIBGraphicControl, public TMMDisplayFeed {
   void SetLayoutField(int& field, int value);
   void UpdateLayout();
   void BuildBackground();
-  void UpdateBytesPerRefresh();
-  void AddTimerClient();
-  void SetValueInternal(int64_t v);
   // A decayed amplitude in spots, with gain, direction and the overflow event.
   int MapToSpots(int64_t amplitude);
   // Brings the working canvas to the current frame, redrawing only the spots that
@@ -173,7 +129,6 @@ class TMMCustomLevel : public TMMDIBGraphicControl, public TMMDisplayFeed {
   void DrawSpot(TMMDIBCanvas& dib, int k, uint32_t value, bool dotted) const;
   int Zone(int k) const { return k <= p1_ ? 0 : k <= p2_ ? 1 : 2; }
 
-  bool enabled_ = true;
   TMMLevelKind kind_ = TMMLevelKind::lkHorizontal;
   TMMLevelDirection direction_ = TMMLevelDirection::dirNormal;
   int spot_space_ = 1;
@@ -184,16 +139,7 @@ class TMMCustomLevel : public TMMDIBGraphicControl, public TMMDisplayFeed {
   bool active_doted_ = false;
   int point1_ = 50;
   int point2_ = 85;
-  TMMBits bits_ = TMMBits::b8Bit;
-  TMMChannel channel_ = TMMChannel::chBoth;
-  int mode_ = 0;  // channels - 1
-  int gain_ = 8;  // the multiplier G, applied as v x G div 8
-  int samples_ = 50;
-  int sensitivity_ = -35;
-  bool log_amp_ = true;
   int num_peaks_ = 1;
-  int dc_offset_l_ = 0;
-  int dc_offset_r_ = 0;
   TMMLevelDrawBar on_draw_bar_;
 
   int inner_width_ = 1;
@@ -203,7 +149,6 @@ class TMMCustomLevel : public TMMDIBGraphicControl, public TMMDisplayFeed {
   int margin_ = 0;
   int p1_ = 0;
   int p2_ = 0;
-  int bytes_per_refresh_ = 50;
 
   std::unique_ptr<TMMDIBCanvas> background_bar_;
   std::atomic<uint64_t> background_generation_{0};
@@ -212,9 +157,6 @@ class TMMCustomLevel : public TMMDIBGraphicControl, public TMMDisplayFeed {
   uint64_t shown_canvas_generation_ = 0;
   uint64_t shown_background_generation_ = 0;
   std::array<uint32_t, 3> lit_values_{};
-  // The lit count is the feed's value. Last: its timer client's removal waits for
-  // a running tick.
-  TMMPeakFeed feed_{{.hold_equal = true, .fall_step = 1, .fall_to_value = false}};
 };
 
 class TMMLevel : public TMMCustomLevel {

@@ -13,7 +13,7 @@
 namespace pmx {
 
 TMMCustomMeter::TMMCustomMeter(TComponent* owner, QWidget* parent)
-    : TMMDIBGraphicControl(owner, parent) {
+    : TMMPeakDisplay(owner, parent, {.hold_equal = false, .fall_step = 500, .fall_to_value = true}, -50) {
   SetColor(clBlack);
   QFont bold = font();
   bold.setBold(true);
@@ -36,19 +36,6 @@ void TMMCustomMeter::SetEnabled(bool value) {
   update();
 }
 
-void TMMCustomMeter::SetGain(int value) {
-  if (value < -8 || value > 32 || gain_ == value + 8) return;
-  gain_ = value + 8;
-  update();
-}
-
-void TMMCustomMeter::SetSamples(int value) {
-  value = std::max(1, value);
-  if (samples_ == value) return;
-  samples_ = value;
-  UpdateBytesPerRefresh();
-}
-
 void TMMCustomMeter::SetShowPeak(bool value) {
   if (show_peak_ == value) return;
   show_peak_ = value;
@@ -57,43 +44,14 @@ void TMMCustomMeter::SetShowPeak(bool value) {
   update();
 }
 
-void TMMCustomMeter::UpdateBytesPerRefresh() {
-  bytes_per_refresh_ = (static_cast<int>(bits_) + 1) * (mode_ + 1) * samples_;
-}
-
 int TMMCustomMeter::Value() const {
   return TMMPeakFeed::Percent(feed_.Value(), kFullScale, log_amp_, sensitivity_, gain_);
-}
-
-void TMMCustomMeter::SetValue(int value) {
-  value = std::clamp(value, 0, 100);
-  SetValueInternal(static_cast<int64_t>(std::nearbyint(value * static_cast<double>(kFullScale) / 100)));
-}
-
-// ---- timer ----
-
-void TMMCustomMeter::AddTimerClient() { feed_.AddTimerClient(!enabled_ || !show_peak_); }
-
-void TMMCustomMeter::SetDesignMode(bool value) {
-  TMMDIBGraphicControl::SetDesignMode(value);
-  if (!Designing()) AddTimerClient();
 }
 
 // ---- feed ----
 
 void TMMCustomMeter::SetPCMWaveFormat(PWaveFormatEx format) {
-  if (!ValidPCMFormat(format)) throw EMMMeterError(LoadMMResString(SInvalidWaveFormatDisplay));
-  SetBitLength(static_cast<TMMBits>(format->wBitsPerSample() / 8 - 1));
-  SetMode(static_cast<TMMMode>(format->nChannels() - 1));
-}
-
-void TMMCustomMeter::RefreshPCMData(const void* data) {
-  if (!enabled_ || !Visible() || !data) return;
-  const std::optional<int64_t> peak =
-      feed_.Scan(data, {bits_, mode_, channel_, samples_, dc_offset_l_, dc_offset_r_});
-  if (!peak) return;
-  if (*peak >= kFullScale && OnPcmOverflow) OnPcmOverflow(this);
-  SetValueInternal(*peak);
+  if (!TakeFormat(format)) throw EMMMeterError(LoadMMResString(SInvalidWaveFormatDisplay));
 }
 
 void TMMCustomMeter::ResetData() {
