@@ -213,4 +213,13 @@ void TMMDIBGraphicControl::paintEvent(QPaintEvent* event) {
   screen.drawImage(shown.topLeft(), back_store_, shown);
 }
 
+void TMMDIBGraphicControl::SetScaleShown(bool& field, bool value) {
+  if (field == value) return;
+  field = value;
+  const QSize before = size();
+  SetBounds(x(), y(), width(), height());
+  if (size() == before) BoundsChanged();
+  Invalidate();
+}
+
 }  // namespace pmx

@@ -80,6 +80,9 @@ class TMMDIBGraphicControl : public TMMGraphicControl {
   void ColorChanged() override { Invalidate(); }
   // The control's size changed; the canvas already has the new size.
   virtual void BoundsChanged() {}
+  // Shows or hides a scale that takes room from the picture (field): the bounds are
+  // clamped anew, the layout redone even when the size stays, and all redrawn.
+  void SetScaleShown(bool& field, bool value);
   // For a display whose picture builds up refresh by refresh: from now on an
   // exposure only shows the back-store, and Paint runs after Invalidate (and on
   // a new size) alone.

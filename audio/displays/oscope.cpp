@@ -90,15 +90,6 @@ void TMMOscope::ScrollChanged() {
   Invalidate();
 }
 
-void TMMOscope::SetScaleShown(bool& field, bool value) {
-  if (field == value) return;
-  field = value;
-  const QSize before = size();
-  SetBounds(x(), y(), width(), height());
-  if (size() == before) UpdateLayout();
-  Invalidate();
-}
-
 // ---- layout ----
 
 int TMMOscope::MinWidth() const {

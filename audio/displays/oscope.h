@@ -112,7 +112,6 @@ class TMMOscope : public TMMScanDisplay, public TMMOscopeFeed {
   static constexpr int kAmpScaleWidth = 32;
   static constexpr int kTimeScaleHeight = 40;
 
-  void SetScaleShown(bool& field, bool value);
   void UpdateLayout();
   void ClearTrace();
   void UpdateBytesPerRefresh();

@@ -136,15 +136,6 @@ void TMMSpectrogram::SetPaletteTyp(TMMSpectrogramPalette value) {
   Invalidate();
 }
 
-void TMMSpectrogram::SetDrawScale(bool value) {
-  if (draw_scale_ == value) return;
-  draw_scale_ = value;
-  const QSize before = size();
-  SetBounds(x(), y(), width(), height());
-  if (size() == before) UpdateLayout();
-  Invalidate();
-}
-
 void TMMSpectrogram::Loaded() {
   TMMScanDisplay::Loaded();
   const TLogPalette palette = BuildPalette(palette_typ_);

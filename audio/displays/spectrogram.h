@@ -81,7 +81,7 @@ class TMMSpectrogram : public TMMScanDisplay, public TMMSpectrogramFeed {
   bool Embossed() const { return embossed_; }
   void SetEmbossed(bool value) { SetInvalidate(embossed_, value); }
   bool DrawScale() const { return draw_scale_; }
-  void SetDrawScale(bool value);
+  void SetDrawScale(bool value) { SetScaleShown(draw_scale_, value); }
   bool Accelerate() const override { return TMMScanDisplay::Accelerate(); }
 
   void SetPCMWaveFormat(PWaveFormatEx format) override;

@@ -237,15 +237,6 @@ void TMMSpectrum::SetInactiveDoted(bool value) {
   Invalidate();
 }
 
-void TMMSpectrum::SetScaleShown(bool& field, bool value) {
-  if (field == value) return;
-  field = value;
-  const QSize before = size();
-  SetBounds(x(), y(), width(), height());
-  if (size() == before) UpdateLayout();
-  Invalidate();
-}
-
 void TMMSpectrum::SetOnDrawBar(TMMSpectrumDrawBar value) {
   on_draw_bar_ = std::move(value);
   if (!on_draw_bar_) BuildInactivePicture();

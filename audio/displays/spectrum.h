@@ -219,7 +219,6 @@ class TMMSpectrum : public TMMDIBGraphicControl, public TMMDisplayFeed {
     field = value;
     Invalidate();
   }
-  void SetScaleShown(bool& field, bool value);
   void SetTimerSuspended(bool suspended) { timer_client_.SetSuspended(suspended); }
   void Reset();
   void Clear();
