@@ -53,7 +53,7 @@ TPaletteEntry PaletteColor(TMMSpectrogramPalette kind, int h) {
 }  // namespace
 
 TMMSpectrogram::TMMSpectrogram(TComponent* owner, QWidget* parent)
-    : TMMScanDisplay(owner, parent, g_spectrograms) {
+    : TMMFrequencyDisplay(owner, parent, g_spectrograms) {
   SetPaletteRealize(true);
   SetColor(clBlack);
   const TLogPalette palette = BuildPalette(palette_typ_);
@@ -83,21 +83,6 @@ void TMMSpectrogram::SetFFTLength(int value) {
 void TMMSpectrogram::SetSampleRate(int value) {
   if (!input_.SetSampleRate(value)) return;
   BuildRowMap();
-  Invalidate();
-}
-
-void TMMSpectrogram::SetBitLength(TMMBits value) {
-  input_.SetBits(value);
-  Invalidate();
-}
-
-void TMMSpectrogram::SetMode(TMMMode value) {
-  input_.SetMode(static_cast<int>(value));
-  Invalidate();
-}
-
-void TMMSpectrogram::SetChannel(TMMChannel value) {
-  input_.SetChannel(value);
   Invalidate();
 }
 

@@ -8,6 +8,7 @@
 #include "audio/core/display_feed.h"
 #include "audio/core/mm_types.h"
 #include "audio/displays/scan_display.h"
+#include "audio/displays/frequency_display.h"
 #include "audio/displays/spectrum_math.h"
 #include "platform/exception.h"
 
@@ -41,7 +42,7 @@ enum class TMMSpectrogramPalette {
 // feed while it runs (properties must not change then when the connector feeds
 // on another thread); the write and bar columns are the frame routine's, under
 // the back-store lock.
-class TMMSpectrogram : public TMMScanDisplay, public TMMSpectrogramFeed {
+class TMMSpectrogram : public TMMFrequencyDisplay<TMMScanDisplay>, public TMMSpectrogramFeed {
  public:
   // The palette range of the 8-bit canvas that the levels index.
   static constexpr int kFirstIndex = 10;
@@ -51,19 +52,9 @@ class TMMSpectrogram : public TMMScanDisplay, public TMMSpectrogramFeed {
   explicit TMMSpectrogram(TComponent* owner = nullptr, QWidget* parent = nullptr);
   ~TMMSpectrogram() override;
 
-  int FFTLength() const { return input_.Length(); }
   void SetFFTLength(int value);
-  TMMFFTWindow Window() const { return input_.Transform().Window(); }
   void SetWindow(TMMFFTWindow value) { input_.Transform().SetWindow(value); }
-  int SampleRate() const { return input_.SampleRate(); }
   void SetSampleRate(int value);
-  TMMBits BitLength() const { return input_.Layout().bits; }
-  void SetBitLength(TMMBits value);
-  // A four-channel stream makes this 3, past the named modes.
-  TMMMode Mode() const { return static_cast<TMMMode>(input_.Layout().mode); }
-  void SetMode(TMMMode value);
-  TMMChannel Channel() const { return input_.Layout().channel; }
-  void SetChannel(TMMChannel value);
   TMMSpectrogramGain Gain() const { return gain_; }
   void SetGain(TMMSpectrogramGain value) { gain_ = value; }
   bool LogAmp() const { return log_amp_; }
@@ -129,7 +120,6 @@ class TMMSpectrogram : public TMMScanDisplay, public TMMSpectrogramFeed {
   int MinWidth() const;
   int MinHeight() const;
 
-  TMMFrequencyInput input_;
   TMMSpectrogramGain gain_ = TMMSpectrogramGain::sgrNone;
   bool log_amp_ = false;
   float amplitude_ = 1.0f;

@@ -34,7 +34,7 @@ double ScaleUp(double value, int& shift) {
 }  // namespace
 
 TMMSpectrum::TMMSpectrum(TComponent* owner, QWidget* parent)
-    : TMMDIBGraphicControl(owner, parent),
+    : TMMFrequencyDisplay(owner, parent),
       results_(TMMBinDecay::kMaxBins),
       amp_offset_(TMMBinDecay::kMaxBins),
       inactive_(std::make_unique<TMMDIBCanvas>(this)) {
@@ -141,21 +141,6 @@ void TMMSpectrum::SetVerticalScale(int value) {
   vertical_scale_ = value;
   BuildAmplitudeTables();
   ClearBars();
-  Invalidate();
-}
-
-void TMMSpectrum::SetBitLength(TMMBits value) {
-  input_.SetBits(value);
-  Invalidate();
-}
-
-void TMMSpectrum::SetMode(TMMMode value) {
-  input_.SetMode(static_cast<int>(value));
-  Invalidate();
-}
-
-void TMMSpectrum::SetChannel(TMMChannel value) {
-  input_.SetChannel(value);
   Invalidate();
 }
 

@@ -15,6 +15,7 @@
 #include "audio/displays/dib_graphic_control.h"
 #include "audio/displays/info_box.h"
 #include "audio/displays/level_math.h"
+#include "audio/displays/frequency_display.h"
 #include "audio/displays/spectrum_math.h"
 #include "platform/exception.h"
 
@@ -67,7 +68,7 @@ struct TMMSpectrumBar {
 // reads, are atomics. data_lock_ guards the bin results, the decay state and the
 // loudest bar, which a feed on another thread writes while a paint reads them.
 // Drawing runs inside the canvases' drawing sections.
-class TMMSpectrum : public TMMDIBGraphicControl, public TMMDisplayFeed {
+class TMMSpectrum : public TMMFrequencyDisplay<TMMDIBGraphicControl>, public TMMDisplayFeed {
  public:
   explicit TMMSpectrum(TComponent* owner = nullptr, QWidget* parent = nullptr);
   ~TMMSpectrum() override;
@@ -76,19 +77,9 @@ class TMMSpectrum : public TMMDIBGraphicControl, public TMMDisplayFeed {
   void SetEnabled(bool value);
   TMMSpectrumKind Kind() const { return kind_; }
   void SetKind(TMMSpectrumKind value);
-  int FFTLength() const { return input_.Length(); }
   void SetFFTLength(int value);
-  TMMFFTWindow Window() const { return input_.Transform().Window(); }
   void SetWindow(TMMFFTWindow value);
-  int SampleRate() const { return input_.SampleRate(); }
   void SetSampleRate(int value);
-  TMMBits BitLength() const { return input_.Layout().bits; }
-  void SetBitLength(TMMBits value);
-  // A four-channel stream makes this 3, past the named modes.
-  TMMMode Mode() const { return static_cast<TMMMode>(input_.Layout().mode); }
-  void SetMode(TMMMode value);
-  TMMChannel Channel() const { return input_.Layout().channel; }
-  void SetChannel(TMMChannel value);
   TMMSpectrumGain Gain() const { return gain_; }
   void SetGain(TMMSpectrumGain value);
   int RefFreq() const { return ref_freq_; }
@@ -290,7 +281,6 @@ class TMMSpectrum : public TMMDIBGraphicControl, public TMMDisplayFeed {
   TMMSpectrumDrawBar on_draw_bar_;
   TMMSpectrumGetXScale on_get_x_scale_;
 
-  TMMFrequencyInput input_;
   mutable std::mutex data_lock_;
   TMMBinDecay decay_{0.0001f};
   std::vector<int32_t> results_;
