@@ -8,14 +8,11 @@
 #include <cmath>
 #include <cstring>
 
+#include "platform/byte_order.h"
 #include "platform/mpg123_library.h"
 
 namespace pmx {
 namespace {
-
-uint32_t LE32(const uint8_t* p) {
-  return p[0] | p[1] << 8 | p[2] << 16 | static_cast<uint32_t>(p[3]) << 24;
-}
 
 bool ReadAt(int fd, void* buffer, std::size_t n, int64_t at) {
   return ::pread(fd, buffer, n, at) == static_cast<ssize_t>(n);
@@ -31,7 +28,7 @@ bool WaveDataRange(int fd, int64_t size, int64_t& begin, int64_t& end) {
   for (int64_t at = 12; at + 8 <= size;) {
     uint8_t chunk[8];
     if (!ReadAt(fd, chunk, sizeof chunk, at)) return false;
-    const int64_t length = LE32(chunk + 4);
+    const int64_t length = LoadLE32(chunk + 4);
     if (std::memcmp(chunk, "data", 4) == 0) {
       begin = at + 8;
       end = std::min(begin + length, size);

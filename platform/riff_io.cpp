@@ -11,21 +11,13 @@
 #include <limits>
 #include <utility>
 
+#include "platform/byte_order.h"
 namespace pmx {
 namespace {
 
 constexpr uint32_t kRiff = FourCC("RIFF");
 constexpr uint32_t kList = FourCC("LIST");
 constexpr uint64_t kMaxChunkSize = 0xFFFFFFFFu;
-
-uint32_t LE32(const uint8_t* p) {
-  return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
-         static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
-}
-
-void PutLE32(uint8_t* p, uint32_t v) {
-  for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
-}
 
 bool IsForm(uint32_t id) { return id == kRiff || id == kList; }
 
@@ -279,7 +271,7 @@ int64_t RiffFile::Seek(int64_t offset, int whence) {
 
 bool RiffFile::WriteLE32At(uint64_t offset, uint32_t value) {
   uint8_t bytes[4];
-  PutLE32(bytes, value);
+  StoreLE32(bytes, value);
   const uint64_t back = pos_;
   pos_ = offset;
   const bool ok = Write(bytes, sizeof bytes) == sizeof bytes;
@@ -296,13 +288,13 @@ RiffResult RiffFile::Descend(RiffChunk& ck, const RiffChunk* parent, RiffFind fi
     uint8_t header[8];
     if (Read(header, sizeof header) != sizeof header) return RiffResult::ChunkNotFound;
     RiffChunk found;
-    found.ckid = LE32(header);
-    found.cksize = LE32(header + 4);
+    found.ckid = LoadLE32(header);
+    found.cksize = LoadLE32(header + 4);
     found.dwDataOffset = at + 8;
     if (IsForm(found.ckid)) {
       uint8_t type[4];
       if (Read(type, sizeof type) != sizeof type) return RiffResult::ChunkNotFound;
-      found.fccType = LE32(type);
+      found.fccType = LoadLE32(type);
     }
     if (Wanted(found, ck, find)) {
       ck = found;
@@ -337,9 +329,9 @@ RiffResult RiffFile::CreateChunk(RiffChunk& ck, RiffCreate kind) {
   if (kind == RiffCreate::Riff) ck.ckid = kRiff;
   if (kind == RiffCreate::List) ck.ckid = kList;
   uint8_t header[12];
-  PutLE32(header, ck.ckid);
-  PutLE32(header + 4, ck.cksize);
-  PutLE32(header + 8, ck.fccType);
+  StoreLE32(header, ck.ckid);
+  StoreLE32(header + 4, ck.cksize);
+  StoreLE32(header + 8, ck.fccType);
   const std::size_t length = kind == RiffCreate::Chunk ? 8 : 12;
   const uint64_t at = pos_;
   if (Write(header, length) != static_cast<int64_t>(length)) return RiffResult::CannotWrite;

@@ -10,6 +10,7 @@
 #include <cstring>
 #include <optional>
 
+#include "platform/byte_order.h"
 #include "platform/unique_fd.h"
 #include "recorder/event_log.h"
 
@@ -44,8 +45,8 @@ bool ReadAt(int fd, char* out, int64_t length, int64_t offset, const std::string
 
 void WriteUint32At(int fd, int64_t value, int64_t offset, const std::string& file_name) {
   const auto v = static_cast<uint32_t>(std::min<int64_t>(value, UINT32_MAX));
-  const char bytes[4] = {static_cast<char>(v), static_cast<char>(v >> 8), static_cast<char>(v >> 16),
-                         static_cast<char>(v >> 24)};
+  uint8_t bytes[4];
+  StoreLE32(bytes, v);
   for (int64_t done = 0; done < 4;) {
     const ssize_t put = pwrite(fd, bytes + done, 4 - done, offset + done);
     if (put < 0 && errno == EINTR) continue;
@@ -54,17 +55,12 @@ void WriteUint32At(int fd, int64_t value, int64_t offset, const std::string& fil
   }
 }
 
-uint32_t Uint32(const char* bytes) {
-  const auto* b = reinterpret_cast<const unsigned char*>(bytes);
-  return b[0] | b[1] << 8 | b[2] << 16 | static_cast<uint32_t>(b[3]) << 24;
-}
-
 std::optional<ChunkHeader> ReadChunkHeader(int fd, int64_t offset, const std::string& file_name) {
   char bytes[kChunkHeader];
   if (!ReadAt(fd, bytes, kChunkHeader, offset, file_name)) return std::nullopt;
   ChunkHeader header;
   std::memcpy(header.id, bytes, 4);
-  header.size = Uint32(bytes + 4);
+  header.size = LoadLE32(reinterpret_cast<const uint8_t*>(bytes) + 4);
   return header;
 }
 

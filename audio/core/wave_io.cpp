@@ -9,6 +9,7 @@
 
 #include "audio/core/mul_div.h"
 #include "audio/core/wave_format.h"
+#include "platform/byte_order.h"
 
 namespace pmx {
 namespace {
@@ -243,9 +244,8 @@ bool WriteTrailer(TWaveIORecord& rec) {
     fact.ckid = kFactId;
     const uint32_t samples =
         static_cast<uint32_t>(std::min<int64_t>(rec.dwTotalSamples, UINT32_MAX));
-    const uint8_t bytes[4] = {static_cast<uint8_t>(samples), static_cast<uint8_t>(samples >> 8),
-                              static_cast<uint8_t>(samples >> 16),
-                              static_cast<uint8_t>(samples >> 24)};
+    uint8_t bytes[4];
+    StoreLE32(bytes, samples);
     if (file.CreateChunk(fact) != RiffResult::Ok || file.Write(bytes, 4) != 4 ||
         file.Ascend(fact) != RiffResult::Ok) {
       return false;

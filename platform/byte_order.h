@@ -1,0 +1,33 @@
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+namespace pmx {
+
+// Little-endian fields as every RIFF/WAVE file and wave format record stores
+// them. Callers check the bounds; these only assemble and spread the bytes.
+
+constexpr uint16_t LoadLE16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
+constexpr int16_t LoadLES16(const uint8_t* p) { return static_cast<int16_t>(LoadLE16(p)); }
+constexpr uint32_t LoadLE32(const uint8_t* p) {
+  return uint32_t{LoadLE16(p)} | uint32_t{LoadLE16(p + 2)} << 16;
+}
+constexpr int32_t LoadLES32(const uint8_t* p) { return static_cast<int32_t>(LoadLE32(p)); }
+
+constexpr void StoreLE16(uint8_t* p, uint16_t v) {
+  p[0] = static_cast<uint8_t>(v);
+  p[1] = static_cast<uint8_t>(v >> 8);
+}
+constexpr void StoreLE32(uint8_t* p, uint32_t v) {
+  StoreLE16(p, static_cast<uint16_t>(v));
+  StoreLE16(p + 2, static_cast<uint16_t>(v >> 16));
+}
+
+inline void AppendLE32(std::vector<uint8_t>& out, uint32_t v) {
+  uint8_t bytes[4];
+  StoreLE32(bytes, v);
+  out.insert(out.end(), bytes, bytes + 4);
+}
+
+}  // namespace pmx
