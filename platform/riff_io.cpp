@@ -35,6 +35,22 @@ bool Wanted(const RiffChunk& found, const RiffChunk& wanted, RiffFind find) {
   return false;
 }
 
+bool PrintableId(const uint8_t* id) {
+  return std::all_of(id, id + 4, [](uint8_t c) { return c >= 0x20 && c <= 0x7E; });
+}
+
+bool ChunksReachEnd(const RiffReadAt& read, uint64_t at, uint64_t end) {
+  uint8_t head[8];
+  while (at <= end && end - at >= 8) {
+    if (!read(at, head, sizeof head) || !PrintableId(head)) return false;
+    const uint64_t size = LoadLE32(head + 4);
+    at += 8 + size;
+    if (at == end || at + (size & 1) == end) return true;
+    at += size & 1;
+  }
+  return false;
+}
+
 // O_NONBLOCK keeps a FIFO from blocking the open; a regular file ignores it.
 int OpenFlags(int access) { return access | O_CLOEXEC | O_NONBLOCK; }
 
@@ -344,6 +360,17 @@ RiffResult RiffFile::PatchSize(const RiffChunk& ck, uint64_t size) {
   if (size > kMaxChunkSize) return RiffResult::TooLarge;
   return WriteLE32At(ck.dwDataOffset - 4, static_cast<uint32_t>(size)) ? RiffResult::Ok
                                                                        : RiffResult::CannotWrite;
+}
+
+uint64_t DataChunkBytes(const RiffReadAt& read, uint64_t data_start, uint64_t said,
+                        uint64_t file_size) {
+  const uint64_t there = file_size > data_start ? file_size - data_start : 0;
+  if (said >= there) return there;
+  const bool odd = (said & 1) != 0;
+  if (odd && said + 1 == there) return said;
+  const uint64_t end = data_start + said;
+  return ChunksReachEnd(read, end, file_size) || (odd && ChunksReachEnd(read, end + 1, file_size)) ? said
+                                                                                                    : there;
 }
 
 }  // namespace pmx

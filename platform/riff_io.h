@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <span>
 #include <string>
@@ -46,6 +47,19 @@ enum class RiffResult {
 // first "RIFF" / "LIST" with the form type (Riff, List) given in the chunk.
 enum class RiffFind { Next, Chunk, Riff, List };
 enum class RiffCreate { Chunk, Riff, List };
+
+// Reads length bytes at offset into out; false when the file holds fewer.
+using RiffReadAt = std::function<bool(uint64_t offset, uint8_t* out, std::size_t length)>;
+
+// The bytes of a "data" chunk whose body starts at data_start in a file of
+// file_size bytes and whose size field says said. A recording whose writer died
+// before fixing its header has a size field that says too little (or nothing):
+// its data runs to the end of the file. The field holds when the file ends right
+// after the data (and its pad byte) or when complete chunks with printable ids
+// lead from there to the end (the last one may lack its pad byte); a size past
+// the end counts only what is there.
+uint64_t DataChunkBytes(const RiffReadAt& read, uint64_t data_start, uint64_t said,
+                        uint64_t file_size);
 
 // Buffered reading and writing of a RIFF file over a POSIX file descriptor, or
 // reading of a RIFF image held in memory, with chunk descend, ascend and create.

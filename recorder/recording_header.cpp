@@ -11,6 +11,7 @@
 #include <optional>
 
 #include "platform/byte_order.h"
+#include "platform/riff_io.h"
 #include "platform/unique_fd.h"
 #include "recorder/event_log.h"
 
@@ -66,20 +67,6 @@ std::optional<ChunkHeader> ReadChunkHeader(int fd, int64_t offset, const std::st
 
 int64_t ChunkEnd(int64_t offset, uint32_t size) { return offset + kChunkHeader + size + (size & 1); }
 
-bool PlausibleId(const char* id) {
-  return std::all_of(id, id + 4, [](char c) { return c >= 0x20 && c <= 0x7E; });
-}
-
-// True when complete chunks with printable ids lead from offset exactly to the end.
-bool ChunksReachEnd(int fd, int64_t offset, int64_t file_size, const std::string& file_name) {
-  while (offset < file_size) {
-    const auto header = ReadChunkHeader(fd, offset, file_name);
-    if (!header || !PlausibleId(header->id)) return false;
-    offset = ChunkEnd(offset, header->size);
-  }
-  return offset == file_size;
-}
-
 // The "data" chunk's header and, in offset, where it lies; walks from the first chunk.
 std::optional<ChunkHeader> FindData(int fd, int64_t& offset, int64_t file_size, const std::string& file_name) {
   for (offset = kFirstChunk; offset + kChunkHeader <= file_size;) {
@@ -108,13 +95,11 @@ bool FixWaveHeader(const std::string& file_name) {
   const auto data = FindData(fd.get(), data_offset, file_size, file_name);
   if (!data) return false;
   WriteUint32At(fd.get(), file_size - kChunkHeader, 4, file_name);
-  const int64_t data_start = data_offset + kChunkHeader;
-  const int64_t declared_end = ChunkEnd(data_offset, data->size);
-  const bool declared_fits = declared_end == file_size ||
-                             (declared_end < file_size && ChunksReachEnd(fd.get(), declared_end, file_size, file_name));
-  if (!declared_fits) {
-    WriteUint32At(fd.get(), file_size - data_start, data_offset + 4, file_name);
-  }
+  const auto read = [&fd, &file_name](uint64_t at, uint8_t* out, std::size_t length) {
+    return ReadAt(fd.get(), reinterpret_cast<char*>(out), static_cast<int64_t>(length), static_cast<int64_t>(at), file_name);
+  };
+  const uint64_t data_bytes = DataChunkBytes(read, data_offset + kChunkHeader, data->size, file_size);
+  if (data_bytes != data->size) WriteUint32At(fd.get(), static_cast<int64_t>(data_bytes), data_offset + 4, file_name);
   if (fd.Close() != 0) RaiseIo("closing", file_name);
   return true;
 }

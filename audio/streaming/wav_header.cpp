@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "platform/byte_order.h"
+#include "platform/riff_io.h"
 
 namespace pmx {
 namespace {
@@ -211,23 +212,6 @@ void Parse(Scan& scan, TWaveHeader& h) {
   h.data_size = scan.FindChunk(id, "data");
 }
 
-bool LooksLikeChunkId(const uint8_t* id) {
-  return std::all_of(id, id + 4, [](uint8_t c) { return c >= 0x20 && c < 0x7F; });
-}
-
-// Whether chunks with plausible ids follow from at and end exactly at the file's
-// end (the last one may lack its pad byte).
-bool ChunksFollow(TStream& stream, int64_t at, int64_t end) {
-  uint8_t head[8];
-  while (at + 8 <= end) {
-    if (stream.Seek(at, TStream::soBeginning) != at || stream.Read(head, 8) != 8 || !LooksLikeChunkId(head)) return false;
-    const int64_t size = LoadLE32(head + 4);
-    at += 8 + size + (size & 1);
-    if (at == end || at - (size & 1) == end) return true;
-  }
-  return false;
-}
-
 }  // namespace
 
 TWaveHeader ReadWaveHeader(TStream& stream, bool seekable) {
@@ -252,11 +236,14 @@ TWaveHeader ReadWaveHeader(TStream& stream, bool seekable) {
 int64_t DataChunkBytes(TStream& stream, int64_t offset, int64_t said) {
   const int64_t here = stream.Position();
   const int64_t end = stream.Size();
-  const int64_t there = std::max<int64_t>(0, end - offset);
-  if (said >= there) return there;  // a size past the end counts only what is there
-  const bool followed = ChunksFollow(stream, offset + said, end) || (said & 1 && ChunksFollow(stream, offset + said + 1, end));
+  const auto read = [&stream](uint64_t at, uint8_t* out, std::size_t length) {
+    const auto from = static_cast<int64_t>(at);
+    return stream.Seek(from, TStream::soBeginning) == from && stream.Read(out, static_cast<int64_t>(length)) == static_cast<int64_t>(length);
+  };
+  const auto bytes = static_cast<int64_t>(DataChunkBytes(read, static_cast<uint64_t>(offset), static_cast<uint64_t>(said),
+                                                         static_cast<uint64_t>(std::max<int64_t>(end, 0))));
   stream.Seek(here, TStream::soBeginning);
-  return followed ? said : there;
+  return bytes;
 }
 
 }  // namespace pmx
