@@ -5,6 +5,7 @@
 //   playback_player FILE [PCM [POLL_MS [FRAMES]]]   (PCM "default", POLL_MS 200, FRAMES 32768)
 // Prints what was played and the underruns, or the error; exits 1 on an error.
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
@@ -39,13 +40,18 @@ int PlayWave(const std::string& file, const std::string& pcm, pmx::MainLoop& loo
   wave_out.SetInput(&audio_file);
   bool stopped = false;
   wave_out.OnStop = [&](pmx::TObject*) { stopped = true; };
+  // Written on the wave-out's thread, read after it stopped.
+  std::atomic<int64_t> bytes{0};
+  wave_out.OnBufferFilled = [&](pmx::TObject*, pmx::WAVEHDR* header) { bytes += header->dwBytesRecorded; };
   try {
     audio_file.SetFileName(file);
     wave_out.Start();
     while (!loop.PumpUntil([&] { return stopped; }, std::chrono::hours(24))) {
     }
-    std::printf("ms %lld of %lld, underruns %llu\n", static_cast<long long>(audio_file.GetTimePosition()),
-                static_cast<long long>(audio_file.FileLength()), static_cast<unsigned long long>(wave_out.Underruns()));
+    std::printf("ms %lld of %lld (%lld frames), underruns %llu\n", static_cast<long long>(audio_file.GetTimePosition()),
+                static_cast<long long>(audio_file.FileLength()),
+                static_cast<long long>(bytes / audio_file.PWaveFormat()->nBlockAlign()),
+                static_cast<unsigned long long>(wave_out.Underruns()));
     wave_out.Close();
   } catch (const std::exception& e) {
     std::fprintf(stderr, "error: %s\n", e.what());

@@ -83,6 +83,7 @@ int AlsaWaveStream::Setup(unsigned period_us) {
   if (error < 0) return error;
   snd_pcm_hw_params_get_buffer_size(hw, &buffer_frames_);
   snd_pcm_hw_params_get_period_size(hw, &period_frames_, nullptr);
+  can_pause_ = snd_pcm_hw_params_can_pause(hw) != 0;
 
   snd_pcm_sw_params_t* sw;
   snd_pcm_sw_params_alloca(&sw);
@@ -103,6 +104,10 @@ int AlsaWaveStream::Setup(unsigned period_us) {
 int AlsaWaveStream::Start() {
   started_ = true;
   return snd_pcm_start(pcm_);
+}
+
+int AlsaWaveStream::Pause(bool enable) {
+  return can_pause_ ? snd_pcm_pause(pcm_, enable ? 1 : 0) : -ENOSYS;
 }
 
 long AlsaWaveStream::Read(void* data, uint32_t frames) {

@@ -27,6 +27,7 @@ class AlsaWaveStream : public WaveStream {
   int Prepare() override { return snd_pcm_prepare(pcm_); }
   int Start() override;
   int Drop() override { return snd_pcm_drop(pcm_); }
+  int Pause(bool enable) override;
   long Read(void* data, uint32_t frames) override;
   long Write(const void* data, uint32_t frames) override;
   long Avail() override;
@@ -61,6 +62,7 @@ class AlsaWaveStream : public WaveStream {
   snd_pcm_uframes_t period_frames_ = 0;
   snd_pcm_uframes_t wake_frames_ = 0;  // the software wake-up point (avail_min)
   bool started_ = false;  // the period is kept once the stream has run
+  bool can_pause_ = false;
 };
 
 }  // namespace pmx

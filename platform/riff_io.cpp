@@ -222,7 +222,9 @@ int64_t RiffFile::Read(void* buffer, std::size_t length) {
       pos_ += n;
       continue;
     }
-    if (length - done >= buf_.size()) {
+    // A large read goes straight into the caller's memory: a player's buffers
+    // would otherwise be copied twice.
+    if (length - done >= buf_.size() / 2) {
       const int64_t got = ReadDirect(dst + done, length - done);
       if (got < 0) return -1;
       pos_ += static_cast<uint64_t>(got);

@@ -67,10 +67,12 @@ MMRESULT WaveDevice::Reset() {
 
 uint64_t WaveDevice::CurrentPosition() {
   Lock lock(mutex_);
-  const bool completed = RefreshPosition();
+  // Buffers completed here go back from the I/O thread, which wakes for the
+  // device or on time anyway, unless it waits for nothing but a Wake.
+  const bool wake = RefreshPosition() && idle_waiting_;
   const uint64_t samples = position_.load();
   lock.unlock();
-  if (completed) Wake();
+  if (wake) Wake();
   return samples;
 }
 
@@ -145,7 +147,7 @@ void WaveDevice::Run() {
   Lock lock(mutex_);
   for (;;) {
     if (!failed_) Transfer(lock);
-    if (!done_.empty()) {
+    if (!done_.empty() && !delivering_) {
       DeliverDone(lock);
       continue;
     }
@@ -172,11 +174,22 @@ void WaveDevice::Run() {
 }
 
 void WaveDevice::DeliverDone(Lock& lock) {
-  std::vector<WAVEHDR*> batch;
-  batch.swap(done_);
-  lock.unlock();
-  for (WAVEHDR* header : batch) callback_(*this, open_message_ + 2, header);
-  lock.lock();
+  // One thread at a time, so that buffers come back in the order they were queued.
+  if (delivering_) return;
+  delivering_ = true;
+  while (!done_.empty()) {
+    std::vector<WAVEHDR*> batch;
+    batch.swap(done_);
+    lock.unlock();
+    for (WAVEHDR* header : batch) callback_(*this, open_message_ + 2, header);
+    lock.lock();
+  }
+  delivering_ = false;
+}
+
+void WaveDevice::DeliverPending() {
+  Lock lock(mutex_);
+  DeliverDone(lock);
 }
 
 MMRESULT OpenWaveStream(WaveDirection direction, int id, const WaveFormatEx& format,

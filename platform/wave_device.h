@@ -20,8 +20,9 @@ namespace pmx {
 
 class WaveDevice;
 // The per-handle callback: open, close and buffer-done messages with the header
-// (nullptr for open and close). It runs on the handle's I/O thread and must not wait
-// for a thread that is inside a call on the same handle.
+// (nullptr for open and close). It runs on the handle's I/O thread (buffer-done
+// also on a thread that calls DeliverPending), one call at a time, and must not
+// wait for a thread that is inside a call on the same handle.
 using WaveCallback = std::function<void(WaveDevice& handle, uint32_t message, WAVEHDR* header)>;
 
 // An open wave device: a FIFO of caller-owned buffers moved to or from a driver
@@ -51,6 +52,10 @@ class WaveDevice {
   // wrapping at 2^32.
   MMRESULT GetPosition(MMTIME& time);
   MMRESULT GetID(int& id) const;
+  // Hands back, on the calling thread, the buffers that are done and not yet
+  // handed back; nothing while another thread is handing some back. A caller
+  // that refills from its done handler keeps the loop on its own thread.
+  void DeliverPending();
   // Why the stream failed for good ("read: No such device"); empty while it works.
   std::string Failure();
   // Delivers the close message and ends the I/O thread. WAVERR_STILLPLAYING while
@@ -97,6 +102,8 @@ class WaveDevice {
   // The I/O thread waits for nothing but a Wake: it had nothing to move and did not
   // watch the device (under mutex_).
   bool IdleWaiting() const { return idle_waiting_; }
+  // Buffers are done and wait for the I/O thread to hand them back (under mutex_).
+  bool DonePending() const { return !done_.empty(); }
   // Marks the stream failed (under mutex_) and keeps why for Failure(); the caller
   // reports it (a start may be retried on every tick). With notify the I/O thread then hands
   // its owner WIM_FAILED after the buffers completed so far.
@@ -123,6 +130,7 @@ class WaveDevice {
   std::vector<WAVEHDR*> done_;  // guarded by mutex_
   bool quit_ = false;           // guarded by mutex_
   bool idle_waiting_ = false;   // guarded by mutex_
+  bool delivering_ = false;     // a thread hands buffers back; guarded by mutex_
   std::thread thread_;
   std::atomic<bool> closed_{false};
   std::atomic<bool> finished_{false};  // the I/O thread delivered its last message

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cerrno>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -109,6 +110,9 @@ class WaveStream {
   virtual int Start() = 0;
   // Stops at once; frames not yet transferred are discarded. Prepare follows.
   virtual int Drop() = 0;
+  // Playback: holds the running stream where it is, keeping what it has not played
+  // (enable), or plays on from there; -ENOSYS when the device cannot.
+  virtual int Pause(bool) { return -ENOSYS; }
   virtual long Read(void* data, uint32_t frames) = 0;
   virtual long Write(const void* data, uint32_t frames) = 0;
   // Capture: frames ready to read. Playback: free room in frames.

@@ -6,6 +6,12 @@
 #include <utility>
 
 namespace pmx {
+namespace {
+
+// How much longer than its length the last write may take to play.
+constexpr std::chrono::milliseconds kDrainSlack{250};
+
+}  // namespace
 
 WaveOutDevice::WaveOutDevice(int id, const WaveFormatEx& format,
                              std::unique_ptr<WaveStream> stream, WaveCallback callback)
@@ -18,15 +24,19 @@ WaveOutDevice::~WaveOutDevice() { Shutdown(); }
 
 MMRESULT WaveOutDevice::Write(WAVEHDR* header) {
   MMRESULT result;
+  bool wake;
   {
     Lock lock(mutex_);
     result = Enqueue(header);
     if (result != MMSYSERR_NOERROR) return result;
     entries_.push_back(Entry{header, end_});
     end_ += header->dwBufferLength;
+    // The I/O thread wakes for the device or on time anyway (unless it has
+    // nothing to watch): waking it for every buffer costs a hand-off each.
     if (!failed_) Pump();
+    wake = IdleWaiting() && (!paused_ || DonePending());
   }
-  Wake();
+  if (wake) Wake();
   return result;
 }
 
@@ -35,12 +45,12 @@ MMRESULT WaveOutDevice::Pause() {
   {
     Lock lock(mutex_);
     if (started_) Track();
-    if (started_) {
-      // What the device holds unplayed is dropped and written again at Restart.
-      stream_->Drop();
-      stream_->Prepare();
-      written_ = played_;
-      started_ = false;
+    if (started_ && !paused_) {
+      // A device that can hold keeps what it has not played; any other drops it,
+      // and it is written again at Restart. Nothing is written while paused: a
+      // sound server plays what it is given, started or not.
+      held_ = stream_->Pause(true) == 0;
+      if (!held_) Unwind();
       full_ = false;
     }
     paused_ = true;
@@ -54,14 +64,37 @@ MMRESULT WaveOutDevice::Restart() {
   {
     Lock lock(mutex_);
     paused_ = false;
+    if (held_ && stream_->Pause(false) < 0) Unwind();
+    held_ = false;
+    tail_.reset();
     if (!failed_) Pump();
   }
   Wake();
   return MMSYSERR_NOERROR;
 }
 
+void WaveOutDevice::Unwind() {
+  stream_->Drop();
+  stream_->Prepare();
+  written_ = played_;
+  started_ = false;
+}
+
 void WaveOutDevice::Pump() {
   Track();
+  Advance();
+}
+
+void WaveOutDevice::Advance() {
+  if (!started_ && !paused_ && written_ == played_ && FrameWaiting()) {
+    // A sound server's stream that sat idle since it was last prepared may take
+    // the first writes of a new run and never play them: each run begins afresh.
+    const int error = stream_->Prepare();
+    if (error < 0) {
+      ReportFailure("prepare", error);
+      return;
+    }
+  }
   Feed();
   if (!started_ && !paused_ && written_ > played_) {
     const int error = stream_->Start();
@@ -71,14 +104,18 @@ void WaveOutDevice::Pump() {
     }
     started_ = true;
   }
-  if (started_ && written_ == played_ && !FrameWaiting()) Halt();
+  // A stream left dry is stopped only a while later: one whose source keeps pace
+  // (or a device that plays at once) goes on without a stop and a start for every
+  // buffer, and without waking the I/O thread for each.
+  if (!paused_ && written_ == played_ && !FrameWaiting() && (started_ || !entries_.empty()) && Drained()) Halt();
 }
 
-bool WaveOutDevice::WantsDevice() const { return started_ && full_; }
+bool WaveOutDevice::WantsDevice() const { return started_ && full_ && !paused_; }
 
 int WaveOutDevice::WaitTimeout() const {
-  if (!started_ || full_) return -1;
-  // Everything is written: look again when what is in flight should have played.
+  if (paused_ || (started_ && full_) || (!started_ && entries_.empty())) return -1;
+  // Everything is written: look again when what is in flight should have played
+  // (soon, when nothing is).
   const uint64_t ms = static_cast<uint64_t>(delay_) * 1000 / Format().nSamplesPerSec() + 1;
   return static_cast<int>(std::min<uint64_t>(ms, 100));
 }
@@ -89,7 +126,9 @@ void WaveOutDevice::ResetLocked() {
   stream_->Drop();
   stream_->Prepare();
   started_ = false;
+  held_ = false;
   full_ = false;
+  tail_.reset();
   while (!entries_.empty()) {
     entries_.pop_front();
     CompleteFront();
@@ -102,6 +141,7 @@ void WaveOutDevice::ResetLocked() {
 
 void WaveOutDevice::Feed() {
   full_ = false;
+  if (paused_) return;
   while (FrameWaiting()) {
     const long frames = WriteAt(written_ * Block());
     if (frames == -EAGAIN || frames == 0) {
@@ -118,6 +158,7 @@ void WaveOutDevice::Feed() {
       return;
     }
     written_ += static_cast<uint64_t>(frames);
+    tail_.reset();
   }
 }
 
@@ -164,11 +205,36 @@ bool WaveOutDevice::Track() {
     ReportFailure("delay", delay);
     return false;
   }
-  delay_ = std::min<long>(delay, static_cast<long>(written_ - played_));
+  if (delay > 0) lags_ = true;
+  delay_ = std::min<long>(Drained() ? 0 : delay, static_cast<long>(written_ - played_));
   const uint64_t played = written_ - static_cast<uint64_t>(delay_);
   position_ += played - played_;
   played_ = played;
-  return CompletePlayed(played_ * Block());
+  return CompletePlayed(Completable() * Block());
+}
+
+uint64_t WaveOutDevice::TailElapsed() {
+  const auto now = std::chrono::steady_clock::now();
+  if (!tail_) tail_ = Tail{now, written_ - played_};
+  const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(now - tail_->start).count();
+  return static_cast<uint64_t>(ms) * Format().nSamplesPerSec() / 1000;
+}
+
+bool WaveOutDevice::Drained() {
+  // A sound server may go on reporting a few frames in flight for good once its
+  // stream ran dry: what was written last has played when its time is up.
+  if (paused_ || FrameWaiting()) return false;
+  const uint64_t slack = kDrainSlack.count() * Format().nSamplesPerSec() / 1000;
+  return TailElapsed() >= tail_->frames + slack;
+}
+
+uint64_t WaveOutDevice::Completable() {
+  // Once everything is written, a sound server may report its stream empty while
+  // the last frames are still on their way (its owner would stop it on them): the
+  // last buffers go back once their frames have had their time to play, and a while
+  // more for a delay that was told short.
+  if (paused_ || FrameWaiting() || !lags_ || Drained()) return played_;
+  return std::min(played_, written_ - tail_->frames);
 }
 
 void WaveOutDevice::Recover() {
@@ -200,6 +266,7 @@ void WaveOutDevice::Halt() {
   stream_->Drop();
   stream_->Prepare();
   started_ = false;
+  tail_.reset();
   std::vector<uint8_t> rest(end_ - written_ * Block());
   CopyAt(written_ * Block(), rest.data(), rest.size());
   carry_.swap(rest);

@@ -1,8 +1,10 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <deque>
 #include <vector>
@@ -38,8 +40,10 @@ class WaveOutDevice : public WaveDevice {
 
   // The playback stream is used under mutex_ alone.
   void Transfer(Lock&) override { Pump(); }
-  // Moves what data it can (under mutex_).
+  // Takes note of what has played and moves what data it can (under mutex_).
   void Pump();
+  // Moves what data it can, and starts or halts the stream (under mutex_).
+  void Advance();
   bool WantsDevice() const override;
   int WaitTimeout() const override;
   void ResetLocked() override;
@@ -49,6 +53,15 @@ class WaveOutDevice : public WaveDevice {
   // Copies count bytes of the stream from offset (carry and queued buffers).
   void CopyAt(uint64_t offset, uint8_t* to, std::size_t count) const;
   bool Track();
+  // Frames that should have played since everything was written (under mutex_).
+  uint64_t TailElapsed();
+  // Everything written has had its time to play, and a while more (under mutex_).
+  bool Drained();
+  // The frames whose buffers may go back: once all is written, those played
+  // before until the last have had their time (under mutex_).
+  uint64_t Completable();
+  // Drops what the device holds; it is written again from what has played.
+  void Unwind();
   void Recover();
   bool CompletePlayed(uint64_t played_bytes);
   void Halt();
@@ -62,6 +75,14 @@ class WaveOutDevice : public WaveDevice {
   uint64_t played_ = 0;           // frames played
   bool started_ = false;          // the stream's clock runs
   bool paused_ = false;
+  bool held_ = false;             // the device holds its frames while paused
+  // Since when everything is written, and how much was in flight then.
+  struct Tail {
+    std::chrono::steady_clock::time_point start;
+    uint64_t frames;
+  };
+  std::optional<Tail> tail_;
+  bool lags_ = false;             // the device has told of frames in flight
   bool full_ = false;             // the last write found no room
   long delay_ = 0;                // frames in flight at the last Track
   std::vector<uint8_t> staging_;  // one frame split over buffers

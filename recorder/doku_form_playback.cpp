@@ -136,7 +136,7 @@ void TDokuForm::PlayTimerTimer() {
   int64_t second = *start;
   TDXAudioOut* output = PlaybackChain.Output(PlaybackKind);
   if (PlaybackKind == pkWave) {
-    const int64_t position = PlaybackChain.AudioFile.GetTimePosition();
+    const int64_t position = PlaybackChain.WavePosition();
     second += position / 1000;
     PlayGauge->setValue(static_cast<int>(position * 100 / (PlaybackChain.AudioFile.FileLength() + 1)));
   } else if (output) {

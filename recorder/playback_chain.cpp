@@ -1,5 +1,6 @@
 #include "recorder/playback_chain.h"
 
+#include <algorithm>
 #include <cctype>
 
 namespace pmx {
@@ -65,6 +66,11 @@ void TPlaybackComponents::Load(const std::string& path, int kind) {
     if (AudioFile.GetEmpty()) throw EMMAudioError(path + " holds no sound to play.");
   }
   if (TAuFileIn* input = Input(kind)) input->SetFileName(path);
+}
+
+int64_t TPlaybackComponents::WavePosition() {
+  if (!(WaveOut.State() & wsStarted)) return AudioFile.GetTimePosition();
+  return std::min(AudioFile.StartPosition() + WaveOut.GetPosition(), AudioFile.FileLength());
 }
 
 void TPlaybackComponents::StopAll() {

@@ -31,6 +31,9 @@ class TPlaybackComponents {
   // Hands path to the input of kind; raises the file's error when it cannot be read
   // or, for a WAV file, holds no samples.
   void Load(const std::string& path, int kind);
+  // Where the WAV being played is in ms: while it plays, the position of what is
+  // heard now, not of the buffers queued ahead of it.
+  int64_t WavePosition();
   // Ends whatever plays and waits until it has.
   void StopAll();
   // WaveOut plays on wave-out device id, and the streaming outputs on the device

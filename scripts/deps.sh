@@ -1,6 +1,9 @@
 #!/usr/bin/env bash
 # Installs the Debian packages that building, running and testing Pelmorax need.
 # Only what is missing is installed, so a second run costs a few dpkg queries.
+# With --test it adds what only the tests need: a private sound server for the
+# playback test through ALSA's pulse plugin (never installed for a recorder alone,
+# where it could become the sound card's "default").
 set -euo pipefail
 
 packages=(
@@ -14,6 +17,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   sox xvfb xauth
 )
+[ "${1:-}" = --test ] && packages+=(pulseaudio pulseaudio-utils perl)
 
 missing=()
 for p in "${packages[@]}"; do

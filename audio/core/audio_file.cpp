@@ -200,8 +200,10 @@ int64_t TMMCustomAudioFile::GetTimePosition() const {
 
 void TMMCustomAudioFile::BeginRun(int64_t position) {
   end_reached_ = tail_sent_ = false;
-  bytes_delivered_ = 0;
   start_position_ = position;
+  // What comes before the position counts below it, so it lies under the ramp in
+  // and the run's counters meet the file's end.
+  bytes_delivered_ = inner_ && PWaveFormat() ? -wfSamplesToBytes64(PWaveFormat(), inner_->GetLeadSamples()) : 0;
   if (PWaveFormat()) bytes_remaining_ = wfMsToBytes64(PWaveFormat(), play_end_ - position);
 }
 

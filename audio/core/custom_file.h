@@ -70,6 +70,9 @@ class TMMCustomFile : public TMMDSPComponent {
   virtual void SetPosition(int64_t position) = 0;
   virtual int64_t GetTimePosition() const = 0;
   virtual void SetTimePosition(int64_t ms) = 0;
+  // The samples the next read delivers before the position: a seek into a
+  // compressed block reads on from the block's start.
+  virtual int64_t GetLeadSamples() const { return 0; }
 
   virtual bool GetEnabled() const { return enabled_.load(); }
   virtual void SetEnabled(bool value) { enabled_.store(value); }

@@ -2,8 +2,10 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cmath>
 #include <cstring>
 #include <filesystem>
+#include <span>
 
 #include "audio/core/mm_strings.h"
 #include "audio/core/mul_div.h"
@@ -133,6 +135,16 @@ int64_t TMMWave::SamplesOf(int64_t bytes) const {
   return record_ ? wioBytesToSamples(*record_, bytes) : 0;
 }
 
+int64_t TMMWave::SamplesPerBlock() const {
+  // An ADPCM format says how many samples a block holds; its byte rate is rounded.
+  const WaveFormatEx& f = record_->wfx;
+  const std::span<const uint8_t> extra = f.Extra();
+  const bool adpcm = f.wFormatTag() == WAVE_FORMAT_ADPCM || f.wFormatTag() == WAVE_FORMAT_IMA_ADPCM;
+  if (adpcm && extra.size() >= 2 && (extra[0] | extra[1]) != 0) return extra[0] | extra[1] << 8;
+  const double exact = static_cast<double>(f.nSamplesPerSec()) * f.nBlockAlign() / std::max(f.nAvgBytesPerSec(), 1u);
+  return std::max<int64_t>(std::llround(exact), 1);
+}
+
 int64_t TMMWave::SamplesToTime(int64_t samples) const {
   if (!record_) return samples;
   switch (time_format_) {
@@ -242,6 +254,7 @@ void TMMWave::SeekRecord(int64_t sample) {
 void TMMWave::SetPosition(int64_t position) {
   if (!record_) return;
   position_ = TimeToSamples(position);
+  lead_ = 0;
   if (!opened_) return;
   const int64_t total = PlayListSamples();
   const int64_t s = std::clamp<int64_t>(position_, 0, total);
@@ -252,12 +265,23 @@ void TMMWave::SetPosition(int64_t position) {
   current_segment_ = -1;
   segment_bytes_left_ = 0;
   int64_t sum = 0;
+  int64_t before = 0;  // bytes of the segments before
   for (int i = 0; i < segments_.Count(); ++i) {
     const TMMCut& segment = segments_.GetItem(i);
     sum += segment.Length;
-    if (sum < s) continue;
-    SeekRecord(segment.Start + segment.Length + s - sum);
-    segment_bytes_left_ = BytesOf(sum - s);
+    if (sum < s) {
+      before += segment.LengthBytes;
+      continue;
+    }
+    // A compressed file is read on from the start of the block that holds the
+    // sample: a block skipped would leave the run short of the file's end.
+    const int64_t sample = segment.Start + segment.Length + s - sum;
+    const int64_t per_block = SamplesPerBlock();
+    const int64_t from = std::max(sample / per_block * record_->wfx.nBlockAlign(), segment.StartBytes);
+    SeekRecord(SamplesOf(from));
+    lead_ = std::max<int64_t>(sample - from / record_->wfx.nBlockAlign() * per_block, 0);
+    segment_bytes_left_ = segment.StartBytes + segment.LengthBytes - from;
+    bytes_left_ = total_bytes_ - before - (from - segment.StartBytes);
     current_segment_ = i;
     return;
   }
@@ -299,6 +323,7 @@ int64_t TMMWave::ReadData(void* buffer, int64_t length) {
     position_ = PlayListSamples();
     return silence;
   }
+  lead_ = 0;
   bytes_left_ -= count;
   position_ = SamplesOf(total_bytes_ - bytes_left_);
   return count;

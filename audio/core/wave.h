@@ -91,6 +91,9 @@ class TMMWave : public TMMObject {
   virtual void SetPosition(int64_t position);
 
   int64_t SamplesToTime(int64_t samples) const;
+  // After a seek into a compressed block, the samples of that block before the
+  // position, which the next read delivers first; 0 once read.
+  int64_t LeadSamples() const { return lead_; }
   int64_t TimeToSamples(int64_t time) const;
 
   void AddObserver(TMMObserver* observer) { observers_.AddObserver(observer); }
@@ -107,6 +110,8 @@ class TMMWave : public TMMObject {
   void NotifyChange();
 
  private:
+  // The samples one block of the format holds (with a record).
+  int64_t SamplesPerBlock() const;
   void FreeAll();
   void TakeRecord(std::unique_ptr<TWaveIORecord> record);
   // A new file, open for writing through the I/O buffer.
@@ -127,6 +132,7 @@ class TMMWave : public TMMObject {
   int64_t range_start_ = 0;
   int64_t range_end_ = 0;
   int64_t position_ = 0;
+  int64_t lead_ = 0;  // samples the next read holds before position_
   int64_t bytes_left_ = 0;
   int64_t total_bytes_ = 0;
   TMMCutList segments_;

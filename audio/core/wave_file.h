@@ -107,6 +107,7 @@ class TMMCustomWaveFile : public TMMCustomFile {
   int64_t GetPosition() const override { return wave_->GetPosition(); }
   void SetPosition(int64_t position) override { wave_->SetPosition(position); }
   int64_t GetTimePosition() const override;
+  int64_t GetLeadSamples() const override { return wave_->LeadSamples(); }
   void SetTimePosition(int64_t ms) override;
 
   bool FileOpened() const { return file_opened_.load(); }

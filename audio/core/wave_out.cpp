@@ -189,6 +189,9 @@ void TMMWaveOut::Write(WAVEHDR* header) {
     if (result != MMSYSERR_NOERROR) --device_.handlers.queued;
   }
   device_.Check("WaveOutWrite", result);
+  // Buffers the write found played go to their handlers from here: a device
+  // that keeps pace costs no hand-off through the device's thread.
+  handle_->DeliverPending();
 }
 
 void TMMWaveOut::Flush() {

@@ -71,6 +71,8 @@ class TMMWaveOut : public TMMCustomWaveOutComponent {
   void SetMapped(bool value) { mapped_ = value; }
   TThreadPriority Priority() const { return device_.Priority(); }
   void SetPriority(TThreadPriority value) { device_.SetPriority(value); }
+  // The state set (TMMWaveState bits).
+  unsigned State() const { return device_.State(); }
   // Underruns of the device since the last Open: each a gap in what was heard.
   uint64_t Underruns() const;
 

@@ -243,6 +243,41 @@ TEST_F(AudioFileTest, PlayRunsRampInEndOnceWithSilenceAndFollowSeeksAndPanning) 
   file.Close();
 }
 
+// A seek lands inside a compressed block: the run is read on from that block's
+// start, silent up to the position, and ends with the file, losing nothing.
+TEST_F(AudioFileTest, ASeekInACompressedRecordingPlaysOnToItsEnd) {
+  const WaveFormatEx stereo = WaveFormatEx::Pcm(44100, 16, 2);
+  const Bytes tone = test::TonePcm16(stereo, 3.0);
+  const std::size_t ms1 = static_cast<std::size_t>(wfMsToBytes64(&stereo, 1));
+  for (const WaveFormatEx& codec : {Suggested(WAVE_FORMAT_IMA_ADPCM, stereo), MSADPCMFormat(44100, 2)}) {
+    SCOPED_TRACE(codec.wFormatTag());
+    TMMAudioFile file;
+    file.SetFileName(Wave("codec.wav", codec, test::Convert(stereo, codec, tone)));
+    const Bytes whole = ReadAll(file, 4096);
+    file.Close();
+    for (const int64_t ms : {1, 777, 1500, 2990}) {
+      SCOPED_TRACE(ms);
+      file.Open(4096);
+      file.Start();
+      std::vector<char> buffer(4096);
+      bool more = false;
+      file.ReadBuffer(buffer.data(), 4096, more);
+      file.SetTimePosition(ms);
+      Bytes tail;
+      ASSERT_NO_THROW(tail = ReadAll(file, 4096));
+      file.Close();
+      // Silent up to the position, then from its ramp in on the samples of the whole
+      // run up to the fade-out of the file's last millisecond, then the same silence.
+      const auto bytes = [&](int64_t at) { return static_cast<std::size_t>(wfMsToBytes64(&stereo, at)); };
+      const std::size_t n = whole.size() - bytes(ms + 1);
+      ASSERT_GE(tail.size(), n);
+      EXPECT_TRUE(std::all_of(tail.begin(), tail.end() - static_cast<long>(n + ms1), [](uint8_t b) { return b == 0; }));
+      EXPECT_TRUE(EqualAt(tail, tail.size() - n, whole, whole.size() - n, bytes(file.FileLength() - 1) - bytes(ms + 1)));
+      EXPECT_EQ(Bytes(tail.end() - 4, tail.end()), Bytes(4, 0));
+    }
+  }
+}
+
 TEST_F(AudioFileTest, ALoopingPullerHearsTheFileAgainFromItsStart) {
   const WaveFormatEx f = WaveFormatEx::Pcm(8000, 8, 1);
   Bytes data(1000);
