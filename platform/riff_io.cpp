@@ -375,4 +375,15 @@ uint64_t DataChunkBytes(const RiffReadAt& read, uint64_t data_start, uint64_t sa
                                                                                                     : there;
 }
 
+bool FindWaveData(RiffFile& file, RiffChunk& data) {
+  RiffChunk riff;
+  if (file.Seek(0, SEEK_SET) != 0 || file.Descend(riff, nullptr) != RiffResult::Ok || riff.ckid != kRiff ||
+      riff.fccType != FourCC("WAVE")) {
+    return false;
+  }
+  data = RiffChunk{};
+  data.ckid = FourCC("data");
+  return file.Descend(data, nullptr, RiffFind::Chunk) == RiffResult::Ok;
+}
+
 }  // namespace pmx

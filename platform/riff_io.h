@@ -61,6 +61,13 @@ using RiffReadAt = std::function<bool(uint64_t offset, uint8_t* out, std::size_t
 uint64_t DataChunkBytes(const RiffReadAt& read, uint64_t data_start, uint64_t said,
                         uint64_t file_size);
 
+class RiffFile;
+
+// Finds the "data" chunk of a RIFF/WAVE file by walking its chunks from the
+// first, past the RIFF size (a killed recording's is stale); data then holds its
+// header and the position is at its body. False for any other file.
+bool FindWaveData(RiffFile& file, RiffChunk& data);
+
 // Buffered reading and writing of a RIFF file over a POSIX file descriptor, or
 // reading of a RIFF image held in memory, with chunk descend, ascend and create.
 // Positions and file sizes are 64-bit; chunk sizes are the format's 32 bits, and

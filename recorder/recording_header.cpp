@@ -8,7 +8,6 @@
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
-#include <optional>
 
 #include "platform/byte_order.h"
 #include "platform/riff_io.h"
@@ -19,12 +18,6 @@ namespace pmx {
 namespace {
 
 constexpr int64_t kChunkHeader = 8;
-constexpr int64_t kFirstChunk = 12;
-
-struct ChunkHeader {
-  char id[4];
-  uint32_t size;
-};
 
 [[noreturn]] void RaiseIo(const std::string& what, const std::string& file_name) {
   throw EInOutError("I/O error " + what + " " + file_name + ": " + std::strerror(errno));
@@ -56,28 +49,6 @@ void WriteUint32At(int fd, int64_t value, int64_t offset, const std::string& fil
   }
 }
 
-std::optional<ChunkHeader> ReadChunkHeader(int fd, int64_t offset, const std::string& file_name) {
-  char bytes[kChunkHeader];
-  if (!ReadAt(fd, bytes, kChunkHeader, offset, file_name)) return std::nullopt;
-  ChunkHeader header;
-  std::memcpy(header.id, bytes, 4);
-  header.size = LoadLE32(reinterpret_cast<const uint8_t*>(bytes) + 4);
-  return header;
-}
-
-int64_t ChunkEnd(int64_t offset, uint32_t size) { return offset + kChunkHeader + size + (size & 1); }
-
-// The "data" chunk's header and, in offset, where it lies; walks from the first chunk.
-std::optional<ChunkHeader> FindData(int fd, int64_t& offset, int64_t file_size, const std::string& file_name) {
-  for (offset = kFirstChunk; offset + kChunkHeader <= file_size;) {
-    const auto header = ReadChunkHeader(fd, offset, file_name);
-    if (!header) return std::nullopt;
-    if (std::memcmp(header->id, "data", 4) == 0) return header;
-    offset = ChunkEnd(offset, header->size);
-  }
-  return std::nullopt;
-}
-
 }  // namespace
 
 bool FixWaveHeader(const std::string& file_name) {
@@ -86,20 +57,16 @@ bool FixWaveHeader(const std::string& file_name) {
   struct stat info {};
   if (fstat(fd.get(), &info) != 0) RaiseIo("reading", file_name);
   const int64_t file_size = info.st_size;
-  char riff[kFirstChunk];
-  if (!ReadAt(fd.get(), riff, kFirstChunk, 0, file_name) || std::memcmp(riff, "RIFF", 4) != 0 ||
-      std::memcmp(riff + 8, "WAVE", 4) != 0) {
-    return false;
-  }
-  int64_t data_offset = 0;
-  const auto data = FindData(fd.get(), data_offset, file_size, file_name);
-  if (!data) return false;
+  RiffFile walk;
+  if (walk.OpenRead(file_name) != RiffResult::Ok) RaiseIo("opening", file_name);
+  RiffChunk data;
+  if (!FindWaveData(walk, data)) return false;
   WriteUint32At(fd.get(), file_size - kChunkHeader, 4, file_name);
   const auto read = [&fd, &file_name](uint64_t at, uint8_t* out, std::size_t length) {
     return ReadAt(fd.get(), reinterpret_cast<char*>(out), static_cast<int64_t>(length), static_cast<int64_t>(at), file_name);
   };
-  const uint64_t data_bytes = DataChunkBytes(read, data_offset + kChunkHeader, data->size, file_size);
-  if (data_bytes != data->size) WriteUint32At(fd.get(), static_cast<int64_t>(data_bytes), data_offset + 4, file_name);
+  const uint64_t data_bytes = DataChunkBytes(read, data.dwDataOffset, data.cksize, file_size);
+  if (data_bytes != data.cksize) WriteUint32At(fd.get(), static_cast<int64_t>(data_bytes), data.dwDataOffset - 4, file_name);
   if (fd.Close() != 0) RaiseIo("closing", file_name);
   return true;
 }
