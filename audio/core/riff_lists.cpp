@@ -42,19 +42,15 @@ void TInfoList::Parse(std::vector<uint8_t> raw) {
   raw_ = std::move(raw);
   fields_ = {};
   const uint64_t end = raw_.size();
-  uint64_t at = 0;
-  while (end - at >= 8) {
-    const uint32_t id = LoadLE32(raw_.data() + at);
-    const uint32_t size = LoadLE32(raw_.data() + at + 4);
-    const uint64_t content = at + 8;
-    const auto row = std::find(kInfoIds.begin(), kInfoIds.end(), id);
-    if (row != kInfoIds.end() && content < end) {
+  RiffFile walk;
+  walk.OpenMemory(raw_);
+  for (RiffChunk ck; walk.Descend(ck, nullptr) == RiffResult::Ok && walk.Ascend(ck) == RiffResult::Ok;) {
+    const auto row = std::find(kInfoIds.begin(), kInfoIds.end(), ck.ckid);
+    if (row != kInfoIds.end() && ck.dwDataOffset < end) {
       TInfoField& field = fields_[static_cast<std::size_t>(row - kInfoIds.begin())];
-      field.Offset = static_cast<uint32_t>(content);
-      field.Length = static_cast<uint32_t>(std::min<uint64_t>(size, end - content));
+      field.Offset = static_cast<uint32_t>(ck.dwDataOffset);
+      field.Length = static_cast<uint32_t>(std::min<uint64_t>(ck.cksize, end - ck.dwDataOffset));
     }
-    at = content + Padded(size);
-    if (at > end) break;
   }
 }
 
