@@ -35,14 +35,10 @@ bool Wanted(const RiffChunk& found, const RiffChunk& wanted, RiffFind find) {
   return false;
 }
 
-bool PrintableId(const uint8_t* id) {
-  return std::all_of(id, id + 4, [](uint8_t c) { return c >= 0x20 && c <= 0x7E; });
-}
-
 bool ChunksReachEnd(const RiffReadAt& read, uint64_t at, uint64_t end) {
   uint8_t head[8];
   while (at <= end && end - at >= 8) {
-    if (!read(at, head, sizeof head) || !PrintableId(head)) return false;
+    if (!read(at, head, sizeof head) || !PrintableChunkId(LoadLE32(head))) return false;
     const uint64_t size = LoadLE32(head + 4);
     at += 8 + size;
     if (at == end || at + (size & 1) == end) return true;
@@ -362,6 +358,14 @@ RiffResult RiffFile::PatchSize(const RiffChunk& ck, uint64_t size) {
   if (size > kMaxChunkSize) return RiffResult::TooLarge;
   return WriteLE32At(ck.dwDataOffset - 4, static_cast<uint32_t>(size)) ? RiffResult::Ok
                                                                        : RiffResult::CannotWrite;
+}
+
+bool PrintableChunkId(uint32_t id) {
+  for (int i = 0; i < 4; ++i) {
+    const uint8_t c = static_cast<uint8_t>(id >> (8 * i));
+    if (c < 0x20 || c > 0x7E) return false;
+  }
+  return true;
 }
 
 uint64_t DataChunkBytes(const RiffReadAt& read, uint64_t data_start, uint64_t said,

@@ -48,6 +48,10 @@ enum class RiffResult {
 enum class RiffFind { Next, Chunk, Riff, List };
 enum class RiffCreate { Chunk, Riff, List };
 
+// A chunk id made of printable characters, as every real chunk id is; samples
+// where a chunk header should be seldom are.
+bool PrintableChunkId(uint32_t id);
+
 // Reads length bytes at offset into out; false when the file holds fewer.
 using RiffReadAt = std::function<bool(uint64_t offset, uint8_t* out, std::size_t length)>;
 

@@ -32,15 +32,6 @@ uint64_t Padded(uint64_t size) { return size + (size & 1); }
 
 bool IsPcm(const WaveFormatEx& wfx) { return wfx.wFormatTag() == WAVE_FORMAT_PCM; }
 
-// A chunk id made of printable characters, as every real chunk id is.
-bool LooksLikeChunkId(uint32_t id) {
-  for (int i = 0; i < 4; ++i) {
-    const uint8_t c = static_cast<uint8_t>(id >> (8 * i));
-    if (c < 0x20 || c > 0x7E) return false;
-  }
-  return true;
-}
-
 // PCM fields that follow from others are recomputed; every field a conversion
 // divides by must be non-zero.
 bool NormaliseFormat(WaveFormatEx& wfx) {
@@ -136,7 +127,7 @@ int ScanChunks(RiffFile& file, RiffChunk& riff, uint64_t fileSize, TWaveIORecord
     if (s.previousWasData) {
       s.previousWasData = false;
       // A data chunk whose size was never written is followed by its samples.
-      if (s.dataField == 0 && !LooksLikeChunkId(ck.ckid)) break;
+      if (s.dataField == 0 && !PrintableChunkId(ck.ckid)) break;
       s.dataEnd = ck.dwDataOffset - 8;
     }
     if (ck.dwDataOffset + ck.cksize > riffEnd) {
