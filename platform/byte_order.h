@@ -14,6 +14,11 @@ constexpr uint32_t LoadLE32(const uint8_t* p) {
   return uint32_t{LoadLE16(p)} | uint32_t{LoadLE16(p + 2)} << 16;
 }
 constexpr int32_t LoadLES32(const uint8_t* p) { return static_cast<int32_t>(LoadLE32(p)); }
+constexpr uint64_t LoadLE64(const uint8_t* p) { return uint64_t{LoadLE32(p)} | uint64_t{LoadLE32(p + 4)} << 32; }
+// A 24-bit sample, sign-extended.
+constexpr int32_t LoadLES24(const uint8_t* p) {
+  return static_cast<int32_t>((uint32_t{LoadLE16(p)} | uint32_t{p[2]} << 16) << 8) >> 8;
+}
 
 constexpr void StoreLE16(uint8_t* p, uint16_t v) {
   p[0] = static_cast<uint8_t>(v);

@@ -35,10 +35,7 @@ void ScaleSamples(const WaveFormatEx& format, uint8_t* data, uint32_t bytes, dou
       break;
     case 24:
       ScaleEach(data, bytes, 3, gain,
-                [](const uint8_t* p) {
-                  const int32_t u = p[0] | p[1] << 8 | p[2] << 16;
-                  return int64_t{u >= 0x800000 ? u - 0x1000000 : u};
-                },
+                [](const uint8_t* p) { return int64_t{LoadLES24(p)}; },
                 [](uint8_t* p, int64_t v) {
                   const auto s = static_cast<uint32_t>(Clamp(v, -0x800000, 0x7FFFFF));
                   p[0] = static_cast<uint8_t>(s);
