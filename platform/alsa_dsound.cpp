@@ -6,8 +6,8 @@
 #include <cstring>
 #include <thread>
 
+#include "platform/alsa_pcm.h"
 #include "platform/alsa_wave_driver.h"
-#include "platform/alsa_wave_stream.h"
 
 namespace pmx {
 namespace {
@@ -18,8 +18,6 @@ constexpr int kWriteStalls = 4;
 constexpr int kWaitMs = 500;
 constexpr unsigned kPeriodsPerSecond = 50;
 
-bool Xrun(long error) { return error == -EPIPE || error == -ESTRPIPE; }
-
 }  // namespace
 
 AlsaSoundBuffer::~AlsaSoundBuffer() { snd_pcm_close(pcm_); }
@@ -27,7 +25,7 @@ AlsaSoundBuffer::~AlsaSoundBuffer() { snd_pcm_close(pcm_); }
 int AlsaSoundBuffer::Open(const WaveFormatEx& format, uint32_t bytes) {
   WaveFormatEx pcm_format = format;
   if (pcm_format.wFormatTag() == WAVE_FORMAT_EXTENSIBLE) pcm_format.set_wFormatTag(WAVE_FORMAT_PCM);
-  const snd_pcm_format_t sample = AlsaWaveStream::SampleFormat(pcm_format);
+  const snd_pcm_format_t sample = AlsaSampleFormat(pcm_format);
   if (sample == SND_PCM_FORMAT_UNKNOWN || pcm_format.wFormatTag() != WAVE_FORMAT_PCM) return -EINVAL;
   frame_bytes_ = format.nBlockAlign();
   usable_ = bytes / frame_bytes_;
@@ -39,45 +37,19 @@ int AlsaSoundBuffer::Open(const WaveFormatEx& format, uint32_t bytes) {
 }
 
 int AlsaSoundBuffer::Configure(snd_pcm_format_t sample, const WaveFormatEx& format, snd_pcm_uframes_t frames) {
-  snd_pcm_hw_params_t* hw;
-  snd_pcm_hw_params_alloca(&hw);
-  snd_pcm_uframes_t buffer = frames;
+  AlsaPcmRequest request{.sample = sample, .channels = format.nChannels(), .rate = format.nSamplesPerSec()};
+  request.buffer_frames = frames;
   // Some devices free room a period at a time: short periods keep room appearing
   // between polls, however long the buffer.
-  snd_pcm_uframes_t period = std::min<snd_pcm_uframes_t>(frames / 4, format.nSamplesPerSec() / kPeriodsPerSecond);
-  int error = snd_pcm_hw_params_any(pcm_, hw);
-  if (error >= 0) error = snd_pcm_hw_params_set_access(pcm_, hw, SND_PCM_ACCESS_RW_INTERLEAVED);
-  if (error >= 0) error = snd_pcm_hw_params_set_format(pcm_, hw, sample);
-  if (error >= 0) error = snd_pcm_hw_params_set_channels(pcm_, hw, format.nChannels());
-  if (error >= 0) error = snd_pcm_hw_params_set_rate(pcm_, hw, format.nSamplesPerSec(), 0);
-  if (error >= 0) KeepAtLeast(hw, frames);
-  if (error >= 0) error = snd_pcm_hw_params_set_buffer_size_near(pcm_, hw, &buffer);
-  if (error >= 0) error = snd_pcm_hw_params_set_period_size_near(pcm_, hw, &period, nullptr);
-  if (error >= 0) error = snd_pcm_hw_params(pcm_, hw);
+  request.period_frames = std::min<snd_pcm_uframes_t>(frames / 4, format.nSamplesPerSec() / kPeriodsPerSecond);
+  AlsaPcmGeometry got;
+  const int error = SetUpAlsaPcm(pcm_, request, got);
   if (error < 0) return error;
-  snd_pcm_hw_params_get_buffer_size(hw, &actual_);
-  snd_pcm_hw_params_get_period_size(hw, &period, nullptr);
+  actual_ = got.buffer_frames;
   // A device with less room is filled as far as it goes; writes wait for the rest.
   usable_ = std::min(usable_, actual_);
-  can_pause_ = snd_pcm_hw_params_can_pause(hw) != 0;
-
-  snd_pcm_sw_params_t* sw;
-  snd_pcm_sw_params_alloca(&sw);
-  snd_pcm_uframes_t boundary = 0;
-  error = snd_pcm_sw_params_current(pcm_, sw);
-  if (error >= 0) error = snd_pcm_sw_params_get_boundary(sw, &boundary);
-  // Playback starts when told to, not when the first data arrives.
-  if (error >= 0) error = snd_pcm_sw_params_set_start_threshold(pcm_, sw, boundary);
-  if (error >= 0) error = snd_pcm_sw_params_set_avail_min(pcm_, sw, period);
-  if (error >= 0) error = snd_pcm_sw_params(pcm_, sw);
-  return error < 0 ? error : 0;
-}
-
-void AlsaSoundBuffer::KeepAtLeast(snd_pcm_hw_params_t* hw, snd_pcm_uframes_t frames) {
-  snd_pcm_hw_params_t* trial;
-  snd_pcm_hw_params_alloca(&trial);
-  snd_pcm_hw_params_copy(trial, hw);
-  if (snd_pcm_hw_params_set_buffer_size_min(pcm_, trial, &frames) >= 0) snd_pcm_hw_params_copy(hw, trial);
+  can_pause_ = got.can_pause;
+  return 0;
 }
 
 int AlsaSoundBuffer::Start() {
@@ -99,8 +71,8 @@ int AlsaSoundBuffer::Restart() {
   playing_ = true;
   switch (snd_pcm_state(pcm_)) {
     case SND_PCM_STATE_PAUSED: return snd_pcm_pause(pcm_, 0);
-    case SND_PCM_STATE_XRUN: Recover(-EPIPE); break;
-    case SND_PCM_STATE_SUSPENDED: Recover(-ESTRPIPE); break;
+    case SND_PCM_STATE_XRUN: RecoverAlsaPcm(pcm_, -EPIPE); break;
+    case SND_PCM_STATE_SUSPENDED: RecoverAlsaPcm(pcm_, -ESTRPIPE); break;
     case SND_PCM_STATE_SETUP: {
       const int error = snd_pcm_prepare(pcm_);
       if (error < 0) return error;
@@ -122,9 +94,9 @@ int AlsaSoundBuffer::Restart() {
 
 int AlsaSoundBuffer::GetFreeSpace(uint32_t& free) {
   const snd_pcm_sframes_t avail = snd_pcm_avail(pcm_);
-  if (Xrun(avail)) {
+  if (IsAlsaXrun(avail)) {
     if (playing_) CountUnderrun();
-    Recover(avail);
+    RecoverAlsaPcm(pcm_, avail);
     free = static_cast<uint32_t>(usable_ * frame_bytes_);
     return 0;
   }
@@ -146,9 +118,9 @@ int AlsaSoundBuffer::WriteBytes(const uint8_t* data, uint32_t bytes) {
       continue;
     }
     stalls = 0;
-    if (Xrun(written)) {
+    if (IsAlsaXrun(written)) {
       if (playing_) CountUnderrun();
-      Recover(written);
+      RecoverAlsaPcm(pcm_, written);
       continue;
     }
     if (written < 0) return static_cast<int>(written);
@@ -157,17 +129,6 @@ int AlsaSoundBuffer::WriteBytes(const uint8_t* data, uint32_t bytes) {
     frames -= static_cast<snd_pcm_uframes_t>(written);
   }
   return 0;
-}
-
-void AlsaSoundBuffer::Recover(long error) {
-  if (error == -ESTRPIPE) {
-    int resumed;
-    for (int tries = 0; (resumed = snd_pcm_resume(pcm_)) == -EAGAIN && tries < 50; ++tries) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    if (resumed == 0) return;
-  }
-  snd_pcm_prepare(pcm_);
 }
 
 void AlsaSoundBuffer::Remember(const uint8_t* data, snd_pcm_uframes_t frames) {

@@ -34,10 +34,6 @@ class AlsaSoundBuffer : public SoundBuffer {
 
  private:
   int Configure(snd_pcm_format_t sample, const WaveFormatEx& format, snd_pcm_uframes_t frames);
-  // Asks for a device buffer of at least frames where the device has one.
-  void KeepAtLeast(snd_pcm_hw_params_t* hw, snd_pcm_uframes_t frames);
-  // Makes the PCM usable again after an xrun or a suspend.
-  void Recover(long error);
   // Keeps the last frames written for a replay after a drop.
   void Remember(const uint8_t* data, snd_pcm_uframes_t frames);
   void KeepUnplayed();

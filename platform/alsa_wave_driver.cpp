@@ -7,14 +7,11 @@
 #include <cstdlib>
 #include <memory>
 
+#include "platform/alsa_pcm.h"
 #include "platform/alsa_wave_stream.h"
 
 namespace pmx {
 namespace {
-
-snd_pcm_stream_t StreamOf(WaveDirection direction) {
-  return direction == WaveDirection::kInput ? SND_PCM_STREAM_CAPTURE : SND_PCM_STREAM_PLAYBACK;
-}
 
 std::string Hint(const void* hint, const char* id) {
   char* value = snd_device_name_get_hint(hint, id);
@@ -81,28 +78,6 @@ WaveDeviceCaps CapsOf(snd_pcm_t* pcm) {
 
 }  // namespace
 
-snd_config_t* LoadAlsaConfig(const std::string& text) {
-  snd_config_t* config = nullptr;
-  if (text.empty() || snd_config_top(&config) < 0) return nullptr;
-  snd_input_t* input = nullptr;
-  if (snd_input_buffer_open(&input, text.data(), static_cast<ssize_t>(text.size())) < 0) {
-    snd_config_delete(config);
-    return nullptr;
-  }
-  if (snd_config_load(config, input) < 0) {
-    snd_config_delete(config);
-    config = nullptr;
-  }
-  snd_input_close(input);
-  return config;
-}
-
-int OpenAlsaPcm(snd_pcm_t** pcm, const std::string& name, WaveDirection direction, snd_config_t* config) {
-  const snd_pcm_stream_t stream = StreamOf(direction);
-  if (config) return snd_pcm_open_lconf(pcm, name.c_str(), stream, SND_PCM_NONBLOCK, config);
-  return snd_pcm_open(pcm, name.c_str(), stream, SND_PCM_NONBLOCK);
-}
-
 AlsaWaveDriver::AlsaWaveDriver() : AlsaWaveDriver(Options{}) {}
 
 AlsaWaveDriver::AlsaWaveDriver(Options options)
@@ -118,7 +93,7 @@ std::vector<AlsaWaveDriver::Device> AlsaWaveDriver::CardDevices(WaveDirection di
   if (snd_device_name_hint(-1, "pcm", &hints) < 0) return devices;
   for (void** hint = hints; *hint; ++hint) {
     const std::string name = Hint(*hint, "NAME");
-    if (name.rfind("hw:", 0) != 0 || !HasStream(name, StreamOf(direction))) continue;
+    if (name.rfind("hw:", 0) != 0 || !HasStream(name, AlsaStreamOf(direction))) continue;
     std::string description = Hint(*hint, "DESC");
     description = description.substr(0, description.find('\n'));
     devices.push_back(Device{description, "plug" + name});
@@ -154,7 +129,7 @@ MMRESULT AlsaWaveDriver::Open(WaveDirection direction, int id, const WaveFormatE
   std::lock_guard lock(mutex_);
   const std::optional<Device> device = Find(direction, id);
   if (!device) return MMSYSERR_BADDEVICEID;
-  if (AlsaWaveStream::SampleFormat(format) == SND_PCM_FORMAT_UNKNOWN) return WAVERR_BADFORMAT;
+  if (AlsaSampleFormat(format) == SND_PCM_FORMAT_UNKNOWN) return WAVERR_BADFORMAT;
   snd_pcm_t* pcm = nullptr;
   const int error = OpenPcm(&pcm, device->pcm, direction);
   if (error < 0) {

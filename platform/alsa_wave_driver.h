@@ -14,11 +14,6 @@ typedef struct _snd_pcm snd_pcm_t;
 
 namespace pmx {
 
-// A private ALSA configuration from its text; null when text is empty or bad.
-snd_config_t* LoadAlsaConfig(const std::string& text);
-// Opens name non-blocking, looked up in config when given, else in the system's.
-int OpenAlsaPcm(snd_pcm_t** pcm, const std::string& name, WaveDirection direction, snd_config_t* config);
-
 // The wave devices of ALSA. Device 0 and WAVE_MAPPER are the "default" PCM, which
 // is all a machine has whose sound goes through a sound server or an .asoundrc;
 // devices 1..n are the cards' PCM devices (from the device hints, in their order)

@@ -9,12 +9,15 @@
 #include <cstdint>
 #include <ctime>
 
+#include "platform/alsa_pcm.h"
+
 namespace pmx {
 namespace {
 
-// A suspended device is recovered like an xrun: Prepare makes it usable again.
+// A suspended device is recovered like an xrun: the owner's Prepare makes it
+// usable again.
 long Transferred(snd_pcm_sframes_t result) {
-  return result == -ESTRPIPE ? -EPIPE : static_cast<long>(result);
+  return IsAlsaXrun(result) ? -EPIPE : static_cast<long>(result);
 }
 
 }  // namespace
@@ -27,30 +30,9 @@ AlsaWaveStream::~AlsaWaveStream() {
   if (wake_fd_ >= 0) close(wake_fd_);
 }
 
-snd_pcm_format_t AlsaWaveStream::SampleFormat(const WaveFormatEx& format) {
-  const uint16_t bits = format.wBitsPerSample();
-  if (format.nChannels() == 0 || format.nBlockAlign() != format.nChannels() * bits / 8) {
-    return SND_PCM_FORMAT_UNKNOWN;
-  }
-  if (format.wFormatTag() == WAVE_FORMAT_PCM) {
-    switch (bits) {
-      case 8: return SND_PCM_FORMAT_U8;
-      case 16: return SND_PCM_FORMAT_S16_LE;
-      case 24: return SND_PCM_FORMAT_S24_3LE;
-      case 32: return SND_PCM_FORMAT_S32_LE;
-      default: return SND_PCM_FORMAT_UNKNOWN;
-    }
-  }
-  if (format.wFormatTag() == WAVE_FORMAT_IEEE_FLOAT) {
-    if (bits == 32) return SND_PCM_FORMAT_FLOAT_LE;
-    if (bits == 64) return SND_PCM_FORMAT_FLOAT64_LE;
-  }
-  return SND_PCM_FORMAT_UNKNOWN;
-}
-
 int AlsaWaveStream::Configure(const WaveFormatEx& format, unsigned buffer_ms) {
   if (wake_fd_ < 0) return -errno;
-  sample_ = SampleFormat(format);
+  sample_ = AlsaSampleFormat(format);
   if (sample_ == SND_PCM_FORMAT_UNKNOWN) return -EINVAL;
   channels_ = format.nChannels();
   rate_ = format.nSamplesPerSec();
@@ -69,35 +51,16 @@ int AlsaWaveStream::Configure(const WaveFormatEx& format, unsigned buffer_ms) {
 }
 
 int AlsaWaveStream::Setup(unsigned period_us) {
-  snd_pcm_hw_params_t* hw;
-  snd_pcm_hw_params_alloca(&hw);
-  unsigned buffer_us = buffer_us_;
-  int error = snd_pcm_hw_params_any(pcm_, hw);
-  if (error >= 0) error = snd_pcm_hw_params_set_access(pcm_, hw, SND_PCM_ACCESS_RW_INTERLEAVED);
-  if (error >= 0) error = snd_pcm_hw_params_set_format(pcm_, hw, sample_);
-  if (error >= 0) error = snd_pcm_hw_params_set_channels(pcm_, hw, channels_);
-  if (error >= 0) error = snd_pcm_hw_params_set_rate(pcm_, hw, rate_, 0);
-  if (error >= 0) error = snd_pcm_hw_params_set_buffer_time_near(pcm_, hw, &buffer_us, nullptr);
-  if (error >= 0) error = snd_pcm_hw_params_set_period_time_near(pcm_, hw, &period_us, nullptr);
-  if (error >= 0) error = snd_pcm_hw_params(pcm_, hw);
-  if (error < 0) return error;
-  snd_pcm_hw_params_get_buffer_size(hw, &buffer_frames_);
-  snd_pcm_hw_params_get_period_size(hw, &period_frames_, nullptr);
-  can_pause_ = snd_pcm_hw_params_can_pause(hw) != 0;
-
-  snd_pcm_sw_params_t* sw;
-  snd_pcm_sw_params_alloca(&sw);
-  snd_pcm_uframes_t boundary = 0;
-  error = snd_pcm_sw_params_current(pcm_, sw);
-  if (error >= 0) error = snd_pcm_sw_params_get_boundary(sw, &boundary);
-  // The owner starts the stream: playback stays silent while it is primed.
-  if (error >= 0) error = snd_pcm_sw_params_set_start_threshold(pcm_, sw, boundary);
-  if (error >= 0) error = snd_pcm_sw_params_set_avail_min(pcm_, sw, period_frames_);
-  wake_frames_ = period_frames_;
-  // Time stamps tell how long an overrun lasted; a PCM without them still works.
-  if (error >= 0) snd_pcm_sw_params_set_tstamp_mode(pcm_, sw, SND_PCM_TSTAMP_ENABLE);
-  if (error >= 0) snd_pcm_sw_params_set_tstamp_type(pcm_, sw, SND_PCM_TSTAMP_TYPE_MONOTONIC);
-  if (error >= 0) error = snd_pcm_sw_params(pcm_, sw);
+  const AlsaPcmRequest request{.sample = sample_, .channels = channels_, .rate = rate_,
+                               .buffer_us = buffer_us_, .period_us = period_us, .time_stamps = true};
+  AlsaPcmGeometry got;
+  const int error = SetUpAlsaPcm(pcm_, request, got);
+  // Sizes the device took stand even when it then refuses the software parameters.
+  if (got.period_frames > 0) {
+    buffer_frames_ = got.buffer_frames;
+    period_frames_ = wake_frames_ = got.period_frames;
+    can_pause_ = got.can_pause;
+  }
   return error;
 }
 

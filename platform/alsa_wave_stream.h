@@ -40,8 +40,6 @@ class AlsaWaveStream : public WaveStream {
   bool ReadClock(Clock& clock) override;
   std::string ErrorText(long error) const override { return snd_strerror(static_cast<int>(error)); }
 
-  // The ALSA sample format of a wave format; SND_PCM_FORMAT_UNKNOWN when none fits.
-  static snd_pcm_format_t SampleFormat(const WaveFormatEx& format);
   snd_pcm_uframes_t PeriodFrames() const { return period_frames_; }
 
  private:

@@ -21,9 +21,6 @@
 
 namespace pmx {
 
-std::string PlaybackFile;
-int PlaybackKind = 0;
-
 namespace {
 
 constexpr int kRecordingNameLength = 18;  // 14 digits and a 4-character extension
@@ -94,7 +91,9 @@ std::vector<TRecordingEntry> RecordingEntries(const std::string& folder, int mon
   return entries;
 }
 
-TAufnahmeForm::TAufnahmeForm(QWidget* parent) : QDialog(parent) {
+TAufnahmeForm::TAufnahmeForm(const TRecorderOptions& options, TPlaybackChoice& playback,
+                             QWidget* parent)
+    : QDialog(parent), options_(options), playback_(playback) {
   setWindowTitle("Select..");
   setFixedSize(kFormWidth, kFormHeight);
   QStringList months;
@@ -127,13 +126,13 @@ int TAufnahmeForm::Execute() {
 void TAufnahmeForm::FormShow() {
   SelektionRadioGroup->SetItemIndex(LocalTime(RecorderClock::Now()).tm_mon);
   FillRecordingList();
-  DeleteBitBtn->setVisible(!RecorderOptions.HideDelete);
+  DeleteBitBtn->setVisible(!options_.HideDelete);
 }
 
 void TAufnahmeForm::FillRecordingList() {
   ListBox->clear();
   const int month = SelektionRadioGroup->ItemIndex() + 1;
-  for (const TRecordingEntry& entry : RecordingEntries(RecorderOptions.RecordingFolder, month)) {
+  for (const TRecordingEntry& entry : RecordingEntries(options_.RecordingFolder, month)) {
     auto* item = new QListWidgetItem(QString::fromStdString(entry.line), ListBox);
     item->setData(Qt::UserRole, QString::fromStdString(entry.path));
   }
@@ -171,8 +170,8 @@ void TAufnahmeForm::OKBitBtnClick() {
     Tell("Error opening " + path + ". File in use?");
     return;
   }
-  PlaybackFile = path;
-  PlaybackKind = KindOf(path);
+  playback_.PlaybackFile = path;
+  playback_.PlaybackKind = KindOf(path);
   accept();
   if (OnLoadPlaybackFile) OnLoadPlaybackFile();
 }
@@ -183,7 +182,7 @@ void TAufnahmeForm::DeleteBitBtnClick() {
   // Unlinking succeeds on Linux even while the recorder writes the file, so a
   // recording in progress is refused here rather than by the file system.
   if (!FileNotInUse(path) || !EraseFile(path)) Tell("Error deleting " + path + ".");
-  PlaybackFile.clear();
+  playback_.PlaybackFile.clear();
   FillRecordingList();
 }
 

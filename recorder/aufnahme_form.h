@@ -12,12 +12,16 @@ class QPushButton;
 namespace pmx {
 
 class TRadioGroup;
+struct TRecorderOptions;
 
 // What the recordings list hands to the main window's player: the full path of
 // the chosen file (empty: none) and its kind (0 none, 1 WAV, 2 Ogg Vorbis, 3 MP3).
-// GUI thread only.
-extern std::string PlaybackFile;
-extern int PlaybackKind;
+// The main window holds it and lends it to the list.
+// Threads: GUI thread only.
+struct TPlaybackChoice {
+  std::string PlaybackFile;
+  int PlaybackKind = 0;
+};
 
 // "yy/mm/dd hh:mm:ss" of a recording: read from a 14-digit recording name, else
 // the file's modification time; a missing file gives its own name.
@@ -33,11 +37,14 @@ struct TRecordingEntry {
 // in month (1..12) of any year, ordered by their lines.
 std::vector<TRecordingEntry> RecordingEntries(const std::string& folder, int month);
 
-// The recordings of one month of RecorderOptions.RecordingFolder: "Ok" (or a double
+// The recordings of one month of the options' RecordingFolder: "Ok" (or a double
 // click) hands the chosen one to the player, "Delete" erases it. GUI thread only.
 class TAufnahmeForm : public QDialog {
  public:
-  explicit TAufnahmeForm(QWidget* parent = nullptr);
+  // options: the main window's, which name the folder and hide "Delete"; playback:
+  // what the list hands to the main window's player.
+  TAufnahmeForm(const TRecorderOptions& options, TPlaybackChoice& playback,
+                QWidget* parent = nullptr);
   ~TAufnahmeForm() override;
 
   // Fills the list at the current month and runs the window modally.
@@ -72,6 +79,8 @@ class TAufnahmeForm : public QDialog {
   // allows; the list scrolls sideways beyond that.
   void FitListToLines();
 
+  const TRecorderOptions& options_;
+  TPlaybackChoice& playback_;
   QGroupBox* files_ = nullptr;
 };
 

@@ -1,22 +1,14 @@
 #include "recorder/control_tick.h"
 
-
 #include "devices/serial_port.h"
 #include "platform/port_io.h"
 #include "recorder/event_log.h"
 #include "recorder/level_text.h"
-#include "recorder/port_access.h"
 #include "recorder/recorder_clock.h"
 #include "recorder/recorder_options.h"
 #include "recorder/recording_files.h"
 
 namespace pmx {
-
-int32_t GapCountdown = 0;
-uint16_t SilenceCount = 0;
-uint8_t PrevLptStatus = 0;
-bool PrevDSR = false;
-bool PrevCTS = false;
 
 namespace {
 
@@ -47,8 +39,9 @@ std::string LengthText(int64_t position_ms) {
 
 void TControlTick::StatusTimerTimer() {
   const Clock start = ReadClock();
-  if (start.hour % 4 == 0 && start.minute == 0 && start.second == 0) DeleteExpiredRecordings();
-  if (GapCountdown > 0) --GapCountdown;
+  if (start.hour % 4 == 0 && start.minute == 0 && start.second == 0)
+    DeleteExpiredRecordings(settings_.RecorderOptions);
+  if (state_.GapCountdown > 0) --state_.GapCountdown;
   Watch();
   DriveAlarmOutputs();
   const int peak = host_.LastPeak();
@@ -73,41 +66,43 @@ TControlTick::Clock TControlTick::ReadClock() {
   return {local.tm_hour, local.tm_min, local.tm_sec, (local.tm_wday + 6) % 7 + 1};
 }
 
-bool TControlTick::LptReady() { return LptBase != 0 && PortAccess; }
+bool TControlTick::LptReady() const { return settings_.LptBase != 0 && state_.PortAccess; }
 
-uint8_t TControlTick::LptStatus() { return PortIn(LptBase + 1); }
+uint8_t TControlTick::LptStatus() const { return PortIn(settings_.LptBase + 1); }
 
-void TControlTick::DataWrite(uint8_t value) {
-  PortOut(LptBase + 2, 1);
-  PortOut(LptBase, value);
-  PortOut(LptBase + 2, 0);
+void TControlTick::DataWrite(uint8_t value) const {
+  PortOut(settings_.LptBase + 2, 1);
+  PortOut(settings_.LptBase, value);
+  PortOut(settings_.LptBase + 2, 0);
 }
 
 void TControlTick::DriveAlarmOutputs() {
-  if (!RecorderOptions.AlarmOutputs) return;
+  if (!settings_.RecorderOptions.AlarmOutputs) return;
   const bool alarm = host_.AlarmVisible();
   if (LptReady()) DataWrite(alarm ? kOutputsAlarm : kOutputsQuiet);
-  if (ComNumber != 0 && serial_port_.Active()) serial_port_.SetDTRState(alarm);
+  if (settings_.ComNumber != 0 && serial_port_.Active()) serial_port_.SetDTRState(alarm);
 }
 
 void TControlTick::CountSilence(int peak) {
-  if (peak < RecorderOptions.Threshold) {
-    ++SilenceCount;
+  if (peak < settings_.RecorderOptions.Threshold) {
+    ++state_.SilenceCount;
   } else {
     // The signal's return ends the silence, not a fault or a loss that holds.
-    if (SilenceCount > 0 && !fault_alarmed_) {
+    if (state_.SilenceCount > 0 && !fault_alarmed_) {
       if (host_.AlarmVisible()) SignalBack();
       host_.SetAlarmVisible(false);
     }
-    SilenceCount = 0;
+    state_.SilenceCount = 0;
   }
   // A count of 0 is signal, whatever SilenceDelay says.
-  if (SilenceCount > 0 && SilenceCount / 2 == RecorderOptions.SilenceDelay) RaiseAlarm("no signal");
-  host_.SetSilenceText("Input signal below threshold: " + std::to_string(SilenceCount / 2) + " sec.");
+  if (state_.SilenceCount > 0 && state_.SilenceCount / 2 == settings_.RecorderOptions.SilenceDelay)
+    RaiseAlarm("no signal");
+  host_.SetSilenceText("Input signal below threshold: " + std::to_string(state_.SilenceCount / 2) +
+                       " sec.");
 }
 
 void TControlTick::SignalBack() {
-  if (RecorderOptions.AlarmOutputs) {
+  if (settings_.RecorderOptions.AlarmOutputs) {
     if (LptReady()) DataWrite(kOutputsSignalBack);
     host_.BroadcastAlarm(0);
   }
@@ -124,7 +119,8 @@ void TControlTick::Watch() {
   }
   // The silence alarm is raised once; a silence that goes on keeps it when a fault
   // or a loss ends, and only the signal's return clears it.
-  const bool silent = host_.Recording() && SilenceCount > 0 && SilenceCount / 2 >= RecorderOptions.SilenceDelay;
+  const bool silent = host_.Recording() && state_.SilenceCount > 0 &&
+                      state_.SilenceCount / 2 >= settings_.RecorderOptions.SilenceDelay;
   if (!fault_alarmed_ && watch.all_clear && host_.AlarmVisible() && !silent) {
     SignalBack();
     host_.SetAlarmVisible(false);
@@ -132,7 +128,7 @@ void TControlTick::Watch() {
 }
 
 void TControlTick::RaiseAlarm(const std::string& event) {
-  if (RecorderOptions.AlarmOutputs) {
+  if (settings_.RecorderOptions.AlarmOutputs) {
     if (LptReady()) DataWrite(kOutputsNoSignal);
     host_.BroadcastAlarm(1);
   }
@@ -141,7 +137,7 @@ void TControlTick::RaiseAlarm(const std::string& event) {
 }
 
 bool TControlTick::ApplySplitRule(const Clock& now) {
-  const TRecorderOptions& options = RecorderOptions;
+  const TRecorderOptions& options = settings_.RecorderOptions;
   const bool top_of_hour = now.minute == 0 && now.second <= 5;
   bool stop = false;
   switch (options.SaveMode) {
@@ -160,14 +156,14 @@ bool TControlTick::ApplySplitRule(const Clock& now) {
     case 4:
       return host_.Recording() && LptReady() && LptStopEdge(kPin13, true);
     case 6:
-      if (SilenceCount / 2 > options.SilenceDelay) {
+      if (state_.SilenceCount / 2 > options.SilenceDelay) {
         host_.StopRecording();
         host_.StartMonitor();
       }
       return false;
     case 7:
-      if (serial_port_.Active() && !serial_port_.CTSState() && PrevCTS) {
-        PrevCTS = false;
+      if (serial_port_.Active() && !serial_port_.CTSState() && state_.PrevCTS) {
+        state_.PrevCTS = false;
         host_.EnableDelayStop(options.StopDelay * 1000u + 1);
       }
       return false;
@@ -185,28 +181,28 @@ bool TControlTick::ApplySplitRule(const Clock& now) {
 
 bool TControlTick::LptStopEdge(uint8_t bit, bool to_level) {
   const bool now = LptStatus() & bit;
-  const bool before = PrevLptStatus & bit;
+  const bool before = state_.PrevLptStatus & bit;
   if (now != to_level || before == to_level) return false;
   host_.StopRecording();
-  PrevLptStatus = LptStatus();
+  state_.PrevLptStatus = LptStatus();
   return true;
 }
 
 void TControlTick::ShowLength() { host_.SetLengthText(LengthText(host_.RecordingPosition())); }
 
-bool TControlTick::HourAllowed(const Clock& now) {
-  const auto& schedule = RecorderOptions.Schedule;
+bool TControlTick::HourAllowed(const Clock& now) const {
+  const auto& schedule = settings_.RecorderOptions.Schedule;
   return schedule[0][now.hour] || schedule[now.weekday][now.hour];
 }
 
 void TControlTick::ApplyStartRules(int peak) {
   if (host_.Recording()) return;
-  const TRecorderOptions& options = RecorderOptions;
+  const TRecorderOptions& options = settings_.RecorderOptions;
   switch (options.SaveMode) {
     case 0:
     case 1:
     case 2:
-      if (GapCountdown == 0) host_.StartRecording();
+      if (state_.GapCountdown == 0) host_.StartRecording();
       break;
     case 3:
       if (LptReady() && LptStartEdge(kPin10)) host_.StartRecording();
@@ -215,8 +211,8 @@ void TControlTick::ApplyStartRules(int peak) {
       if (LptReady() && LptStartEdge(kPin12)) host_.StartRecording();
       break;
     case 7:
-      if (serial_port_.Active() && serial_port_.DSRState() && !PrevDSR) {
-        PrevDSR = true;
+      if (serial_port_.Active() && serial_port_.DSRState() && !state_.PrevDSR) {
+        state_.PrevDSR = true;
         host_.DisableDelayStop();
         host_.StartRecording();
       }
@@ -230,14 +226,16 @@ void TControlTick::ApplyStartRules(int peak) {
   }
 }
 
-bool TControlTick::LptStartEdge(uint8_t bit) { return !(LptStatus() & bit) && (PrevLptStatus & bit); }
+bool TControlTick::LptStartEdge(uint8_t bit) {
+  return !(LptStatus() & bit) && (state_.PrevLptStatus & bit);
+}
 
 void TControlTick::Sample() {
-  if (PortAccess) PrevLptStatus = LptStatus();
+  if (state_.PortAccess) state_.PrevLptStatus = LptStatus();
   if (serial_port_.Active()) {
-    PrevDSR = serial_port_.DSRState();
-    PrevCTS = serial_port_.CTSState();
-    host_.ShowSerialPins(PrevDSR, PrevCTS);
+    state_.PrevDSR = serial_port_.DSRState();
+    state_.PrevCTS = serial_port_.CTSState();
+    host_.ShowSerialPins(state_.PrevDSR, state_.PrevCTS);
   }
 }
 

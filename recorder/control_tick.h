@@ -3,24 +3,13 @@
 #include <cstdint>
 #include <string>
 
+#include "recorder/recorder_options.h"
+#include "recorder/recorder_state.h"
 #include "recorder/recording_lifecycle.h"
 
 namespace pmx {
 
 class TSerialPort;
-
-// State the control tick shares with the recording lifecycle and the main
-// window's start-up (which set the counts and take the first samples).
-// Threads: GUI thread only.
-//
-// Ticks before a clock-mode start is allowed again.
-extern int32_t GapCountdown;
-// Consecutive ticks of a running recording below the threshold; wraps.
-extern uint16_t SilenceCount;
-// The parallel status register and the serial DSR and CTS lines as last sampled.
-extern uint8_t PrevLptStatus;
-extern bool PrevDSR;
-extern bool PrevCTS;
 
 // What the control tick reads from and does to the main window. The main window
 // implements it; the tick only decides.
@@ -65,13 +54,15 @@ class TControlTickHost {
 // The recorder's own decisions, taken every 500 ms: retention sweep, restart
 // gap, the recording's faults and losses (alarmed as silence is), alarm outputs,
 // silence alarm, labels, file splits by SaveMode and the start rules of the weekly
-// schedule. Time comes from RecorderClock, settings
-// from RecorderOptions, the parallel port through PortIn/PortOut.
-// Threads: GUI thread only, as are the host and the serial port it is given.
+// schedule. Time comes from RecorderClock, settings from the ones it is lent, the
+// parallel port through PortIn/PortOut; the counts and the last samples are kept
+// in the state it is lent.
+// Threads: GUI thread only, as are the host, the serial port and the state it is given.
 class TControlTick {
  public:
-  TControlTick(TControlTickHost& host, TSerialPort& serial_port)
-      : host_(host), serial_port_(serial_port) {}
+  TControlTick(TControlTickHost& host, TSerialPort& serial_port, const TRecorderSettings& settings,
+               TRecorderState& state)
+      : host_(host), serial_port_(serial_port), settings_(settings), state_(state) {}
 
   // One tick.
   void StatusTimerTimer();
@@ -83,9 +74,9 @@ class TControlTick {
     int hour, minute, second, weekday;
   };
   static Clock ReadClock();
-  static bool LptReady();
-  static uint8_t LptStatus();
-  static void DataWrite(uint8_t value);
+  bool LptReady() const;
+  uint8_t LptStatus() const;
+  void DataWrite(uint8_t value) const;
 
   void DriveAlarmOutputs();
   void CountSilence(int peak);
@@ -97,13 +88,15 @@ class TControlTick {
   // Stops on a change of the status bit to to_level since the last sampling.
   bool LptStopEdge(uint8_t bit, bool to_level);
   void ShowLength();
-  static bool HourAllowed(const Clock& now);
+  bool HourAllowed(const Clock& now) const;
   void ApplyStartRules(int peak);
   bool LptStartEdge(uint8_t bit);
   void Sample();
 
   TControlTickHost& host_;
   TSerialPort& serial_port_;
+  const TRecorderSettings& settings_;
+  TRecorderState& state_;
   // A fault or loss alarmed by the recording's watch has not been cleared by it yet.
   bool fault_alarmed_ = false;
 };

@@ -44,8 +44,6 @@ bool EqualsIgnoringCase(const std::string& a, const std::string& b) {
   return true;
 }
 
-bool LptReady() { return LptBase != 0 && PortAccess; }
-
 }  // namespace
 
 TDokuForm::TDokuForm(std::string instance_name, std::string first_argument, QWidget* parent,
@@ -171,20 +169,21 @@ void TDokuForm::EnableDelayStop(uint32_t interval_ms) {
 void TDokuForm::DisableDelayStop() { tmrDelayStop.stop(); }
 
 void TDokuForm::FormCreate() {
-  PortAccess = false;
-  DetectPortAccess();
+  RecorderState.PortAccess = false;
+  DetectPortAccess(RecorderState.PortAccess);
 }
 
 void TDokuForm::FormShow() {
   setWindowTitle(QString::fromStdString("Pelmorax " + instance_name_));
-  GapCountdown = 3;
-  SilenceCount = 0;
+  RecorderState.GapCountdown = 3;
+  RecorderState.SilenceCount = 0;
   StatusTimer->SetEnabled(false);
-  LoadOptions();
-  if (RecorderOptions.RecordFormat == 1 && headless_) {
+  LoadOptions(Settings);
+  const TRecorderOptions& options = Settings.RecorderOptions;
+  if (options.RecordFormat == 1 && headless_) {
     NoteInMonthlyLog("No display to ask for the recording quality: the stored format is used (" +
-                     RecorderOptions.FormatText + ")");
-  } else if (RecorderOptions.RecordFormat == 1) {
+                     options.FormatText + ")");
+  } else if (options.RecordFormat == 1) {
     while (CodecRegistryPresent() && !ChooseRecordingFormat()) {
     }
   }
@@ -193,16 +192,16 @@ void TDokuForm::FormShow() {
   resize(kFormWidth, kFormHeight);
   CentreOnScreen();
   RestoreGeometry();
-  AssignDevices(RecorderOptions.InDevice, RecorderOptions.OutDevice);
+  AssignDevices(options.InDevice, options.OutDevice);
   Slider->setEnabled(false);
   SpdBtnPlay->setEnabled(false);
   SpdBtnPause->setEnabled(false);
-  if (RecorderOptions.SaveMode == 6) StartUpStep([this] { StartMonitor(); });
+  if (options.SaveMode == 6) StartUpStep([this] { StartMonitor(); });
   if (EqualsIgnoringCase(first_argument_, "-RECORDSTART")) StartUpStep([this] { StartRecording(); });
   UpdateRetentionWarning();
   ResetLptOutputs();
   SampleLptStatus();
-  if (RecorderOptions.SaveMode == 7 && ComNumber != 0) OpenSerialRemote(ComNumber);
+  if (options.SaveMode == 7 && Settings.ComNumber != 0) OpenSerialRemote(Settings.ComNumber);
 }
 
 void TDokuForm::StartUpStep(const std::function<void()>& step) {
@@ -230,13 +229,15 @@ void TDokuForm::RestoreGeometry() {
 
 void TDokuForm::ResetLptOutputs() {
   if (!LptReady()) return;
-  PortOut(LptBase + 2, 1);
-  PortOut(LptBase, 0);
-  PortOut(LptBase + 2, 0);
+  PortOut(Settings.LptBase + 2, 1);
+  PortOut(Settings.LptBase, 0);
+  PortOut(Settings.LptBase + 2, 0);
 }
 
+bool TDokuForm::LptReady() const { return Settings.LptBase != 0 && RecorderState.PortAccess; }
+
 void TDokuForm::SampleLptStatus() {
-  if (LptReady()) PrevLptStatus = PortIn(LptBase + 1);
+  if (LptReady()) RecorderState.PrevLptStatus = PortIn(Settings.LptBase + 1);
 }
 
 void TDokuForm::OpenSerialRemote(int com_number) {
@@ -252,12 +253,12 @@ void TDokuForm::OpenSerialRemote(int com_number) {
     ShowMessageBox("Error opening " + SerialPort1.CommPort(), "Pelmorax");
     return;
   }
-  PrevDSR = SerialPort1.DSRState();
-  PrevCTS = SerialPort1.CTSState();
+  RecorderState.PrevDSR = SerialPort1.DSRState();
+  RecorderState.PrevCTS = SerialPort1.CTSState();
 }
 
 void TDokuForm::UpdateRetentionWarning() {
-  pnlWarning->setVisible(RecorderOptions.CompressedDays == 1);
+  pnlWarning->setVisible(Settings.RecorderOptions.CompressedDays == 1);
 }
 
 void TDokuForm::FormCloseQuery() {
@@ -288,7 +289,7 @@ void TDokuForm::StopFormTimers() {
 
 void TDokuForm::OptionsAccepted() {
   ApplyDeviceChoice();
-  if (RecorderOptions.SaveMode == 6) {
+  if (Settings.RecorderOptions.SaveMode == 6) {
     StartMonitor();
   } else {
     CloseMonitor();
@@ -364,30 +365,31 @@ void TDokuForm::Close() {
 }
 
 void TDokuForm::ApplyDeviceChoice() {
-  AssignPlaybackDevice(RecorderOptions.OutDevice);
+  AssignPlaybackDevice(Settings.RecorderOptions.OutDevice);
   TMMWaveIn& recorder = RecordingChain.WaveRecorder;
-  if (recorder.DeviceID() == RecorderOptions.InDevice) return;
+  if (recorder.DeviceID() == Settings.RecorderOptions.InDevice) return;
   try {
-    recorder.SetDeviceID(RecorderOptions.InDevice);
+    recorder.SetDeviceID(Settings.RecorderOptions.InDevice);
   } catch (const EMMWaveInError&) {
     ShowMessageBox("Recording Device ID not changed! Please restart", "Pelmorax");
-    RecorderOptions.InDevice = static_cast<uint8_t>(recorder.DeviceID());
+    Settings.RecorderOptions.InDevice = static_cast<uint8_t>(recorder.DeviceID());
   }
 }
 
 void TDokuForm::AssignDevices(uint8_t in_device, uint8_t out_device) {
   in_device = UsableDevice(WaveDirection::kInput, in_device);
-  RecorderOptions.InDevice = in_device;
-  RecorderOptions.OutDevice = UsableDevice(WaveDirection::kOutput, out_device);
+  Settings.RecorderOptions.InDevice = in_device;
+  Settings.RecorderOptions.OutDevice = UsableDevice(WaveDirection::kOutput, out_device);
   RecordingChain.WaveRecorder.SetDeviceID(in_device);
   RecordingChain.WaveIn.SetDeviceID(in_device);
-  AssignPlaybackDevice(RecorderOptions.OutDevice);
+  AssignPlaybackDevice(Settings.RecorderOptions.OutDevice);
 }
 
 bool TDokuForm::CodecRegistryPresent() const { return FormatDlg.ACMPresent(); }
 
 bool TDokuForm::ChooseRecordingFormat() {
-  return ChooseRecordingQuality(FormatDlg, !RecorderOptions.FormatText.empty());
+  return ChooseRecordingQuality(Settings.RecorderOptions, FormatDlg,
+                                !Settings.RecorderOptions.FormatText.empty());
 }
 
 void TDokuForm::showEvent(QShowEvent* event) {

@@ -16,6 +16,7 @@
 #include "audio/displays/level_scale.h"
 #include "audio/displays/slider.h"
 #include "devices/serial_port.h"
+#include "recorder/aufnahme_form.h"
 #include "recorder/control_tick.h"
 #include "recorder/instance_listener.h"
 #include "recorder/playback_chain.h"
@@ -31,7 +32,6 @@ class QPushButton;
 
 namespace pmx {
 
-class TAufnahmeForm;
 class TLogoForm;
 class TfrmExit;
 class TParaForm;
@@ -39,10 +39,13 @@ class TParaForm;
 // The recorder's main window: the recording panel with its level bars, the playback
 // panel, the options and exit buttons, the menus and the timers. Start-up happens
 // when it is first shown, the geometry goes to "preferences.ini" when it closes.
+// It holds the recording the list handed over for playback (PlaybackFile,
+// PlaybackKind) and lends it to the list.
 // Threads: GUI thread only (the control tick arrives there synchronized); the
 // recording components keep the rules their headers give.
 class TDokuForm : public QMainWindow,
                   public TForm,
+                  public TPlaybackChoice,
                   public TControlTickHost,
                   public TRemoteCommandTarget,
                   public TRecordingHost {
@@ -106,6 +109,8 @@ class TDokuForm : public QMainWindow,
   QPushButton* SpeedButton1 = nullptr;
   QLabel* pnlWarning = nullptr;
 
+  // The settings every part of the recorder reads, loaded when the window is first shown.
+  TRecorderSettings Settings;
   std::unique_ptr<TMMHiTimer> StatusTimer;
   QTimer PlayTimer;
   QTimer LogoTimer;
@@ -115,9 +120,11 @@ class TDokuForm : public QMainWindow,
   TMMACM FormatDlg;
   // WaveRecorder -> MMConnector1 -> MMRingBuffer1 -> WaveFileRecorder, and the
   // monitor input WaveIn -> MMConnector2; both connectors feed the level bars.
-  TRecordingComponents RecordingChain;
+  TRecordingComponents RecordingChain{Settings.RecorderOptions};
   // AudioFile -> WaveOut, VorbisIn1 -> DXAudioOut1 and MP3In1 -> DXAudioOut2.
   TPlaybackComponents PlaybackChain;
+  // The counts and samples the control tick and the recording lifecycle share.
+  TRecorderState RecorderState;
   // The user holds the slider: the position display leaves it alone.
   bool SliderDragging = false;
   // Unused at run time: it leaves the window's height alone.
@@ -234,9 +241,10 @@ class TDokuForm : public QMainWindow,
   void ResetLptOutputs();
   void StopFormTimers();
   void SampleLptStatus();
+  bool LptReady() const;
 
-  TControlTick tick_{*this, SerialPort1};
-  TRecordingLifecycle lifecycle_{*this, RecordingChain};
+  TControlTick tick_{*this, SerialPort1, Settings, RecorderState};
+  TRecordingLifecycle lifecycle_{*this, RecordingChain, Settings.RecorderOptions, RecorderState};
   const std::string instance_name_;
   const std::string first_argument_;
   bool shown_ = false;

@@ -102,7 +102,7 @@ void TDokuForm::PlayWave() {
     LogEvent("Playback: " + std::string(e.what()));
     CloseMonitor();
     Tell("Voice sense is deactivated due to limitations of the sound card.");
-    RecorderOptions.SaveMode = 5;
+    Settings.RecorderOptions.SaveMode = 5;
   }
 }
 

@@ -19,19 +19,17 @@ namespace {
 constexpr uint16_t kMp3 = 2;
 constexpr uint16_t kOggVorbis = 3;
 
-std::filesystem::path encoder_folder;
-
 // A blank would split the name into two arguments.
 std::string Starred(std::string file_name) {
   std::replace(file_name.begin(), file_name.end(), ' ', '*');
   return file_name;
 }
 
-std::string Parameters(const std::string& file_name, const std::string& setting, TEncoderWindow window,
-                       int delay_ms) {
+std::string Parameters(const std::string& file_name, const std::string& setting,
+                       TEncoderWindow window, int delay_ms, bool delete_wav) {
   std::string text = Starred(file_name) + " " + setting + " " + std::to_string(window.x) + " " +
                      std::to_string(window.y) + " " + std::to_string(delay_ms);
-  if (RecorderOptions.WavDays == 0) text += " delete";
+  if (delete_wav) text += " delete";
   return text;
 }
 
@@ -60,13 +58,16 @@ std::string OggQuality(uint16_t quality_index) {
   return std::string(text, end);
 }
 
-std::string Mp3Parameters(const std::string& file_name, TEncoderWindow window, int delay_ms) {
-  return Parameters(file_name, std::to_string(Mp3BitRate(RecorderOptions.BitRateIndex)), window,
-                    delay_ms + 1);
+std::string Mp3Parameters(const TRecorderOptions& options, const std::string& file_name,
+                          TEncoderWindow window, int delay_ms) {
+  return Parameters(file_name, std::to_string(Mp3BitRate(options.BitRateIndex)), window,
+                    delay_ms + 1, options.WavDays == 0);
 }
 
-std::string OggParameters(const std::string& file_name, TEncoderWindow window, int delay_ms) {
-  return Parameters(file_name, OggQuality(RecorderOptions.QualityIndex), window, delay_ms);
+std::string OggParameters(const TRecorderOptions& options, const std::string& file_name,
+                          TEncoderWindow window, int delay_ms) {
+  return Parameters(file_name, OggQuality(options.QualityIndex), window, delay_ms,
+                    options.WavDays == 0);
 }
 
 void ShellStart(const std::filesystem::path& program, const std::string& parameters,
@@ -75,19 +76,15 @@ void ShellStart(const std::filesystem::path& program, const std::string& paramet
   NoteInMonthlyLog("encoder not started: " + program.string() + ": " + std::strerror(errno));
 }
 
-std::filesystem::path EncoderFolder() {
-  return encoder_folder.empty() ? ExecutableFolder() : encoder_folder;
-}
-
-void SetEncoderFolder(std::filesystem::path folder) { encoder_folder = std::move(folder); }
-
-void StartEncoder(const std::string& file_name, TEncoderWindow window, int delay_ms) {
-  if (RecorderOptions.RecordFormat == kMp3) {
-    ShellStart(EncoderFolder() / "mosquill", Mp3Parameters(file_name, window, delay_ms),
-               RecorderOptions.RecordingFolder);
-  } else if (RecorderOptions.RecordFormat == kOggVorbis) {
-    ShellStart(EncoderFolder() / "kobrinvert", OggParameters(file_name, window, delay_ms),
-               RecorderOptions.RecordingFolder);
+void StartEncoder(const TRecorderOptions& options, std::filesystem::path encoder_folder,
+                  const std::string& file_name, TEncoderWindow window, int delay_ms) {
+  if (encoder_folder.empty()) encoder_folder = ExecutableFolder();
+  if (options.RecordFormat == kMp3) {
+    ShellStart(encoder_folder / "mosquill", Mp3Parameters(options, file_name, window, delay_ms),
+               options.RecordingFolder);
+  } else if (options.RecordFormat == kOggVorbis) {
+    ShellStart(encoder_folder / "kobrinvert", OggParameters(options, file_name, window, delay_ms),
+               options.RecordingFolder);
   }
 }
 

@@ -6,6 +6,8 @@
 
 namespace pmx {
 
+struct TRecorderOptions;
+
 // Where the encoder's window goes.
 struct TEncoderWindow {
   int x = 0;
@@ -24,9 +26,11 @@ std::string OggQuality(uint16_t quality_index);
 // The encoders' parameter texts for a recording: the file with every blank written
 // "*", the bitrate (MP3) or the quality (Ogg Vorbis), the window's x and y, the
 // start delay in ms (one more for MP3) and " delete" when WAVs are not kept
-// (WavDays 0). Settings come from RecorderOptions.
-std::string Mp3Parameters(const std::string& file_name, TEncoderWindow window, int delay_ms);
-std::string OggParameters(const std::string& file_name, TEncoderWindow window, int delay_ms);
+// (WavDays 0). Settings come from options.
+std::string Mp3Parameters(const TRecorderOptions& options, const std::string& file_name,
+                          TEncoderWindow window, int delay_ms);
+std::string OggParameters(const TRecorderOptions& options, const std::string& file_name,
+                          TEncoderWindow window, int delay_ms);
 
 // Starts program with the parameter text split at its blanks as arguments, in
 // directory; never through a shell, without waiting. A program that can't be
@@ -35,13 +39,9 @@ void ShellStart(const std::filesystem::path& program, const std::string& paramet
                 const std::filesystem::path& directory);
 
 // Hands a finished recording to the encoder RecordFormat names ("mosquill" for MP3,
-// "kobrinvert" for Ogg Vorbis, in EncoderFolder), working in RecordingFolder.
-// Other formats start nothing.
-void StartEncoder(const std::string& file_name, TEncoderWindow window, int delay_ms);
-
-// Where the encoders are installed: beside the running program, unless a test
-// set another folder (empty restores it). GUI thread only.
-std::filesystem::path EncoderFolder();
-void SetEncoderFolder(std::filesystem::path folder);
+// "kobrinvert" for Ogg Vorbis, in encoder_folder, or beside the running program
+// when that is empty), working in RecordingFolder. Other formats start nothing.
+void StartEncoder(const TRecorderOptions& options, std::filesystem::path encoder_folder,
+                  const std::string& file_name, TEncoderWindow window, int delay_ms);
 
 }  // namespace pmx

@@ -93,11 +93,10 @@ void TInstanceListener::BroadcastAlarm(int state) {
   bus_.Broadcast({AlarmMessage, handle_, state});
 }
 
-void CloseOnStopSignal(TInstanceListener& listener, int signal) {
-  static bool closing = false;
-  if (std::exchange(closing, true)) return;
+void TInstanceListener::CloseOnStopSignal(int signal) {
+  if (std::exchange(closing_, true)) return;
   Note(SignalName(signal) + " received: finishing the recording and closing");
-  listener.ExecuteRemoteCommand(rcClose);
+  ExecuteRemoteCommand(rcClose);
   Note("Closed on " + SignalName(signal));
   QApplication::quit();
 }

@@ -54,17 +54,18 @@ class TInstanceListener {
   // state 1 no signal, 0 normal.
   void BroadcastAlarm(int state);
 
+  // A stop signal (SIGTERM, SIGINT, SIGHUP: a service manager's stop) ends the
+  // recorder as the close command does: the recording is finished (every
+  // captured byte written, the header fixed, the encoder started), both ends are
+  // logged, and the program then ends even with a dialog open. Later signals
+  // change nothing. Threads: the GUI thread, outside every other handler.
+  void CloseOnStopSignal(int signal);
+
  private:
   TRemoteCommandTarget& target_;
   const std::int64_t handle_;
+  bool closing_ = false;  // a stop signal is being carried out
   InstanceBus bus_;  // last: its listener thread stops before the rest goes
 };
-
-// A stop signal (SIGTERM, SIGINT, SIGHUP: a service manager's stop) ends the
-// recorder as the close command does: the recording is finished (every
-// captured byte written, the header fixed, the encoder started), both ends are
-// logged, and the program then ends even with a dialog open. Later signals
-// change nothing. Threads: the GUI thread, outside every other handler.
-void CloseOnStopSignal(TInstanceListener& listener, int signal);
 
 }  // namespace pmx

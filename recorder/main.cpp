@@ -58,8 +58,8 @@ int RunRecorder(int argc, char** argv, bool headless) {
   const CodecRegistryBinding codecs;
   // The forms in the order the recorder creates them.
   pmx::TDokuForm main_window(start.instance_name, start.recording_option);
-  pmx::TParaForm options(&main_window);
-  pmx::TAufnahmeForm recordings(&main_window);
+  pmx::TParaForm options(main_window.Settings, &main_window);
+  pmx::TAufnahmeForm recordings(main_window.Settings.RecorderOptions, main_window, &main_window);
   pmx::TLogoForm logo;
   pmx::TfrmExit exit_dialog(&main_window);
   options.SetMainForm(&main_window);
@@ -73,7 +73,8 @@ int RunRecorder(int argc, char** argv, bool headless) {
   pmx::TInstanceListener listener(main_window);
   listener.Listen(start.instance_name);
   main_window.SetInstanceListener(&listener);
-  const pmx::QtStopSignals stop_signals([&listener](int signal) { pmx::CloseOnStopSignal(listener, signal); });
+  const pmx::QtStopSignals stop_signals(
+      [&listener](int signal) { listener.CloseOnStopSignal(signal); });
   // Start-up runs inside the event loop, where its errors are reported like any
   // handler's and its waits let no other request run nested.
   QTimer::singleShot(0, &main_window, [&main_window] { main_window.show(); });

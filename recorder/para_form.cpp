@@ -84,7 +84,8 @@ std::string OggSizeText(int q) {
   return " approx. " + FixedOneDecimal(value) + " MB per Hour";
 }
 
-TParaForm::TParaForm(QWidget* parent) : QDialog(parent) {
+TParaForm::TParaForm(TRecorderSettings& settings, QWidget* parent)
+    : QDialog(parent), settings_(settings) {
   setObjectName("ParaForm");
   setWindowTitle("Options");
   setFixedSize(660, 400);
@@ -134,7 +135,7 @@ void TParaForm::FormShow() {
   EnableHourCheckBoxes();
   FillFromRecord();
   FillDeviceLists();
-  const TRecorderOptions& o = RecorderOptions;
+  const TRecorderOptions& o = settings_.RecorderOptions;
   HideDelBtnChkBox->setChecked(o.HideDelete);
   ChkBxGap->setChecked(o.SoftGap);
   chkbxLPTBenutzen->setChecked(o.AlarmOutputs);
@@ -146,7 +147,7 @@ void TParaForm::FormShow() {
 }
 
 void TParaForm::FillFromRecord() {
-  const TRecorderOptions& o = RecorderOptions;
+  const TRecorderOptions& o = settings_.RecorderOptions;
   schedule_ = o.Schedule;
   ParaRadioGroup->SetItemIndex(o.SaveMode);
   for (int hour = 0; hour < kScheduleHours; ++hour) CheckBox[hour]->setChecked(schedule_[0][hour]);
@@ -169,7 +170,7 @@ void TParaForm::FillFromRecord() {
 }
 
 void TParaForm::ShowRecordingFolder() {
-  const std::string& path = RecorderOptions.RecordingFolder;
+  const std::string& path = settings_.RecorderOptions.RecordingFolder;
   // The drive is the mount point that holds the folder: the longest that prefixes it.
   int drive = -1;
   for (int i = 0; i < DriveComboBox1->count(); ++i) {
@@ -194,9 +195,10 @@ void TParaForm::ShowRecordingFolder() {
 }
 
 void TParaForm::FillDeviceLists() {
-  FillDeviceList(cbobxInDeviceID, InDevCountlbl, WaveDirection::kInput, RecorderOptions.InDevice);
+  FillDeviceList(cbobxInDeviceID, InDevCountlbl, WaveDirection::kInput,
+                 settings_.RecorderOptions.InDevice);
   FillDeviceList(cbobxOutDeviceID, OutDevCountlbl, WaveDirection::kOutput,
-                 RecorderOptions.OutDevice);
+                 settings_.RecorderOptions.OutDevice);
 }
 
 void TParaForm::EnableHourCheckBoxes() {
@@ -233,7 +235,7 @@ void TParaForm::SpeedButton1Click() {
 void TParaForm::SpeedButton2Click() { ChooseFormat(); }
 
 bool TParaForm::ChooseFormat() {
-  if (!ChooseRecordingQuality(FormatDlg, true)) return false;
+  if (!ChooseRecordingQuality(settings_.RecorderOptions, FormatDlg, true)) return false;
   AusgabeFormatEdit->setText(QString::fromStdString(RecordingQualityText(FormatDlg)));
   return true;
 }
@@ -275,12 +277,12 @@ void TParaForm::rdrgrpIOAddressClick() {
   TSerialPort& port = main_form_->SerialPort1;
   port.SetActive(false);
   const int index = rdrgrpIOAddress->ItemIndex();
-  if (RecorderOptions.SaveMode != 7 || index < 3 || index > 8) return;
+  if (settings_.RecorderOptions.SaveMode != 7 || index < 3 || index > 8) return;
   main_form_->OpenSerialRemote(index - 2);
 }
 
 TRecorderOptions TParaForm::RecordFromControls() const {
-  TRecorderOptions o = RecorderOptions;
+  TRecorderOptions o = settings_.RecorderOptions;
   o.SaveMode = ParaRadioGroup->ItemIndex();
   o.Schedule = schedule_;
   for (int hour = 0; hour < kScheduleHours; ++hour) {
@@ -318,13 +320,14 @@ void TParaForm::SaveBitBtnClick() {
     Tell("The path for audio files must not contain \"*\": " + folder);
     return;
   }
-  for (int i = 0; i < kDriveFlags; ++i) RecorderOptions.DriveFlags[i] = DriveCheckBox[i]->isChecked();
-  RecorderOptions.RecordingFolder = folder;
-  RecorderOptions.FreeSpaceMB = PlatzSpinEdit->value();
-  for (bool flag : RecorderOptions.DriveFlags) {
-    if (flag) EnsureRecordingDirectory();
+  TRecorderOptions& options = settings_.RecorderOptions;
+  for (int i = 0; i < kDriveFlags; ++i) options.DriveFlags[i] = DriveCheckBox[i]->isChecked();
+  options.RecordingFolder = folder;
+  options.FreeSpaceMB = PlatzSpinEdit->value();
+  for (bool flag : options.DriveFlags) {
+    if (flag) EnsureRecordingDirectory(options);
   }
-  if (!SaveOptions(RecordFromControls())) return;
+  if (!SaveOptions(settings_, RecordFromControls())) return;
   if (main_form_) main_form_->OptionsAccepted();
   accept();
 }

@@ -25,12 +25,13 @@ namespace pmx {
 class TDokuForm;
 class TRadioGroup;
 
-// The options dialog: four pages over RecorderOptions. "Ok" takes every control
+// The options dialog: four pages over the settings' RecorderOptions. "Ok" takes every control
 // into the record, writes "options.ini" and applies what can change at once;
 // "Cancel" leaves the record as it was. GUI thread only.
 class TParaForm : public QDialog {
  public:
-  explicit TParaForm(QWidget* parent = nullptr);
+  // settings: the main window's, which "Ok" saves.
+  explicit TParaForm(TRecorderSettings& settings, QWidget* parent = nullptr);
   ~TParaForm() override;
 
   // The main window whose serial port, devices and warning the dialog drives.
@@ -128,6 +129,7 @@ class TParaForm : public QDialog {
   void ShowRecordingFolder();
   TRecorderOptions RecordFromControls() const;
 
+  TRecorderSettings& settings_;
   TDokuForm* main_form_ = nullptr;
   QFileSystemModel* folders_ = nullptr;
   decltype(TRecorderOptions::Schedule) schedule_{};

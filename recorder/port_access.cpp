@@ -4,10 +4,8 @@
 
 namespace pmx {
 
-bool PortAccess = false;
-
-void DetectPortAccess() {
-  if (PortIo::Instance().AnyPortAvailable()) PortAccess = true;
+void DetectPortAccess(bool& port_access) {
+  if (PortIo::Instance().AnyPortAvailable()) port_access = true;
 }
 
 }  // namespace pmx

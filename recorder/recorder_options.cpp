@@ -29,18 +29,7 @@ TRecorderOptions DefaultRecorderOptions() {
   return o;
 }
 
-TRecorderOptions RecorderOptions = DefaultRecorderOptions();
-uint16_t LptBase = 0;
-uint16_t ComNumber = 0;
-
 namespace {
-
-WaveFormatEx* format_buffer = nullptr;
-
-WaveFormatEx* RecordingFormatBuffer() {
-  static WaveFormatEx stand_in;
-  return format_buffer ? format_buffer : &stand_in;
-}
 
 // A plain message with the application title.
 void Tell(const std::string& text) { ShowMessageBox(text, "Pelmorax"); }
@@ -61,12 +50,12 @@ std::optional<std::string> ReadOptionsFile() {
 }
 
 // A first start: nobody has to be at the screen for the recorder to record.
-void WriteFirstStartOptions() {
+void WriteFirstStartOptions(TRecorderSettings& settings) {
   TRecorderOptions defaults = DefaultRecorderOptions();
-  defaults.RecordingFormat = RecordingFormatBuffer();
+  defaults.RecordingFormat = &settings.RecordingFormatBuffer;
   *defaults.RecordingFormat = WaveFormatEx::Pcm(44100, 16, 2);
-  RecorderOptions = defaults;
-  DeriveLptBaseAndComNumber();
+  settings.RecorderOptions = defaults;
+  DeriveLptBaseAndComNumber(settings);
   std::error_code error;
   std::filesystem::create_directories(ProgramFolder(), error);
   if (ReplaceFileContents(OptionsFile(), WriteOptionsText(defaults))) {
@@ -75,29 +64,28 @@ void WriteFirstStartOptions() {
   } else {
     Tell("Error writing options.");
   }
-  EnsureRecordingDirectory();
+  EnsureRecordingDirectory(defaults);
 }
 
 }  // namespace
 
-void SetRecordingFormatBuffer(WaveFormatEx* buffer) { format_buffer = buffer; }
-
-void DeriveLptBaseAndComNumber() {
-  LptBase = 0;
-  ComNumber = 0;
-  const uint16_t index = RecorderOptions.PortIndex;
+void DeriveLptBaseAndComNumber(TRecorderSettings& settings) {
+  settings.LptBase = 0;
+  settings.ComNumber = 0;
+  const uint16_t index = settings.RecorderOptions.PortIndex;
   static constexpr uint16_t kLptBases[] = {0x378, 0x278, 0x3BC};
-  if (index <= 2) LptBase = kLptBases[index];
-  if (index >= 3 && index <= 8) ComNumber = index - 2;
+  if (index <= 2) settings.LptBase = kLptBases[index];
+  if (index >= 3 && index <= 8) settings.ComNumber = index - 2;
 }
 
-void LoadOptions() {
-  RecorderOptions.RecordingFormat = RecordingFormatBuffer();
-  RecorderOptions.DriveFlags[0] = true;
-  RecorderOptions.RecordingFolder = (HomeFolder() / "Pelmorax").string();
+void LoadOptions(TRecorderSettings& settings) {
+  TRecorderOptions& options = settings.RecorderOptions;
+  options.RecordingFormat = &settings.RecordingFormatBuffer;
+  options.DriveFlags[0] = true;
+  options.RecordingFolder = (HomeFolder() / "Pelmorax").string();
   std::error_code error;
   if (!std::filesystem::exists(OptionsFile(), error) && !error) {
-    WriteFirstStartOptions();
+    WriteFirstStartOptions(settings);
     return;
   }
   std::optional<std::string> text = ReadOptionsFile();
@@ -107,7 +95,7 @@ void LoadOptions() {
   }
   std::vector<OptionsFileProblem> adjusted;
   const std::optional<OptionsFileProblem> problem =
-      ReadOptionsText(*text, RecorderOptions, DefaultRecorderOptions(), adjusted);
+      ReadOptionsText(*text, options, DefaultRecorderOptions(), adjusted);
   for (const OptionsFileProblem& value : adjusted) {
     Tell("Error reading options (options.ini): line " + std::to_string(value.line) + " " + value.what + ".");
   }
@@ -115,21 +103,21 @@ void LoadOptions() {
     Tell("Error reading options (options.ini): line " + std::to_string(problem->line) + " " +
                 problem->what + ". The settings from this line on keep their previous values.");
   }
-  DeriveLptBaseAndComNumber();
+  DeriveLptBaseAndComNumber(settings);
 }
 
-bool SaveOptions(const TRecorderOptions& record) {
+bool SaveOptions(TRecorderSettings& settings, const TRecorderOptions& record) {
   if (!ReplaceFileContents(OptionsFile(), WriteOptionsText(record))) {
     Tell("Error writing options.");
     return false;
   }
-  RecorderOptions = record;
-  DeriveLptBaseAndComNumber();
+  settings.RecorderOptions = record;
+  DeriveLptBaseAndComNumber(settings);
   return true;
 }
 
-void EnsureRecordingDirectory() {
-  const std::string& folder = RecorderOptions.RecordingFolder;
+void EnsureRecordingDirectory(const TRecorderOptions& options) {
+  const std::string& folder = options.RecordingFolder;
   std::error_code error;
   if (folder.size() <= 2 || std::filesystem::is_directory(folder, error)) return;
   if (!std::filesystem::create_directory(folder, error) || error) {

@@ -14,8 +14,7 @@ constexpr int kScheduleRows = 8;
 constexpr int kScheduleHours = 24;
 constexpr int kDriveFlags = 6;
 
-// Every setting of the recorder. One process-wide instance, RecorderOptions, is
-// loaded from "options.ini" and read by the rest of the recorder.
+// Every setting of the recorder, as "options.ini" holds them.
 // Threads: GUI thread only.
 struct TRecorderOptions {
   int32_t SaveMode = 0;
@@ -25,7 +24,7 @@ struct TRecorderOptions {
   std::array<bool, kDriveFlags> DriveFlags{};
   std::string RecordingFolder;
   int32_t FreeSpaceMB = 0;
-  // The options dialog's format buffer; the record holds no copy of its own.
+  // The settings' format buffer (TRecorderSettings); the record holds no copy of its own.
   WaveFormatEx* RecordingFormat = nullptr;
   std::string FormatText;
   uint16_t Threshold = 0;
@@ -54,37 +53,46 @@ struct TRecorderOptions {
 // one day. RecordingFormat is left null.
 TRecorderOptions DefaultRecorderOptions();
 
-// Starts with the first-start settings, so that lines missing from a damaged
-// "options.ini" keep safe values rather than zeros.
-extern TRecorderOptions RecorderOptions;
-// Derived from RecorderOptions.PortIndex after every load and save: the parallel
-// port's base address (LPT1..LPT3) and the serial port's number (COM1..COM6).
-extern uint16_t LptBase;
-extern uint16_t ComNumber;
+// The recorder's settings and what is derived from them. The main window owns
+// one, loads it from "options.ini" and lends it to the parts of the recorder that
+// read it. RecordingFormat points into it: it is neither copied nor moved.
+// Threads: GUI thread only.
+struct TRecorderSettings {
+  TRecorderSettings() = default;
+  explicit TRecorderSettings(const TRecorderOptions& options) : RecorderOptions(options) {}
+  TRecorderSettings(const TRecorderSettings&) = delete;
+  TRecorderSettings& operator=(const TRecorderSettings&) = delete;
 
-// The options dialog's format component registers its format buffer here; until
-// one is registered a buffer of this module stands in.
-void SetRecordingFormatBuffer(WaveFormatEx* buffer);
+  // Starts with the first-start settings, so that lines missing from a damaged
+  // "options.ini" keep safe values rather than zeros.
+  TRecorderOptions RecorderOptions = DefaultRecorderOptions();
+  // Derived from RecorderOptions.PortIndex after every load and save: the parallel
+  // port's base address (LPT1..LPT3) and the serial port's number (COM1..COM6).
+  uint16_t LptBase = 0;
+  uint16_t ComNumber = 0;
+  // What RecorderOptions.RecordingFormat points to once the options are loaded.
+  WaveFormatEx RecordingFormatBuffer;
+};
 
 // True when "TRUE" occurs in text (case as written).
 bool ContainsTrue(std::string_view text);
 
 // Sets LptBase and ComNumber from RecorderOptions.PortIndex.
-void DeriveLptBaseAndComNumber();
+void DeriveLptBaseAndComNumber(TRecorderSettings& settings);
 
 // Reads "options.ini" of the program folder into RecorderOptions. Without one (a
 // first start) the first-start settings are written there, logged, and their
 // recording folder is created; an unreadable file leaves the defaults; a malformed
 // one keeps what was read before the bad line and tells the user which line it
 // was. Start-up always goes on.
-void LoadOptions();
+void LoadOptions(TRecorderSettings& settings);
 
 // Writes record to "options.ini" (replacing the old file only once the new one is
 // complete). On success record becomes RecorderOptions and LptBase/ComNumber are
 // derived; on failure the user is told and RecorderOptions stays as it was.
-bool SaveOptions(const TRecorderOptions& record);
+bool SaveOptions(TRecorderSettings& settings, const TRecorderOptions& record);
 
-// Creates RecorderOptions.RecordingFolder (one level) when it names no directory.
-void EnsureRecordingDirectory();
+// Creates the options' RecordingFolder (one level) when it names no directory.
+void EnsureRecordingDirectory(const TRecorderOptions& options);
 
 }  // namespace pmx

@@ -23,7 +23,7 @@ constexpr int64_t kFileOverhead = 4096;
 
 }  // namespace
 
-TRecordingComponents::TRecordingComponents() {
+TRecordingComponents::TRecordingComponents(const TRecorderOptions& options) : options_(options) {
   WaveRecorder.SetNumBuffers(kRecorderBuffers);
   WaveRecorder.SetBufferSize(kRecorderBufferSize);
   WaveRecorder.SetCallBackMode(TMMCBMode::cmThread);
@@ -139,7 +139,7 @@ uint32_t TRecordingComponents::CaptureRate() {
 bool TRecordingComponents::RoomToRecord() {
   int64_t free = 0;
   int64_t total = 0;
-  if (!GetDiskFree(RecorderOptions.RecordingFolder, free, total)) return false;
+  if (!GetDiskFree(options_.RecordingFolder, free, total)) return false;
   return free >= kRoomSeconds * ByteRate() + WaveFileRecorder.Wave()->IOBufferSize() +
                      TMMCustomWaveFile::kDiskReserve;
 }

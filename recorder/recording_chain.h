@@ -26,7 +26,8 @@ class TRecordingComponents : public TRecordingChain {
  public:
   static constexpr int kRingSeconds = 10;
 
-  TRecordingComponents();
+  // options: where RoomToRecord looks for room.
+  explicit TRecordingComponents(const TRecorderOptions& options);
   ~TRecordingComponents() override;
 
   // Binds WaveRecorder's OnStart to the lifecycle.
@@ -67,6 +68,7 @@ class TRecordingComponents : public TRecordingChain {
   // Removes file when it holds no audio (a failed start made it).
   void RemoveUnusedFile(const std::string& file);
 
+  const TRecorderOptions& options_;
   // The sink created its file in the current start (GUI thread).
   bool file_created_ = false;
 };

@@ -94,8 +94,7 @@ bool StemTaken(const std::filesystem::path& stem) {
 
 }  // namespace
 
-void DeleteExpiredRecordings() {
-  const TRecorderOptions& options = RecorderOptions;
+void DeleteExpiredRecordings(const TRecorderOptions& options) {
   const double today = std::nearbyint(DateTimeValue(RecorderClock::Now()) - 0.5);
   std::vector<RetentionRule> rules;
   if (options.WavDays > 0) rules.push_back({".wav", today - options.WavDays});
@@ -106,10 +105,12 @@ void DeleteExpiredRecordings() {
   }
 }
 
-std::string NewRecordingFileName() { return NewRecordingFileName(RecorderClock::Now()); }
+std::string NewRecordingFileName(const std::string& folder) {
+  return NewRecordingFileName(folder, RecorderClock::Now());
+}
 
-std::string NewRecordingFileName(RecorderClock::TimePoint start) {
-  const std::filesystem::path folder = RecorderOptions.RecordingFolder;
+std::string NewRecordingFileName(const std::string& folder_name, RecorderClock::TimePoint start) {
+  const std::filesystem::path folder = folder_name;
   std::error_code error;
   if (folder.empty() || !std::filesystem::is_directory(folder, error)) return "";
   // An hour of taken names only happens when the clock went back over a whole
@@ -122,8 +123,8 @@ std::string NewRecordingFileName(RecorderClock::TimePoint start) {
   return "";
 }
 
-std::string MakeRecordingFolder() {
-  const std::filesystem::path folder = RecorderOptions.RecordingFolder;
+std::string MakeRecordingFolder(const std::string& folder_name) {
+  const std::filesystem::path folder = folder_name;
   if (folder.empty()) return "no recording folder is set";
   std::error_code error;
   if (std::filesystem::is_directory(folder, error)) return "";

@@ -6,23 +6,24 @@
 
 namespace pmx {
 
-// The retention sweep: deletes from RecorderOptions.RecordingFolder the ".wav"
+struct TRecorderOptions;
+
+// The retention sweep: deletes from the options' RecordingFolder the ".wav"
 // files older than WavDays days (none when WavDays is 0) and the ".mp3" and ".ogg"
 // files older than CompressedDays days. Extensions match in any case; only regular
 // files are touched (a symlink is never followed out of the folder); read-only
 // files stay. Each deletion is written to the monthly log.
-void DeleteExpiredRecordings();
+void DeleteExpiredRecordings(const TRecorderOptions& options);
 
-// RecordingFolder + "/" + the local start time (now unless given) as YYYYMMDDhhmmss +
-// ".wav"; empty when RecordingFolder is no directory. When that recording, or its
-// ".mp3" or ".ogg", already exists, the next free second is taken.
-std::string NewRecordingFileName();
-std::string NewRecordingFileName(RecorderClock::TimePoint start);
+// folder (the recording folder) + "/" + the local start time (now unless given) as
+// YYYYMMDDhhmmss + ".wav"; empty when folder is no directory. When that recording,
+// or its ".mp3" or ".ogg", already exists, the next free second is taken.
+std::string NewRecordingFileName(const std::string& folder);
+std::string NewRecordingFileName(const std::string& folder, RecorderClock::TimePoint start);
 
-// Makes RecorderOptions.RecordingFolder, with its parents, when it names no
-// directory, and logs that it did. Empty when the folder is there, else the
-// system's reason why not.
-std::string MakeRecordingFolder();
+// Makes the recording folder, with its parents, when it names no directory, and
+// logs that it did. Empty when the folder is there, else the system's reason why not.
+std::string MakeRecordingFolder(const std::string& folder);
 
 // True when the file does not exist or nobody holds its lock (the recorder holds
 // flock(LOCK_EX) on the file it writes). Never raises.

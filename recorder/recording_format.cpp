@@ -7,10 +7,10 @@ namespace pmx {
 
 namespace {
 
-bool HandStoredFormat(TMMACM& dialog) {
-  if (!RecorderOptions.RecordingFormat) return false;
+bool HandStoredFormat(const TRecorderOptions& options, TMMACM& dialog) {
+  if (!options.RecordingFormat) return false;
   try {
-    dialog.SetFormat(RecorderOptions.RecordingFormat);
+    dialog.SetFormat(options.RecordingFormat);
     return true;
   } catch (const EMMACMError&) {
     return false;
@@ -19,12 +19,12 @@ bool HandStoredFormat(TMMACM& dialog) {
 
 }  // namespace
 
-bool ChooseRecordingQuality(TMMACM& dialog, bool from_record) {
-  const bool from_stored = from_record && HandStoredFormat(dialog);
+bool ChooseRecordingQuality(const TRecorderOptions& options, TMMACM& dialog, bool from_record) {
+  const bool from_stored = from_record && HandStoredFormat(options, dialog);
   if (!dialog.ChooseFormat(from_stored ? dialog.PWaveFormat() : nullptr, "Recording quality")) {
     return false;
   }
-  if (RecorderOptions.RecordingFormat) *RecorderOptions.RecordingFormat = *dialog.PWaveFormat();
+  if (options.RecordingFormat) *options.RecordingFormat = *dialog.PWaveFormat();
   return true;
 }
 

@@ -67,7 +67,8 @@ void TRecordingKeeper::ReserveGone() {
   if (!files_.empty() && !files_.back().copy) files_.back().copy = CreateNew(files_.back().file.name);
 }
 
-std::string TRecordingKeeper::Restore(const std::string& name, RecorderClock::TimePoint start) {
+std::string TRecordingKeeper::Restore(const std::string& name, RecorderClock::TimePoint start,
+                                      const std::string& folder) {
   const auto newest =
       std::find_if(files_.rbegin(), files_.rend(), [&](const Kept& k) { return k.file.name == name; });
   if (newest == files_.rend()) return name;
@@ -87,7 +88,7 @@ std::string TRecordingKeeper::Restore(const std::string& name, RecorderClock::Ti
   }
   std::string copy = name;
   if (!kept.copy && !(kept.copy = CreateNew(copy)) && errno == EEXIST &&
-      !(copy = NewRecordingFileName(start)).empty()) {
+      !(copy = NewRecordingFileName(folder, start)).empty()) {
     kept.copy = CreateNew(copy);
   }
   if (!kept.copy) CannotSave(name, errno);

@@ -12,7 +12,6 @@
 #include "platform/main_loop.h"
 #include "platform/ui_hook.h"
 #include "platform/wave_driver.h"
-#include "recorder/control_tick.h"
 #include "recorder/encoder_hand_off.h"
 #include "recorder/event_log.h"
 #include "recorder/recorder_options.h"
@@ -20,8 +19,6 @@
 #include "recorder/recording_header.h"
 
 namespace pmx {
-
-RecorderClock::TimePoint RecordingStartTime{};
 
 namespace {
 
@@ -108,18 +105,18 @@ void TRecordingLifecycle::StartNow() {
   retry_wanted_ = true;
   ChooseFormat();
   // Made again at every start: the folder may have gone since the last one.
-  if (const std::string reason = MakeRecordingFolder(); !reason.empty()) {
-    StartFailed(RecorderOptions.RecordingFolder, "the folder cannot be made (" + reason + ")");
+  if (const std::string reason = MakeRecordingFolder(options_.RecordingFolder); !reason.empty()) {
+    StartFailed(options_.RecordingFolder, "the folder cannot be made (" + reason + ")");
     return;
   }
-  const std::string file_name = NewRecordingFileName();
+  const std::string file_name = NewRecordingFileName(options_.RecordingFolder);
   if (file_name.empty()) {
-    StartFailed(RecorderOptions.RecordingFolder, "the folder has no free file name");
+    StartFailed(options_.RecordingFolder, "the folder has no free file name");
     return;
   }
   chain_.SetFileName(file_name);
   host_.SetErrorPanelVisible(false);
-  SilenceCount = 0;
+  state_.SilenceCount = 0;
   reported_lost_ = 0;
   split_asked_ = false;
   finished_split_.clear();
@@ -140,7 +137,7 @@ void TRecordingLifecycle::StartFailed(const std::string& target, const std::stri
   host_.SetErrorPanelVisible(true);
   // A dead device is retried on every tick, each time with a new file name: one
   // report for the whole run.
-  const std::string failure = RecorderOptions.RecordingFolder + '\n' + reason;
+  const std::string failure = options_.RecordingFolder + '\n' + reason;
   if (failure == start_failure_) return;
   start_failure_ = failure;
   const std::string message = "Recording to " + target + " could not be started: " + reason;
@@ -152,12 +149,11 @@ void TRecordingLifecycle::StartFailed(const std::string& target, const std::stri
 }
 
 void TRecordingLifecycle::ChooseFormat() {
-  const TRecorderOptions& options = RecorderOptions;
-  if (options.RecordFormat != kCodecFormat) {
-    chain_.SetRecorderPcm(SampleRateOf(options.SampleRateIndex), ChannelsOf(options.ChannelsIndex),
-                          BitsOf(options.ChannelsIndex));
-  } else if (options.RecordingFormat != nullptr) {
-    chain_.SetRecorderFormat(*options.RecordingFormat);
+  if (options_.RecordFormat != kCodecFormat) {
+    chain_.SetRecorderPcm(SampleRateOf(options_.SampleRateIndex),
+                          ChannelsOf(options_.ChannelsIndex), BitsOf(options_.ChannelsIndex));
+  } else if (options_.RecordingFormat != nullptr) {
+    chain_.SetRecorderFormat(*options_.RecordingFormat);
   }
 }
 
@@ -166,18 +162,18 @@ void TRecordingLifecycle::WaveRecorderStart() {
   retry_wanted_ = false;
   host_.SetRecording(true);
   ShowIcon("Pelmovox.ico");
-  RecordingStartTime = RecorderClock::Now();
-  host_.SetStatusText("Recording started at : " + DateTimeText(RecordingStartTime));
+  start_time_ = RecorderClock::Now();
+  host_.SetStatusText("Recording started at : " + DateTimeText(start_time_));
 }
 
 void TRecordingLifecycle::StopNow() {
   resume_pending_ = false;
   retry_wanted_ = false;
   if (host_.Recording()) {
-    SilenceCount = 0;
+    state_.SilenceCount = 0;
     EndRecording();
   }
-  GapCountdown = RecorderOptions.SoftGap ? kSoftGapTicks : kGapTicks;
+  state_.GapCountdown = options_.SoftGap ? kSoftGapTicks : kGapTicks;
 }
 
 void TRecordingLifecycle::EndRecording() {
@@ -195,8 +191,8 @@ void TRecordingLifecycle::EndRecording() {
   }
   // A split that could not make its new file leaves the chain on the part it
   // finished already; that one must not reach its encoder twice.
-  if (file_name != finished_split_) FinishFile(file_name, RecordingStartTime);
-  if (RecorderOptions.SaveMode == 6) chain_.StartMonitor();
+  if (file_name != finished_split_) FinishFile(file_name, start_time_);
+  if (options_.SaveMode == 6) chain_.StartMonitor();
 }
 
 void TRecordingLifecycle::ShowIdle() {
@@ -209,7 +205,7 @@ void TRecordingLifecycle::ShowIdle() {
 RecorderClock::TimePoint TRecordingLifecycle::FinishFile(const std::string& name,
                                                          RecorderClock::TimePoint start) {
   // Raises when the file can't be saved or patched; the rest of the stop is then left out.
-  const std::string file_name = keeper_.Restore(name, start);
+  const std::string file_name = keeper_.Restore(name, start, options_.RecordingFolder);
   if (file_name.empty()) return start;
   FixWaveHeader(file_name);
   StampFileTime(file_name, start);
@@ -218,7 +214,7 @@ RecorderClock::TimePoint TRecordingLifecycle::FinishFile(const std::string& name
   const bool known = TMMCustomWaveFile::GetFileInfo(file_name, info);
   TEncoderWindow window;
   if (host_.WindowState() == TWindowState::wsNormal) window = {host_.Left() + 50, host_.Top() + 100};
-  StartEncoder(file_name, window, RecorderOptions.EncoderDelay * 1000);
+  StartEncoder(options_, encoder_folder_, file_name, window, options_.EncoderDelay * 1000);
   return known ? start + std::chrono::milliseconds(info.Length) : start;
 }
 
@@ -254,13 +250,13 @@ void TRecordingLifecycle::FinishSplits() {
   for (std::string name; !(name = chain_.TakeFinishedSplit()).empty();) {
     split_asked_ = false;
     finished_split_ = name;
-    const RecorderClock::TimePoint start = std::exchange(RecordingStartTime, next_part_start_);
+    const RecorderClock::TimePoint start = std::exchange(start_time_, next_part_start_);
     // A part that can't be finished must not hold up the parts after it, nor the
     // recording going on.
     try {
       // The next part begins with the sample after this one's last.
       const RecorderClock::TimePoint end = FinishFile(name, start);
-      if (end > start) RecordingStartTime = end;
+      if (end > start) start_time_ = end;
     } catch (const std::exception& error) {
       PartFailed(std::string("recording part not finished: ") + error.what());
     }
@@ -284,7 +280,7 @@ void TRecordingLifecycle::KeepCreatedFiles() {
 void TRecordingLifecycle::FollowGoneFile(TRecordingWatch& watch) {
   const std::string gone = keeper_.Gone();
   if (gone.empty() || split_asked_) return;
-  const std::string reason = MakeRecordingFolder();
+  const std::string reason = MakeRecordingFolder(options_.RecordingFolder);
   if (gone != gone_alarmed_) {
     gone_alarmed_ = gone;
     loss_quiet_ticks_ = 0;
@@ -306,8 +302,8 @@ void TRecordingLifecycle::SplitNow() {
   // block it writes: that block's first sample names the part. The time is taken
   // again from the finished part's length once the switch is done.
   const RecorderClock::TimePoint first_sample =
-      RecordingStartTime + std::chrono::milliseconds(chain_.WrittenMs());
-  const std::string next = NewRecordingFileName(first_sample);
+      start_time_ + std::chrono::milliseconds(chain_.WrittenMs());
+  const std::string next = NewRecordingFileName(options_.RecordingFolder, first_sample);
   if (next.empty()) return;
   chain_.SplitFile(next);
   split_asked_ = true;
@@ -329,12 +325,12 @@ void TRecordingLifecycle::ReportLoss(TRecordingWatch& watch) {
 }
 
 void TRecordingLifecycle::Interrupt(const std::string& fault) {
-  const bool quick = RecorderClock::Now() - RecordingStartTime < kQuickFault;
+  const bool quick = RecorderClock::Now() - start_time_ < kQuickFault;
   quick_faults_ = quick ? quick_faults_ + 1 : 0;
   resume_pending_ = true;
   fault_alarmed_ = true;
   resume_countdown_ = ResumeTicks();
-  SilenceCount = 0;
+  state_.SilenceCount = 0;
   try {
     EndRecording();
   } catch (const std::exception& error) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <deque>
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <string>
@@ -9,13 +10,11 @@
 #include "audio/core/wave_file.h"
 #include "platform/wave_types.h"
 #include "recorder/recorder_clock.h"
+#include "recorder/recorder_options.h"
+#include "recorder/recorder_state.h"
 #include "recorder/recording_keeper.h"
 
 namespace pmx {
-
-// When the running recording started; kept after its stop until the next start.
-// Threads: GUI thread only.
-extern RecorderClock::TimePoint RecordingStartTime;
 
 enum class TWindowState { wsNormal, wsMinimized, wsMaximized };
 
@@ -107,8 +106,8 @@ struct TRecordingWatch {
 
 // Starts, stops, pauses and resumes recordings and hands each finished one to its
 // encoder. Every request ends here: buttons, menus, the control tick, the serial
-// stop, other instances and the start-up argument. Settings from RecorderOptions,
-// time from RecorderClock.
+// stop, other instances and the start-up argument. Settings from the options it is
+// lent, time from RecorderClock.
 //
 // One start or stop runs at a time: while one waits for its devices, the GUI thread
 // serves the workers' synchronized calls, and a request arriving through one of them
@@ -118,10 +117,13 @@ struct TRecordingWatch {
 // failures (the application's error box and the monthly log); it is tried again
 // on every tick until it works or a stop is asked for, so that a recorder started
 // before its sound server or its disk is ready still records.
-// Threads: GUI thread only, as are the host and the chain it is given.
+// Threads: GUI thread only, as are the host, the chain and the state it is given.
 class TRecordingLifecycle {
  public:
-  TRecordingLifecycle(TRecordingHost& host, TRecordingChain& chain) : host_(host), chain_(chain) {}
+  // state: the silence count and the restart gap it resets, shared with the control tick.
+  TRecordingLifecycle(TRecordingHost& host, TRecordingChain& chain, const TRecorderOptions& options,
+                      TRecorderState& state)
+      : host_(host), chain_(chain), options_(options), state_(state) {}
 
   void StartRecording();
   void StopRecording();
@@ -141,6 +143,14 @@ class TRecordingLifecycle {
   // Called after each control tick: tries a failed start again unless the tick
   // tried itself.
   void RetryFailedStart();
+  // When the running recording (or its current part) started; kept after its stop
+  // until the next start.
+  RecorderClock::TimePoint RecordingStartTime() const { return start_time_; }
+
+  // Where the encoders are installed: beside the running program, unless a test
+  // set another folder (empty restores it).
+  void SetEncoderFolder(std::filesystem::path folder) { encoder_folder_ = std::move(folder); }
+
   // The program is ending: no start runs any more, not even one asked before.
   void Shutdown() { shut_down_ = true; }
 
@@ -177,6 +187,10 @@ class TRecordingLifecycle {
 
   TRecordingHost& host_;
   TRecordingChain& chain_;
+  const TRecorderOptions& options_;
+  TRecorderState& state_;
+  RecorderClock::TimePoint start_time_{};
+  std::filesystem::path encoder_folder_;
   uint64_t reported_lost_ = 0;       // frames of this recording's losses reported
   int loss_quiet_ticks_ = -1;        // ticks since the last loss or unfinished part; -1 without one
   bool split_asked_ = false;         // a split is on its way to the file

@@ -87,7 +87,7 @@ void TMMACMConverter::Closed() {
 void TMMACMConverter::Started() {
   TMMDSPComponent::Started();
   if (!opened_ || started_) return;
-  more_ = exhausted_ = false;
+  pull_ = {};
   started_ = true;
 }
 
@@ -100,7 +100,7 @@ void TMMACMConverter::Reset() {
   TMMDSPComponent::Reset();
   if (!convert_) return;
   acmResetConverter(convert_.get());
-  exhausted_ = false;
+  pull_.exhausted = false;
 }
 
 bool TMMACMConverter::Converting() const {
@@ -157,29 +157,6 @@ void TMMACMConverter::BufferReady(WAVEHDR* lpWaveHdr) {
   }
 }
 
-void TMMACMConverter::CopyOut(WAVEHDR* h, uint32_t& want) {
-  TACMConvert& c = *convert_;
-  const uint32_t n = std::min(c.BytesAvailable - c.ReadOffset, want);
-  if (n == 0) return;
-  std::memcpy(h->lpData + h->dwBytesRecorded, c.DestBuffer + c.ReadOffset, n);
-  c.ReadOffset += n;
-  h->dwBytesRecorded += n;
-  want -= n;
-}
-
-uint32_t TMMACMConverter::Pull(WAVEHDR* caller) {
-  header_ = {};
-  header_.lpData = reinterpret_cast<char*>(convert_->SourceBuffer);
-  header_.dwBufferLength = kStep;
-  CopyLoopState(*caller, header_);
-  more_ = false;
-  TMMDSPComponent::BufferLoad(&header_, more_);
-  CopyLoopState(header_, *caller);
-  const uint32_t got = std::min(header_.dwBytesRecorded, kStep);
-  if (!more_ || got < 1) exhausted_ = true;
-  return got;
-}
-
 void TMMACMConverter::BufferLoad(WAVEHDR* lpWaveHdr, bool& MoreBuffers) {
   if (!Converting() || !Input()) {
     TMMDSPComponent::BufferLoad(lpWaveHdr, MoreBuffers);
@@ -188,13 +165,13 @@ void TMMACMConverter::BufferLoad(WAVEHDR* lpWaveHdr, bool& MoreBuffers) {
   uint32_t want = lpWaveHdr->dwBufferLength - lpWaveHdr->dwBytesRecorded;
   int tries = 0;
   for (;;) {
-    CopyOut(lpWaveHdr, want);
+    CopyHeld(convert_->DestBuffer, convert_->BytesAvailable, convert_->ReadOffset, *lpWaveHdr, want);
     if (lpWaveHdr->LoopRestart || !started_ || want < 1) break;
-    const uint32_t got = exhausted_ ? 0 : Pull(lpWaveHdr);
+    const uint32_t got = PullUpstream(*lpWaveHdr, convert_->SourceBuffer, kStep, pull_);
     if (!started_) break;
     if (got > 0) {
       if (Convert(got, false) > 0) continue;
-      if (!exhausted_) {
+      if (!pull_.exhausted) {
         if (++tries >= kPullsWithoutOutput) Fail();
         continue;
       }
@@ -202,7 +179,7 @@ void TMMACMConverter::BufferLoad(WAVEHDR* lpWaveHdr, bool& MoreBuffers) {
     // The pulled bytes went in above: the flush only drains what the codecs hold.
     if (Convert(0, true) < 1) break;
   }
-  MoreBuffers = more_ || convert_->ReadOffset < convert_->BytesAvailable || convert_->InputPending;
+  MoreBuffers = pull_.more || convert_->ReadOffset < convert_->BytesAvailable || convert_->InputPending;
 }
 
 void TMMPCMConverter::SetAutoConvert(bool value) {

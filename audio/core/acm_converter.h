@@ -61,8 +61,6 @@ class TMMACMConverter : public TMMDSPComponent {
   [[noreturn]] void Fail();
   int64_t Convert(uint32_t n, bool end);
   void PushOutput();
-  void CopyOut(WAVEHDR* h, uint32_t& want);
-  uint32_t Pull(WAVEHDR* caller);
 
   bool enabled_ = true;
   TMMConvertQuality quality_ = cqLow;
@@ -72,10 +70,9 @@ class TMMACMConverter : public TMMDSPComponent {
   std::atomic<bool> started_{false};
   bool needed_ = false;
   bool possible_ = false;
-  bool exhausted_ = false;
-  bool more_ = false;
   PACMConvert convert_;
-  WAVEHDR header_{};
+  WAVEHDR header_{};  // the push road's
+  TMMPullState pull_;
 };
 
 enum TMMRequiredParam { rpBits, rpChannels, rpSampleRate };

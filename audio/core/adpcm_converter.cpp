@@ -1,7 +1,5 @@
 #include "audio/core/adpcm_converter.h"
 
-#include <algorithm>
-#include <cstring>
 #include <new>
 
 #include "audio/core/pcm_support.h"
@@ -99,7 +97,7 @@ void TMMADPCMConverter::Started() {
   TMMDSPComponent::Started();
   if (!opened_ || started_) return;
   started_ = true;
-  more_ = exhausted_ = false;
+  pull_ = {};
   available_ = read_ = 0;
   state_ = {};
 }
@@ -113,30 +111,6 @@ void TMMADPCMConverter::Reset() {
   TMMDSPComponent::Reset();
   Discard();
   state_ = {};
-}
-
-void TMMADPCMConverter::CopyOut(WAVEHDR* h, uint32_t& want) {
-  const uint32_t n = std::min(available_ - read_, want);
-  if (n == 0) return;
-  std::memcpy(h->lpData + h->dwBytesRecorded, reinterpret_cast<const uint8_t*>(out_.data()) + read_,
-              n);
-  read_ += n;
-  h->dwBytesRecorded += n;
-  want -= n;
-}
-
-// Pulls one piece from the Input, handing the caller's loop state through.
-uint32_t TMMADPCMConverter::Pull(WAVEHDR* caller) {
-  header_ = {};
-  header_.lpData = reinterpret_cast<char*>(in_.data());
-  header_.dwBufferLength = kInputBytes;
-  CopyLoopState(*caller, header_);
-  more_ = false;
-  TMMDSPComponent::BufferLoad(&header_, more_);
-  CopyLoopState(header_, *caller);
-  const uint32_t got = std::min(header_.dwBytesRecorded, kInputBytes);
-  if (!more_ || got == 0) exhausted_ = true;
-  return got;
 }
 
 uint32_t TMMADPCMConverter::Decode(uint32_t got) {
@@ -156,13 +130,13 @@ void TMMADPCMConverter::BufferLoad(WAVEHDR* lpWaveHdr, bool& MoreBuffers) {
   lpWaveHdr->dwBytesRecorded = 0;
   uint32_t want = lpWaveHdr->dwBufferLength;
   for (;;) {
-    CopyOut(lpWaveHdr, want);
+    CopyHeld(reinterpret_cast<const uint8_t*>(out_.data()), available_, read_, *lpWaveHdr, want);
     if (lpWaveHdr->LoopRestart || !started_ || want < 1) break;
-    const uint32_t got = exhausted_ ? 0 : Pull(lpWaveHdr);
+    const uint32_t got = PullUpstream(*lpWaveHdr, in_.data(), kInputBytes, pull_);
     if (got == 0 || !started_) break;
     const uint32_t decoded = Decode(got);
     if (decoded < 1) {
-      if (exhausted_) break;
+      if (pull_.exhausted) break;
       possible_ = false;
       MoreBuffers = false;
       return;
@@ -170,7 +144,7 @@ void TMMADPCMConverter::BufferLoad(WAVEHDR* lpWaveHdr, bool& MoreBuffers) {
     available_ = decoded;
     read_ = 0;
   }
-  MoreBuffers = more_ || read_ < available_;
+  MoreBuffers = pull_.more || read_ < available_;
 }
 
 }  // namespace pmx

@@ -56,8 +56,6 @@ class TMMADPCMConverter : public TMMDSPComponent {
 
   void UpdateConversion();
   void Discard() { read_ = available_; }
-  void CopyOut(WAVEHDR* h, uint32_t& want);
-  uint32_t Pull(WAVEHDR* caller);
   uint32_t Decode(uint32_t got);
 
   TMMBits bits_ = TMMBits::b16Bit;
@@ -68,14 +66,12 @@ class TMMADPCMConverter : public TMMDSPComponent {
   std::atomic<bool> started_{false};
   bool needed_ = false;
   bool possible_ = false;
-  bool exhausted_ = false;
-  bool more_ = false;
   std::vector<uint8_t> in_;
   std::vector<int16_t> out_;  // decoded samples; read as PCM bytes
   uint32_t available_ = 0;
   uint32_t read_ = 0;
   TStepIndexState state_{};
-  WAVEHDR header_{};
+  TMMPullState pull_;
 };
 
 }  // namespace pmx

@@ -1,6 +1,7 @@
 #include "audio/core/dsp_component.h"
 
 #include <algorithm>
+#include <cstring>
 
 #include "audio/core/wave_format.h"
 
@@ -160,6 +161,29 @@ void TMMDSPComponent::Stopped() {
 void TMMDSPComponent::BufferReady(WAVEHDR* lpWaveHdr) {
   if (OnBufferReady) OnBufferReady(this, lpWaveHdr);
   if (output_) output_->BufferReady(lpWaveHdr);
+}
+
+uint32_t TMMDSPComponent::PullUpstream(WAVEHDR& caller, void* data, uint32_t size, TMMPullState& pull) {
+  if (pull.exhausted) return 0;
+  pull.header = {};
+  pull.header.lpData = static_cast<char*>(data);
+  pull.header.dwBufferLength = size;
+  CopyLoopState(caller, pull.header);
+  pull.more = false;
+  TMMDSPComponent::BufferLoad(&pull.header, pull.more);
+  CopyLoopState(pull.header, caller);
+  const uint32_t got = std::min(pull.header.dwBytesRecorded, size);
+  if (!pull.more || got == 0) pull.exhausted = true;
+  return got;
+}
+
+void CopyHeld(const uint8_t* held, uint32_t end, uint32_t& read, WAVEHDR& h, uint32_t& want) {
+  const uint32_t n = std::min(end - read, want);
+  if (n == 0) return;
+  std::memcpy(h.lpData + h.dwBytesRecorded, held + read, n);
+  read += n;
+  h.dwBytesRecorded += n;
+  want -= n;
 }
 
 void TMMDSPComponent::BufferLoad(WAVEHDR* lpWaveHdr, bool& MoreBuffers) {

@@ -24,6 +24,18 @@ inline void CopyLoopState(const WAVEHDR& from, WAVEHDR& to) {
   to.LoopRestart = from.LoopRestart;
 }
 
+// The upstream end of a node that pulls into a buffer of its own: the header it
+// pulls through and what the source said last.
+struct TMMPullState {
+  WAVEHDR header{};
+  bool more = false;       // the source has more
+  bool exhausted = false;  // the source gave its last: no more pulls
+};
+
+// Copies held[read, end) into h after what h holds, at most want bytes; read
+// moves on and want shrinks by what was copied.
+void CopyHeld(const uint8_t* held, uint32_t end, uint32_t& read, WAVEHDR& h, uint32_t& want);
+
 class TMMCustomDSPComponent : public TMMNonVisualComponent {
  public:
   using TMMNonVisualComponent::TMMNonVisualComponent;
@@ -113,6 +125,9 @@ class TMMDSPComponent : public TMMCustomDSPComponent {
   virtual void SetOutputLink(TMMDSPComponent* c, const std::string& name);
   // True unless the node is being loaded or destroyed.
   bool Propagating() const { return !Loading() && !Destroying(); }
+  // Pulls at most size bytes into data from upstream through pull's header,
+  // handing caller's loop state through; 0 once the source is exhausted.
+  uint32_t PullUpstream(WAVEHDR& caller, void* data, uint32_t size, TMMPullState& pull);
 
  private:
   TMMDSPComponent* LinkNamed(const std::string& name) const;

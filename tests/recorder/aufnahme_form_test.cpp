@@ -24,12 +24,6 @@ class RecordingsListTest : public RecorderTest {
   RecordingsListTest() {
     std::filesystem::create_directories(folder_);
     RecorderOptions.RecordingFolder = folder_.string();
-    PlaybackFile = "earlier.wav";
-    PlaybackKind = 2;
-  }
-  ~RecordingsListTest() override {
-    PlaybackFile.clear();
-    PlaybackKind = 0;
   }
 
   std::string MakeFile(const std::string& name, RecorderClock::TimePoint modified) {
@@ -84,7 +78,8 @@ class RecordingsListTest : public RecorderTest {
   // A folder named like a kind of file other than the recordings it holds.
   std::filesystem::path folder_ = Home("MP3");
   std::optional<ScopedRecorderClock> clock_;
-  TAufnahmeForm form_;
+  TPlaybackChoice playback_{"earlier.wav", 2};
+  TAufnahmeForm form_{RecorderOptions, playback_};
   std::string march_wav_, take_, older_;
 };
 
@@ -125,7 +120,9 @@ TEST_F(RecordingsListTest, OkHandsTheChosenFileToThePlayerByItsKind) {
   int stops = 0;
   std::vector<std::pair<std::string, int>> loaded;
   form_.OnStopPlayback = [&] { ++stops; };
-  form_.OnLoadPlaybackFile = [&] { loaded.emplace_back(PlaybackFile, PlaybackKind); };
+  form_.OnLoadPlaybackFile = [&] {
+    loaded.emplace_back(playback_.PlaybackFile, playback_.PlaybackKind);
+  };
 
   form_.OKBitBtnClick();  // nothing selected
   EXPECT_EQ(stops, 0);
@@ -153,7 +150,7 @@ TEST_F(RecordingsListTest, AFileInUseIsNeitherPlayedNorDeleted) {
   Select(take_);
   form_.OKBitBtnClick();
   EXPECT_FALSE(loaded);
-  EXPECT_EQ(PlaybackFile, "earlier.wav");
+  EXPECT_EQ(playback_.PlaybackFile, "earlier.wav");
   EXPECT_EQ(form_.ListBox->count(), 3);  // the window stays open
 
   form_.DeleteBitBtnClick();
@@ -167,7 +164,7 @@ TEST_F(RecordingsListTest, DeleteErasesOnlyTheSelectedRecording) {
   ShowMarch();
   EXPECT_TRUE(form_.DeleteBitBtn->isVisibleTo(&form_));
   form_.DeleteBitBtnClick();  // nothing selected
-  EXPECT_EQ(PlaybackFile, "earlier.wav");
+  EXPECT_EQ(playback_.PlaybackFile, "earlier.wav");
 
   Select(march_wav_);
   form_.DeleteBitBtnClick();
@@ -176,7 +173,7 @@ TEST_F(RecordingsListTest, DeleteErasesOnlyTheSelectedRecording) {
   EXPECT_TRUE(std::filesystem::exists(older_));
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder_), {}), 5);
   EXPECT_EQ(Lines().size(), 2u);
-  EXPECT_TRUE(PlaybackFile.empty());
+  EXPECT_TRUE(playback_.PlaybackFile.empty());
   EXPECT_EQ(form_.ListBox->currentRow(), -1);
   form_.DeleteBitBtnClick();  // the refilled list has no selection
   EXPECT_EQ(Lines().size(), 2u);
@@ -195,7 +192,8 @@ TEST_F(RecordingsListTest, DeleteErasesOnlyTheSelectedRecording) {
 TEST_F(RecordingsListTest, TheMainWindowOpensTheListFromItsButtonAndItsMenu) {
   QtMainLoop loop;
   TDokuForm main_window("test", "");
-  TAufnahmeForm recordings(&main_window);
+  main_window.Settings.RecorderOptions = RecorderOptions;
+  TAufnahmeForm recordings(main_window.Settings.RecorderOptions, main_window, &main_window);
   main_window.SetAufnahmeForm(&recordings);
   MakeFile("20260307090503.wav", LocalTimePoint(2026, 3, 7, 10, 0, 0));
   clock_.emplace([] { return LocalTimePoint(2026, 3, 9, 0, 0, 0); });

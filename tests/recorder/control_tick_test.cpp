@@ -1,18 +1,16 @@
 #include "recorder/control_tick.h"
 
+#include <gmock/gmock.h>
 #include <sys/ioctl.h>
 #include <sys/time.h>
 
 #include <memory>
 #include <utility>
 
-#include <gmock/gmock.h>
-
 #include "devices/serial_port.h"
 #include "platform/fake_serial_device.h"
 #include "platform/main_loop.h"
 #include "platform/port_io.h"
-#include "recorder/port_access.h"
 #include "tests/recorder/recorder_fixture.h"
 
 namespace pmx::test {
@@ -31,7 +29,8 @@ TimePoint At(int hour, int minute, int second, int millisecond = 0) {
 // with the virtual clock, and the start and stop rules of the recording lifecycle.
 class FakeHost : public TControlTickHost {
  public:
-  explicit FakeHost(const TimePoint& now) : now_(now) {}
+  FakeHost(const TimePoint& now, const TRecorderOptions& options, TRecorderState& state)
+      : now_(now), options_(options), state_(state) {}
 
   bool Recording() override { return recording_; }
   int64_t RecordingPosition() override {
@@ -46,16 +45,16 @@ class FakeHost : public TControlTickHost {
     recording_ = true;
     monitor = false;
     started_ = now_;
-    SilenceCount = 0;
+    state_.SilenceCount = 0;
     starts.push_back(now_);
   }
   void StopRecording() override {
     if (recording_) {
       recording_ = false;
-      SilenceCount = 0;
+      state_.SilenceCount = 0;
       stops.push_back(now_);
     }
-    GapCountdown = RecorderOptions.SoftGap ? 20 : 2;
+    state_.GapCountdown = options_.SoftGap ? 20 : 2;
   }
   TRecordingWatch WatchRecording() override { return std::exchange(watch, {}); }
   void StartMonitor() override { monitor = true; }
@@ -81,23 +80,15 @@ class FakeHost : public TControlTickHost {
 
  private:
   const TimePoint& now_;
+  const TRecorderOptions& options_;
+  TRecorderState& state_;
   bool recording_ = false;
   TimePoint started_;
 };
 
 class ControlTickTest : public RecorderTest {
  protected:
-  ControlTickTest() {
-    GapCountdown = 0;
-    SilenceCount = 0;
-    PrevLptStatus = 0;
-    PrevDSR = PrevCTS = false;
-    PortAccess = false;
-  }
-  ~ControlTickTest() override {
-    PortAccess = false;
-    PortIo::Instance().SetOpener({});
-  }
+  ~ControlTickTest() override { PortIo::Instance().SetOpener({}); }
 
   void AllowAllHours() {
     for (auto& row : RecorderOptions.Schedule) row.fill(false);
@@ -108,7 +99,7 @@ class ControlTickTest : public RecorderTest {
     PortIo::Instance().SetOpener(
         [this](int index) { return index == 0 ? lpt_ : std::shared_ptr<FakeParallelPort>(); });
     LptBase = 0x378;
-    PortAccess = true;
+    state_.PortAccess = true;
   }
   std::vector<uint8_t> DataWrites() const {
     std::vector<uint8_t> values;
@@ -148,10 +139,11 @@ class ControlTickTest : public RecorderTest {
 
   TimePoint now_ = At(9, 0, 0);
   ScopedRecorderClock clock_{[this] { return now_; }};
-  FakeHost host_{now_};
+  TRecorderState state_;
+  FakeHost host_{now_, RecorderOptions, state_};
   std::shared_ptr<FakeParallelPort> lpt_ = std::make_shared<FakeParallelPort>();
   TSerialPort serial_;
-  TControlTick tick_{host_, serial_};
+  TControlTick tick_{host_, serial_, settings_, state_};
 };
 
 class HourlySplit : public ControlTickTest, public ::testing::WithParamInterface<bool> {};
@@ -393,7 +385,7 @@ TEST_P(LptEdges, ContactsStartAndStopOnEdgesSeenAcrossASampling) {
   lpt_->SetStatus(p.stopped);
   tick_.StatusTimerTimer();
   EXPECT_EQ(host_.stops.size(), 1u);
-  EXPECT_EQ(PrevLptStatus, p.stopped);
+  EXPECT_EQ(state_.PrevLptStatus, p.stopped);
 }
 
 // Mode 3: pin 10 (bit 6) falls to start, pin 11 (bit 7) falls to stop.

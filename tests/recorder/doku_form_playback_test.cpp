@@ -56,14 +56,14 @@ class PlaybackPanelTest : public RecorderTest {
     if (std::system(command.c_str()) != 0) GTEST_SKIP() << "oggenc is not available";
     form_ = std::make_unique<TDokuForm>("", "", nullptr, &alsa_);
     form_->PlaybackChain.DXAudioOut1.SetPollingInterval(10);
-    PlaybackFile = ogg_.string();
-    PlaybackKind = pkVorbis;
-    form_->LoadPlaybackFile();
+    HandOver();
   }
-  void TearDown() override {
-    form_.reset();
-    PlaybackFile.clear();
-    PlaybackKind = pkNone;
+  void TearDown() override { form_.reset(); }
+  // Hands the recording to the player, as the recordings list does.
+  void HandOver() {
+    form_->PlaybackFile = ogg_.string();
+    form_->PlaybackKind = pkVorbis;
+    form_->LoadPlaybackFile();
   }
   bool PumpUntil(const std::function<bool()>& done) { return loop_.PumpUntil(done, 20s); }
   TDXAudioOut& Output() { return form_->PlaybackChain.DXAudioOut1; }
@@ -121,7 +121,7 @@ TEST_F(PlaybackPanelTest, FileCutShortUnderThePlayerStopsWithAMessage) {
 TEST_F(PlaybackPanelTest, DeviceThatCannotBeOpenedIsReported) {
   AlsaSoundSystem broken({"", std::vector<SoundDevice>{{"Sink", "nosuchpcm"}}});
   form_ = std::make_unique<TDokuForm>("", "", nullptr, &broken);
-  form_->LoadPlaybackFile();
+  HandOver();
   form_->SpdBtnPlayClick();
   ASSERT_TRUE(PumpUntil([&] { return !messages_.empty(); }));
   EXPECT_EQ(messages_.front(), "Failed to create DirectSound device");
@@ -143,14 +143,16 @@ class WavePlaybackTest : public RecorderTest {
     PutUint32(riff, static_cast<uint32_t>(wav.size()));
     riff += wav;
     PutFile(wav_, std::vector<uint8_t>(riff.begin(), riff.end()));
-    PlaybackFile = wav_.string();
-    PlaybackKind = pkWave;
   }
   void TearDown() override {
     form_.reset();
     scope_.reset();
-    PlaybackFile.clear();
-    PlaybackKind = pkNone;
+  }
+  // Hands the recording to form's player, as the recordings list does.
+  void HandOver(TDokuForm& form) {
+    form.PlaybackFile = wav_.string();
+    form.PlaybackKind = pkWave;
+    form.LoadPlaybackFile();
   }
   // The main window playing on the wave-out device of options named device, with
   // the recording handed over.
@@ -159,7 +161,7 @@ class WavePlaybackTest : public RecorderTest {
     scope_ = std::make_unique<ScopedWaveDriver>(*driver_);
     form_ = std::make_unique<TDokuForm>("", "");
     form_->PlaybackChain.SetDevice(0, device);
-    form_->LoadPlaybackFile();
+    HandOver(*form_);
     return *form_;
   }
   // The source frame a heard frame is (the frames are numbered by their values).
@@ -195,7 +197,7 @@ TEST_F(WavePlaybackTest, SeekWhilePausedPlaysOnExactlyFromThere) {
   ScopedWaveDriver scope(driver);
   TDokuForm form("", "");
   form.PlaybackChain.SetDevice(0, "Fake Output");
-  form.LoadPlaybackFile();
+  HandOver(form);
   form.PlayTimerTimer();
   EXPECT_EQ(form.PositionLabel->text(), "Position : 09:05:03");
   int& stops = CountStops(form);
@@ -274,11 +276,11 @@ TEST_F(WavePlaybackTest, DeviceThatRefusesSwitchesVoiceSenseOff) {
   AlsaWaveDriver::Options options = FilePcmOptions(sink_);
   options.outputs = std::vector<AlsaWaveDriver::Device>{{"Gone", "nosuchpcm"}};
   TDokuForm& form = Open(options, "Gone");
-  RecorderOptions.SaveMode = 6;
+  form.Settings.RecorderOptions.SaveMode = 6;
   form.SpdBtnPlayClick();
   ASSERT_EQ(messages_.size(), 1u);
   EXPECT_EQ(messages_[0], "Voice sense is deactivated due to limitations of the sound card.");
-  EXPECT_EQ(RecorderOptions.SaveMode, 5);
+  EXPECT_EQ(form.Settings.RecorderOptions.SaveMode, 5);
 }
 
 // Files that hold no sound are reported as what they are when chosen; Play then
@@ -300,18 +302,18 @@ TEST_F(WavePlaybackTest, MalformedFilesGiveTheirOwnError) {
   for (size_t i = 0; i < files.size(); ++i) {
     SCOPED_TRACE(i);
     messages_.clear();
-    RecorderOptions.SaveMode = 6;
-    PlaybackFile = Home("2026030709051" + std::to_string(i) + ".wav").string();
-    PutFile(PlaybackFile, std::vector<uint8_t>(files[i].begin(), files[i].end()));
+    form.Settings.RecorderOptions.SaveMode = 6;
+    form.PlaybackFile = Home("2026030709051" + std::to_string(i) + ".wav").string();
+    PutFile(form.PlaybackFile, std::vector<uint8_t>(files[i].begin(), files[i].end()));
     form.LoadPlaybackFile();
     ASSERT_EQ(messages_.size(), 1u);
-    EXPECT_TRUE(messages_[0] == PlaybackFile + " holds no sound to play." ||
+    EXPECT_TRUE(messages_[0] == form.PlaybackFile + " holds no sound to play." ||
                 messages_[0] == "This is not a valid Audiofile")
         << messages_[0];
     EXPECT_FALSE(form.SpdBtnPlay->isEnabled());
     form.SpdBtnPlayClick();
     EXPECT_EQ(messages_.size(), 1u);
-    EXPECT_EQ(RecorderOptions.SaveMode, 6);
+    EXPECT_EQ(form.Settings.RecorderOptions.SaveMode, 6);
   }
 }
 
@@ -329,15 +331,14 @@ TEST_F(PlaybackBadInputTest, EmptyOrGarbledFilesGiveAMessageAndStayIdle) {
     SCOPED_TRACE(name);
     messages_.clear();
     PutFile(home_ / name, bytes);
-    PlaybackFile = (home_ / name).string();
-    PlaybackKind = name.ends_with(".ogg") ? pkVorbis : pkMP3;
+    form.PlaybackFile = (home_ / name).string();
+    form.PlaybackKind = name.ends_with(".ogg") ? pkVorbis : pkMP3;
     form.LoadPlaybackFile();
     form.SpdBtnPlayClick();
     ASSERT_TRUE(loop.PumpUntil([&] { return !messages_.empty(); }, 10s));
-    EXPECT_TRUE(loop.PumpUntil([&] { return form.PlaybackChain.Output(PlaybackKind)->GetStatus() == 2; }, 10s));
+    EXPECT_TRUE(loop.PumpUntil(
+        [&] { return form.PlaybackChain.Output(form.PlaybackKind)->GetStatus() == 2; }, 10s));
   }
-  PlaybackFile.clear();
-  PlaybackKind = pkNone;
 }
 
 }  // namespace

@@ -3,7 +3,6 @@
 
 #include "platform/fake_wave_driver.h"
 #include "platform/qt/qt_main_loop.h"
-#include "recorder/control_tick.h"
 #include "recorder/doku_form.h"
 #include "recorder/options_file.h"
 #include "recorder/recording_files.h"
@@ -23,9 +22,13 @@ class FormRecordingTest : public RecorderTest {
     driver_.SetBufferFrames(1 << 16);
     driver_.SetDevices(WaveDirection::kInput, {{"First"}, {"Second"}});
     std::filesystem::create_directory(folder_);
-    RecorderOptions.RecordingFolder = folder_.string();
     form_ = std::make_unique<TDokuForm>("Studio", "");
+    Options() = {};
+    Options().RecordingFolder = folder_.string();
   }
+
+  // The form's settings, zero-filled as the window is never shown.
+  TRecorderOptions& Options() { return form_->Settings.RecorderOptions; }
 
   std::string Text(const QLabel* label) const { return label->text().toStdString(); }
 
@@ -55,7 +58,7 @@ TEST_F(FormRecordingTest, RecordAndStopButtonsLeaveEveryCapturedByteInAFinishedW
   EXPECT_FALSE(form_->Recording());
   EXPECT_EQ(Text(form_->RecordseitLabel), "Recording stopped");
   EXPECT_EQ(Text(form_->RecordDauerLabel), "Recording length");
-  EXPECT_EQ(GapCountdown, 2);
+  EXPECT_EQ(form_->RecorderState.GapCountdown, 2);
   const std::string bytes = ReadFile(file_);
   ASSERT_GE(bytes.size(), 44u);
   EXPECT_EQ(bytes.substr(0, 4), "RIFF");
@@ -81,12 +84,12 @@ TEST_F(FormRecordingTest, AFolderThatCannotBeMadeShowsTheErrorPanelWithTheReason
 TEST_F(FormRecordingTest, TheRecordingDeviceKeepsItsNumberWhileItRecords) {
   form_->StartRecording();
   ASSERT_TRUE(form_->Recording());
-  RecorderOptions.InDevice = 1;
+  Options().InDevice = 1;
   form_->OptionsAccepted();
   EXPECT_EQ(messages_, std::vector<std::string>{"Recording Device ID not changed! Please restart"});
-  EXPECT_EQ(RecorderOptions.InDevice, 0);
+  EXPECT_EQ(Options().InDevice, 0);
   form_->StopRecording();
-  RecorderOptions.InDevice = 1;
+  Options().InDevice = 1;
   form_->OptionsAccepted();
   EXPECT_EQ(form_->RecordingChain.WaveRecorder.DeviceID(), 1);
   EXPECT_EQ(messages_.size(), 1u);
@@ -100,14 +103,14 @@ TEST_F(FormRecordingTest, PcmChosenAfterACodecRecordingIsWhatTheNextFileHolds) {
   ASSERT_EQ(acmFormatSuggest(nullptr, WaveFormatEx::Pcm(8000, 16, 1), ima, 1024,
                              ACM_FORMATSUGGESTF_WFORMATTAG),
             MMSYSERR_NOERROR);
-  RecorderOptions.RecordingFormat = &ima;
+  Options().RecordingFormat = &ima;
   RecorderClock::TimePoint now = start_;
   ScopedRecorderClock clock([&] { return now; });
   std::string bytes;
   for (const uint16_t format : {0, 1, 0}) {  // "Only PCM-Quality" at 8 kHz mono 8 bit, IMA ADPCM
-    RecorderOptions.RecordFormat = format;
+    Options().RecordFormat = format;
     form_->OptionsAccepted();
-    const std::string name = NewRecordingFileName(now);
+    const std::string name = NewRecordingFileName(Options().RecordingFolder, now);
     form_->StartRecording();
     ASSERT_TRUE(form_->Recording());
     driver_.Last(WaveDirection::kInput)->Advance(16000);
@@ -123,7 +126,7 @@ TEST_F(FormRecordingTest, PcmChosenAfterACodecRecordingIsWhatTheNextFileHolds) {
             std::string("\x01\x00\x40\x1f\0\0\x40\x1f\0\0\x01\x00\x08\x00", 14));
   const std::vector<uint8_t> ramp = FakePcm::Ramp(WaveFormatEx::Pcm(8000, 8, 1), 0, 16000);
   EXPECT_TRUE(bytes.substr(44) == std::string(ramp.begin(), ramp.end()));
-  RecorderOptions.RecordingFormat = nullptr;
+  Options().RecordingFormat = nullptr;
 }
 
 // A damaged settings file must not keep an unattended recorder from recording.
@@ -143,7 +146,6 @@ TEST_F(FormRecordingTest, EveryDamagedOptionsFileStillRecordsWhenAskedAtStartUp)
       {"", home_ / "Pelmorax"}, {truncated, folder_}, {garbled, folder_}};
   for (const auto& [text, folder] : cases) {
     SCOPED_TRACE(text.size());
-    RecorderOptions = DefaultRecorderOptions();
     messages_.clear();
     WriteFile(Home("options.ini"), text);
     TDokuForm form("", "-RECORDSTART");

@@ -3,7 +3,6 @@
 #include <QLabel>
 
 #include "platform/qt/qt_main_loop.h"
-#include "recorder/control_tick.h"
 #include "recorder/event_log.h"
 #include "recorder/instance_listener.h"
 #include "recorder/instance_start.h"
@@ -42,7 +41,7 @@ class ProbeForm : public TDokuForm {
 class MainWindowTest : public RecorderTest {
  protected:
   void SaveSettings(int save_mode, int record_format, int compressed_days) {
-    LoadOptions();
+    LoadOptions(settings_);
     messages_.clear();
     TRecorderOptions record = RecorderOptions;
     record.SaveMode = save_mode;
@@ -50,7 +49,7 @@ class MainWindowTest : public RecorderTest {
     record.CompressedDays = static_cast<uint16_t>(compressed_days);
     record.InDevice = 2;
     record.OutDevice = 1;
-    ASSERT_TRUE(SaveOptions(record));
+    ASSERT_TRUE(SaveOptions(settings_, record));
     ResetOptions();
   }
 
@@ -76,11 +75,11 @@ TEST_F(MainWindowTest, StartUpRunsInOrderAndRecordsWhenAsked) {
   EXPECT_TRUE(form.pnlWarning->isVisible());
   EXPECT_TRUE(messages_.empty());
   EXPECT_FALSE(form.Recording());
-  EXPECT_EQ(GapCountdown, 3);
+  EXPECT_EQ(form.RecorderState.GapCountdown, 3);
   // The control tick now runs every 500 ms on this thread.
   EXPECT_TRUE(loop_.PumpUntil([&] { return form.Label1->text() != "Last peak: 0"; },
                               std::chrono::seconds(5)));
-  EXPECT_EQ(GapCountdown, 2);
+  EXPECT_EQ(form.RecorderState.GapCountdown, 2);
   form.close();
 }
 

@@ -210,11 +210,12 @@ TEST(RecorderProcess, DISABLED_RecordsUntilStopped) {
   driver.SetDevices(WaveDirection::kInput, {{"First"}});
   ScopedWaveDriver driver_scope(driver);
   QtMainLoop loop;
-  RecorderOptions = {};
-  RecorderOptions.RecordingFolder = (std::filesystem::path(std::getenv("PELMORAX_HOME")) / "rec").string();
   TDokuForm form("", "");
+  form.Settings.RecorderOptions = {};
+  form.Settings.RecorderOptions.RecordingFolder =
+      (std::filesystem::path(std::getenv("PELMORAX_HOME")) / "rec").string();
   TInstanceListener listener(form);
-  const QtStopSignals stop_signals([&listener](int signal) { CloseOnStopSignal(listener, signal); });
+  const QtStopSignals stop_signals([&listener](int signal) { listener.CloseOnStopSignal(signal); });
   form.SpdBtnREcord->click();
   ASSERT_TRUE(form.Recording());
   g_slow_disk = true;

@@ -27,7 +27,7 @@ class OptionsDialogTest : public RecorderTest {
 
   static std::string Text(const QLabel* label) { return label->text().toStdString(); }
 
-  TParaForm form_;
+  TParaForm form_{settings_};
 };
 
 TEST_F(OptionsDialogTest, EveryDayHourShowsCheckedAndLockedOnAWeekdayAndIsStoredThere) {
@@ -106,7 +106,7 @@ TEST_F(OptionsDialogTest, OkWritesTheControlsAndReadsBackTheSame) {
   EXPECT_EQ(LptBase, 0x278);
   const TRecorderOptions saved = RecorderOptions;
   RecorderOptions = {};
-  LoadOptions();
+  LoadOptions(settings_);
   EXPECT_EQ(RecorderOptions.SaveMode, saved.SaveMode);
   EXPECT_EQ(RecorderOptions.Schedule, saved.Schedule);
   EXPECT_EQ(RecorderOptions.QualityIndex, 11);

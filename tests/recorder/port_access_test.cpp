@@ -12,16 +12,15 @@ TEST(DetectPortAccess, SetsAccessOnlyWhenAPortCanBeClaimed) {
   PortIo::Instance().SetOpener([&available](int index) -> std::shared_ptr<ParallelPort> {
     return available && index == 2 ? std::make_shared<FakeParallelPort>() : nullptr;
   });
-  PortAccess = false;
-  DetectPortAccess();
-  EXPECT_FALSE(PortAccess);
+  bool access = false;
+  DetectPortAccess(access);
+  EXPECT_FALSE(access);
   available = true;
-  DetectPortAccess();
-  EXPECT_TRUE(PortAccess);
+  DetectPortAccess(access);
+  EXPECT_TRUE(access);
   available = false;
-  DetectPortAccess();
-  EXPECT_TRUE(PortAccess) << "left as it was";
-  PortAccess = false;
+  DetectPortAccess(access);
+  EXPECT_TRUE(access) << "left as it was";
   PortIo::Instance().SetOpener({});
 }
 

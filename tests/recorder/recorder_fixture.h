@@ -19,7 +19,9 @@
 
 namespace pmx::test {
 
-// A program folder of its own, fresh options and the messages the user would see.
+// A program folder of its own, fresh zero-filled settings for the objects a test
+// makes (RecorderOptions, LptBase and ComNumber name them) and the messages the
+// user would see.
 class RecorderTest : public ::testing::Test {
  protected:
   RecorderTest() {
@@ -30,24 +32,27 @@ class RecorderTest : public ::testing::Test {
       EXPECT_EQ(caption, "Pelmorax");
       messages_.push_back(text);
     });
-    ResetOptions();
   }
   ~RecorderTest() override {
     SetMessageBoxHook({});
     unsetenv("PELMORAX_HOME");
-    ResetOptions();
   }
 
-  static void ResetOptions() {
+  void ResetOptions() {
     RecorderOptions = {};
     LptBase = 0;
     ComNumber = 0;
+    settings_.RecordingFormatBuffer = {};
   }
 
   std::filesystem::path Home(const std::string& name) const { return home_ / name; }
 
   TempDir home_;
   std::vector<std::string> messages_;
+  TRecorderSettings settings_{TRecorderOptions{}};
+  TRecorderOptions& RecorderOptions = settings_.RecorderOptions;
+  uint16_t& LptBase = settings_.LptBase;
+  uint16_t& ComNumber = settings_.ComNumber;
 };
 
 // The texts of the errors handed to the main loop's exception handler while it lives.

@@ -64,7 +64,7 @@ class OptionsTest : public test::RecorderTest {
 
 TEST_F(OptionsTest, SavedFileHasTheFixedLayoutAndLoadsBackToTheSameRecord) {
   const TRecorderOptions saved = SampleRecord();
-  ASSERT_TRUE(SaveOptions(saved));
+  ASSERT_TRUE(SaveOptions(settings_, saved));
   const std::vector<std::string> lines = CrLfLines(ReadFile(Home("options.ini")));
   ASSERT_EQ(lines.size(), 58u);
   EXPECT_EQ(lines[0], "3");
@@ -84,13 +84,11 @@ TEST_F(OptionsTest, SavedFileHasTheFixedLayoutAndLoadsBackToTheSameRecord) {
       << "no temporary file is left behind";
 
   ResetOptions();
-  WaveFormatEx loaded_format;
-  SetRecordingFormatBuffer(&loaded_format);
-  LoadOptions();
-  SetRecordingFormatBuffer(nullptr);
+  LoadOptions(settings_);
+  const WaveFormatEx& loaded_format = settings_.RecordingFormatBuffer;
   EXPECT_TRUE(messages_.empty());
   TRecorderOptions expected = saved;
-  expected.RecordingFormat = &loaded_format;
+  expected.RecordingFormat = &settings_.RecordingFormatBuffer;
   EXPECT_EQ(RecorderOptions, expected);
   EXPECT_EQ(loaded_format.nAvgBytesPerSec(), 4000000000u);
   EXPECT_EQ(loaded_format.cbSize(), 2u);
@@ -141,7 +139,7 @@ TEST_F(OptionsTest, NumbersOutOfRangeTakeTheFirstStartSettingAndAreReported) {
   std::string text;
   for (const std::string& line : lines) text += line + "\r\n";
   WriteFile(Home("options.ini"), text);
-  LoadOptions();
+  LoadOptions(settings_);
 
   TRecorderOptions expected = SampleRecord();
   const TRecorderOptions first_start = DefaultRecorderOptions();
@@ -174,7 +172,7 @@ TEST_F(OptionsTest, FileEndingAfterLineTenRepeatsHourEightAndKeepsTheRest) {
 
   RecorderOptions.WavDays = 3;
   RecorderOptions.PortIndex = 1;
-  LoadOptions();
+  LoadOptions(settings_);
   for (int hour = 9; hour < 24; ++hour) {
     for (int row = 0; row < kScheduleRows; ++row) {
       EXPECT_EQ(RecorderOptions.Schedule[row][hour], saved.Schedule[row][8]) << row << " " << hour;
@@ -192,7 +190,7 @@ TEST_F(OptionsTest, NumberLineWithTextStopsTheLoadAtThatLine) {
   WriteFile(Home("options.ini"), SampleText(42, "loud"));
   RecorderOptions.Threshold = 900;
   RecorderOptions.StopDelay = 9;
-  LoadOptions();
+  LoadOptions(settings_);
   EXPECT_EQ(RecorderOptions.FormatText, "PCM 44.100 kHz, 16 Bit, Stereo") << "line 41 was read";
   EXPECT_EQ(RecorderOptions.Threshold, 900);
   EXPECT_EQ(RecorderOptions.StopDelay, 9);
@@ -214,7 +212,7 @@ TEST_F(OptionsTest, FirstStartWritesTheDefaultsForTheRunningUser) {
   setenv("HOME", Home("user").c_str(), 1);
   std::filesystem::create_directory(Home("user"));
   setenv("PELMORAX_HOME", Home("fresh/settings").c_str(), 1);
-  LoadOptions();
+  LoadOptions(settings_);
   const std::filesystem::path settings = Home("fresh/settings");
   const std::string text = ReadFile(settings / "options.ini");
   setenv("HOME", saved_home.c_str(), 1);
@@ -238,7 +236,7 @@ TEST_F(OptionsTest, FirstStartWritesTheDefaultsForTheRunningUser) {
 TEST_F(OptionsTest, UnreadableFileKeepsTheDefaults) {
   std::filesystem::create_directory(Home("options.ini"));
   RecorderOptions.PortIndex = 4;
-  LoadOptions();
+  LoadOptions(settings_);
   ASSERT_EQ(messages_, std::vector<std::string>{"Error reading options (options.ini)."});
   EXPECT_TRUE(RecorderOptions.DriveFlags[0]);
   EXPECT_EQ(ComNumber, 0) << "not derived without a file";
@@ -254,7 +252,7 @@ TEST_F(OptionsTest, PortIndexGivesLptBaseOrComNumber) {
     r.PortIndex = c.index;
     WriteFile(Home("options.ini"), WriteOptionsText(r));
     LptBase = ComNumber = 77;
-    LoadOptions();
+    LoadOptions(settings_);
     EXPECT_EQ(LptBase, c.lpt) << c.index;
     EXPECT_EQ(ComNumber, c.com) << c.index;
   }
@@ -265,7 +263,7 @@ TEST_F(OptionsTest, FailedSaveKeepsFileAndRecord) {
   RecorderOptions.Threshold = 77;
   // The temporary file can't be created where a folder of its name stands.
   std::filesystem::create_directory(Home("options.ini.tmp-" + std::to_string(getpid())));
-  EXPECT_FALSE(SaveOptions(SampleRecord()));
+  EXPECT_FALSE(SaveOptions(settings_, SampleRecord()));
   EXPECT_EQ(messages_, std::vector<std::string>{"Error writing options."});
   EXPECT_EQ(ReadFile(Home("options.ini")), "old");
   EXPECT_EQ(RecorderOptions.Threshold, 77);
@@ -273,19 +271,19 @@ TEST_F(OptionsTest, FailedSaveKeepsFileAndRecord) {
 
 TEST_F(OptionsTest, EnsureRecordingDirectoryCreatesOneLevel) {
   RecorderOptions.RecordingFolder = Home("recordings").string();
-  EnsureRecordingDirectory();
+  EnsureRecordingDirectory(RecorderOptions);
   EXPECT_TRUE(std::filesystem::is_directory(Home("recordings")));
-  EnsureRecordingDirectory();
+  EnsureRecordingDirectory(RecorderOptions);
   EXPECT_TRUE(messages_.empty());
 
   RecorderOptions.RecordingFolder = Home("a/b").string();
-  EnsureRecordingDirectory();
+  EnsureRecordingDirectory(RecorderOptions);
   EXPECT_FALSE(std::filesystem::exists(Home("a")));
   EXPECT_EQ(messages_,
             std::vector<std::string>{"Error generating : " + Home("a/b").string() + " (No such file or directory)"});
 
   RecorderOptions.RecordingFolder = "ab";
-  EnsureRecordingDirectory();
+  EnsureRecordingDirectory(RecorderOptions);
   EXPECT_FALSE(std::filesystem::exists("ab"));
   EXPECT_EQ(messages_.size(), 1u);
 }

@@ -13,7 +13,6 @@
 #include "platform/alsa_wave_driver.h"
 #include "platform/fake_wave_driver.h"
 #include "platform/main_loop.h"
-#include "recorder/control_tick.h"
 #include "recorder/encoder_hand_off.h"
 #include "recorder/event_log.h"
 #include "tests/recorder/recorder_fixture.h"
@@ -80,8 +79,9 @@ class RecordingChainTest : public RecorderTest {
   const RecorderClock::TimePoint start_ = LocalTimePoint(2026, 3, 7, 9, 5, 3);
   ScopedRecorderClock clock_{[this] { return start_; }};
   Window window_;
-  TRecordingComponents chain_;
-  TRecordingLifecycle lifecycle_{window_, chain_};
+  TRecordingComponents chain_{RecorderOptions};
+  TRecorderState state_;
+  TRecordingLifecycle lifecycle_{window_, chain_, RecorderOptions, state_};
 };
 
 TEST_F(RecordingChainTest, RecordingHoldsEveryCapturedByteWithItsSizesAndStartTime) {
@@ -115,8 +115,9 @@ TEST_F(RecorderTest, ARefusingDeviceLeavesTheRecorderIdle) {
   ScopedWaveDriver driver_scope(driver);
   driver.FailNextOpen(MMSYSERR_ALLOCATED);
   Window window;
-  TRecordingComponents chain;
-  TRecordingLifecycle lifecycle(window, chain);
+  TRecordingComponents chain(RecorderOptions);
+  TRecorderState state;
+  TRecordingLifecycle lifecycle(window, chain, RecorderOptions, state);
   chain.SetLifecycle(&lifecycle);
   EXPECT_NO_THROW(lifecycle.StartRecording());
   EXPECT_FALSE(window.recording);
@@ -213,8 +214,9 @@ class RecordingFaultTest : public RecorderTest {
   ScopedRecorderClock clock_{[] { return kStartTime; }};
   Gate gate_;
   Window window_;
-  TRecordingComponents chain_;
-  TRecordingLifecycle lifecycle_{window_, chain_};
+  TRecordingComponents chain_{RecorderOptions};
+  TRecorderState state_;
+  TRecordingLifecycle lifecycle_{window_, chain_, RecorderOptions, state_};
   std::shared_ptr<FakePcm> pcm_;
 };
 
@@ -504,7 +506,7 @@ TEST_F(RecordingFaultTest, ALongRecordingGoesOnInANewFileBeforeTheSizeLimitWitho
 // once, and the other file is left as it was.
 TEST_F(RecordingFaultTest, ASplitThatCannotMakeItsFileFinishesTheOldFileOnce) {
   RecorderOptions.RecordFormat = 3;
-  SetEncoderFolder(home_ / "no encoders here");
+  lifecycle_.SetEncoderFolder(home_ / "no encoders here");
   chain_.WaveFileRecorder.SetMaxFileSize(8'000'000);
   Start();
   // The split names its part by the sample it will start at and switches at the
@@ -530,7 +532,6 @@ TEST_F(RecordingFaultTest, ASplitThatCannotMakeItsFileFinishesTheOldFileOnce) {
   ASSERT_TRUE(loop_.PumpUntil([&] { return !chain_.Fault().empty(); }, 10s));
   lifecycle_.WatchRecording();
   lifecycle_.StopRecording();
-  SetEncoderFolder({});
 
   EXPECT_FALSE(window_.recording);
   const std::vector<uint8_t> data = Data("20260307090503.wav");

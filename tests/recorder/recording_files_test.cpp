@@ -64,7 +64,7 @@ TEST_F(RecordingFilesTest, SweepDeletesOnlyExpiredRecordingsOfTheAskedKinds) {
   std::filesystem::create_directory(folder_ / "j.ogg");
   SetTime(folder_ / "j.ogg", eight_days_ago);
 
-  DeleteExpiredRecordings();
+  DeleteExpiredRecordings(RecorderOptions);
 
   std::vector<std::string> left;
   for (const auto& entry : std::filesystem::directory_iterator(folder_)) {
@@ -91,7 +91,7 @@ TEST_F(RecordingFilesTest, SweepKeepsWavFilesForWavDays) {
   MakeFile("old.WAV", LocalTimePoint(2026, 1, 17, 11, 59, 0));  // the 17th
   MakeFile("new.wav", LocalTimePoint(2026, 1, 17, 12, 1, 0));   // rounds to the 18th
   MakeFile("kept.mp3", LocalTimePoint(2024, 1, 1, 0, 0, 0));
-  DeleteExpiredRecordings();
+  DeleteExpiredRecordings(RecorderOptions);
   EXPECT_FALSE(std::filesystem::exists(folder_ / "old.WAV"));
   EXPECT_TRUE(std::filesystem::exists(folder_ / "new.wav"));
   EXPECT_TRUE(std::filesystem::exists(folder_ / "kept.mp3"));
@@ -100,18 +100,20 @@ TEST_F(RecordingFilesTest, SweepKeepsWavFilesForWavDays) {
 TEST_F(RecordingFilesTest, NewNameIsTheStartTimeAndNeverAnExistingRecording) {
   ScopedRecorderClock clock([] { return LocalTimePoint(2026, 3, 7, 9, 5, 3, 900); });
   const std::string first = (folder_ / "20260307090503.wav").string();
-  EXPECT_EQ(NewRecordingFileName(), first);
+  EXPECT_EQ(NewRecordingFileName(RecorderOptions.RecordingFolder), first);
 
   test::WriteFile(first, "");
-  EXPECT_EQ(NewRecordingFileName(), (folder_ / "20260307090504.wav").string());
+  EXPECT_EQ(NewRecordingFileName(RecorderOptions.RecordingFolder),
+            (folder_ / "20260307090504.wav").string());
   // The encoder already made the compressed file of the next second (the WAV is gone).
   test::WriteFile(folder_ / "20260307090504.ogg", "");
-  EXPECT_EQ(NewRecordingFileName(), (folder_ / "20260307090505.wav").string());
+  EXPECT_EQ(NewRecordingFileName(RecorderOptions.RecordingFolder),
+            (folder_ / "20260307090505.wav").string());
 
   RecorderOptions.RecordingFolder = Home("missing").string();
-  EXPECT_EQ(NewRecordingFileName(), "");
+  EXPECT_EQ(NewRecordingFileName(RecorderOptions.RecordingFolder), "");
   RecorderOptions.RecordingFolder = first;  // a file, no folder
-  EXPECT_EQ(NewRecordingFileName(), "");
+  EXPECT_EQ(NewRecordingFileName(RecorderOptions.RecordingFolder), "");
 }
 
 TEST_F(RecordingFilesTest, FileInUseWhileAnotherDescriptorHoldsTheLock) {

@@ -17,7 +17,6 @@ namespace {
 class RecordingQualityTest : public RecorderTest {
  protected:
   RecordingQualityTest() {
-    SetRecordingFormatBuffer(&stored_);
     SetFormatSeparatorSource([] { return TFormatSeparators{',', '.'}; });
     RecorderOptions.RecordingFormat = &stored_;
     acmSetFormatChooser([this](ACMFORMATCHOOSE& choose) {
@@ -33,7 +32,6 @@ class RecordingQualityTest : public RecorderTest {
   ~RecordingQualityTest() override {
     acmSetFormatChooser({});
     SetFormatSeparatorSource({});
-    SetRecordingFormatBuffer(nullptr);
   }
 
   // 8 kHz mono mu-law: the PCM numbers of 8-bit mono with the codec's tag.
@@ -52,11 +50,11 @@ class RecordingQualityTest : public RecorderTest {
 
 TEST_F(RecordingQualityTest, StartUpAsksUntilAFormatIsAcceptedAndKeepsIt) {
   // Start-up reads the options itself: make it read the codec setting.
-  LoadOptions();  // no file yet: only the defaults
+  LoadOptions(settings_);  // no file yet: only the defaults
   messages_.clear();
   TRecorderOptions record = RecorderOptions;
   record.RecordFormat = 1;
-  ASSERT_TRUE(SaveOptions(record));
+  ASSERT_TRUE(SaveOptions(settings_, record));
   answers_ = {ACMERR_CANCELED, ACMERR_CANCELED, MMSYSERR_NOERROR};
   QtMainLoop loop;
   TDokuForm form("Studio", "");
@@ -65,7 +63,7 @@ TEST_F(RecordingQualityTest, StartUpAsksUntilAFormatIsAcceptedAndKeepsIt) {
   // Nothing chosen yet (no format text): every run starts from no format.
   for (const auto& start : started_from_) EXPECT_FALSE(start.has_value());
   EXPECT_EQ(titles_[0], "Recording quality");
-  EXPECT_EQ(*RecorderOptions.RecordingFormat, choice_);
+  EXPECT_EQ(*form.Settings.RecorderOptions.RecordingFormat, choice_);
   EXPECT_EQ(*form.FormatDlg.PWaveFormat(), choice_);
   EXPECT_EQ(messages_, std::vector<std::string>{});
 }
@@ -74,7 +72,7 @@ TEST_F(RecordingQualityTest, AStoredFormatTheRegistryKnowsIsTheStart) {
   TMMACM dialog;
   stored_ = WaveFormatEx::Pcm(22050, 16, 2);
   answers_ = {MMSYSERR_NOERROR};
-  EXPECT_TRUE(ChooseRecordingQuality(dialog, true));
+  EXPECT_TRUE(ChooseRecordingQuality(RecorderOptions, dialog, true));
   ASSERT_EQ(started_from_.size(), 1u);
   ASSERT_TRUE(started_from_[0].has_value());
   EXPECT_EQ(*started_from_[0], WaveFormatEx::Pcm(22050, 16, 2));
@@ -82,7 +80,7 @@ TEST_F(RecordingQualityTest, AStoredFormatTheRegistryKnowsIsTheStart) {
 }
 
 TEST_F(RecordingQualityTest, OptionsButtonFillsTheFieldOnlyWhenAccepted) {
-  TParaForm dialog;
+  TParaForm dialog(settings_);
   dialog.AusgabeFormatEdit->setText("before");
   stored_ = WaveFormatEx::Pcm(8000, 8, 1);
   dialog.SpeedButton2Click();  // cancelled
@@ -99,7 +97,7 @@ TEST_F(RecordingQualityTest, OptionsButtonFillsTheFieldOnlyWhenAccepted) {
 }
 
 TEST_F(RecordingQualityTest, AnEmptyStoredFormatStartsTheChooserFromNone) {
-  TParaForm dialog;
+  TParaForm dialog(settings_);
   answers_ = {MMSYSERR_NOERROR};
   EXPECT_NO_THROW(dialog.SpeedButton2Click());
   ASSERT_EQ(started_from_.size(), 1u);

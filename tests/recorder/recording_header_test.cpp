@@ -87,11 +87,11 @@ TEST_F(RecordingHeaderTest, StampSetsTheModificationTime) {
 TEST_F(RecordingHeaderTest, EncoderParameterTexts) {
   RecorderOptions.BitRateIndex = 9;
   RecorderOptions.WavDays = 0;
-  EXPECT_EQ(Mp3Parameters("/tmp/My Rec/20260307090503.wav", {150, 180}, 2000),
+  EXPECT_EQ(Mp3Parameters(RecorderOptions, "/tmp/My Rec/20260307090503.wav", {150, 180}, 2000),
             "/tmp/My*Rec/20260307090503.wav 128 150 180 2001 delete");
   RecorderOptions.WavDays = 1;
   RecorderOptions.QualityIndex = 11;
-  EXPECT_EQ(OggParameters("/r/a b c.wav", {0, 0}, 0), "/r/a*b*c.wav 1 0 0 0");
+  EXPECT_EQ(OggParameters(RecorderOptions, "/r/a b c.wav", {0, 0}, 0), "/r/a*b*c.wav 1 0 0 0");
 
   EXPECT_EQ(OggQuality(0), "-0.1");
   EXPECT_EQ(OggQuality(1), "0");

@@ -1,5 +1,6 @@
 #include "recorder/recording_lifecycle.h"
 
+#include <gmock/gmock.h>
 #include <sys/stat.h>
 
 #include <atomic>
@@ -7,11 +8,8 @@
 #include <deque>
 #include <thread>
 
-#include <gmock/gmock.h>
-
 #include "audio/core/wave_in.h"
 #include "platform/main_loop.h"
-#include "recorder/control_tick.h"
 #include "recorder/encoder_hand_off.h"
 #include "recorder/event_log.h"
 #include "tests/recorder/recorder_fixture.h"
@@ -106,11 +104,8 @@ class RecordingLifecycleTest : public RecorderTest {
     std::filesystem::create_directory(folder_);
     RecorderOptions.RecordingFolder = folder_.string();
     chain_.lifecycle = &lifecycle_;
-    GapCountdown = 0;
-    SilenceCount = 0;
-    SetEncoderFolder(encoders_);
+    lifecycle_.SetEncoderFolder(encoders_);
   }
-  ~RecordingLifecycleTest() override { SetEncoderFolder({}); }
 
   // A program in the encoder's place that writes its working folder and its
   // arguments, one a line, to "<name>.argv" in the program folder.
@@ -154,7 +149,8 @@ class RecordingLifecycleTest : public RecorderTest {
   ScopedRecorderClock clock_{[this] { return now_; }};
   FakeHost host_;
   FakeChain chain_;
-  TRecordingLifecycle lifecycle_{host_, chain_};
+  TRecorderState state_;
+  TRecordingLifecycle lifecycle_{host_, chain_, RecorderOptions, state_};
 };
 
 TEST_F(RecordingLifecycleTest, PcmRecordingGetsItsSizesAndStartTime) {
@@ -162,7 +158,7 @@ TEST_F(RecordingLifecycleTest, PcmRecordingGetsItsSizesAndStartTime) {
   RecorderOptions.ChannelsIndex = 2;
   RecorderOptions.SaveMode = 6;
   const std::string data(12345, '\x55');
-  SilenceCount = 9;
+  state_.SilenceCount = 9;
   const std::string file = Record(data);
 
   EXPECT_EQ(file, (folder_ / "20260307090503.wav").string());
@@ -178,20 +174,20 @@ TEST_F(RecordingLifecycleTest, PcmRecordingGetsItsSizesAndStartTime) {
   EXPECT_FALSE(host_.recording);
   EXPECT_TRUE(chain_.released);
   EXPECT_TRUE(chain_.monitor);
-  EXPECT_EQ(SilenceCount, 0);
-  EXPECT_EQ(GapCountdown, 2);
+  EXPECT_EQ(state_.SilenceCount, 0);
+  EXPECT_EQ(state_.GapCountdown, 2);
   EXPECT_EQ(host_.status, "Recording stopped");
   EXPECT_EQ(host_.length, "Recording length");
-  EXPECT_EQ(RecordingStartTime, start_);
+  EXPECT_EQ(lifecycle_.RecordingStartTime(), start_);
 }
 
 TEST_F(RecordingLifecycleTest, StartShowsTheRecordingAndASecondStartDoesNothing) {
   RecorderOptions.SampleRateIndex = 7;
   RecorderOptions.ChannelsIndex = 1;
-  SilenceCount = 5;
+  state_.SilenceCount = 5;
   lifecycle_.StartRecording();
   EXPECT_TRUE(host_.recording);
-  EXPECT_EQ(SilenceCount, 0);
+  EXPECT_EQ(state_.SilenceCount, 0);
   EXPECT_THAT(chain_.pcm, ElementsAre(0, 2, 8));
   EXPECT_EQ(host_.status, "Recording started at : " + DateTimeText(start_));
 
@@ -200,16 +196,16 @@ TEST_F(RecordingLifecycleTest, StartShowsTheRecordingAndASecondStartDoesNothing)
   lifecycle_.StartRecording();
   EXPECT_EQ(chain_.starts, 1);
   EXPECT_EQ(chain_.file_name, first);
-  EXPECT_EQ(RecordingStartTime, start_);
+  EXPECT_EQ(lifecycle_.RecordingStartTime(), start_);
 }
 
 TEST_F(RecordingLifecycleTest, StopWhileIdleOnlySetsTheGap) {
   RecorderOptions.SoftGap = true;
   RecorderOptions.RecordFormat = 2;
-  SilenceCount = 7;
+  state_.SilenceCount = 7;
   lifecycle_.StopRecording();
-  EXPECT_EQ(GapCountdown, 20);
-  EXPECT_EQ(SilenceCount, 7);
+  EXPECT_EQ(state_.GapCountdown, 20);
+  EXPECT_EQ(state_.SilenceCount, 7);
   EXPECT_EQ(chain_.stops, 0);
   EXPECT_TRUE(host_.status.empty());
 }
@@ -318,11 +314,11 @@ TEST_F(RecordingLifecycleTest, StopOfAVanishedFileRaisesAndLeavesTheRestOut) {
   RecorderOptions.SaveMode = 6;
   lifecycle_.StartRecording();
   std::filesystem::remove(chain_.file_name);
-  GapCountdown = 9;
+  state_.GapCountdown = 9;
   EXPECT_THROW(lifecycle_.StopRecording(), EInOutError);
   EXPECT_FALSE(host_.recording);
   EXPECT_FALSE(chain_.monitor);
-  EXPECT_EQ(GapCountdown, 9);
+  EXPECT_EQ(state_.GapCountdown, 9);
 }
 
 // A part of the recording that can't be finished (removed from the disk), or a
@@ -380,7 +376,7 @@ TEST_F(RecordingLifecycleTest, ASplitPartIsNamedAndStampedAtItsFirstSample) {
   chain_.finished_splits.push_back(first);
   now_ += 1s;
   lifecycle_.WatchRecording();
-  EXPECT_EQ(RecordingStartTime, start_ + 3600500ms);
+  EXPECT_EQ(lifecycle_.RecordingStartTime(), start_ + 3600500ms);
   lifecycle_.StopRecording();
   struct stat info {};
   ASSERT_EQ(stat(chain_.file_name.c_str(), &info), 0);

@@ -21,10 +21,11 @@ class RemotePortTest : public RecorderTest {
     para_.SetMainForm(&form_);
     form_.SetParaForm(&para_);
     std::filesystem::create_directory(Home("rec"));
-    RecorderOptions.RecordingFolder = Home("rec").string();
+    form_.Settings.RecorderOptions = {};
+    form_.Settings.RecorderOptions.RecordingFolder = Home("rec").string();
   }
   void ChoosePort(int save_mode, int item) {
-    RecorderOptions.SaveMode = save_mode;
+    form_.Settings.RecorderOptions.SaveMode = save_mode;
     para_.FormShow();
     para_.rdrgrpIOAddress->Item(item)->click();
   }
@@ -32,7 +33,7 @@ class RemotePortTest : public RecorderTest {
   QtMainLoop loop_;
   std::shared_ptr<FakeSerialDevice> line_ = std::make_shared<FakeSerialDevice>();
   TDokuForm form_{"", ""};
-  TParaForm para_{&form_};
+  TParaForm para_{form_.Settings, &form_};
 };
 
 TEST_F(RemotePortTest, AComItemOpensThePortOnlyInSerialMode) {
