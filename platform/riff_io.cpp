@@ -314,14 +314,14 @@ RiffResult RiffFile::Descend(RiffChunk& ck, const RiffChunk* parent, RiffFind fi
       ck = found;
       return RiffResult::Ok;
     }
-    const uint64_t next = found.dwDataOffset + found.cksize + (found.cksize & 1);
+    const uint64_t next = found.dwDataOffset + PaddedChunkSize(found.cksize);
     if (Seek(static_cast<int64_t>(next), SEEK_SET) < 0) return RiffResult::CannotSeek;
   }
 }
 
 RiffResult RiffFile::Ascend(RiffChunk& ck) {
   if (!ck.dirty) {
-    const uint64_t next = ck.dwDataOffset + ck.cksize + (ck.cksize & 1);
+    const uint64_t next = ck.dwDataOffset + PaddedChunkSize(ck.cksize);
     return Seek(static_cast<int64_t>(next), SEEK_SET) < 0 ? RiffResult::CannotSeek : RiffResult::Ok;
   }
   if (pos_ < ck.dwDataOffset) return RiffResult::CannotSeek;

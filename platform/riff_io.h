@@ -21,6 +21,9 @@ constexpr uint32_t FourCC(const char (&code)[5]) {
          static_cast<uint32_t>(static_cast<uint8_t>(code[3])) << 24;
 }
 
+// A chunk's size on disk: its data and the pad byte that keeps chunks at even offsets.
+constexpr uint64_t PaddedChunkSize(uint64_t size) { return size + (size & 1); }
+
 // One chunk of a RIFF file. For "RIFF" and "LIST" chunks the data starts with the
 // form type, which fccType holds; dwDataOffset is the file position right after
 // the size field. A dirty chunk gets its size written when it is ascended from.

@@ -12,8 +12,6 @@ constexpr uint32_t kListId = FourCC("LIST");
 constexpr uint32_t kInfoType = FourCC("INFO");
 constexpr uint32_t kDispId = FourCC("DISP");
 
-uint64_t Padded(uint64_t size) { return size + (size & 1); }
-
 // Writes one chunk with the given content (and form type when non-zero).
 int WriteChunk(RiffFile& file, uint32_t id, uint32_t form, const std::vector<uint8_t>& content) {
   RiffChunk ck;
@@ -78,7 +76,7 @@ uint64_t TInfoList::WrittenSize() const {
   uint64_t size = 12;
   for (std::size_t i = 0; i < kInfoIdCount; ++i) {
     const std::string text = FieldText(i);
-    if (!text.empty()) size += 8 + Padded(text.size() + 1);
+    if (!text.empty()) size += 8 + PaddedChunkSize(text.size() + 1);
   }
   return size;
 }
@@ -92,7 +90,7 @@ int TInfoList::Write(RiffFile& file) const {
     AppendLE32(content, kInfoIds[i]);
     AppendLE32(content, static_cast<uint32_t>(text.size() + 1));
     content.insert(content.end(), text.begin(), text.end());
-    content.resize(content.size() + Padded(text.size() + 1) - text.size(), 0);
+    content.resize(content.size() + PaddedChunkSize(text.size() + 1) - text.size(), 0);
   }
   return WriteChunk(file, kListId, kInfoType, content);
 }
@@ -124,7 +122,7 @@ uint64_t TDispList::WrittenSize() const {
   uint64_t size = 0;
   for (const TDispItem& item : items_) {
     const std::size_t payload = DispPayload(item).size();
-    if (payload != 0) size += 8 + Padded(4 + payload);
+    if (payload != 0) size += 8 + PaddedChunkSize(4 + payload);
   }
   return size;
 }

@@ -28,8 +28,6 @@ constexpr uint64_t kMaxFmtSize = WaveFormatEx::kHeaderSize + 0xFFFF;
 // in memory.
 constexpr uint64_t kMaxListSize = 16u << 20;
 
-uint64_t Padded(uint64_t size) { return size + (size & 1); }
-
 bool IsPcm(const WaveFormatEx& wfx) { return wfx.wFormatTag() == WAVE_FORMAT_PCM; }
 
 // PCM fields that follow from others are recomputed; every field a conversion
@@ -413,7 +411,7 @@ int64_t wioWrite(PWaveIORecord rec, const void* buffer, std::size_t length) {
   RiffFile& file = *rec->hmmio;
   const uint64_t dataAfter = std::max<uint64_t>(rec->dwDataBytes, file.Position() + length -
                                                                       rec->dwDataOffset);
-  if (rec->dwDataOffset + Padded(dataAfter) + TrailerBytes(*rec) > rec->MaxFileSize) return 0;
+  if (rec->dwDataOffset + PaddedChunkSize(dataAfter) + TrailerBytes(*rec) > rec->MaxFileSize) return 0;
   const int64_t written = file.Write(buffer, length);
   if (written == 0) return 0;
   rec->ckData.dirty = true;
