@@ -22,7 +22,7 @@ bool ReadAt(int fd, void* buffer, std::size_t n, int64_t at) {
 bool WaveDataRange(const std::string& name, int64_t size, int64_t& begin, int64_t& end) {
   RiffFile file;
   RiffChunk data;
-  if (file.OpenRead(name) != RiffResult::Ok || !FindWaveData(file, data)) return false;
+  if (file.OpenRead(name) != RiffResult::Ok || FindWaveData(file, data) != RiffResult::Ok) return false;
   begin = static_cast<int64_t>(data.dwDataOffset);
   end = std::min<int64_t>(begin + data.cksize, size);
   return true;

@@ -293,6 +293,12 @@ bool RiffFile::WriteLE32At(uint64_t offset, uint32_t value) {
   return ok;
 }
 
+RiffResult RiffFile::ReadHeaderPart(uint8_t* out, std::size_t length) {
+  const int64_t got = Read(out, length);
+  if (got < 0) return RiffResult::CannotRead;
+  return got == static_cast<int64_t>(length) ? RiffResult::Ok : RiffResult::ChunkNotFound;
+}
+
 RiffResult RiffFile::Descend(RiffChunk& ck, const RiffChunk* parent, RiffFind find) {
   const uint64_t limit =
       parent ? parent->dwDataOffset + parent->cksize : std::numeric_limits<uint64_t>::max();
@@ -300,14 +306,14 @@ RiffResult RiffFile::Descend(RiffChunk& ck, const RiffChunk* parent, RiffFind fi
     const uint64_t at = pos_;
     if (at > limit || limit - at < 8) return RiffResult::ChunkNotFound;
     uint8_t header[8];
-    if (Read(header, sizeof header) != sizeof header) return RiffResult::ChunkNotFound;
+    if (const RiffResult got = ReadHeaderPart(header, sizeof header); got != RiffResult::Ok) return got;
     RiffChunk found;
     found.ckid = LoadLE32(header);
     found.cksize = LoadLE32(header + 4);
     found.dwDataOffset = at + 8;
     if (IsForm(found.ckid)) {
       uint8_t type[4];
-      if (Read(type, sizeof type) != sizeof type) return RiffResult::ChunkNotFound;
+      if (const RiffResult got = ReadHeaderPart(type, sizeof type); got != RiffResult::Ok) return got;
       found.fccType = LoadLE32(type);
     }
     if (Wanted(found, ck, find)) {
@@ -379,15 +385,15 @@ uint64_t DataChunkBytes(const RiffReadAt& read, uint64_t data_start, uint64_t sa
                                                                                                     : there;
 }
 
-bool FindWaveData(RiffFile& file, RiffChunk& data) {
+RiffResult FindWaveData(RiffFile& file, RiffChunk& data) {
   RiffChunk riff;
-  if (file.Seek(0, SEEK_SET) != 0 || file.Descend(riff, nullptr) != RiffResult::Ok || riff.ckid != kRiff ||
-      riff.fccType != FourCC("WAVE")) {
-    return false;
-  }
+  if (file.Seek(0, SEEK_SET) != 0) return RiffResult::CannotSeek;
+  const RiffResult found = file.Descend(riff, nullptr);
+  if (found != RiffResult::Ok) return found;
+  if (riff.ckid != kRiff || riff.fccType != FourCC("WAVE")) return RiffResult::ChunkNotFound;
   data = RiffChunk{};
   data.ckid = FourCC("data");
-  return file.Descend(data, nullptr, RiffFind::Chunk) == RiffResult::Ok;
+  return file.Descend(data, nullptr, RiffFind::Chunk);
 }
 
 }  // namespace pmx

@@ -72,8 +72,9 @@ class RiffFile;
 
 // Finds the "data" chunk of a RIFF/WAVE file by walking its chunks from the
 // first, past the RIFF size (a killed recording's is stale); data then holds its
-// header and the position is at its body. False for any other file.
-bool FindWaveData(RiffFile& file, RiffChunk& data);
+// header and the position is at its body. ChunkNotFound for any other file,
+// CannotRead when the file can't be read.
+RiffResult FindWaveData(RiffFile& file, RiffChunk& data);
 
 // Buffered reading and writing of a RIFF file over a POSIX file descriptor, or
 // reading of a RIFF image held in memory, with chunk descend, ascend and create.
@@ -132,7 +133,8 @@ class RiffFile {
 
   // Reads the chunk header at the current position (searching onward for the one
   // wanted, within parent when given) and leaves the position at its data, after
-  // the form type of a "RIFF" or "LIST" chunk.
+  // the form type of a "RIFF" or "LIST" chunk. ChunkNotFound at the end of the
+  // file (or of parent), CannotRead when reading fails.
   RiffResult Descend(RiffChunk& ck, const RiffChunk* parent, RiffFind find = RiffFind::Next);
   // Leaves a chunk: a dirty one gets its size (data written up to the current
   // position) and a pad byte when odd; the position moves past the chunk.
@@ -152,6 +154,7 @@ class RiffFile {
   int64_t ReadDirect(uint8_t* dst, std::size_t length);
   bool WriteDirect(const uint8_t* src, std::size_t length);
   bool WriteLE32At(uint64_t offset, uint32_t value);
+  RiffResult ReadHeaderPart(uint8_t* out, std::size_t length);
   bool InWindow(uint64_t at) const { return at >= buf_start_ && at < buf_start_ + buf_len_; }
 
   UniqueFd fd_;

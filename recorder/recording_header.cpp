@@ -60,7 +60,9 @@ bool FixWaveHeader(const std::string& file_name) {
   RiffFile walk;
   if (walk.OpenRead(file_name) != RiffResult::Ok) RaiseIo("opening", file_name);
   RiffChunk data;
-  if (!FindWaveData(walk, data)) return false;
+  const RiffResult found = FindWaveData(walk, data);
+  if (found == RiffResult::CannotRead) RaiseIo("reading", file_name);
+  if (found != RiffResult::Ok) return false;
   WriteUint32At(fd.get(), file_size - kChunkHeader, 4, file_name);
   const auto read = [&fd, &file_name](uint64_t at, uint8_t* out, std::size_t length) {
     return ReadAt(fd.get(), reinterpret_cast<char*>(out), static_cast<int64_t>(length), static_cast<int64_t>(at), file_name);
