@@ -1,41 +1,63 @@
 #!/usr/bin/env bash
 # The recorder against arecord, both recording the same paced source in real time
-# (a PulseAudio null sink pacing an ALSA file plugin, see sound-source.sh) into a
-# 44.1 kHz stereo 16-bit WAV. pelmorax runs with its main window on Qt's offscreen
-# platform, started with -RECORDSTART and ended with -CLOSE. The two take turns and
-# alternate who goes first. Prints each run and the means: CPU seconds (user +
-# system) per minute of recording, peak RSS, and the CPU ratio pelmorax / arecord,
-# for the whole run and for the steady part of it (from 5 s after the start to 2 s
-# before the end, so that start-up and closing are left out).
-# Also runs build/dev/bench/qt_frame_floor, an otherwise empty Qt window repainting
-# one bar 40 times a second, and prints its steady CPU: the floor under any window
-# that shows levels at the displays' 25 ms refresh on this machine.
-# PMX_BENCH_SECONDS: length of each recording (60); PMX_BENCH_ROUNDS: runs of each (2).
-# Needs pulseaudio; the source costs both sides the same and is not counted.
+# into a 44.1 kHz stereo 16-bit WAV (a PulseAudio null sink paces an ALSA file
+# plugin, see sound-source.sh). The PulseAudio server is counted for neither; the
+# ALSA plugins it takes (file, pulse) run inside each recorder and count for both.
+# pelmorax is started with -RECORDSTART and ended with -CLOSE, in up to three
+# modes: headless (Qt's offscreen platform, as a service runs it) and, when an X
+# server can be had (Xvfb, with twm and xdotool to minimize), shown and minimized.
+# The two take turns A B B A... Each run prints what it recorded (frames,
+# seconds), its CPU (user + system) per minute recorded, for the whole run and
+# for the steady part (from 5 s after the start to 2 s before the end), and its
+# peak RSS; each mode the min/median/max of these and the ratios of the medians.
+# Last, qt_frame_floor's steady CPU: an otherwise empty Qt window repainting one
+# bar 40 times a second, the floor under a window that shows levels.
+# PMX_BENCH_PROGRAM: the pelmorax to measure (build/dev/bin/pelmorax);
+# PMX_BENCH_SECONDS: length of each recording (60); PMX_BENCH_ROUNDS: runs of
+# each (4); PMX_BENCH_MODES: the modes wanted (headless shown minimized).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
-program=$root/build/dev/bin/pelmorax
+. bench/support/compare.sh
+program=${PMX_BENCH_PROGRAM:-$root/build/dev/bin/pelmorax}
 [ -x "$program" ] || { echo "build pelmorax first (cmake --build --preset dev --target pelmorax)" >&2; exit 1; }
 floor_program=$root/build/dev/bench/qt_frame_floor
 [ -x "$floor_program" ] || { echo "build it first (cmake --build --preset dev --target qt_frame_floor)" >&2; exit 1; }
 source_tool=${PMX_SOUND_SOURCE:-/work/shared/tools/sound-source.sh}
 seconds=${PMX_BENCH_SECONDS:-60}
-rounds=${PMX_BENCH_ROUNDS:-2}
+rounds=${PMX_BENCH_ROUNDS:-4}
+modes=${PMX_BENCH_MODES:-headless shown minimized}
 
 eval "$("$source_tool" start)"
 work=$(mktemp -d)
-trap '"$source_tool" stop; rm -rf "$work"' EXIT
+x_pids=()
+cleanup() {
+  for pid in "${x_pids[@]}"; do kill "$pid" 2>/dev/null || true; done
+  "$source_tool" stop
+  rm -rf "$work"
+}
+trap cleanup EXIT
 # A settings folder of its own: the recorder writes its first-start options there
 # (WAV, 44.1 kHz stereo 16-bit from ALSA's "default", recordings in $HOME/Pelmorax,
 # started and stopped by hand).
 mkdir -p "$work/program"
 
-# "cpu_seconds peak_rss_kib" of a command run under GNU time.
-measured() {
-  /usr/bin/time -f '%U %S %M' -o "$work/time" "$@" >/dev/null 2>&1
-  awk '{ printf "%.3f %d\n", $1 + $2, $3 }' "$work/time"
-}
+# An X server for the shown and minimized modes, with a window manager that can
+# minimize; without them those modes are left out.
+x_display=
+if [[ $modes != headless ]] && command -v Xvfb >/dev/null && command -v twm >/dev/null && command -v xdotool >/dev/null; then
+  x_display=:$((90 + RANDOM % 100))
+  Xvfb "$x_display" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
+  x_pids+=($!)
+  for _ in $(seq 50); do [ -S "/tmp/.X11-unix/X${x_display#:}" ] && break; sleep 0.1; done
+  # The X core font every server has, where twm would look for others.
+  printf '%s "fixed"\n' TitleFont ResizeFont MenuFont IconFont IconManagerFont > "$work/twmrc"
+  DISPLAY=$x_display twm -f "$work/twmrc" >/dev/null 2>&1 &
+  x_pids+=($!)
+elif [[ $modes != headless ]]; then
+  echo "no Xvfb, twm and xdotool: headless only" >&2
+  modes=headless
+fi
 
 tick_hz=$(getconf CLK_TCK)
 steady_from=5
@@ -45,69 +67,81 @@ steady_seconds=$((seconds - steady_from - 2))
 # User + system clock ticks so far of the program under the runner $1 (the
 # background shell, then GNU time, then the program).
 ticks() {
-  local time_pid program
+  local time_pid
   time_pid=$(pgrep -P "$1" | head -1)
-  program=$(pgrep -P "$time_pid" | head -1)
-  awk '{ print $14 + $15 }' "/proc/$program/stat"
+  awk '{ print $14 + $15 }' "/proc/$(pgrep -P "$time_pid" | head -1)/stat"
 }
 
 # Runs a recorder in the background for $seconds (its command: the arguments; a
-# closing command in $closer, if any); prints "cpu peak_rss steady_cpu_per_minute".
+# command after the start in $after, a closing one in $closer, if any); prints
+# "cpu_seconds peak_rss_kib steady_cpu_seconds_per_minute". The CPU comes from
+# the shell's time, to the millisecond; GNU time, in between, gives the peak RSS.
 run_measured() {
-  measured "$@" > "$work/measured.out" &
+  (
+    TIMEFORMAT='%3U %3S'
+    time /usr/bin/time -f '%M' -o "$work/rss" "$@" >/dev/null 2>&1
+  ) 2> "$work/cpu" &
   local runner=$! first last
+  [ -n "$after" ] && $after >/dev/null 2>&1
   sleep "$steady_from"
   first=$(ticks "$runner")
   sleep "$steady_seconds"
   last=$(ticks "$runner")
   sleep 2
   [ -n "$closer" ] && $closer >/dev/null 2>&1
-  wait "$runner"
-  echo "$(cat "$work/measured.out") $(echo "scale=3; ($last - $first) * 60 / $tick_hz / $steady_seconds" | bc)"
+  wait "$runner" || true
+  awk -v t="$((last - first))" -v hz="$tick_hz" -v s="$steady_seconds" -v rss="$(cat "$work/rss")" \
+    '{ printf "%.3f %d %.3f\n", $1 + $2, rss, t * 60 / hz / s }' "$work/cpu"
 }
 
-run_pelmorax() {
+minimize() { DISPLAY=$x_display xdotool search --sync --onlyvisible --name '^Pelmorax' windowminimize; }
+
+# Prints "cpu peak_rss steady frames seconds" of one run of $1 in mode $2.
+run() {
+  local who=$1 mode=$2 measured
+  if [ "$who" = arecord ]; then
+    rm -f "$work/arecord.wav"
+    measured=$(after="" closer="" run_measured \
+      arecord -q -D default -f S16_LE -c 2 -r 44100 -t wav -d "$seconds" "$work/arecord.wav")
+    echo "$measured $(wav_length "$work/arecord.wav")"
+    return
+  fi
   rm -f "$HOME"/Pelmorax/*.wav
-  export PELMORAX_HOME=$work/program QT_QPA_PLATFORM=offscreen
-  closer="$program -CLOSE" run_measured "$program" -RECORDSTART
+  local after=""
+  if [ "$mode" = headless ]; then
+    export QT_QPA_PLATFORM=offscreen
+    unset DISPLAY
+  else
+    export QT_QPA_PLATFORM=xcb DISPLAY=$x_display
+    [ "$mode" = minimized ] && after=minimize
+  fi
+  measured=$(PELMORAX_HOME=$work/program after=$after closer="$program -CLOSE" run_measured "$program" -RECORDSTART)
+  unset QT_QPA_PLATFORM DISPLAY
+  ls "$HOME"/Pelmorax/*.wav >/dev/null 2>&1 || { echo "pelmorax recorded nothing (see $work/program)" >&2; exit 1; }
+  echo "$measured $(wav_length "$HOME"/Pelmorax/*.wav)"
 }
 
-run_arecord() {
-  closer="" run_measured arecord -q -D default -f S16_LE -c 2 -r 44100 -t wav -d "$seconds" "$work/arecord.wav"
-}
-
-run_floor() {
-  export QT_QPA_PLATFORM=offscreen
-  closer="" run_measured "$floor_program" "$seconds"
-}
-
-p_cpu=0 p_rss=0 a_cpu=0 a_rss=0 p_steady=0 a_steady=0 f_steady=0
-for ((i = 1; i <= rounds; i++)); do
-  order="pelmorax arecord"
-  ((i % 2 == 0)) && order="arecord pelmorax"
-  for who in $order; do
-    sync
-    read -r cpu rss steady < <(run_"$who")
-    if [ "$who" = pelmorax ] && ! ls "$HOME"/Pelmorax/*.wav >/dev/null 2>&1; then
-      echo "pelmorax recorded nothing (see $work/program)" >&2
-      exit 1
-    fi
-    echo "$who run $i: cpu ${cpu}s peak_rss ${rss}KiB steady ${steady} cpu s/min"
-    if [ "$who" = pelmorax ]; then
-      p_cpu=$(echo "$p_cpu + $cpu" | bc) p_rss=$((rss > p_rss ? rss : p_rss))
-      p_steady=$(echo "$p_steady + $steady" | bc)
-    else
-      a_cpu=$(echo "$a_cpu + $cpu" | bc) a_rss=$((rss > a_rss ? rss : a_rss))
-      a_steady=$(echo "$a_steady + $steady" | bc)
-    fi
+for mode in $modes; do
+  for ((i = 1; i <= rounds; i++)); do
+    for who in $(round_order "$i" pelmorax arecord); do
+      sync
+      read -r cpu rss steady frames recorded < <(run "$who" "$mode")
+      per_minute=$(awk -v c="$cpu" -v s="$recorded" 'BEGIN { printf "%.3f", (s > 0 ? c * 60 / s : 0) }')
+      echo "$mode $who run $i: recorded $frames frames ($recorded s), cpu ${cpu}s = $per_minute s/min," \
+        "steady $steady s/min, peak rss ${rss} KiB"
+      echo "$per_minute" >> "$work/$mode.$who.cpu"
+      echo "$steady" >> "$work/$mode.$who.steady"
+      echo "$rss" >> "$work/$mode.$who.rss"
+    done
   done
-  read -r _ _ steady < <(run_floor)
-  echo "qt_frame_floor run $i: steady ${steady} cpu s/min"
-  f_steady=$(echo "$f_steady + $steady" | bc)
+  for who in pelmorax arecord; do
+    echo "$mode $who min/median/max: cpu $(spread < "$work/$mode.$who.cpu") s/min," \
+      "steady $(spread < "$work/$mode.$who.steady") s/min, peak rss $(spread < "$work/$mode.$who.rss") KiB"
+  done
+  echo "$mode ratio of medians pelmorax/arecord: cpu" \
+    "$(ratio "$(median < "$work/$mode.pelmorax.cpu")" "$(median < "$work/$mode.arecord.cpu")"), steady" \
+    "$(ratio "$(median < "$work/$mode.pelmorax.steady")" "$(median < "$work/$mode.arecord.steady")")"
 done
-per_minute() { echo "scale=3; $1 * 60 / ($seconds * $rounds)" | bc; }
-echo "pelmorax: $(per_minute "$p_cpu") cpu s/min, peak rss ${p_rss} KiB"
-echo "arecord:  $(per_minute "$a_cpu") cpu s/min, peak rss ${a_rss} KiB"
-echo "ratio pelmorax/arecord cpu: $(echo "scale=2; $p_cpu / $a_cpu" | bc)"
-echo "steady: pelmorax $(echo "scale=3; $p_steady / $rounds" | bc) cpu s/min, arecord $(echo "scale=3; $a_steady / $rounds" | bc) cpu s/min, ratio $(echo "scale=2; $p_steady / $a_steady" | bc)"
-echo "floor: an empty Qt window at 40 frames/s $(echo "scale=3; $f_steady / $rounds" | bc) cpu s/min, ratio to arecord $(echo "scale=2; $f_steady / $a_steady" | bc)"
+
+read -r _ _ steady < <(QT_QPA_PLATFORM=offscreen after="" closer="" run_measured "$floor_program" "$seconds")
+echo "floor: an empty Qt window at 40 frames/s, steady $steady cpu s/min"

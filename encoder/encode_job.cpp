@@ -48,9 +48,9 @@ int64_t TVorbisEncodeJob::FramesRead() const {
   return frame > 0 ? in_->Position() / frame : 0;
 }
 
-int64_t TVorbisEncodeJob::DecodedFrames(const std::string& path) const {
+int64_t TVorbisEncodeJob::EncodedFrames(const std::string& path) const {
   TVorbisIn ogg;
-  return pmx::DecodedFrames(ogg, path);
+  return StatedFrames(ogg, path);
 }
 
 }  // namespace pmx

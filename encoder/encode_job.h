@@ -29,8 +29,9 @@ class TEncodeJob {
   virtual bool InputEnded() const = 0;
   // Whole frames taken from the input so far.
   virtual int64_t FramesRead() const = 0;
-  // The frames an Ogg Vorbis file decodes to; -1 when it can't be decoded.
-  virtual int64_t DecodedFrames(const std::string& path) const = 0;
+  // The frames an Ogg Vorbis file holds by its pages' granule positions, read
+  // without decoding it; -1 when it can't be told.
+  virtual int64_t EncodedFrames(const std::string& path) const = 0;
 
   std::function<void()> OnProgress;
   std::function<void()> OnDone;
@@ -51,7 +52,7 @@ class TVorbisEncodeJob : public TEncodeJob {
   bool EndOfStream() const override;
   bool InputEnded() const override;
   int64_t FramesRead() const override;
-  int64_t DecodedFrames(const std::string& path) const override;
+  int64_t EncodedFrames(const std::string& path) const override;
 
  private:
   std::unique_ptr<TWaveIn> in_;

@@ -134,7 +134,7 @@ std::string TEncoderController::Unfinished() const {
     return "the encode did not finish";
   }
   const int64_t read = job_.FramesRead();
-  const int64_t encoded = job_.DecodedFrames(part_);
+  const int64_t encoded = job_.EncodedFrames(part_);
   if (encoded != read) {
     return "the encoded file holds " + std::to_string(encoded) + " of the " + std::to_string(read) + " frames read";
   }

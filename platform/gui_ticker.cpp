@@ -1,5 +1,6 @@
 #include "platform/gui_ticker.h"
 
+#include <atomic>
 #include <mutex>
 
 #include "platform/mm_timer.h"
@@ -16,6 +17,7 @@ struct State {
   std::chrono::milliseconds period{0};
   TickSource* source = nullptr;
   bool idle = false;
+  std::atomic<bool> seen{true};  // also written under source_lock, with the timer
   std::mutex callback_lock;  // held while a tick runs
   std::function<void()> callback;  // empty while stopped
 };
@@ -26,10 +28,10 @@ State& Shared() {
 }
 
 // Sets the attached loop's timer from the state (source_lock held): it runs while
-// the clock runs and is not idle.
+// the clock runs, is not idle and somebody can see the displays.
 void ArmSource(State& s) {
   if (s.source == nullptr) return;
-  s.source->ArmTicks(s.idle ? std::chrono::milliseconds(0) : s.period);
+  s.source->ArmTicks(s.idle || !s.seen ? std::chrono::milliseconds(0) : s.period);
 }
 
 // Lets the attached loop or the thread deliver the ticks (lifecycle held).
@@ -122,8 +124,19 @@ void SetIdle(bool idle) {
   if (s.period.count() > 0) ArmSource(s);
 }
 
+void SetSeen(bool seen) {
+  State& s = Shared();
+  std::lock_guard lock(s.source_lock);
+  if (s.seen == seen) return;
+  s.seen = seen;
+  if (s.period.count() > 0) ArmSource(s);
+}
+
+bool Seen() { return Shared().seen.load(); }
+
 void Tick() {
   State& s = Shared();
+  if (!s.seen) return;  // the thread's ticks, and an expiry already on its way
   std::lock_guard callback(s.callback_lock);
   if (s.callback) s.callback();
 }

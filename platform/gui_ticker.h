@@ -18,12 +18,13 @@ class TickSource {
 // thread, so one wake-up serves the tick and the painting that follows it; without
 // one (tests, programs without a window) a timer thread of its own ticks. The
 // loop may come and go while the clock runs: the ticks move with it. While the
-// clock is idle the loop's timer sleeps (the thread keeps ticking).
+// clock is idle the loop's timer sleeps (the thread keeps ticking); while nobody
+// can see the displays there are no ticks at all.
 //
 // Threads: Start, Stop and Running may be called from any thread but not from
 // inside a tick; Stop returns only when no tick runs and none will. Attach and
 // Detach belong to the loop's GUI thread. SetIdle may be called from anywhere, a
-// tick included. One lock orders the lifecycle, another the callback (a tick
+// tick included, and so may SetSeen and Seen. One lock orders the lifecycle, another the callback (a tick
 // holds it), a third the loop's timer.
 namespace gui_ticker {
 
@@ -38,6 +39,10 @@ void Detach(TickSource* source);
 void Tick();
 // Nothing needs ticks for now (true), or something does again.
 void SetIdle(bool idle);
+// Whether anybody can see the displays (true at start). While nobody can, the
+// clock does not tick and the displays draw nothing.
+void SetSeen(bool seen);
+bool Seen();
 
 }  // namespace gui_ticker
 }  // namespace pmx

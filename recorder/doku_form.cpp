@@ -8,8 +8,11 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QShowEvent>
+#include <QWindow>
 #include <cctype>
 
+#include "audio/core/connector_pump.h"
+#include "platform/gui_ticker.h"
 #include "platform/port_io.h"
 #include "platform/ui_hook.h"
 #include "recorder/aufnahme_form.h"
@@ -81,6 +84,19 @@ TDokuForm::~TDokuForm() {
   StatusTimer->SetEnabled(false);
   SerialPort1.SetActive(false);
   RecordingChain.SetLifecycle(nullptr);
+  gui_ticker::SetSeen(true);
+}
+
+void TDokuForm::SetHeadless(bool headless) {
+  headless_ = headless;
+  // Nobody sees the window: nothing of it is painted.
+  setUpdatesEnabled(!headless);
+  UpdateDisplaysSeen();
+}
+
+void TDokuForm::UpdateDisplaysSeen() {
+  const QWindow* window = windowHandle();
+  gui_ticker::SetSeen(!headless_ && isVisible() && !isMinimized() && window && window->isExposed());
 }
 
 void TDokuForm::LoadDesigner() {
@@ -124,7 +140,11 @@ int64_t TDokuForm::RecordingPosition() { return RecordingChain.WaveRecorder.GetP
 
 bool TDokuForm::RecorderPaused() { return RecordingChain.WaveRecorder.IsPaused(); }
 
-int TDokuForm::LastPeak() { return MMLevel1->LastPeak(); }
+int TDokuForm::LastPeak() {
+  // Nobody sees the level bars: they are fed here alone, for the silence detection.
+  if (!gui_ticker::Seen()) connector_pump::Pump();
+  return MMLevel1->LastPeak();
+}
 
 bool TDokuForm::AlarmVisible() { return AlarmPanel->isVisibleTo(this); }
 
@@ -315,7 +335,7 @@ void TDokuForm::CloseBitBtnClick() {
 }
 
 void TDokuForm::LogoTimerTimer() {
-  if (logo_form_) logo_form_->ShowCentredOn(*this);
+  if (logo_form_ && !headless_) logo_form_->ShowCentredOn(*this);  // nobody would see it
   LogoTimer.stop();
 }
 
@@ -394,9 +414,27 @@ bool TDokuForm::ChooseRecordingFormat() {
 
 void TDokuForm::showEvent(QShowEvent* event) {
   QMainWindow::showEvent(event);
+  if (windowHandle()) windowHandle()->installEventFilter(this);  // once: a second install moves it
+  UpdateDisplaysSeen();
   if (shown_ || event->spontaneous()) return;
   shown_ = true;
   FormShow();
+}
+
+void TDokuForm::hideEvent(QHideEvent* event) {
+  QMainWindow::hideEvent(event);
+  UpdateDisplaysSeen();
+}
+
+void TDokuForm::changeEvent(QEvent* event) {
+  QMainWindow::changeEvent(event);
+  if (event->type() == QEvent::WindowStateChange) UpdateDisplaysSeen();
+}
+
+bool TDokuForm::eventFilter(QObject* watched, QEvent* event) {
+  // The window knows its new exposure before the event arrives.
+  if (watched == windowHandle() && event->type() == QEvent::Expose) UpdateDisplaysSeen();
+  return QMainWindow::eventFilter(watched, event);
 }
 
 void TDokuForm::closeEvent(QCloseEvent* event) {

@@ -63,8 +63,8 @@ class TDokuForm : public QMainWindow,
   void SetAufnahmeForm(TAufnahmeForm* form);
   void SetLogoForm(TLogoForm* form) { logo_form_ = form; }
   void SetExitForm(TfrmExit* form) { exit_form_ = form; }
-  // No display: nobody can answer a dialog at start-up.
-  void SetHeadless(bool headless) { headless_ = headless; }
+  // No display: nobody can answer a dialog at start-up, nor see the level bars.
+  void SetHeadless(bool headless);
   // The window's presence on the instance bus, which carries the alarm message.
   void SetInstanceListener(TInstanceListener* listener) { listener_ = listener; }
 
@@ -213,7 +213,11 @@ class TDokuForm : public QMainWindow,
   virtual bool ChooseRecordingFormat();
 
   void showEvent(QShowEvent* event) override;
+  void hideEvent(QHideEvent* event) override;
+  void changeEvent(QEvent* event) override;
   void closeEvent(QCloseEvent* event) override;
+  // The window's exposure, for UpdateDisplaysSeen.
+  bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
   void BuildRecordingPanel(QWidget* client);
@@ -242,6 +246,9 @@ class TDokuForm : public QMainWindow,
   void StopFormTimers();
   void SampleLptStatus();
   bool LptReady() const;
+  // The displays draw and their clock ticks only while somebody can see them: not
+  // headless, not minimized, the window exposed.
+  void UpdateDisplaysSeen();
 
   TControlTick tick_{*this, SerialPort1, Settings, RecorderState};
   TRecordingLifecycle lifecycle_{*this, RecordingChain, Settings.RecorderOptions, RecorderState};

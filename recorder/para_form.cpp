@@ -189,7 +189,7 @@ void TParaForm::ShowRecordingFolder() {
     Tell("Path for audio files does not exist: " + path);
     return;
   }
-  const QModelIndex index = folders_->index(QString::fromStdString(path));
+  const QModelIndex index = Folders().index(QString::fromStdString(path));
   DirectoryListBox1->setCurrentIndex(index);
   DirectoryListBox1->scrollTo(index);
 }
@@ -229,7 +229,7 @@ void TParaForm::EmpfindlichkeitScrollBarChange() {
 
 void TParaForm::SpeedButton1Click() {
   const QModelIndex index = DirectoryListBox1->currentIndex();
-  if (index.isValid()) AufnahmePfadEdit->setText(folders_->filePath(index));
+  if (index.isValid()) AufnahmePfadEdit->setText(Folders().filePath(index));
 }
 
 void TParaForm::SpeedButton2Click() { ChooseFormat(); }
@@ -242,8 +242,19 @@ bool TParaForm::ChooseFormat() {
 
 void TParaForm::DriveComboBox1Change() {
   const QString root = DriveComboBox1->currentText();
-  folders_->setRootPath(root);
-  DirectoryListBox1->setRootIndex(folders_->index(root));
+  Folders().setRootPath(root);
+  DirectoryListBox1->setRootIndex(Folders().index(root));
+}
+
+QFileSystemModel& TParaForm::Folders() {
+  if (folders_) return *folders_;
+  // Made when the dialog first needs it: a recorder nobody configures keeps no
+  // folder watcher and gatherer thread.
+  folders_ = new QFileSystemModel(this);
+  folders_->setFilter(QDir::AllDirs | QDir::NoDotAndDotDot);
+  DirectoryListBox1->setModel(folders_);
+  for (int column = 1; column < folders_->columnCount(); ++column) DirectoryListBox1->hideColumn(column);
+  return *folders_;
 }
 
 void TParaForm::SampleRateRdGrpClick() {

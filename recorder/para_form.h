@@ -128,6 +128,8 @@ class TParaForm : public QDialog {
   void FillDeviceLists();
   void ShowRecordingFolder();
   TRecorderOptions RecordFromControls() const;
+  // The folder tree's model, made on first use.
+  QFileSystemModel& Folders();
 
   TRecorderSettings& settings_;
   TDokuForm* main_form_ = nullptr;

@@ -1,7 +1,6 @@
 // Construction of the options dialog's four pages.
 #include <QCheckBox>
 #include <QComboBox>
-#include <QFileSystemModel>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -108,13 +107,7 @@ void TParaForm::BuildFilesPage() {
   for (const QStorageInfo& volume : QStorageInfo::mountedVolumes()) {
     if (volume.isValid() && volume.isReady()) DriveComboBox1->addItem(volume.rootPath());
   }
-  folders_ = new QFileSystemModel(this);
-  folders_->setFilter(QDir::AllDirs | QDir::NoDotAndDotDot);
   DirectoryListBox1 = Place(Named(new QTreeView(path), "DirectoryListBox1"), 8, 76, 570, 116);
-  DirectoryListBox1->setModel(folders_);
-  for (int column = 1; column < folders_->columnCount(); ++column) {
-    DirectoryListBox1->hideColumn(column);
-  }
   DirectoryListBox1->setHeaderHidden(true);
   SpeedButton1 = Place(Named(new QPushButton("<<", path), "SpeedButton1"), 584, 76, 42, 26);
   HideDelBtnChkBox = Place(Named(new QCheckBox("Hide the DELETE button", page), "HideDelBtnChkBox"),

@@ -73,10 +73,10 @@ void TMMCustomLevel::SetEnabled(bool value) {
   enabled_ = value;
   if (!value) {
     ResetData();
-    SetTimerSuspended(true);
+    feed_.SetTimerSuspended(true);
   } else {
     UpdateLayout();
-    if (num_peaks_ > 0) SetTimerSuspended(false);
+    if (num_peaks_ > 0) feed_.SetTimerSuspended(false);
   }
   update();
 }
@@ -157,31 +157,22 @@ void TMMCustomLevel::SetNumPeaks(int value) {
   value = std::clamp(value, 0, 5);
   if (num_peaks_ == value) return;
   num_peaks_ = value;
-  ResetPeakCountdown();
+  feed_.ResetCountdown();
   if (value == 0) {
-    SetTimerSuspended(true);
+    feed_.SetTimerSuspended(true);
   } else if (enabled_) {
-    SetTimerSuspended(false);
+    feed_.SetTimerSuspended(false);
   }
   update();
 }
 
-template <class T>
-void TMMCustomLevel::SetPeakSetting(T& field, int value) {
-  value = std::clamp(value, 0, 50);
-  if (field == value) return;
-  field = value;
-  ResetPeakCountdown();
-  update();
+void TMMCustomLevel::SetPeakDelay(int value) {
+  if (feed_.SetPeakDelay(value)) update();
 }
 
-void TMMCustomLevel::SetPeakDelay(int value) { SetPeakSetting(peak_delay_, value); }
-
-void TMMCustomLevel::SetPeakSpeed(int value) { SetPeakSetting(peak_speed_, value); }
-
-void TMMCustomLevel::SetDecayMode(TMMDecayMode value) { decay_.SetMode(value); }
-
-void TMMCustomLevel::SetDecay(int value) { decay_.SetDecay(value); }
+void TMMCustomLevel::SetPeakSpeed(int value) {
+  if (feed_.SetPeakSpeed(value)) update();
+}
 
 void TMMCustomLevel::SetOnDrawBar(TMMLevelDrawBar value) {
   on_draw_bar_ = std::move(value);
@@ -190,13 +181,7 @@ void TMMCustomLevel::SetOnDrawBar(TMMLevelDrawBar value) {
 }
 
 int TMMCustomLevel::Value() const {
-  const int lit = lit_;
-  if (lit == 0) return 0;
-  if (!log_amp_) return static_cast<int>(std::nearbyint(lit * 100.0 / spots_));
-  // Without gain nothing maps back to an amplitude.
-  if (gain_ == 0) return 0;
-  const double db = (sensitivity_ - sensitivity_ * static_cast<double>(lit) / spots_) / 20;
-  return static_cast<int>(std::nearbyint(std::pow(10.0, db) * 8 / gain_ * 100));
+  return TMMPeakFeed::Percent(feed_.Value(), spots_, log_amp_, sensitivity_, gain_);
 }
 
 void TMMCustomLevel::SetValue(int value) {
@@ -210,33 +195,11 @@ void TMMCustomLevel::UpdateBytesPerRefresh() {
 
 // ---- timer ----
 
-void TMMCustomLevel::AddTimerClient() {
-  timer_client_.Add([this] { PeakTimer(); }, !enabled_ || num_peaks_ == 0);
-}
-
-void TMMCustomLevel::SetTimerSuspended(bool suspended) { timer_client_.SetSuspended(suspended); }
+void TMMCustomLevel::AddTimerClient() { feed_.AddTimerClient(!enabled_ || num_peaks_ == 0); }
 
 void TMMCustomLevel::SetDesignMode(bool value) {
   TMMDIBGraphicControl::SetDesignMode(value);
   if (!Designing()) AddTimerClient();
-}
-
-void TMMCustomLevel::PeakTimer() {
-  // The tick runs under the timer's lock, so a peak set meanwhile wakes it after this.
-  if (peak_ <= 0) {
-    timer_client_.SetIdle(true);
-    return;
-  }
-  if (--countdown_ > 0) return;
-  const int speed = peak_speed_;
-  if (speed == 0) {
-    peak_ = 0;
-    countdown_ = 0;
-  } else {
-    --peak_;
-    countdown_ = speed;
-  }
-  peak_changed_ = true;
 }
 
 // ---- feed ----
@@ -249,58 +212,32 @@ void TMMCustomLevel::SetPCMWaveFormat(PWaveFormatEx format) {
 
 void TMMCustomLevel::RefreshPCMData(const void* data) {
   if (!enabled_ || !Visible() || !data) return;
-  const int64_t peak = PcmBlockPeak(static_cast<const uint8_t*>(data),
-                                    {bits_, mode_, channel_, samples_, dc_offset_l_, dc_offset_r_});
-  if (peak >= kFullScale && OnPcmOverflow) OnPcmOverflow(this);
-  SetValueInternal(peak);
+  const std::optional<int64_t> peak =
+      feed_.Scan(data, {bits_, mode_, channel_, samples_, dc_offset_l_, dc_offset_r_});
+  if (!peak) return;
+  if (*peak >= kFullScale && OnPcmOverflow) OnPcmOverflow(this);
+  SetValueInternal(*peak);
 }
 
 void TMMCustomLevel::ResetData() {
-  peak_ = 0;
-  countdown_ = 0;
-  lit_ = 0;
-  last_peak_ = 0;
-  decay_.Reset();
+  feed_.Reset();
   PaintDirect([this](QPainter& canvas) { DrawLevel(canvas); });
 }
 
 void TMMCustomLevel::SetValueInternal(int64_t v) {
-  v = std::abs(v);
-  last_peak_ = static_cast<int>(std::min<int64_t>(v, INT32_MAX));
-  if (v == 0 && lit_ == 0 && !peak_changed_) return;
-  v = decay_.Apply(v);
-  int spots = SpotsFor(v * gain_ / 8);
+  if (!feed_.Take(v, num_peaks_ > 0, [this](int64_t a) { return MapToSpots(a); })) return;
+  // Only the frame the feed leaves can be seen: drawn when the GUI thread is free.
+  if (enabled_ && Visible()) PaintDirectSoon([this](QPainter& canvas) { DrawLevel(canvas, true); });
+}
+
+int TMMCustomLevel::MapToSpots(int64_t amplitude) {
+  int spots = TMMPeakFeed::ToScale(amplitude * gain_ / 8, spots_, 1e-6f, log_amp_, sensitivity_);
   if (direction_ == TMMLevelDirection::dirSymetric) spots /= 2;
   if (spots > spots_) {
     if (OnGainOverflow) OnGainOverflow(this);
     spots = spots_;
   }
-  if (spots >= peak_ && spots > 0 && num_peaks_ > 0) {
-    peak_ = spots;
-    countdown_ = peak_delay_ * 2 + 1;
-    peak_changed_ = true;
-    timer_client_.SetIdle(false);
-  }
-  if (spots == lit_ && !peak_changed_) return;
-  peak_changed_ = false;
-  lit_ = spots;
-  // Only the frame the feed leaves can be seen: drawn when the GUI thread is free.
-  if (enabled_ && Visible()) PaintDirectSoon([this](QPainter& canvas) { DrawLevel(canvas, true); });
-}
-
-int TMMCustomLevel::SpotsFor(int64_t amplitude) const {
-  const float n = static_cast<float>(spots_);
-  const float sensitivity = static_cast<float>(sensitivity_);
-  const float a = static_cast<float>(amplitude);
-  float x;
-  if (log_amp_) {
-    const float db = 20 * std::log10(std::max(1e-6f, a / kFullScale));
-    x = (db - sensitivity) * n / -sensitivity;
-  } else {
-    const float floor = kFullScale / std::pow(10.0f, -sensitivity / 20);
-    x = (a - floor) * n / (kFullScale - floor);
-  }
-  return std::max(0, static_cast<int>(std::nearbyint(x)));
+  return spots;
 }
 
 // ---- layout and drawing ----
@@ -327,15 +264,14 @@ void TMMCustomLevel::UpdateLayout() {
   if (Designing() && enabled_) {
     // A sample picture for the form designer.
     if (spots_ > p2_) {
-      lit_ = p2_ + (spots_ - p2_) / 2;
+      feed_.Set(p2_ + (spots_ - p2_) / 2, feed_.Peak());
     } else if (spots_ > p1_) {
-      lit_ = p1_ + (spots_ - p1_) / 2;
+      feed_.Set(p1_ + (spots_ - p1_) / 2, feed_.Peak());
     } else {
-      lit_ = spots_ - spots_ / 4;
+      feed_.Set(spots_ - spots_ / 4, feed_.Peak());
     }
   } else {
-    peak_ = 0;
-    lit_ = 0;
+    feed_.Set(0, 0);
   }
 }
 
@@ -379,11 +315,11 @@ void TMMCustomLevel::DrawLevel(QPainter& canvas, bool changed_only) {
   DrawingSection section(work);
   TRect area{0, 0, inner_width_, inner_height_};
   if (on_draw_bar_) {
-    on_draw_bar_(this, work, area, lit_, peak_);
+    on_draw_bar_(this, work, area, feed_.Value(), feed_.Peak());
     shown_.clear();
   } else {
     if (enabled_) {
-      LayOutFrame(frame_, lit_, false, peak_);
+      LayOutFrame(frame_, feed_.Value(), false, feed_.Peak());
     } else {
       frame_.assign(static_cast<size_t>(spots_ - kFirstSpot + kSpotsPastN + 1), -1);
     }

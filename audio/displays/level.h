@@ -11,7 +11,7 @@
 #include "audio/core/mm_types.h"
 #include "audio/core/shared_timer.h"
 #include "audio/displays/dib_graphic_control.h"
-#include "audio/displays/level_math.h"
+#include "audio/displays/peak_feed.h"
 #include "platform/exception.h"
 
 namespace pmx {
@@ -38,9 +38,8 @@ using TMMLevelDrawBar = std::function<void(TObject* Sender, TMMDIBCanvas& DIB, c
 // Threads: properties, layout and painting belong to the GUI thread, and so does
 // the feed (the connector's refresh) unless a connector feeds it from the pushing
 // thread, in which case properties must not change while it feeds. The shared
-// timer's thread runs PeakTimer, which touches only the peak, its countdown and
-// the peak-changed flag: atomics, like LastPeak and the lit count, which the GUI
-// thread reads while the feed writes them. What the working canvas shows (shown_,
+// timer's thread runs PeakTimer, which touches only the feed's peak hold (see
+// TMMPeakFeed). What the working canvas shows (shown_,
 // its generations and the lit colours) is touched only while drawing on it, under
 // the control's paint lock; the background's generation is an atomic.
 class TMMCustomLevel : public TMMDIBGraphicControl, public TMMDisplayFeed {
@@ -98,14 +97,14 @@ class TMMCustomLevel : public TMMDIBGraphicControl, public TMMDisplayFeed {
   void SetLogAmp(bool value);
   int NumPeaks() const { return num_peaks_; }
   void SetNumPeaks(int value);
-  int PeakDelay() const { return peak_delay_; }
+  int PeakDelay() const { return feed_.PeakDelay(); }
   void SetPeakDelay(int value);
-  int PeakSpeed() const { return peak_speed_.load(); }
+  int PeakSpeed() const { return feed_.PeakSpeed(); }
   void SetPeakSpeed(int value);
-  TMMDecayMode DecayMode() const { return decay_.Mode(); }
-  void SetDecayMode(TMMDecayMode value);
-  int Decay() const { return decay_.Decay(); }
-  void SetDecay(int value);
+  TMMDecayMode DecayMode() const { return feed_.Decay().Mode(); }
+  void SetDecayMode(TMMDecayMode value) { feed_.Decay().SetMode(value); }
+  int Decay() const { return feed_.Decay().Decay(); }
+  void SetDecay(int value) { feed_.Decay().SetDecay(value); }
   int Value() const;
   void SetValue(int value);
   int DCOffsetL() const { return dc_offset_l_; }
@@ -116,13 +115,13 @@ class TMMCustomLevel : public TMMDIBGraphicControl, public TMMDisplayFeed {
   void SetOnDrawBar(TMMLevelDrawBar value);
 
   // The absolute block peak before decay and gain, 0..32768.
-  int LastPeak() const { return last_peak_.load(); }
+  int LastPeak() const { return feed_.LastPeak(); }
   // Spots lit now and the held peak spot (0 for none).
-  int LitSpots() const { return lit_.load(); }
-  int PeakSpot() const { return peak_.load(); }
+  int LitSpots() const { return feed_.Value(); }
+  int PeakSpot() const { return feed_.Peak(); }
   int SpotCount() const { return spots_; }
   // The client on the shared timer, none at design time.
-  PMMTimerClient PeakTimerClient() const { return timer_client_.Client(); }
+  PMMTimerClient PeakTimerClient() const { return feed_.TimerClient(); }
 
   void SetPCMWaveFormat(PWaveFormatEx format) override;
   void RefreshPCMData(const void* data) override;
@@ -130,7 +129,7 @@ class TMMCustomLevel : public TMMDIBGraphicControl, public TMMDisplayFeed {
   int BytesPerRefresh() const override { return bytes_per_refresh_; }
 
   // One tick of the peak hold; the shared timer calls it every 25 ms.
-  void PeakTimer();
+  void PeakTimer() { feed_.Tick(); }
 
   void SetBitsPerPixel(int bits) override;
   void SetDesignMode(bool value) override;
@@ -151,17 +150,13 @@ class TMMCustomLevel : public TMMDIBGraphicControl, public TMMDisplayFeed {
   void SetLook(T& field, T value);
   // Stores a value of the layout and lays the bar out anew when it changed.
   void SetLayoutField(int& field, int value);
-  // Stores a clamped peak-hold setting and restarts the countdown.
-  template <class T>
-  void SetPeakSetting(T& field, int value);
   void UpdateLayout();
   void BuildBackground();
   void UpdateBytesPerRefresh();
-  void ResetPeakCountdown() { countdown_ = 0; }
   void AddTimerClient();
-  void SetTimerSuspended(bool suspended);
   void SetValueInternal(int64_t v);
-  int SpotsFor(int64_t amplitude) const;
+  // A decayed amplitude in spots, with gain, direction and the overflow event.
+  int MapToSpots(int64_t amplitude);
   // Brings the working canvas to the current frame, redrawing only the spots that
   // differ from the frame drawn last when it still holds that, and shows it on
   // canvas: all of it, or with changed_only the area that changed.
@@ -197,8 +192,6 @@ class TMMCustomLevel : public TMMDIBGraphicControl, public TMMDisplayFeed {
   int sensitivity_ = -35;
   bool log_amp_ = true;
   int num_peaks_ = 1;
-  int peak_delay_ = 20;
-  std::atomic<int> peak_speed_{0};  // read by PeakTimer
   int dc_offset_l_ = 0;
   int dc_offset_r_ = 0;
   TMMLevelDrawBar on_draw_bar_;
@@ -212,14 +205,6 @@ class TMMCustomLevel : public TMMDIBGraphicControl, public TMMDisplayFeed {
   int p2_ = 0;
   int bytes_per_refresh_ = 50;
 
-  std::atomic<int> lit_{0};
-  std::atomic<int> peak_{0};
-  std::atomic<int> countdown_{0};
-  std::atomic<bool> peak_changed_{false};
-  std::atomic<int> last_peak_{0};
-
-  TMMLevelDecay decay_;
-
   std::unique_ptr<TMMDIBCanvas> background_bar_;
   std::atomic<uint64_t> background_generation_{0};
   std::vector<int8_t> frame_;
@@ -227,7 +212,9 @@ class TMMCustomLevel : public TMMDIBGraphicControl, public TMMDisplayFeed {
   uint64_t shown_canvas_generation_ = 0;
   uint64_t shown_background_generation_ = 0;
   std::array<uint32_t, 3> lit_values_{};
-  TMMPeakTimerClient timer_client_;  // last: its removal waits for a running tick
+  // The lit count is the feed's value. Last: its timer client's removal waits for
+  // a running tick.
+  TMMPeakFeed feed_{{.hold_equal = true, .fall_step = 1, .fall_to_value = false}};
 };
 
 class TMMLevel : public TMMCustomLevel {

@@ -11,11 +11,6 @@
 #include "audio/core/pcm_support.h"
 
 namespace pmx {
-namespace {
-
-constexpr int kPeakFallStep = 500;
-
-}  // namespace
 
 TMMCustomMeter::TMMCustomMeter(TComponent* owner, QWidget* parent)
     : TMMDIBGraphicControl(owner, parent) {
@@ -37,7 +32,7 @@ void TMMCustomMeter::SetEnabled(bool value) {
   if (enabled_ == value) return;
   enabled_ = value;
   ResetData();
-  SetTimerSuspended(!value);
+  feed_.SetTimerSuspended(!value);
   update();
 }
 
@@ -57,8 +52,8 @@ void TMMCustomMeter::SetSamples(int value) {
 void TMMCustomMeter::SetShowPeak(bool value) {
   if (show_peak_ == value) return;
   show_peak_ = value;
-  countdown_ = 0;
-  SetTimerSuspended(!value);
+  feed_.ResetCountdown();
+  feed_.SetTimerSuspended(!value);
   update();
 }
 
@@ -67,13 +62,7 @@ void TMMCustomMeter::UpdateBytesPerRefresh() {
 }
 
 int TMMCustomMeter::Value() const {
-  const int needle = needle_;
-  if (needle == 0) return 0;
-  if (!log_amp_) return static_cast<int>(std::nearbyint(needle * 100.0 / kFullScale));
-  // Without gain nothing maps back to an amplitude.
-  if (gain_ == 0) return 0;
-  const double db = (sensitivity_ - sensitivity_ * static_cast<double>(needle) / kFullScale) / 20;
-  return static_cast<int>(std::nearbyint(std::pow(10.0, db) * 8 / gain_ * 100));
+  return TMMPeakFeed::Percent(feed_.Value(), kFullScale, log_amp_, sensitivity_, gain_);
 }
 
 void TMMCustomMeter::SetValue(int value) {
@@ -83,30 +72,11 @@ void TMMCustomMeter::SetValue(int value) {
 
 // ---- timer ----
 
-void TMMCustomMeter::AddTimerClient() {
-  timer_client_.Add([this] { PeakTimer(); }, !enabled_ || !show_peak_);
-}
-
-void TMMCustomMeter::SetTimerSuspended(bool suspended) { timer_client_.SetSuspended(suspended); }
+void TMMCustomMeter::AddTimerClient() { feed_.AddTimerClient(!enabled_ || !show_peak_); }
 
 void TMMCustomMeter::SetDesignMode(bool value) {
   TMMDIBGraphicControl::SetDesignMode(value);
   if (!Designing()) AddTimerClient();
-}
-
-void TMMCustomMeter::PeakTimer() {
-  if (peak_ <= 0) return;
-  if (--countdown_ > 0) return;
-  const int speed = peak_speed_;
-  const int needle = needle_;
-  if (speed == 0) {
-    peak_ = needle;
-    countdown_ = 0;
-  } else {
-    peak_ = std::max(peak_ - kPeakFallStep, needle);
-    countdown_ = speed;
-  }
-  peak_changed_ = true;
 }
 
 // ---- feed ----
@@ -119,39 +89,20 @@ void TMMCustomMeter::SetPCMWaveFormat(PWaveFormatEx format) {
 
 void TMMCustomMeter::RefreshPCMData(const void* data) {
   if (!enabled_ || !Visible() || !data) return;
-  const int64_t peak = PcmBlockPeak(static_cast<const uint8_t*>(data),
-                                    {bits_, mode_, channel_, samples_, dc_offset_l_, dc_offset_r_});
-  if (peak >= kFullScale && OnPcmOverflow) OnPcmOverflow(this);
-  SetValueInternal(peak);
+  const std::optional<int64_t> peak =
+      feed_.Scan(data, {bits_, mode_, channel_, samples_, dc_offset_l_, dc_offset_r_});
+  if (!peak) return;
+  if (*peak >= kFullScale && OnPcmOverflow) OnPcmOverflow(this);
+  SetValueInternal(*peak);
 }
 
 void TMMCustomMeter::ResetData() {
-  last_peak_ = 0;
-  needle_ = 0;
-  peak_ = 0;
-  countdown_ = 0;
-  decay_.Reset();
+  feed_.Reset();
   PaintDirect([this](QPainter& canvas) { DrawFromCache(canvas); });
 }
 
 void TMMCustomMeter::SetValueInternal(int64_t v) {
-  v = std::abs(v);
-  last_peak_ = static_cast<int>(std::min<int64_t>(v, INT32_MAX));
-  if (v == 0 && needle_ == 0 && !peak_changed_) return;
-  v = decay_.Apply(v);
-  int m = MapAmplitude(v * gain_ / 8);
-  if (m >= kFullScale) {
-    if (OnGainOverflow) OnGainOverflow(this);
-    m = kFullScale;
-  }
-  if (m > peak_ && show_peak_) {
-    peak_ = m;
-    countdown_ = peak_delay_ * 2 + 1;
-    peak_changed_ = true;
-  }
-  if (m == needle_ && !peak_changed_) return;
-  peak_changed_ = false;
-  needle_ = m;
+  if (!feed_.Take(v, show_peak_, [this](int64_t a) { return MapToNeedle(a); })) return;
   if (enabled_ && Visible()) PaintDirect([this](QPainter& canvas) { DrawFromCache(canvas); });
 }
 
@@ -159,18 +110,11 @@ float TMMCustomMeter::LinearFloor() const {
   return kFullScale / std::pow(10.0f, static_cast<float>(-sensitivity_) / 20);
 }
 
-int TMMCustomMeter::MapAmplitude(int64_t amplitude) const {
-  const float a = static_cast<float>(amplitude);
-  const float sensitivity = static_cast<float>(sensitivity_);
-  float x;
-  if (log_amp_) {
-    const float db = 20 * std::log10(std::max(1e-5f, a / kFullScale));
-    x = (db - sensitivity) * kFullScale / -sensitivity;
-  } else {
-    const float floor = LinearFloor();
-    x = (a - floor) * kFullScale / (kFullScale - floor);
-  }
-  return std::max(0, static_cast<int>(std::nearbyint(x)));
+int TMMCustomMeter::MapToNeedle(int64_t amplitude) {
+  const int m = TMMPeakFeed::ToScale(amplitude * gain_ / 8, kFullScale, 1e-5f, log_amp_, sensitivity_);
+  if (m < kFullScale) return m;
+  if (OnGainOverflow) OnGainOverflow(this);
+  return kFullScale;
 }
 
 
@@ -288,10 +232,10 @@ void TMMCustomMeter::DrawFrame(QPainter& canvas) {
     const int rs = ScaleRadius();
     if (show_peak_) {
       needles.setPen(QPen(ToQColor(peak_color_), needle_width_));
-      needles.drawLine(pivot, ArcPoint(peak_, rs));
+      needles.drawLine(pivot, ArcPoint(feed_.Peak(), rs));
     }
     needles.setPen(QPen(ToQColor(needle_color_), needle_width_));
-    needles.drawLine(pivot, ArcPoint(needle_, rs));
+    needles.drawLine(pivot, ArcPoint(feed_.Value(), rs));
     needles.end();
     canvas.drawImage(inner_.Left, inner_.Top, work_);
   }

@@ -5,14 +5,13 @@
 #include <QString>
 #include <algorithm>
 #include <array>
-#include <atomic>
 #include <cstdint>
 
 #include "audio/core/display_feed.h"
 #include "audio/core/mm_types.h"
 #include "audio/core/shared_timer.h"
 #include "audio/displays/dib_graphic_control.h"
-#include "audio/displays/level_math.h"
+#include "audio/displays/peak_feed.h"
 #include "audio/displays/scale.h"
 #include "platform/exception.h"
 
@@ -33,8 +32,8 @@ class EMMMeterError : public Exception {
 // the feed unless a connector feeds it from the pushing thread, in which case
 // properties must not change while it feeds. The work and cache pictures are drawn
 // only under the back-store lock (Paint and PaintDirect hold it). The shared
-// timer's thread runs PeakTimer, which touches only the peak, its countdown and the
-// peak-changed flag: atomics, like the needle value and LastPeak.
+// timer's thread runs PeakTimer, which touches only the feed's peak hold (see
+// TMMPeakFeed).
 class TMMCustomMeter : public TMMDIBGraphicControl, public TMMDisplayFeed {
  public:
   static constexpr int kFullScale = 32767;
@@ -96,16 +95,20 @@ class TMMCustomMeter : public TMMDIBGraphicControl, public TMMDisplayFeed {
   void SetSensitivy(int value) { SetLook(sensitivity_, std::clamp(value, -90, -9)); }
   bool LogAmp() const { return log_amp_; }
   void SetLogAmp(bool value) { SetLook(log_amp_, value); }
-  TMMDecayMode DecayMode() const { return decay_.Mode(); }
-  void SetDecayMode(TMMDecayMode value) { decay_.SetMode(value); }
-  int Decay() const { return decay_.Decay(); }
-  void SetDecay(int value) { decay_.SetDecay(value); }
+  TMMDecayMode DecayMode() const { return feed_.Decay().Mode(); }
+  void SetDecayMode(TMMDecayMode value) { feed_.Decay().SetMode(value); }
+  int Decay() const { return feed_.Decay().Decay(); }
+  void SetDecay(int value) { feed_.Decay().SetDecay(value); }
   bool ShowPeak() const { return show_peak_; }
   void SetShowPeak(bool value);
-  int PeakDelay() const { return peak_delay_; }
-  void SetPeakDelay(int value) { SetPeakSetting(peak_delay_, value); }
-  int PeakSpeed() const { return peak_speed_.load(); }
-  void SetPeakSpeed(int value) { SetPeakSetting(peak_speed_, value); }
+  int PeakDelay() const { return feed_.PeakDelay(); }
+  void SetPeakDelay(int value) {
+    if (feed_.SetPeakDelay(value)) update();
+  }
+  int PeakSpeed() const { return feed_.PeakSpeed(); }
+  void SetPeakSpeed(int value) {
+    if (feed_.SetPeakSpeed(value)) update();
+  }
   int Value() const;
   void SetValue(int value);
   int DCOffsetL() const { return dc_offset_l_; }
@@ -119,16 +122,16 @@ class TMMCustomMeter : public TMMDIBGraphicControl, public TMMDisplayFeed {
   void SetFontColor(TColor value) { SetLook(font_color_, value); }
 
   // The absolute block peak before decay and gain, 0..32768.
-  int LastPeak() const { return last_peak_.load(); }
+  int LastPeak() const { return feed_.LastPeak(); }
   // Needle and held peak on the 0..32767 scale.
-  int NeedleValue() const { return needle_.load(); }
-  int PeakValue() const { return peak_.load(); }
+  int NeedleValue() const { return feed_.Value(); }
+  int PeakValue() const { return feed_.Peak(); }
   // The point of value a (0..32767) at radius r, in inner coordinates.
   QPoint ArcPoint(int a, int r) const;
   QPoint Pivot() const { return {inner_width_ / 2, inner_height_ + needle_offset_}; }
   int ScaleRadius() const { return inner_height_ + needle_offset_ - top_space_; }
   // The client on the shared timer, none at design time.
-  PMMTimerClient PeakTimerClient() const { return timer_client_.Client(); }
+  PMMTimerClient PeakTimerClient() const { return feed_.TimerClient(); }
 
   void SetPCMWaveFormat(PWaveFormatEx format) override;
   void RefreshPCMData(const void* data) override;
@@ -136,7 +139,7 @@ class TMMCustomMeter : public TMMDIBGraphicControl, public TMMDisplayFeed {
   int BytesPerRefresh() const override { return bytes_per_refresh_; }
 
   // One tick of the peak hold; the shared timer calls it every 25 ms.
-  void PeakTimer();
+  void PeakTimer() { feed_.Tick(); }
 
   void SetDesignMode(bool value) override;
   void Paint(QPainter& canvas) override;
@@ -163,20 +166,11 @@ class TMMCustomMeter : public TMMDIBGraphicControl, public TMMDisplayFeed {
     UpdateBytesPerRefresh();
     update();
   }
-  // Stores a clamped peak-hold setting and restarts the countdown.
-  template <class T>
-  void SetPeakSetting(T& field, int value) {
-    value = std::clamp(value, 0, 50);
-    if (field == value) return;
-    field = value;
-    countdown_ = 0;
-    update();
-  }
   void UpdateBytesPerRefresh();
   void AddTimerClient();
-  void SetTimerSuspended(bool suspended);
   void SetValueInternal(int64_t v);
-  int MapAmplitude(int64_t a) const;
+  // A decayed amplitude on the needle's scale, with gain and the overflow event.
+  int MapToNeedle(int64_t amplitude);
   float LinearFloor() const;
   void DrawFromCache(QPainter& canvas);
   void DrawBackground();
@@ -210,8 +204,6 @@ class TMMCustomMeter : public TMMDIBGraphicControl, public TMMDisplayFeed {
   int sensitivity_ = -50;
   bool log_amp_ = true;
   bool show_peak_ = true;
-  int peak_delay_ = 20;
-  std::atomic<int> peak_speed_{0};  // read by PeakTimer
   int dc_offset_l_ = 0;
   int dc_offset_r_ = 0;
   QString caption_ = QStringLiteral("dB");
@@ -224,14 +216,9 @@ class TMMCustomMeter : public TMMDIBGraphicControl, public TMMDisplayFeed {
   QImage work_;
   QImage cache_;
 
-  std::atomic<int> needle_{0};
-  std::atomic<int> peak_{0};
-  std::atomic<int> countdown_{0};
-  std::atomic<bool> peak_changed_{false};
-  std::atomic<int> last_peak_{0};
-  TMMLevelDecay decay_;
-
-  TMMPeakTimerClient timer_client_;  // last: its removal waits for a running tick
+  // The needle is the feed's value. Last: its timer client's removal waits for a
+  // running tick.
+  TMMPeakFeed feed_{{.hold_equal = false, .fall_step = 500, .fall_to_value = true}};
 };
 
 class TMMMeter : public TMMCustomMeter {

@@ -17,4 +17,10 @@ int64_t FetchAll(TAuInput& input, const std::function<void(const uint8_t* data, 
 // or decoding fails on the way. Runs on the calling thread.
 int64_t DecodedFrames(TAuFileIn& input, const std::string& file_name);
 
+// The whole frames a file holds by its own bookkeeping, as input tells its size on
+// opening, without decoding (an Ogg Vorbis file: its last page's granule position
+// less the first audio page's start); -1 when it can't be opened or tells no size.
+// Runs on the calling thread.
+int64_t StatedFrames(TAuFileIn& input, const std::string& file_name);
+
 }  // namespace pmx

@@ -20,6 +20,8 @@ extern char** environ;
 namespace pmx {
 namespace {
 
+constexpr int kPipeBytes = 1 << 20;
+
 // What a lame built with libsndfile says on every raw run, whatever --quiet asks;
 // it reads our pipe as raw PCM all the same.
 constexpr std::array<std::string_view, 2> kKnownWarning = {
@@ -49,6 +51,9 @@ void ForwardMessages(int messages) {
 TLamePipe::TLamePipe(int kbps, int sample_rate, int channels, const std::string& mp3) {
   int pipe_fds[2];
   if (pipe2(pipe_fds, O_CLOEXEC) != 0) throw std::runtime_error(std::string("no pipe: ") + std::strerror(errno));
+  // A larger pipe lets lame and us take turns less often; the default size is kept
+  // where the system refuses.
+  fcntl(pipe_fds[1], F_SETPIPE_SZ, kPipeBytes);
   char khz[32];
   std::snprintf(khz, sizeof khz, "%g", sample_rate / 1000.0);
   // Raw input: lame never parses the recording itself, only what our reader took from it.

@@ -6,22 +6,23 @@
 //
 // The WAV is read by the same reader as kobrinvert's, so what one refuses the other
 // refuses too, and a recording whose header undercounts its data is encoded whole.
-// The MP3 is made under a name of its own and replaces an older one only when it
-// decodes to as long as the WAV; only then may the WAV be deleted.
+// The MP3 is made under a name of its own and replaces an older one only when its
+// frames hold as long as the WAV; only then may the WAV be deleted.
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <algorithm>
 #include <chrono>
 #include <filesystem>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <thread>
 
 #include "audio/streaming/decoded_length.h"
 #include "audio/streaming/wav_in.h"
-#include "audio/streaming/wm_in.h"
 #include "recorder/mosquill/lame_pipe.h"
+#include "recorder/mosquill/mp3_length.h"
 
 namespace {
 
@@ -39,25 +40,32 @@ int64_t Encode(pmx::TWaveIn& wav, int kbps, const std::string& part) {
   const int bits = wav.GetBitsPerSample();
   std::string pcm;
   const int64_t bytes = pmx::FetchAll(wav, [&](const uint8_t* data, uint32_t count) {
-    pcm.clear();
-    pmx::AppendPcm16(data, count, bits, pcm);
-    if (!lame.Write(reinterpret_cast<const uint8_t*>(pcm.data()), pcm.size())) throw Refusal{"lame stopped taking samples"};
+    if (bits != 16) {  // 16-bit samples go as they are
+      pcm.clear();
+      pmx::AppendPcm16(data, count, bits, pcm);
+      data = reinterpret_cast<const uint8_t*>(pcm.data());
+      count = static_cast<uint32_t>(pcm.size());
+    }
+    if (!lame.Write(data, count)) throw Refusal{"lame stopped taking samples"};
   });
   if (!lame.Finish()) throw Refusal{"lame failed"};
   return bytes / wav.BytesPerFrame();
 }
 
-// Lengths are compared in time, since lame may resample. Where the decoder can't
-// trim the encoder's delay and padding the MP3 runs up to two MP3 frames longer;
-// it is never shorter than the WAV by more than resampling rounds away.
+// lame delays the audio by 576 sample frames and pads its end with 576 more and
+// then silence up to the end of an MP3 frame; its info tag names both, unless a
+// frame is too small to hold the tag. Compared at the MP3's rate, since lame may
+// resample, which may round the length by a frame either way.
 void CheckLength(const std::string& part, int64_t frames, int rate) {
-  pmx::TMP3In mp3;
-  const int64_t decoded = pmx::DecodedFrames(mp3, part);
-  const int mp3_rate = mp3.GetSampleRate();
-  if (decoded < 0 || mp3_rate <= 0) throw Refusal{"the MP3 made of it can't be decoded"};
-  const double longer = static_cast<double>(decoded) / mp3_rate - static_cast<double>(frames) / rate;
-  if (longer < -2.0 / mp3_rate - 1.0 / rate || longer > 2 * 1152.0 / mp3_rate) {
-    throw Refusal{"the MP3 made of it holds " + std::to_string(decoded) + " frames at " + std::to_string(mp3_rate) +
+  constexpr int kLameDelay = 576;
+  const std::optional<pmx::TMp3Length> mp3 = pmx::StatedMp3Length(part);
+  if (!mp3 || mp3->rate <= 0) throw Refusal{"the MP3 made of it is short or damaged"};
+  const double expected = static_cast<double>(frames) * mp3->rate / rate;
+  const double slack = mp3->rate == rate ? 0 : 1;
+  const double over = static_cast<double>(mp3->samples - mp3->trimmed.value_or(2 * kLameDelay)) - expected;
+  const double most = mp3->trimmed ? slack : mp3->frame_samples + slack;
+  if (over < -slack || over > most) {
+    throw Refusal{"the MP3 made of it holds " + std::to_string(mp3->samples) + " frames at " + std::to_string(mp3->rate) +
                   " Hz for " + std::to_string(frames) + " at " + std::to_string(rate) + " Hz"};
   }
 }

@@ -49,7 +49,7 @@ struct FakeJob : TEncodeJob {
   bool EndOfStream() const override { return eos; }
   bool InputEnded() const override { return ended; }
   int64_t FramesRead() const override { return position / 4; }
-  int64_t DecodedFrames(const std::string& path) const override {
+  int64_t EncodedFrames(const std::string& path) const override {
     decoded_path = path;
     return decoded;
   }

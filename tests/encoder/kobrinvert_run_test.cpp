@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include "encoder/encode_job.h"
 #include "platform/byte_order.h"
 #include "tests/audio/streaming/ogg_check.h"
 #include "tests/audio/streaming/wav_bytes.h"
@@ -48,6 +49,29 @@ TEST(Kobrinvert, EncodesBesideTheWavAndDeletesItOnlyWhenAsked) {
     EXPECT_EQ(ogg.pcm_total, 22050);
     EXPECT_EQ(ogg.channels, 2);
     EXPECT_EQ(std::filesystem::exists(f.wav), sixth != "delete");
+  }
+}
+
+// The length check reads the pages' granule positions: an .ogg cut short, or
+// whose last page is damaged, never counts as holding every frame.
+TEST(Kobrinvert, TheEncodedLengthOfAShortOrDamagedOggFallsShort) {
+  Folder f;
+  test::WavBytes::Pcm16(2, 44100, test::Sine16(88200, 2, 44100, 440, 0.5)).Save(f.wav);
+  ASSERT_EQ(RunKobrinvert(f.argument + " 0.2 0 0 0"), 0);
+  const std::vector<uint8_t> whole = test::FileBytes(f.ogg);
+  TVorbisEncodeJob job;
+  EXPECT_EQ(job.EncodedFrames(f.ogg.string()), 88200);
+  const auto last_page = std::find_end(whole.begin(), whole.end(), "OggS", "OggS" + 4) - whole.begin();
+  std::vector<uint8_t> damaged = whole;
+  damaged[last_page + 30] ^= 0x55;  // its checksum no longer holds
+  const std::filesystem::path other = f.dir / "other.ogg";
+  for (const auto& [what, bytes] : {std::pair{"half", std::vector(whole.begin(), whole.begin() + whole.size() / 2)},
+                                    std::pair{"last page cut", std::vector(whole.begin(), whole.end() - 5)},
+                                    std::pair{"last page damaged", damaged}}) {
+    SCOPED_TRACE(what);
+    test::PutFile(other, bytes);
+    const int64_t frames = job.EncodedFrames(other.string());
+    EXPECT_LT(frames, 88200);
   }
 }
 

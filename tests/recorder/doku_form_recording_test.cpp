@@ -1,7 +1,9 @@
 #include <QLabel>
 #include <QPushButton>
 
+#include "audio/core/connector_pump.h"
 #include "platform/fake_wave_driver.h"
+#include "platform/gui_ticker.h"
 #include "platform/qt/qt_main_loop.h"
 #include "recorder/doku_form.h"
 #include "recorder/options_file.h"
@@ -68,6 +70,27 @@ TEST_F(FormRecordingTest, RecordAndStopButtonsLeaveEveryCapturedByteInAFinishedW
   EXPECT_EQ(Uint32At(bytes, 24), 8000u);  // the sample rate
   const std::vector<uint8_t> ramp = FakePcm::Ramp(WaveFormatEx::Pcm(8000, 8, 1), 0, 40000);
   EXPECT_EQ(bytes.substr(44), std::string(ramp.begin(), ramp.end()));
+}
+
+// Nobody sees a headless window: its displays are not fed or woken, but the
+// control tick still reads the input's peak, and every byte is recorded.
+TEST_F(FormRecordingTest, AHeadlessWindowDrawsNothingButTheTickStillHearsTheInput) {
+  form_->SetHeadless(true);
+  EXPECT_FALSE(gui_ticker::Seen());
+  form_->SpdBtnREcord->click();
+  std::shared_ptr<FakePcm> pcm = driver_.Last(WaveDirection::kInput);
+  ASSERT_NE(pcm, nullptr);
+  pcm->Advance(40000);
+  TControlTickHost& tick_host = *form_;
+  EXPECT_TRUE(loop_.PumpUntil([&] { return tick_host.LastPeak() > 0; }, 10s));
+  EXPECT_TRUE(loop_.PumpUntil([&] { return form_->RecordingPosition() >= 5000; }, 10s));
+  EXPECT_EQ(connector_pump::Wakes(), 0u);
+  EXPECT_EQ(form_->MMLevel1->LitSpots(), 0);
+  form_->SpdBtnStopREcord->click();
+  const std::vector<uint8_t> ramp = FakePcm::Ramp(WaveFormatEx::Pcm(8000, 8, 1), 0, 40000);
+  EXPECT_EQ(ReadFile(file_).substr(44), std::string(ramp.begin(), ramp.end()));
+  form_.reset();
+  EXPECT_TRUE(gui_ticker::Seen());
 }
 
 TEST_F(FormRecordingTest, AFolderThatCannotBeMadeShowsTheErrorPanelWithTheReasonAndRecordsNothing) {

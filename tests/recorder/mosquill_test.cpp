@@ -116,6 +116,38 @@ TEST_F(MosquillTest, AFailedEncodeKeepsTheWavAndTheOldMp3) {
   EXPECT_NE(test::ReadFile(mp3_), "older");
 }
 
+// lame's MP3 cut short, by part of a frame or by a whole one, with and without
+// the info tag that names its delay and padding (a 72-byte frame can't hold it):
+// the length check refuses it and the WAV stays.
+TEST_F(MosquillTest, AnMp3CutShortKeepsTheWav) {
+  test::WriteFile(wav_, ToneWav());
+  const std::filesystem::path bin = dir_ / "bin";
+  std::filesystem::create_directory(bin);
+  const std::string path = getenv("PATH");
+  setenv("PATH", (bin.string() + ":" + path).c_str(), 1);
+  struct Case {
+    const char* kbps;
+    int frame;  // bytes of one MP3 frame at 8 kHz
+  };
+  for (const Case& c : {Case{"32", 288}, Case{"8", 72}}) {
+    for (const int cut : {c.frame, 20}) {
+      SCOPED_TRACE(std::string(c.kbps) + " kbps, cut " + std::to_string(cut));
+      // Hands everything to the real lame, then cuts the end off its MP3.
+      test::WriteFile(bin / "lame", "#!/bin/sh\nfor a; do out=$a; done\n/usr/bin/lame \"$@\" || exit 1\n"
+                                    "truncate -s -" + std::to_string(cut) + " \"$out\"\n");
+      std::filesystem::permissions(bin / "lame", std::filesystem::perms::owner_all);
+      Encode({starred_, c.kbps, "0", "0", "1", "delete"});
+      EXPECT_EQ(test::ReadFile(wav_), ToneWav());
+      EXPECT_FALSE(std::filesystem::exists(mp3_));
+    }
+    std::filesystem::remove(bin / "lame");
+    Encode({starred_, c.kbps, "0", "0", "1"});  // whole, it is taken
+    EXPECT_TRUE(std::filesystem::exists(mp3_));
+    std::filesystem::remove(mp3_);
+  }
+  setenv("PATH", path.c_str(), 1);
+}
+
 // lame's own errors reach mosquill's stderr; the warning it gives on every raw run does not.
 TEST_F(MosquillTest, OnlyLamesRealMessagesReachStderr) {
   test::WriteFile(wav_, ToneWav());

@@ -3,6 +3,7 @@
 #include <sys/resource.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <condition_variable>
@@ -100,9 +101,11 @@ TEST_F(RecordingChainTest, RecordingHoldsEveryCapturedByteWithItsSizesAndStartTi
   const std::size_t data_size = bytes.size() - data_at - 8;
   EXPECT_EQ(Uint32At(bytes, 4), bytes.size() - 8);
   EXPECT_EQ(Uint32At(bytes, data_at + 4), data_size);
-  ASSERT_LT(data_size, ramp_.size());
   EXPECT_EQ(data_size % 4, 0u);
-  EXPECT_TRUE(std::equal(ramp_.begin(), ramp_.begin() + static_cast<long>(data_size),
+  // The file PCM is not paced: on a loaded machine the stop can come after the
+  // ramp ran out, and what it gives past its end is stale. The ramp's part is checked.
+  const std::size_t checked = std::min(data_size, ramp_.size());
+  EXPECT_TRUE(std::equal(ramp_.begin(), ramp_.begin() + static_cast<long>(checked),
                          reinterpret_cast<const uint8_t*>(bytes.data() + data_at + 8)));
   struct stat info {};
   ASSERT_EQ(stat(file.c_str(), &info), 0);

@@ -9,13 +9,27 @@ namespace pmx::test {
 
 void TestSink::BufferReady(WAVEHDR* lpWaveHdr) {
   {
-    std::lock_guard lock(mutex_);
+    std::unique_lock lock(mutex_);
     const auto* data = reinterpret_cast<const uint8_t*>(lpWaveHdr->lpData);
     bytes_.insert(bytes_.end(), data, data + lpWaveHdr->dwBytesRecorded);
     sizes_.push_back(lpWaveHdr->dwBytesRecorded);
+    if (bytes_.size() >= hold_from_) {
+      MainLoop::Instance().Wake();
+      // Bounded, so that a test that failed before its Release cannot hang.
+      released_.wait_for(lock, std::chrono::seconds(20),
+                         [this] { return bytes_.size() < hold_from_; });
+    }
   }
   TMMDSPComponent::BufferReady(lpWaveHdr);
   MainLoop::Instance().Wake();
+}
+
+void TestSink::HoldFrom(std::size_t bytes) {
+  {
+    std::lock_guard lock(mutex_);
+    hold_from_ = bytes;
+  }
+  released_.notify_all();
 }
 
 void TestSink::Stopped() {

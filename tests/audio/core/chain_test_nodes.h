@@ -1,7 +1,9 @@
 #pragma once
 
 #include <chrono>
+#include <condition_variable>
 #include <cstdint>
+#include <limits>
 #include <mutex>
 #include <vector>
 
@@ -24,9 +26,16 @@ class TestSink : public TMMDSPComponent {
   int Stops() const;
   // Serves the main loop until at least bytes arrived; false on timeout.
   bool WaitTotal(std::size_t bytes, std::chrono::milliseconds timeout = std::chrono::seconds(20));
+  // Holds the pushing thread once at least bytes arrived, until Release (20 s at
+  // most): a device without a clock is then known to be no further on while the
+  // test acts.
+  void HoldFrom(std::size_t bytes);
+  void Release() { HoldFrom(std::numeric_limits<std::size_t>::max()); }
 
  private:
   mutable std::mutex mutex_;
+  std::condition_variable released_;
+  std::size_t hold_from_ = std::numeric_limits<std::size_t>::max();
   std::vector<uint8_t> bytes_;
   std::vector<uint32_t> sizes_;
   int stops_ = 0;

@@ -11,6 +11,7 @@
 #include <cstring>
 #include <vector>
 
+#include "platform/gui_ticker.h"
 #include "platform/main_loop.h"
 #include "platform/wave_types.h"
 #include "tests/audio/displays/pcm_blocks.h"
@@ -154,6 +155,27 @@ TEST(Level, AHiddenWindowStillUpdatesTheLastPeakButAHiddenBarDoesNot) {
   level.hide();
   level.RefreshPCMData(loud.data());
   EXPECT_EQ(level.LastPeak(), 0);
+}
+
+// Unseen, a block only updates LastPeak: nothing is lit or held, so nothing
+// wakes the peak timer, and the bar shown again starts from what it is fed then.
+TEST(Level, WhileNobodySeesTheBarOnlyTheLastPeakIsKept) {
+  ManualLevel level;
+  const std::vector<uint8_t> loud(50, 255);
+  level.RefreshPCMData(loud.data());
+  const int lit = level.LitSpots();
+  ASSERT_GT(lit, 0);
+  gui_ticker::SetSeen(false);
+  const std::vector<uint8_t> quieter(50, 200);
+  level.RefreshPCMData(quieter.data());
+  gui_ticker::SetSeen(true);
+  EXPECT_EQ(level.LastPeak(), 72 * 256);
+  EXPECT_EQ(level.LitSpots(), 0);
+  EXPECT_EQ(level.PeakSpot(), 0);
+  level.RefreshPCMData(quieter.data());
+  EXPECT_GT(level.LitSpots(), 0);
+  EXPECT_LT(level.LitSpots(), lit);
+  EXPECT_EQ(level.PeakSpot(), level.LitSpots());  // not the loud block's peak
 }
 
 TEST(Level, UniformDecayAveragesTheLastValues) {

@@ -147,6 +147,15 @@ TEST(Meter, TheHeldPeakDropsToTheNeedleOrFallsAtPeakSpeed) {
   EXPECT_EQ(meter.PeakValue(), 0);
 }
 
+// Like the level bar, the meter lets the shared timer sleep with nothing held.
+TEST(Meter, NothingHeldLetsThePeakTimerSleepAndANewPeakWakesIt) {
+  ManualMeter meter;
+  meter.PeakTimer();
+  EXPECT_TRUE(meter.PeakTimerClient()->idle);
+  meter.SetValue(100);
+  EXPECT_FALSE(meter.PeakTimerClient()->idle);
+}
+
 TEST(Meter, TheSharedTimerDropsTheHeldPeakWhileValuesArrive) {
   TMMMeter meter;
   meter.SetPeakDelay(0);

@@ -132,5 +132,35 @@ TEST(QtMainLoop, TheDisplayClockMovesToTheGuiThreadAndBack) {
   EXPECT_FALSE(gui_ticker::Running());
 }
 
+// A loop's timer that only records how it was set.
+struct RecordedTicks : TickSource {
+  void ArmTicks(std::chrono::milliseconds value) override { period = value; }
+  std::chrono::milliseconds period{-1};
+};
+
+// While nobody sees the displays their clock neither wakes the loop nor ticks,
+// whatever its clients ask for; seen again, it ticks as before.
+TEST(DisplayClock, NobodySeeingTheDisplaysStopsEveryTick) {
+  using std::chrono::milliseconds;
+  RecordedTicks source;
+  gui_ticker::Attach(&source);
+  int ticks = 0;
+  ASSERT_TRUE(gui_ticker::Start(milliseconds(25), [&] { ++ticks; }));
+  EXPECT_EQ(source.period, milliseconds(25));
+  gui_ticker::SetSeen(false);
+  EXPECT_EQ(source.period, milliseconds(0));
+  gui_ticker::SetIdle(true);
+  gui_ticker::SetIdle(false);  // a client that needs ticks again
+  EXPECT_EQ(source.period, milliseconds(0));
+  gui_ticker::Tick();  // an expiry already on its way
+  EXPECT_EQ(ticks, 0);
+  gui_ticker::SetSeen(true);
+  EXPECT_EQ(source.period, milliseconds(25));
+  gui_ticker::Tick();
+  EXPECT_EQ(ticks, 1);
+  gui_ticker::Stop();
+  gui_ticker::Detach(&source);
+}
+
 }  // namespace
 }  // namespace pmx
