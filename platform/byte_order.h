@@ -29,6 +29,13 @@ constexpr void StoreLE32(uint8_t* p, uint32_t v) {
   StoreLE16(p + 2, static_cast<uint16_t>(v >> 16));
 }
 
+// A big-endian field of up to four bytes, as MPEG frame and tag headers store them.
+constexpr uint32_t LoadBE(const uint8_t* p, int bytes) {
+  uint32_t v = 0;
+  for (int i = 0; i < bytes; ++i) v = v << 8 | p[i];
+  return v;
+}
+
 inline void AppendLE32(std::vector<uint8_t>& out, uint32_t v) {
   uint8_t bytes[4];
   StoreLE32(bytes, v);
