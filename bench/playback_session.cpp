@@ -45,7 +45,7 @@ struct Session {
     } else if (verb == "end") {
       return loop.PumpUntil([this] { return stopped; }, 24h);
     } else if (verb == "reload") {
-      chain.Load(file, pmx::pkWave);
+      chain.LoadWave(file);
     } else {
       std::fprintf(stderr, "unknown action %s\n", action.c_str());
       return false;
@@ -74,7 +74,7 @@ int main(int argc, char** argv) {
   session.chain.SetDevice(0, pcm);
   session.chain.WaveOut.OnStop = [&](pmx::TObject*) { session.stopped = true; };
   try {
-    session.chain.Load(file, pmx::pkWave);
+    session.chain.LoadWave(file);
     for (int i = 3; i < argc; ++i) {
       if (!session.Do(argv[i], file)) return 1;
       std::printf("%s: at %lld ms\n", argv[i], static_cast<long long>(session.chain.WavePosition()));

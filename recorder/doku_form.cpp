@@ -53,7 +53,7 @@ TDokuForm::TDokuForm(std::string instance_name, std::string first_argument, QWid
                      SoundSystem* sound)
     : QMainWindow(parent),
       TForm(static_cast<QWidget&>(*this)),
-      PlaybackChain(sound),
+      Playback(*this, sound),
       instance_name_(std::move(instance_name)),
       first_argument_(std::move(first_argument)) {
   setObjectName("DokuForm");
@@ -70,7 +70,6 @@ TDokuForm::TDokuForm(std::string instance_name, std::string first_argument, QWid
   BuildTimers();
   SerialPort1.SetCommPort("COM2");
   HangLevelBars();
-  BindPlayers();
   RecordingChain.SetLifecycle(&lifecycle_);
   resize(kFormWidth, kFormHeight);
   LoadDesigner();
@@ -295,7 +294,7 @@ void TDokuForm::FormCloseQuery() {
 void TDokuForm::FormClose() {
   ResetLptOutputs();
   // Whatever kind plays: an MP3 left running would play on behind a closed window.
-  for (TDXAudioOut* output : {&PlaybackChain.DXAudioOut1, &PlaybackChain.DXAudioOut2}) output->Stop(true);
+  Playback.StopStreams();
   StopFormTimers();
 }
 
@@ -385,7 +384,7 @@ void TDokuForm::Close() {
 }
 
 void TDokuForm::ApplyDeviceChoice() {
-  AssignPlaybackDevice(Settings.RecorderOptions.OutDevice);
+  Playback.SetDevice(Settings.RecorderOptions.OutDevice);
   TMMWaveIn& recorder = RecordingChain.WaveRecorder;
   if (recorder.DeviceID() == Settings.RecorderOptions.InDevice) return;
   try {
@@ -402,7 +401,7 @@ void TDokuForm::AssignDevices(uint8_t in_device, uint8_t out_device) {
   Settings.RecorderOptions.OutDevice = UsableDevice(WaveDirection::kOutput, out_device);
   RecordingChain.WaveRecorder.SetDeviceID(in_device);
   RecordingChain.WaveIn.SetDeviceID(in_device);
-  AssignPlaybackDevice(Settings.RecorderOptions.OutDevice);
+  Playback.SetDevice(Settings.RecorderOptions.OutDevice);
 }
 
 bool TDokuForm::CodecRegistryPresent() const { return FormatDlg.ACMPresent(); }

@@ -19,7 +19,7 @@
 #include "recorder/aufnahme_form.h"
 #include "recorder/control_tick.h"
 #include "recorder/instance_listener.h"
-#include "recorder/playback_chain.h"
+#include "recorder/playback.h"
 #include "recorder/recording_chain.h"
 #include "recorder/recording_lifecycle.h"
 
@@ -39,13 +39,12 @@ class TParaForm;
 // The recorder's main window: the recording panel with its level bars, the playback
 // panel, the options and exit buttons, the menus and the timers. Start-up happens
 // when it is first shown, the geometry goes to "preferences.ini" when it closes.
-// It holds the recording the list handed over for playback (PlaybackFile,
-// PlaybackKind) and lends it to the list.
+// Its controls drive Playback, which holds the recording the list hands over.
 // Threads: GUI thread only (the control tick arrives there synchronized); the
 // recording components keep the rules their headers give.
 class TDokuForm : public QMainWindow,
                   public TForm,
-                  public TPlaybackChoice,
+                  public TPlaybackHost,
                   public TControlTickHost,
                   public TRemoteCommandTarget,
                   public TRecordingHost {
@@ -122,7 +121,7 @@ class TDokuForm : public QMainWindow,
   // monitor input WaveIn -> MMConnector2; both connectors feed the level bars.
   TRecordingComponents RecordingChain{Settings.RecorderOptions};
   // AudioFile -> WaveOut, VorbisIn1 -> DXAudioOut1 and MP3In1 -> DXAudioOut2.
-  TPlaybackComponents PlaybackChain;
+  TPlayback Playback;
   // The counts and samples the control tick and the recording lifecycle share.
   TRecorderState RecorderState;
   // The user holds the slider: the position display leaves it alone.
@@ -148,21 +147,20 @@ class TDokuForm : public QMainWindow,
   void StatusTimerTimer();
   void tmrDelayStopTimer();
 
-  // Playback of the recording the list handed over (PlaybackFile, PlaybackKind).
   // Play starts or resumes, Pause pauses; releasing the slider seeks.
-  void SpdBtnPlayClick();
-  void SpdBtnPauseClick();
+  void SpdBtnPlayClick() { Playback.Play(); }
+  void SpdBtnPauseClick() { Playback.Pause(); }
   void SliderTrack() { SliderDragging = true; }
   void SliderTrackEnd();
-  // The time of day of what is heard: the start time from the file's display name
-  // plus the position; also the gauge and the slider.
+  // The position display, the gauge and the slider.
   void PlayTimerTimer();
-  void DXAudioOut1ThreadException() { ShowPlaybackError(PlaybackChain.DXAudioOut1); }
-  void DXAudioOut2ThreadException() { ShowPlaybackError(PlaybackChain.DXAudioOut2); }
-  // Hands PlaybackFile to the input of its kind and enables the controls.
+  // Loads what the list handed over and enables the controls when it can play.
   void LoadPlaybackFile();
-  // Ends whatever plays and waits until it has.
-  void StopPlayback();
+
+  // What the player shows.
+  void TellPlayback(const std::string& text) override;
+  // Voice-operated recording goes off.
+  void WaveOutRefused() override;
 
   // What the control tick reads and drives.
   int64_t RecordingPosition() override;
@@ -224,16 +222,6 @@ class TDokuForm : public QMainWindow,
   void BuildPlaybackPanel(QWidget* client);
   void BuildParaPanel(QWidget* client);
   void BuildHiddenSeekButtons(QWidget* client);
-  void BindPlayers();
-  // The players take the device the wave-out list shows at out_device; the next
-  // run plays there.
-  void AssignPlaybackDevice(uint8_t out_device);
-  void ShowPlaybackError(const TDXAudioOut& output);
-  // A wave-out device that refuses switches voice-operated recording off.
-  void PlayWave();
-  void SeekWave(int slider_position);
-  // A run that ended by itself on a file that went away or shrank tells the user.
-  void PlaybackDone();
   void BuildMenus();
   void BuildTimers();
   void HangLevelBars();
@@ -264,7 +252,6 @@ class TDokuForm : public QMainWindow,
   TInstanceListener* listener_ = nullptr;
   QAction* play_action_ = nullptr;
   QAction* pause_action_ = nullptr;
-  uintmax_t playback_size_ = 0;  // the size of PlaybackFile when it was handed over
 };
 
 }  // namespace pmx

@@ -59,7 +59,7 @@ int RunRecorder(int argc, char** argv, bool headless) {
   // The forms in the order the recorder creates them.
   pmx::TDokuForm main_window(start.instance_name, start.recording_option);
   pmx::TParaForm options(main_window.Settings, &main_window);
-  pmx::TAufnahmeForm recordings(main_window.Settings.RecorderOptions, main_window, &main_window);
+  pmx::TAufnahmeForm recordings(main_window.Settings.RecorderOptions, main_window.Playback, &main_window);
   pmx::TLogoForm logo;
   pmx::TfrmExit exit_dialog(&main_window);
   options.SetMainForm(&main_window);

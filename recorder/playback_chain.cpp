@@ -46,26 +46,11 @@ TPlaybackComponents::~TPlaybackComponents() {
   WaveOut.Close();
 }
 
-TDXAudioOut* TPlaybackComponents::Output(int kind) {
-  if (kind == pkVorbis) return &DXAudioOut1;
-  if (kind == pkMP3) return &DXAudioOut2;
-  return nullptr;
-}
-
-TAuFileIn* TPlaybackComponents::Input(int kind) {
-  if (kind == pkVorbis) return &VorbisIn1;
-  if (kind == pkMP3) return &MP3In1;
-  return nullptr;
-}
-
-void TPlaybackComponents::Load(const std::string& path, int kind) {
-  if (kind == pkWave) {
-    AudioFile.SetFileName(path);
-    // A header without samples (a recording stopped at once, or a broken header)
-    // would only fail later in the device, as if the sound card had refused.
-    if (AudioFile.GetEmpty()) throw EMMAudioError(path + " holds no sound to play.");
-  }
-  if (TAuFileIn* input = Input(kind)) input->SetFileName(path);
+void TPlaybackComponents::LoadWave(const std::string& path) {
+  AudioFile.SetFileName(path);
+  // A header without samples (a recording stopped at once, or a broken header)
+  // would only fail later in the device, as if the sound card had refused.
+  if (AudioFile.GetEmpty()) throw EMMAudioError(path + " holds no sound to play.");
 }
 
 int64_t TPlaybackComponents::WavePosition() {
@@ -76,7 +61,7 @@ int64_t TPlaybackComponents::WavePosition() {
 void TPlaybackComponents::StopAll() {
   WaveOut.Stop();
   for (TDXAudioOut* output : {&DXAudioOut1, &DXAudioOut2}) {
-    if (output->GetStatus() != 2) output->Stop(false);
+    if (output->GetStatus() != TAuStatus::kIdle) output->Stop(false);
   }
 }
 

@@ -25,12 +25,9 @@ class TPlaybackComponents {
   explicit TPlaybackComponents(SoundSystem* system = nullptr);
   ~TPlaybackComponents();
 
-  // The output and input of kind; null for the other kinds.
-  TDXAudioOut* Output(int kind);
-  TAuFileIn* Input(int kind);
-  // Hands path to the input of kind; raises the file's error when it cannot be read
-  // or, for a WAV file, holds no samples.
-  void Load(const std::string& path, int kind);
+  // Hands path to AudioFile; raises the file's error when it cannot be read or
+  // holds no samples.
+  void LoadWave(const std::string& path);
   // Where the WAV being played is in ms: while it plays, the position of what is
   // heard now, not of the buffers queued ahead of it.
   int64_t WavePosition();

@@ -161,9 +161,9 @@ void TAuOutput::Stop(bool async) {
   worker_->NotifyDone = true;
 }
 
-int TAuOutput::GetStatus() const {
-  if (!busy_) return 2;
-  return worker_->GetState() == TAuThread::State::Paused ? 1 : 0;
+TAuStatus TAuOutput::GetStatus() const {
+  if (!busy_) return TAuStatus::kIdle;
+  return worker_->GetState() == TAuThread::State::Paused ? TAuStatus::kPaused : TAuStatus::kPlaying;
 }
 
 int TAuOutput::GetProgress() const {

@@ -77,6 +77,9 @@ class TAuThread : public TThread {
   std::atomic<bool> stop_flag_{false};
 };
 
+// What an output is doing; the numbers are the ones callers have always compared with.
+enum class TAuStatus { kPlaying = 0, kPaused = 1, kIdle = 2 };
+
 // An output that pulls its Input block by block on its own worker. Events are
 // delivered on the GUI thread by the process's event thread.
 //
@@ -98,8 +101,7 @@ class TAuOutput : public TComponent {
   // Async: asks the run to end; OnDone follows. Not async: returns once the run
   // has ended, without OnDone.
   void Stop(bool async = true);
-  // 0 running, 1 paused, 2 idle.
-  int GetStatus() const;
+  TAuStatus GetStatus() const;
   // Percent of the input delivered; -1 for an input of unknown size.
   int GetProgress() const;
   virtual void Pause();

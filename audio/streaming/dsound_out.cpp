@@ -59,7 +59,7 @@ void TDXAudioOut::Pause() {
 void TDXAudioOut::Resume() {
   {
     std::lock_guard lock(buffer_mutex_);
-    if (buffer_ && !first_ && !input_ended_ && GetStatus() == 1) buffer_->Restart();
+    if (buffer_ && !first_ && !input_ended_ && GetStatus() == TAuStatus::kPaused) buffer_->Restart();
   }
   TAuOutput::Resume();
 }

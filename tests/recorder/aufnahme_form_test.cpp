@@ -193,7 +193,7 @@ TEST_F(RecordingsListTest, TheMainWindowOpensTheListFromItsButtonAndItsMenu) {
   QtMainLoop loop;
   TDokuForm main_window("test", "");
   main_window.Settings.RecorderOptions = RecorderOptions;
-  TAufnahmeForm recordings(main_window.Settings.RecorderOptions, main_window, &main_window);
+  TAufnahmeForm recordings(main_window.Settings.RecorderOptions, main_window.Playback, &main_window);
   main_window.SetAufnahmeForm(&recordings);
   MakeFile("20260307090503.wav", LocalTimePoint(2026, 3, 7, 10, 0, 0));
   clock_.emplace([] { return LocalTimePoint(2026, 3, 9, 0, 0, 0); });

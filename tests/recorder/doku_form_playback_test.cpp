@@ -55,18 +55,18 @@ class PlaybackPanelTest : public RecorderTest {
     const std::string command = "oggenc -Q --raw -o '" + ogg_.string() + "' '" + raw.string() + "'";
     if (std::system(command.c_str()) != 0) GTEST_SKIP() << "oggenc is not available";
     form_ = std::make_unique<TDokuForm>("", "", nullptr, &alsa_);
-    form_->PlaybackChain.DXAudioOut1.SetPollingInterval(10);
+    form_->Playback.Chain.DXAudioOut1.SetPollingInterval(10);
     HandOver();
   }
   void TearDown() override { form_.reset(); }
   // Hands the recording to the player, as the recordings list does.
   void HandOver() {
-    form_->PlaybackFile = ogg_.string();
-    form_->PlaybackKind = pkVorbis;
+    form_->Playback.PlaybackFile = ogg_.string();
+    form_->Playback.PlaybackKind = pkVorbis;
     form_->LoadPlaybackFile();
   }
   bool PumpUntil(const std::function<bool()>& done) { return loop_.PumpUntil(done, 20s); }
-  TDXAudioOut& Output() { return form_->PlaybackChain.DXAudioOut1; }
+  TDXAudioOut& Output() { return form_->Playback.Chain.DXAudioOut1; }
 
   QtMainLoop loop_;
   TempDir sink_;
@@ -86,7 +86,7 @@ TEST_F(PlaybackPanelTest, PlayPauseSeekAndTheTimeOfDay) {
   form_->SpdBtnPlayClick();
   ASSERT_TRUE(PumpUntil([&] { return Output().GetProgress() >= 30; })) << Output().ErrorText();
   form_->SpdBtnPauseClick();
-  EXPECT_EQ(Output().GetStatus(), 1);
+  EXPECT_EQ(Output().GetStatus(), TAuStatus::kPaused);
   form_->PlayTimerTimer();
   const int gauge = form_->PlayGauge->value();
   EXPECT_GE(gauge, 29);
@@ -103,7 +103,7 @@ TEST_F(PlaybackPanelTest, PlayPauseSeekAndTheTimeOfDay) {
   EXPECT_NEAR(form_->PlayGauge->value(), 80, 1);
 
   form_->SpdBtnPlayClick();
-  ASSERT_TRUE(PumpUntil([&] { return Output().GetStatus() == 2; }));
+  ASSERT_TRUE(PumpUntil([&] { return Output().GetStatus() == TAuStatus::kIdle; }));
   EXPECT_TRUE(messages_.empty()) << messages_.front();
   // The device heard about half of the recording: 30 % before the seek, 20 % after it.
   const int64_t heard = static_cast<int64_t>(FileBytes(sink_ / "out.raw").size());
@@ -114,7 +114,7 @@ TEST_F(PlaybackPanelTest, FileCutShortUnderThePlayerStopsWithAMessage) {
   form_->SpdBtnPlayClick();
   ASSERT_TRUE(PumpUntil([&] { return Output().GetProgress() >= 10; }));
   std::filesystem::resize_file(ogg_, std::filesystem::file_size(ogg_) / 3);
-  ASSERT_TRUE(PumpUntil([&] { return Output().GetStatus() == 2 && !messages_.empty(); }));
+  ASSERT_TRUE(PumpUntil([&] { return Output().GetStatus() == TAuStatus::kIdle && !messages_.empty(); }));
   EXPECT_LT(Output().GetProgress(), 50);
 }
 
@@ -150,8 +150,8 @@ class WavePlaybackTest : public RecorderTest {
   }
   // Hands the recording to form's player, as the recordings list does.
   void HandOver(TDokuForm& form) {
-    form.PlaybackFile = wav_.string();
-    form.PlaybackKind = pkWave;
+    form.Playback.PlaybackFile = wav_.string();
+    form.Playback.PlaybackKind = pkWave;
     form.LoadPlaybackFile();
   }
   // The main window playing on the wave-out device of options named device, with
@@ -160,7 +160,7 @@ class WavePlaybackTest : public RecorderTest {
     driver_ = std::make_unique<AlsaWaveDriver>(std::move(options));
     scope_ = std::make_unique<ScopedWaveDriver>(*driver_);
     form_ = std::make_unique<TDokuForm>("", "");
-    form_->PlaybackChain.SetDevice(0, device);
+    form_->Playback.Chain.SetDevice(0, device);
     HandOver(*form_);
     return *form_;
   }
@@ -173,8 +173,8 @@ class WavePlaybackTest : public RecorderTest {
   }
   // The WAV player's stops, counted beside the window's own handler.
   int& CountStops(TDokuForm& form) {
-    const TNotifyEvent stopped = form.PlaybackChain.WaveOut.OnStop;
-    form.PlaybackChain.WaveOut.OnStop = [this, stopped](TObject* sender) {
+    const TNotifyEvent stopped = form.Playback.Chain.WaveOut.OnStop;
+    form.Playback.Chain.WaveOut.OnStop = [this, stopped](TObject* sender) {
       ++stops_;
       stopped(sender);
     };
@@ -196,7 +196,7 @@ TEST_F(WavePlaybackTest, SeekWhilePausedPlaysOnExactlyFromThere) {
   FakeWaveDriver driver;
   ScopedWaveDriver scope(driver);
   TDokuForm form("", "");
-  form.PlaybackChain.SetDevice(0, "Fake Output");
+  form.Playback.Chain.SetDevice(0, "Fake Output");
   HandOver(form);
   form.PlayTimerTimer();
   EXPECT_EQ(form.PositionLabel->text(), "Position : 09:05:03");
@@ -303,11 +303,11 @@ TEST_F(WavePlaybackTest, MalformedFilesGiveTheirOwnError) {
     SCOPED_TRACE(i);
     messages_.clear();
     form.Settings.RecorderOptions.SaveMode = 6;
-    form.PlaybackFile = Home("2026030709051" + std::to_string(i) + ".wav").string();
-    PutFile(form.PlaybackFile, std::vector<uint8_t>(files[i].begin(), files[i].end()));
+    form.Playback.PlaybackFile = Home("2026030709051" + std::to_string(i) + ".wav").string();
+    PutFile(form.Playback.PlaybackFile, std::vector<uint8_t>(files[i].begin(), files[i].end()));
     form.LoadPlaybackFile();
     ASSERT_EQ(messages_.size(), 1u);
-    EXPECT_TRUE(messages_[0] == form.PlaybackFile + " holds no sound to play." ||
+    EXPECT_TRUE(messages_[0] == form.Playback.PlaybackFile + " holds no sound to play." ||
                 messages_[0] == "This is not a valid Audiofile")
         << messages_[0];
     EXPECT_FALSE(form.SpdBtnPlay->isEnabled());
@@ -331,13 +331,14 @@ TEST_F(PlaybackBadInputTest, EmptyOrGarbledFilesGiveAMessageAndStayIdle) {
     SCOPED_TRACE(name);
     messages_.clear();
     PutFile(home_ / name, bytes);
-    form.PlaybackFile = (home_ / name).string();
-    form.PlaybackKind = name.ends_with(".ogg") ? pkVorbis : pkMP3;
+    form.Playback.PlaybackFile = (home_ / name).string();
+    const bool vorbis = name.ends_with(".ogg");
+    form.Playback.PlaybackKind = vorbis ? pkVorbis : pkMP3;
+    TDXAudioOut& output = vorbis ? form.Playback.Chain.DXAudioOut1 : form.Playback.Chain.DXAudioOut2;
     form.LoadPlaybackFile();
     form.SpdBtnPlayClick();
     ASSERT_TRUE(loop.PumpUntil([&] { return !messages_.empty(); }, 10s));
-    EXPECT_TRUE(loop.PumpUntil(
-        [&] { return form.PlaybackChain.Output(form.PlaybackKind)->GetStatus() == 2; }, 10s));
+    EXPECT_TRUE(loop.PumpUntil([&] { return output.GetStatus() == TAuStatus::kIdle; }, 10s));
   }
 }
 

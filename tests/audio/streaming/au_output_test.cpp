@@ -64,7 +64,7 @@ TEST(AuOutput, ProgressFigures) {
   EXPECT_EQ(output.GetProgress(), -1);
   input.Set(0, 0);
   EXPECT_EQ(output.GetProgress(), 0);
-  EXPECT_EQ(output.GetStatus(), 2);
+  EXPECT_EQ(output.GetStatus(), TAuStatus::kIdle);
 }
 
 TEST(AuOutput, RunPullsEverythingAndReportsOnTheGuiThread) {
@@ -73,7 +73,7 @@ TEST(AuOutput, RunPullsEverythingAndReportsOnTheGuiThread) {
   ASSERT_TRUE(rig.WaitDone(1));
   EXPECT_EQ(rig.output.collected.size(), 2000u);
   EXPECT_FALSE(rig.output.Busy());
-  EXPECT_EQ(rig.output.GetStatus(), 2);
+  EXPECT_EQ(rig.output.GetStatus(), TAuStatus::kIdle);
   EXPECT_EQ(rig.output.finished, 1);
   ASSERT_FALSE(rig.progress.empty());
   EXPECT_EQ(rig.progress.back(), 100);
@@ -136,7 +136,7 @@ TEST(AuOutput, PauseHoldsTheWorker) {
   rig.input.SetLoop(true);  // endless
   rig.output.Run();
   rig.output.Pause();
-  ASSERT_EQ(rig.output.GetStatus(), 1);
+  ASSERT_EQ(rig.output.GetStatus(), TAuStatus::kPaused);
   const int64_t held = rig.output.pulled;
   // Paused, the worker pulls nothing more, however long the GUI thread goes on.
   for (int i = 0; i < 100; ++i) rig.loop.ProcessPending();
@@ -144,7 +144,7 @@ TEST(AuOutput, PauseHoldsTheWorker) {
   rig.output.Resume();
   ASSERT_TRUE(rig.loop.PumpUntil([&] { return rig.output.pulled > held; }, 10s));
   rig.output.Stop(false);
-  EXPECT_EQ(rig.output.GetStatus(), 2);
+  EXPECT_EQ(rig.output.GetStatus(), TAuStatus::kIdle);
 }
 
 // Many short runs under stop, pause and resume at random moments: none may hang,

@@ -71,7 +71,7 @@ void PlaysExactlyThroughAPause(const std::string& path) {
   player.output.Run();
   ASSERT_TRUE(player.loop.PumpUntil([&] { return player.output.GetProgress() >= 40; }, 20s));
   player.output.Pause();
-  EXPECT_EQ(player.output.GetStatus(), 1);
+  EXPECT_EQ(player.output.GetStatus(), TAuStatus::kPaused);
   const size_t at_pause = test::FileBytes(dir / "out.raw").size();
   player.loop.PumpUntil([] { return false; }, 50ms);
   EXPECT_EQ(test::FileBytes(dir / "out.raw").size(), at_pause);
