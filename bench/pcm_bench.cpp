@@ -6,9 +6,9 @@
 #include <cstdint>
 #include <vector>
 
-#include "audio/core/fade_list.h"
-#include "audio/core/pcm_convert.h"
-#include "audio/core/pcm_support.h"
+#include "audio/core/dsp/fade_list.h"
+#include "audio/core/dsp/pcm_convert.h"
+#include "audio/core/dsp/pcm_support.h"
 
 namespace {
 

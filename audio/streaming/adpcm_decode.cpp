@@ -6,7 +6,7 @@
 
 #include "audio/streaming/streaming.h"
 #include "platform/byte_order.h"
-#include "platform/ms_adpcm.h"
+#include "platform/codecs/ms_adpcm.h"
 
 namespace pmx {
 namespace {

@@ -5,7 +5,7 @@
 
 #include "audio/streaming/decoded_length.h"
 #include "audio/streaming/wm_in.h"
-#include "platform/spawn_detached.h"
+#include "platform/ipc/spawn_detached.h"
 #include "tests/audio/streaming/wav_bytes.h"
 #include "tests/recorder/recorder_fixture.h"
 
