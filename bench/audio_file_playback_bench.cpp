@@ -15,13 +15,13 @@
 #include <string>
 #include <vector>
 
-#include "audio/core/acm_support.h"
-#include "audio/core/audio_file.h"
-#include "audio/core/wave_out.h"
-#include "platform/acm.h"
-#include "platform/alsa_wave_driver.h"
-#include "platform/main_loop.h"
+#include "audio/core/chain/wave_out.h"
+#include "audio/core/dsp/acm_support.h"
+#include "audio/core/files/audio_file.h"
 #include "bench/support/cpu_time.h"
+#include "platform/alsa/alsa_wave_driver.h"
+#include "platform/codecs/acm.h"
+#include "platform/main_loop.h"
 
 namespace {
 

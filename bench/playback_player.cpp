@@ -11,13 +11,13 @@
 #include <memory>
 #include <string>
 
-#include "audio/core/audio_file.h"
-#include "audio/core/wave_out.h"
+#include "audio/core/chain/wave_out.h"
+#include "audio/core/files/audio_file.h"
 #include "audio/streaming/dsound_out.h"
 #include "audio/streaming/vorbis_in.h"
 #include "audio/streaming/wm_in.h"
-#include "platform/alsa_dsound.h"
-#include "platform/alsa_wave_driver.h"
+#include "platform/alsa/alsa_dsound.h"
+#include "platform/alsa/alsa_wave_driver.h"
 #include "platform/main_loop.h"
 
 namespace {

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/alsa_wave_driver.h"
+#include "platform/alsa/alsa_wave_driver.h"
 #include "platform/main_loop.h"
 #include "recorder/playback_chain.h"
 

@@ -7,7 +7,7 @@
 
 #include <benchmark/benchmark.h>
 
-#include "audio/core/ring_buffer.h"
+#include "audio/core/chain/ring_buffer.h"
 
 namespace {
 

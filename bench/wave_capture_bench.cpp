@@ -14,8 +14,8 @@
 
 #include <benchmark/benchmark.h>
 
-#include "platform/alsa_wave_driver.h"
-#include "platform/wave_in_device.h"
+#include "platform/alsa/alsa_wave_driver.h"
+#include "platform/alsa/wave_in_device.h"
 
 namespace {
 

@@ -34,12 +34,12 @@
 
 #include <benchmark/benchmark.h>
 
-#include "audio/core/ring_buffer.h"
-#include "audio/core/wave_file.h"
-#include "audio/core/wave_in.h"
-#include "platform/alsa_wave_driver.h"
-#include "platform/main_loop.h"
+#include "audio/core/chain/ring_buffer.h"
+#include "audio/core/chain/wave_in.h"
+#include "audio/core/files/wave_file.h"
 #include "bench/support/cpu_time.h"
+#include "platform/alsa/alsa_wave_driver.h"
+#include "platform/main_loop.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "audio/core/component.h"
+#include "audio/core/objects/component.h"
 #include "devices/dir_change_thread.h"
 
 namespace pmx {

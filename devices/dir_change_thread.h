@@ -3,7 +3,7 @@
 #include <functional>
 #include <memory>
 
-#include "audio/core/thread.h"
+#include "audio/core/objects/thread.h"
 #include "platform/dir_watch.h"
 
 namespace pmx {

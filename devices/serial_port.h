@@ -12,9 +12,9 @@
 #include <string>
 #include <vector>
 
-#include "audio/core/component.h"
-#include "audio/core/thread.h"
-#include "platform/serial_device.h"
+#include "audio/core/objects/component.h"
+#include "audio/core/objects/thread.h"
+#include "platform/ports/serial_device.h"
 
 namespace pmx {
 

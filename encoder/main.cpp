@@ -5,9 +5,9 @@
 
 #include "encoder/encode_job.h"
 #include "encoder/main_form.h"
-#include "platform/program_folder.h"
+#include "platform/ipc/program_folder.h"
+#include "platform/ipc/spawn_detached.h"
 #include "platform/qt/qt_main_loop.h"
-#include "platform/spawn_detached.h"
 
 int main(int argc, char** argv) {
   // Without a display the encoder still runs, on Qt's offscreen platform.

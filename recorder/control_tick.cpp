@@ -1,7 +1,7 @@
 #include "recorder/control_tick.h"
 
 #include "devices/serial_port.h"
-#include "platform/port_io.h"
+#include "platform/ports/port_io.h"
 #include "recorder/event_log.h"
 #include "recorder/level_text.h"
 #include "recorder/recorder_clock.h"

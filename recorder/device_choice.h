@@ -2,7 +2,7 @@
 
 #include <cstdint>
 
-#include "platform/wave_driver.h"
+#include "platform/alsa/wave_driver.h"
 
 namespace pmx {
 

@@ -11,9 +11,9 @@
 #include <QWindow>
 #include <cctype>
 
-#include "audio/core/connector_pump.h"
+#include "audio/core/chain/connector_pump.h"
 #include "platform/gui_ticker.h"
-#include "platform/port_io.h"
+#include "platform/ports/port_io.h"
 #include "platform/ui_hook.h"
 #include "recorder/aufnahme_form.h"
 #include "recorder/device_choice.h"

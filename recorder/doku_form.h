@@ -7,8 +7,8 @@
 #include <memory>
 #include <string>
 
-#include "audio/core/acm.h"
-#include "audio/core/hi_timer.h"
+#include "audio/core/files/acm.h"
+#include "audio/core/objects/hi_timer.h"
 #include "audio/core/ui/controls.h"
 #include "audio/core/ui/form.h"
 #include "audio/displays/designer.h"

@@ -8,8 +8,8 @@
 #include <sstream>
 #include <vector>
 
-#include "platform/program_folder.h"
-#include "platform/spawn_detached.h"
+#include "platform/ipc/program_folder.h"
+#include "platform/ipc/spawn_detached.h"
 #include "recorder/event_log.h"
 #include "recorder/recorder_options.h"
 

@@ -9,7 +9,7 @@
 #include <ctime>
 
 #include "platform/file_write.h"
-#include "platform/program_folder.h"
+#include "platform/ipc/program_folder.h"
 #include "platform/unique_fd.h"
 
 namespace pmx {

@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <string>
 
-#include "platform/instance_bus.h"
+#include "platform/ipc/instance_bus.h"
 
 namespace pmx {
 

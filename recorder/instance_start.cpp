@@ -5,7 +5,7 @@
 #include <optional>
 
 #include "audio/streaming/au_strings.h"
-#include "platform/instance_bus.h"
+#include "platform/ipc/instance_bus.h"
 #include "platform/main_loop.h"
 #include "platform/ui_hook.h"
 

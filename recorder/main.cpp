@@ -4,9 +4,9 @@
 #include <string>
 #include <vector>
 
-#include "audio/core/acm_support.h"
+#include "audio/core/dsp/acm_support.h"
 #include "audio/core/ui/acm_format_dialog.h"
-#include "platform/instance_bus.h"
+#include "platform/ipc/instance_bus.h"
 #include "platform/qt/qt_main_loop.h"
 #include "platform/qt/qt_stop_signals.h"
 #include "recorder/application_reports.h"

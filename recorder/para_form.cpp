@@ -14,11 +14,11 @@
 #include <QTreeView>
 #include <filesystem>
 
+#include "platform/alsa/wave_driver.h"
 #include "platform/ui_hook.h"
-#include "platform/wave_driver.h"
 #include "recorder/doku_form.h"
-#include "recorder/level_text.h"
 #include "recorder/form_layout.h"
+#include "recorder/level_text.h"
 #include "recorder/radio_group.h"
 #include "recorder/recording_format.h"
 

@@ -4,7 +4,7 @@
 #include <array>
 #include <cstdint>
 
-#include "audio/core/acm.h"
+#include "audio/core/files/acm.h"
 #include "recorder/recorder_options.h"
 
 class QCheckBox;

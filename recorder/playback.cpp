@@ -2,8 +2,8 @@
 
 #include <filesystem>
 
-#include "audio/core/mpeg_file.h"
-#include "platform/wave_driver.h"
+#include "audio/core/files/mpeg_file.h"
+#include "platform/alsa/wave_driver.h"
 #include "recorder/event_log.h"
 
 namespace pmx {

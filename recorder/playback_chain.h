@@ -4,8 +4,8 @@
 #include <optional>
 #include <string>
 
-#include "audio/core/audio_file.h"
-#include "audio/core/wave_out.h"
+#include "audio/core/chain/wave_out.h"
+#include "audio/core/files/audio_file.h"
 #include "audio/streaming/dsound_out.h"
 #include "audio/streaming/vorbis_in.h"
 #include "audio/streaming/wm_in.h"

@@ -1,6 +1,6 @@
 #include "recorder/port_access.h"
 
-#include "platform/port_io.h"
+#include "platform/ports/port_io.h"
 
 namespace pmx {
 

@@ -5,7 +5,7 @@
 #include <string>
 
 #include "platform/file_write.h"
-#include "platform/program_folder.h"
+#include "platform/ipc/program_folder.h"
 
 namespace pmx {
 

@@ -5,7 +5,7 @@
 #include <system_error>
 
 #include "platform/file_write.h"
-#include "platform/program_folder.h"
+#include "platform/ipc/program_folder.h"
 #include "platform/ui_hook.h"
 #include "recorder/event_log.h"
 #include "recorder/options_file.h"

@@ -10,7 +10,7 @@ namespace pmx {
 // Threads: GUI thread only.
 struct TRecorderState {
   // Whether the program may drive the parallel port; callers of PortIn and PortOut
-  // (platform/port_io.h) test it first.
+  // (platform/ports/port_io.h) test it first.
   bool PortAccess = false;
   // Ticks before a clock-mode start is allowed again.
   int32_t GapCountdown = 0;

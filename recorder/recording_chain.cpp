@@ -4,7 +4,7 @@
 #include <filesystem>
 #include <system_error>
 
-#include "audio/core/utilities.h"
+#include "audio/core/objects/utilities.h"
 #include "recorder/recorder_options.h"
 
 namespace pmx {

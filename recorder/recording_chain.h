@@ -3,10 +3,10 @@
 #include <memory>
 #include <string>
 
-#include "audio/core/connector.h"
-#include "audio/core/ring_buffer.h"
-#include "audio/core/wave_file.h"
-#include "audio/core/wave_in.h"
+#include "audio/core/chain/connector.h"
+#include "audio/core/chain/ring_buffer.h"
+#include "audio/core/chain/wave_in.h"
+#include "audio/core/files/wave_file.h"
 #include "recorder/recording_lifecycle.h"
 
 namespace pmx {

@@ -1,6 +1,6 @@
 #include "recorder/recording_format.h"
 
-#include "audio/core/acm.h"
+#include "audio/core/files/acm.h"
 #include "recorder/recorder_options.h"
 
 namespace pmx {

@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "audio/core/wave_file.h"
+#include "audio/core/files/wave_file.h"
 #include "recorder/recorder_clock.h"
 
 namespace pmx {

@@ -7,11 +7,11 @@
 #include <system_error>
 #include <utility>
 
-#include "audio/core/wave_file.h"
+#include "audio/core/files/wave_file.h"
+#include "platform/alsa/wave_driver.h"
 #include "platform/exception.h"
 #include "platform/main_loop.h"
 #include "platform/ui_hook.h"
-#include "platform/wave_driver.h"
 #include "recorder/encoder_hand_off.h"
 #include "recorder/event_log.h"
 #include "recorder/recorder_options.h"

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "audio/core/wave_file.h"
+#include "audio/core/files/wave_file.h"
 #include "platform/wave_types.h"
 #include "recorder/recorder_clock.h"
 #include "recorder/recorder_options.h"

@@ -4,7 +4,7 @@
 #include <memory>
 #include <vector>
 
-#include "audio/core/component.h"
+#include "audio/core/objects/component.h"
 
 namespace pmx {
 

@@ -6,7 +6,7 @@
 #include <utility>
 #include <vector>
 
-#include "audio/core/component.h"
+#include "audio/core/objects/component.h"
 #include "audio/core/ui/graphics.h"
 
 namespace pmx {

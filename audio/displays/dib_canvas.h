@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "audio/core/component.h"
-#include "audio/core/dib_header.h"
+#include "audio/core/objects/component.h"
+#include "audio/core/objects/dib_header.h"
 #include "audio/core/ui/graphics.h"
 #include "platform/exception.h"
 

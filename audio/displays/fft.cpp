@@ -3,7 +3,7 @@
 #include <cmath>
 #include <utility>
 
-#include "audio/core/utilities.h"
+#include "audio/core/objects/utilities.h"
 
 namespace pmx {
 

@@ -2,7 +2,7 @@
 
 #include <cstdint>
 
-#include "audio/core/mm_types.h"
+#include "audio/core/objects/mm_types.h"
 
 namespace pmx {
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "audio/core/mm_types.h"
+#include "audio/core/objects/mm_types.h"
 #include "audio/displays/spectrum_math.h"
 
 namespace pmx {

@@ -6,8 +6,8 @@
 #include <cmath>
 #include <cstdlib>
 
-#include "audio/core/mm_strings.h"
-#include "audio/core/pcm_support.h"
+#include "audio/core/dsp/pcm_support.h"
+#include "audio/core/objects/mm_strings.h"
 #include "audio/displays/dib_primitives.h"
 
 namespace pmx {

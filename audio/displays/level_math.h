@@ -4,8 +4,8 @@
 #include <cstdint>
 #include <functional>
 
-#include "audio/core/mm_types.h"
-#include "audio/core/shared_timer.h"
+#include "audio/core/objects/mm_types.h"
+#include "audio/core/objects/shared_timer.h"
 
 namespace pmx {
 

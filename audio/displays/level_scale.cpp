@@ -6,7 +6,7 @@
 #include <cmath>
 #include <cstdlib>
 
-#include "audio/core/mul_div.h"
+#include "audio/core/objects/mul_div.h"
 
 namespace pmx {
 

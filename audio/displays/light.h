@@ -7,8 +7,8 @@
 #include <mutex>
 #include <vector>
 
-#include "audio/core/display_feed.h"
-#include "audio/core/mm_types.h"
+#include "audio/core/chain/display_feed.h"
+#include "audio/core/objects/mm_types.h"
 #include "audio/displays/dib_graphic_control.h"
 #include "audio/displays/spectrum_math.h"
 #include "platform/exception.h"

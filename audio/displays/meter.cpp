@@ -7,8 +7,8 @@
 #include <cstdlib>
 #include <numbers>
 
-#include "audio/core/mm_strings.h"
-#include "audio/core/pcm_support.h"
+#include "audio/core/dsp/pcm_support.h"
+#include "audio/core/objects/mm_strings.h"
 
 namespace pmx {
 

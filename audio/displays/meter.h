@@ -7,9 +7,9 @@
 #include <array>
 #include <cstdint>
 
-#include "audio/core/display_feed.h"
-#include "audio/core/mm_types.h"
-#include "audio/core/shared_timer.h"
+#include "audio/core/chain/display_feed.h"
+#include "audio/core/objects/mm_types.h"
+#include "audio/core/objects/shared_timer.h"
 #include "audio/displays/dib_graphic_control.h"
 #include "audio/displays/peak_display.h"
 #include "audio/displays/scale.h"

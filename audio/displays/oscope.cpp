@@ -7,8 +7,8 @@
 #include <cstdio>
 #include <span>
 
-#include "audio/core/mm_strings.h"
-#include "audio/core/pcm_support.h"
+#include "audio/core/dsp/pcm_support.h"
+#include "audio/core/objects/mm_strings.h"
 #include "audio/displays/spectrum_math.h"
 
 namespace pmx {

@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "audio/core/display_feed.h"
-#include "audio/core/mm_types.h"
+#include "audio/core/chain/display_feed.h"
+#include "audio/core/objects/mm_types.h"
 #include "audio/displays/scan_display.h"
 #include "platform/exception.h"
 

@@ -4,7 +4,7 @@
 #include <cmath>
 #include <optional>
 
-#include "audio/core/pcm_support.h"
+#include "audio/core/dsp/pcm_support.h"
 
 namespace pmx {
 

@@ -2,9 +2,9 @@
 
 #include <cstdint>
 
-#include "audio/core/display_feed.h"
-#include "audio/core/mm_types.h"
-#include "audio/core/shared_timer.h"
+#include "audio/core/chain/display_feed.h"
+#include "audio/core/objects/mm_types.h"
+#include "audio/core/objects/shared_timer.h"
 #include "audio/displays/dib_graphic_control.h"
 #include "audio/displays/peak_feed.h"
 

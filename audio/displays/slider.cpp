@@ -7,7 +7,7 @@
 #include <algorithm>
 #include <cmath>
 
-#include "audio/core/mul_div.h"
+#include "audio/core/objects/mul_div.h"
 
 namespace pmx {
 

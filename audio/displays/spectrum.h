@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "audio/core/display_feed.h"
-#include "audio/core/mm_types.h"
+#include "audio/core/chain/display_feed.h"
+#include "audio/core/objects/mm_types.h"
 #include "audio/displays/dib_graphic_control.h"
 #include "audio/displays/info_box.h"
 #include "audio/displays/level_math.h"

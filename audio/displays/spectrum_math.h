@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "audio/core/mm_types.h"
+#include "audio/core/objects/mm_types.h"
 #include "audio/displays/fft.h"
 #include "platform/wave_types.h"
 

@@ -4,7 +4,7 @@
 #include <QWidget>
 #include <memory>
 
-#include "audio/core/objects.h"
+#include "audio/core/objects/objects.h"
 #include "audio/core/ui/form.h"
 
 class QEvent;

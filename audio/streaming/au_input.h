@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "audio/core/component.h"
+#include "audio/core/objects/component.h"
 #include "audio/streaming/au_file_stream.h"
 #include "audio/streaming/id3v1_tags.h"
 #include "audio/streaming/id3v2_tags.h"

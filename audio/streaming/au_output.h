@@ -8,8 +8,8 @@
 #include <mutex>
 #include <string>
 
-#include "audio/core/component.h"
-#include "audio/core/thread.h"
+#include "audio/core/objects/component.h"
+#include "audio/core/objects/thread.h"
 #include "audio/streaming/au_input.h"
 
 namespace pmx {

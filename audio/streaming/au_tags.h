@@ -5,7 +5,7 @@
 #include <variant>
 #include <vector>
 
-#include "audio/core/component.h"
+#include "audio/core/objects/component.h"
 #include "audio/streaming/wide_text.h"
 
 namespace pmx {

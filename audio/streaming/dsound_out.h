@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "audio/streaming/au_output.h"
-#include "platform/dsound.h"
+#include "platform/alsa/dsound.h"
 
 namespace pmx {
 

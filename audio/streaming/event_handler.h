@@ -7,7 +7,7 @@
 #include <memory>
 #include <mutex>
 
-#include "audio/core/thread.h"
+#include "audio/core/objects/thread.h"
 
 namespace pmx {
 

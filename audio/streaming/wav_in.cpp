@@ -5,11 +5,11 @@
 #include <cmath>
 #include <cstring>
 
+#include "audio/core/dsp/acm_support.h"
 #include "audio/streaming/adpcm_decode.h"
-#include "audio/core/acm_support.h"
 #include "audio/streaming/streaming.h"
 #include "audio/streaming/wave_converter.h"
-#include "platform/acm.h"
+#include "platform/codecs/acm.h"
 
 namespace pmx {
 namespace {

@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "audio/streaming/au_file_stream.h"
-#include "platform/acm.h"
+#include "platform/codecs/acm.h"
 #include "platform/wave_types.h"
 
 namespace pmx {

@@ -7,7 +7,7 @@
 
 #include "audio/streaming/au_input.h"
 #include "audio/streaming/wm_stream.h"
-#include "platform/media_reader.h"
+#include "platform/media/media_reader.h"
 
 namespace pmx {
 

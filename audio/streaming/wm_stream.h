@@ -1,7 +1,7 @@
 #pragma once
 
 #include "audio/streaming/au_file_stream.h"
-#include "platform/media_reader.h"
+#include "platform/media/media_reader.h"
 
 namespace pmx {
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/media_reader.h"
+#include "platform/media/media_reader.h"
 
 namespace pmx {
 

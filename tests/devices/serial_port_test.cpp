@@ -10,8 +10,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include "platform/fake_serial_device.h"
 #include "platform/main_loop.h"
+#include "platform/ports/fake_serial_device.h"
 
 namespace pmx {
 namespace {

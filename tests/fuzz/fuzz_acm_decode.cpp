@@ -8,8 +8,8 @@
 #include <span>
 #include <vector>
 
-#include "audio/core/acm_support.h"
-#include "platform/acm.h"
+#include "audio/core/dsp/acm_support.h"
+#include "platform/codecs/acm.h"
 #include "tests/fuzz/fuzz_support.h"
 
 using pmx::fuzz::Check;

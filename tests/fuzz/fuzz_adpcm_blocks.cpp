@@ -9,7 +9,7 @@
 
 #include "audio/streaming/adpcm_decode.h"
 #include "audio/streaming/streaming.h"
-#include "platform/ms_adpcm.h"
+#include "platform/codecs/ms_adpcm.h"
 #include "tests/fuzz/fuzz_support.h"
 
 using pmx::fuzz::Check;

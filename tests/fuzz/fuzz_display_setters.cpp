@@ -13,7 +13,7 @@
 #include <type_traits>
 #include <vector>
 
-#include "audio/core/shared_timer.h"
+#include "audio/core/objects/shared_timer.h"
 #include "audio/displays/light.h"
 #include "audio/displays/oscope.h"
 #include "audio/displays/spectrogram.h"

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <cstring>
 
-#include "platform/media_reader.h"
+#include "platform/media/media_reader.h"
 #include "tests/fuzz/fuzz_support.h"
 
 using pmx::MediaByteSource;

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/mpeg_decoder.h"
+#include "platform/media/mpeg_decoder.h"
 #include "tests/fuzz/fuzz_support.h"
 
 using pmx::fuzz::Check;

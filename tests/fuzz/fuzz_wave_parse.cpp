@@ -5,7 +5,7 @@
 #include <span>
 #include <vector>
 
-#include "audio/core/wave_io.h"
+#include "audio/core/files/wave_io.h"
 #include "tests/fuzz/fuzz_support.h"
 
 using pmx::fuzz::Check;

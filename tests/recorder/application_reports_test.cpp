@@ -5,7 +5,7 @@
 #include <QMessageBox>
 #include <algorithm>
 
-#include "audio/core/wave.h"
+#include "audio/core/files/wave.h"
 #include "platform/main_loop.h"
 #include "platform/ui_hook.h"
 #include "recorder/event_log.h"

@@ -8,9 +8,9 @@
 #include <utility>
 
 #include "devices/serial_port.h"
-#include "platform/fake_serial_device.h"
 #include "platform/main_loop.h"
-#include "platform/port_io.h"
+#include "platform/ports/fake_serial_device.h"
+#include "platform/ports/port_io.h"
 #include "tests/recorder/recorder_fixture.h"
 
 namespace pmx::test {

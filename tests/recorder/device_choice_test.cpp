@@ -1,6 +1,6 @@
 #include "recorder/device_choice.h"
 
-#include "platform/fake_wave_driver.h"
+#include "platform/alsa/fake_wave_driver.h"
 #include "recorder/event_log.h"
 #include "tests/recorder/recorder_fixture.h"
 

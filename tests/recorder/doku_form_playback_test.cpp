@@ -5,16 +5,16 @@
 #include <cstdlib>
 
 #include "audio/streaming/vorbis_in.h"
-#include "platform/alsa_dsound.h"
-#include "platform/fake_dsound.h"
-#include "platform/alsa_wave_driver.h"
-#include "platform/fake_wave_driver.h"
+#include "platform/alsa/alsa_dsound.h"
+#include "platform/alsa/alsa_wave_driver.h"
+#include "platform/alsa/fake_dsound.h"
+#include "platform/alsa/fake_wave_driver.h"
 #include "platform/qt/qt_main_loop.h"
 #include "recorder/aufnahme_form.h"
 #include "recorder/doku_form.h"
 #include "tests/recorder/recorder_fixture.h"
-#include "tests/support/alsa_file_pcm.h"
 #include "tests/recorder/wav_bytes.h"
+#include "tests/support/alsa_file_pcm.h"
 #include "tests/support/file_bytes.h"
 
 namespace pmx::test {

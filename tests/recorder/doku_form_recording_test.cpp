@@ -1,8 +1,8 @@
 #include <QLabel>
 #include <QPushButton>
 
-#include "audio/core/connector_pump.h"
-#include "platform/fake_wave_driver.h"
+#include "audio/core/chain/connector_pump.h"
+#include "platform/alsa/fake_wave_driver.h"
 #include "platform/gui_ticker.h"
 #include "platform/qt/qt_main_loop.h"
 #include "recorder/doku_form.h"

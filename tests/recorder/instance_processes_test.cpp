@@ -16,8 +16,8 @@
 #include <thread>
 #include <vector>
 
-#include "audio/core/acm_support.h"
-#include "platform/fake_wave_driver.h"
+#include "audio/core/dsp/acm_support.h"
+#include "platform/alsa/fake_wave_driver.h"
 #include "platform/main_loop.h"
 #include "platform/qt/qt_main_loop.h"
 #include "platform/qt/qt_stop_signals.h"

@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/port_io.h"
+#include "platform/ports/port_io.h"
 
 namespace pmx {
 namespace {

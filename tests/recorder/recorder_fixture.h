@@ -10,11 +10,11 @@
 #include <string>
 #include <vector>
 
-#include "audio/core/acm_support.h"
+#include "audio/core/dsp/acm_support.h"
 #include "platform/main_loop.h"
+#include "platform/ui_hook.h"
 #include "recorder/recorder_clock.h"
 #include "recorder/recorder_options.h"
-#include "platform/ui_hook.h"
 #include "tests/support/temp_dir.h"
 
 namespace pmx::test {

@@ -10,9 +10,9 @@
 #include <csignal>
 #include <set>
 
-#include "audio/core/utilities.h"
-#include "platform/alsa_wave_driver.h"
-#include "platform/fake_wave_driver.h"
+#include "audio/core/objects/utilities.h"
+#include "platform/alsa/alsa_wave_driver.h"
+#include "platform/alsa/fake_wave_driver.h"
 #include "platform/main_loop.h"
 #include "recorder/encoder_hand_off.h"
 #include "recorder/event_log.h"

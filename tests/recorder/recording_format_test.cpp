@@ -2,8 +2,8 @@
 
 #include <QLineEdit>
 
-#include "audio/core/wave_format.h"
-#include "platform/acm.h"
+#include "audio/core/dsp/wave_format.h"
+#include "platform/codecs/acm.h"
 #include "platform/qt/qt_main_loop.h"
 #include "recorder/doku_form.h"
 #include "recorder/para_form.h"

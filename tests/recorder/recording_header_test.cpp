@@ -4,7 +4,7 @@
 
 #include <gmock/gmock.h>
 
-#include "audio/core/wave.h"
+#include "audio/core/files/wave.h"
 #include "recorder/encoder_hand_off.h"
 #include "recorder/event_log.h"
 #include "tests/recorder/recorder_fixture.h"

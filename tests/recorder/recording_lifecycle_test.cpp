@@ -8,7 +8,7 @@
 #include <deque>
 #include <thread>
 
-#include "audio/core/wave_in.h"
+#include "audio/core/chain/wave_in.h"
 #include "platform/main_loop.h"
 #include "recorder/encoder_hand_off.h"
 #include "recorder/event_log.h"

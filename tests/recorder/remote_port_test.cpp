@@ -2,7 +2,7 @@
 #include <QTimer>
 #include <sys/ioctl.h>
 
-#include "platform/fake_serial_device.h"
+#include "platform/ports/fake_serial_device.h"
 #include "platform/qt/qt_main_loop.h"
 #include "recorder/doku_form.h"
 #include "recorder/frm_exit.h"

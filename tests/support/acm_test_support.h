@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "platform/acm.h"
+#include "platform/codecs/acm.h"
 #include "platform/wave_types.h"
 
 namespace pmx::test {

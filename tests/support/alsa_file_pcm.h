@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/alsa_wave_driver.h"
+#include "platform/alsa/alsa_wave_driver.h"
 #include "tests/support/temp_dir.h"
 
 namespace pmx::test {

@@ -3,7 +3,7 @@
 #include <QDialog>
 #include <vector>
 
-#include "platform/acm.h"
+#include "platform/codecs/acm.h"
 
 class QComboBox;
 

@@ -2,7 +2,7 @@
 
 #include <array>
 
-#include "audio/core/objects.h"
+#include "audio/core/objects/objects.h"
 #include "audio/core/ui/graphics.h"
 
 class QPainter;

@@ -2,7 +2,7 @@
 
 #include <QWidget>
 
-#include "audio/core/component.h"
+#include "audio/core/objects/component.h"
 
 namespace pmx {
 

@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "audio/core/connector.h"
+#include "audio/core/chain/connector.h"
 #include "platform/wave_types.h"
 
 namespace pmx {

@@ -5,7 +5,7 @@
 #include <chrono>
 #include <thread>
 
-#include "audio/core/connector.h"
+#include "audio/core/chain/connector.h"
 #include "audio/displays/light.h"
 #include "audio/displays/spectrum.h"
 #include "platform/main_loop.h"

@@ -9,7 +9,7 @@
 
 #include "audio/streaming/au_file_stream.h"
 #include "audio/streaming/wav_header.h"
-#include "platform/ms_adpcm.h"
+#include "platform/codecs/ms_adpcm.h"
 #include "tests/support/file_bytes.h"
 #include "tests/support/temp_dir.h"
 

@@ -4,8 +4,8 @@
 
 #include <QComboBox>
 
-#include "audio/core/acm_support.h"
-#include "audio/core/wave_format.h"
+#include "audio/core/dsp/acm_support.h"
+#include "audio/core/dsp/wave_format.h"
 
 namespace pmx {
 namespace {

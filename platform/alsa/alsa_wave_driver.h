@@ -1,0 +1,73 @@
+#pragma once
+
+#include <map>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "platform/alsa/wave_driver.h"
+
+typedef struct _snd_config snd_config_t;
+typedef struct _snd_pcm snd_pcm_t;
+
+namespace pmx {
+
+// The wave devices of ALSA. Device 0 and WAVE_MAPPER are the "default" PCM, which
+// is all a machine has whose sound goes through a sound server or an .asoundrc;
+// devices 1..n are the cards' PCM devices (from the device hints, in their order)
+// opened through the plug layer, so any rate, width and channel count converts.
+//
+// Threads: any thread; the device list, the capabilities cache, the private
+// configuration and the last open failure are guarded by mutex_.
+class AlsaWaveDriver : public WaveDriver {
+ public:
+  struct Device {
+    std::string name;  // product name
+    std::string pcm;   // ALSA PCM name
+  };
+  struct Options {
+    // ALSA configuration text in which the PCM names are looked up (for instance a
+    // "file" PCM); empty: the system's configuration.
+    std::string config;
+    std::string mapper = "default";
+    // The devices; unset: the mapper, then the cards' devices.
+    std::optional<std::vector<Device>> inputs;
+    std::optional<std::vector<Device>> outputs;
+    unsigned capture_buffer_ms = 500;
+    unsigned playback_buffer_ms = 100;
+  };
+
+  AlsaWaveDriver();
+  explicit AlsaWaveDriver(Options options);
+  ~AlsaWaveDriver() override;
+  AlsaWaveDriver(const AlsaWaveDriver&) = delete;
+  AlsaWaveDriver& operator=(const AlsaWaveDriver&) = delete;
+
+  uint32_t NumDevs(WaveDirection direction) override;
+  MMRESULT GetCaps(WaveDirection direction, int id, WaveDeviceCaps& caps) override;
+  MMRESULT Open(WaveDirection direction, int id, const WaveFormatEx& format, bool query,
+                std::unique_ptr<WaveStream>& stream) override;
+  std::string LastOpenFailure() override;
+
+  // The cards' devices of direction from the system's device hints.
+  static std::vector<Device> CardDevices(WaveDirection direction);
+  // The list a user chooses from: the mapper PCM first, then the cards.
+  static std::vector<Device> DeviceList(const std::string& mapper, std::vector<Device> cards);
+
+ private:
+  const std::vector<Device>& List(WaveDirection direction);  // under mutex_
+  // The PCM name of id, or nullopt when id is out of range (under mutex_).
+  std::optional<Device> Find(WaveDirection direction, int id);
+  int OpenPcm(snd_pcm_t** pcm, const std::string& name, WaveDirection direction);
+  WaveDeviceCaps Probe(const Device& device, WaveDirection direction);
+
+  std::mutex mutex_;
+  Options options_;
+  snd_config_t* config_ = nullptr;
+  std::map<std::pair<WaveDirection, std::string>, WaveDeviceCaps> caps_;
+  std::string last_failure_;
+};
+
+}  // namespace pmx
