@@ -152,7 +152,8 @@ class TDokuForm : public QMainWindow,
   void SpdBtnPauseClick() { Playback.Pause(); }
   void SliderTrack() { SliderDragging = true; }
   void SliderTrackEnd();
-  // The position display, the gauge and the slider.
+  // The position display, the gauge and the slider; PlayTimer runs it from the
+  // first hand-over on.
   void PlayTimerTimer();
   // Loads what the list handed over and enables the controls when it can play.
   void LoadPlaybackFile();

@@ -23,6 +23,9 @@ void TDokuForm::LoadPlaybackFile() {
   }
   play_action_->setEnabled(loaded);
   pause_action_->setEnabled(loaded);
+  // Until a recording is handed over there is no position to show: a recorder
+  // nobody plays on (a service) does not wake five times a second for nothing.
+  if (!PlayTimer.isActive()) PlayTimer.start();
 }
 
 void TDokuForm::SliderTrackEnd() {
