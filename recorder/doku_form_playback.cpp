@@ -9,11 +9,11 @@
 
 namespace pmx {
 
-void TDokuForm::SetAufnahmeForm(TAufnahmeForm* form) {
-  aufnahme_form_ = form;
-  if (!form) return;
-  form->OnStopPlayback = [this] { Playback.Stop(); };
-  form->OnLoadPlaybackFile = [this] { LoadPlaybackFile(); };
+void TDokuForm::SetAufnahmeForm(std::function<TAufnahmeForm*()> make) {
+  aufnahme_form_.Set(std::move(make), [this](TAufnahmeForm& form) {
+    form.OnStopPlayback = [this] { Playback.Stop(); };
+    form.OnLoadPlaybackFile = [this] { LoadPlaybackFile(); };
+  });
 }
 
 void TDokuForm::LoadPlaybackFile() {
