@@ -24,8 +24,8 @@ const std::vector<uint8_t>& OneHour() {
   static const std::vector<uint8_t> data = [] {
     std::vector<uint8_t> bytes(std::size_t{3600} * 44100 * 4);
     for (std::size_t f = 0; f < bytes.size() / 4; ++f) {
-      pmx::PCMPut16(&bytes[4 * f], static_cast<int16_t>(f * 655));
-      pmx::PCMPut16(&bytes[4 * f + 2], static_cast<int16_t>(f * 1311));
+      pmx::StoreLE16(&bytes[4 * f], static_cast<int16_t>(f * 655));
+      pmx::StoreLE16(&bytes[4 * f + 2], static_cast<int16_t>(f * 1311));
     }
     return bytes;
   }();

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <utility>
 
+#include "platform/byte_order.h"
+
 namespace pmx {
 
 AcmBlockCodec::AcmBlockCodec(uint16_t channels, uint16_t spb, uint16_t block, bool encode)
@@ -20,7 +22,7 @@ uint32_t AcmBlockCodec::Step(std::span<const uint8_t> src, uint8_t* out) {
     if (src.empty()) return 0;
     std::fill(frames_.begin(), frames_.end(), 0);
     for (std::size_t i = 0; i < std::min(frames_.size(), src.size() / 2); ++i) {
-      frames_[i] = static_cast<int16_t>(src[2 * i] | src[2 * i + 1] << 8);
+      frames_[i] = LoadLES16(&src[2 * i]);
     }
     EncodeBlock(frames_.data(), out);
     return block_;

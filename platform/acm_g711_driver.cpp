@@ -1,6 +1,7 @@
 #include <iterator>
 
 #include "platform/acm_driver.h"
+#include "platform/byte_order.h"
 
 namespace pmx {
 namespace {
@@ -62,15 +63,14 @@ class G711Codec : public AcmCodec {
     if (encode_) {
       const std::size_t n = src.size() / 2;
       for (std::size_t i = 0; i < n; ++i) {
-        const auto s = static_cast<int16_t>(src[2 * i] | src[2 * i + 1] << 8);
+        const auto s = LoadLES16(&src[2 * i]);
         out[i] = alaw_ ? ALawEncode(s) : MuLawEncode(s);
       }
       return static_cast<uint32_t>(n);
     }
     for (std::size_t i = 0; i < src.size(); ++i) {
       const int16_t s = alaw_ ? ALawDecode(src[i]) : MuLawDecode(src[i]);
-      out[2 * i] = static_cast<uint8_t>(s);
-      out[2 * i + 1] = static_cast<uint8_t>(s >> 8);
+      StoreLE16(&out[2 * i], static_cast<uint16_t>(s));
     }
     return static_cast<uint32_t>(src.size() * 2);
   }

@@ -3,6 +3,7 @@
 #include <iterator>
 
 #include "platform/acm_driver.h"
+#include "platform/byte_order.h"
 #include "platform/ima_adpcm.h"
 
 namespace pmx {
@@ -26,7 +27,8 @@ WaveFormatEx ImaFormat(uint32_t rate, uint16_t channels) {
   f.set_nBlockAlign(block);
   f.set_nAvgBytesPerSec(static_cast<uint32_t>(uint64_t{rate} * block / spb));
   f.set_wBitsPerSample(4);
-  const uint8_t extra[2] = {static_cast<uint8_t>(spb), static_cast<uint8_t>(spb >> 8)};
+  uint8_t extra[2];
+  StoreLE16(extra, spb);
   f.SetExtra(extra);
   return f;
 }
@@ -65,7 +67,7 @@ class ImaCodec : public AcmBlockCodec {
     if (src.size() < BlockBytes()) return 0;
     for (int ch = 0; ch < channels; ++ch) {
       ImaAdpcmChannel& s = state_[ch];
-      s.predictor = static_cast<int16_t>(src[4 * ch] | src[4 * ch + 1] << 8);
+      s.predictor = LoadLES16(&src[4 * ch]);
       s.index = std::min<int>(src[4 * ch + 2], kImaMaxStepIndex);
       frames[ch] = static_cast<int16_t>(s.predictor);
     }

@@ -4,6 +4,7 @@
 #include <iterator>
 
 #include "platform/acm_driver.h"
+#include "platform/byte_order.h"
 #include "platform/mpg123_library.h"
 #include "platform/shared_library.h"
 
@@ -224,7 +225,7 @@ class LameCodec : public AcmCodec {
     const int frames = static_cast<int>(src.size() / (2u * channels));
     if (!gf_ || frames == 0) return 0;
     for (std::size_t i = 0; i < std::size_t(frames) * channels; ++i) {
-      samples_[i] = static_cast<int16_t>(src[2 * i] | src[2 * i + 1] << 8);
+      samples_[i] = LoadLES16(&src[2 * i]);
     }
     const int n = channels == 2
                       ? lib_->encode_interleaved(gf_, samples_.data(), frames, out, MaxOut())

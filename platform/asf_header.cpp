@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <cstring>
 
+#include "platform/byte_order.h"
+
 namespace pmx {
 namespace {
 
@@ -23,18 +25,12 @@ constexpr int64_t kHeaderHead = 30;  // plus object count and two reserved bytes
 constexpr int kMostObjects = 1024;
 constexpr int64_t kMostHeaderBytes = 64 << 20;
 
-uint64_t Little64(const uint8_t* p) {
-  uint64_t v = 0;
-  for (int i = 7; i >= 0; --i) v = v << 8 | p[i];
-  return v;
-}
-
 // One object head at the source's position: its GUID and size.
 bool ReadObjectHead(MediaByteSource& source, Guid& guid, uint64_t& size) {
   uint8_t head[kObjectHead];
   if (source.Read(head, kObjectHead) != kObjectHead) return false;
   std::memcpy(guid.data(), head, guid.size());
-  size = Little64(head + 16);
+  size = LoadLE64(head + 16);
   return true;
 }
 

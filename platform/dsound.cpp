@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "platform/alsa_dsound.h"
+#include "platform/byte_order.h"
 
 namespace pmx {
 namespace {
@@ -27,19 +28,14 @@ void ScaleSamples(const WaveFormatEx& format, uint8_t* data, uint32_t bytes, dou
                 [](uint8_t* p, int64_t v) { *p = static_cast<uint8_t>(Clamp(v, -128, 127) + 128); });
       break;
     case 16:
-      ScaleEach(data, bytes, 2, gain, [](const uint8_t* p) { return int64_t{static_cast<int16_t>(p[0] | p[1] << 8)}; },
+      ScaleEach(data, bytes, 2, gain, [](const uint8_t* p) { return int64_t{LoadLES16(p)}; },
                 [](uint8_t* p, int64_t v) {
-                  const auto s = static_cast<uint16_t>(Clamp(v, INT16_MIN, INT16_MAX));
-                  p[0] = static_cast<uint8_t>(s);
-                  p[1] = static_cast<uint8_t>(s >> 8);
+                  StoreLE16(p, static_cast<uint16_t>(Clamp(v, INT16_MIN, INT16_MAX)));
                 });
       break;
     case 24:
       ScaleEach(data, bytes, 3, gain,
-                [](const uint8_t* p) {
-                  const int32_t u = p[0] | p[1] << 8 | p[2] << 16;
-                  return int64_t{u >= 0x800000 ? u - 0x1000000 : u};
-                },
+                [](const uint8_t* p) { return int64_t{LoadLES24(p)}; },
                 [](uint8_t* p, int64_t v) {
                   const auto s = static_cast<uint32_t>(Clamp(v, -0x800000, 0x7FFFFF));
                   p[0] = static_cast<uint8_t>(s);
@@ -49,13 +45,8 @@ void ScaleSamples(const WaveFormatEx& format, uint8_t* data, uint32_t bytes, dou
       break;
     case 32:
       ScaleEach(data, bytes, 4, gain,
-                [](const uint8_t* p) {
-                  return int64_t{static_cast<int32_t>(p[0] | p[1] << 8 | p[2] << 16 | static_cast<uint32_t>(p[3]) << 24)};
-                },
-                [](uint8_t* p, int64_t v) {
-                  const auto s = static_cast<uint32_t>(Clamp(v, INT32_MIN, INT32_MAX));
-                  for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(s >> (8 * i));
-                });
+                [](const uint8_t* p) { return int64_t{LoadLES32(p)}; },
+                [](uint8_t* p, int64_t v) { StoreLE32(p, static_cast<uint32_t>(Clamp(v, INT32_MIN, INT32_MAX))); });
       break;
     default: break;
   }

@@ -9,37 +9,23 @@
 #include <cstring>
 
 #include "platform/mpg123_library.h"
+#include "platform/riff_io.h"
 
 namespace pmx {
 namespace {
-
-uint32_t LE32(const uint8_t* p) {
-  return p[0] | p[1] << 8 | p[2] << 16 | static_cast<uint32_t>(p[3]) << 24;
-}
 
 bool ReadAt(int fd, void* buffer, std::size_t n, int64_t at) {
   return ::pread(fd, buffer, n, at) == static_cast<ssize_t>(n);
 }
 
 // The "data" chunk of a RIFF/WAVE file as [begin, end); false for any other file.
-bool WaveDataRange(int fd, int64_t size, int64_t& begin, int64_t& end) {
-  uint8_t head[12];
-  if (!ReadAt(fd, head, sizeof head, 0) || std::memcmp(head, "RIFF", 4) != 0 ||
-      std::memcmp(head + 8, "WAVE", 4) != 0) {
-    return false;
-  }
-  for (int64_t at = 12; at + 8 <= size;) {
-    uint8_t chunk[8];
-    if (!ReadAt(fd, chunk, sizeof chunk, at)) return false;
-    const int64_t length = LE32(chunk + 4);
-    if (std::memcmp(chunk, "data", 4) == 0) {
-      begin = at + 8;
-      end = std::min(begin + length, size);
-      return true;
-    }
-    at += 8 + length + (length & 1);
-  }
-  return false;
+bool WaveDataRange(const std::string& name, int64_t size, int64_t& begin, int64_t& end) {
+  RiffFile file;
+  RiffChunk data;
+  if (file.OpenRead(name) != RiffResult::Ok || FindWaveData(file, data) != RiffResult::Ok) return false;
+  begin = static_cast<int64_t>(data.dwDataOffset);
+  end = std::min<int64_t>(begin + data.cksize, size);
+  return true;
 }
 
 ssize_t ReadRange(void* handle, void* buffer, size_t count) {
@@ -154,7 +140,7 @@ int MpegDecoder::Probe() {
 void MpegDecoder::SetRangeEnd() {
   int64_t begin = 0;
   int64_t end = file_size_;
-  if (!WaveDataRange(fd_.get(), file_size_, begin, end)) begin = 0;
+  if (!WaveDataRange(name_, file_size_, begin, end)) begin = 0;
   data_begin_ = begin;
   data_end_ = std::max(begin, end - trailing_);
 }

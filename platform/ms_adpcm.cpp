@@ -5,6 +5,8 @@
 #include <limits>
 #include <vector>
 
+#include "platform/byte_order.h"
+
 namespace pmx {
 
 const int16_t kMSADPCMCoefficient1[kMSADPCMCoefficients] = {256, 512, 0, 192, 240, 460, 392};
@@ -21,12 +23,6 @@ int Choose(const MSADPCMChannel& p, int sample) {
   const int error = sample - p.Predict();
   const int rounded = error >= 0 ? (error + p.delta / 2) / p.delta : -((-error + p.delta / 2) / p.delta);
   return std::clamp(rounded, -8, 7);
-}
-
-int16_t Get16(const uint8_t* p) { return static_cast<int16_t>(p[0] | p[1] << 8); }
-void Put16(uint8_t* p, int v) {
-  p[0] = static_cast<uint8_t>(v);
-  p[1] = static_cast<uint8_t>(v >> 8);
 }
 
 // Encodes one channel's samples with one coefficient pair into codes, leaving
@@ -85,11 +81,11 @@ WaveFormatEx MSADPCMFormat(uint32_t rate, uint16_t channels) {
   f.set_nBlockAlign(block);
   f.set_wBitsPerSample(4);
   uint8_t extra[kExtraSize];
-  Put16(extra, spb);
-  Put16(extra + 2, kMSADPCMCoefficients);
+  StoreLE16(extra, spb);
+  StoreLE16(extra + 2, kMSADPCMCoefficients);
   for (int i = 0; i < kMSADPCMCoefficients; ++i) {
-    Put16(extra + 4 + 4 * i, kMSADPCMCoefficient1[i]);
-    Put16(extra + 6 + 4 * i, kMSADPCMCoefficient2[i]);
+    StoreLE16(extra + 4 + 4 * i, kMSADPCMCoefficient1[i]);
+    StoreLE16(extra + 6 + 4 * i, kMSADPCMCoefficient2[i]);
   }
   f.SetExtra(extra);
   return f;
@@ -101,10 +97,10 @@ bool IsStandardMSADPCM(const WaveFormatEx& f) {
     return false;
   }
   const uint8_t* e = f.Extra().data();
-  if (Get16(e + 2) != kMSADPCMCoefficients) return false;
+  if (LoadLES16(e + 2) != kMSADPCMCoefficients) return false;
   for (int i = 0; i < kMSADPCMCoefficients; ++i) {
-    if (Get16(e + 4 + 4 * i) != kMSADPCMCoefficient1[i] ||
-        Get16(e + 6 + 4 * i) != kMSADPCMCoefficient2[i]) {
+    if (LoadLES16(e + 4 + 4 * i) != kMSADPCMCoefficient1[i] ||
+        LoadLES16(e + 6 + 4 * i) != kMSADPCMCoefficient2[i]) {
       return false;
     }
   }
@@ -113,7 +109,7 @@ bool IsStandardMSADPCM(const WaveFormatEx& f) {
 
 uint16_t MSADPCMSamplesPerBlock(const WaveFormatEx& f) {
   if (f.cbSize() < 2 || f.Extra().size() < 2) return 0;
-  return static_cast<uint16_t>(Get16(f.Extra().data()));
+  return static_cast<uint16_t>(LoadLES16(f.Extra().data()));
 }
 
 uint32_t MSADPCMDecodeBlock(std::span<const uint8_t> block, uint16_t channels, uint16_t spb,
@@ -126,9 +122,9 @@ uint32_t MSADPCMDecodeBlock(std::span<const uint8_t> block, uint16_t channels, u
     if (index >= kMSADPCMCoefficients) return 0;
     p[ch].c1 = kMSADPCMCoefficient1[index];
     p[ch].c2 = kMSADPCMCoefficient2[index];
-    p[ch].SetDelta(Get16(&block[channels + 2 * ch]));
-    p[ch].s1 = Get16(&block[3 * channels + 2 * ch]);
-    p[ch].s2 = Get16(&block[5 * channels + 2 * ch]);
+    p[ch].SetDelta(LoadLES16(&block[channels + 2 * ch]));
+    p[ch].s1 = LoadLES16(&block[3 * channels + 2 * ch]);
+    p[ch].s2 = LoadLES16(&block[5 * channels + 2 * ch]);
     out[ch] = static_cast<int16_t>(p[ch].s2);
     out[channels + ch] = static_cast<int16_t>(p[ch].s1);
   }
@@ -163,9 +159,9 @@ void MSADPCMEncodeBlock(const int16_t* frames, uint16_t channels, uint16_t spb, 
     }
     EncodeChannel(frames, channels, ch, spb, best, start, mine);
     out[ch] = static_cast<uint8_t>(best);
-    Put16(out + channels + 2 * ch, start.delta);
-    Put16(out + 3 * channels + 2 * ch, start.s1);
-    Put16(out + 5 * channels + 2 * ch, start.s2);
+    StoreLE16(out + channels + 2 * ch, start.delta);
+    StoreLE16(out + 3 * channels + 2 * ch, start.s1);
+    StoreLE16(out + 5 * channels + 2 * ch, start.s2);
   }
   bool high = true;
   for (uint16_t frame = 2; frame < spb; ++frame) {

@@ -11,21 +11,13 @@
 #include <limits>
 #include <utility>
 
+#include "platform/byte_order.h"
 namespace pmx {
 namespace {
 
 constexpr uint32_t kRiff = FourCC("RIFF");
 constexpr uint32_t kList = FourCC("LIST");
 constexpr uint64_t kMaxChunkSize = 0xFFFFFFFFu;
-
-uint32_t LE32(const uint8_t* p) {
-  return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
-         static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
-}
-
-void PutLE32(uint8_t* p, uint32_t v) {
-  for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
-}
 
 bool IsForm(uint32_t id) { return id == kRiff || id == kList; }
 
@@ -39,6 +31,18 @@ bool Wanted(const RiffChunk& found, const RiffChunk& wanted, RiffFind find) {
       return found.ckid == kRiff && found.fccType == wanted.fccType;
     case RiffFind::List:
       return found.ckid == kList && found.fccType == wanted.fccType;
+  }
+  return false;
+}
+
+bool ChunksReachEnd(const RiffReadAt& read, uint64_t at, uint64_t end) {
+  uint8_t head[8];
+  while (at <= end && end - at >= 8) {
+    if (!read(at, head, sizeof head) || !PrintableChunkId(LoadLE32(head))) return false;
+    const uint64_t size = LoadLE32(head + 4);
+    at += 8 + size;
+    if (at == end || at + (size & 1) == end) return true;
+    at += size & 1;
   }
   return false;
 }
@@ -281,12 +285,18 @@ int64_t RiffFile::Seek(int64_t offset, int whence) {
 
 bool RiffFile::WriteLE32At(uint64_t offset, uint32_t value) {
   uint8_t bytes[4];
-  PutLE32(bytes, value);
+  StoreLE32(bytes, value);
   const uint64_t back = pos_;
   pos_ = offset;
   const bool ok = Write(bytes, sizeof bytes) == sizeof bytes;
   pos_ = back;
   return ok;
+}
+
+RiffResult RiffFile::ReadHeaderPart(uint8_t* out, std::size_t length) {
+  const int64_t got = Read(out, length);
+  if (got < 0) return RiffResult::CannotRead;
+  return got == static_cast<int64_t>(length) ? RiffResult::Ok : RiffResult::ChunkNotFound;
 }
 
 RiffResult RiffFile::Descend(RiffChunk& ck, const RiffChunk* parent, RiffFind find) {
@@ -296,28 +306,28 @@ RiffResult RiffFile::Descend(RiffChunk& ck, const RiffChunk* parent, RiffFind fi
     const uint64_t at = pos_;
     if (at > limit || limit - at < 8) return RiffResult::ChunkNotFound;
     uint8_t header[8];
-    if (Read(header, sizeof header) != sizeof header) return RiffResult::ChunkNotFound;
+    if (const RiffResult got = ReadHeaderPart(header, sizeof header); got != RiffResult::Ok) return got;
     RiffChunk found;
-    found.ckid = LE32(header);
-    found.cksize = LE32(header + 4);
+    found.ckid = LoadLE32(header);
+    found.cksize = LoadLE32(header + 4);
     found.dwDataOffset = at + 8;
     if (IsForm(found.ckid)) {
       uint8_t type[4];
-      if (Read(type, sizeof type) != sizeof type) return RiffResult::ChunkNotFound;
-      found.fccType = LE32(type);
+      if (const RiffResult got = ReadHeaderPart(type, sizeof type); got != RiffResult::Ok) return got;
+      found.fccType = LoadLE32(type);
     }
     if (Wanted(found, ck, find)) {
       ck = found;
       return RiffResult::Ok;
     }
-    const uint64_t next = found.dwDataOffset + found.cksize + (found.cksize & 1);
+    const uint64_t next = found.dwDataOffset + PaddedChunkSize(found.cksize);
     if (Seek(static_cast<int64_t>(next), SEEK_SET) < 0) return RiffResult::CannotSeek;
   }
 }
 
 RiffResult RiffFile::Ascend(RiffChunk& ck) {
   if (!ck.dirty) {
-    const uint64_t next = ck.dwDataOffset + ck.cksize + (ck.cksize & 1);
+    const uint64_t next = ck.dwDataOffset + PaddedChunkSize(ck.cksize);
     return Seek(static_cast<int64_t>(next), SEEK_SET) < 0 ? RiffResult::CannotSeek : RiffResult::Ok;
   }
   if (pos_ < ck.dwDataOffset) return RiffResult::CannotSeek;
@@ -339,9 +349,9 @@ RiffResult RiffFile::CreateChunk(RiffChunk& ck, RiffCreate kind) {
   if (kind == RiffCreate::Riff) ck.ckid = kRiff;
   if (kind == RiffCreate::List) ck.ckid = kList;
   uint8_t header[12];
-  PutLE32(header, ck.ckid);
-  PutLE32(header + 4, ck.cksize);
-  PutLE32(header + 8, ck.fccType);
+  StoreLE32(header, ck.ckid);
+  StoreLE32(header + 4, ck.cksize);
+  StoreLE32(header + 8, ck.fccType);
   const std::size_t length = kind == RiffCreate::Chunk ? 8 : 12;
   const uint64_t at = pos_;
   if (Write(header, length) != static_cast<int64_t>(length)) return RiffResult::CannotWrite;
@@ -354,6 +364,36 @@ RiffResult RiffFile::PatchSize(const RiffChunk& ck, uint64_t size) {
   if (size > kMaxChunkSize) return RiffResult::TooLarge;
   return WriteLE32At(ck.dwDataOffset - 4, static_cast<uint32_t>(size)) ? RiffResult::Ok
                                                                        : RiffResult::CannotWrite;
+}
+
+bool PrintableChunkId(uint32_t id) {
+  for (int i = 0; i < 4; ++i) {
+    const uint8_t c = static_cast<uint8_t>(id >> (8 * i));
+    if (c < 0x20 || c > 0x7E) return false;
+  }
+  return true;
+}
+
+uint64_t DataChunkBytes(const RiffReadAt& read, uint64_t data_start, uint64_t said,
+                        uint64_t file_size) {
+  const uint64_t there = file_size > data_start ? file_size - data_start : 0;
+  if (said >= there) return there;
+  const bool odd = (said & 1) != 0;
+  if (odd && said + 1 == there) return said;
+  const uint64_t end = data_start + said;
+  return ChunksReachEnd(read, end, file_size) || (odd && ChunksReachEnd(read, end + 1, file_size)) ? said
+                                                                                                    : there;
+}
+
+RiffResult FindWaveData(RiffFile& file, RiffChunk& data) {
+  RiffChunk riff;
+  if (file.Seek(0, SEEK_SET) != 0) return RiffResult::CannotSeek;
+  const RiffResult found = file.Descend(riff, nullptr);
+  if (found != RiffResult::Ok) return found;
+  if (riff.ckid != kRiff || riff.fccType != FourCC("WAVE")) return RiffResult::ChunkNotFound;
+  data = RiffChunk{};
+  data.ckid = FourCC("data");
+  return file.Descend(data, nullptr, RiffFind::Chunk);
 }
 
 }  // namespace pmx

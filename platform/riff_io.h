@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <span>
 #include <string>
@@ -19,6 +20,9 @@ constexpr uint32_t FourCC(const char (&code)[5]) {
          static_cast<uint32_t>(static_cast<uint8_t>(code[2])) << 16 |
          static_cast<uint32_t>(static_cast<uint8_t>(code[3])) << 24;
 }
+
+// A chunk's size on disk: its data and the pad byte that keeps chunks at even offsets.
+constexpr uint64_t PaddedChunkSize(uint64_t size) { return size + (size & 1); }
 
 // One chunk of a RIFF file. For "RIFF" and "LIST" chunks the data starts with the
 // form type, which fccType holds; dwDataOffset is the file position right after
@@ -46,6 +50,31 @@ enum class RiffResult {
 // first "RIFF" / "LIST" with the form type (Riff, List) given in the chunk.
 enum class RiffFind { Next, Chunk, Riff, List };
 enum class RiffCreate { Chunk, Riff, List };
+
+// A chunk id made of printable characters, as every real chunk id is; samples
+// where a chunk header should be seldom are.
+bool PrintableChunkId(uint32_t id);
+
+// Reads length bytes at offset into out; false when the file holds fewer.
+using RiffReadAt = std::function<bool(uint64_t offset, uint8_t* out, std::size_t length)>;
+
+// The bytes of a "data" chunk whose body starts at data_start in a file of
+// file_size bytes and whose size field says said. A recording whose writer died
+// before fixing its header has a size field that says too little (or nothing):
+// its data runs to the end of the file. The field holds when the file ends right
+// after the data (and its pad byte) or when complete chunks with printable ids
+// lead from there to the end (the last one may lack its pad byte); a size past
+// the end counts only what is there.
+uint64_t DataChunkBytes(const RiffReadAt& read, uint64_t data_start, uint64_t said,
+                        uint64_t file_size);
+
+class RiffFile;
+
+// Finds the "data" chunk of a RIFF/WAVE file by walking its chunks from the
+// first, past the RIFF size (a killed recording's is stale); data then holds its
+// header and the position is at its body. ChunkNotFound for any other file,
+// CannotRead when the file can't be read.
+RiffResult FindWaveData(RiffFile& file, RiffChunk& data);
 
 // Buffered reading and writing of a RIFF file over a POSIX file descriptor, or
 // reading of a RIFF image held in memory, with chunk descend, ascend and create.
@@ -104,7 +133,8 @@ class RiffFile {
 
   // Reads the chunk header at the current position (searching onward for the one
   // wanted, within parent when given) and leaves the position at its data, after
-  // the form type of a "RIFF" or "LIST" chunk.
+  // the form type of a "RIFF" or "LIST" chunk. ChunkNotFound at the end of the
+  // file (or of parent), CannotRead when reading fails.
   RiffResult Descend(RiffChunk& ck, const RiffChunk* parent, RiffFind find = RiffFind::Next);
   // Leaves a chunk: a dirty one gets its size (data written up to the current
   // position) and a pad byte when odd; the position moves past the chunk.
@@ -124,6 +154,7 @@ class RiffFile {
   int64_t ReadDirect(uint8_t* dst, std::size_t length);
   bool WriteDirect(const uint8_t* src, std::size_t length);
   bool WriteLE32At(uint64_t offset, uint32_t value);
+  RiffResult ReadHeaderPart(uint8_t* out, std::size_t length);
   bool InWindow(uint64_t at) const { return at >= buf_start_ && at < buf_start_ + buf_len_; }
 
   UniqueFd fd_;

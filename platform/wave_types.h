@@ -5,6 +5,8 @@
 #include <span>
 #include <vector>
 
+#include "platform/byte_order.h"
+
 namespace pmx {
 
 // Format tags of the wave-format record.
@@ -71,20 +73,10 @@ class WaveFormatEx {
   bool operator==(const WaveFormatEx& other) const = default;
 
  private:
-  uint16_t Get16(std::size_t at) const {
-    return static_cast<uint16_t>(bytes_[at] | bytes_[at + 1] << 8);
-  }
-  uint32_t Get32(std::size_t at) const {
-    return static_cast<uint32_t>(Get16(at)) | static_cast<uint32_t>(Get16(at + 2)) << 16;
-  }
-  void Set16(std::size_t at, uint16_t v) {
-    bytes_[at] = static_cast<uint8_t>(v);
-    bytes_[at + 1] = static_cast<uint8_t>(v >> 8);
-  }
-  void Set32(std::size_t at, uint32_t v) {
-    Set16(at, static_cast<uint16_t>(v));
-    Set16(at + 2, static_cast<uint16_t>(v >> 16));
-  }
+  uint16_t Get16(std::size_t at) const { return LoadLE16(&bytes_[at]); }
+  uint32_t Get32(std::size_t at) const { return LoadLE32(&bytes_[at]); }
+  void Set16(std::size_t at, uint16_t v) { StoreLE16(&bytes_[at], v); }
+  void Set32(std::size_t at, uint32_t v) { StoreLE32(&bytes_[at], v); }
 
   std::vector<uint8_t> bytes_;
 };

@@ -8,8 +8,9 @@
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
-#include <optional>
 
+#include "platform/byte_order.h"
+#include "platform/riff_io.h"
 #include "platform/unique_fd.h"
 #include "recorder/event_log.h"
 
@@ -17,12 +18,6 @@ namespace pmx {
 namespace {
 
 constexpr int64_t kChunkHeader = 8;
-constexpr int64_t kFirstChunk = 12;
-
-struct ChunkHeader {
-  char id[4];
-  uint32_t size;
-};
 
 [[noreturn]] void RaiseIo(const std::string& what, const std::string& file_name) {
   throw EInOutError("I/O error " + what + " " + file_name + ": " + std::strerror(errno));
@@ -44,55 +39,14 @@ bool ReadAt(int fd, char* out, int64_t length, int64_t offset, const std::string
 
 void WriteUint32At(int fd, int64_t value, int64_t offset, const std::string& file_name) {
   const auto v = static_cast<uint32_t>(std::min<int64_t>(value, UINT32_MAX));
-  const char bytes[4] = {static_cast<char>(v), static_cast<char>(v >> 8), static_cast<char>(v >> 16),
-                         static_cast<char>(v >> 24)};
+  uint8_t bytes[4];
+  StoreLE32(bytes, v);
   for (int64_t done = 0; done < 4;) {
     const ssize_t put = pwrite(fd, bytes + done, 4 - done, offset + done);
     if (put < 0 && errno == EINTR) continue;
     if (put <= 0) RaiseIo("writing", file_name);
     done += put;
   }
-}
-
-uint32_t Uint32(const char* bytes) {
-  const auto* b = reinterpret_cast<const unsigned char*>(bytes);
-  return b[0] | b[1] << 8 | b[2] << 16 | static_cast<uint32_t>(b[3]) << 24;
-}
-
-std::optional<ChunkHeader> ReadChunkHeader(int fd, int64_t offset, const std::string& file_name) {
-  char bytes[kChunkHeader];
-  if (!ReadAt(fd, bytes, kChunkHeader, offset, file_name)) return std::nullopt;
-  ChunkHeader header;
-  std::memcpy(header.id, bytes, 4);
-  header.size = Uint32(bytes + 4);
-  return header;
-}
-
-int64_t ChunkEnd(int64_t offset, uint32_t size) { return offset + kChunkHeader + size + (size & 1); }
-
-bool PlausibleId(const char* id) {
-  return std::all_of(id, id + 4, [](char c) { return c >= 0x20 && c <= 0x7E; });
-}
-
-// True when complete chunks with printable ids lead from offset exactly to the end.
-bool ChunksReachEnd(int fd, int64_t offset, int64_t file_size, const std::string& file_name) {
-  while (offset < file_size) {
-    const auto header = ReadChunkHeader(fd, offset, file_name);
-    if (!header || !PlausibleId(header->id)) return false;
-    offset = ChunkEnd(offset, header->size);
-  }
-  return offset == file_size;
-}
-
-// The "data" chunk's header and, in offset, where it lies; walks from the first chunk.
-std::optional<ChunkHeader> FindData(int fd, int64_t& offset, int64_t file_size, const std::string& file_name) {
-  for (offset = kFirstChunk; offset + kChunkHeader <= file_size;) {
-    const auto header = ReadChunkHeader(fd, offset, file_name);
-    if (!header) return std::nullopt;
-    if (std::memcmp(header->id, "data", 4) == 0) return header;
-    offset = ChunkEnd(offset, header->size);
-  }
-  return std::nullopt;
 }
 
 }  // namespace
@@ -103,22 +57,18 @@ bool FixWaveHeader(const std::string& file_name) {
   struct stat info {};
   if (fstat(fd.get(), &info) != 0) RaiseIo("reading", file_name);
   const int64_t file_size = info.st_size;
-  char riff[kFirstChunk];
-  if (!ReadAt(fd.get(), riff, kFirstChunk, 0, file_name) || std::memcmp(riff, "RIFF", 4) != 0 ||
-      std::memcmp(riff + 8, "WAVE", 4) != 0) {
-    return false;
-  }
-  int64_t data_offset = 0;
-  const auto data = FindData(fd.get(), data_offset, file_size, file_name);
-  if (!data) return false;
+  RiffFile walk;
+  if (walk.OpenRead(file_name) != RiffResult::Ok) RaiseIo("opening", file_name);
+  RiffChunk data;
+  const RiffResult found = FindWaveData(walk, data);
+  if (found == RiffResult::CannotRead) RaiseIo("reading", file_name);
+  if (found != RiffResult::Ok) return false;
   WriteUint32At(fd.get(), file_size - kChunkHeader, 4, file_name);
-  const int64_t data_start = data_offset + kChunkHeader;
-  const int64_t declared_end = ChunkEnd(data_offset, data->size);
-  const bool declared_fits = declared_end == file_size ||
-                             (declared_end < file_size && ChunksReachEnd(fd.get(), declared_end, file_size, file_name));
-  if (!declared_fits) {
-    WriteUint32At(fd.get(), file_size - data_start, data_offset + 4, file_name);
-  }
+  const auto read = [&fd, &file_name](uint64_t at, uint8_t* out, std::size_t length) {
+    return ReadAt(fd.get(), reinterpret_cast<char*>(out), static_cast<int64_t>(length), static_cast<int64_t>(at), file_name);
+  };
+  const uint64_t data_bytes = DataChunkBytes(read, data.dwDataOffset, data.cksize, file_size);
+  if (data_bytes != data.cksize) WriteUint32At(fd.get(), static_cast<int64_t>(data_bytes), data.dwDataOffset - 4, file_name);
   if (fd.Close() != 0) RaiseIo("closing", file_name);
   return true;
 }

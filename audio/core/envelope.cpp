@@ -4,18 +4,11 @@
 
 #include "audio/core/class_registry.h"
 #include "audio/core/record_list.h"
+#include "platform/byte_order.h"
 
 namespace pmx {
 
 namespace {
-
-void Put32(uint8_t* p, int32_t v) {
-  for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(static_cast<uint32_t>(v) >> (8 * i));
-}
-
-int32_t Get32(const uint8_t* p) {
-  return static_cast<int32_t>(p[0] | p[1] << 8 | p[2] << 16 | static_cast<uint32_t>(p[3]) << 24);
-}
 
 // Envelope points are streamed by class name.
 [[maybe_unused]] const bool kRegistered = [] {
@@ -32,8 +25,8 @@ int32_t Get32(const uint8_t* p) {
 
 void TMMEnvelopePoint::WriteToStream(std::ostream& stream) const {
   std::array<uint8_t, kStreamSize> bytes;
-  Put32(&bytes[0], position_);
-  Put32(&bytes[4], value_);
+  StoreLE32(&bytes[0], position_);
+  StoreLE32(&bytes[4], value_);
   bytes[8] = flags_;
   stream.write(reinterpret_cast<const char*>(bytes.data()), kStreamSize);
 }
@@ -42,8 +35,8 @@ void TMMEnvelopePoint::ReadFromStream(std::istream& stream) {
   std::array<uint8_t, kStreamSize> bytes;
   stream.read(reinterpret_cast<char*>(bytes.data()), kStreamSize);
   if (stream.gcount() != kStreamSize) throw EReadError("Stream read error");
-  position_ = Get32(&bytes[0]);
-  value_ = Get32(&bytes[4]);
+  position_ = LoadLES32(&bytes[0]);
+  value_ = LoadLES32(&bytes[4]);
   flags_ = bytes[8];
 }
 

@@ -30,7 +30,7 @@ void RampChannel(uint8_t* p, int64_t frames, int stride, GainRamp ramp, bool& cl
   if (ramp.from == 0 && ramp.to == 0) {
     for (int64_t f = 0; f < frames; ++f, p += stride) {
       if constexpr (k16) {
-        PCMPut16(p, 0);
+        StoreLE16(p, 0);
       } else {
         *p = 128;
       }
@@ -47,7 +47,7 @@ void RampChannel(uint8_t* p, int64_t frames, int stride, GainRamp ramp, bool& cl
   int64_t error = 0;
   for (int64_t f = 0; f < frames; ++f, p += stride) {
     if constexpr (k16) {
-      PCMPut16(p, PCMScaleSample16(PCMGet16(p), static_cast<int32_t>(gain), clipped));
+      StoreLE16(p, PCMScaleSample16(LoadLES16(p), static_cast<int32_t>(gain), clipped));
     } else {
       *p = PCMScaleSample8(*p, static_cast<int32_t>(gain), clipped);
     }

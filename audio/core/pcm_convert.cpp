@@ -24,7 +24,7 @@ template <int Src, int Dst>
 Frame Fetch(const uint8_t* p) {
   constexpr bool src16 = Src & 4, src2 = Src & 2, dst16 = Dst & 4, dst2 = Dst & 2;
   const auto read = [](const uint8_t* at) -> int32_t {
-    if constexpr (src16) return PCMGet16(at);
+    if constexpr (src16) return LoadLES16(at);
     return *at;
   };
   const auto convert = [](int32_t v) -> int32_t {
@@ -46,8 +46,8 @@ Frame Fetch(const uint8_t* p) {
 template <int Dst>
 uint8_t* Store(uint8_t* q, Frame f) {
   if constexpr (Dst & 4) {
-    PCMPut16(q, f.left);
-    if constexpr (Dst & 2) PCMPut16(q + 2, f.right);
+    StoreLE16(q, f.left);
+    if constexpr (Dst & 2) StoreLE16(q + 2, f.right);
   } else {
     q[0] = static_cast<uint8_t>(f.left);
     if constexpr (Dst & 2) q[1] = static_cast<uint8_t>(f.right);
@@ -130,10 +130,10 @@ int64_t PCMConvertBits(int dest_bits, std::span<uint8_t> dest, int source_bits,
     std::memmove(dest.data(), source.data(), bytes);
   } else if (dest_bits == 8) {
     for (int64_t i = 0; i < samples; ++i) {
-      dest[i] = static_cast<uint8_t>(PCMGet16(&source[2 * i]) / 256 + 128);
+      dest[i] = static_cast<uint8_t>(LoadLES16(&source[2 * i]) / 256 + 128);
     }
   } else {
-    for (int64_t i = samples - 1; i >= 0; --i) PCMPut16(&dest[2 * i], To16(source[i]));
+    for (int64_t i = samples - 1; i >= 0; --i) StoreLE16(&dest[2 * i], To16(source[i]));
   }
   return bytes;
 }

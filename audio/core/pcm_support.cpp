@@ -14,7 +14,7 @@ struct Channel {
   static constexpr int32_t kSilence = k16 ? 0 : 128;
   static int32_t Stored(const uint8_t* p) {
     if constexpr (k16) {
-      return PCMGet16(p);
+      return LoadLES16(p);
     } else {
       return *p;
     }
@@ -145,7 +145,7 @@ bool ScaleChannel16(std::span<uint8_t> data, int index, int stride, int32_t gain
   bool clipped = false;
   const std::size_t end = data.size() - data.size() % 2;
   for (std::size_t at = 2 * index; at < end; at += stride) {
-    PCMPut16(&data[at], PCMScaleSample16(PCMGet16(&data[at]), gain, clipped));
+    StoreLE16(&data[at], PCMScaleSample16(LoadLES16(&data[at]), gain, clipped));
   }
   return clipped;
 }

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <span>
 
+#include "platform/byte_order.h"
 #include "platform/wave_types.h"
 
 // Free routines on plain PCM data: 8-bit unsigned or 16-bit signed little-endian
@@ -85,12 +86,5 @@ bool PCMScaleMono8(int32_t gain, std::span<uint8_t> data);
 bool PCMScaleMono16(int32_t gain, std::span<uint8_t> data);
 bool PCMScaleStereo8(int32_t left_gain, int32_t right_gain, std::span<uint8_t> data);
 bool PCMScaleStereo16(int32_t left_gain, int32_t right_gain, std::span<uint8_t> data);
-
-// Little-endian 16-bit sample access on byte buffers of any alignment.
-inline int16_t PCMGet16(const uint8_t* p) { return static_cast<int16_t>(p[0] | p[1] << 8); }
-inline void PCMPut16(uint8_t* p, int32_t v) {
-  p[0] = static_cast<uint8_t>(v);
-  p[1] = static_cast<uint8_t>(v >> 8);
-}
 
 }  // namespace pmx

@@ -3,23 +3,14 @@
 #include <algorithm>
 #include <cstring>
 
+#include "platform/byte_order.h"
+
 namespace pmx {
 namespace {
 
 constexpr uint32_t kListId = FourCC("LIST");
 constexpr uint32_t kInfoType = FourCC("INFO");
 constexpr uint32_t kDispId = FourCC("DISP");
-
-uint32_t LE32(const uint8_t* p) {
-  return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
-         static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
-}
-
-void PutLE32(std::vector<uint8_t>& out, uint32_t v) {
-  for (int i = 0; i < 4; ++i) out.push_back(static_cast<uint8_t>(v >> (8 * i)));
-}
-
-uint64_t Padded(uint64_t size) { return size + (size & 1); }
 
 // Writes one chunk with the given content (and form type when non-zero).
 int WriteChunk(RiffFile& file, uint32_t id, uint32_t form, const std::vector<uint8_t>& content) {
@@ -49,19 +40,15 @@ void TInfoList::Parse(std::vector<uint8_t> raw) {
   raw_ = std::move(raw);
   fields_ = {};
   const uint64_t end = raw_.size();
-  uint64_t at = 0;
-  while (end - at >= 8) {
-    const uint32_t id = LE32(raw_.data() + at);
-    const uint32_t size = LE32(raw_.data() + at + 4);
-    const uint64_t content = at + 8;
-    const auto row = std::find(kInfoIds.begin(), kInfoIds.end(), id);
-    if (row != kInfoIds.end() && content < end) {
+  RiffFile walk;
+  walk.OpenMemory(raw_);
+  for (RiffChunk ck; walk.Descend(ck, nullptr) == RiffResult::Ok && walk.Ascend(ck) == RiffResult::Ok;) {
+    const auto row = std::find(kInfoIds.begin(), kInfoIds.end(), ck.ckid);
+    if (row != kInfoIds.end() && ck.dwDataOffset < end) {
       TInfoField& field = fields_[static_cast<std::size_t>(row - kInfoIds.begin())];
-      field.Offset = static_cast<uint32_t>(content);
-      field.Length = static_cast<uint32_t>(std::min<uint64_t>(size, end - content));
+      field.Offset = static_cast<uint32_t>(ck.dwDataOffset);
+      field.Length = static_cast<uint32_t>(std::min<uint64_t>(ck.cksize, end - ck.dwDataOffset));
     }
-    at = content + Padded(size);
-    if (at > end) break;
   }
 }
 
@@ -89,7 +76,7 @@ uint64_t TInfoList::WrittenSize() const {
   uint64_t size = 12;
   for (std::size_t i = 0; i < kInfoIdCount; ++i) {
     const std::string text = FieldText(i);
-    if (!text.empty()) size += 8 + Padded(text.size() + 1);
+    if (!text.empty()) size += 8 + PaddedChunkSize(text.size() + 1);
   }
   return size;
 }
@@ -100,17 +87,17 @@ int TInfoList::Write(RiffFile& file) const {
   for (std::size_t i = 0; i < kInfoIdCount; ++i) {
     const std::string text = FieldText(i);
     if (text.empty()) continue;
-    PutLE32(content, kInfoIds[i]);
-    PutLE32(content, static_cast<uint32_t>(text.size() + 1));
+    AppendLE32(content, kInfoIds[i]);
+    AppendLE32(content, static_cast<uint32_t>(text.size() + 1));
     content.insert(content.end(), text.begin(), text.end());
-    content.resize(content.size() + Padded(text.size() + 1) - text.size(), 0);
+    content.resize(content.size() + PaddedChunkSize(text.size() + 1) - text.size(), 0);
   }
   return WriteChunk(file, kListId, kInfoType, content);
 }
 
 void TDispList::AddFromChunk(const std::vector<uint8_t>& content) {
   if (content.size() <= 4) return;
-  items_.push_back({LE32(content.data()), std::vector<uint8_t>(content.begin() + 4, content.end())});
+  items_.push_back({LoadLE32(content.data()), std::vector<uint8_t>(content.begin() + 4, content.end())});
   data_bytes_ += content.size() - 4;
 }
 
@@ -124,8 +111,8 @@ std::vector<uint8_t> DispPayload(const TDispItem& item) {
     return text;
   }
   if (item.Type == TDispItem::CF_DIB && data.size() >= 40) {
-    const uint64_t packed = uint64_t{LE32(data.data())} + LE32(data.data() + 20) +
-                            4 * uint64_t{LE32(data.data() + 32)};
+    const uint64_t packed = uint64_t{LoadLE32(data.data())} + LoadLE32(data.data() + 20) +
+                            4 * uint64_t{LoadLE32(data.data() + 32)};
     length = static_cast<std::size_t>(std::min<uint64_t>(packed, data.size()));
   }
   return std::vector<uint8_t>(data.begin(), data.begin() + static_cast<std::ptrdiff_t>(length));
@@ -135,7 +122,7 @@ uint64_t TDispList::WrittenSize() const {
   uint64_t size = 0;
   for (const TDispItem& item : items_) {
     const std::size_t payload = DispPayload(item).size();
-    if (payload != 0) size += 8 + Padded(4 + payload);
+    if (payload != 0) size += 8 + PaddedChunkSize(4 + payload);
   }
   return size;
 }
@@ -145,7 +132,7 @@ int TDispList::Write(RiffFile& file) const {
     const std::vector<uint8_t> payload = DispPayload(item);
     if (payload.empty()) continue;
     std::vector<uint8_t> content;
-    PutLE32(content, item.Type);
+    AppendLE32(content, item.Type);
     content.insert(content.end(), payload.begin(), payload.end());
     if (const int result = WriteChunk(file, kDispId, 0, content); result != RIFFERR_NOERROR) {
       return result;

@@ -9,6 +9,7 @@
 
 #include "audio/core/mul_div.h"
 #include "audio/core/wave_format.h"
+#include "platform/byte_order.h"
 
 namespace pmx {
 namespace {
@@ -27,18 +28,7 @@ constexpr uint64_t kMaxFmtSize = WaveFormatEx::kHeaderSize + 0xFFFF;
 // in memory.
 constexpr uint64_t kMaxListSize = 16u << 20;
 
-uint64_t Padded(uint64_t size) { return size + (size & 1); }
-
 bool IsPcm(const WaveFormatEx& wfx) { return wfx.wFormatTag() == WAVE_FORMAT_PCM; }
-
-// A chunk id made of printable characters, as every real chunk id is.
-bool LooksLikeChunkId(uint32_t id) {
-  for (int i = 0; i < 4; ++i) {
-    const uint8_t c = static_cast<uint8_t>(id >> (8 * i));
-    if (c < 0x20 || c > 0x7E) return false;
-  }
-  return true;
-}
 
 // PCM fields that follow from others are recomputed; every field a conversion
 // divides by must be non-zero.
@@ -135,7 +125,7 @@ int ScanChunks(RiffFile& file, RiffChunk& riff, uint64_t fileSize, TWaveIORecord
     if (s.previousWasData) {
       s.previousWasData = false;
       // A data chunk whose size was never written is followed by its samples.
-      if (s.dataField == 0 && !LooksLikeChunkId(ck.ckid)) break;
+      if (s.dataField == 0 && !PrintableChunkId(ck.ckid)) break;
       s.dataEnd = ck.dwDataOffset - 8;
     }
     if (ck.dwDataOffset + ck.cksize > riffEnd) {
@@ -243,9 +233,8 @@ bool WriteTrailer(TWaveIORecord& rec) {
     fact.ckid = kFactId;
     const uint32_t samples =
         static_cast<uint32_t>(std::min<int64_t>(rec.dwTotalSamples, UINT32_MAX));
-    const uint8_t bytes[4] = {static_cast<uint8_t>(samples), static_cast<uint8_t>(samples >> 8),
-                              static_cast<uint8_t>(samples >> 16),
-                              static_cast<uint8_t>(samples >> 24)};
+    uint8_t bytes[4];
+    StoreLE32(bytes, samples);
     if (file.CreateChunk(fact) != RiffResult::Ok || file.Write(bytes, 4) != 4 ||
         file.Ascend(fact) != RiffResult::Ok) {
       return false;
@@ -422,7 +411,7 @@ int64_t wioWrite(PWaveIORecord rec, const void* buffer, std::size_t length) {
   RiffFile& file = *rec->hmmio;
   const uint64_t dataAfter = std::max<uint64_t>(rec->dwDataBytes, file.Position() + length -
                                                                       rec->dwDataOffset);
-  if (rec->dwDataOffset + Padded(dataAfter) + TrailerBytes(*rec) > rec->MaxFileSize) return 0;
+  if (rec->dwDataOffset + PaddedChunkSize(dataAfter) + TrailerBytes(*rec) > rec->MaxFileSize) return 0;
   const int64_t written = file.Write(buffer, length);
   if (written == 0) return 0;
   rec->ckData.dirty = true;

@@ -5,13 +5,15 @@
 #include <cstddef>
 #include <cstdlib>
 
+#include "platform/byte_order.h"
+
 namespace pmx {
 
 int64_t PcmBlockPeak(const uint8_t* data, const TMMPeakScanLayout& layout) {
   const bool wide = layout.bits == TMMBits::b16Bit;
   const int frame = (wide ? 2 : 1) * (layout.mode + 1);
   auto sample = [wide](const uint8_t* at) -> int64_t {
-    return wide ? static_cast<int16_t>(at[0] | at[1] << 8) : at[0];
+    return wide ? LoadLES16(at) : at[0];
   };
   int64_t peak = 0;
   for (int i = 0; i < layout.samples; ++i) {

@@ -6,6 +6,8 @@
 #include <cstddef>
 #include <limits>
 
+#include "platform/byte_order.h"
+
 namespace pmx {
 
 int16_t SaturateInt16(double v) {
@@ -21,7 +23,7 @@ void ReadChannelFrames(const uint8_t* data, const TMMChannelLayout& layout, int 
   const int width = wide ? 2 : 1;
   const ptrdiff_t frame = static_cast<ptrdiff_t>(width) * (layout.mode + 1);
   auto sample = [wide](const uint8_t* at) -> int32_t {
-    return wide ? static_cast<int16_t>(at[0] | at[1] << 8) : at[0];
+    return wide ? LoadLES16(at) : at[0];
   };
   for (int i = 0; i < count; ++i) {
     const uint8_t* at = data + i * frame;
@@ -117,7 +119,7 @@ int TMMFrequencyInput::ReadEmphasized(const void* data, int order, int32_t* out)
   // left channel's for the mean of both).
   const auto* first = static_cast<const uint8_t*>(data);
   const int32_t start =
-      !mean ? raw[0] : (eight_bit ? first[0] : static_cast<int16_t>(first[0] | first[1] << 8));
+      !mean ? raw[0] : (eight_bit ? first[0] : LoadLES16(first));
   int32_t previous = start;
   int32_t second = start;
   for (int i = 0; i < n; ++i) {

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "audio/streaming/streaming.h"
+#include "platform/byte_order.h"
 #include "platform/ms_adpcm.h"
 
 namespace pmx {
@@ -18,8 +19,6 @@ constexpr std::array<int, 89> kImaSteps = {
     2272,  2499,  2749,  3024,  3327,  3660,  4026,  4428,  4871,  5358,  5894,  6484,  7132,  7845,  8630,
     9493,  10442, 11487, 12635, 13899, 15289, 16818, 18500, 20350, 22385, 24623, 27086, 29794, 32767};
 constexpr std::array<int, 16> kImaIndexShift = {-1, -1, -1, -1, 2, 4, 6, 8, -1, -1, -1, -1, 2, 4, 6, 8};
-
-int16_t I16(const uint8_t* p) { return static_cast<int16_t>(p[0] | p[1] << 8); }
 
 struct ImaChannel {
   int predictor;
@@ -60,7 +59,7 @@ int DecodeImaAdpcmBlock(const uint8_t* block, size_t bytes, int channels, int sa
   for (int c = 0; c < channels; ++c) {
     const uint8_t* h = block + 4 * c;
     if (h[2] > 88) throw EAuException("An IMA ADPCM block has the step index " + std::to_string(h[2]));
-    state[c] = {I16(h), h[2]};
+    state[c] = {LoadLES16(h), h[2]};
     out[c] = static_cast<int16_t>(state[c].predictor);
   }
   const uint8_t* data = block + 4 * channels;
@@ -88,9 +87,9 @@ int DecodeMsAdpcmBlock(const uint8_t* block, size_t bytes, int channels, int sam
     const uint8_t* h = block + channels;  // deltas, then first samples, then second samples
     state[c].c1 = coefficients[2 * predictor];
     state[c].c2 = coefficients[2 * predictor + 1];
-    state[c].SetDelta(I16(h + 2 * c));
-    state[c].s1 = I16(h + 2 * channels + 2 * c);
-    state[c].s2 = I16(h + 4 * channels + 2 * c);
+    state[c].SetDelta(LoadLES16(h + 2 * c));
+    state[c].s1 = LoadLES16(h + 2 * channels + 2 * c);
+    state[c].s2 = LoadLES16(h + 4 * channels + 2 * c);
     out[c] = static_cast<int16_t>(state[c].s2);
     out[channels + c] = static_cast<int16_t>(state[c].s1);
   }

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "audio/streaming/tag_file_io.h"
+#include "platform/byte_order.h"
 
 namespace pmx {
 namespace {
@@ -54,12 +55,6 @@ bool ReadHeader(TAuHandle handle, int64_t at, Header& header) {
     header.size = (header.size << 7) | b[i];
   }
   return true;
-}
-
-uint32_t BigEndian(const uint8_t* b, int bytes) {
-  uint32_t value = 0;
-  for (int i = 0; i < bytes; ++i) value = (value << 8) | b[i];
-  return value;
 }
 
 void PutBigEndian(std::string& out, uint32_t value) {
@@ -123,7 +118,7 @@ void TId3v2Tags::ReadFrames(TAuHandle handle, int version, int64_t position, int
   std::array<uint8_t, 10> h;
   while (end - position >= header_size && ReadAt(handle, position, h.data(), header_size) &&
          h[0] >= 'A' && h[0] <= 'Z') {
-    const int64_t size = v22 ? BigEndian(&h[3], 3) : BigEndian(&h[4], 4);
+    const int64_t size = v22 ? LoadBE(&h[3], 3) : LoadBE(&h[4], 4);
     position += header_size;
     if (size == 0) continue;
     if (size > end - position) return;  // checked before anything is allocated

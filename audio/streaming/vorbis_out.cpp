@@ -5,6 +5,7 @@
 
 #include "audio/streaming/streaming.h"
 #include "audio/streaming/wide_text.h"
+#include "platform/byte_order.h"
 
 namespace pmx {
 namespace {
@@ -13,24 +14,13 @@ constexpr std::array<int, 18> kBitsPerSecond = {-1,     24000,  32000,  45000,  
                                                 64000,  80000,  96000,  112000, 128000, 144000,
                                                 160000, 192000, 224000, 256000, 320000, 499000};
 
-int16_t Int16At(const uint8_t* p) { return static_cast<int16_t>(p[0] | p[1] << 8); }
-
-int32_t Int24At(const uint8_t* p) {
-  const uint32_t u = p[0] | p[1] << 8 | static_cast<uint32_t>(p[2]) << 16;
-  return static_cast<int32_t>(u << 8) >> 8;
-}
-
-int32_t Int32At(const uint8_t* p) {
-  return static_cast<int32_t>(p[0] | p[1] << 8 | p[2] << 16 | static_cast<uint32_t>(p[3]) << 24);
-}
-
 // One width a loop, so that the conversion is not chosen again for every sample.
 template <int Bits>
 float SampleAt(const uint8_t* frame, int channel) {
   if constexpr (Bits == 8) return (frame[channel] - 128) / 128.0f;
-  if constexpr (Bits == 16) return Int16At(frame + channel * 2) / 32768.0f;
-  if constexpr (Bits == 32) return static_cast<float>(Int32At(frame + channel * 4) / 2147483648.0);
-  return Int24At(frame + channel * 3) / 8388608.0f;
+  if constexpr (Bits == 16) return LoadLES16(frame + channel * 2) / 32768.0f;
+  if constexpr (Bits == 32) return static_cast<float>(LoadLES32(frame + channel * 4) / 2147483648.0);
+  return LoadLES24(frame + channel * 3) / 8388608.0f;
 }
 
 template <int Bits>

@@ -4,6 +4,9 @@
 #include <array>
 #include <cstring>
 
+#include "platform/byte_order.h"
+#include "platform/riff_io.h"
+
 namespace pmx {
 namespace {
 
@@ -18,9 +21,6 @@ bool SameId(const ChunkId& a, const char* b) {
   }
   return true;
 }
-
-uint16_t U16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
-uint32_t U32(const uint8_t* p) { return p[0] | p[1] << 8 | p[2] << 16 | static_cast<uint32_t>(p[3]) << 24; }
 
 struct Failure {
   std::string text;
@@ -44,7 +44,7 @@ class Scan {
   uint32_t ReadU32() {
     uint8_t b[4];
     Read(b, 4);
-    return U32(b);
+    return LoadLE32(b);
   }
   ChunkId ReadId() {
     ChunkId id;
@@ -156,26 +156,26 @@ void CheckMpegLayer3(const TWaveHeader& h) {
 
 void ParseMsCoefficients(TWaveHeader& h, const std::vector<uint8_t>& body) {
   if (body.size() < 22) throw Failure{"The MS ADPCM format chunk is too short"};
-  const uint16_t count = U16(&body[20]);
+  const uint16_t count = LoadLE16(&body[20]);
   if (count < 1 || count > 32 || body.size() < 22u + 4u * count) throw Failure{"The MS ADPCM coefficient table is not valid"};
-  for (size_t i = 0; i < 2u * count; ++i) h.coefficients.push_back(static_cast<int16_t>(U16(&body[22 + 2 * i])));
+  for (size_t i = 0; i < 2u * count; ++i) h.coefficients.push_back(static_cast<int16_t>(LoadLE16(&body[22 + 2 * i])));
 }
 
 void ParseFormat(TWaveHeader& h, const std::vector<uint8_t>& body) {
   if (body.size() < 16) throw Failure{"The format chunk is too short"};
-  h.format_tag = U16(&body[0]);
+  h.format_tag = LoadLE16(&body[0]);
   h.kind = KindOfTag(h.format_tag);
-  h.channels = U16(&body[2]);
-  const uint32_t rate = U32(&body[4]);
-  h.block_align = U16(&body[12]);
-  h.bits_per_sample = U16(&body[14]);
+  h.channels = LoadLE16(&body[2]);
+  const uint32_t rate = LoadLE32(&body[4]);
+  h.block_align = LoadLE16(&body[12]);
+  h.bits_per_sample = LoadLE16(&body[14]);
   if (h.channels < 1 || h.channels > 255) throw Failure{"The file's channel count is not valid"};
   if (rate < 1 || rate > 1000000) throw Failure{"The file's sample rate is not valid"};
   h.sample_rate = static_cast<int>(rate);
   if (h.kind == TWaveKind::ExtensiblePcm) h.kind = ExtensibleKind(body);
   if (IsCompressed(h.kind)) {
     if (body.size() < 20) throw Failure{"The format chunk is too short"};
-    h.samples_per_block = U16(&body[18]);
+    h.samples_per_block = LoadLE16(&body[18]);
   }
   switch (h.kind) {
     case TWaveKind::Pcm:
@@ -212,23 +212,6 @@ void Parse(Scan& scan, TWaveHeader& h) {
   h.data_size = scan.FindChunk(id, "data");
 }
 
-bool LooksLikeChunkId(const uint8_t* id) {
-  return std::all_of(id, id + 4, [](uint8_t c) { return c >= 0x20 && c < 0x7F; });
-}
-
-// Whether chunks with plausible ids follow from at and end exactly at the file's
-// end (the last one may lack its pad byte).
-bool ChunksFollow(TStream& stream, int64_t at, int64_t end) {
-  uint8_t head[8];
-  while (at + 8 <= end) {
-    if (stream.Seek(at, TStream::soBeginning) != at || stream.Read(head, 8) != 8 || !LooksLikeChunkId(head)) return false;
-    const int64_t size = U32(head + 4);
-    at += 8 + size + (size & 1);
-    if (at == end || at - (size & 1) == end) return true;
-  }
-  return false;
-}
-
 }  // namespace
 
 TWaveHeader ReadWaveHeader(TStream& stream, bool seekable) {
@@ -253,11 +236,14 @@ TWaveHeader ReadWaveHeader(TStream& stream, bool seekable) {
 int64_t DataChunkBytes(TStream& stream, int64_t offset, int64_t said) {
   const int64_t here = stream.Position();
   const int64_t end = stream.Size();
-  const int64_t there = std::max<int64_t>(0, end - offset);
-  if (said >= there) return there;  // a size past the end counts only what is there
-  const bool followed = ChunksFollow(stream, offset + said, end) || (said & 1 && ChunksFollow(stream, offset + said + 1, end));
+  const auto read = [&stream](uint64_t at, uint8_t* out, std::size_t length) {
+    const auto from = static_cast<int64_t>(at);
+    return stream.Seek(from, TStream::soBeginning) == from && stream.Read(out, static_cast<int64_t>(length)) == static_cast<int64_t>(length);
+  };
+  const auto bytes = static_cast<int64_t>(DataChunkBytes(read, static_cast<uint64_t>(offset), static_cast<uint64_t>(said),
+                                                         static_cast<uint64_t>(std::max<int64_t>(end, 0))));
   stream.Seek(here, TStream::soBeginning);
-  return followed ? said : there;
+  return bytes;
 }
 
 }  // namespace pmx

@@ -5,11 +5,10 @@
 #include <cstring>
 
 #include "audio/streaming/wav_header.h"
+#include "platform/byte_order.h"
 
 namespace pmx {
 namespace {
-
-uint32_t U32(const uint8_t* p) { return p[0] | p[1] << 8 | p[2] << 16 | static_cast<uint32_t>(p[3]) << 24; }
 
 bool ReadExact(TStream& stream, void* buffer, int64_t count) {
   auto* bytes = static_cast<uint8_t*>(buffer);
@@ -26,10 +25,6 @@ bool ReadExact(TStream& stream, void* buffer, int64_t count) {
 WaveFormatEx FormatOf(std::vector<uint8_t> body) {
   body.resize(std::clamp<size_t>(body.size(), 18, TWaveConverter::kFormatBytes));
   return WaveFormatEx::FromBytes(body);
-}
-
-void PutU32(std::vector<uint8_t>& out, uint32_t v) {
-  for (int i = 0; i < 4; ++i) out.push_back(static_cast<uint8_t>(v >> (8 * i)));
 }
 
 void PutText(std::vector<uint8_t>& out, const char* id) {
@@ -50,7 +45,7 @@ bool TWaveConverter::LoadFromWaveStream(TStream& stream) {
   std::array<uint8_t, 8> chunk{};
   if (!ReadExact(stream, chunk.data(), 8)) return false;
   for (;;) {
-    const uint32_t size = U32(chunk.data() + 4);
+    const uint32_t size = LoadLE32(chunk.data() + 4);
     const int64_t left = end - stream.Position();
     if (std::memcmp(chunk.data(), "fmt ", 4) == 0 && size <= left) {
       std::vector<uint8_t> body(size);
@@ -103,13 +98,13 @@ int TWaveConverter::SaveAsWave(TStream& stream) const {
   std::vector<uint8_t> file;
   const auto format = current_.Bytes().first(16);
   PutText(file, "RIFF");
-  PutU32(file, static_cast<uint32_t>(4 + 8 + 16 + 8 + data_.size()));
+  AppendLE32(file, static_cast<uint32_t>(4 + 8 + 16 + 8 + data_.size()));
   PutText(file, "WAVE");
   PutText(file, "fmt ");
-  PutU32(file, 16);
+  AppendLE32(file, 16);
   file.insert(file.end(), format.begin(), format.end());
   PutText(file, "data");
-  PutU32(file, static_cast<uint32_t>(data_.size()));
+  AppendLE32(file, static_cast<uint32_t>(data_.size()));
   file.insert(file.end(), data_.begin(), data_.end());
   int64_t done = 0;
   while (done < static_cast<int64_t>(file.size())) {

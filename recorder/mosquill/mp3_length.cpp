@@ -6,6 +6,8 @@
 #include <memory>
 #include <vector>
 
+#include "platform/byte_order.h"
+
 namespace pmx {
 namespace {
 
@@ -24,18 +26,12 @@ struct FrameHeader {
   int SideInfoSize() const { return mpeg1 ? (mono ? 17 : 32) : (mono ? 9 : 17); }
 };
 
-uint32_t BigEndian(const uint8_t* p, int bytes) {
-  uint32_t v = 0;
-  for (int i = 0; i < bytes; ++i) v = v << 8 | p[i];
-  return v;
-}
-
 // A layer III frame header; none for anything else (free format included).
 std::optional<FrameHeader> ParseHeader(const uint8_t* p) {
   static constexpr std::array<int, 15> kMpeg1Kbps{0, 32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320};
   static constexpr std::array<int, 15> kMpeg2Kbps{0, 8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160};
   static constexpr std::array<int, 3> kMpeg1Rates{44100, 48000, 32000};
-  const uint32_t h = BigEndian(p, kHeaderSize);
+  const uint32_t h = LoadBE(p, kHeaderSize);
   const uint32_t version = h >> 19 & 3;  // 3 MPEG 1, 2 MPEG 2, 0 MPEG 2.5
   const uint32_t bitrate = h >> 12 & 15;
   const uint32_t rate = h >> 10 & 3;
@@ -87,13 +83,13 @@ std::optional<int> TrimmedSamples(File& file, int64_t offset, const FrameHeader&
   if (at + 8 > frame.size() || (std::memcmp(&frame[at], "Xing", 4) != 0 && std::memcmp(&frame[at], "Info", 4) != 0)) {
     return std::nullopt;
   }
-  const uint32_t flags = BigEndian(&frame[at + 4], 4);
+  const uint32_t flags = LoadBE(&frame[at + 4], 4);
   at += 8;
   for (const auto& [flag, bytes] : {std::pair{1u, 4u}, std::pair{2u, 4u}, std::pair{4u, 100u}, std::pair{8u, 4u}}) {
     if ((flags & flag) != 0) at += bytes;
   }
   if (at + kDelayOffset + 3 > frame.size()) return std::nullopt;
-  const uint32_t delay_padding = BigEndian(&frame[at + kDelayOffset], 3);
+  const uint32_t delay_padding = LoadBE(&frame[at + kDelayOffset], 3);
   return static_cast<int>((delay_padding >> 12) + (delay_padding & 0xFFF));
 }
 

@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include "encoder/encode_job.h"
+#include "platform/byte_order.h"
 #include "tests/audio/streaming/ogg_check.h"
 #include "tests/audio/streaming/wav_bytes.h"
 #include "tests/support/file_bytes.h"
@@ -74,10 +75,6 @@ TEST(Kobrinvert, TheEncodedLengthOfAShortOrDamagedOggFallsShort) {
   }
 }
 
-void PutU32(std::vector<uint8_t>& bytes, size_t at, uint32_t v) {
-  for (int i = 0; i < 4; ++i) bytes[at + i] = static_cast<uint8_t>(v >> 8 * i);
-}
-
 // A recorder killed before it fixed its header leaves a data size of 0, or of the
 // first second only: the audio after it is encoded too, and only then does the WAV go.
 TEST(Kobrinvert, AWavWhoseHeaderUndercountsItsDataIsEncodedWhole) {
@@ -85,8 +82,8 @@ TEST(Kobrinvert, AWavWhoseHeaderUndercountsItsDataIsEncodedWhole) {
     SCOPED_TRACE(said);
     Folder f;
     test::WavBytes w = test::WavBytes::Pcm16(1, 8000, test::Sine16(24000, 1, 8000, 440, 0.5));
-    PutU32(w.bytes, 4, 0);
-    PutU32(w.bytes, 40, said);
+    StoreLE32(&w.bytes[4], 0);
+    StoreLE32(&w.bytes[40], said);
     w.Save(f.wav);
     EXPECT_EQ(RunKobrinvert(f.argument + " 0.2 0 0 0 delete"), 0);
     EXPECT_EQ(test::DecodeOgg(f.ogg).pcm_total, 24000);

@@ -5,12 +5,14 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstring>
 #include <fstream>
 #include <iterator>
 #include <random>
 
 #include <gtest/gtest.h>
 
+#include "platform/byte_order.h"
 #include "tests/support/file_bytes.h"
 #include "tests/support/temp_dir.h"
 
@@ -20,9 +22,7 @@ namespace {
 using test::FileBytes;
 using test::PutFile;
 
-uint32_t LE32At(const std::vector<uint8_t>& bytes, std::size_t at) {
-  return bytes[at] | bytes[at + 1] << 8 | bytes[at + 2] << 16 | uint32_t(bytes[at + 3]) << 24;
-}
+uint32_t LE32At(const std::vector<uint8_t>& bytes, std::size_t at) { return LoadLE32(&bytes.at(at)); }
 
 std::string Text(const std::vector<uint8_t>& bytes, std::size_t at) {
   return std::string(bytes.begin() + at, bytes.begin() + at + 4);
@@ -124,6 +124,36 @@ TEST(RiffIo, DescendFindsChunksInsideTheirParentAndSkipsPadBytes) {
     EXPECT_EQ(f->Descend(hidden, &shortened, RiffFind::Chunk), RiffResult::ChunkNotFound);
     EXPECT_EQ(f->Write("x", 1), -1);
   }
+}
+
+// Bytes after a data chunk whose body starts at 0 and whose size field says said.
+uint64_t DataBytesBefore(const std::string& after, uint64_t said) {
+  const std::string file = std::string(said, '\x80') + after;
+  const auto read = [&file](uint64_t at, uint8_t* out, std::size_t length) {
+    if (at > file.size() || file.size() - at < length) return false;
+    std::memcpy(out, file.data() + at, length);
+    return true;
+  };
+  return DataChunkBytes(read, 0, said, file.size());
+}
+
+TEST(RiffIo, ADataSizeHoldsOnlyWhereWholeChunksOrTheFileEndFollowIt) {
+  const std::string list("LIST\x04\0\0\0INFO", 12);
+  const std::string odd_list("LIST\x05\0\0\0INFOx", 13);
+  EXPECT_EQ(DataBytesBefore("", 6), 6u);
+  EXPECT_EQ(DataBytesBefore(list, 6), 6u);
+  EXPECT_EQ(DataBytesBefore(std::string(1, '\0'), 5), 5u) << "only the pad byte follows";
+  EXPECT_EQ(DataBytesBefore(std::string(1, '\0') + list, 5), 5u);
+  EXPECT_EQ(DataBytesBefore(list, 5), 5u) << "a writer that left out the pad byte";
+  EXPECT_EQ(DataBytesBefore(odd_list, 6), 6u) << "the last chunk lacks its pad byte";
+  // A killed recording: samples, not chunks, follow the size last written.
+  EXPECT_EQ(DataBytesBefore(std::string(100, '\x80'), 0), 100u);
+  EXPECT_EQ(DataBytesBefore(std::string(100, '\x80'), 4), 104u);
+  EXPECT_EQ(DataBytesBefore(std::string(100, '\x80') + list, 4), 116u) << "no chunk starts at the size said";
+  EXPECT_EQ(DataBytesBefore(list.substr(0, 10), 4), 14u) << "a chunk cut short";
+  // A size past the end counts only what is there.
+  EXPECT_EQ(DataChunkBytes([](uint64_t, uint8_t*, std::size_t) { return false; }, 10, 50, 30), 20u);
+  EXPECT_EQ(DataChunkBytes([](uint64_t, uint8_t*, std::size_t) { return false; }, 40, 50, 30), 0u);
 }
 
 TEST(RiffIo, CreatingNeverTouchesAnExistingFile) {

@@ -6,6 +6,7 @@
 #include "audio/streaming/decoded_length.h"
 #include "audio/streaming/wm_in.h"
 #include "platform/spawn_detached.h"
+#include "tests/audio/streaming/wav_bytes.h"
 #include "tests/recorder/recorder_fixture.h"
 
 namespace pmx {
@@ -18,34 +19,12 @@ std::filesystem::path Mosquill() {
   return std::filesystem::canonical("/proc/self/exe").parent_path().parent_path() / "bin" / "mosquill";
 }
 
-void Put16(std::string& out, uint32_t v) {
-  out += static_cast<char>(v & 0xFF);
-  out += static_cast<char>(v >> 8 & 0xFF);
-}
-void Put32(std::string& out, uint32_t v) {
-  Put16(out, v & 0xFFFF);
-  Put16(out, v >> 16);
-}
-
 // A fifth of a second of a 440 Hz tone, 8000 Hz mono 16 bit.
 std::string ToneWav() {
-  std::string samples;
-  for (int i = 0; i < 1600; ++i) {
-    Put16(samples, static_cast<uint16_t>(static_cast<int16_t>(8000 * std::sin(i * 2 * M_PI * 440 / 8000))));
-  }
-  std::string wav = "RIFF";
-  Put32(wav, 36 + samples.size());
-  wav += "WAVEfmt ";
-  Put32(wav, 16);
-  Put16(wav, 1);
-  Put16(wav, 1);
-  Put32(wav, 8000);
-  Put32(wav, 16000);
-  Put16(wav, 2);
-  Put16(wav, 16);
-  wav += "data";
-  Put32(wav, samples.size());
-  return wav + samples;
+  std::vector<int16_t> samples;
+  for (int i = 0; i < 1600; ++i) samples.push_back(static_cast<int16_t>(8000 * std::sin(i * 2 * M_PI * 440 / 8000)));
+  const std::vector<uint8_t> bytes = test::WavBytes::Pcm16(1, 8000, samples).bytes;
+  return std::string(bytes.begin(), bytes.end());
 }
 
 class MosquillTest : public ::testing::Test {

@@ -3,16 +3,18 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/byte_order.h"
+
 namespace pmx::test {
 
 inline void PutUint32(std::string& out, uint32_t value) {
-  for (int shift = 0; shift < 32; shift += 8) out += static_cast<char>(value >> shift & 0xFF);
+  uint8_t bytes[4];
+  StoreLE32(bytes, value);
+  out.append(reinterpret_cast<const char*>(bytes), 4);
 }
 
 inline uint32_t Uint32At(const std::string& bytes, std::size_t offset) {
-  uint32_t value = 0;
-  for (int i = 3; i >= 0; --i) value = value << 8 | static_cast<unsigned char>(bytes.at(offset + i));
-  return value;
+  return LoadLE32(reinterpret_cast<const uint8_t*>(&bytes.at(offset + 3)) - 3);
 }
 
 // A chunk with its header and the pad byte an odd body needs.

@@ -15,7 +15,7 @@ TMMFadePoint Point(int64_t position, int32_t gain) { return {position, gain, gai
 
 std::vector<uint8_t> Constant16(int frames, int channels, int16_t value) {
   std::vector<uint8_t> data(frames * channels * 2);
-  for (std::size_t i = 0; i < data.size(); i += 2) PCMPut16(&data[i], value);
+  for (std::size_t i = 0; i < data.size(); i += 2) StoreLE16(&data[i], value);
   return data;
 }
 
@@ -102,7 +102,7 @@ TEST(ApplyFades, RampsTheFirstSegmentAndLeavesTheRestAlone) {
   EXPECT_FALSE(ApplyFades(format, data, list));
   for (int i = 0; i < 600; ++i) {
     const int gain = i < 500 ? kPCMUnityGain * i / 500 : kPCMUnityGain;
-    ASSERT_EQ(PCMGet16(&data[2 * i]), (20000 * gain) >> 14) << "sample " << i;
+    ASSERT_EQ(LoadLES16(&data[2 * i]), (20000 * gain) >> 14) << "sample " << i;
   }
   EXPECT_EQ(list.PlayState().Position, 1000) << "the ramp position stops at the last point";
   EXPECT_EQ(list.PlayState().Index, 2);
@@ -125,7 +125,7 @@ TEST(ApplyFades, BuffersContinueTheRampWhereTheLastOneEnded) {
     rest = rest.subspan(size);
   }
   for (std::size_t i = 0; i < data.size(); i += 2) {
-    ASSERT_NEAR(PCMGet16(&data[i]), PCMGet16(&expected[i]), 2) << "byte " << i;
+    ASSERT_NEAR(LoadLES16(&data[i]), LoadLES16(&expected[i]), 2) << "byte " << i;
   }
   EXPECT_EQ(pieces.PlayState().Position, whole.PlayState().Position);
   EXPECT_EQ(pieces.PlayState().LeftGain, kPCMUnityGain);
@@ -156,9 +156,9 @@ TEST(ApplyFades, APositionBeyondThePointEndsAndResumesTheRamp) {
   list.SetPlayState({0, 600, list.VolumeAt(600), list.VolumeAt(600)});
   auto data = Constant16(300, 1, 16384);
   ApplyFades(WaveFormatEx::Pcm(44100, 16, 1), data, list);
-  EXPECT_EQ(PCMGet16(&data[0]), 16384 * 9830 >> 14);
-  EXPECT_EQ(PCMGet16(&data[398]), 16384 * (9830 + (16384 - 9830) * 199 / 200) >> 14);
-  EXPECT_EQ(PCMGet16(&data[400]), 16384);
+  EXPECT_EQ(LoadLES16(&data[0]), 16384 * 9830 >> 14);
+  EXPECT_EQ(LoadLES16(&data[398]), 16384 * (9830 + (16384 - 9830) * 199 / 200) >> 14);
+  EXPECT_EQ(LoadLES16(&data[400]), 16384);
   EXPECT_EQ(list.PlayState().Position, 1000);
 }
 
@@ -174,7 +174,7 @@ TEST(ApplyFades, APointBetweenFramesKeepsTheFraming) {
   // sample of a frame gets the same gain.
   const std::vector<int> expected{0, 0, 0, 0, 0, 0, 500, 500, 1000, 1000, 1000, 1000};
   for (std::size_t i = 0; i < expected.size(); ++i) {
-    EXPECT_EQ(PCMGet16(&data[2 * i]), expected[i]) << "sample " << i;
+    EXPECT_EQ(LoadLES16(&data[2 * i]), expected[i]) << "sample " << i;
   }
 }
 
@@ -184,8 +184,8 @@ TEST(ApplyFades, ExtremeGainsLimitWithoutOverflow) {
   list.SetPlayState({0, 0, INT32_MIN, INT32_MIN});
   auto data = Constant16(3, 1, 100);
   EXPECT_TRUE(ApplyFades(WaveFormatEx::Pcm(8000, 16, 1), data, list));
-  EXPECT_EQ(PCMGet16(&data[0]), -32768);
-  EXPECT_EQ(PCMGet16(&data[2]), -1) << "halfway the gain is -1";
+  EXPECT_EQ(LoadLES16(&data[0]), -32768);
+  EXPECT_EQ(LoadLES16(&data[2]), -1) << "halfway the gain is -1";
   EXPECT_EQ(list.PlayState().LeftGain, INT32_MAX);
 }
 

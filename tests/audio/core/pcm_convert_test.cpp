@@ -45,8 +45,8 @@ TEST(PCMConvertBits, BothRoutinesOnTheEdgeValues) {
   std::vector<uint8_t> loud{255, 0};
   std::vector<uint8_t> wide(4);
   EXPECT_EQ(PCMConvertBits(16, wide, 8, loud), 4);
-  EXPECT_EQ(PCMGet16(&wide[0]), 32512);
-  EXPECT_EQ(PCMGet16(&wide[2]), -32768);
+  EXPECT_EQ(LoadLES16(&wide[0]), 32512);
+  EXPECT_EQ(LoadLES16(&wide[2]), -32768);
   const auto via_layout = Convert(loud, Layout(kPCMMono8, 8000), Layout(kPCMMono16, 8000));
   EXPECT_EQ(via_layout, wide);
 }
@@ -58,9 +58,9 @@ TEST(PCMConvertBits, InPlaceBothWays) {
   EXPECT_EQ(std::vector<uint8_t>(buffer.begin(), buffer.begin() + 3),
             (std::vector<uint8_t>{0, 255, 129}));
   EXPECT_EQ(PCMConvertBits(16, all, 8, all.first(3)), 6);
-  EXPECT_EQ(PCMGet16(&buffer[0]), -32768);
-  EXPECT_EQ(PCMGet16(&buffer[2]), 32512);
-  EXPECT_EQ(PCMGet16(&buffer[4]), 256);
+  EXPECT_EQ(LoadLES16(&buffer[0]), -32768);
+  EXPECT_EQ(LoadLES16(&buffer[2]), 32512);
+  EXPECT_EQ(LoadLES16(&buffer[4]), 256);
 }
 
 TEST(PCMConvert, RateDropsAndRepeatsFrames) {
@@ -118,8 +118,8 @@ TEST(PCMConvert, StereoToMonoAveragesUnsignedValues) {
   const std::vector<uint8_t> stereo16{0xFF, 0xFF, 0xFE, 0xFF, 0xFF, 0x7F, 0x00, 0x80};
   const auto mono16 = Convert(stereo16, Layout(kPCMStereo16, 8000), Layout(kPCMMono16, 8000));
   ASSERT_EQ(mono16.size(), 4u);
-  EXPECT_EQ(PCMGet16(&mono16[0]), -2) << "(32767 + 32766) div 2 - 32768";
-  EXPECT_EQ(PCMGet16(&mono16[2]), -1);
+  EXPECT_EQ(LoadLES16(&mono16[0]), -2) << "(32767 + 32766) div 2 - 32768";
+  EXPECT_EQ(LoadLES16(&mono16[2]), -1);
   EXPECT_EQ(Convert({0, 255, 3, 4}, Layout(kPCMStereo8, 8000), Layout(kPCMMono8, 8000)),
             (std::vector<uint8_t>{127, 3}));
   EXPECT_EQ(Convert({3, 4}, Layout(kPCMStereo8, 8000), Layout(kPCMMono16, 8000)),
@@ -147,7 +147,7 @@ TEST(PCMConvert, ThereAndBackStaysWithinOneLSB) {
           for (int c = 0; c < (from & 2 ? 2 : 1); ++c) {
             uint8_t* at = &source[f * frame_bytes + c * (from & 4 ? 2 : 1)];
             if (from & 4) {
-              PCMPut16(at, s);
+              StoreLE16(at, s);
             } else {
               *at = static_cast<uint8_t>((s + 32768) >> 8);
             }
@@ -158,8 +158,8 @@ TEST(PCMConvert, ThereAndBackStaysWithinOneLSB) {
         ASSERT_EQ(back.size(), source.size()) << from << " -> " << to << " at " << rs << "/" << rd;
         const int lsb = (from & 4) && !(to & 4) ? 255 : 0;
         for (std::size_t i = 0; i < source.size(); i += (from & 4 ? 2 : 1)) {
-          const int a = from & 4 ? PCMGet16(&source[i]) : source[i];
-          const int b = from & 4 ? PCMGet16(&back[i]) : back[i];
+          const int a = from & 4 ? LoadLES16(&source[i]) : source[i];
+          const int b = from & 4 ? LoadLES16(&back[i]) : back[i];
           ASSERT_LE(std::abs(a - b), lsb) << from << " -> " << to << " byte " << i;
         }
       }

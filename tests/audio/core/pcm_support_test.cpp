@@ -18,7 +18,7 @@ WaveFormatEx Pcm(uint32_t rate, uint16_t bits, uint16_t channels) {
 std::vector<uint8_t> Samples16(std::initializer_list<int> samples) {
   std::vector<uint8_t> bytes(samples.size() * 2);
   std::size_t at = 0;
-  for (int s : samples) PCMPut16(&bytes[at++ * 2], s);
+  for (int s : samples) StoreLE16(&bytes[at++ * 2], s);
   return bytes;
 }
 

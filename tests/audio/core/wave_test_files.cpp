@@ -3,21 +3,14 @@
 #include <spawn.h>
 #include <sys/wait.h>
 
+#include "platform/byte_order.h"
 
 extern char** environ;
 
 namespace pmx::test {
-namespace {
-
-void Put32(std::vector<uint8_t>& out, uint32_t v) {
-  for (int i = 0; i < 4; ++i) out.push_back(static_cast<uint8_t>(v >> (8 * i)));
-}
-
-}  // namespace
 
 uint32_t LE32At(const std::vector<uint8_t>& bytes, std::size_t at) {
-  return bytes.at(at) | bytes.at(at + 1) << 8 | bytes.at(at + 2) << 16 |
-         uint32_t(bytes.at(at + 3)) << 24;
+  return LoadLE32(&bytes.at(at + 3) - 3);
 }
 
 std::string IdAt(const std::vector<uint8_t>& bytes, std::size_t at) {
@@ -30,7 +23,7 @@ WaveImage::WaveImage(uint32_t riffSize) : riffSize_(riffSize) {}
 WaveImage& WaveImage::Chunk(const std::string& id, uint32_t size,
                             const std::vector<uint8_t>& content) {
   bytes_.insert(bytes_.end(), id.begin(), id.end());
-  Put32(bytes_, size);
+  AppendLE32(bytes_, size);
   return Raw(content);
 }
 
@@ -53,7 +46,7 @@ WaveImage& WaveImage::Raw(const std::vector<uint8_t>& bytes) {
 
 std::vector<uint8_t> WaveImage::Bytes() const {
   std::vector<uint8_t> out = {'R', 'I', 'F', 'F'};
-  Put32(out, riffSize_ != 0 ? riffSize_ : static_cast<uint32_t>(bytes_.size() + 4));
+  AppendLE32(out, riffSize_ != 0 ? riffSize_ : static_cast<uint32_t>(bytes_.size() + 4));
   out.insert(out.end(), {'W', 'A', 'V', 'E'});
   out.insert(out.end(), bytes_.begin(), bytes_.end());
   return out;
