@@ -282,9 +282,14 @@ void TSerialPort::RunOnGui(std::function<void()> fn) {
   });
 }
 
-void TSerialPort::IdleWait(std::chrono::milliseconds timeout, bool while_active) {
+void TSerialPort::IdleWait(std::optional<std::chrono::milliseconds> timeout, bool while_active) {
   std::unique_lock lock(wake_mutex_);
-  wake_.wait_for(lock, timeout, [&] { return active_.load() != while_active || worker_->Terminated(); });
+  const auto woken = [&] { return active_.load() != while_active || worker_->Terminated(); };
+  if (timeout) {
+    wake_.wait_for(lock, *timeout, woken);
+  } else {
+    wake_.wait(lock, woken);
+  }
 }
 
 void TSerialPort::WakeWorker() {

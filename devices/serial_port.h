@@ -9,6 +9,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -201,8 +202,9 @@ class TSerialPort : public TComponent {
   void DeliverCluster(std::vector<std::uint8_t> data);
   void RunOnGui(std::function<void()> fn);
   // Sleeps until the port's activity differs from while_active, the worker is
-  // asked to end, or the time is up.
-  void IdleWait(std::chrono::milliseconds timeout, bool while_active);
+  // asked to end, or the time (if any) is up. Every change of the activity and
+  // the end wake the worker, so a closed port's worker sleeps without a limit.
+  void IdleWait(std::optional<std::chrono::milliseconds> timeout, bool while_active);
   void WakeWorker();
 
   std::string comm_port_ = "COM2";

@@ -4,7 +4,6 @@ namespace pmx {
 namespace {
 
 constexpr std::chrono::milliseconds kTurn{75};
-constexpr std::chrono::milliseconds kIdle{200};
 constexpr std::uint32_t kReceiveErrors =
     line_error::kRxOver | line_error::kOverrun | line_error::kRxParity | line_error::kFrame | line_error::kBreak;
 
@@ -18,7 +17,7 @@ void TWorkThread::Execute() {
     active = port_.active_.load();
     if (!active) {
       port_.busy_.store(false);
-      port_.IdleWait(kIdle, false);
+      port_.IdleWait(std::nullopt, false);  // a service without a remote line never wakes here
       continue;
     }
     port_.busy_.store(true);

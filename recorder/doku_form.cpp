@@ -162,9 +162,11 @@ void TDokuForm::SetLengthText(const std::string& text) {
 }
 
 void TDokuForm::ShowSerialPins(bool dsr, bool cts) {
-  if (!para_form_) return;
-  para_form_->chkbxComP6->setChecked(dsr);
-  para_form_->chkbxComP8->setChecked(cts);
+  // The dialog shows the pins from the tick after it was built.
+  TParaForm* options = para_form_.IfBuilt();
+  if (!options) return;
+  options->chkbxComP6->setChecked(dsr);
+  options->chkbxComP8->setChecked(cts);
 }
 
 void TDokuForm::BroadcastAlarm(int state) {
@@ -317,24 +319,26 @@ void TDokuForm::OptionsAccepted() {
 }
 
 void TDokuForm::ParaBitBtnClick() {
-  if (para_form_) para_form_->ShowAtFirstPage();
+  if (TParaForm* options = para_form_.Get()) options->ShowAtFirstPage();
 }
 
 void TDokuForm::SpeedButton1Click() {
-  if (para_form_) para_form_->ShowAtLastPage();
+  if (TParaForm* options = para_form_.Get()) options->ShowAtLastPage();
   ErrorPanel->hide();
 }
 
 void TDokuForm::OeffnenBitBtnClick() {
-  if (aufnahme_form_) aufnahme_form_->Execute();
+  if (TAufnahmeForm* recordings = aufnahme_form_.Get()) recordings->Execute();
 }
 
 void TDokuForm::CloseBitBtnClick() {
-  if (exit_form_ && ExecPlaced(*exit_form_) == QDialog::Accepted) close();
+  TfrmExit* exit_dialog = exit_form_.Get();
+  if (exit_dialog && ExecPlaced(*exit_dialog) == QDialog::Accepted) close();
 }
 
 void TDokuForm::LogoTimerTimer() {
-  if (logo_form_ && !headless_) logo_form_->ShowCentredOn(*this);  // nobody would see it
+  // Headless nobody would see it.
+  if (TLogoForm* logo = headless_ ? nullptr : logo_form_.Get()) logo->ShowCentredOn(*this);
   LogoTimer.stop();
 }
 

@@ -18,6 +18,7 @@
 #include "devices/serial_port.h"
 #include "recorder/aufnahme_form.h"
 #include "recorder/control_tick.h"
+#include "recorder/form_on_demand.h"
 #include "recorder/instance_listener.h"
 #include "recorder/playback.h"
 #include "recorder/recording_chain.h"
@@ -56,12 +57,13 @@ class TDokuForm : public QMainWindow,
             SoundSystem* sound = nullptr);
   ~TDokuForm() override;
 
-  // The other forms, created after this one.
-  void SetParaForm(TParaForm* form) { para_form_ = form; }
+  // The other forms: make builds one (or hands one owned elsewhere) when it is
+  // first wanted, and must keep it alive as long as this window.
+  void SetParaForm(std::function<TParaForm*()> make) { para_form_.Set(std::move(make)); }
   // Also binds the list's hand-over to the player.
-  void SetAufnahmeForm(TAufnahmeForm* form);
-  void SetLogoForm(TLogoForm* form) { logo_form_ = form; }
-  void SetExitForm(TfrmExit* form) { exit_form_ = form; }
+  void SetAufnahmeForm(std::function<TAufnahmeForm*()> make);
+  void SetLogoForm(std::function<TLogoForm*()> make) { logo_form_.Set(std::move(make)); }
+  void SetExitForm(std::function<TfrmExit*()> make) { exit_form_.Set(std::move(make)); }
   // No display: nobody can answer a dialog at start-up, nor see the level bars.
   void SetHeadless(bool headless);
   // The window's presence on the instance bus, which carries the alarm message.
@@ -152,7 +154,8 @@ class TDokuForm : public QMainWindow,
   void SpdBtnPauseClick() { Playback.Pause(); }
   void SliderTrack() { SliderDragging = true; }
   void SliderTrackEnd();
-  // The position display, the gauge and the slider.
+  // The position display, the gauge and the slider; PlayTimer runs it from the
+  // first hand-over on.
   void PlayTimerTimer();
   // Loads what the list handed over and enables the controls when it can play.
   void LoadPlaybackFile();
@@ -245,10 +248,10 @@ class TDokuForm : public QMainWindow,
   bool shown_ = false;
   bool headless_ = false;
   bool tick_waiting_ = false;  // a tick fell into a start or stop and runs after it
-  TParaForm* para_form_ = nullptr;
-  TAufnahmeForm* aufnahme_form_ = nullptr;
-  TLogoForm* logo_form_ = nullptr;
-  TfrmExit* exit_form_ = nullptr;
+  TFormOnDemand<TParaForm> para_form_;
+  TFormOnDemand<TAufnahmeForm> aufnahme_form_;
+  TFormOnDemand<TLogoForm> logo_form_;
+  TFormOnDemand<TfrmExit> exit_form_;
   TInstanceListener* listener_ = nullptr;
   QAction* play_action_ = nullptr;
   QAction* pause_action_ = nullptr;

@@ -173,7 +173,6 @@ void TDokuForm::BuildTimers() {
   StatusTimer->SetOnTimer([this](TObject*) { StatusTimerTimer(); });
   PlayTimer.setInterval(200);
   connect(&PlayTimer, &QTimer::timeout, this, [this] { PlayTimerTimer(); });
-  PlayTimer.start();
   LogoTimer.setInterval(100);
   connect(&LogoTimer, &QTimer::timeout, this, [this] { LogoTimerTimer(); });
   tmrDelayStop.setInterval(1000);

@@ -9,11 +9,11 @@
 
 namespace pmx {
 
-void TDokuForm::SetAufnahmeForm(TAufnahmeForm* form) {
-  aufnahme_form_ = form;
-  if (!form) return;
-  form->OnStopPlayback = [this] { Playback.Stop(); };
-  form->OnLoadPlaybackFile = [this] { LoadPlaybackFile(); };
+void TDokuForm::SetAufnahmeForm(std::function<TAufnahmeForm*()> make) {
+  aufnahme_form_.Set(std::move(make), [this](TAufnahmeForm& form) {
+    form.OnStopPlayback = [this] { Playback.Stop(); };
+    form.OnLoadPlaybackFile = [this] { LoadPlaybackFile(); };
+  });
 }
 
 void TDokuForm::LoadPlaybackFile() {
@@ -23,6 +23,9 @@ void TDokuForm::LoadPlaybackFile() {
   }
   play_action_->setEnabled(loaded);
   pause_action_->setEnabled(loaded);
+  // Until a recording is handed over there is no position to show: a recorder
+  // nobody plays on (a service) does not wake five times a second for nothing.
+  if (!PlayTimer.isActive()) PlayTimer.start();
 }
 
 void TDokuForm::SliderTrackEnd() {

@@ -1,6 +1,7 @@
 #include <QTimer>
 #include <csignal>
 #include <cstdlib>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -56,17 +57,24 @@ int RunRecorder(int argc, char** argv, bool headless) {
   }
   if (!start.become_recorder) return start.exit_code;
   const CodecRegistryBinding codecs;
-  // The forms in the order the recorder creates them.
   pmx::TDokuForm main_window(start.instance_name, start.recording_option);
-  pmx::TParaForm options(main_window.Settings, &main_window);
-  pmx::TAufnahmeForm recordings(main_window.Settings.RecorderOptions, main_window.Playback, &main_window);
-  pmx::TLogoForm logo;
-  pmx::TfrmExit exit_dialog(&main_window);
-  options.SetMainForm(&main_window);
-  main_window.SetParaForm(&options);
-  main_window.SetAufnahmeForm(&recordings);
-  main_window.SetLogoForm(&logo);
-  main_window.SetExitForm(&exit_dialog);
+  // The other forms are built when first wanted and go before the main window.
+  std::unique_ptr<pmx::TParaForm> options;
+  std::unique_ptr<pmx::TAufnahmeForm> recordings;
+  std::unique_ptr<pmx::TLogoForm> logo;
+  std::unique_ptr<pmx::TfrmExit> exit_dialog;
+  main_window.SetParaForm([&] {
+    options = std::make_unique<pmx::TParaForm>(main_window.Settings, &main_window);
+    options->SetMainForm(&main_window);
+    return options.get();
+  });
+  main_window.SetAufnahmeForm([&] {
+    recordings = std::make_unique<pmx::TAufnahmeForm>(main_window.Settings.RecorderOptions,
+                                                      main_window.Playback, &main_window);
+    return recordings.get();
+  });
+  main_window.SetLogoForm([&] { return (logo = std::make_unique<pmx::TLogoForm>()).get(); });
+  main_window.SetExitForm([&] { return (exit_dialog = std::make_unique<pmx::TfrmExit>(&main_window)).get(); });
   main_window.SetHeadless(headless);
   reports.SetBoxParent(&main_window);
   // Destroyed first: no command reaches the window once the loop has ended.

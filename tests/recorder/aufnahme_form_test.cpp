@@ -194,7 +194,8 @@ TEST_F(RecordingsListTest, TheMainWindowOpensTheListFromItsButtonAndItsMenu) {
   TDokuForm main_window("test", "");
   main_window.Settings.RecorderOptions = RecorderOptions;
   TAufnahmeForm recordings(main_window.Settings.RecorderOptions, main_window.Playback, &main_window);
-  main_window.SetAufnahmeForm(&recordings);
+  int built = 0;  // the list is wanted on the first click, not before, and once
+  main_window.SetAufnahmeForm([&] { return ++built, &recordings; });
   MakeFile("20260307090503.wav", LocalTimePoint(2026, 3, 7, 10, 0, 0));
   clock_.emplace([] { return LocalTimePoint(2026, 3, 9, 0, 0, 0); });
   std::vector<int> listed;
@@ -205,12 +206,14 @@ TEST_F(RecordingsListTest, TheMainWindowOpensTheListFromItsButtonAndItsMenu) {
     });
   };
   close_when_shown();
+  EXPECT_EQ(built, 0);
   main_window.OeffnenBitBtn->click();
   QAction* select_file = main_window.menuBar()->actions().front()->menu()->actions().front();
   EXPECT_EQ(select_file->text().toStdString(), "Select File");
   close_when_shown();
   select_file->trigger();
   EXPECT_EQ(listed, (std::vector<int>{1, 1}));
+  EXPECT_EQ(built, 1);
   EXPECT_EQ(recordings.ListBox->count(), 0);
 }
 

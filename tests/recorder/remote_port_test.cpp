@@ -19,7 +19,7 @@ class RemotePortTest : public RecorderTest {
   RemotePortTest() {
     form_.SerialPort1.SetOpener(line_->Opener());
     para_.SetMainForm(&form_);
-    form_.SetParaForm(&para_);
+    form_.SetParaForm([this] { return &para_; });
     std::filesystem::create_directory(Home("rec"));
     form_.Settings.RecorderOptions = {};
     form_.Settings.RecorderOptions.RecordingFolder = Home("rec").string();
@@ -59,7 +59,7 @@ TEST_F(RemotePortTest, APortThatDoesNotOpenIsReported) {
 
 TEST_F(RemotePortTest, ExitAsksFirstAndOnlyYesCloses) {
   TfrmExit exit_dialog(&form_);
-  form_.SetExitForm(&exit_dialog);
+  form_.SetExitForm([&exit_dialog] { return &exit_dialog; });
   form_.show();
   auto answer = [&](const char* button) {
     QTimer::singleShot(0, &exit_dialog, [&exit_dialog, button] {
