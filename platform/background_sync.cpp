@@ -1,11 +1,12 @@
 #include "platform/background_sync.h"
 
 #include <fcntl.h>
-#include <pthread.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <utility>
+
+#include "platform/thread_start.h"
 
 namespace pmx {
 
@@ -38,7 +39,7 @@ void BackgroundSync::Request() {
 }
 
 void BackgroundSync::Run() {
-  pthread_setname_np(pthread_self(), "pmx-sync");
+  BeginThread("pmx-sync");
   std::unique_lock lock(mutex_);
   auto next = std::chrono::steady_clock::now();
   for (;;) {

@@ -1,7 +1,6 @@
 #include "platform/mm_timer.h"
 
 #include <poll.h>
-#include <pthread.h>
 #include <sys/eventfd.h>
 #include <sys/timerfd.h>
 #include <time.h>
@@ -10,6 +9,8 @@
 #include <cerrno>
 #include <cstdint>
 #include <system_error>
+
+#include "platform/thread_start.h"
 
 namespace pmx {
 namespace {
@@ -73,7 +74,7 @@ void PeriodicTimer::CloseFds() {
 }
 
 void PeriodicTimer::Run() {
-  pthread_setname_np(pthread_self(), "pmx-tick");
+  BeginThread("pmx-tick");
   pollfd fds[2] = {{stop_fd_, POLLIN, 0}, {timer_fd_, POLLIN, 0}};
   for (;;) {
     if (::poll(fds, 2, -1) < 0) {

@@ -1,11 +1,11 @@
 #include "platform/alsa/wave_device.h"
 
-#include <pthread.h>
 
 #include <cstring>
 #include <utility>
 
 #include "platform/main_loop.h"
+#include "platform/thread_start.h"
 
 namespace pmx {
 
@@ -25,7 +25,7 @@ WaveDevice::~WaveDevice() {
 
 void WaveDevice::Launch(const char* name) {
   thread_ = std::thread([this, name] {
-    pthread_setname_np(pthread_self(), name);
+    BeginThread(name);
     Run();
   });
 }

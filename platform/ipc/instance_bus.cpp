@@ -3,7 +3,6 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
-#include <pthread.h>
 #include <sys/eventfd.h>
 #include <sys/file.h>
 #include <sys/socket.h>
@@ -21,6 +20,7 @@
 
 #include "platform/main_loop.h"
 #include "platform/unique_fd.h"
+#include "platform/thread_start.h"
 
 namespace pmx {
 namespace {
@@ -299,7 +299,7 @@ int InstanceBus::Listen(const std::string& class_name, Handler handler) {
   wake_fd_ = wake;
   served_.store(false);
   listener_ = std::thread([this] {
-    pthread_setname_np(pthread_self(), "pmx-instance");
+    BeginThread("pmx-instance");
     Serve();
     served_.store(true);
     MainLoop::Instance().Wake();

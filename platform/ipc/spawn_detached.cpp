@@ -2,7 +2,6 @@
 
 #include <fcntl.h>
 #include <poll.h>
-#include <pthread.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/eventfd.h>
@@ -13,6 +12,8 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdint>
+
+#include "platform/thread_start.h"
 
 extern char** environ;
 
@@ -115,7 +116,7 @@ void ChildReaper::Wake() {
 }
 
 void ChildReaper::Run() {
-  pthread_setname_np(pthread_self(), "pmx-reaper");
+  BeginThread("pmx-reaper");
   for (;;) {
     std::vector<pollfd> watched{{wake_fd_, POLLIN, 0}};
     bool unwatched = false;

@@ -2,11 +2,11 @@
 
 #include <system_error>
 
-#include <pthread.h>
 #include <unistd.h>
 
 #include "audio/core/objects/utilities.h"
 #include "platform/main_loop.h"
+#include "platform/thread_start.h"
 
 namespace pmx {
 
@@ -42,7 +42,7 @@ void TThread::SetPriority(TThreadPriority priority) {
 }
 
 void TThread::Run() {
-  pthread_setname_np(pthread_self(), name_.substr(0, 15).c_str());
+  BeginThread(name_.c_str());
   worker_id_.store(std::this_thread::get_id());
   thread_id_.store(gettid());
   if (priority_.load() != TThreadPriority::tpNormal) ApplyThreadPriority(gettid(), priority_.load());
