@@ -350,6 +350,9 @@ void TMMRingBuffer::ReleaseRun(const Run& run) {
     read_index_ = (run.first + run.count) % num_buffers_;
     count_ -= run.count;
     bytes_ -= run.bytes;
+    // An emptied ring starts again at its first slot: a disk that keeps up touches
+    // only the front of the block, not all the seconds it is sized for.
+    if (count_ == 0 && !writing_) write_index_ = read_index_ = 0;
   }
   changed_.notify_all();
 }
