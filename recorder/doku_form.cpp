@@ -10,6 +10,7 @@
 #include <QShowEvent>
 #include <QWindow>
 #include <cctype>
+#include <utility>
 
 #include "audio/core/chain/connector_pump.h"
 #include "platform/gui_ticker.h"
@@ -66,7 +67,6 @@ TDokuForm::TDokuForm(std::string instance_name, std::string first_argument, QWid
   BuildRecordingPanel(client);
   BuildPlaybackPanel(client);
   BuildParaPanel(client);
-  BuildMenus();
   BuildTimers();
   SerialPort1.SetCommPort("COM2");
   HangLevelBars();
@@ -415,6 +415,19 @@ bool TDokuForm::ChooseRecordingFormat() {
                                 !Settings.RecorderOptions.FormatText.empty());
 }
 
+void TDokuForm::Start() {
+  if (!headless_) {
+    show();
+  } else if (!std::exchange(shown_, true)) {
+    FormShow();
+  }
+}
+
+void TDokuForm::setVisible(bool visible) {
+  if (visible && !play_action_) BuildMenus();
+  QMainWindow::setVisible(visible);
+}
+
 void TDokuForm::showEvent(QShowEvent* event) {
   QMainWindow::showEvent(event);
   if (windowHandle()) windowHandle()->installEventFilter(this);  // once: a second install moves it
@@ -444,6 +457,7 @@ void TDokuForm::closeEvent(QCloseEvent* event) {
   FormCloseQuery();
   FormClose();
   event->accept();
+  if (headless_ && !isVisible()) QApplication::quit();
 }
 
 }  // namespace pmx

@@ -66,6 +66,11 @@ class TDokuForm : public QMainWindow,
   void SetExitForm(std::function<TfrmExit*()> make) { exit_form_.Set(std::move(make)); }
   // No display: nobody can answer a dialog at start-up, nor see the level bars.
   void SetHeadless(bool headless);
+  // Start-up: shows the window, whose first showing starts the recorder. Headless
+  // the window is never shown, which would only cost memory (its platform window,
+  // layouts and style) for what nobody can see: start-up runs at once, and closing
+  // the window ends the event loop, which Qt ends only for a visible last window.
+  void Start();
   // The window's presence on the instance bus, which carries the alarm message.
   void SetInstanceListener(TInstanceListener* listener) { listener_ = listener; }
 
@@ -213,6 +218,8 @@ class TDokuForm : public QMainWindow,
   virtual bool CodecRegistryPresent() const;
   virtual bool ChooseRecordingFormat();
 
+  // The menus are built when the window is first shown: only a display can use them.
+  void setVisible(bool visible) override;
   void showEvent(QShowEvent* event) override;
   void hideEvent(QHideEvent* event) override;
   void changeEvent(QEvent* event) override;

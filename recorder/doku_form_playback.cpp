@@ -21,8 +21,11 @@ void TDokuForm::LoadPlaybackFile() {
   for (QWidget* control : std::initializer_list<QWidget*>{Slider, SpdBtnPlay, SpdBtnPause}) {
     control->setEnabled(loaded);
   }
-  play_action_->setEnabled(loaded);
-  pause_action_->setEnabled(loaded);
+  // Without a display the menus are never built.
+  if (play_action_) {
+    play_action_->setEnabled(loaded);
+    pause_action_->setEnabled(loaded);
+  }
   // Until a recording is handed over there is no position to show: a recorder
   // nobody plays on (a service) does not wake five times a second for nothing.
   if (!PlayTimer.isActive()) PlayTimer.start();

@@ -85,7 +85,7 @@ int RunRecorder(int argc, char** argv, bool headless) {
       [&listener](int signal) { listener.CloseOnStopSignal(signal); });
   // Start-up runs inside the event loop, where its errors are reported like any
   // handler's and its waits let no other request run nested.
-  QTimer::singleShot(0, &main_window, [&main_window] { main_window.show(); });
+  QTimer::singleShot(0, &main_window, [&main_window] { main_window.Start(); });
   const int result = QApplication::exec();
   main_window.SetInstanceListener(nullptr);
   return result;

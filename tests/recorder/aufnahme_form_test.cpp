@@ -192,6 +192,7 @@ TEST_F(RecordingsListTest, DeleteErasesOnlyTheSelectedRecording) {
 TEST_F(RecordingsListTest, TheMainWindowOpensTheListFromItsButtonAndItsMenu) {
   QtMainLoop loop;
   TDokuForm main_window("test", "");
+  main_window.show();  // the menus come with the window
   main_window.Settings.RecorderOptions = RecorderOptions;
   TAufnahmeForm recordings(main_window.Settings.RecorderOptions, main_window.Playback, &main_window);
   int built = 0;  // the list is wanted on the first click, not before, and once

@@ -1,6 +1,8 @@
 #include "recorder/doku_form.h"
 
+#include <QApplication>
 #include <QLabel>
+#include <QTimer>
 
 #include "platform/qt/qt_main_loop.h"
 #include "recorder/event_log.h"
@@ -94,17 +96,29 @@ TEST_F(MainWindowTest, CodecFormatIsAskedForUntilAcceptedOnlyWithARegistry) {
   }
   EXPECT_EQ(log_, (std::vector<std::string>{"format", "format", "format", "devices 2 1"}));
   log_.clear();
-  ProbeForm without(log_, "", "");
-  without.show();
-  EXPECT_EQ(log_, (std::vector<std::string>{"devices 2 1"}));
+  {
+    ProbeForm without(log_, "", "");
+    without.show();
+    EXPECT_EQ(log_, (std::vector<std::string>{"devices 2 1"}));
+  }
 
   log_.clear();
   ProbeForm unattended(log_, "", "");
   unattended.registry = true;
   unattended.SetHeadless(true);
-  unattended.show();
+  unattended.Start();
   EXPECT_EQ(log_, (std::vector<std::string>{"devices 2 1"})) << "nobody there to answer";
   EXPECT_NE(ReadFile(MonthlyLogFile(RecorderClock::Now())).find("the stored format is used"), std::string::npos);
+  EXPECT_FALSE(unattended.isVisible()) << "nobody could see it";
+  // Closed (-CLOSE, a service stop), the window that was never shown still ends the
+  // program. (No window is visible here: the quit would close it, and its close would
+  // quit again, in whatever loop runs next.)
+  QTimer fallback;
+  QObject::connect(&fallback, &QTimer::timeout, [] { QApplication::exit(1); });
+  fallback.start(10000);
+  QTimer::singleShot(0, &unattended, [&unattended] { unattended.close(); });
+  EXPECT_EQ(QApplication::exec(), 0);
+  EXPECT_EQ(log_.back(), "stop");
 }
 
 TEST_F(MainWindowTest, CloseStopsTheRecordingAndKeepsTheGeometryOfAMaximisedWindow) {
