@@ -9,7 +9,8 @@
 # The two take turns A B B A... Each run prints what it recorded (frames,
 # seconds), its CPU (user + system) per minute recorded, for the whole run and
 # for the steady part (from 5 s after the start to 2 s before the end), and its
-# peak RSS; each mode the min/median/max of these and the ratios of the medians.
+# peak RSS; each mode the min/median/max of these and the ratios of the medians;
+# headless also the median peak RSS against its goal.
 # Last, qt_frame_floor's steady CPU: an otherwise empty Qt window repainting one
 # bar 40 times a second, the floor under a window that shows levels.
 # PMX_BENCH_PROGRAM: the pelmorax to measure (build/dev/bin/pelmorax);
@@ -141,6 +142,11 @@ for mode in $modes; do
   echo "$mode ratio of medians pelmorax/arecord: cpu" \
     "$(ratio "$(median < "$work/$mode.pelmorax.cpu")" "$(median < "$work/$mode.arecord.cpu")"), steady" \
     "$(ratio "$(median < "$work/$mode.pelmorax.steady")" "$(median < "$work/$mode.arecord.steady")")"
+  if [ "$mode" = headless ]; then
+    rss_median=$(median < "$work/headless.pelmorax.rss")
+    echo "headless pelmorax peak rss median ${rss_median} KiB: goal at most 30000 KiB" \
+      "$(awk -v m="$rss_median" 'BEGIN { print (m <= 30000 ? "met" : "missed") }')"
+  fi
 done
 
 read -r _ _ steady < <(QT_QPA_PLATFORM=offscreen after="" closer="" run_measured "$floor_program" "$seconds")
