@@ -139,7 +139,8 @@ MMRESULT AlsaWaveDriver::Open(WaveDirection direction, int id, const WaveFormatE
   auto opened = std::make_unique<AlsaWaveStream>(pcm);
   const unsigned buffer_ms = direction == WaveDirection::kInput ? options_.capture_buffer_ms
                                                                 : options_.playback_buffer_ms;
-  if (const int refused = opened->Configure(format, buffer_ms); refused < 0) {
+  const unsigned wake_ms = direction == WaveDirection::kInput ? options_.capture_wake_ms : 0;
+  if (const int refused = opened->Configure(format, buffer_ms, wake_ms); refused < 0) {
     last_failure_ = "ALSA refuses the format on \"" + device->pcm + "\": " + snd_strerror(refused);
     return WAVERR_BADFORMAT;
   }

@@ -36,6 +36,11 @@ class AlsaWaveDriver : public WaveDriver {
     std::optional<std::vector<Device>> inputs;
     std::optional<std::vector<Device>> outputs;
     unsigned capture_buffer_ms = 500;
+    // The least a capture stream waits for between wake-ups, its period at the
+    // same time; 0: as little as the buffers filled want. Every period wakes the
+    // sound server's thread and ours, so a recorder that nobody watches takes
+    // long ones.
+    unsigned capture_wake_ms = 0;
     unsigned playback_buffer_ms = 100;
   };
 
