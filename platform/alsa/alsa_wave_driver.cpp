@@ -88,17 +88,29 @@ AlsaWaveDriver::~AlsaWaveDriver() {
 }
 
 std::vector<AlsaWaveDriver::Device> AlsaWaveDriver::CardDevices(WaveDirection direction) {
+  // The system's hints are read once for the program, both directions at a time:
+  // each walk of them reads the whole configuration, and the wave driver of each
+  // direction and every streaming output ask at start-up.
+  static const std::vector<std::pair<WaveDirection, Device>> scanned = [] {
+    std::vector<std::pair<WaveDirection, Device>> found;
+    void** hints = nullptr;
+    if (snd_device_name_hint(-1, "pcm", &hints) < 0) return found;
+    for (void** hint = hints; *hint; ++hint) {
+      const std::string name = Hint(*hint, "NAME");
+      if (name.rfind("hw:", 0) != 0) continue;
+      std::string description = Hint(*hint, "DESC");
+      description = description.substr(0, description.find('\n'));
+      for (WaveDirection way : {WaveDirection::kInput, WaveDirection::kOutput}) {
+        if (HasStream(name, AlsaStreamOf(way))) found.emplace_back(way, Device{description, "plug" + name});
+      }
+    }
+    snd_device_name_free_hint(hints);
+    return found;
+  }();
   std::vector<Device> devices;
-  void** hints = nullptr;
-  if (snd_device_name_hint(-1, "pcm", &hints) < 0) return devices;
-  for (void** hint = hints; *hint; ++hint) {
-    const std::string name = Hint(*hint, "NAME");
-    if (name.rfind("hw:", 0) != 0 || !HasStream(name, AlsaStreamOf(direction))) continue;
-    std::string description = Hint(*hint, "DESC");
-    description = description.substr(0, description.find('\n'));
-    devices.push_back(Device{description, "plug" + name});
+  for (const auto& [way, device] : scanned) {
+    if (way == direction) devices.push_back(device);
   }
-  snd_device_name_free_hint(hints);
   return devices;
 }
 

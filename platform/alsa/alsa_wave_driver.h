@@ -56,7 +56,8 @@ class AlsaWaveDriver : public WaveDriver {
                 std::unique_ptr<WaveStream>& stream) override;
   std::string LastOpenFailure() override;
 
-  // The cards' devices of direction from the system's device hints.
+  // The cards' devices of direction from the system's device hints, as they were
+  // when first asked for.
   static std::vector<Device> CardDevices(WaveDirection direction);
   // The list a user chooses from: the mapper PCM first, then the cards.
   static std::vector<Device> DeviceList(const std::string& mapper, std::vector<Device> cards);
