@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # mosquill against lame alone on the same WAV (default ten minutes of 44.1 kHz
 # stereo) at the same bitrate, taking turns A B B A... so that both see the same
-# machine. mosquill reads the WAV itself, pipes it to lame and checks the MP3's
-# length; lame alone reads the WAV. Each run prints its wall and CPU (user +
+# machine. mosquill finds the WAV's samples, has lame read them from the file
+# (a pipe where they do not run to its end) and checks the MP3's length; lame
+# alone reads the WAV. Each run prints its wall and CPU (user +
 # system, lame's included) seconds and what it encoded (MP3 frames and the
 # seconds they hold); then the min/median/max of each and the ratios of the
 # medians mosquill / lame.

@@ -45,6 +45,11 @@ TWaveIn::~TWaveIn() { CloseSource(); }
 
 std::string TWaveIn::HeaderError() const { return error_; }
 
+int64_t TWaveIn::StoredDataOffset() const {
+  const bool stored = header_.kind == TWaveKind::Pcm || header_.kind == TWaveKind::ExtensiblePcm;
+  return stored && seekable_ ? header_.data_offset : -1;
+}
+
 void TWaveIn::Refuse(const std::string& reason) {
   error_ = reason;
   header_ = TWaveHeader{};

@@ -33,6 +33,9 @@ class TWaveIn : public TAuFileIn {
   TWaveKind WaveKind() const { return header_.kind; }
   // Why the latest file was not taken; empty when it was.
   std::string HeaderError() const;
+  // Where in the file the bytes it hands out start when they are the file's own
+  // (integer PCM from a seekable stream); -1 when it converts them.
+  int64_t StoredDataOffset() const;
 
  protected:
   void OpenSource() override;

@@ -48,15 +48,17 @@ void ForwardMessages(int messages) {
 
 }  // namespace
 
-TLamePipe::TLamePipe(int kbps, int sample_rate, int channels, const std::string& mp3) {
-  int pipe_fds[2];
-  if (pipe2(pipe_fds, O_CLOEXEC) != 0) throw std::runtime_error(std::string("no pipe: ") + std::strerror(errno));
-  // A larger pipe lets lame and us take turns less often; the default size is kept
-  // where the system refuses.
-  fcntl(pipe_fds[1], F_SETPIPE_SZ, kPipeBytes);
+TLamePipe::TLamePipe(int kbps, int sample_rate, int channels, const std::string& mp3, int samples) {
+  int pipe_fds[2] = {samples, -1};
+  if (samples < 0) {
+    if (pipe2(pipe_fds, O_CLOEXEC) != 0) throw std::runtime_error(std::string("no pipe: ") + std::strerror(errno));
+    // A larger pipe lets lame and us take turns less often; the default size is kept
+    // where the system refuses.
+    fcntl(pipe_fds[1], F_SETPIPE_SZ, kPipeBytes);
+  }
   char khz[32];
   std::snprintf(khz, sizeof khz, "%g", sample_rate / 1000.0);
-  // Raw input: lame never parses the recording itself, only what our reader took from it.
+  // Raw input: lame never parses the recording's header, only takes the samples our reader found.
   std::vector<std::string> args{"lame", "--quiet", "-r", "-s", khz, "--bitwidth", "16", "--signed",
                                 "--little-endian", "-m", channels == 1 ? "m" : "j", "-b", std::to_string(kbps),
                                 "-", mp3};
@@ -71,9 +73,9 @@ TLamePipe::TLamePipe(int kbps, int sample_rate, int channels, const std::string&
   if (messages_ >= 0) posix_spawn_file_actions_adddup2(&actions, messages_, 2);
   const int spawned = posix_spawnp(&pid_, "lame", &actions, nullptr, argv.data(), environ);
   posix_spawn_file_actions_destroy(&actions);
-  close(pipe_fds[0]);
+  if (samples < 0) close(pipe_fds[0]);
   if (spawned != 0) {
-    close(pipe_fds[1]);
+    if (samples < 0) close(pipe_fds[1]);
     if (messages_ >= 0) close(messages_);
     throw std::runtime_error(std::string("lame could not be started: ") + std::strerror(spawned));
   }

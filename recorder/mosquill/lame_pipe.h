@@ -7,13 +7,15 @@
 
 namespace pmx {
 
-// Debian's lame encoding raw 16-bit little-endian PCM, fed through a pipe, into
-// one MP3 file. What lame says on stderr reaches ours when it ends, but for the
-// warning every raw run of it gives. Single-threaded.
+// Debian's lame encoding raw 16-bit little-endian PCM into one MP3 file, fed
+// through a pipe or reading a file itself. What lame says on stderr reaches ours
+// when it ends, but for the warning every raw run of it gives. Single-threaded.
 class TLamePipe {
  public:
-  // Starts lame; raises std::runtime_error when it can't be started.
-  TLamePipe(int kbps, int sample_rate, int channels, const std::string& mp3);
+  // Starts lame; raises std::runtime_error when it can't be started. With samples
+  // (a descriptor, kept by the caller) lame reads its input from there to the end
+  // itself; without, from a pipe that Write fills.
+  TLamePipe(int kbps, int sample_rate, int channels, const std::string& mp3, int samples = -1);
   ~TLamePipe();
   TLamePipe(const TLamePipe&) = delete;
   TLamePipe& operator=(const TLamePipe&) = delete;

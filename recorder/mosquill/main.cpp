@@ -6,8 +6,14 @@
 //
 // The WAV is read by the same reader as kobrinvert's, so what one refuses the other
 // refuses too, and a recording whose header undercounts its data is encoded whole.
+// Where its samples are 16-bit and run to the end of the file, lame reads them from
+// the file itself; anything else reaches lame through a pipe, as the reader gives it.
 // The MP3 is made under a name of its own and replaces an older one only when its
 // frames hold as long as the WAV; only then may the WAV be deleted.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -21,6 +27,7 @@
 
 #include "audio/streaming/decoded_length.h"
 #include "audio/streaming/wav_in.h"
+#include "platform/unique_fd.h"
 #include "recorder/mosquill/lame_pipe.h"
 #include "recorder/mosquill/mp3_length.h"
 
@@ -34,8 +41,32 @@ struct Refusal {
   std::string why;
 };
 
-// Hands every sample of the WAV to lame; the frames read.
+// A descriptor of its own on the WAV at its first sample when the bytes the reader
+// hands out are 16-bit samples running from there to the end of the file, so lame
+// can read them itself at its own pace rather than through a pipe; none when a
+// byte would differ (converted samples, a chunk or a piece of a frame after them).
+pmx::UniqueFd SamplesAsStored(pmx::TWaveIn& wav) {
+  const int64_t offset = wav.StoredDataOffset();
+  const auto* file = dynamic_cast<const pmx::THandleStream*>(wav.Stream());
+  if (offset < 0 || wav.GetBitsPerSample() != 16 || file == nullptr) return {};
+  const std::string reopen = "/proc/self/fd/" + std::to_string(file->Handle());
+  pmx::UniqueFd own(open(reopen.c_str(), O_RDONLY | O_CLOEXEC));
+  struct stat status {};
+  if (!own || fstat(own.get(), &status) != 0 || status.st_size != offset + wav.Size() ||
+      lseek(own.get(), offset, SEEK_SET) != offset) {
+    return {};
+  }
+  return own;
+}
+
+// Has lame encode every sample of the WAV; the frames it was given.
 int64_t Encode(pmx::TWaveIn& wav, int kbps, const std::string& part) {
+  if (pmx::UniqueFd samples = SamplesAsStored(wav)) {
+    pmx::TLamePipe lame(kbps, wav.GetSampleRate(), wav.GetChannels(), part, samples.get());
+    samples.Reset();
+    if (!lame.Finish()) throw Refusal{"lame failed"};
+    return wav.Size() / wav.BytesPerFrame();
+  }
   pmx::TLamePipe lame(kbps, wav.GetSampleRate(), wav.GetChannels(), part);
   const int bits = wav.GetBitsPerSample();
   std::string pcm;

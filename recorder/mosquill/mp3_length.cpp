@@ -1,12 +1,15 @@
 #include "recorder/mosquill/mp3_length.h"
 
+#include <fcntl.h>
+
+#include <algorithm>
 #include <array>
-#include <cstdio>
 #include <cstring>
-#include <memory>
 #include <vector>
 
+#include "audio/streaming/tag_file_io.h"
 #include "platform/byte_order.h"
+#include "platform/unique_fd.h"
 
 namespace pmx {
 namespace {
@@ -47,23 +50,37 @@ std::optional<FrameHeader> ParseHeader(const uint8_t* p) {
   return f;
 }
 
+// The file read by position through a window of its bytes: one system call per
+// window, none per frame.
 class File {
  public:
-  explicit File(const std::string& path) : file_(std::fopen(path.c_str(), "rb"), &std::fclose) {
-    if (file_) std::setvbuf(file_.get(), nullptr, _IOFBF, 1 << 16);
-  }
-  bool Open() const { return file_ != nullptr; }
+  explicit File(const std::string& path)
+      : fd_(open(path.c_str(), O_RDONLY | O_CLOEXEC)), size_(fd_ ? FileSize(fd_.get()) : -1) {}
+  bool Open() const { return size_ >= 0; }
+  int64_t Size() const { return size_; }
   // count bytes at offset; false at the end of the file.
   bool Read(int64_t offset, uint8_t* out, size_t count) {
-    return fseeko(file_.get(), offset, SEEK_SET) == 0 && std::fread(out, 1, count, file_.get()) == count;
-  }
-  int64_t Size() {
-    if (fseeko(file_.get(), 0, SEEK_END) != 0) return -1;
-    return ftello(file_.get());
+    const auto within = [&] { return offset >= start_ && offset + static_cast<int64_t>(count) <= End(); };
+    if (!within()) Fill(offset, std::max(count, kWindowBytes));
+    if (!within()) return false;
+    std::memcpy(out, window_.data() + (offset - start_), count);
+    return true;
   }
 
  private:
-  std::unique_ptr<FILE, int (*)(FILE*)> file_;
+  static constexpr size_t kWindowBytes = 1 << 16;
+
+  int64_t End() const { return start_ + static_cast<int64_t>(window_.size()); }
+  void Fill(int64_t offset, size_t count) {
+    start_ = offset;
+    window_.resize(static_cast<size_t>(std::clamp<int64_t>(size_ - offset, 0, static_cast<int64_t>(count))));
+    if (!ReadAt(fd_.get(), offset, window_.data(), window_.size())) window_.clear();
+  }
+
+  UniqueFd fd_;
+  int64_t size_;
+  std::vector<uint8_t> window_;
+  int64_t start_ = 0;
 };
 
 // Where the first frame begins: past an ID3v2 tag, if any.

@@ -27,9 +27,33 @@ std::string ToneWav() {
   return std::string(bytes.begin(), bytes.end());
 }
 
+// The tone followed by a second of loud noise in a chunk of its own.
+std::string ToneWavWithChunkAfter() {
+  test::WavBytes wav;
+  const std::string tone = ToneWav();
+  wav.Raw(tone).Chunk("LIST", std::vector<uint8_t>(16000, 0x7F));
+  wav.bytes[4] = static_cast<uint8_t>(wav.bytes.size() - 8);
+  wav.bytes[5] = static_cast<uint8_t>((wav.bytes.size() - 8) >> 8);
+  return std::string(wav.bytes.begin(), wav.bytes.end());
+}
+
 class MosquillTest : public ::testing::Test {
  protected:
   MosquillTest() { std::filesystem::create_directory(folder_); }
+  ~MosquillTest() override {
+    if (!path_.empty()) setenv("PATH", path_.c_str(), 1);
+  }
+
+  // Puts a lame run by script first on the PATH until the test ends.
+  void FakeLame(const std::string& script) {
+    const std::filesystem::path bin = dir_ / "bin";
+    std::filesystem::create_directory(bin);
+    test::WriteFile(bin / "lame", "#!/bin/sh\n" + script);
+    std::filesystem::permissions(bin / "lame", std::filesystem::perms::owner_all);
+    if (!path_.empty()) return;
+    path_ = getenv("PATH");
+    setenv("PATH", (bin.string() + ":" + path_).c_str(), 1);
+  }
 
   // Runs mosquill as the recorder does and waits for it to end.
   void Encode(const std::vector<std::string>& arguments) {
@@ -52,6 +76,7 @@ class MosquillTest : public ::testing::Test {
   std::filesystem::path wav_ = folder_ / "20260307090503.wav";
   std::filesystem::path mp3_ = folder_ / "20260307090503.mp3";
   std::string starred_ = (dir_ / "my*rec/20260307090503.wav").string();
+  std::string path_;  // the PATH before FakeLame
 };
 
 TEST_F(MosquillTest, EncodesAndDeletesTheWavOnlyWhenAsked) {
@@ -69,16 +94,20 @@ TEST_F(MosquillTest, EncodesAndDeletesTheWavOnlyWhenAsked) {
   EXPECT_FALSE(std::filesystem::exists(wav_));
 }
 
-// A killed recorder leaves a data size of 0: the audio after it is encoded too.
-TEST_F(MosquillTest, AWavWhoseHeaderUndercountsItsDataIsEncodedWhole) {
-  std::string wav = ToneWav();
-  wav.replace(40, 4, std::string(4, '\0'));
-  test::WriteFile(wav_, wav);
-  Encode({starred_, "32", "0", "0", "1", "delete"});
-  TMP3In mp3;
-  const int64_t frames = DecodedFrames(mp3, mp3_.string());
-  EXPECT_NEAR(static_cast<double>(frames) / mp3.GetSampleRate(), 0.2, 2 * 1152.0 / 8000);
-  EXPECT_FALSE(std::filesystem::exists(wav_));
+// What lame gets is the WAV's samples, all of them: those after a header whose
+// data size a killed recorder left at 0, none of a chunk after them.
+TEST_F(MosquillTest, EncodesTheSamplesAndNothingElse) {
+  std::string undercounted = ToneWav();
+  undercounted.replace(40, 4, std::string(4, '\0'));
+  for (const std::string& wav : {undercounted, ToneWavWithChunkAfter()}) {
+    test::WriteFile(wav_, wav);
+    Encode({starred_, "32", "0", "0", "1", "delete"});
+    TMP3In mp3;
+    const int64_t frames = DecodedFrames(mp3, mp3_.string());
+    EXPECT_NEAR(static_cast<double>(frames) / mp3.GetSampleRate(), 0.2, 2 * 1152.0 / 8000);
+    EXPECT_FALSE(std::filesystem::exists(wav_));
+    std::filesystem::remove(mp3_);
+  }
 }
 
 // The WAV and an older MP3 stay as they were, and no part of a new one is left.
@@ -121,10 +150,6 @@ TEST_F(MosquillTest, AFailedEncodeKeepsTheWavAndTheOldMp3) {
 // the length check refuses it and the WAV stays.
 TEST_F(MosquillTest, AnMp3CutShortKeepsTheWav) {
   test::WriteFile(wav_, ToneWav());
-  const std::filesystem::path bin = dir_ / "bin";
-  std::filesystem::create_directory(bin);
-  const std::string path = getenv("PATH");
-  setenv("PATH", (bin.string() + ":" + path).c_str(), 1);
   struct Case {
     const char* kbps;
     int frame;  // bytes of one MP3 frame at 8 kHz
@@ -133,19 +158,33 @@ TEST_F(MosquillTest, AnMp3CutShortKeepsTheWav) {
     for (const int cut : {c.frame, 20}) {
       SCOPED_TRACE(std::string(c.kbps) + " kbps, cut " + std::to_string(cut));
       // Hands everything to the real lame, then cuts the end off its MP3.
-      test::WriteFile(bin / "lame", "#!/bin/sh\nfor a; do out=$a; done\n/usr/bin/lame \"$@\" || exit 1\n"
-                                    "truncate -s -" + std::to_string(cut) + " \"$out\"\n");
-      std::filesystem::permissions(bin / "lame", std::filesystem::perms::owner_all);
+      FakeLame("for a; do out=$a; done\n/usr/bin/lame \"$@\" || exit 1\ntruncate -s -" + std::to_string(cut) +
+               " \"$out\"\n");
       Encode({starred_, c.kbps, "0", "0", "1", "delete"});
       EXPECT_EQ(test::ReadFile(wav_), ToneWav());
       EXPECT_FALSE(std::filesystem::exists(mp3_));
     }
-    std::filesystem::remove(bin / "lame");
+    std::filesystem::remove(dir_ / "bin" / "lame");
     Encode({starred_, c.kbps, "0", "0", "1"});  // whole, it is taken
     EXPECT_TRUE(std::filesystem::exists(mp3_));
     std::filesystem::remove(mp3_);
   }
-  setenv("PATH", path.c_str(), 1);
+}
+
+// A lame that stops reading halfway makes a whole MP3 of half the samples: the
+// WAV stays, whether lame read the file itself (16-bit samples running to its
+// end) or a pipe (the samples of a WAV with a chunk after them).
+TEST_F(MosquillTest, ALameThatStopsReadingEarlyKeepsTheWav) {
+  const std::filesystem::path input = dir_ / "input.txt";
+  FakeLame("stat -L -c %F /dev/stdin >'" + input.string() + "'\nhead -c 1600 | /usr/bin/lame \"$@\"\n");
+  for (const auto& [wav, read] : {std::pair{ToneWav(), "regular file\n"}, std::pair{ToneWavWithChunkAfter(), "fifo\n"}}) {
+    SCOPED_TRACE(read);
+    test::WriteFile(wav_, wav);
+    Encode({starred_, "32", "0", "0", "1", "delete"});
+    EXPECT_EQ(test::ReadFile(input), read);
+    EXPECT_EQ(test::ReadFile(wav_), wav);
+    EXPECT_FALSE(std::filesystem::exists(mp3_));
+  }
 }
 
 // lame's own errors reach mosquill's stderr; the warning it gives on every raw run does not.
