@@ -34,8 +34,8 @@ bool Drain(int fd) {
 
 }  // namespace
 
-bool PeriodicTimer::Start(unsigned period_ms, Callback callback) {
-  if (Running() || !callback) return false;
+bool PeriodicClock::Open(unsigned period_ms) {
+  Close();
   if (period_ms == 0) period_ms = 1;
   timer_fd_ = ::timerfd_create(CLOCK_MONOTONIC, TFD_CLOEXEC | TFD_NONBLOCK);
   stop_fd_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
@@ -43,14 +43,46 @@ bool PeriodicTimer::Start(unsigned period_ms, Callback callback) {
   spec.it_interval = FromMs(period_ms);
   spec.it_value = spec.it_interval;
   if (timer_fd_ < 0 || stop_fd_ < 0 || ::timerfd_settime(timer_fd_, 0, &spec, nullptr) != 0) {
-    CloseFds();
+    Close();
     return false;
   }
+  return true;
+}
+
+void PeriodicClock::Close() {
+  if (timer_fd_ >= 0) ::close(timer_fd_);
+  if (stop_fd_ >= 0) ::close(stop_fd_);
+  timer_fd_ = stop_fd_ = -1;
+}
+
+bool PeriodicClock::Wait() {
+  pollfd fds[2] = {{stop_fd_, POLLIN, 0}, {timer_fd_, POLLIN, 0}};
+  for (;;) {
+    if (::poll(fds, 2, -1) < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    if (fds[0].revents != 0) return false;
+    if (Drain(timer_fd_)) return true;
+  }
+}
+
+void PeriodicClock::Interrupt() {
+  const std::uint64_t one = 1;
+  while (::write(stop_fd_, &one, sizeof one) < 0 && errno == EINTR) {
+  }
+}
+
+bool PeriodicTimer::Start(unsigned period_ms, Callback callback) {
+  if (Running() || !callback || !clock_.Open(period_ms)) return false;
   callback_ = std::move(callback);
   try {
-    thread_ = std::thread(&PeriodicTimer::Run, this);
+    thread_ = std::thread([this] {
+      BeginThread("pmx-tick");
+      while (clock_.Wait()) callback_();
+    });
   } catch (const std::system_error&) {
-    CloseFds();
+    clock_.Close();
     callback_ = nullptr;
     return false;
   }
@@ -59,31 +91,10 @@ bool PeriodicTimer::Start(unsigned period_ms, Callback callback) {
 
 void PeriodicTimer::Stop() {
   if (!thread_.joinable()) return;
-  const std::uint64_t one = 1;
-  while (::write(stop_fd_, &one, sizeof one) < 0 && errno == EINTR) {
-  }
+  clock_.Interrupt();
   thread_.join();
-  CloseFds();
+  clock_.Close();
   callback_ = nullptr;
-}
-
-void PeriodicTimer::CloseFds() {
-  if (timer_fd_ >= 0) ::close(timer_fd_);
-  if (stop_fd_ >= 0) ::close(stop_fd_);
-  timer_fd_ = stop_fd_ = -1;
-}
-
-void PeriodicTimer::Run() {
-  BeginThread("pmx-tick");
-  pollfd fds[2] = {{stop_fd_, POLLIN, 0}, {timer_fd_, POLLIN, 0}};
-  for (;;) {
-    if (::poll(fds, 2, -1) < 0) {
-      if (errno == EINTR) continue;
-      return;
-    }
-    if (fds[0].revents != 0) return;
-    if (Drain(timer_fd_)) callback_();
-  }
 }
 
 unsigned TimeGetTime() {

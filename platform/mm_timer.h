@@ -5,6 +5,33 @@
 
 namespace pmx {
 
+// The expiries of a CLOCK_MONOTONIC timerfd, waited for on the owner's own thread,
+// so a thread that runs periodic work needs no second one to wake it. Expiries
+// that pass while the owner is busy fold into one.
+//
+// Threads: Open and Close belong to the owner; Wait to the one thread that waits;
+// Interrupt may be called from any thread between Open and Close.
+class PeriodicClock {
+ public:
+  PeriodicClock() = default;
+  ~PeriodicClock() { Close(); }
+  PeriodicClock(const PeriodicClock&) = delete;
+  PeriodicClock& operator=(const PeriodicClock&) = delete;
+
+  // Expires every period_ms (at least 1), first one period from now; false when
+  // the system refuses a timer.
+  bool Open(unsigned period_ms);
+  void Close();
+  // Blocks until the next expiry (true) or until Interrupt was called (false,
+  // from then on at once).
+  bool Wait();
+  void Interrupt();
+
+ private:
+  int timer_fd_ = -1;
+  int stop_fd_ = -1;
+};
+
 // A periodic timer: one thread of its own that sleeps on a CLOCK_MONOTONIC timerfd
 // and calls the callback once per expiry. Expiries that pass while a callback still
 // runs are folded into one call, so a slow callback never causes a backlog.
@@ -29,13 +56,9 @@ class PeriodicTimer {
   bool Running() const { return thread_.joinable(); }
 
  private:
-  void Run();
-  void CloseFds();
-
   Callback callback_;
   std::thread thread_;
-  int timer_fd_ = -1;
-  int stop_fd_ = -1;
+  PeriodicClock clock_;
 };
 
 // Milliseconds of the monotonic clock; wraps like a 32-bit tick count.

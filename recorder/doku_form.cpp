@@ -95,7 +95,19 @@ void TDokuForm::SetHeadless(bool headless) {
 
 void TDokuForm::UpdateDisplaysSeen() {
   const QWindow* window = windowHandle();
-  gui_ticker::SetSeen(!headless_ && isVisible() && !isMinimized() && window && window->isExposed());
+  const bool seen = !headless_ && isVisible() && !isMinimized() && window && window->isExposed();
+  gui_ticker::SetSeen(seen);
+  if (!seen) return;
+  for (const auto& [label, text] : unseen_texts_) label->setText(QString::fromStdString(text));
+  unseen_texts_.clear();
+}
+
+void TDokuForm::ShowText(QLabel* label, const std::string& text) {
+  if (gui_ticker::Seen()) {
+    label->setText(QString::fromStdString(text));
+  } else {
+    unseen_texts_[label] = text;
+  }
 }
 
 void TDokuForm::LoadDesigner() {
@@ -122,9 +134,7 @@ void TDokuForm::SetRecording(bool recording) {
 
 void TDokuForm::SetErrorPanelVisible(bool visible) { ErrorPanel->setVisible(visible); }
 
-void TDokuForm::SetStatusText(const std::string& text) {
-  RecordseitLabel->setText(QString::fromStdString(text));
-}
+void TDokuForm::SetStatusText(const std::string& text) { ShowText(RecordseitLabel, text); }
 
 TWindowState TDokuForm::WindowState() {
   if (isMinimized()) return TWindowState::wsMinimized;
@@ -149,17 +159,11 @@ bool TDokuForm::AlarmVisible() { return AlarmPanel->isVisibleTo(this); }
 
 void TDokuForm::SetAlarmVisible(bool visible) { AlarmPanel->setVisible(visible); }
 
-void TDokuForm::SetPeakText(const std::string& text) {
-  Label1->setText(QString::fromStdString(text));
-}
+void TDokuForm::SetPeakText(const std::string& text) { ShowText(Label1, text); }
 
-void TDokuForm::SetSilenceText(const std::string& text) {
-  Label2->setText(QString::fromStdString(text));
-}
+void TDokuForm::SetSilenceText(const std::string& text) { ShowText(Label2, text); }
 
-void TDokuForm::SetLengthText(const std::string& text) {
-  RecordDauerLabel->setText(QString::fromStdString(text));
-}
+void TDokuForm::SetLengthText(const std::string& text) { ShowText(RecordDauerLabel, text); }
 
 void TDokuForm::ShowSerialPins(bool dsr, bool cts) {
   // The dialog shows the pins from the tick after it was built.

@@ -4,6 +4,7 @@
 #include <QTimer>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <string>
 
@@ -247,6 +248,10 @@ class TDokuForm : public QMainWindow,
   // The displays draw and their clock ticks only while somebody can see them: not
   // headless, not minimized, the window exposed.
   void UpdateDisplaysSeen();
+  // Sets the text of a status label; one that nobody can see gets its last text
+  // when it can be seen again, rather than a layout and a notification for
+  // nobody on every tick.
+  void ShowText(QLabel* label, const std::string& text);
 
   TControlTick tick_{*this, SerialPort1, Settings, RecorderState};
   TRecordingLifecycle lifecycle_{*this, RecordingChain, Settings.RecorderOptions, RecorderState};
@@ -255,6 +260,7 @@ class TDokuForm : public QMainWindow,
   bool shown_ = false;
   bool headless_ = false;
   bool tick_waiting_ = false;  // a tick fell into a start or stop and runs after it
+  std::map<QLabel*, std::string> unseen_texts_;  // for ShowText
   TFormOnDemand<TParaForm> para_form_;
   TFormOnDemand<TAufnahmeForm> aufnahme_form_;
   TFormOnDemand<TLogoForm> logo_form_;

@@ -88,17 +88,29 @@ AlsaWaveDriver::~AlsaWaveDriver() {
 }
 
 std::vector<AlsaWaveDriver::Device> AlsaWaveDriver::CardDevices(WaveDirection direction) {
+  // The system's hints are read once for the program, both directions at a time:
+  // each walk of them reads the whole configuration, and the wave driver of each
+  // direction and every streaming output ask at start-up.
+  static const std::vector<std::pair<WaveDirection, Device>> scanned = [] {
+    std::vector<std::pair<WaveDirection, Device>> found;
+    void** hints = nullptr;
+    if (snd_device_name_hint(-1, "pcm", &hints) < 0) return found;
+    for (void** hint = hints; *hint; ++hint) {
+      const std::string name = Hint(*hint, "NAME");
+      if (name.rfind("hw:", 0) != 0) continue;
+      std::string description = Hint(*hint, "DESC");
+      description = description.substr(0, description.find('\n'));
+      for (WaveDirection way : {WaveDirection::kInput, WaveDirection::kOutput}) {
+        if (HasStream(name, AlsaStreamOf(way))) found.emplace_back(way, Device{description, "plug" + name});
+      }
+    }
+    snd_device_name_free_hint(hints);
+    return found;
+  }();
   std::vector<Device> devices;
-  void** hints = nullptr;
-  if (snd_device_name_hint(-1, "pcm", &hints) < 0) return devices;
-  for (void** hint = hints; *hint; ++hint) {
-    const std::string name = Hint(*hint, "NAME");
-    if (name.rfind("hw:", 0) != 0 || !HasStream(name, AlsaStreamOf(direction))) continue;
-    std::string description = Hint(*hint, "DESC");
-    description = description.substr(0, description.find('\n'));
-    devices.push_back(Device{description, "plug" + name});
+  for (const auto& [way, device] : scanned) {
+    if (way == direction) devices.push_back(device);
   }
-  snd_device_name_free_hint(hints);
   return devices;
 }
 
@@ -139,7 +151,8 @@ MMRESULT AlsaWaveDriver::Open(WaveDirection direction, int id, const WaveFormatE
   auto opened = std::make_unique<AlsaWaveStream>(pcm);
   const unsigned buffer_ms = direction == WaveDirection::kInput ? options_.capture_buffer_ms
                                                                 : options_.playback_buffer_ms;
-  if (const int refused = opened->Configure(format, buffer_ms); refused < 0) {
+  const unsigned wake_ms = direction == WaveDirection::kInput ? options_.capture_wake_ms : 0;
+  if (const int refused = opened->Configure(format, buffer_ms, wake_ms); refused < 0) {
     last_failure_ = "ALSA refuses the format on \"" + device->pcm + "\": " + snd_strerror(refused);
     return WAVERR_BADFORMAT;
   }

@@ -36,6 +36,11 @@ class AlsaWaveDriver : public WaveDriver {
     std::optional<std::vector<Device>> inputs;
     std::optional<std::vector<Device>> outputs;
     unsigned capture_buffer_ms = 500;
+    // The least a capture stream waits for between wake-ups, its period at the
+    // same time; 0: as little as the buffers filled want. Every period wakes the
+    // sound server's thread and ours, so a recorder that nobody watches takes
+    // long ones.
+    unsigned capture_wake_ms = 0;
     unsigned playback_buffer_ms = 100;
   };
 
@@ -51,7 +56,8 @@ class AlsaWaveDriver : public WaveDriver {
                 std::unique_ptr<WaveStream>& stream) override;
   std::string LastOpenFailure() override;
 
-  // The cards' devices of direction from the system's device hints.
+  // The cards' devices of direction from the system's device hints, as they were
+  // when first asked for.
   static std::vector<Device> CardDevices(WaveDirection direction);
   // The list a user chooses from: the mapper PCM first, then the cards.
   static std::vector<Device> DeviceList(const std::string& mapper, std::vector<Device> cards);

@@ -30,7 +30,7 @@ AlsaWaveStream::~AlsaWaveStream() {
   if (wake_fd_ >= 0) close(wake_fd_);
 }
 
-int AlsaWaveStream::Configure(const WaveFormatEx& format, unsigned buffer_ms) {
+int AlsaWaveStream::Configure(const WaveFormatEx& format, unsigned buffer_ms, unsigned wake_ms) {
   if (wake_fd_ < 0) return -errno;
   sample_ = AlsaSampleFormat(format);
   if (sample_ == SND_PCM_FORMAT_UNKNOWN) return -EINVAL;
@@ -40,7 +40,9 @@ int AlsaWaveStream::Configure(const WaveFormatEx& format, unsigned buffer_ms) {
   // Capture starts with short periods, so that small buffers (level meters) flow
   // evenly; SetWakeFrames lengthens them for a recorder's larger buffers.
   const bool capture = snd_pcm_stream(pcm_) == SND_PCM_STREAM_CAPTURE;
-  int error = Setup(capture ? std::min(buffer_us_ / 4, 20000u) : buffer_us_ / 4);
+  const unsigned wake_us = capture ? wake_ms * 1000 : 0;
+  least_wake_frames_ = static_cast<snd_pcm_uframes_t>(uint64_t{wake_us} * rate_ / 1000000);
+  int error = Setup(capture ? std::max(std::min(buffer_us_ / 4, 20000u), wake_us) : buffer_us_ / 4);
   if (error < 0) return error;
   const int count = snd_pcm_poll_descriptors_count(pcm_);
   if (count < 0) return count;
@@ -121,7 +123,8 @@ void AlsaWaveStream::HoldOff(int timeout_ms) {
   }
 }
 
-void AlsaWaveStream::SetWakeFrames(uint32_t frames) {
+void AlsaWaveStream::SetWakeFrames(uint32_t asked) {
+  const snd_pcm_uframes_t frames = std::max<snd_pcm_uframes_t>(asked, least_wake_frames_);
   // Every period wakes the sound server's thread and this one: a capture that was
   // never started takes periods as long as the buffers it fills (the poll
   // descriptors stay those of the PCM). A device that refuses them keeps its short

@@ -22,7 +22,8 @@ class AlsaWaveStream : public WaveStream {
   AlsaWaveStream& operator=(const AlsaWaveStream&) = delete;
 
   // Sets the format and the buffer; a negative errno when the PCM refuses them.
-  int Configure(const WaveFormatEx& format, unsigned buffer_ms);
+  // Capture with wake_ms: periods of at least that long, and no wake-up sooner.
+  int Configure(const WaveFormatEx& format, unsigned buffer_ms, unsigned wake_ms = 0);
 
   int Prepare() override { return snd_pcm_prepare(pcm_); }
   int Start() override;
@@ -59,6 +60,7 @@ class AlsaWaveStream : public WaveStream {
   snd_pcm_uframes_t buffer_frames_ = 0;
   snd_pcm_uframes_t period_frames_ = 0;
   snd_pcm_uframes_t wake_frames_ = 0;  // the software wake-up point (avail_min)
+  snd_pcm_uframes_t least_wake_frames_ = 0;  // what SetWakeFrames asks for at least
   bool started_ = false;  // the period is kept once the stream has run
   bool can_pause_ = false;
 };

@@ -93,6 +93,23 @@ TEST_F(FormRecordingTest, AHeadlessWindowDrawsNothingButTheTickStillHearsTheInpu
   EXPECT_TRUE(gui_ticker::Seen());
 }
 
+// The tick's texts are not laid out for a window nobody sees, but the window
+// shows the last of them when it is seen again (the length is the tick's only
+// while recording).
+TEST_F(FormRecordingTest, AHiddenWindowShowsTheLastStatusTextsWhenSeenAgain) {
+  form_->show();
+  ASSERT_TRUE(loop_.PumpUntil([] { return gui_ticker::Seen(); }, 10s));
+  form_->hide();
+  ASSERT_FALSE(gui_ticker::Seen());
+  TControlTickHost& tick_host = *form_;
+  tick_host.SetLengthText("Recording length : 00:00:01");
+  tick_host.SetLengthText("Recording length : 00:00:02");
+  EXPECT_EQ(Text(form_->RecordDauerLabel), "Recording length");
+  form_->show();
+  ASSERT_TRUE(loop_.PumpUntil([] { return gui_ticker::Seen(); }, 10s));
+  EXPECT_EQ(Text(form_->RecordDauerLabel), "Recording length : 00:00:02");
+}
+
 TEST_F(FormRecordingTest, AFolderThatCannotBeMadeShowsTheErrorPanelWithTheReasonAndRecordsNothing) {
   std::filesystem::remove(folder_);
   WriteFile(folder_, "a file where the folder was");

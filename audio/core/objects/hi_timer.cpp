@@ -6,6 +6,11 @@
 #include "platform/ui_hook.h"
 
 namespace pmx {
+namespace {
+
+constexpr const char* kNoTimers = "Nicht genügend Timer verfügbar";
+
+}  // namespace
 
 // The target of posted ticks. A tick that reaches the GUI thread after the timer
 // re-armed or went away finds owner cleared and does nothing.
@@ -35,32 +40,14 @@ TMMTimerThread::~TMMTimerThread() {
   WaitFor();
 }
 
-void TMMTimerThread::Tick() {
-  {
-    std::lock_guard lock(mutex_);
-    tick_ = true;
-  }
-  wake_.notify_one();
-}
-
 void TMMTimerThread::Stop() {
-  {
-    std::lock_guard lock(mutex_);
-    stop_.store(true);
-  }
-  wake_.notify_one();
+  stop_.store(true);
+  clock_.Interrupt();
   Terminate();
 }
 
-bool TMMTimerThread::WaitForTick() {
-  std::unique_lock lock(mutex_);
-  wake_.wait(lock, [this] { return tick_ || stop_.load(); });
-  tick_ = false;  // ticks that came meanwhile make one run, not a backlog
-  return !stop_.load();
-}
-
 void TMMTimerThread::Execute() {
-  while (WaitForTick()) {
+  while (clock_.Wait() && !stop_.load()) {
     try {
       if (synchronize_) {
         MainLoop::Instance().Synchronize([this] {
@@ -166,23 +153,24 @@ void TMMHiTimer::StopThread() {
 
 void TMMHiTimer::Arm() {
   if (Designing() || interval_ <= 0 || !enabled_ || !on_timer_) return;
-  PeriodicTimer::Callback tick;
   if (mode_ == TMMCBMode::cmThread) {
     StartThread();
-    tick = [thread = thread_.get()] { thread->Tick(); };
-  } else {
-    window_ = std::make_shared<Window>();
-    window_->owner = this;
-    tick = [window = window_] { window->Post(window); };
+    return;
   }
-  if (!timer_.Start(static_cast<unsigned>(interval_), std::move(tick))) {
+  window_ = std::make_shared<Window>();
+  window_->owner = this;
+  if (!timer_.Start(static_cast<unsigned>(interval_), [window = window_] { window->Post(window); })) {
     Disarm();
-    throw EOutOfResources("Nicht genügend Timer verfügbar");
+    throw EOutOfResources(kNoTimers);
   }
 }
 
 void TMMHiTimer::StartThread() {
   thread_ = std::make_unique<TMMTimerThread>(*this, synchronize_);
+  if (!thread_->Arm(static_cast<unsigned>(interval_))) {
+    thread_.reset();
+    throw EOutOfResources(kNoTimers);
+  }
   thread_->SetPriority(priority_);
   if (!thread_->Start()) {
     thread_.reset();

@@ -1,7 +1,6 @@
 #pragma once
 
 #include <atomic>
-#include <condition_variable>
 #include <memory>
 #include <mutex>
 #include <vector>
@@ -26,37 +25,36 @@ class EOutOfResources : public Exception {
 
 class TMMHiTimer;
 
-// Runs OnTimer of its timer once per tick, on the GUI thread (synchronized) or on
-// itself.
+// Runs OnTimer of its timer once per expiry of its own clock, on the GUI thread
+// (synchronized) or on itself: the thread sleeps on the clock, so a tick wakes
+// no other thread on its way.
 //
-// Threads: constructed, stopped and joined on the GUI thread; Tick comes from the
-// platform timer's thread. The tick flag is guarded by mutex_; stop_ is atomic. Once
-// stopped, the thread never touches its timer again.
+// Threads: constructed, armed, stopped and joined on the GUI thread; the clock is
+// waited for by this thread alone, and stop_ is atomic. Once stopped, the thread
+// never touches its timer again.
 class TMMTimerThread : public TMMThreadEx {
  public:
   TMMTimerThread(TMMHiTimer& timer, bool synchronize)
       : TMMThreadEx("pmx-timer"), timer_(timer), synchronize_(synchronize) {}
   ~TMMTimerThread() override;
 
-  void Tick();
+  // Before Start: ticks every period_ms; false when the system has no timer.
+  bool Arm(unsigned period_ms) { return clock_.Open(period_ms); }
   void Stop();
 
  protected:
   void Execute() override;
 
  private:
-  bool WaitForTick();
-
   TMMHiTimer& timer_;
   const bool synchronize_;
   std::atomic<bool> stop_{false};
-  std::mutex mutex_;
-  std::condition_variable wake_;
-  bool tick_ = false;
+  PeriodicClock clock_;
 };
 
-// Fires OnTimer every Interval ms. cmWindow posts each tick to the GUI thread, at
-// most 10 unhandled at a time; cmThread hands it to a TMMTimerThread. cmCallback
+// Fires OnTimer every Interval ms. cmWindow posts each tick of a platform timer to
+// the GUI thread, at most 10 unhandled at a time; in cmThread a TMMTimerThread
+// ticks by itself. cmCallback
 // (the handler at interrupt time) is not offered on this system.
 //
 // Threads: properties belong to the GUI thread. Every change stops the platform
@@ -114,7 +112,7 @@ class TMMHiTimer : public TMMNonVisualComponent {
   bool wait_for_terminate_ = false;
   TNotifyEvent on_timer_;
 
-  PeriodicTimer timer_;
+  PeriodicTimer timer_;  // cmWindow
   std::shared_ptr<Window> window_;  // cmWindow while armed
   std::unique_ptr<TMMTimerThread> thread_;  // cmThread while armed
   std::vector<std::unique_ptr<TMMTimerThread>> retired_;  // stopped, not yet joined

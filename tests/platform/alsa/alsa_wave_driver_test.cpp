@@ -131,6 +131,33 @@ TEST_F(AlsaWaveDriverTest, CapturePeriodFollowsTheBuffersUntilTheStreamRuns) {
   EXPECT_EQ(test::FirstDifference(data, ramp), -1);
 }
 
+// A recorder that nobody watches wakes no sooner than its driver says, whatever
+// its buffers; the recording stays exact.
+TEST_F(AlsaWaveDriverTest, CaptureWithALeastWakeTakesLongPeriodsAndStaysExact) {
+  AlsaWaveDriver::Options options = test::FilePcmOptions(dir_);
+  options.capture_buffer_ms = 1000;
+  options.capture_wake_ms = 250;
+  AlsaWaveDriver unwatched(options);
+  std::unique_ptr<WaveStream> opened;
+  ASSERT_EQ(unwatched.Open(WaveDirection::kInput, 0, format_, false, opened), MMSYSERR_NOERROR);
+  auto* stream = dynamic_cast<AlsaWaveStream*>(opened.get());
+  ASSERT_NE(stream, nullptr);
+  EXPECT_GE(stream->PeriodFrames(), 44100u / 4 - 100);
+  stream->SetWakeFrames(4000);
+  EXPECT_GE(stream->PeriodFrames(), 44100u / 4 - 100);
+  EXPECT_LE(stream->PeriodFrames(), 44100u / 2);
+  ASSERT_EQ(stream->Start(), 0);
+  std::vector<uint8_t> data;
+  std::vector<uint8_t> chunk(4000 * 4);
+  for (int tries = 0; tries < 100 && data.size() < 30000 * 4; ++tries) {
+    stream->Wait(true, 100);
+    const long got = stream->Read(chunk.data(), 4000);
+    if (got > 0) data.insert(data.end(), chunk.begin(), chunk.begin() + got * 4);
+  }
+  ASSERT_GE(data.size(), 30000u * 4);
+  EXPECT_EQ(test::FirstDifference(data, FakePcm::Ramp(format_, 0, data.size() / 4)), -1);
+}
+
 TEST_F(AlsaWaveDriverTest, PlaybackWritesExactlyTheQueuedBytes) {
   WaveBuffers buffers({17640, 4002, 1001, 30001, 4});  // 13162 frames
   std::vector<uint8_t> source(17640 + 4002 + 1001 + 30001 + 4);
