@@ -91,7 +91,10 @@ int main(int argc, char** argv) {
   const int64_t size = input->Size();
   output.OnUnderrun = [&](pmx::TObject*) { ++underruns; };
   output.OnProgress = [&](pmx::TObject*) { played = std::max(played, input->Position()); };
-  output.OnDone = [&](pmx::TObject*) { done = true; };
+  output.OnDone = [&](pmx::TObject*) {  // progress is polled: the last poll may come before the end
+    played = std::max(played, input->Position());
+    done = true;
+  };
   output.Run();
   while (!loop.PumpUntil([&] { return done; }, std::chrono::hours(24))) {
   }
