@@ -6,6 +6,7 @@
 #include <QString>
 #include <QWidget>
 #include <exception>
+#include <functional>
 #include <set>
 #include <string>
 
@@ -22,6 +23,20 @@ void ReportApplicationError(std::exception_ptr error);
 // on the offscreen platform, no runtime folder for a service) off stderr, which
 // is the recorder's journal. Install before the application object exists.
 void QuietQtNotices();
+
+// Qt's X11 platform ends the program with exit() as soon as it finds its
+// connection to the display broken (the server died, the user logged out),
+// while the capture threads still run: exit() would destroy what they use and
+// leave the recording unfinished. Qt warns first, on the GUI thread, through
+// the handler QuietQtNotices installs; there the close set here runs instead,
+// and the process then ends with exit code 1, without that teardown. An empty
+// close (the default) only ends the process so.
+// Threads: set on the GUI thread.
+void SetDisplayLossClose(std::function<void()> close);
+
+// Ends the process once everything is written and closed, without the
+// libraries' teardown; a leak checker, where one is built in, still runs.
+[[noreturn]] void EndProcess(int exit_code);
 
 // The recorder's application object: an exception that escapes an event handler
 // is reported and the event loop goes on.

@@ -94,10 +94,16 @@ void TInstanceListener::BroadcastAlarm(int state) {
 }
 
 void TInstanceListener::CloseOnStopSignal(int signal) {
+  CloseLogged(SignalName(signal) + " received", SignalName(signal));
+}
+
+void TInstanceListener::CloseOnDisplayLoss() { CloseLogged("The display was lost", "the loss of the display"); }
+
+void TInstanceListener::CloseLogged(const std::string& what_came, const std::string& cause) {
   if (std::exchange(closing_, true)) return;
-  Note(SignalName(signal) + " received: finishing the recording and closing");
+  Note(what_came + ": finishing the recording and closing");
   ExecuteRemoteCommand(rcClose);
-  Note("Closed on " + SignalName(signal));
+  Note("Closed on " + cause);
   QApplication::quit();
 }
 

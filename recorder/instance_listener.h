@@ -60,11 +60,17 @@ class TInstanceListener {
   // logged, and the program then ends even with a dialog open. Later signals
   // change nothing. Threads: the GUI thread, outside every other handler.
   void CloseOnStopSignal(int signal);
+  // The same close when the display is gone (the program then ends with it).
+  // Threads: the GUI thread.
+  void CloseOnDisplayLoss();
 
  private:
+  // what_came and cause as the log tells them.
+  void CloseLogged(const std::string& what_came, const std::string& cause);
+
   TRemoteCommandTarget& target_;
   const std::int64_t handle_;
-  bool closing_ = false;  // a stop signal is being carried out
+  bool closing_ = false;  // a stop signal or the display's loss is being carried out
   InstanceBus bus_;  // last: its listener thread stops before the rest goes
 };
 

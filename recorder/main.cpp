@@ -1,6 +1,5 @@
 #include <QTimer>
 #include <csignal>
-#include <cstdio>
 #include <cstdlib>
 #include <memory>
 #include <optional>
@@ -21,9 +20,6 @@
 #include "recorder/instance_start.h"
 #include "recorder/logo_form.h"
 #include "recorder/para_form.h"
-
-// Defined only in a build with a leak checker.
-extern "C" void __lsan_do_leak_check() __attribute__((weak));
 
 namespace {
 
@@ -103,22 +99,14 @@ int RunRecorder(int argc, char** argv, bool headless) {
   main_window.SetInstanceListener(&listener);
   const pmx::QtStopSignals stop_signals(
       [&listener](int signal) { listener.CloseOnStopSignal(signal); });
+  pmx::SetDisplayLossClose([&listener] { listener.CloseOnDisplayLoss(); });
   // Start-up runs inside the event loop, where its errors are reported like any
   // handler's and its waits let no other request run nested.
   QTimer::singleShot(0, &main_window, [&main_window] { main_window.Start(); });
   const int result = QApplication::exec();
+  pmx::SetDisplayLossClose({});
   main_window.SetInstanceListener(nullptr);
   return result;
-}
-
-// The recorder's own end: everything is written, closed and handed on by now. The
-// libraries' teardown at exit would only bring their destructors into memory, a
-// megabyte at the very end and the process's peak, so it is left out; a leak
-// checker, where one is built in, still runs.
-[[noreturn]] void EndProcess(int exit_code) {
-  if (__lsan_do_leak_check) __lsan_do_leak_check();
-  std::fflush(nullptr);
-  std::_Exit(exit_code);
 }
 
 }  // namespace
@@ -135,5 +123,6 @@ int main(int argc, char** argv) {
   } catch (...) {
     pmx::ReportApplicationError(std::current_exception());
   }
-  EndProcess(exit_code);
+  // Everything is written, closed and handed on by now.
+  pmx::EndProcess(exit_code);
 }

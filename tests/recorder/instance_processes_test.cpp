@@ -8,6 +8,7 @@
 
 #include <QApplication>
 #include <QPushButton>
+#include <QTimer>
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
@@ -21,6 +22,7 @@
 #include "platform/main_loop.h"
 #include "platform/qt/qt_main_loop.h"
 #include "platform/qt/qt_stop_signals.h"
+#include "recorder/application_reports.h"
 #include "recorder/doku_form.h"
 #include "recorder/event_log.h"
 #include "recorder/instance_listener.h"
@@ -55,6 +57,7 @@ using namespace std::chrono_literals;
 constexpr int kReportFd = 3;
 constexpr char kReportVariable[] = "PMX_RECORDER_REPORT_FD";
 constexpr char kArgumentVariable[] = "PMX_START_ARGUMENT";
+constexpr char kLoseDisplayVariable[] = "PMX_LOSE_DISPLAY";
 // Frames the recording process captures: 3 s at the default 8 kHz mono 8 bit.
 constexpr uint64_t kCapturedFrames = 24000;
 
@@ -107,6 +110,15 @@ class RecorderProcess {
   int Wait() {
     int status = -1;
     if (pid_ > 0 && waitpid(pid_, &status, 0) == pid_) pid_ = -1;
+    return status;
+  }
+  // -1 when the process has not ended within timeout.
+  int Wait(std::chrono::milliseconds timeout) {
+    int status = -1;
+    if (MainLoop::Instance().PumpUntil([&] { return pid_ > 0 && waitpid(pid_, &status, WNOHANG) == pid_; },
+                                       timeout)) {
+      pid_ = -1;
+    }
     return status;
   }
 
@@ -200,8 +212,9 @@ TEST(TwoProcesses, TwoStartsAtOnceMakeOneRecorderThatGetsBothCommands) {
 }
 
 // The main window recording from the fake device into PELMORAX_HOME/rec until a
-// stop signal; reports "Captured" once the device's frames are taken, with the
-// disk slowed down so that most of them still wait to be written.
+// stop signal, or with PMX_LOSE_DISPLAY set until its display is lost; reports
+// "Captured" once the device's frames are taken, with the disk slowed down so
+// that most of them still wait to be written.
 TEST(RecorderProcess, DISABLED_RecordsUntilStopped) {
   if (!std::getenv(kReportVariable)) GTEST_SKIP() << "started only by the tests of several processes";
   LoadACM();
@@ -216,6 +229,8 @@ TEST(RecorderProcess, DISABLED_RecordsUntilStopped) {
       (std::filesystem::path(std::getenv("PELMORAX_HOME")) / "rec").string();
   TInstanceListener listener(form);
   const QtStopSignals stop_signals([&listener](int signal) { listener.CloseOnStopSignal(signal); });
+  QuietQtNotices();
+  SetDisplayLossClose([&listener] { listener.CloseOnDisplayLoss(); });
   form.SpdBtnREcord->click();
   ASSERT_TRUE(form.Recording());
   g_slow_disk = true;
@@ -223,7 +238,33 @@ TEST(RecorderProcess, DISABLED_RecordsUntilStopped) {
   pcm->Advance(kCapturedFrames);
   ASSERT_TRUE(pcm->WaitUntil([](const FakePcm& p) { return p.Buffered() == 0; }));
   Report("Captured");
+  if (std::getenv(kLoseDisplayVariable)) {
+    // As Qt's X11 platform ends the program when the X server has gone.
+    QTimer::singleShot(0, [] {
+      qWarning("The X11 connection broke (error 1). Did the X11 server die?");
+      std::exit(1);
+    });
+  }
   EXPECT_EQ(QApplication::exec(), 0);
+}
+
+// The one recording in home/rec holds every captured frame under a header that
+// tells its size, and the monthly log has each of lines.
+void ExpectFinishedRecording(const std::filesystem::path& home, const std::vector<std::string>& lines) {
+  std::vector<std::filesystem::path> files;
+  for (const auto& entry : std::filesystem::directory_iterator(home / "rec")) files.push_back(entry.path());
+  ASSERT_EQ(files.size(), 1u);
+  const std::string bytes = test::ReadFile(files[0]);
+  ASSERT_EQ(bytes.size(), 44 + kCapturedFrames);
+  EXPECT_EQ(test::Uint32At(bytes, 4), bytes.size() - 8);
+  EXPECT_EQ(test::Uint32At(bytes, 40), kCapturedFrames);
+  const std::vector<uint8_t> ramp = FakePcm::Ramp(WaveFormatEx::Pcm(8000, 8, 1), 0, kCapturedFrames);
+  EXPECT_TRUE(bytes.compare(44, std::string::npos, std::string(ramp.begin(), ramp.end())) == 0);
+  std::string log;
+  for (const auto& entry : std::filesystem::directory_iterator(home)) {
+    if (entry.path().filename().string().starts_with("Month-")) log += test::ReadFile(entry.path());
+  }
+  for (const std::string& line : lines) EXPECT_NE(log.find(line), std::string::npos) << log;
 }
 
 // A service manager stops the recorder with SIGTERM while a slow disk still
@@ -237,22 +278,25 @@ TEST(TwoProcesses, SigtermOnASlowDiskFinishesTheRecordingFirst) {
   ASSERT_EQ(recorder.ReadLine(), "Captured");
   ASSERT_EQ(kill(recorder.Pid(), SIGTERM), 0);
   EXPECT_TRUE(Exited(recorder.Wait()));
+  ExpectFinishedRecording(home.path(),
+                          {"SIGTERM received: finishing the recording and closing", "Closed on SIGTERM"});
+}
 
-  std::vector<std::filesystem::path> files;
-  for (const auto& entry : std::filesystem::directory_iterator(home / "rec")) files.push_back(entry.path());
-  ASSERT_EQ(files.size(), 1u);
-  const std::string bytes = test::ReadFile(files[0]);
-  ASSERT_EQ(bytes.size(), 44 + kCapturedFrames);
-  EXPECT_EQ(test::Uint32At(bytes, 4), bytes.size() - 8);
-  EXPECT_EQ(test::Uint32At(bytes, 40), kCapturedFrames);
-  const std::vector<uint8_t> ramp = FakePcm::Ramp(WaveFormatEx::Pcm(8000, 8, 1), 0, kCapturedFrames);
-  EXPECT_TRUE(bytes.compare(44, std::string::npos, std::string(ramp.begin(), ramp.end())) == 0);
-  std::string log;
-  for (const auto& entry : std::filesystem::directory_iterator(home.path())) {
-    if (entry.path().filename().string().starts_with("Month-")) log += test::ReadFile(entry.path());
-  }
-  EXPECT_NE(log.find("SIGTERM received: finishing the recording and closing"), std::string::npos) << log;
-  EXPECT_NE(log.find("Closed on SIGTERM"), std::string::npos) << log;
+// The X server dies under a recorder (the user logged out) while a slow disk
+// still writes the backlog, and Qt ends the program: the recording is finished
+// first, as on SIGTERM, and the exit code says that something went wrong.
+TEST(TwoProcesses, ALostDisplayOnASlowDiskFinishesTheRecordingFirst) {
+  test::TempDir runtime;
+  test::TempDir home;
+  std::filesystem::create_directory(home / "rec");
+  RecorderProcess recorder(runtime.path(), "RecordsUntilStopped",
+                           {"PELMORAX_HOME=" + home.path().string(), std::string(kLoseDisplayVariable) + "=1"});
+  ASSERT_EQ(recorder.ReadLine(), "Captured");
+  const int status = recorder.Wait(30s);
+  ASSERT_NE(status, -1) << "the recorder hung at its end";
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << status;
+  ExpectFinishedRecording(home.path(), {"The display was lost: finishing the recording and closing",
+                                        "Closed on the loss of the display"});
 }
 
 }  // namespace
