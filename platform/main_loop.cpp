@@ -36,6 +36,8 @@ MainLoop::~MainLoop() {
   g_installed.compare_exchange_strong(self, nullptr);
 }
 
+std::unique_ptr<LoopTimer> MainLoop::StartTimer(std::chrono::milliseconds, Call) { return nullptr; }
+
 PlainMainLoop::PlainMainLoop() : MainLoop(std::this_thread::get_id()) {}
 
 MainLoop& MainLoop::Instance() {

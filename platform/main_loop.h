@@ -12,6 +12,12 @@
 
 namespace pmx {
 
+// A periodic call made by a loop from its own wake-ups; stops when destroyed.
+class LoopTimer {
+ public:
+  virtual ~LoopTimer() = default;
+};
+
 // The GUI thread's queue of calls handed over by worker threads.
 //
 // Threads: Post, Synchronize, Wake and SetClosing may be called from any thread;
@@ -45,6 +51,11 @@ class MainLoop {
   void Wake();
 
   bool IsGuiThread() const { return std::this_thread::get_id() == gui_thread_; }
+  // Calls tick on the GUI thread every period from the loop's own wake-ups,
+  // expiries missed while it was busy folded into one (GUI thread). nullptr where
+  // the loop has no timer of its own. Like every event, a tick never runs nested
+  // in a wait inside a handler. The tick may destroy the timer it came from.
+  virtual std::unique_ptr<LoopTimer> StartTimer(std::chrono::milliseconds period, Call tick);
   // Closing releases every worker waiting in Synchronize and refuses new ones.
   void SetClosing(bool closing);
   bool Closing() const { return closing_.load(); }

@@ -6,11 +6,49 @@
 
 #include <QCoreApplication>
 #include <QThread>
+#include <algorithm>
 #include <cstdint>
+#include <functional>
+#include <memory>
 #include <system_error>
 #include <utility>
 
 namespace pmx {
+namespace {
+
+itimerspec Every(std::chrono::milliseconds period) {
+  itimerspec spec{};
+  spec.it_interval.tv_sec = static_cast<time_t>(period.count() / 1000);
+  spec.it_interval.tv_nsec = static_cast<long>(period.count() % 1000) * 1000000L;
+  spec.it_value = spec.it_interval;
+  return spec;
+}
+
+class QtLoopTimer : public LoopTimer {
+ public:
+  QtLoopTimer(int fd, std::function<void()> tick)
+      : fd_(fd), tick_(std::make_shared<std::function<void()>>(std::move(tick))),
+        notifier_(fd, QSocketNotifier::Read) {
+    // The tick owns a reference to itself: it may destroy this timer.
+    QObject::connect(&notifier_, &QSocketNotifier::activated, [fd, tick = tick_] {
+      uint64_t expiries = 0;
+      if (read(fd, &expiries, sizeof expiries) == sizeof expiries) (*tick)();
+    });
+  }
+  ~QtLoopTimer() override {
+    notifier_.setEnabled(false);
+    close(fd_);
+  }
+  QtLoopTimer(const QtLoopTimer&) = delete;
+  QtLoopTimer& operator=(const QtLoopTimer&) = delete;
+
+ private:
+  const int fd_;
+  const std::shared_ptr<std::function<void()>> tick_;
+  QSocketNotifier notifier_;
+};
+
+}  // namespace
 
 QtMainLoop::QtMainLoop()
     : MainLoop(std::this_thread::get_id()),
@@ -40,11 +78,19 @@ QtMainLoop::~QtMainLoop() {
 }
 
 void QtMainLoop::ArmTicks(std::chrono::milliseconds period) {
-  itimerspec spec{};
-  spec.it_interval.tv_sec = static_cast<time_t>(period.count() / 1000);
-  spec.it_interval.tv_nsec = static_cast<long>(period.count() % 1000) * 1000000L;
-  spec.it_value = spec.it_interval;
+  const itimerspec spec = Every(period);
   timerfd_settime(tick_fd_, 0, &spec, nullptr);
+}
+
+std::unique_ptr<LoopTimer> QtMainLoop::StartTimer(std::chrono::milliseconds period, Call tick) {
+  const int fd = timerfd_create(CLOCK_MONOTONIC, TFD_CLOEXEC | TFD_NONBLOCK);
+  if (fd < 0) return nullptr;
+  const itimerspec spec = Every(std::max(period, std::chrono::milliseconds(1)));
+  if (timerfd_settime(fd, 0, &spec, nullptr) < 0) {
+    close(fd);
+    return nullptr;
+  }
+  return std::make_unique<QtLoopTimer>(fd, std::move(tick));
 }
 
 void QtMainLoop::OnTick() {

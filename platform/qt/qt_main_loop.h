@@ -20,6 +20,8 @@ class QtMainLoop : public MainLoop, public TickSource {
   ~QtMainLoop() override;
 
   void ArmTicks(std::chrono::milliseconds period) override;
+  // A timerfd watched like the wake-up descriptor: one wake-up per tick.
+  std::unique_ptr<LoopTimer> StartTimer(std::chrono::milliseconds period, Call tick) override;
 
  protected:
   void NotifyGui() override;

@@ -132,6 +132,7 @@ void TMMHiTimer::RunSynchronized() {
 
 void TMMHiTimer::Disarm() {
   timer_.Stop();  // first, so no tick reaches a window or thread that goes
+  loop_timer_.reset();
   if (window_) {
     window_->owner = nullptr;
     window_.reset();
@@ -154,6 +155,16 @@ void TMMHiTimer::StopThread() {
 void TMMHiTimer::Arm() {
   if (Designing() || interval_ <= 0 || !enabled_ || !on_timer_) return;
   if (mode_ == TMMCBMode::cmThread) {
+    if (synchronize_) {
+      loop_timer_ = MainLoop::Instance().StartTimer(std::chrono::milliseconds(interval_), [this] {
+        try {
+          RunSynchronized();
+        } catch (...) {
+          HandleApplicationException(std::current_exception());
+        }
+      });
+      if (loop_timer_) return;
+    }
     StartThread();
     return;
   }

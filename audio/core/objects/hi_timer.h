@@ -8,6 +8,7 @@
 #include "audio/core/objects/cb_mode.h"
 #include "audio/core/objects/objects.h"
 #include "platform/exception.h"
+#include "platform/main_loop.h"
 #include "platform/mm_timer.h"
 
 namespace pmx {
@@ -54,8 +55,10 @@ class TMMTimerThread : public TMMThreadEx {
 
 // Fires OnTimer every Interval ms. cmWindow posts each tick of a platform timer to
 // the GUI thread, at most 10 unhandled at a time; in cmThread a TMMTimerThread
-// ticks by itself. cmCallback
-// (the handler at interrupt time) is not offered on this system.
+// ticks by itself, or, synchronized under a main loop with timers of its own, that
+// loop's timer runs OnTimer on the GUI thread (the thread would only hand every
+// tick over to it, and wait). cmCallback (the handler at interrupt time) is not
+// offered on this system.
 //
 // Threads: properties belong to the GUI thread. Every change stops the platform
 // timer and the timer thread before the new value is stored, so a handler that
@@ -115,6 +118,7 @@ class TMMHiTimer : public TMMNonVisualComponent {
   PeriodicTimer timer_;  // cmWindow
   std::shared_ptr<Window> window_;  // cmWindow while armed
   std::unique_ptr<TMMTimerThread> thread_;  // cmThread while armed
+  std::unique_ptr<LoopTimer> loop_timer_;  // instead of thread_ where the loop can
   std::vector<std::unique_ptr<TMMTimerThread>> retired_;  // stopped, not yet joined
   bool in_synchronized_call_ = false;  // GUI thread only
 };

@@ -132,6 +132,26 @@ TEST(QtMainLoop, TheDisplayClockMovesToTheGuiThreadAndBack) {
   EXPECT_FALSE(gui_ticker::Running());
 }
 
+// A periodic timer of the loop ticks on the GUI thread; a tick may end its own
+// timer, and none comes after that.
+TEST(QtMainLoop, ALoopTimerTicksOnTheGuiThreadAndMayEndItself) {
+  QtMainLoop loop;
+  int ticks = 0;
+  bool off_gui = false;
+  std::unique_ptr<LoopTimer> timer = loop.StartTimer(std::chrono::milliseconds(2), [&] {
+    off_gui |= !loop.IsGuiThread();
+    if (++ticks < 5) return;
+    timer.reset();
+    // Many periods more, in which an unended timer would have ticked.
+    QTimer::singleShot(50, [] { QCoreApplication::exit(0); });
+  });
+  ASSERT_TRUE(timer);
+  QTimer::singleShot(30000, [] { QCoreApplication::exit(1); });
+  EXPECT_EQ(QCoreApplication::exec(), 0);
+  EXPECT_EQ(ticks, 5);
+  EXPECT_FALSE(off_gui);
+}
+
 // A loop's timer that only records how it was set.
 struct RecordedTicks : TickSource {
   void ArmTicks(std::chrono::milliseconds value) override { period = value; }
