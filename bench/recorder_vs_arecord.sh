@@ -9,7 +9,8 @@
 # The two take turns A B B A... Each run prints what it recorded (frames,
 # seconds), its CPU (user + system) per minute recorded, for the whole run and
 # for the steady part (from 5 s after the start to 2 s before the end), and its
-# peak RSS; each mode the min/median/max of these and the ratios of the medians;
+# peak RSS; each mode the min/median/max of these, the ratios of the medians and
+# the median of each round's own ratio (steadier on a machine whose speed drifts);
 # headless also the median peak RSS against its goal.
 # Last, qt_frame_floor's steady CPU: an otherwise empty Qt window repainting one
 # bar 40 times a second, the floor under a window that shows levels.
@@ -142,6 +143,9 @@ for mode in $modes; do
   echo "$mode ratio of medians pelmorax/arecord: cpu" \
     "$(ratio "$(median < "$work/$mode.pelmorax.cpu")" "$(median < "$work/$mode.arecord.cpu")"), steady" \
     "$(ratio "$(median < "$work/$mode.pelmorax.steady")" "$(median < "$work/$mode.arecord.steady")")"
+  echo "$mode median of the rounds' ratios pelmorax/arecord: cpu" \
+    "$(round_ratio "$work/$mode.pelmorax.cpu" "$work/$mode.arecord.cpu"), steady" \
+    "$(round_ratio "$work/$mode.pelmorax.steady" "$work/$mode.arecord.steady")"
   if [ "$mode" = headless ]; then
     rss_median=$(median < "$work/headless.pelmorax.rss")
     echo "headless pelmorax peak rss median ${rss_median} KiB: goal at most 30000 KiB" \

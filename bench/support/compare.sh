@@ -19,6 +19,13 @@ median() { spread | awk '{ print $2 }'; }
 # $1 / $2 to two places.
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f\n", (b > 0 ? a / b : 0) }'; }
 
+# The median of the rounds' own ratios, line by line $1 / $2 (two files of one
+# number per round): the two runs of a round follow each other, so a machine
+# whose speed drifts between rounds moves both.
+round_ratio() {
+  paste "$1" "$2" | awk '$2 > 0 { print $1 / $2 }' | median | awk '{ printf "%.2f\n", $1 }'
+}
+
 # Sample frames and seconds in the data chunks of the WAV files given (16-bit,
 # channels from each header): "frames seconds".
 wav_length() {

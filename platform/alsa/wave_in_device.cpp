@@ -261,11 +261,13 @@ void WaveInDevice::StoreRead(Lock& lock, std::size_t bytes) {
 
 uint64_t WaveInDevice::ChunkFrames() const {
   // A codec takes chunks of about a tenth of a second, which keeps what waits for
-  // a buffer small; PCM fills the front buffer, a frame at least.
+  // a buffer small. PCM takes what every queued buffer has room for, up to half a
+  // second, a frame at least: each read of a sound server's device costs its lock
+  // and a hand-over, so a wake-up that finds several buffers' worth reads it once.
   if (encoder_) return Format().nSamplesPerSec() / 10 + 1;
-  const WAVEHDR* header = queue_.front();
-  const std::size_t space = header->dwBufferLength - header->dwBytesRecorded;
-  return std::clamp<uint64_t>(space / Block(), 1, 1u << 20);
+  std::size_t space = 0;
+  for (const WAVEHDR* header : queue_) space += header->dwBufferLength - header->dwBytesRecorded;
+  return std::clamp<uint64_t>(space / Block(), 1, std::max<uint64_t>(Format().nSamplesPerSec() / 2, 1));
 }
 
 void WaveInDevice::Store(const uint8_t* bytes, std::size_t count) {
