@@ -67,6 +67,8 @@ bool PeriodicClock::Wait() {
   }
 }
 
+bool PeriodicClock::TakeExpiries() { return Drain(timer_fd_); }
+
 void PeriodicClock::Interrupt() {
   const std::uint64_t one = 1;
   while (::write(stop_fd_, &one, sizeof one) < 0 && errno == EINTR) {

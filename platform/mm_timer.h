@@ -26,6 +26,11 @@ class PeriodicClock {
   // from then on at once).
   bool Wait();
   void Interrupt();
+  // For an event loop that watches the clock instead of a thread that waits: the
+  // descriptor that turns readable at an expiry, and whether any expiry came since
+  // the last look (which takes them all).
+  int Descriptor() const { return timer_fd_; }
+  bool TakeExpiries();
 
  private:
   int timer_fd_ = -1;

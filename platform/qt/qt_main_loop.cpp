@@ -13,39 +13,32 @@
 #include <system_error>
 #include <utility>
 
+#include "platform/mm_timer.h"
+
 namespace pmx {
 namespace {
 
-itimerspec Every(std::chrono::milliseconds period) {
-  itimerspec spec{};
-  spec.it_interval.tv_sec = static_cast<time_t>(period.count() / 1000);
-  spec.it_interval.tv_nsec = static_cast<long>(period.count() % 1000) * 1000000L;
-  spec.it_value = spec.it_interval;
-  return spec;
-}
-
 class QtLoopTimer : public LoopTimer {
  public:
-  QtLoopTimer(int fd, std::function<void()> tick)
-      : fd_(fd), tick_(std::make_shared<std::function<void()>>(std::move(tick))),
-        notifier_(fd, QSocketNotifier::Read) {
-    // The tick owns a reference to itself: it may destroy this timer.
-    QObject::connect(&notifier_, &QSocketNotifier::activated, [fd, tick = tick_] {
-      uint64_t expiries = 0;
-      if (read(fd, &expiries, sizeof expiries) == sizeof expiries) (*tick)();
+  explicit QtLoopTimer(std::function<void()> tick)
+      : tick_(std::make_shared<std::function<void()>>(std::move(tick))) {}
+
+  bool Start(std::chrono::milliseconds period) {
+    if (!clock_.Open(static_cast<unsigned>(std::max<int64_t>(period.count(), 1)))) return false;
+    notifier_ = std::make_unique<QSocketNotifier>(clock_.Descriptor(), QSocketNotifier::Read);
+    QObject::connect(notifier_.get(), &QSocketNotifier::activated, [this] {
+      if (!clock_.TakeExpiries()) return;
+      // Held here: the tick may destroy this timer, and the call with it.
+      const std::shared_ptr<std::function<void()>> tick = tick_;
+      (*tick)();
     });
+    return true;
   }
-  ~QtLoopTimer() override {
-    notifier_.setEnabled(false);
-    close(fd_);
-  }
-  QtLoopTimer(const QtLoopTimer&) = delete;
-  QtLoopTimer& operator=(const QtLoopTimer&) = delete;
 
  private:
-  const int fd_;
   const std::shared_ptr<std::function<void()>> tick_;
-  QSocketNotifier notifier_;
+  PeriodicClock clock_;
+  std::unique_ptr<QSocketNotifier> notifier_;  // goes before the clock's descriptor
 };
 
 }  // namespace
@@ -78,19 +71,17 @@ QtMainLoop::~QtMainLoop() {
 }
 
 void QtMainLoop::ArmTicks(std::chrono::milliseconds period) {
-  const itimerspec spec = Every(period);
+  itimerspec spec{};
+  spec.it_interval.tv_sec = static_cast<time_t>(period.count() / 1000);
+  spec.it_interval.tv_nsec = static_cast<long>(period.count() % 1000) * 1000000L;
+  spec.it_value = spec.it_interval;
   timerfd_settime(tick_fd_, 0, &spec, nullptr);
 }
 
 std::unique_ptr<LoopTimer> QtMainLoop::StartTimer(std::chrono::milliseconds period, Call tick) {
-  const int fd = timerfd_create(CLOCK_MONOTONIC, TFD_CLOEXEC | TFD_NONBLOCK);
-  if (fd < 0) return nullptr;
-  const itimerspec spec = Every(std::max(period, std::chrono::milliseconds(1)));
-  if (timerfd_settime(fd, 0, &spec, nullptr) < 0) {
-    close(fd);
-    return nullptr;
-  }
-  return std::make_unique<QtLoopTimer>(fd, std::move(tick));
+  auto timer = std::make_unique<QtLoopTimer>(std::move(tick));
+  if (!timer->Start(period)) return nullptr;
+  return timer;
 }
 
 void QtMainLoop::OnTick() {

@@ -20,7 +20,7 @@ class QtMainLoop : public MainLoop, public TickSource {
   ~QtMainLoop() override;
 
   void ArmTicks(std::chrono::milliseconds period) override;
-  // A timerfd watched like the wake-up descriptor: one wake-up per tick.
+  // A periodic clock watched like the wake-up descriptor: one wake-up per tick.
   std::unique_ptr<LoopTimer> StartTimer(std::chrono::milliseconds period, Call tick) override;
 
  protected:
