@@ -7,7 +7,7 @@
 namespace pmx {
 
 uint8_t UsableDevice(WaveDirection direction, uint8_t stored) {
-  if (stored < WaveDriver::Instance().NumDevs(direction)) return stored;
+  if (WaveDriver::Instance().HasDevice(direction, stored)) return stored;
   const char* what = direction == WaveDirection::kInput ? "Recording" : "Playback";
   NoteInMonthlyLog(std::string(what) + " device " + std::to_string(stored) +
                    " does not exist; using \"default\"");

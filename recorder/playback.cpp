@@ -157,6 +157,7 @@ TPlayback::TKindPlayer& TPlayback::Player() {
 }
 
 bool TPlayback::Load() {
+  ApplyDevice();
   bool loaded = true;
   try {
     Player().Load(PlaybackFile);
@@ -194,7 +195,13 @@ std::optional<TPlaybackPosition> TPlayback::Position() {
   return shown;
 }
 
-void TPlayback::SetDevice(uint8_t out_device) {
+void TPlayback::SetDevice(uint8_t out_device) { chosen_device_ = out_device; }
+
+void TPlayback::ApplyDevice() {
+  // An open device keeps its number: the choice waits for the next load.
+  if (!chosen_device_ || (Chain.WaveOut.State() & wsOpen) != 0) return;
+  const uint8_t out_device = *chosen_device_;
+  chosen_device_.reset();
   WaveDeviceCaps caps;
   if (WaveDriver::Instance().GetCaps(WaveDirection::kOutput, out_device, caps) == MMSYSERR_NOERROR) {
     Chain.SetDevice(out_device, caps.name);

@@ -51,7 +51,8 @@ class TPlayback : public TPlaybackChoice {
   // plus the position; none while no recording with such a name is there.
   std::optional<TPlaybackPosition> Position();
   // The players take the device the wave-out list shows at out_device; the next
-  // run plays there.
+  // recording loaded plays there. The device is looked up then: a recorder that
+  // nobody plays from never opens the playback device.
   void SetDevice(uint8_t out_device);
 
   TPlaybackComponents Chain;
@@ -63,9 +64,12 @@ class TPlayback : public TPlaybackChoice {
   TKindPlayer& Player();
   // A run that ended by itself on a file that went away or shrank tells the user.
   void Done();
+  // Hands the chosen device to the chain, once per choice.
+  void ApplyDevice();
 
   TPlaybackHost& host_;
   uintmax_t size_ = 0;  // the size of PlaybackFile when it was handed over
+  std::optional<uint8_t> chosen_device_;  // not yet handed to the chain
   std::unique_ptr<TKindPlayer> wave_;
   std::unique_ptr<TKindPlayer> vorbis_;
   std::unique_ptr<TKindPlayer> mp3_;

@@ -31,9 +31,14 @@ std::string Hex8(int value) {
 }  // namespace
 
 TDXAudioOut::TDXAudioOut(TComponent* owner, SoundSystem* system)
-    : TAuOutput(owner), system_(system ? *system : DefaultSoundSystem()), devices_(system_.Devices()) {}
+    : TAuOutput(owner), system_(system ? *system : DefaultSoundSystem()) {}
 
 TDXAudioOut::~TDXAudioOut() { Stop(false); }
+
+const std::vector<SoundDevice>& TDXAudioOut::Devices() const {
+  std::call_once(devices_read_, [this] { devices_ = system_.Devices(); });
+  return devices_;
+}
 
 void TDXAudioOut::SetDeviceNumber(int number) {
   if (number < 0) throw EAuException("Invalid device number");
@@ -79,12 +84,16 @@ WaveFormatEx TDXAudioOut::BufferFormat() const {
 
 void TDXAudioOut::PrepareOutput() {
   released_ = false;
-  if (device_number_ >= static_cast<int>(devices_.size())) throw EAuException("Invalid device number");
+  const std::vector<SoundDevice>& devices = Devices();
+  if (device_number_ >= static_cast<int>(devices.size())) {
+    throw EAuException("Invalid device number");
+  }
   Input()->Init();
   channels_ = Input()->GetChannels();
   sample_rate_ = Input()->GetSampleRate();
   bits_ = Input()->GetBitsPerSample();
-  std::unique_ptr<SoundBuffer> buffer = system_.Create(devices_[static_cast<size_t>(device_number_)]);
+  std::unique_ptr<SoundBuffer> buffer =
+      system_.Create(devices[static_cast<size_t>(device_number_)]);
   if (!buffer) throw EAuException("Failed to create DirectSound device");
   transfer_.assign(static_cast<size_t>(frames_in_buffer_) * static_cast<size_t>(bits_ / 8 * channels_), 0);
   silence_ = bits_ == 8 ? 128 : 0;

@@ -35,7 +35,9 @@ class TDXAudioOut : public TAuOutput {
   int DeviceNumber() const { return device_number_; }
   // Raises "Invalid device number" for a negative number.
   void SetDeviceNumber(int number);
-  const std::vector<SoundDevice>& Devices() const { return devices_; }
+  // The system's devices, read when first asked for: a program that never plays
+  // through this output never walks the sound cards.
+  const std::vector<SoundDevice>& Devices() const;
   uint32_t FramesInBuffer() const { return frames_in_buffer_; }
   // Ignored while busy.
   void SetFramesInBuffer(uint32_t frames);
@@ -71,7 +73,8 @@ class TDXAudioOut : public TAuOutput {
   static void Check(int result);
 
   SoundSystem& system_;
-  std::vector<SoundDevice> devices_;
+  mutable std::once_flag devices_read_;
+  mutable std::vector<SoundDevice> devices_;  // written once, under devices_read_
   int device_number_ = 0;
   uint32_t frames_in_buffer_ = kDefaultFramesInBuffer;
   std::atomic<uint32_t> polling_interval_{100};

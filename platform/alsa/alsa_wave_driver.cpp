@@ -125,14 +125,17 @@ uint32_t AlsaWaveDriver::NumDevs(WaveDirection direction) {
   return static_cast<uint32_t>(List(direction).size());
 }
 
+bool AlsaWaveDriver::HasDevice(WaveDirection direction, int id) {
+  std::lock_guard lock(mutex_);
+  return Find(direction, id).has_value();
+}
+
 MMRESULT AlsaWaveDriver::GetCaps(WaveDirection direction, int id, WaveDeviceCaps& caps) {
   std::lock_guard lock(mutex_);
   const std::optional<Device> device = Find(direction, id);
   if (!device) return MMSYSERR_BADDEVICEID;
-  const auto key = std::make_pair(direction, device->pcm);
-  auto known = caps_.find(key);
-  if (known == caps_.end()) known = caps_.emplace(key, Probe(*device, direction)).first;
-  caps = known->second;
+  if (!Known(*device, direction)) Probe(*device, direction);
+  caps = caps_.at(std::make_pair(direction, device->pcm));
   return MMSYSERR_NOERROR;
 }
 
@@ -148,6 +151,8 @@ MMRESULT AlsaWaveDriver::Open(WaveDirection direction, int id, const WaveFormatE
     last_failure_ = "ALSA cannot open \"" + device->pcm + "\": " + snd_strerror(error);
     return OpenResult(error);
   }
+  // What this open shows spares the capabilities a PCM of their own.
+  Learn(*device, direction, pcm);
   auto opened = std::make_unique<AlsaWaveStream>(pcm);
   const unsigned buffer_ms = direction == WaveDirection::kInput ? options_.capture_buffer_ms
                                                                 : options_.playback_buffer_ms;
@@ -173,8 +178,16 @@ const std::vector<AlsaWaveDriver::Device>& AlsaWaveDriver::List(WaveDirection di
   return *list;
 }
 
+bool AlsaWaveDriver::MapperUnlisted(WaveDirection direction) const {
+  return !(direction == WaveDirection::kInput ? options_.inputs : options_.outputs);
+}
+
 std::optional<AlsaWaveDriver::Device> AlsaWaveDriver::Find(WaveDirection direction, int id) {
-  if (id == WAVE_MAPPER) return Device{options_.mapper, options_.mapper};
+  // Reading the hints walks the whole configuration and wakes every sound server
+  // hook in it; a program that uses the default device never needs them.
+  if (id == WAVE_MAPPER || (id == 0 && MapperUnlisted(direction))) {
+    return Device{options_.mapper, options_.mapper};
+  }
   const std::vector<Device>& list = List(direction);
   if (id < 0 || id >= static_cast<int>(list.size())) return std::nullopt;
   return list[static_cast<std::size_t>(id)];
@@ -185,19 +198,30 @@ int AlsaWaveDriver::OpenPcm(snd_pcm_t** pcm, const std::string& name, WaveDirect
   return OpenAlsaPcm(pcm, name, direction, config_);
 }
 
-WaveDeviceCaps AlsaWaveDriver::Probe(const Device& device, WaveDirection direction) {
-  snd_pcm_t* pcm = nullptr;
-  WaveDeviceCaps caps;
-  if (OpenPcm(&pcm, device.pcm, direction) >= 0) {
-    caps = CapsOf(pcm);
-    snd_pcm_close(pcm);
-  } else {
-    // A busy device still converts every standard format through the plug layer.
-    caps.formats = kAllStandardWaveFormats;
-    caps.channels = 2;
-  }
+bool AlsaWaveDriver::Known(const Device& device, WaveDirection direction) const {
+  return caps_.count(std::make_pair(direction, device.pcm)) != 0;
+}
+
+void AlsaWaveDriver::Learn(const Device& device, WaveDirection direction, snd_pcm_t* pcm) {
+  if (Known(device, direction)) return;
+  WaveDeviceCaps caps = CapsOf(pcm);
   caps.name = device.name;
-  return caps;
+  caps_.emplace(std::make_pair(direction, device.pcm), std::move(caps));
+}
+
+void AlsaWaveDriver::Probe(const Device& device, WaveDirection direction) {
+  snd_pcm_t* pcm = nullptr;
+  if (OpenPcm(&pcm, device.pcm, direction) >= 0) {
+    Learn(device, direction, pcm);
+    snd_pcm_close(pcm);
+    return;
+  }
+  // A busy device still converts every standard format through the plug layer.
+  WaveDeviceCaps caps;
+  caps.formats = kAllStandardWaveFormats;
+  caps.channels = 2;
+  caps.name = device.name;
+  caps_.emplace(std::make_pair(direction, device.pcm), std::move(caps));
 }
 
 }  // namespace pmx

@@ -51,6 +51,7 @@ class AlsaWaveDriver : public WaveDriver {
   AlsaWaveDriver& operator=(const AlsaWaveDriver&) = delete;
 
   uint32_t NumDevs(WaveDirection direction) override;
+  bool HasDevice(WaveDirection direction, int id) override;
   MMRESULT GetCaps(WaveDirection direction, int id, WaveDeviceCaps& caps) override;
   MMRESULT Open(WaveDirection direction, int id, const WaveFormatEx& format, bool query,
                 std::unique_ptr<WaveStream>& stream) override;
@@ -64,10 +65,17 @@ class AlsaWaveDriver : public WaveDriver {
 
  private:
   const std::vector<Device>& List(WaveDirection direction);  // under mutex_
+  // Whether device 0 is the mapper without a look at the list: no list was given
+  // and the hints were not read yet (under mutex_).
+  bool MapperUnlisted(WaveDirection direction) const;
   // The PCM name of id, or nullopt when id is out of range (under mutex_).
   std::optional<Device> Find(WaveDirection direction, int id);
   int OpenPcm(snd_pcm_t** pcm, const std::string& name, WaveDirection direction);
-  WaveDeviceCaps Probe(const Device& device, WaveDirection direction);
+  // Opens the device to learn its capabilities (under mutex_).
+  void Probe(const Device& device, WaveDirection direction);
+  bool Known(const Device& device, WaveDirection direction) const;  // under mutex_
+  // Keeps the capabilities of an open device, unless they are known (under mutex_).
+  void Learn(const Device& device, WaveDirection direction, snd_pcm_t* pcm);
 
   std::mutex mutex_;
   Options options_;

@@ -62,6 +62,10 @@ uint32_t StandardWaveFormatBit(uint32_t rate, uint16_t channels, uint16_t bits) 
   return 1u << (band * 4 + layout);
 }
 
+bool WaveDriver::HasDevice(WaveDirection direction, int id) {
+  return id >= WAVE_MAPPER && id < static_cast<int64_t>(NumDevs(direction));
+}
+
 WaveDriver& WaveDriver::Instance() {
   if (WaveDriver* driver = installed.load()) return *driver;
   static AlsaWaveDriver system_driver;

@@ -153,6 +153,9 @@ class WaveDriver {
   virtual ~WaveDriver() = default;
 
   virtual uint32_t NumDevs(WaveDirection direction) = 0;
+  // Whether id (WAVE_MAPPER included) names a device of direction. A driver that
+  // knows its first device without counting them all answers for it at once.
+  virtual bool HasDevice(WaveDirection direction, int id);
   // id WAVE_MAPPER is the default device.
   virtual MMRESULT GetCaps(WaveDirection direction, int id, WaveDeviceCaps& caps) = 0;
   // Opens device id for format; with query only tests that it could, and leaves

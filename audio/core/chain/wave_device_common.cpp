@@ -76,7 +76,6 @@ void TMMWrapCounter::Track(uint32_t position) {
 TMMWaveDevice::TMMWaveDevice(Kind kind, Raise raise)
     : kind_(std::move(kind)),
       raise_(std::move(raise)),
-      device_count_(WaveDriver::Instance().NumDevs(kind_.direction)),
       blocks_(kind_.max_buffers, nullptr) {
   SetDeviceID(0);
 }
@@ -113,18 +112,23 @@ int32_t TMMWaveDevice::NewBufferSize(int32_t value) {
 
 void TMMWaveDevice::SetDeviceID(TMMDeviceId value) {
   CheckClosed();
-  product_name_ = kind_.no_device;
-  const bool valid = value >= MapperId && value < static_cast<int64_t>(device_count_);
-  if (valid) {
-    const std::string name = DeviceName(kind_.direction, value);
-    if (!name.empty()) product_name_ = name;
-  }
+  product_name_.reset();
+  const bool valid = value >= MapperId && WaveDriver::Instance().HasDevice(kind_.direction, value);
   device_id_ = valid ? value : InvalidId;
+}
+
+const std::string& TMMWaveDevice::ProductName() const {
+  if (!product_name_) {
+    const std::string name =
+        device_id_ == InvalidId ? std::string() : DeviceName(kind_.direction, device_id_);
+    product_name_ = name.empty() ? kind_.no_device : name;
+  }
+  return *product_name_;
 }
 
 std::string TMMWaveDevice::DeviceName(WaveDirection direction, int index) {
   WaveDeviceCaps caps;
-  if (index < MapperId || index >= static_cast<int64_t>(WaveDriver::Instance().NumDevs(direction)) ||
+  if (index < MapperId || !WaveDriver::Instance().HasDevice(direction, index) ||
       WaveDriver::Instance().GetCaps(direction, index, caps) != MMSYSERR_NOERROR) {
     return {};
   }
@@ -152,7 +156,7 @@ void TMMWaveDevice::SetPriority(TThreadPriority value) {
 void TMMWaveDevice::Open(PWaveFormatEx format, const std::string& no_format,
                          const std::function<void()>& on_error, const std::function<void()>& close,
                          const std::function<void()>& open_device) {
-  if (device_count_ == 0) Error(kind_.no_device);
+  if (!WaveDriver::Instance().HasDevice(kind_.direction, 0)) Error(kind_.no_device);
   if (device_id_ == InvalidId) Error(LoadMMResString(SInvalidDeviceID));
   if (!format) Error(no_format);
   if (Has(wsOpen)) close();

@@ -9,6 +9,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -112,7 +113,9 @@ class TMMWaveDevice {
   int32_t NewBufferSize(int32_t value);
   TMMDeviceId DeviceID() const { return device_id_; }
   void SetDeviceID(TMMDeviceId value);
-  const std::string& ProductName() const { return product_name_; }
+  // Asked of the driver when first wanted: a device that is only recorded from
+  // needs no look at its capabilities.
+  const std::string& ProductName() const;
   TMMCBMode CallBackMode() const { return mode_; }
   void SetCallBackMode(TMMCBMode value);
   TThreadPriority Priority() const { return priority_; }
@@ -248,10 +251,9 @@ class TMMWaveDevice {
   const Raise raise_;
   int32_t num_buffers_ = 10;
   TMMDeviceId device_id_ = 0;
-  std::string product_name_;
+  mutable std::optional<std::string> product_name_;
   TMMCBMode mode_ = TMMCBMode::cmWindow;
   TThreadPriority priority_ = TThreadPriority::tpHigher;
-  uint32_t device_count_ = 0;
   std::atomic<unsigned> state_{wsClosed};
   bool open_notified_ = false;   // guarded by mutex
   bool close_notified_ = false;  // guarded by mutex

@@ -62,6 +62,31 @@ TEST(AlsaDeviceList, TheSystemListOpensDefaultAsDeviceZero) {
   EXPECT_NE(stream, nullptr);
 }
 
+// Capabilities come from the first open of a device: an open that configured a
+// format must not leave that format behind as the device's only one.
+TEST(AlsaDeviceCaps, AnOpenTellsWhatAProbeWould) {
+  AlsaWaveDriver::Options options;
+  options.config =
+      "pcm.mono { type multi slaves.a { pcm { type null } channels 1 }"
+      " bindings.0 { slave a channel 0 } }\n";
+  options.mapper = "mono";
+  options.inputs = std::vector<AlsaWaveDriver::Device>{{"Mono", "mono"}};
+  AlsaWaveDriver probed(options);
+  AlsaWaveDriver opened(options);
+  std::unique_ptr<WaveStream> stream;
+  ASSERT_EQ(opened.Open(WaveDirection::kInput, 0, WaveFormatEx::Pcm(22050, 8, 1), false, stream),
+            MMSYSERR_NOERROR);
+  WaveDeviceCaps by_probe;
+  WaveDeviceCaps by_open;
+  ASSERT_EQ(probed.GetCaps(WaveDirection::kInput, 0, by_probe), MMSYSERR_NOERROR);
+  ASSERT_EQ(opened.GetCaps(WaveDirection::kInput, 0, by_open), MMSYSERR_NOERROR);
+  EXPECT_EQ(by_open.name, "Mono");
+  EXPECT_EQ(by_open.formats, by_probe.formats);
+  EXPECT_EQ(by_open.channels, by_probe.channels);
+  EXPECT_EQ(by_probe.formats & StandardWaveFormatBit(44100, 2, 16), 0u);
+  EXPECT_NE(by_probe.formats & StandardWaveFormatBit(44100, 1, 16), 0u);
+}
+
 TEST_F(AlsaWaveDriverTest, CaptureOfARampIsExactWithoutGapOrRepeat) {
   // The file PCM repeats stale bytes past the end of its file: stop well before it.
   constexpr std::size_t kTarget = 4 * 150000;
