@@ -41,6 +41,8 @@ std::optional<TWindowGeometry> ReadPreferences() {
 }
 
 bool WritePreferences(const TWindowGeometry& geometry) {
+  // A window that kept its place costs no write and no flush to the disk on close.
+  if (ReadPreferences() == geometry) return true;
   std::string text;
   for (int value : {geometry.Width, geometry.Height, geometry.Top, geometry.Left}) {
     text += std::to_string(value) + "\r\n";

@@ -1,5 +1,7 @@
 #include "recorder/recorder_options.h"
 
+#include <algorithm>
+#include <array>
 #include <fstream>
 #include <optional>
 #include <system_error>
@@ -42,10 +44,15 @@ constexpr std::streamsize kMaxOptionsBytes = 1 << 20;
 std::optional<std::string> ReadOptionsFile() {
   std::ifstream file(OptionsFile(), std::ios::binary);
   if (!file) return std::nullopt;
-  std::string text(kMaxOptionsBytes, '\0');
-  file.read(text.data(), kMaxOptionsBytes);
+  // Read as it comes: the limit is no size to clear in advance for a few lines.
+  std::string text;
+  std::array<char, 4096> chunk;
+  while (file && static_cast<std::streamsize>(text.size()) < kMaxOptionsBytes) {
+    const std::streamsize room = kMaxOptionsBytes - static_cast<std::streamsize>(text.size());
+    file.read(chunk.data(), std::min<std::streamsize>(room, chunk.size()));
+    text.append(chunk.data(), static_cast<std::size_t>(file.gcount()));
+  }
   if (file.bad()) return std::nullopt;
-  text.resize(static_cast<std::size_t>(file.gcount()));
   return text;
 }
 
