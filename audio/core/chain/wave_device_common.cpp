@@ -268,14 +268,17 @@ void TMMWaveDevice::DispatchBuffer(std::function<void()> handler,
     }
     Changed();
   };
+  std::shared_ptr<TMMWaveDeviceThread> thread;
   {
     std::lock_guard lock(mutex);
-    if (thread_) {
-      thread_->Post(std::move(work));
-      return;
-    }
+    thread = thread_;
   }
-  PostToGui(std::move(work));
+  // Posted without the lock, which the handler thread takes first thing once woken.
+  if (thread) {
+    thread->Post(std::move(work));
+  } else {
+    PostToGui(std::move(work));
+  }
 }
 
 void TMMWaveDevice::PostToGui(std::function<void()> work) {
@@ -294,10 +297,10 @@ void TMMWaveDevice::StartThread(std::unique_ptr<TMMWaveDeviceThread> thread) {
 }
 
 void TMMWaveDevice::StopThread() {
-  TMMWaveDeviceThread* thread;
+  std::shared_ptr<TMMWaveDeviceThread> thread;
   {
     std::lock_guard lock(mutex);
-    thread = thread_.get();
+    thread = thread_;
   }
   if (!thread) return;
   // Joined without the lock, which its work takes; a stopped thread still takes

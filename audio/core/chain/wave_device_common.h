@@ -257,7 +257,8 @@ class TMMWaveDevice {
   std::atomic<unsigned> state_{wsClosed};
   bool open_notified_ = false;   // guarded by mutex
   bool close_notified_ = false;  // guarded by mutex
-  std::unique_ptr<TMMWaveDeviceThread> thread_;  // set and cleared under mutex
+  // Set and cleared under mutex; shared, so a post needs the lock only to find it.
+  std::shared_ptr<TMMWaveDeviceThread> thread_;
   std::vector<WAVEHDR*> blocks_;
   TMMAllocator allocator_;
   std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);  // GUI thread
