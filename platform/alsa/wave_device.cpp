@@ -6,6 +6,7 @@
 
 #include "platform/main_loop.h"
 #include "platform/thread_start.h"
+#include "platform/wake_batch.h"
 
 namespace pmx {
 
@@ -181,7 +182,11 @@ void WaveDevice::DeliverDone(Lock& lock) {
     std::vector<WAVEHDR*> batch;
     batch.swap(done_);
     lock.unlock();
-    for (WAVEHDR* header : batch) callback_(*this, open_message_ + 2, header);
+    {
+      // A handler thread that takes the buffers runs once for them all.
+      WakeBatch wakes;
+      for (WAVEHDR* header : batch) callback_(*this, open_message_ + 2, header);
+    }
     lock.lock();
   }
   delivering_ = false;

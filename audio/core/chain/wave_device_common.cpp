@@ -10,6 +10,7 @@
 #include "platform/alsa/wave_in_device.h"
 #include "platform/main_loop.h"
 #include "platform/ui_hook.h"
+#include "platform/wake_batch.h"
 
 namespace pmx {
 
@@ -19,12 +20,9 @@ TMMWaveDeviceThread::TMMWaveDeviceThread(std::string name, TMMDSPComponent* comp
 
 TMMWaveDeviceThread::~TMMWaveDeviceThread() { Stop(); }
 
-void TMMWaveDeviceThread::Post(std::function<void()> work) {
-  {
-    std::lock_guard lock(mutex_);
-    queue_.push_back(std::move(work));
-  }
-  changed_.notify_one();
+void TMMWaveDeviceThread::Enqueue(std::function<void()> work) {
+  std::lock_guard lock(mutex_);
+  queue_.push_back(std::move(work));
 }
 
 void TMMWaveDeviceThread::Stop() {
@@ -275,7 +273,8 @@ void TMMWaveDevice::DispatchBuffer(std::function<void()> handler,
   }
   // Posted without the lock, which the handler thread takes first thing once woken.
   if (thread) {
-    thread->Post(std::move(work));
+    thread->Enqueue(std::move(work));
+    WakeBatch::Wake(thread.get(), [thread] { thread->Signal(); });
   } else {
     PostToGui(std::move(work));
   }

@@ -27,7 +27,7 @@ namespace pmx {
 // The handler thread of an open device in cmThread: runs the work the device's
 // callback hands it, one item after the other, until stopped.
 //
-// Threads: Post from any thread (the device's I/O thread); Start and Stop on the
+// Threads: Enqueue and Signal from any thread (the device's I/O thread); Start and Stop on the
 // owner's thread. The queue and the stop flag are guarded by mutex_. Work that
 // throws goes to the failure handler on this thread, and the thread goes on.
 class TMMWaveDeviceThread : public TMMDSPThread {
@@ -37,7 +37,9 @@ class TMMWaveDeviceThread : public TMMDSPThread {
   TMMWaveDeviceThread(std::string name, TMMDSPComponent* component, Failure failure);
   ~TMMWaveDeviceThread() override;
 
-  void Post(std::function<void()> work);
+  // Queues work; the thread takes it once Signal wakes it.
+  void Enqueue(std::function<void()> work);
+  void Signal() { changed_.notify_one(); }
   // Ends the thread (work still queued is dropped) and joins it.
   void Stop();
 

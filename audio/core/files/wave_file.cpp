@@ -148,12 +148,12 @@ void TMMCustomWaveFile::SetDiskFreeQuery(TDiskFreeQuery query) {
 bool TMMCustomWaveFile::HasRoomFor(int64_t bytes) {
   const int64_t needed = wave_->IOBufferSize() + bytes + kDiskReserve;
   const auto now = std::chrono::steady_clock::now();
-  std::string folder = FolderOf(wave_->FileName());
-  if (folder != free_space_.folder || free_space_.bytes < needed ||
+  const std::string& file = wave_->FileName();
+  if (file != free_space_.file || free_space_.bytes < needed ||
       now - free_space_.asked >= kFreeSpaceAge) {
     int64_t free = 0;
-    const bool known = disk_free_(folder, free);
-    free_space_ = {std::move(folder), known ? free : -1, now};
+    const bool known = disk_free_(FolderOf(file), free);
+    free_space_ = {file, known ? free : -1, now};
   }
   if (free_space_.bytes < needed) return false;
   free_space_.bytes -= bytes;

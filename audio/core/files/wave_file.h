@@ -150,11 +150,11 @@ class TMMCustomWaveFile : public TMMCustomFile {
   std::atomic<bool> file_started_{false};
   bool overwrite_existing_ = true;
   TDiskFreeQuery disk_free_;
-  // The last free-space answer, under wave_lock_: the folder it is for, the bytes
-  // left after the writes since, and when it was asked. Asked again after
-  // kFreeSpaceAge, for another folder, and before any "no room".
+  // The last free-space answer, under wave_lock_: the file whose folder it is for,
+  // the bytes left after the writes since, and when it was asked. Asked again
+  // after kFreeSpaceAge, for another file, and before any "no room".
   struct FreeSpace {
-    std::string folder;
+    std::string file;
     int64_t bytes = -1;
     std::chrono::steady_clock::time_point asked;
   };
