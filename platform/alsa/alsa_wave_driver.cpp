@@ -151,7 +151,7 @@ MMRESULT AlsaWaveDriver::Open(WaveDirection direction, int id, const WaveFormatE
     last_failure_ = "ALSA cannot open \"" + device->pcm + "\": " + snd_strerror(error);
     return OpenResult(error);
   }
-  // What this open shows spares the capabilities a PCM of their own.
+  // The capabilities are read off this open: asking for them later opens no PCM.
   Learn(*device, direction, pcm);
   auto opened = std::make_unique<AlsaWaveStream>(pcm);
   const unsigned buffer_ms = direction == WaveDirection::kInput ? options_.capture_buffer_ms
