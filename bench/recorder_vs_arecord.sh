@@ -25,7 +25,7 @@ program=${PMX_BENCH_PROGRAM:-$root/build/dev/bin/pelmorax}
 [ -x "$program" ] || { echo "build pelmorax first (cmake --build --preset dev --target pelmorax)" >&2; exit 1; }
 floor_program=$root/build/dev/bench/qt_frame_floor
 [ -x "$floor_program" ] || { echo "build it first (cmake --build --preset dev --target qt_frame_floor)" >&2; exit 1; }
-source_tool=${PMX_SOUND_SOURCE:-/work/shared/tools/sound-source.sh}
+source_tool=${PMX_SOUND_SOURCE:-$root/../shared/tools/sound-source.sh}
 seconds=${PMX_BENCH_SECONDS:-60}
 rounds=${PMX_BENCH_ROUNDS:-4}
 modes=${PMX_BENCH_MODES:-headless shown minimized}
