@@ -478,6 +478,32 @@ TEST_F(RecordingFaultTest, FilesDeletedDuringARecordingLoseNothing) {
             std::string::npos) << log;
 }
 
+// A folder replaced by a file under a running recording cannot be made again: the
+// alarm is not cleared for as long as that lasts (longer than a loss alarm holds),
+// and what the deleted file held, every sample, is saved in the settings folder
+// when the recording ends.
+TEST_F(RecordingFaultTest, AFolderReplacedByAFileKeepsTheAlarmAndTheRecordingIsSavedElsewhere) {
+  Start();
+  ASSERT_TRUE(Feed(2 * kRate));
+  std::filesystem::remove_all(folder_);
+  WriteFile(folder_, "a file where the folder was");
+  const std::string first = (folder_ / "20260307090503.wav").string();
+  EXPECT_EQ(lifecycle_.WatchRecording().alarms,
+            std::vector<std::string>{"recording file " + first +
+                                     " deleted or moved away: the folder cannot be made again (Not a directory)"});
+  for (int tick = 0; tick < 30; ++tick) {
+    ASSERT_TRUE(Feed(kStep));
+    ASSERT_FALSE(lifecycle_.WatchRecording().all_clear) << "tick " << tick;
+  }
+  lifecycle_.StopRecording();
+  const std::filesystem::path saved = Home("20260307090503.wav");
+  EXPECT_EQ(Data(saved.string()), Ramp(0, 2 * kRate + 30 * kStep));
+  const std::string log = ReadFile(MonthlyLogFile(RecorderClock::Now()));
+  EXPECT_NE(log.find("recording " + first + " was deleted while it was written and its folder cannot take it "
+                     "again (Not a directory); what it held is saved in " + saved.string()),
+            std::string::npos) << log;
+}
+
 TEST_F(RecordingFaultTest, ALongRecordingGoesOnInANewFileBeforeTheSizeLimitWithoutAGap) {
   chain_.WaveFileRecorder.SetMaxFileSize(8'000'000);
   Start();
