@@ -23,7 +23,6 @@ std::int64_t NewHandle() {
   return (std::int64_t{getpid()} << 16) | (next.fetch_add(1) & 0xFFFF);
 }
 
-
 std::string SignalName(int signal) {
   switch (signal) {
     case SIGTERM:
