@@ -60,7 +60,8 @@ void NoteInMonthlyLog(const std::string& text) noexcept {
   try {
     if (AppendToMonthlyLog(text)) return;
     const int error = errno;
-    reason = "cannot open " + MonthlyLogFile(RecorderClock::Now()).string() + ": " + std::strerror(error);
+    reason = "cannot open " + MonthlyLogFile(RecorderClock::Now()).string() + ": " +
+             std::strerror(error);
   } catch (const std::exception& e) {
     reason = e.what();
   }

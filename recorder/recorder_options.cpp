@@ -70,8 +70,9 @@ void WriteFirstStartOptions(TRecorderSettings& settings) {
   if (ReplaceFileContents(OptionsFile(), WriteOptionsText(defaults))) {
     // A recorder started as a service shows nobody the window's warning.
     NoteInMonthlyLog("First start: default settings written to " + OptionsFile().string() +
-                     "; recordings go to " + defaults.RecordingFolder + "; WAV recordings are deleted after " +
-                     Days(defaults.WavDays) + " and compressed ones after " + Days(defaults.CompressedDays) +
+                     "; recordings go to " + defaults.RecordingFolder +
+                     "; WAV recordings are deleted after " + Days(defaults.WavDays) +
+                     " and compressed ones after " + Days(defaults.CompressedDays) +
                      " (Options > Files)");
   } else {
     Tell("Error writing options.");

@@ -135,8 +135,9 @@ std::string NextFreeRecordingFileName(const std::string& taken) {
   local.tm_isdst = -1;
   const std::time_t taken_second = std::mktime(&local);
   if (taken_second == -1) return "";
-  return NewRecordingFileName(path.parent_path().string(),
-                              std::chrono::system_clock::from_time_t(taken_second) + std::chrono::seconds(1));
+  return NewRecordingFileName(
+      path.parent_path().string(),
+      std::chrono::system_clock::from_time_t(taken_second) + std::chrono::seconds(1));
 }
 
 std::string MakeRecordingFolder(const std::string& folder_name) {

@@ -50,7 +50,8 @@ struct Copy {
 // A new file for what name held: under its name (its folder made again) or the
 // next free name there; when that folder cannot take it, in the settings folder,
 // else in the home folder, so that nothing is thrown away.
-Copy CreateCopy(const std::string& name, RecorderClock::TimePoint start, const std::string& folder) {
+Copy CreateCopy(const std::string& name, RecorderClock::TimePoint start,
+                const std::string& folder) {
   Copy copy{CreateNew(name), name};
   if (!copy.fd && errno == EEXIST && !(copy.name = NewRecordingFileName(folder, start)).empty()) {
     copy.fd = CreateNew(copy.name);
@@ -58,8 +59,10 @@ Copy CreateCopy(const std::string& name, RecorderClock::TimePoint start, const s
   if (copy.fd) return copy;
   copy.refused = errno;
   const char* home = std::getenv("HOME");
-  for (const std::filesystem::path& elsewhere : {ProgramFolder(), std::filesystem::path(home ? home : "")}) {
-    if (elsewhere.empty() || (copy.name = NewRecordingFileName(elsewhere.string(), start)).empty()) continue;
+  for (const std::filesystem::path& elsewhere :
+       {ProgramFolder(), std::filesystem::path(home ? home : "")}) {
+    if (elsewhere.empty() || (copy.name = NewRecordingFileName(elsewhere.string(), start)).empty())
+      continue;
     if ((copy.fd = CreateNew(copy.name))) return copy;
   }
   errno = copy.refused;
@@ -118,7 +121,8 @@ std::string TRecordingKeeper::Restore(const std::string& name, RecorderClock::Ti
   if (!copy.fd) CannotSave(name, errno);
   CopyData(kept.file.fd.get(), std::move(copy.fd), name);
   AppendToMonthlyLog("recording " + name + " was deleted while it was written" +
-                     (copy.refused ? " and its folder cannot take it again (" + std::string(std::strerror(copy.refused)) + ")"
+                     (copy.refused ? " and its folder cannot take it again (" +
+                                         std::string(std::strerror(copy.refused)) + ")"
                                    : std::string()) +
                      "; what it held is saved in " + copy.name);
   return copy.name;

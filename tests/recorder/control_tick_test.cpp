@@ -252,7 +252,8 @@ TEST_F(ControlTickTest, ARecordingFaultIsAlarmedAsSilenceIsAndClearedWhenItEnds)
   // stderr is a service's journal.
   testing::internal::CaptureStderr();
   TickAt(now_);
-  EXPECT_EQ(testing::internal::GetCapturedStderr(), "pelmorax: recording device failed: read: No such device\n");
+  EXPECT_EQ(testing::internal::GetCapturedStderr(),
+            "pelmorax: recording device failed: read: No such device\n");
   EXPECT_TRUE(host_.alarm);
   EXPECT_TRUE(ReadFile(Home("alarm.txt")).ends_with(" recording device failed: read: No such device\r\n"));
   EXPECT_EQ(LogLinesWith("recording device failed: read: No such device").size(), 1u);

@@ -231,9 +231,10 @@ TEST_F(OptionsTest, FirstStartWritesTheDefaultsForTheRunningUser) {
   ASSERT_FALSE(ReadOptionsText(text, reread));
   EXPECT_EQ(reread, RecorderOptions);
   // A headless owner is told where the recordings go and that they are deleted a day later.
-  const std::string line = "First start: default settings written to " + (settings / "options.ini").string() +
-                           "; recordings go to " + Home("user/Pelmorax").string() +
-                           "; WAV recordings are deleted after 1 day and compressed ones after 1 day (Options > Files)";
+  const std::string line =
+      "First start: default settings written to " + (settings / "options.ini").string() +
+      "; recordings go to " + Home("user/Pelmorax").string() +
+      "; WAV recordings are deleted after 1 day and compressed ones after 1 day (Options > Files)";
   EXPECT_NE(ReadFile(MonthlyLogFile(RecorderClock::Now())).find(line), std::string::npos);
   EXPECT_NE(said.find("pelmorax: " + line + "\n"), std::string::npos) << said;
 }

@@ -507,8 +507,9 @@ TEST_F(RecordingFaultTest, AFolderReplacedByAFileKeepsTheAlarmAndTheRecordingIsS
   WriteFile(folder_, "a file where the folder was");
   const std::string first = (folder_ / "20260307090503.wav").string();
   EXPECT_EQ(lifecycle_.WatchRecording().alarms,
-            std::vector<std::string>{"recording file " + first +
-                                     " deleted or moved away: the folder cannot be made again (Not a directory)"});
+            std::vector<std::string>{
+                "recording file " + first +
+                " deleted or moved away: the folder cannot be made again (Not a directory)"});
   for (int tick = 0; tick < 30; ++tick) {
     ASSERT_TRUE(Feed(kStep));
     ASSERT_FALSE(lifecycle_.WatchRecording().all_clear) << "tick " << tick;
@@ -517,9 +518,12 @@ TEST_F(RecordingFaultTest, AFolderReplacedByAFileKeepsTheAlarmAndTheRecordingIsS
   const std::filesystem::path saved = Home("20260307090503.wav");
   EXPECT_EQ(Data(saved.string()), Ramp(0, 2 * kRate + 30 * kStep));
   const std::string log = ReadFile(MonthlyLogFile(RecorderClock::Now()));
-  EXPECT_NE(log.find("recording " + first + " was deleted while it was written and its folder cannot take it "
-                     "again (Not a directory); what it held is saved in " + saved.string()),
-            std::string::npos) << log;
+  EXPECT_NE(log.find("recording " + first +
+                     " was deleted while it was written and its folder cannot take it "
+                     "again (Not a directory); what it held is saved in " +
+                     saved.string()),
+            std::string::npos)
+      << log;
 }
 
 TEST_F(RecordingFaultTest, ALongRecordingGoesOnInANewFileBeforeTheSizeLimitWithoutAGap) {
@@ -611,7 +615,9 @@ TEST_F(RecordingFaultTest, ANameAnotherRecorderTookGivesWayToTheNextFreeOne) {
     if (!std::filesystem::exists(chain_.FileName())) WriteFile(chain_.FileName(), other);
     return true;
   });
-  EXPECT_EQ(RecordAfterRefusedStarts(1), (std::set<std::string>{"20260307090503.wav", "20260307090504.wav", "20260307090505.wav"}));
+  EXPECT_EQ(
+      RecordAfterRefusedStarts(1),
+      (std::set<std::string>{"20260307090503.wav", "20260307090504.wav", "20260307090505.wav"}));
   EXPECT_EQ(ReadFile(folder_ / "20260307090503.wav"), other);
   EXPECT_EQ(ReadFile(folder_ / "20260307090504.wav"), other);
   EXPECT_EQ(Data("20260307090505.wav"), Ramp(0, kRate));

@@ -414,7 +414,8 @@ TEST_F(RecordingLifecycleTest, MissingEncoderIsLoggedAndToldOnStderr) {
   testing::internal::CaptureStderr();
   Record("abcd");
   const std::string said = testing::internal::GetCapturedStderr();
-  const std::string line = "encoder not started: " + (encoders_ / "kobrinvert").string() + ": No such file or directory";
+  const std::string line =
+      "encoder not started: " + (encoders_ / "kobrinvert").string() + ": No such file or directory";
   EXPECT_NE(ReadFile(MonthlyLogFile(now_)).find(line), std::string::npos);
   EXPECT_NE(said.find("pelmorax: " + line + "\n"), std::string::npos) << said;
   EXPECT_FALSE(std::filesystem::exists(Home("alarm.txt")));

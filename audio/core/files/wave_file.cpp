@@ -86,8 +86,9 @@ bool TMMCustomWaveFile::OpenFile() {
   if (Input()) {
     SetPWaveFormat(Input()->PWaveFormat());
     if (!PWaveFormat() || wave_->FileName().empty()) return false;
-    CreateUnderFreeName(wave_->FileName(),
-                        [this](const std::string& name) { wave_->CreateWaveFile(name, PWaveFormat()); });
+    CreateUnderFreeName(wave_->FileName(), [this](const std::string& name) {
+      wave_->CreateWaveFile(name, PWaveFormat());
+    });
     NoteCreated(wave_->FileName());
     wave_->IORecord()->MaxFileSize = max_file_size_.load();
     data_bytes_.store(0);
@@ -249,8 +250,9 @@ bool TMMCustomWaveFile::SwitchFile() {
   try {
     errno = 0;
     // The old file's failure to finish is reported; the recording goes on in the new one.
-    const bool closed = CreateUnderFreeName(
-        next, [this](const std::string& name) { return wave_->SwitchWaveFile(name, PWaveFormat()); });
+    const bool closed = CreateUnderFreeName(next, [this](const std::string& name) {
+      return wave_->SwitchWaveFile(name, PWaveFormat());
+    });
     if (!closed) NoteCloseFailure(finished, errno);
   } catch (const EMMWaveError& error) {
     // The old file stays open: the split is asked for early enough that it still

@@ -124,7 +124,8 @@ TEST(WaveFile, AnExistingFileIsNeverReplaced) {
   EXPECT_EQ(FileBytes(dir / "free.wav"), (std::vector<uint8_t>{1, 2}));
   EXPECT_EQ(FileBytes(name), (std::vector<uint8_t>{9, 9, 9}));
   file.Wave()->SetFileName(dir / "no folder" / "x.wav");
-  EXPECT_EQ(refusal(), "Unable to create wave file (No such file or directory)") << "any refusal says why";
+  EXPECT_EQ(refusal(), "Unable to create wave file (No such file or directory)")
+      << "any refusal says why";
 }
 
 // With a free-name rule a name taken meanwhile gives way to the rule's, when the
@@ -135,7 +136,8 @@ TEST(WaveFile, ATakenNameGivesWayToTheFreeNameAtOpenAndAtASplit) {
   Recorder rec(WaveFormatEx::Pcm(8000, 16, 1), first);
   test::PutFile(first, {1});  // taken between naming and opening
   test::PutFile(second, {2});
-  rec.file.SetFreeName([](const std::string& taken) { return taken.substr(0, taken.size() - 4) + "2.wav"; });
+  rec.file.SetFreeName(
+      [](const std::string& taken) { return taken.substr(0, taken.size() - 4) + "2.wav"; });
   rec.file.SetKeepCreatedFiles(true);
   rec.Open();
   std::vector<uint8_t> one = Ramp(1000), two = Ramp(600, 1000), three = Ramp(400, 1600);
