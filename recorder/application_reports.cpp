@@ -89,15 +89,14 @@ TApplicationReports::~TApplicationReports() {
   SetMessageBoxHook({});
 }
 
+// The log takes it to stderr as well.
 void TApplicationReports::Message(const std::string& text, const std::string& caption) {
   NoteInMonthlyLog(OneLine(text));
-  std::fprintf(stderr, "%s: %s\n", caption.c_str(), text.c_str());
   ShowBox(QString::fromStdString(text), QString::fromStdString(caption), false);
 }
 
-// Logged by ReportApplicationError.
+// Logged, and so told on stderr, by ReportApplicationError.
 void TApplicationReports::Error(const std::string& text) {
-  std::fprintf(stderr, "%s: error: %s\n", kTitle, text.c_str());
   ShowBox(QString::fromStdString(text), kTitle, true);
 }
 

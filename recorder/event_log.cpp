@@ -44,6 +44,9 @@ std::filesystem::path MonthlyLogFile(RecorderClock::TimePoint when) {
 }
 
 bool AppendToMonthlyLog(const std::string& text) {
+  // A service manager keeps stderr in its journal: that is where the owner of a
+  // headless recorder looks, so every line logged is told there first.
+  std::fprintf(stderr, "pelmorax: %s\n", text.c_str());
   RecorderClock::TimePoint now = RecorderClock::Now();
   std::filesystem::path path = MonthlyLogFile(now);
   UniqueFd fd(open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0666));
@@ -53,13 +56,16 @@ bool AppendToMonthlyLog(const std::string& text) {
 }
 
 void NoteInMonthlyLog(const std::string& text) noexcept {
-  std::string reason = "cannot open the monthly log";
+  std::string reason;
   try {
     if (AppendToMonthlyLog(text)) return;
+    const int error = errno;
+    reason = "cannot open " + MonthlyLogFile(RecorderClock::Now()).string() + ": " +
+             std::strerror(error);
   } catch (const std::exception& e) {
     reason = e.what();
   }
-  std::fprintf(stderr, "pelmorax: %s (%s)\n", text.c_str(), reason.c_str());
+  std::fprintf(stderr, "pelmorax: the line above is not in the monthly log (%s)\n", reason.c_str());
 }
 
 void LogEvent(const std::string& event) {

@@ -20,12 +20,13 @@ std::string DateTimeText(RecorderClock::TimePoint when);
 // "Month-NN-log.txt" in the program folder for the month of when.
 std::filesystem::path MonthlyLogFile(RecorderClock::TimePoint when);
 
-// Appends "date time text" to the monthly log. Returns false when the log can't be
-// opened; raises EInOutError when writing to it fails.
+// Writes text to stderr and appends "date time text" to the monthly log: every
+// line the recorder logs, alarms included, takes this way. Returns false when the
+// log can't be opened; raises EInOutError when writing to it fails.
 bool AppendToMonthlyLog(const std::string& text);
 
-// Appends text to the monthly log; when that fails, writes it to stderr with the
-// reason instead. Never raises: for messages that must not be lost on the way.
+// Appends text to the monthly log (and stderr); when the log fails, says why on
+// stderr. Never raises: for messages that must not be lost on the way.
 void NoteInMonthlyLog(const std::string& text) noexcept;
 
 // Appends the event (on one line) to the monthly log and, when that log opened,

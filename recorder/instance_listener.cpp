@@ -6,7 +6,6 @@
 #include <atomic>
 #include <cerrno>
 #include <csignal>
-#include <cstdio>
 #include <cstring>
 #include <utility>
 
@@ -22,12 +21,6 @@ namespace {
 std::int64_t NewHandle() {
   static std::atomic<std::int64_t> next{1};
   return (std::int64_t{getpid()} << 16) | (next.fetch_add(1) & 0xFFFF);
-}
-
-// For the monthly log and the service manager's journal.
-void Note(const std::string& text) {
-  NoteInMonthlyLog(text);
-  std::fprintf(stderr, "pelmorax: %s\n", text.c_str());
 }
 
 std::string SignalName(int signal) {
@@ -101,9 +94,9 @@ void TInstanceListener::CloseOnDisplayLoss() { CloseLogged("The display was lost
 
 void TInstanceListener::CloseLogged(const std::string& what_came, const std::string& cause) {
   if (std::exchange(closing_, true)) return;
-  Note(what_came + ": finishing the recording and closing");
+  NoteInMonthlyLog(what_came + ": finishing the recording and closing");
   ExecuteRemoteCommand(rcClose);
-  Note("Closed on " + cause);
+  NoteInMonthlyLog("Closed on " + cause);
   QApplication::quit();
 }
 

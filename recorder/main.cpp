@@ -115,6 +115,9 @@ int main(int argc, char** argv) {
   // Under a file size limit a write fails, is reported and ends only that file;
   // the signal's default would end the recorder.
   std::signal(SIGXFSZ, SIG_IGN);
+  // Everything logged goes to stderr too: a reader of it that went away (a pipe
+  // closed) is seen at the write, and must not end the recording.
+  std::signal(SIGPIPE, SIG_IGN);
   const bool headless = ChooseHeadless();
   pmx::QuietQtNotices();
   int exit_code = 1;

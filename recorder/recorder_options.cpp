@@ -56,6 +56,8 @@ std::optional<std::string> ReadOptionsFile() {
   return text;
 }
 
+std::string Days(int days) { return std::to_string(days) + (days == 1 ? " day" : " days"); }
+
 // A first start: nobody has to be at the screen for the recorder to record.
 void WriteFirstStartOptions(TRecorderSettings& settings) {
   TRecorderOptions defaults = DefaultRecorderOptions();
@@ -66,8 +68,12 @@ void WriteFirstStartOptions(TRecorderSettings& settings) {
   std::error_code error;
   std::filesystem::create_directories(ProgramFolder(), error);
   if (ReplaceFileContents(OptionsFile(), WriteOptionsText(defaults))) {
+    // A recorder started as a service shows nobody the window's warning.
     NoteInMonthlyLog("First start: default settings written to " + OptionsFile().string() +
-                     "; recordings go to " + defaults.RecordingFolder);
+                     "; recordings go to " + defaults.RecordingFolder +
+                     "; WAV recordings are deleted after " + Days(defaults.WavDays) +
+                     " and compressed ones after " + Days(defaults.CompressedDays) +
+                     " (Options > Files)");
   } else {
     Tell("Error writing options.");
   }

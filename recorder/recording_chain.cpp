@@ -6,6 +6,7 @@
 
 #include "audio/core/objects/utilities.h"
 #include "recorder/recorder_options.h"
+#include "recorder/recording_files.h"
 
 namespace pmx {
 namespace {
@@ -35,6 +36,7 @@ TRecordingComponents::TRecordingComponents(const TRecorderOptions& options) : op
   WaveFileRecorder.Wave()->SetIOBufferSize(kFileIOBufferSize);
   WaveFileRecorder.Wave()->SetFileMustExist(false);
   WaveFileRecorder.SetKeepCreatedFiles(true);
+  WaveFileRecorder.SetFreeName(NextFreeRecordingFileName);
   // The sink creates its file exclusively: a file it opened is this chain's own.
   WaveFileRecorder.OnOpen = [this](TObject*) { file_created_ = true; };
   WaveRecorder.SetOutput(&MMConnector1);
@@ -86,7 +88,6 @@ void TRecordingComponents::StartRecorder() {
   const int64_t ring_bytes = ByteRate() * kRingSeconds;
   MMRingBuffer1.SetNumBuffers(static_cast<int>(
       std::max<int64_t>((ring_bytes + kRecorderBufferSize - 1) / kRecorderBufferSize, kRecorderBuffers)));
-  const std::string file = FileName();
   file_created_ = false;
   try {
     WaveIn.Stop();
@@ -101,8 +102,8 @@ void TRecordingComponents::StartRecorder() {
       // The close reports nothing the start's error does not say already.
     }
     // A file of the name that someone else made (another recorder that took the
-    // same second) is never touched.
-    if (file_created_) RemoveUnusedFile(file);
+    // same second) is never touched: the sink made its own under the next free name.
+    if (file_created_) RemoveUnusedFile(FileName());
     throw;
   }
 }

@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 
 #include <cmath>
+#include <ctime>
 #include <filesystem>
 #include <memory>
 #include <string_view>
@@ -72,6 +73,8 @@ std::vector<std::string> SweepFolder(const std::string& folder, const std::vecto
   return deleted;
 }
 
+constexpr std::size_t kStemLength = 14;  // YYYYMMDDhhmmss
+
 std::string RecordingStem(RecorderClock::TimePoint when) {
   const std::tm local = LocalTime(when);
   return std::to_string(local.tm_year + 1900) + TwoDigits(local.tm_mon + 1) + TwoDigits(local.tm_mday) +
@@ -121,6 +124,20 @@ std::string NewRecordingFileName(const std::string& folder_name, RecorderClock::
     if (!StemTaken(stem)) return stem.string() + ".wav";
   }
   return "";
+}
+
+std::string NextFreeRecordingFileName(const std::string& taken) {
+  const std::filesystem::path path = taken;
+  const std::string stem = path.stem().string();
+  std::tm local{};
+  const char* end = strptime(stem.c_str(), "%Y%m%d%H%M%S", &local);
+  if (stem.size() != kStemLength || end == nullptr || *end != '\0') return "";
+  local.tm_isdst = -1;
+  const std::time_t taken_second = std::mktime(&local);
+  if (taken_second == -1) return "";
+  return NewRecordingFileName(
+      path.parent_path().string(),
+      std::chrono::system_clock::from_time_t(taken_second) + std::chrono::seconds(1));
 }
 
 std::string MakeRecordingFolder(const std::string& folder_name) {

@@ -20,6 +20,10 @@ void DeleteExpiredRecordings(const TRecorderOptions& options);
 // or its ".mp3" or ".ogg", already exists, the next free second is taken.
 std::string NewRecordingFileName(const std::string& folder);
 std::string NewRecordingFileName(const std::string& folder, RecorderClock::TimePoint start);
+// For a recording name someone else took meanwhile (a recorder of another name
+// sharing the folder, started in the same second): the name NewRecordingFileName
+// gives from the next second on. Empty for a name that is no start time.
+std::string NextFreeRecordingFileName(const std::string& taken);
 
 // Makes the recording folder, with its parents, when it names no directory, and
 // logs that it did. Empty when the folder is there, else the system's reason why not.

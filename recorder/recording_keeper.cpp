@@ -5,10 +5,12 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 
 #include "platform/file_write.h"
+#include "platform/ipc/program_folder.h"
 #include "recorder/event_log.h"
 #include "recorder/recording_files.h"
 
@@ -39,8 +41,36 @@ UniqueFd CreateNew(const std::string& name) {
   return UniqueFd(open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
 }
 
+struct Copy {
+  UniqueFd fd;
+  std::string name;
+  int refused = 0;  // why the recording's own folder did not take it
+};
+
+// A new file for what name held: under its name (its folder made again) or the
+// next free name there; when that folder cannot take it, in the settings folder,
+// else in the home folder, so that nothing is thrown away.
+Copy CreateCopy(const std::string& name, RecorderClock::TimePoint start,
+                const std::string& folder) {
+  Copy copy{CreateNew(name), name};
+  if (!copy.fd && errno == EEXIST && !(copy.name = NewRecordingFileName(folder, start)).empty()) {
+    copy.fd = CreateNew(copy.name);
+  }
+  if (copy.fd) return copy;
+  copy.refused = errno;
+  const char* home = std::getenv("HOME");
+  for (const std::filesystem::path& elsewhere :
+       {ProgramFolder(), std::filesystem::path(home ? home : "")}) {
+    if (elsewhere.empty() || (copy.name = NewRecordingFileName(elsewhere.string(), start)).empty())
+      continue;
+    if ((copy.fd = CreateNew(copy.name))) return copy;
+  }
+  errno = copy.refused;
+  return copy;
+}
+
 // Copies the whole of from into to, which is new and empty.
-void Copy(int from, UniqueFd to, const std::string& name) {
+void CopyData(int from, UniqueFd to, const std::string& name) {
   std::string buffer(1 << 20, '\0');
   for (off_t at = 0;;) {
     const ssize_t got = pread(from, buffer.data(), buffer.size(), at);
@@ -86,15 +116,16 @@ std::string TRecordingKeeper::Restore(const std::string& name, RecorderClock::Ti
     case FileState::kDeleted:
       break;
   }
-  std::string copy = name;
-  if (!kept.copy && !(kept.copy = CreateNew(copy)) && errno == EEXIST &&
-      !(copy = NewRecordingFileName(folder, start)).empty()) {
-    kept.copy = CreateNew(copy);
-  }
-  if (!kept.copy) CannotSave(name, errno);
-  Copy(kept.file.fd.get(), std::move(kept.copy), name);
-  AppendToMonthlyLog("recording " + name + " was deleted while it was written; what it held is saved in " + copy);
-  return copy;
+  Copy copy{std::move(kept.copy), name};
+  if (!copy.fd) copy = CreateCopy(name, start, folder);
+  if (!copy.fd) CannotSave(name, errno);
+  CopyData(kept.file.fd.get(), std::move(copy.fd), name);
+  AppendToMonthlyLog("recording " + name + " was deleted while it was written" +
+                     (copy.refused ? " and its folder cannot take it again (" +
+                                         std::string(std::strerror(copy.refused)) + ")"
+                                   : std::string()) +
+                     "; what it held is saved in " + copy.name);
+  return copy.name;
 }
 
 }  // namespace pmx

@@ -25,7 +25,8 @@ class TRecordingKeeper {
   // Readies the finished file name for its header fix and lets it go. When it was
   // deleted, what it holds is copied into a new file of that name (its folder made
   // again), or of the next free name from start in folder (the recording folder)
-  // when that is taken, and logged.
+  // when that is taken, or, when the folder cannot be made again, in the settings
+  // folder or else $HOME; where it went is logged.
   // A file moved away is copied too once its name was reserved; before that it is
   // left where it lives on. Gives the name the recording is under, empty for a file
   // left elsewhere. Raises EInOutError when the copy can't be made.

@@ -288,7 +288,11 @@ void TRecordingLifecycle::FollowGoneFile(TRecordingWatch& watch) {
                            (reason.empty() ? "the recording goes on in a new file"
                                            : "the folder cannot be made again (" + reason + ")"));
   }
-  if (!reason.empty()) return;
+  if (!reason.empty()) {
+    // The recording reaches no folder: its alarm stays up until it does again.
+    loss_quiet_ticks_ = 0;
+    return;
+  }
   keeper_.ReserveGone();
   SplitNow();
 }

@@ -249,7 +249,11 @@ TEST_F(ControlTickTest, ARecordingFaultIsAlarmedAsSilenceIsAndClearedWhenItEnds)
   RecorderOptions.AlarmOutputs = true;
   UseFakeLpt();
   host_.watch.alarms = {"recording device failed: read: No such device"};
+  // stderr is a service's journal.
+  testing::internal::CaptureStderr();
   TickAt(now_);
+  EXPECT_EQ(testing::internal::GetCapturedStderr(),
+            "pelmorax: recording device failed: read: No such device\n");
   EXPECT_TRUE(host_.alarm);
   EXPECT_TRUE(ReadFile(Home("alarm.txt")).ends_with(" recording device failed: read: No such device\r\n"));
   EXPECT_EQ(LogLinesWith("recording device failed: read: No such device").size(), 1u);

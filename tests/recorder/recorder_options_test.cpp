@@ -212,7 +212,9 @@ TEST_F(OptionsTest, FirstStartWritesTheDefaultsForTheRunningUser) {
   setenv("HOME", Home("user").c_str(), 1);
   std::filesystem::create_directory(Home("user"));
   setenv("PELMORAX_HOME", Home("fresh/settings").c_str(), 1);
+  testing::internal::CaptureStderr();
   LoadOptions(settings_);
+  const std::string said = testing::internal::GetCapturedStderr();
   const std::filesystem::path settings = Home("fresh/settings");
   const std::string text = ReadFile(settings / "options.ini");
   setenv("HOME", saved_home.c_str(), 1);
@@ -228,9 +230,13 @@ TEST_F(OptionsTest, FirstStartWritesTheDefaultsForTheRunningUser) {
   TRecorderOptions reread = RecorderOptions;
   ASSERT_FALSE(ReadOptionsText(text, reread));
   EXPECT_EQ(reread, RecorderOptions);
-  const std::string log = ReadFile(MonthlyLogFile(RecorderClock::Now()));
-  EXPECT_NE(log.find("default settings written to " + (settings / "options.ini").string()),
-            std::string::npos) << log;
+  // A headless owner is told where the recordings go and that they are deleted a day later.
+  const std::string line =
+      "First start: default settings written to " + (settings / "options.ini").string() +
+      "; recordings go to " + Home("user/Pelmorax").string() +
+      "; WAV recordings are deleted after 1 day and compressed ones after 1 day (Options > Files)";
+  EXPECT_NE(ReadFile(MonthlyLogFile(RecorderClock::Now())).find(line), std::string::npos);
+  EXPECT_NE(said.find("pelmorax: " + line + "\n"), std::string::npos) << said;
 }
 
 TEST_F(OptionsTest, UnreadableFileKeepsTheDefaults) {

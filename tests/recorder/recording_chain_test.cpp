@@ -188,6 +188,24 @@ class RecordingFaultTest : public RecorderTest {
     ASSERT_TRUE(window_.recording);
     pcm_ = driver_.Last(WaveDirection::kInput);
   }
+  // The device refuses to start refusals times; the start is tried on every tick
+  // until it records, a second is recorded, and the names in the folder are given.
+  std::set<std::string> RecordAfterRefusedStarts(int refusals) {
+    chain_.WaveRecorder.OnOpen = [this, refusals](TObject*) mutable {
+      if (refusals-- > 0) driver_.Last(WaveDirection::kInput)->FailNext(FakePcm::kStart, -EIO);
+    };
+    lifecycle_.StartRecording();
+    for (int tick = 0; tick < 8 && !window_.recording; ++tick) lifecycle_.RetryFailedStart();
+    std::set<std::string> names;
+    if (!window_.recording) return names;
+    pcm_ = driver_.Last(WaveDirection::kInput);
+    EXPECT_TRUE(Feed(kRate));
+    lifecycle_.StopRecording();
+    for (const auto& entry : std::filesystem::directory_iterator(folder_)) {
+      names.insert(entry.path().filename().string());
+    }
+    return names;
+  }
   // The data chunk of a recording, checking that its sizes describe the file.
   std::vector<uint8_t> Data(const std::string& name) {
     const std::string bytes = ReadFile(folder_ / name);
@@ -478,6 +496,36 @@ TEST_F(RecordingFaultTest, FilesDeletedDuringARecordingLoseNothing) {
             std::string::npos) << log;
 }
 
+// A folder replaced by a file under a running recording cannot be made again: the
+// alarm is not cleared for as long as that lasts (longer than a loss alarm holds),
+// and what the deleted file held, every sample, is saved in the settings folder
+// when the recording ends.
+TEST_F(RecordingFaultTest, AFolderReplacedByAFileKeepsTheAlarmAndTheRecordingIsSavedElsewhere) {
+  Start();
+  ASSERT_TRUE(Feed(2 * kRate));
+  std::filesystem::remove_all(folder_);
+  WriteFile(folder_, "a file where the folder was");
+  const std::string first = (folder_ / "20260307090503.wav").string();
+  EXPECT_EQ(lifecycle_.WatchRecording().alarms,
+            std::vector<std::string>{
+                "recording file " + first +
+                " deleted or moved away: the folder cannot be made again (Not a directory)"});
+  for (int tick = 0; tick < 30; ++tick) {
+    ASSERT_TRUE(Feed(kStep));
+    ASSERT_FALSE(lifecycle_.WatchRecording().all_clear) << "tick " << tick;
+  }
+  lifecycle_.StopRecording();
+  const std::filesystem::path saved = Home("20260307090503.wav");
+  EXPECT_EQ(Data(saved.string()), Ramp(0, 2 * kRate + 30 * kStep));
+  const std::string log = ReadFile(MonthlyLogFile(RecorderClock::Now()));
+  EXPECT_NE(log.find("recording " + first +
+                     " was deleted while it was written and its folder cannot take it "
+                     "again (Not a directory); what it held is saved in " +
+                     saved.string()),
+            std::string::npos)
+      << log;
+}
+
 TEST_F(RecordingFaultTest, ALongRecordingGoesOnInANewFileBeforeTheSizeLimitWithoutAGap) {
   chain_.WaveFileRecorder.SetMaxFileSize(8'000'000);
   Start();
@@ -504,10 +552,11 @@ TEST_F(RecordingFaultTest, ALongRecordingGoesOnInANewFileBeforeTheSizeLimitWitho
   EXPECT_EQ(joined, Ramp(0, 40 * kRate));
 }
 
-// A split whose new file cannot be made (its name taken meanwhile) ends the
-// recording in the file it had: that file is finished and handed to its encoder
-// once, and the other file is left as it was.
+// A split whose new file cannot be made (its name taken meanwhile, with no free
+// name to go to) ends the recording in the file it had: that file is finished and
+// handed to its encoder once, and the other file is left as it was.
 TEST_F(RecordingFaultTest, ASplitThatCannotMakeItsFileFinishesTheOldFileOnce) {
+  chain_.WaveFileRecorder.SetFreeName({});
   RecorderOptions.RecordFormat = 3;
   lifecycle_.SetEncoderFolder(home_ / "no encoders here");
   chain_.WaveFileRecorder.SetMaxFileSize(8'000'000);
@@ -551,41 +600,27 @@ TEST_F(RecordingFaultTest, ASplitThatCannotMakeItsFileFinishesTheOldFileOnce) {
 // new name: no try may leave a file behind, and the file of the one that works
 // holds the recording.
 TEST_F(RecordingFaultTest, StartsThatFailLeaveNoEmptyFilesBehind) {
-  int refusals = 3;
-  chain_.WaveRecorder.OnOpen = [&](TObject*) {
-    if (refusals-- > 0) driver_.Last(WaveDirection::kInput)->FailNext(FakePcm::kStart, -EIO);
-  };
-  lifecycle_.StartRecording();
-  for (int tick = 0; tick < 8 && !window_.recording; ++tick) lifecycle_.RetryFailedStart();
-  ASSERT_TRUE(window_.recording);
-  pcm_ = driver_.Last(WaveDirection::kInput);
-  ASSERT_TRUE(Feed(kRate));
-  lifecycle_.StopRecording();
-  std::vector<std::string> names;
-  for (const auto& entry : std::filesystem::directory_iterator(folder_)) {
-    names.push_back(entry.path().filename().string());
-  }
+  const std::set<std::string> names = RecordAfterRefusedStarts(3);
   ASSERT_EQ(names.size(), 1u) << ::testing::PrintToString(names);
-  EXPECT_EQ(Data(names[0]), Ramp(0, kRate));
+  EXPECT_EQ(Data(*names.begin()), Ramp(0, kRate));
 }
 
-// Another recorder made a file of the chosen name between the choice and the
-// create (both started in the same second): this start fails, and the other's
-// file, as young and small as a failed start's, stays as it is.
-TEST_F(RecordingFaultTest, AStartNeverTakesOrRemovesAFileItDidNotCreate) {
+// Another recorder sharing the folder made a file of the chosen name between the
+// choice and the create (both started in the same second): the start goes on under
+// the next free name, and the other's files, as young and small as a failed
+// start's, stay as they are, also when the device then refuses to start.
+TEST_F(RecordingFaultTest, ANameAnotherRecorderTookGivesWayToTheNextFreeOne) {
   const std::string other = "RIFF of the other recorder";
   driver_.SetAccepts([&](const WaveFormatEx&) {
     if (!std::filesystem::exists(chain_.FileName())) WriteFile(chain_.FileName(), other);
     return true;
   });
-  lifecycle_.StartRecording();
-  EXPECT_FALSE(window_.recording);
-  std::vector<std::string> names;
-  for (const auto& entry : std::filesystem::directory_iterator(folder_)) {
-    names.push_back(entry.path().filename().string());
-    EXPECT_EQ(ReadFile(entry.path()), other);
-  }
-  EXPECT_EQ(names.size(), 1u);
+  EXPECT_EQ(
+      RecordAfterRefusedStarts(1),
+      (std::set<std::string>{"20260307090503.wav", "20260307090504.wav", "20260307090505.wav"}));
+  EXPECT_EQ(ReadFile(folder_ / "20260307090503.wav"), other);
+  EXPECT_EQ(ReadFile(folder_ / "20260307090504.wav"), other);
+  EXPECT_EQ(Data("20260307090505.wav"), Ramp(0, kRate));
 }
 
 }  // namespace

@@ -409,11 +409,15 @@ TEST_F(RecordingLifecycleTest, OggEncoderOfAMinimizedWindowKeepingTheWav) {
   EXPECT_THAT(std::vector(argv.begin() + 3, argv.end()), ElementsAre("0.2", "0", "0", "1000"));
 }
 
-TEST_F(RecordingLifecycleTest, MissingEncoderIsLogged) {
+TEST_F(RecordingLifecycleTest, MissingEncoderIsLoggedAndToldOnStderr) {
   RecorderOptions.RecordFormat = 3;
+  testing::internal::CaptureStderr();
   Record("abcd");
-  const std::string log = ReadFile(MonthlyLogFile(now_));
-  EXPECT_NE(log.find("encoder not started: " + (encoders_ / "kobrinvert").string()), std::string::npos) << log;
+  const std::string said = testing::internal::GetCapturedStderr();
+  const std::string line =
+      "encoder not started: " + (encoders_ / "kobrinvert").string() + ": No such file or directory";
+  EXPECT_NE(ReadFile(MonthlyLogFile(now_)).find(line), std::string::npos);
+  EXPECT_NE(said.find("pelmorax: " + line + "\n"), std::string::npos) << said;
   EXPECT_FALSE(std::filesystem::exists(Home("alarm.txt")));
 }
 

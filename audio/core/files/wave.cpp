@@ -27,7 +27,11 @@ std::string ExpandName(const std::string& name) {
 
 EMMWaveError::EMMWaveError(int message) : Exception(LoadMMResString(message)) {}
 
-EMMWaveFileExists::EMMWaveFileExists() : EMMWaveError(SUnableCreateWave) {}
+EMMWaveError EMMWaveError::UnableToCreate(int error) {
+  return EMMWaveError(LoadMMResString(SUnableCreateWave) + " (" + std::strerror(error) + ")");
+}
+
+EMMWaveFileExists::EMMWaveFileExists() : EMMWaveError(UnableToCreate(EEXIST)) {}
 
 TMMWave::~TMMWave() { wioFreeInfo(record_); }
 
@@ -190,11 +194,14 @@ std::unique_ptr<TWaveIORecord> TMMWave::CreateRecord(const std::string& name,
   if (!wioIsValidName(name)) throw EMMWaveError(SUnableCreateWave);
   if (wioFileExists(name)) throw EMMWaveFileExists();
   std::unique_ptr<TWaveIORecord> created;
-  if (wioCreateInfo(created, pwfx) != 0 || wioCreateFile(created.get(), name) != 0) {
+  if (wioCreateInfo(created, pwfx) != 0) throw EMMWaveError(SUnableCreateWave);
+  errno = 0;
+  if (wioCreateFile(created.get(), name) != 0) {
+    const int error = errno;
+    wioFreeInfo(created);
     // A name taken meanwhile is refused by the create itself and left alone.
-    if (created) wioFreeInfo(created);
-    if (wioFileExists(name)) throw EMMWaveFileExists();
-    throw EMMWaveError(SUnableCreateWave);
+    if (error == EEXIST) throw EMMWaveFileExists();
+    throw EMMWaveError::UnableToCreate(error != 0 ? error : EIO);
   }
   if (wioSetIOBuffer(created.get(), io_buffer_size_) != 0) {
     wioFreeInfo(created);

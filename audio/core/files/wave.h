@@ -18,6 +18,8 @@ class EMMWaveError : public Exception {
   using Exception::Exception;
   // The library text of that number.
   explicit EMMWaveError(int message);
+  // "Unable to create wave file" with the system's reason.
+  static EMMWaveError UnableToCreate(int error);
 };
 
 // Raised instead of replacing a file: a recording on disk is never overwritten, so

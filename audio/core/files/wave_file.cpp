@@ -66,13 +66,29 @@ void TMMCustomWaveFile::Fire(const TNotifyEvent& event) {
   if (event) SynchronizeDSPCall([this, &event] { event(this); });
 }
 
+template <typename Create>
+decltype(auto) TMMCustomWaveFile::CreateUnderFreeName(std::string name, Create create) {
+  // Each rule's answer is free when given: only another creator racing for the
+  // same names takes several.
+  constexpr int kTries = 10;
+  for (int tries = 1;; ++tries) {
+    try {
+      return create(name);
+    } catch (const EMMWaveFileExists&) {
+      if (!free_name_ || tries == kTries || (name = free_name_(name)).empty()) throw;
+    }
+  }
+}
+
 bool TMMCustomWaveFile::OpenFile() {
   std::lock_guard lock(wave_lock_);
   if (file_opened_.load()) return false;
   if (Input()) {
     SetPWaveFormat(Input()->PWaveFormat());
     if (!PWaveFormat() || wave_->FileName().empty()) return false;
-    wave_->CreateWaveFile(wave_->FileName(), PWaveFormat());
+    CreateUnderFreeName(wave_->FileName(), [this](const std::string& name) {
+      wave_->CreateWaveFile(name, PWaveFormat());
+    });
     NoteCreated(wave_->FileName());
     wave_->IORecord()->MaxFileSize = max_file_size_.load();
     data_bytes_.store(0);
@@ -140,6 +156,11 @@ void TMMCustomWaveFile::SetDiskFreeQuery(TDiskFreeQuery query) {
   std::lock_guard lock(wave_lock_);
   disk_free_ = std::move(query);
   free_space_ = FreeSpace{};
+}
+
+void TMMCustomWaveFile::SetFreeName(TFreeName free_name) {
+  std::lock_guard lock(wave_lock_);
+  free_name_ = std::move(free_name);
 }
 
 // A volume query on every write costs more than the write; between two answers a
@@ -229,14 +250,17 @@ bool TMMCustomWaveFile::SwitchFile() {
   try {
     errno = 0;
     // The old file's failure to finish is reported; the recording goes on in the new one.
-    if (!wave_->SwitchWaveFile(next, PWaveFormat())) NoteCloseFailure(finished, errno);
+    const bool closed = CreateUnderFreeName(next, [this](const std::string& name) {
+      return wave_->SwitchWaveFile(name, PWaveFormat());
+    });
+    if (!closed) NoteCloseFailure(finished, errno);
   } catch (const EMMWaveError& error) {
     // The old file stays open: the split is asked for early enough that it still
     // takes this buffer, and the sink closes after it.
     SetFailure(std::string(error.what()) + ": " + next);
     return false;
   }
-  NoteCreated(next);
+  NoteCreated(wave_->FileName());
   wave_->IORecord()->MaxFileSize = max_file_size_.load();
   data_bytes_.store(0);
   // Handed out only now, so whoever takes it sees the new file's count.

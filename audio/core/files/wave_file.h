@@ -55,11 +55,16 @@ class TMMCustomWaveFile : public TMMCustomFile {
   // Copies the given wave's settings and file into the own one.
   void SetWave(const TMMWave* wave) { wave_->Assign(wave); }
   // Existing files are never replaced, whatever this says: creating a recording
-  // over a taken name raises EMMWaveFileExists.
+  // over a taken name raises EMMWaveFileExists, unless a free-name rule is set.
   bool OverwriteExisting() const { return overwrite_existing_; }
   void SetOverwriteExisting(bool value) { overwrite_existing_ = value; }
   // Where the free-space rule asks; GetDiskFree unless replaced.
   void SetDiskFreeQuery(TDiskFreeQuery query);
+  // Gives the name to create instead of one someone else took meanwhile (another
+  // recorder sharing the folder); empty gives up. Without one, or once it gave up,
+  // a taken name fails the create.
+  using TFreeName = std::function<std::string(const std::string& taken)>;
+  void SetFreeName(TFreeName free_name);
   // The largest file a sink writes (the RIFF limit unless smaller); taken by files
   // created afterwards.
   uint64_t MaxFileSize() const { return max_file_size_.load(); }
@@ -130,6 +135,10 @@ class TMMCustomWaveFile : public TMMCustomFile {
   // Under wave_lock_: the split asked for; false (with the failure set) when the
   // new file can't be created.
   bool SwitchFile();
+  // Under wave_lock_: create(name), and create(the free name) again for each name
+  // that was taken.
+  template <typename Create>
+  decltype(auto) CreateUnderFreeName(std::string name, Create create);
   void SetFailure(const std::string& text);
   // Under wave_lock_: keeps the file just created for TakeCreatedFile when asked to.
   void NoteCreated(const std::string& name);
@@ -150,6 +159,7 @@ class TMMCustomWaveFile : public TMMCustomFile {
   std::atomic<bool> file_started_{false};
   bool overwrite_existing_ = true;
   TDiskFreeQuery disk_free_;
+  TFreeName free_name_;  // guarded by wave_lock_
   // The last free-space answer, under wave_lock_: the file whose folder it is for,
   // the bytes left after the writes since, and when it was asked. Asked again
   // after kFreeSpaceAge, for another file, and before any "no room".

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <climits>
 #include <vector>
 
@@ -319,8 +320,10 @@ int wioCreateFile(PWaveIORecord rec, const std::string& name) {
   const bool written = WriteHeaders(*rec);
   rec->dwDataOffset = rec->ckData.dwDataOffset;
   if (!written || !UpdateSizesOnDisk(*rec)) {
+    const int error = errno;  // the caller's reason
     wioClose(rec->hmmio);
     ::unlink(name.c_str());
+    errno = error;
     return WIOERR_FILEERROR;
   }
   rec->dwTotalSamples = rec->dwFirstSample = rec->dwLastSample = 0;

@@ -110,10 +110,51 @@ TEST(WaveFile, AnExistingFileIsNeverReplaced) {
   file.SetInput(&source);
   file.Wave()->SetFileName(dir / "free.wav");
   test::PutFile(dir / "free.wav", {1, 2});  // taken between naming and opening
+  const auto refusal = [&file]() -> std::string {
+    try {
+      file.Opened();
+    } catch (const EMMWaveError& e) {
+      return e.what();
+    }
+    return "opened";
+  };
   EXPECT_THROW(file.Opened(), EMMWaveFileExists);
+  EXPECT_EQ(refusal(), "Unable to create wave file (File exists)");
   EXPECT_FALSE(file.FileOpened());
   EXPECT_EQ(FileBytes(dir / "free.wav"), (std::vector<uint8_t>{1, 2}));
   EXPECT_EQ(FileBytes(name), (std::vector<uint8_t>{9, 9, 9}));
+  file.Wave()->SetFileName(dir / "no folder" / "x.wav");
+  EXPECT_EQ(refusal(), "Unable to create wave file (No such file or directory)")
+      << "any refusal says why";
+}
+
+// With a free-name rule a name taken meanwhile gives way to the rule's, when the
+// sink opens and when it splits, without a gap; the taken files stay as they are.
+TEST(WaveFile, ATakenNameGivesWayToTheFreeNameAtOpenAndAtASplit) {
+  test::TempDir dir;
+  const std::string first = dir / "a.wav", second = dir / "b.wav";
+  Recorder rec(WaveFormatEx::Pcm(8000, 16, 1), first);
+  test::PutFile(first, {1});  // taken between naming and opening
+  test::PutFile(second, {2});
+  rec.file.SetFreeName(
+      [](const std::string& taken) { return taken.substr(0, taken.size() - 4) + "2.wav"; });
+  rec.file.SetKeepCreatedFiles(true);
+  rec.Open();
+  std::vector<uint8_t> one = Ramp(1000), two = Ramp(600, 1000), three = Ramp(400, 1600);
+  rec.Push(one);
+  rec.file.SplitTo(second);
+  rec.Push(two);
+  rec.Push(three);
+  rec.file.Closed();
+  EXPECT_EQ(rec.file.TakeFinishedSplit(), (dir / "a2.wav").string());
+  EXPECT_EQ(rec.file.TakeCreatedFile().name, (dir / "a2.wav").string());
+  EXPECT_EQ(rec.file.TakeCreatedFile().name, (dir / "b2.wav").string());
+  const std::vector<uint8_t> a2 = FileBytes(dir / "a2.wav"), b2 = FileBytes(dir / "b2.wav");
+  EXPECT_EQ(std::vector<uint8_t>(a2.begin() + 44, a2.end()), one);
+  two.insert(two.end(), three.begin(), three.end());
+  EXPECT_EQ(std::vector<uint8_t>(b2.begin() + 44, b2.end()), two);
+  EXPECT_EQ(FileBytes(first), std::vector<uint8_t>{1});
+  EXPECT_EQ(FileBytes(second), std::vector<uint8_t>{2});
 }
 
 TEST(WaveFile, SinkClosesItselfWhenTheDiskRunsShort) {
