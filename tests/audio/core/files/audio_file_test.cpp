@@ -146,13 +146,10 @@ WaveFormatEx OddBlocks(WaveFormatEx f, uint16_t block, uint16_t spb) {
 
 Bytes OddBlockData(const WaveFormatEx& f, int blocks) {
   const bool ms = f.wFormatTag() == WAVE_FORMAT_ADPCM;
-  const int channels = f.nChannels();
+  constexpr uint8_t kSmallCodes[] = {0x01, 0x23, 0x45, 0xCD, 0xEF, 0x10, 0x32, 0xDC, 0x54, 0xFE};
   Bytes data(std::size_t{f.nBlockAlign()} * blocks);
-  constexpr uint8_t kMsCodes[] = {0, 1, 2, 3, 4, 5, 12, 13, 14, 15};
-  for (std::size_t i = 0; i < data.size(); ++i) {
-    data[i] = ms ? static_cast<uint8_t>(kMsCodes[i * 7 % 10] << 4 | kMsCodes[i * 3 % 10]) : static_cast<uint8_t>(i * 37 + i / 7);
-  }
-  for (int b = 0; b < blocks; ++b) {
+  for (std::size_t i = 0; i < data.size(); ++i) data[i] = ms ? kSmallCodes[i % 10] : static_cast<uint8_t>(i * 37 + i / 7);
+  for (int b = 0, channels = f.nChannels(); b < blocks; ++b) {
     uint8_t* block = data.data() + std::size_t{f.nBlockAlign()} * b;
     for (int ch = 0; ch < channels; ++ch) {
       if (ms) {
