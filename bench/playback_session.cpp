@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "audio/core/dsp/acm_support.h"
 #include "platform/alsa/alsa_wave_driver.h"
 #include "platform/main_loop.h"
 #include "recorder/playback_chain.h"
@@ -63,6 +64,7 @@ int main(int argc, char** argv) {
   }
   const std::string file = argv[1];
   const std::string pcm = argv[2];
+  pmx::LoadACM();  // as the recorder does at its start: codec WAVs play through it
   pmx::PlainMainLoop loop;
   pmx::ScopedMainLoop loop_scope(loop);
   pmx::AlsaWaveDriver::Options options;

@@ -168,7 +168,7 @@ class TDokuForm : public QMainWindow,
 
   // What the player shows.
   void TellPlayback(const std::string& text) override;
-  // Voice-operated recording goes off.
+  // Voice-operated recording goes off; no other recording mode changes.
   void WaveOutRefused() override;
 
   // What the control tick reads and drives.

@@ -48,6 +48,9 @@ void TDokuForm::PlayTimerTimer() {
 void TDokuForm::TellPlayback(const std::string& text) { ShowMessageBox(text, "Pelmorax"); }
 
 void TDokuForm::WaveOutRefused() {
+  // Only the voice sense listens on the sound card beside the player; the clock
+  // and the contacts split on as they were set.
+  if (Settings.RecorderOptions.SaveMode != 6) return;
   CloseMonitor();
   TellPlayback("Voice sense is deactivated due to limitations of the sound card.");
   Settings.RecorderOptions.SaveMode = 5;

@@ -52,6 +52,7 @@ class TPlayback::TWavePlayer : public TKindPlayer {
       chain_.WaveOut.Restart();
     } catch (const EMMWaveOutError& e) {
       LogEvent("Playback: " + std::string(e.what()));
+      host_.TellPlayback(e.what());
       host_.WaveOutRefused();
     }
   }

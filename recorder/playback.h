@@ -16,7 +16,7 @@ class TPlaybackHost {
   virtual ~TPlaybackHost() = default;
   // A message about the playback for the user.
   virtual void TellPlayback(const std::string& text) = 0;
-  // The wave-out device refused to play (already logged).
+  // The wave-out device refused to play (already logged and told).
   virtual void WaveOutRefused() = 0;
 };
 

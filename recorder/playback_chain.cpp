@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cctype>
 
+#include "audio/core/dsp/wave_format.h"
+
 namespace pmx {
 namespace {
 
@@ -51,6 +53,13 @@ void TPlaybackComponents::LoadWave(const std::string& path) {
   // A header without samples (a recording stopped at once, or a broken header)
   // would only fail later in the device, as if the sound card had refused.
   if (AudioFile.GetEmpty()) throw EMMAudioError(path + " holds no sound to play.");
+  // So would a coded format no decoder takes (one that disagrees with itself).
+  const PWaveFormatEx format = AudioFile.PWaveFormat();
+  if (format && format->wFormatTag() != WAVE_FORMAT_PCM && format->wFormatTag() != WAVE_FORMAT_IEEE_FLOAT) {
+    const std::string name = wfGetFormatName(format);
+    AudioFile.SetFileName("");
+    throw EMMAudioError(path + ": its " + name + " format cannot be decoded.");
+  }
 }
 
 int64_t TPlaybackComponents::WavePosition() {

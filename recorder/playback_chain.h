@@ -25,8 +25,8 @@ class TPlaybackComponents {
   explicit TPlaybackComponents(SoundSystem* system = nullptr);
   ~TPlaybackComponents();
 
-  // Hands path to AudioFile; raises the file's error when it cannot be read or
-  // holds no samples.
+  // Hands path to AudioFile; raises the file's error when it cannot be read,
+  // holds no samples or cannot be decoded (the file is then not kept).
   void LoadWave(const std::string& path);
   // Where the WAV being played is in ms: while it plays, the position of what is
   // heard now, not of the buffers queued ahead of it.

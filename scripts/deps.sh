@@ -3,7 +3,8 @@
 # Only what is missing is installed, so a second run costs a few dpkg queries.
 # With --test it adds what only the tests need: a private sound server for the
 # playback test through ALSA's pulse plugin (never installed for a recorder alone,
-# where it could become the sound card's "default").
+# where it could become the sound card's "default"), and ffmpeg, whose ADPCM WAVs
+# the tests play.
 set -euo pipefail
 
 packages=(
@@ -17,7 +18,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   sox xvfb xauth
 )
-[ "${1:-}" = --test ] && packages+=(pulseaudio pulseaudio-utils perl)
+[ "${1:-}" = --test ] && packages+=(pulseaudio pulseaudio-utils perl ffmpeg)
 
 missing=()
 for p in "${packages[@]}"; do

@@ -60,15 +60,14 @@ bool AcmCodecDriver::TakesChannels(uint16_t channels) const {
 }
 
 bool AcmCodecDriver::Valid(const WaveFormatEx& f) const {
-  return f.wFormatTag() == tag_ && TakesChannels(f.nChannels()) && f.nSamplesPerSec() != 0 &&
-         CodedFormat(f.nSamplesPerSec(), f.nChannels()) == f;
+  return f.wFormatTag() == tag_ && TakesChannels(f.nChannels()) && f.nSamplesPerSec() != 0 && Reads(f);
 }
 
 std::optional<WaveFormatEx> AcmCodecDriver::Natural(const WaveFormatEx& src, uint16_t tag,
                                                     const AcmFixedFields&) const {
   if (tag == tag_ && src == AcmPcm16(src) && TakesChannels(src.nChannels())) {
     WaveFormatEx coded = CodedFormat(src.nSamplesPerSec(), src.nChannels());
-    if (!AcmFormatSound(coded)) return {};
+    if (!AcmFormatSound(coded) || !Reads(coded)) return {};
     return coded;
   }
   if (tag == WAVE_FORMAT_PCM && Valid(src)) return AcmPcm16(src);

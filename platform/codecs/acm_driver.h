@@ -116,6 +116,11 @@ class AcmCodecDriver : public AcmDriver {
 
  protected:
   virtual WaveFormatEx CodedFormat(uint32_t rate, uint16_t channels) const = 0;
+  // Whether the codec reads a format of its tag, channels and rate: by default
+  // only what it writes itself.
+  virtual bool Reads(const WaveFormatEx& format) const {
+    return CodedFormat(format.nSamplesPerSec(), format.nChannels()) == format;
+  }
   uint16_t Tag() const { return tag_; }
   bool Encodes(const WaveFormatEx& dst) const { return dst.wFormatTag() == tag_; }
 

@@ -35,14 +35,15 @@ WaveFormatEx ImaFormat(uint32_t rate, uint16_t channels) {
 
 class ImaCodec : public AcmBlockCodec {
  public:
-  ImaCodec(uint16_t channels, uint16_t block, bool encode)
-      : AcmBlockCodec(channels, ImaSamplesPerBlock(block, channels), block, encode) {}
+  ImaCodec(const WaveFormatEx& coded, bool encode)
+      : AcmBlockCodec(coded.nChannels(), IMAADPCMSamplesPerBlock(coded), coded.nBlockAlign(), encode) {}
 
   void Reset() override { state_ = {}; }
 
  protected:
   void EncodeBlock(const int16_t* frames, uint8_t* out) override {
     const int channels = Channels();
+    std::fill(out, out + BlockBytes(), 0);
     for (int ch = 0; ch < channels; ++ch) {
       ImaAdpcmChannel& s = state_[ch];
       s.predictor = frames[ch];
@@ -51,15 +52,10 @@ class ImaCodec : public AcmBlockCodec {
       out[4 * ch + 2] = static_cast<uint8_t>(s.index);
       out[4 * ch + 3] = 0;
     }
-    uint8_t* p = out + 4 * channels;
-    for (uint32_t frame = 1; frame < SamplesPerBlock(); frame += 8) {
-      for (int ch = 0; ch < channels; ++ch, p += 4) {
-        for (int i = 0; i < 8; ++i) {
-          const int code = state_[ch].Encode(frames[(frame + i) * channels + ch]);
-          p[i / 2] = static_cast<uint8_t>(i % 2 ? p[i / 2] | code << 4 : code);
-        }
-      }
-    }
+    ForEachCode(out, [&](int ch, uint32_t frame, uint8_t& byte, bool high) {
+      const int code = state_[ch].Encode(frames[frame * channels + ch]);
+      byte = static_cast<uint8_t>(high ? byte | code << 4 : code);
+    });
   }
 
   uint32_t DecodeBlock(std::span<const uint8_t> src, int16_t* frames) override {
@@ -71,19 +67,29 @@ class ImaCodec : public AcmBlockCodec {
       s.index = std::min<int>(src[4 * ch + 2], kImaMaxStepIndex);
       frames[ch] = static_cast<int16_t>(s.predictor);
     }
-    const uint8_t* p = src.data() + 4 * channels;
-    for (uint32_t frame = 1; frame < SamplesPerBlock(); frame += 8) {
-      for (int ch = 0; ch < channels; ++ch, p += 4) {
-        for (int i = 0; i < 8; ++i) {
-          state_[ch].Apply(i % 2 ? p[i / 2] >> 4 : p[i / 2] & 0x0F);
-          frames[(frame + i) * channels + ch] = static_cast<int16_t>(state_[ch].predictor);
-        }
-      }
-    }
+    ForEachCode(src.data(), [&](int ch, uint32_t frame, const uint8_t& byte, bool high) {
+      state_[ch].Apply(high ? byte >> 4 : byte & 0x0F);
+      frames[frame * channels + ch] = static_cast<int16_t>(state_[ch].predictor);
+    });
     return SamplesPerBlock();
   }
 
  private:
+  // Visits the codes after the block's headers in their order: groups of 8 frames,
+  // 4 bytes per channel, low nibble first. Frames past the block's samples are
+  // left out, so a group may end early.
+  template <typename Byte, typename Visit>
+  void ForEachCode(Byte* block, Visit visit) const {
+    const int channels = Channels();
+    const uint32_t spb = SamplesPerBlock();
+    Byte* p = block + 4 * channels;
+    for (uint32_t first = 1; first < spb; first += 8) {
+      for (int ch = 0; ch < channels; ++ch, p += 4) {
+        for (uint32_t i = 0; i < 8 && first + i < spb; ++i) visit(ch, first + i, p[i / 2], i % 2 == 1);
+      }
+    }
+  }
+
   std::array<ImaAdpcmChannel, 2> state_{};
 };
 
@@ -99,11 +105,12 @@ class ImaAdpcmDriver : public AcmCodecDriver {
   WaveFormatEx CodedFormat(uint32_t rate, uint16_t channels) const override {
     return ImaFormat(rate, channels);
   }
+  // Any block size other programs chose, and any byte rate they announce.
+  bool Reads(const WaveFormatEx& format) const override { return IMAADPCMSamplesPerBlock(format) != 0; }
   std::unique_ptr<AcmCodec> MakeCodec(const WaveFormatEx& src,
                                       const WaveFormatEx& dst) const override {
     const bool encode = Encodes(dst);
-    const WaveFormatEx& coded = encode ? dst : src;
-    return std::make_unique<ImaCodec>(coded.nChannels(), coded.nBlockAlign(), encode);
+    return std::make_unique<ImaCodec>(encode ? dst : src, encode);
   }
 };
 

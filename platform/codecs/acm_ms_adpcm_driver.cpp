@@ -34,6 +34,11 @@ class MsAdpcmDriver : public AcmCodecDriver {
   WaveFormatEx CodedFormat(uint32_t rate, uint16_t channels) const override {
     return MSADPCMFormat(rate, channels);
   }
+  // Any block size other programs chose, and any byte rate they announce; the
+  // codec knows only the standard coefficients.
+  bool Reads(const WaveFormatEx& format) const override {
+    return IsStandardMSADPCM(format) && MSADPCMSamplesPerBlock(format) != 0;
+  }
   std::unique_ptr<AcmCodec> MakeCodec(const WaveFormatEx& src,
                                       const WaveFormatEx& dst) const override {
     const bool encode = Encodes(dst);

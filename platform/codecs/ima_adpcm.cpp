@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <array>
 
+#include "platform/byte_order.h"
+
 namespace pmx {
 namespace {
 
@@ -44,6 +46,17 @@ int ImaAdpcmChannel::Encode(int sample) {
   }
   Apply(code);
   return code;
+}
+
+uint16_t IMAADPCMSamplesPerBlock(const WaveFormatEx& f) {
+  const uint32_t channels = f.nChannels();
+  if (f.wFormatTag() != WAVE_FORMAT_IMA_ADPCM || f.wBitsPerSample() != 4 || channels < 1 || channels > 2 ||
+      f.cbSize() < 2 || f.Extra().size() < 2 || f.nBlockAlign() < 4 * channels) {
+    return 0;
+  }
+  const uint16_t spb = LoadLE16(f.Extra().data());
+  const uint32_t most = (f.nBlockAlign() - 4 * channels) / (4 * channels) * 8 + 1;
+  return spb <= most ? spb : 0;
 }
 
 }  // namespace pmx

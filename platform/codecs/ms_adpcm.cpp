@@ -108,8 +108,14 @@ bool IsStandardMSADPCM(const WaveFormatEx& f) {
 }
 
 uint16_t MSADPCMSamplesPerBlock(const WaveFormatEx& f) {
-  if (f.cbSize() < 2 || f.Extra().size() < 2) return 0;
-  return static_cast<uint16_t>(LoadLES16(f.Extra().data()));
+  const uint32_t channels = f.nChannels();
+  if (f.wFormatTag() != WAVE_FORMAT_ADPCM || f.wBitsPerSample() != 4 || channels < 1 || channels > 4 ||
+      f.cbSize() < 2 || f.Extra().size() < 2 || f.nBlockAlign() < 7 * channels) {
+    return 0;
+  }
+  const uint16_t spb = LoadLE16(f.Extra().data());
+  const uint32_t most = (f.nBlockAlign() - 7 * channels) * 2 / channels + 2;
+  return spb >= 2 && spb <= most ? spb : 0;
 }
 
 uint32_t MSADPCMDecodeBlock(std::span<const uint8_t> block, uint16_t channels, uint16_t spb,

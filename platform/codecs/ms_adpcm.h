@@ -19,7 +19,9 @@ extern const int16_t kMSADPCMCoefficient2[kMSADPCMCoefficients];
 WaveFormatEx MSADPCMFormat(uint32_t rate, uint16_t channels);
 // Tag 2, 4 bits, 1 to 4 channels, the seven standard pairs in order.
 bool IsStandardMSADPCM(const WaveFormatEx& format);
-// Samples per block from the format's extra bytes (0 when missing).
+// The samples per block the format announces, when they fit its blocks (tag 2,
+// 4 bits, 1 to 4 channels, at least the two of the block header); 0 for a format
+// no decoder can trust.
 uint16_t MSADPCMSamplesPerBlock(const WaveFormatEx& format);
 
 // One channel's prediction state. A block header may carry any coefficient pair

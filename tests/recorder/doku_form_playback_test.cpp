@@ -273,15 +273,29 @@ TEST_F(WavePlaybackTest, FileCutShortWhilePausedStopsWithAMessage) {
   EXPECT_EQ(messages_[0], "Playback stopped: " + wav_.string() + " has been cut short.");
 }
 
-TEST_F(WavePlaybackTest, DeviceThatRefusesSwitchesVoiceSenseOff) {
+// An output that refuses is reported; only voice-operated recording, which
+// shares the sound card with it, is switched off: the clock and the contacts
+// split on as they were set.
+TEST_F(WavePlaybackTest, DeviceThatRefusesSwitchesOnlyVoiceSenseOff) {
   AlsaWaveDriver::Options options = FilePcmOptions(sink_);
   options.outputs = std::vector<AlsaWaveDriver::Device>{{"Gone", "nosuchpcm"}};
   TDokuForm& form = Open(options, "Gone");
-  form.Settings.RecorderOptions.SaveMode = 6;
-  form.SpdBtnPlayClick();
-  ASSERT_EQ(messages_.size(), 1u);
-  EXPECT_EQ(messages_[0], "Voice sense is deactivated due to limitations of the sound card.");
-  EXPECT_EQ(form.Settings.RecorderOptions.SaveMode, 5);
+  for (const int mode : {0, 3, 7, 6}) {
+    SCOPED_TRACE(mode);
+    messages_.clear();
+    form.Settings.RecorderOptions.SaveMode = mode;
+    form.SpdBtnPlayClick();
+    ASSERT_GE(messages_.size(), 1u);
+    EXPECT_TRUE(messages_[0].starts_with("WaveOutOpen:")) << messages_[0];
+    if (mode == 6) {
+      ASSERT_EQ(messages_.size(), 2u);
+      EXPECT_EQ(messages_[1], "Voice sense is deactivated due to limitations of the sound card.");
+      EXPECT_EQ(form.Settings.RecorderOptions.SaveMode, 5);
+    } else {
+      EXPECT_EQ(messages_.size(), 1u);
+      EXPECT_EQ(form.Settings.RecorderOptions.SaveMode, mode);
+    }
+  }
 }
 
 // Files that hold no sound are reported as what they are when chosen; Play then
@@ -297,9 +311,18 @@ TEST_F(WavePlaybackTest, MalformedFilesGiveTheirOwnError) {
     PutUint32(wav, data_size);
     return wav;
   };
+  // IMA ADPCM whose blocks cannot hold the samples they announce, or whose
+  // channels no decoder takes.
+  const auto ima = [](uint16_t channels, uint16_t spb) {
+    std::string wav = "RIFF";
+    PutUint32(wav, 4 + 28 + 8 + 2048);
+    std::string ima_fmt;
+    for (uint32_t v : {0x11u | channels << 16, 8000u, 4055u, 0x00040000u | 256u * channels, 2u | spb << 16}) PutUint32(ima_fmt, v);
+    return wav + "WAVE" + Chunk("fmt ", ima_fmt) + Chunk("data", std::string(2048, '\x11'));
+  };
   // The chunks past a RIFF size of 12; no samples; a data size with none there; a cut header.
   const std::vector<std::string> files = {header(12, 0), header(36, 0), header(1036, 1000),
-                                          header(36, 0).substr(0, 30)};
+                                          header(36, 0).substr(0, 30), ima(1, 506), ima(3, 505)};
   for (size_t i = 0; i < files.size(); ++i) {
     SCOPED_TRACE(i);
     messages_.clear();
@@ -308,9 +331,13 @@ TEST_F(WavePlaybackTest, MalformedFilesGiveTheirOwnError) {
     PutFile(form.Playback.PlaybackFile, std::vector<uint8_t>(files[i].begin(), files[i].end()));
     form.LoadPlaybackFile();
     ASSERT_EQ(messages_.size(), 1u);
-    EXPECT_TRUE(messages_[0] == form.Playback.PlaybackFile + " holds no sound to play." ||
-                messages_[0] == "This is not a valid Audiofile")
-        << messages_[0];
+    if (i >= 4) {
+      EXPECT_EQ(messages_[0], form.Playback.PlaybackFile + ": its IMA ADPCM format cannot be decoded.");
+    } else {
+      EXPECT_TRUE(messages_[0] == form.Playback.PlaybackFile + " holds no sound to play." ||
+                  messages_[0] == "This is not a valid Audiofile")
+          << messages_[0];
+    }
     EXPECT_FALSE(form.SpdBtnPlay->isEnabled());
     form.SpdBtnPlayClick();
     EXPECT_EQ(messages_.size(), 1u);

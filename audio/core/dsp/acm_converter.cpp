@@ -146,7 +146,8 @@ void TMMACMConverter::BufferReady(WAVEHDR* lpWaveHdr) {
   uint32_t remaining = lpWaveHdr->dwBytesRecorded;
   uint32_t offset = 0;
   while (started_ && remaining >= 1) {
-    const uint32_t chunk = std::min(remaining, kStep);
+    // A step the conversion object takes whole: bytes past it would be dropped.
+    const uint32_t chunk = std::min(remaining, convert_->SourceSize);
     std::memcpy(convert_->SourceBuffer, lpWaveHdr->lpData + offset, chunk);
     if (Convert(chunk, false) < 1 && !convert_->InputPending && !convert_->ConsumedWithoutOutput) {
       Fail();
@@ -167,7 +168,7 @@ void TMMACMConverter::BufferLoad(WAVEHDR* lpWaveHdr, bool& MoreBuffers) {
   for (;;) {
     CopyHeld(convert_->DestBuffer, convert_->BytesAvailable, convert_->ReadOffset, *lpWaveHdr, want);
     if (lpWaveHdr->LoopRestart || !started_ || want < 1) break;
-    const uint32_t got = PullUpstream(*lpWaveHdr, convert_->SourceBuffer, kStep, pull_);
+    const uint32_t got = PullUpstream(*lpWaveHdr, convert_->SourceBuffer, convert_->SourceSize, pull_);
     if (!started_) break;
     if (got > 0) {
       if (Convert(got, false) > 0) continue;

@@ -1,5 +1,6 @@
 #include "audio/core/dsp/adpcm_converter.h"
 
+#include <algorithm>
 #include <new>
 
 #include "audio/core/dsp/pcm_support.h"
@@ -69,10 +70,14 @@ void TMMADPCMConverter::Opened() {
   if (!opened_ && enabled_) {
     if (needed_ && possible_) {
       try {
-        in_.assign(kInputBytes, 0);
-        // Room for 16-bit samples of every block begun, even a partial last one.
+        // Microsoft ADPCM is pulled in whole blocks, of whatever size: a block cut
+        // at the end of a piece could not be decoded.
         const bool ms = input_format_->wFormatTag() == WAVE_FORMAT_ADPCM;
-        out_.assign((ms ? MSADPCMDecodeSize(*input_format_, kInputBytes) : 4 * kInputBytes) / 2, 0);
+        const uint32_t block = input_format_->nBlockAlign();
+        in_.assign(ms ? std::max<uint32_t>(kInputBytes / block, 1) * block : kInputBytes, 0);
+        // Room for 16-bit samples of every block begun, even a partial last one.
+        const auto bytes = static_cast<uint32_t>(in_.size());
+        out_.assign((ms ? MSADPCMDecodeSize(*input_format_, bytes) : 4 * bytes) / 2, 0);
       } catch (const std::bad_alloc&) {
         possible_ = false;
       }
@@ -132,7 +137,7 @@ void TMMADPCMConverter::BufferLoad(WAVEHDR* lpWaveHdr, bool& MoreBuffers) {
   for (;;) {
     CopyHeld(reinterpret_cast<const uint8_t*>(out_.data()), available_, read_, *lpWaveHdr, want);
     if (lpWaveHdr->LoopRestart || !started_ || want < 1) break;
-    const uint32_t got = PullUpstream(*lpWaveHdr, in_.data(), kInputBytes, pull_);
+    const uint32_t got = PullUpstream(*lpWaveHdr, in_.data(), static_cast<uint32_t>(in_.size()), pull_);
     if (got == 0 || !started_) break;
     const uint32_t decoded = Decode(got);
     if (decoded < 1) {

@@ -2,10 +2,8 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cmath>
 #include <cstring>
 #include <filesystem>
-#include <span>
 
 #include "audio/core/dsp/wave_format.h"
 #include "audio/core/objects/mm_strings.h"
@@ -137,16 +135,6 @@ int64_t TMMWave::BytesOf(int64_t samples) const {
 
 int64_t TMMWave::SamplesOf(int64_t bytes) const {
   return record_ ? wioBytesToSamples(*record_, bytes) : 0;
-}
-
-int64_t TMMWave::SamplesPerBlock() const {
-  // An ADPCM format says how many samples a block holds; its byte rate is rounded.
-  const WaveFormatEx& f = record_->wfx;
-  const std::span<const uint8_t> extra = f.Extra();
-  const bool adpcm = f.wFormatTag() == WAVE_FORMAT_ADPCM || f.wFormatTag() == WAVE_FORMAT_IMA_ADPCM;
-  if (adpcm && extra.size() >= 2 && (extra[0] | extra[1]) != 0) return extra[0] | extra[1] << 8;
-  const double exact = static_cast<double>(f.nSamplesPerSec()) * f.nBlockAlign() / std::max(f.nAvgBytesPerSec(), 1u);
-  return std::max<int64_t>(std::llround(exact), 1);
 }
 
 int64_t TMMWave::SamplesToTime(int64_t samples) const {
@@ -283,7 +271,7 @@ void TMMWave::SetPosition(int64_t position) {
     // A compressed file is read on from the start of the block that holds the
     // sample: a block skipped would leave the run short of the file's end.
     const int64_t sample = segment.Start + segment.Length + s - sum;
-    const int64_t per_block = SamplesPerBlock();
+    const int64_t per_block = wioSamplesPerBlock(*record_);
     const int64_t from = std::max(sample / per_block * record_->wfx.nBlockAlign(), segment.StartBytes);
     SeekRecord(SamplesOf(from));
     lead_ = std::max<int64_t>(sample - from / record_->wfx.nBlockAlign() * per_block, 0);

@@ -112,8 +112,6 @@ class TMMWave : public TMMObject {
   void NotifyChange();
 
  private:
-  // The samples one block of the format holds (with a record).
-  int64_t SamplesPerBlock() const;
   void FreeAll();
   void TakeRecord(std::unique_ptr<TWaveIORecord> record);
   // A new file, open for writing through the I/O buffer.

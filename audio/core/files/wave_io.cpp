@@ -6,11 +6,14 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <cmath>
 #include <vector>
 
 #include "audio/core/dsp/wave_format.h"
 #include "audio/core/objects/mul_div.h"
 #include "platform/byte_order.h"
+#include "platform/codecs/ima_adpcm.h"
+#include "platform/codecs/ms_adpcm.h"
 
 namespace pmx {
 namespace {
@@ -30,6 +33,11 @@ constexpr uint64_t kMaxFmtSize = WaveFormatEx::kHeaderSize + 0xFFFF;
 constexpr uint64_t kMaxListSize = 16u << 20;
 
 bool IsPcm(const WaveFormatEx& wfx) { return wfx.wFormatTag() == WAVE_FORMAT_PCM; }
+
+// The samples per block of an ADPCM format that agrees with itself; 0 otherwise.
+uint16_t AnnouncedSamplesPerBlock(const WaveFormatEx& wfx) {
+  return wfx.wFormatTag() == WAVE_FORMAT_IMA_ADPCM ? IMAADPCMSamplesPerBlock(wfx) : MSADPCMSamplesPerBlock(wfx);
+}
 
 // PCM fields that follow from others are recomputed; every field a conversion
 // divides by must be non-zero.
@@ -247,11 +255,23 @@ bool WriteTrailer(TWaveIORecord& rec) {
 
 }  // namespace
 
+int64_t wioSamplesPerBlock(const TWaveIORecord& rec) {
+  if (const uint16_t announced = AnnouncedSamplesPerBlock(rec.wfx)) return announced;
+  const WaveFormatEx& f = rec.wfx;
+  const double exact = static_cast<double>(f.nSamplesPerSec()) * f.nBlockAlign() / std::max(f.nAvgBytesPerSec(), 1u);
+  return std::max<int64_t>(std::llround(exact), 1);
+}
+
 int64_t wioBytesToSamples(const TWaveIORecord& rec, int64_t bytes) {
+  if (const uint16_t spb = AnnouncedSamplesPerBlock(rec.wfx)) return MulDiv64(bytes, spb, rec.wfx.nBlockAlign());
   return MulDiv64(bytes, rec.wfx.nSamplesPerSec(), rec.wfx.nAvgBytesPerSec());
 }
 
 int64_t wioSamplesToBytes(const TWaveIORecord& rec, int64_t samples) {
+  if (const uint16_t spb = AnnouncedSamplesPerBlock(rec.wfx)) {
+    const int64_t blocks = samples > 0 ? (samples + spb - 1) / spb : samples / spb;
+    return blocks * rec.wfx.nBlockAlign();
+  }
   return wfSamplesToBytes64(&rec.wfx, samples);
 }
 

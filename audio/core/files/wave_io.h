@@ -89,7 +89,12 @@ bool wioIsWaveFile(const std::string& name, uint32_t mode);
 bool wioIsValidName(const std::string& name);
 bool wioFileExists(const std::string& name);
 
-// Sample and byte counts of a record's format in 64 bits (truncating).
+// The samples one block of a record's format holds: what an ADPCM format
+// announces when it fits the block, else what the byte rate gives.
+int64_t wioSamplesPerBlock(const TWaveIORecord& rec);
+// Sample and byte counts of a record's format in 64 bits: bytes to samples
+// truncating, samples to bytes up to a whole block. Block-coded formats count by
+// their blocks, since other programs announce byte rates that are rounded or made up.
 int64_t wioBytesToSamples(const TWaveIORecord& rec, int64_t bytes);
 int64_t wioSamplesToBytes(const TWaveIORecord& rec, int64_t samples);
 

@@ -4,6 +4,7 @@
 
 #include <set>
 
+#include "platform/codecs/acm_driver.h"
 #include "platform/codecs/ms_adpcm.h"
 #include "tests/support/acm_test_support.h"
 
@@ -117,9 +118,15 @@ TEST(AcmFormats, HostileFormatsAreRefused) {
   WaveFormatEx short_extra = WaveFormatEx::FromBytes(ima.Bytes().first(18));
   EXPECT_EQ(acmStreamOpen(nullptr, nullptr, short_extra, pcm, ACM_STREAMOPENF_QUERY),
             MMSYSERR_INVALPARAM);
-  // Samples per block that do not match the block.
-  ima.MutableExtra()[0] ^= 1;
+  // A byte rate that is wrong is no reason to refuse; samples per block that do
+  // not fit the block, or channels no codec decodes, are.
+  ima.set_nAvgBytesPerSec(1);
+  EXPECT_EQ(acmStreamOpen(nullptr, nullptr, ima, pcm, ACM_STREAMOPENF_QUERY), MMSYSERR_NOERROR);
+  ima.MutableExtra()[0] += 1;  // 506 in a block that holds 505
   EXPECT_EQ(acmStreamOpen(nullptr, nullptr, ima, pcm, ACM_STREAMOPENF_QUERY), ACMERR_NOTPOSSIBLE);
+  WaveFormatEx ms = Coded(WAVE_FORMAT_ADPCM, pcm);
+  ms.set_nChannels(300);
+  EXPECT_EQ(acmStreamOpen(nullptr, nullptr, ms, AcmPcm16(ms), ACM_STREAMOPENF_QUERY), ACMERR_NOTPOSSIBLE);
 }
 
 TEST(AcmFormats, SuggestionWithoutATagIsPcm) {

@@ -10,6 +10,7 @@
 #include "audio/core/dsp/wave_format.h"
 #include "audio/core/files/wave_file.h"
 #include "platform/alsa/alsa_wave_driver.h"
+#include "platform/byte_order.h"
 #include "platform/codecs/ms_adpcm.h"
 #include "platform/main_loop.h"
 #include "tests/support/acm_test_support.h"
@@ -131,6 +132,97 @@ TEST_F(AudioFileDeviceTest, WavesOfEveryKindReachTheDeviceAsTheirDecodedSamples)
     const uint8_t silence = c.played.wBitsPerSample() == 8 ? 128 : 0;
     EXPECT_EQ(heard.front(), silence) << c.name;
   }
+}
+
+// ADPCM blocks of a size no encoder here writes, as other programs may choose:
+// headers any decoder takes and codes from a counter; for Microsoft ADPCM mostly
+// small codes, so that its step stays in the range real files keep.
+WaveFormatEx OddBlocks(WaveFormatEx f, uint16_t block, uint16_t spb) {
+  f.set_nBlockAlign(block);
+  f.set_nAvgBytesPerSec(12345);  // made up: nothing may go by it
+  StoreLE16(f.MutableExtra().data(), spb);
+  return f;
+}
+
+Bytes OddBlockData(const WaveFormatEx& f, int blocks) {
+  const bool ms = f.wFormatTag() == WAVE_FORMAT_ADPCM;
+  constexpr uint8_t kSmallCodes[] = {0x01, 0x23, 0x45, 0xCD, 0xEF, 0x10, 0x32, 0xDC, 0x54, 0xFE};
+  Bytes data(std::size_t{f.nBlockAlign()} * blocks);
+  for (std::size_t i = 0; i < data.size(); ++i) data[i] = ms ? kSmallCodes[i % 10] : static_cast<uint8_t>(i * 37 + i / 7);
+  for (int b = 0, channels = f.nChannels(); b < blocks; ++b) {
+    uint8_t* block = data.data() + std::size_t{f.nBlockAlign()} * b;
+    for (int ch = 0; ch < channels; ++ch) {
+      if (ms) {
+        block[ch] = static_cast<uint8_t>((b + ch) % kMSADPCMCoefficients);
+        StoreLE16(block + channels + 2 * ch, static_cast<uint16_t>(16 + (b * 97 + ch * 31) % 2000));
+      } else {
+        block[4 * ch + 2] = static_cast<uint8_t>((b * 11 + ch) % 89);
+        block[4 * ch + 3] = 0;
+      }
+    }
+  }
+  return data;
+}
+
+// ADPCM WAVs of other programs, made now by sox and ffmpeg, and ones of block
+// sizes built here, play whole and exactly as sox decodes them (but for the
+// ramps of the first and last millisecond), however rounded or made up the byte
+// rate they announce.
+TEST_F(AudioFileDeviceTest, AdpcmOfOtherProgramsPlaysWholeAndAsSoxDecodesIt) {
+  if (std::system("command -v sox >/dev/null") != 0) GTEST_SKIP() << "sox is not available";
+  const bool ffmpeg = std::system("command -v ffmpeg >/dev/null") == 0;
+  const std::string source = (dir_ / "source.wav").string();
+  ASSERT_TRUE(test::RunProgram({"sox", "-n", "-r", "44100", "-c", "2", "-b", "16", source, "synth", "1.3",
+                                "sine", "440", "sine", "1234", "gain", "-3"}));
+  struct Case {
+    std::string name;
+    std::vector<std::string> make;  // the command that writes the file; empty for a file built here
+  };
+  std::vector<Case> cases = {{"sox-ima.wav", {"sox", source, "-e", "ima-adpcm"}},
+                             {"sox-ima-mono.wav", {"sox", source, "-c", "1", "-r", "22050", "-e", "ima-adpcm"}},
+                             {"sox-ms.wav", {"sox", source, "-e", "ms-adpcm"}}};
+  if (ffmpeg) {
+    for (const char* codec : {"adpcm_ima_wav", "adpcm_ms"}) {
+      cases.push_back({std::string("ffmpeg-") + codec + ".wav",
+                       {"ffmpeg", "-loglevel", "error", "-i", source, "-c:a", codec}});
+    }
+  }
+  const WaveFormatEx ima = OddBlocks(Suggested(WAVE_FORMAT_IMA_ADPCM, WaveFormatEx::Pcm(22050, 16, 2)), 200, 193);
+  const WaveFormatEx ms = OddBlocks(MSADPCMFormat(11025, 1), 77, 142);
+  Wave("odd-ima.wav", ima, OddBlockData(ima, 150));
+  Wave("odd-ms.wav", ms, OddBlockData(ms, 90));
+  cases.push_back({"odd-ima.wav", {}});
+  cases.push_back({"odd-ms.wav", {}});
+
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string wav = (dir_ / c.name).string();
+    if (!c.make.empty()) {
+      std::vector<std::string> make = c.make;
+      make.push_back(wav);
+      ASSERT_TRUE(test::RunProgram(make));
+    }
+    const std::string raw = (dir_ / "sox.raw").string();
+    ASSERT_TRUE(test::RunProgram({"sox", wav, "-t", "raw", "-e", "signed-integer", "-b", "16", raw}));
+    const Bytes sox = test::FileBytes(raw);
+    std::filesystem::remove(dir_ / "out.raw");
+    TMMAudioFile file;
+    file.SetFileName(wav);
+    ASSERT_NE(file.PWaveFormat(), nullptr);
+    const WaveFormatEx played = *file.PWaveFormat();
+    ASSERT_EQ(played.wFormatTag(), WAVE_FORMAT_PCM);
+    ASSERT_EQ(played.wBitsPerSample(), 16);
+    const int64_t frames = static_cast<int64_t>(sox.size()) / played.nBlockAlign();
+    EXPECT_EQ(file.FileLength(), frames * 1000 / played.nSamplesPerSec());
+    ASSERT_TRUE(test::PlayToEnd(file, 3000, loop_));
+
+    const Bytes heard = test::FileBytes(dir_ / "out.raw");
+    ASSERT_EQ(heard.size(), sox.size());
+    const auto ms1 = static_cast<std::size_t>(wfMsToBytes64(&played, 1));
+    const auto end = static_cast<std::size_t>(wfMsToBytes64(&played, file.FileLength() - 1));
+    EXPECT_TRUE(EqualAt(heard, ms1, sox, ms1, end - ms1));
+  }
+  if (!ffmpeg) GTEST_SKIP() << "ffmpeg is not available: its files were not tried";
 }
 
 TEST_F(AudioFileTest, LoadingChoosesByContentAndRefusesWhatNoClassReads) {
