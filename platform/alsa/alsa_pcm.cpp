@@ -52,8 +52,14 @@ int SetSoftware(snd_pcm_t* pcm, const AlsaPcmRequest& request, const AlsaPcmGeom
   snd_pcm_uframes_t boundary = 0;
   int error = snd_pcm_sw_params_current(pcm, sw);
   if (error >= 0) error = snd_pcm_sw_params_get_boundary(sw, &boundary);
-  // The owner starts the stream: playback stays silent while it is primed.
-  if (error >= 0) error = snd_pcm_sw_params_set_start_threshold(pcm, sw, boundary);
+  // The owner starts the stream: playback stays silent while it is primed. A
+  // playback threshold past the buffer is never reached; a sound server takes it
+  // as how much to hold before it plays (again, after running dry). The boundary
+  // would reach it as nothing to hold: its stream would play from the prepare on
+  // and drop whatever came later than its reading position.
+  const bool playback = snd_pcm_stream(pcm) == SND_PCM_STREAM_PLAYBACK;
+  const snd_pcm_uframes_t start = playback ? 2 * got.buffer_frames : boundary;
+  if (error >= 0) error = snd_pcm_sw_params_set_start_threshold(pcm, sw, start);
   if (error >= 0) error = snd_pcm_sw_params_set_avail_min(pcm, sw, got.period_frames);
   // Time stamps tell how long an overrun lasted; a PCM without them still works.
   if (error >= 0 && request.time_stamps) {

@@ -86,15 +86,6 @@ void WaveOutDevice::Pump() {
 }
 
 void WaveOutDevice::Advance() {
-  if (!started_ && !paused_ && written_ == played_ && FrameWaiting()) {
-    // A sound server's stream that sat idle since it was last prepared may take
-    // the first writes of a new run and never play them: each run begins afresh.
-    const int error = stream_->Prepare();
-    if (error < 0) {
-      ReportFailure("prepare", error);
-      return;
-    }
-  }
   Feed();
   if (!started_ && !paused_ && written_ > played_) {
     const int error = stream_->Start();

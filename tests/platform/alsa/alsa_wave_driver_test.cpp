@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/alsa/alsa_pcm.h"
 #include "platform/alsa/alsa_wave_stream.h"
 #include "platform/alsa/fake_wave_driver.h"
 #include "platform/alsa/wave_in_device.h"
@@ -60,6 +61,35 @@ TEST(AlsaDeviceList, TheSystemListOpensDefaultAsDeviceZero) {
   EXPECT_EQ(driver.Open(WaveDirection::kInput, 0, WaveFormatEx::Pcm(44100, 16, 2), false, stream),
             MMSYSERR_NOERROR);
   EXPECT_NE(stream, nullptr);
+}
+
+// A sound server takes a playback stream's start threshold, as a 32-bit count
+// of bytes, for how much to hold before it plays. Told nothing (the boundary
+// overflows it) it plays from the prepare on and drops every frame written
+// later than its reading position: the first writes of each run, and whatever
+// came late under load.
+TEST(AlsaPcmSetUp, PlaybackStartsOnlyWhenToldYetASoundServerHoldsItsFrames) {
+  snd_config_t* config = LoadAlsaConfig("pcm.out { type null }\n");
+  ASSERT_NE(config, nullptr);
+  snd_pcm_t* pcm = nullptr;
+  ASSERT_EQ(OpenAlsaPcm(&pcm, "out", WaveDirection::kOutput, config), 0);
+  const AlsaPcmRequest request{.sample = SND_PCM_FORMAT_S16_LE, .channels = 2, .rate = 44100,
+                               .buffer_us = 100000, .period_us = 25000};
+  AlsaPcmGeometry got;
+  ASSERT_EQ(SetUpAlsaPcm(pcm, request, got), 0);
+  snd_pcm_sw_params_t* sw;
+  snd_pcm_sw_params_alloca(&sw);
+  ASSERT_EQ(snd_pcm_sw_params_current(pcm, sw), 0);
+  snd_pcm_uframes_t start = 0;
+  ASSERT_EQ(snd_pcm_sw_params_get_start_threshold(sw, &start), 0);
+  EXPECT_LE(start * 4, uint64_t{UINT32_MAX});
+  // A full buffer does not start it.
+  const std::vector<int16_t> frames(2 * got.buffer_frames, 5);
+  EXPECT_EQ(snd_pcm_writei(pcm, frames.data(), got.buffer_frames),
+            static_cast<snd_pcm_sframes_t>(got.buffer_frames));
+  EXPECT_EQ(snd_pcm_state(pcm), SND_PCM_STATE_PREPARED);
+  snd_pcm_close(pcm);
+  snd_config_delete(config);
 }
 
 // Capabilities come from the first open of a device: an open that configured a
