@@ -1,7 +1,11 @@
 #include "recorder/instance_start.h"
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <chrono>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -134,22 +138,68 @@ TEST_F(InstanceStartTest, RecordStartWithoutAnUnnamedRecorderBecomesOne) {
 }
 
 TEST_F(InstanceStartTest, NamesTheBusCannotCarryAreRefused) {
-  for (const std::string& name :
-       {std::string("a/b"), std::string(55, 'x'), std::string("tab\there")}) {
+  // An empty name is what a script's unset variable gives.
+  const std::vector<std::vector<std::string>> refused = {
+      {"a/b"}, {std::string(55, 'x')}, {"tab\there"}, {""}, {"", "-RECORDSTART"}, {"", "-CLOSE"}, {"", "-BOGUS"}};
+  for (const std::vector<std::string>& arguments : refused) {
+    SCOPED_TRACE(arguments.front());
     messages_.clear();
-    const TStartDecision decision = Start({name});
+    const TStartDecision decision = Start(arguments);
     EXPECT_FALSE(decision.become_recorder);
-    EXPECT_NE(decision.exit_code, 0);
+    EXPECT_EQ(decision.exit_code, 2);
     ASSERT_EQ(messages_.size(), 1u);
-    EXPECT_NE(messages_[0].find("54 characters"), std::string::npos);
+    EXPECT_TRUE(messages_[0].find("54 characters") != std::string::npos ||
+                messages_[0].starts_with("The instance name is empty")) << messages_[0];
   }
   EXPECT_FALSE(std::filesystem::exists(folder_));
-  // The longest name fits the socket folder and is found again.
+}
+
+// A socket address holds at most 107 bytes, less than a long runtime folder and
+// the longest name need: such a recorder is still found and commanded.
+TEST_F(InstanceStartTest, TheLongestNameIsFoundInAFolderOfAnyLength) {
+  const std::string folder = (dir_ / std::string(100, 'r')).string();
+  InstanceBus bus(folder);
   const std::string longest(54, 'x');
-  EXPECT_TRUE(Start({longest}).become_recorder);
-  auto recorder = Run(longest);
-  EXPECT_FALSE(Start({longest}).become_recorder);
-  EXPECT_TRUE(AwaitShown(*recorder));
+  EXPECT_TRUE(MainSequence({longest}, bus).become_recorder);
+  Recorder recorder(folder, longest);
+  const TStartDecision second = MainSequence({longest, "-RECORDSTOP"}, bus);
+  EXPECT_FALSE(second.become_recorder);
+  EXPECT_EQ(second.exit_code, 0);
+  EXPECT_TRUE(AwaitShown(recorder));
+  EXPECT_EQ(recorder.window.actions, (Actions{"StopRecording", "ShowInstanceRequest"}));
+}
+
+// A folder that another local user made first, may write to or points elsewhere
+// could carry a second recorder of the same name or someone else's sockets: no
+// start uses it, and each says why.
+TEST_F(InstanceStartTest, AnInstanceFolderOthersCouldWriteStartsNothing) {
+  const std::string elsewhere = (dir_ / "elsewhere").string();
+  ASSERT_EQ(mkdir(elsewhere.c_str(), 0700), 0);
+  std::vector<std::pair<std::function<void()>, std::string>> folders = {
+      {[&] { ASSERT_EQ(mkdir(folder_.c_str(), 0777), 0); ASSERT_EQ(chmod(folder_.c_str(), 0777), 0); },
+       "others may use it (mode 0777)"},
+      {[&] { ASSERT_EQ(symlink(elsewhere.c_str(), folder_.c_str()), 0); }, "it is a symbolic link"},
+  };
+  if (geteuid() == 0) {
+    folders.push_back({[&] { ASSERT_EQ(mkdir(folder_.c_str(), 0700), 0); ASSERT_EQ(chown(folder_.c_str(), 65534, 65534), 0); },
+                       "it belongs to another user (uid 65534)"});
+  }
+  for (const auto& [make, reason] : folders) {
+    SCOPED_TRACE(reason);
+    make();
+    for (const std::vector<std::string>& arguments :
+         {std::vector<std::string>{"-RECORDSTART"}, {"Studio2", "-RECORDSTART"}, {"-CLOSE"}}) {
+      messages_.clear();
+      const TStartDecision decision = Start(arguments);
+      EXPECT_FALSE(decision.become_recorder);
+      EXPECT_EQ(decision.exit_code, 1);
+      ASSERT_EQ(messages_.size(), 1u);
+      EXPECT_TRUE(messages_[0].starts_with("The instance folder " + folder_ + " cannot be used: " + reason))
+          << messages_[0];
+    }
+    std::filesystem::remove(folder_);
+  }
+  EXPECT_TRUE(std::filesystem::is_empty(elsewhere));
 }
 
 TEST_F(InstanceStartTest, TheListenerIgnoresItsOwnHandleAndUnknownCommands) {

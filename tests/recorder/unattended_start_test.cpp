@@ -44,9 +44,12 @@ class Unattended {
   std::filesystem::path Settings() const { return dir_ / "settings"; }
   std::filesystem::path HomeDir() const { return dir_ / "home"; }
 
-  void StartRecorder(const std::string& argument) { pid_ = Spawn(argument); }
-  // The exit status of a second start of the program with argument.
-  int Command(const std::string& argument) { return Wait(Spawn(argument), 20s); }
+  std::filesystem::path RuntimeDir() const { return dir_ / "run"; }
+
+  void StartRecorder(const std::vector<std::string>& arguments) { pid_ = Spawn(arguments); }
+  // The exit status of another start of the program with arguments; -1 when it
+  // has not ended within 20 s.
+  int Command(const std::vector<std::string>& arguments) { return Wait(Spawn(arguments), 20s); }
   int WaitRecorder() {
     const int status = Wait(pid_, 20s);
     pid_ = -1;
@@ -57,10 +60,9 @@ class Unattended {
     for (auto until = std::chrono::steady_clock::now() + 20s; std::chrono::steady_clock::now() < until;
          std::this_thread::sleep_for(20ms)) {
       for (const auto& entry : std::filesystem::directory_iterator(Settings(), ignored_)) {
+        if (!entry.path().filename().string().starts_with("Month-")) continue;
         const std::string log = ReadFile(entry.path());
-        if (entry.path().filename().string().starts_with("Month-") && log.find(text) != std::string::npos) {
-          return log;
-        }
+        if (log.find(text) != std::string::npos) return log;
       }
     }
     return {};
@@ -68,7 +70,7 @@ class Unattended {
   std::string Stderr() const { return ReadFile(dir_ / "stderr.txt"); }
 
  private:
-  pid_t Spawn(const std::string& argument) {
+  pid_t Spawn(const std::vector<std::string>& arguments) {
     const std::string program =
         (std::filesystem::read_symlink("/proc/self/exe").parent_path().parent_path() / "bin" / "pelmorax").string();
     std::vector<std::string> env{"HOME=" + HomeDir().string(), "PELMORAX_HOME=" + Settings().string(),
@@ -83,7 +85,8 @@ class Unattended {
         env.push_back(entry);
       }
     }
-    std::vector<std::string> args{program, argument};
+    std::vector<std::string> args{program};
+    args.insert(args.end(), arguments.begin(), arguments.end());
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
@@ -120,15 +123,15 @@ class Unattended {
 // defaults are written, the failure is logged, and the recorder stays for -CLOSE.
 TEST(UnattendedStart, AFirstStartWithADeadDeviceSaysSoAndKeepsRunning) {
   Unattended run("pcm.!default { type hw card 97 }\n");
-  run.StartRecorder("-RECORDSTART");
+  run.StartRecorder({"-RECORDSTART"});
   const std::string log = run.LogHolding("could not be started: WaveInOpen");
   EXPECT_NE(log.find("(ALSA cannot open \"default\": "), std::string::npos) << "ALSA's own reason: " << log;
   EXPECT_FALSE(log.empty()) << run.Stderr();
   EXPECT_NE(log.find("default settings written"), std::string::npos) << log;
   EXPECT_TRUE(std::filesystem::is_directory(run.HomeDir() / "Pelmorax"));
-  EXPECT_EQ(run.Command("-CLOSE"), 0) << run.Stderr();
+  EXPECT_EQ(run.Command({"-CLOSE"}), 0) << run.Stderr();
   EXPECT_EQ(run.WaitRecorder(), 0) << run.Stderr();
-  EXPECT_NE(run.Command("-CLOSE"), 0) << "nobody was left to take it";
+  EXPECT_NE(run.Command({"-CLOSE"}), 0) << "nobody was left to take it";
   EXPECT_EQ(run.Stderr().find("propagateSizeHints"), std::string::npos) << run.Stderr();
 }
 
@@ -142,13 +145,37 @@ TEST(UnattendedStart, AFolderThatCannotBeWrittenIsReportedNotFatal) {
   std::string text = WriteOptionsText(settings);
   text.replace(text.rfind("\r\n0\r\n"), 5, "\r\nzero\r\n");  // the stop delay
   WriteFile(run.Settings() / "options.ini", text);
-  run.StartRecorder("-RECORDSTART");
+  run.StartRecorder({"-RECORDSTART"});
   const std::string log = run.LogHolding("Error: ");
   EXPECT_NE(log.find("Error: Recording to /proc/2"), std::string::npos) << "the file it could not create: " << log;
   EXPECT_NE(log.find("Error reading options (options.ini): line 58 holds no number"), std::string::npos)
       << log << run.Stderr();
-  EXPECT_EQ(run.Command("-CLOSE"), 0) << run.Stderr();
+  EXPECT_EQ(run.Command({"-CLOSE"}), 0) << run.Stderr();
   EXPECT_EQ(run.WaitRecorder(), 0) << run.Stderr();
+}
+
+// An instance folder that others may write (or a script's unset variable for the
+// name) starts no recorder that could not be commanded, or a second one of the
+// same name: the program ends at once, says why on stderr, and records nothing.
+TEST(UnattendedStart, AnInstanceFolderOthersMayWriteOrAnEmptyNameStartsNothing) {
+  Unattended run("pcm.!default { type null }\n");
+  const std::filesystem::path folder = run.RuntimeDir() / "pelmorax";
+  std::filesystem::create_directory(folder);
+  std::filesystem::permissions(folder, std::filesystem::perms::all);
+  run.StartRecorder({"-RECORDSTART"});
+  EXPECT_EQ(run.WaitRecorder(), 1) << run.Stderr();
+  EXPECT_EQ(run.Command({"-RECORDSTART"}), 1) << run.Stderr();
+  EXPECT_EQ(run.Command({"-CLOSE"}), 1) << run.Stderr();
+  EXPECT_NE(run.Stderr().find(folder.string() + " cannot be used: others may use it (mode 0777)"), std::string::npos)
+      << run.Stderr();
+  EXPECT_FALSE(std::filesystem::exists(run.HomeDir() / "Pelmorax")) << "nothing recorded";
+
+  std::filesystem::remove(folder);
+  for (const char* command : {"-RECORDSTART", "-CLOSE", "-BOGUS"}) {
+    EXPECT_EQ(run.Command({"", command}), 2) << command << run.Stderr();
+  }
+  EXPECT_NE(run.Stderr().find("The instance name is empty"), std::string::npos) << run.Stderr();
+  EXPECT_FALSE(std::filesystem::exists(run.HomeDir() / "Pelmorax")) << "nothing recorded";
 }
 
 }  // namespace
