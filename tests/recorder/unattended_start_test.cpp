@@ -1,10 +1,12 @@
 #include <fcntl.h>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
+#include <csignal>
 #include <filesystem>
 #include <string>
 #include <thread>
@@ -50,6 +52,7 @@ class Unattended {
   // The exit status of another start of the program with arguments; -1 when it
   // has not ended within 20 s.
   int Command(const std::vector<std::string>& arguments) { return Wait(Spawn(arguments), 20s); }
+  void SignalRecorder(int signal) const { kill(pid_, signal); }
   int WaitRecorder() {
     const int status = Wait(pid_, 20s);
     pid_ = -1;
@@ -152,6 +155,36 @@ TEST(UnattendedStart, AFolderThatCannotBeWrittenIsReportedNotFatal) {
       << log << run.Stderr();
   EXPECT_EQ(run.Command({"-CLOSE"}), 0) << run.Stderr();
   EXPECT_EQ(run.WaitRecorder(), 0) << run.Stderr();
+}
+
+// Settings files that are FIFOs (or devices) would hold the recorder before it
+// records, deaf to SIGTERM: they are reported, the first-start settings record,
+// a stop signal ends the recorder, and neither FIFO is replaced.
+TEST(UnattendedStart, SettingsFilesThatAreFifosAreReportedAndLeftAlone) {
+  Unattended run("pcm.!default { type null }\n");
+  std::filesystem::create_directory(run.Settings());
+  for (const char* name : {"options.ini", "preferences.ini"}) {
+    ASSERT_EQ(mkfifo((run.Settings() / name).c_str(), 0600), 0);
+  }
+  run.StartRecorder({"-RECORDSTART"});
+  const std::string folder = (run.HomeDir() / "Pelmorax").string();
+  const std::string log = run.LogHolding("recording folder " + folder + " was missing");
+  ASSERT_FALSE(log.empty()) << run.Stderr();
+  EXPECT_NE(log.find("Error reading options (options.ini): it is not a regular file. The first-start settings"),
+            std::string::npos) << log;
+  EXPECT_NE(log.find("Error reading preferences (preferences.ini): it is not a regular file"), std::string::npos)
+      << log;
+  run.SignalRecorder(SIGTERM);
+  EXPECT_EQ(run.WaitRecorder(), 0) << run.Stderr();
+  EXPECT_NE(run.LogHolding("Closed on SIGTERM").find("Error writing preferences (preferences.ini)"),
+            std::string::npos);
+  for (const char* name : {"options.ini", "preferences.ini"}) {
+    EXPECT_TRUE(std::filesystem::is_fifo(run.Settings() / name)) << name;
+  }
+  std::vector<std::filesystem::path> recordings;
+  for (const auto& entry : std::filesystem::directory_iterator(folder)) recordings.push_back(entry.path());
+  ASSERT_EQ(recordings.size(), 1u);
+  EXPECT_EQ(recordings[0].extension(), ".wav");
 }
 
 // An instance folder that others may write (or a script's unset variable for the
