@@ -8,8 +8,6 @@
 #include <atomic>
 #include <cerrno>
 #include <fstream>
-#include <mutex>
-#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -137,11 +135,11 @@ class WithoutRaisePrivilege {
 TEST(Utilities, ARefusedPriorityRaiseIsToldOnce) {
   if (getpriority(PRIO_PROCESS, 0) != 0) GTEST_SKIP() << "runs at another nice value";
   const WithoutRaisePrivilege user;
-  std::vector<int> told;  // written on the thread that was refused, read once both have started
-  std::mutex told_lock;
-  SetPriorityRefusedHandler([&](int error) {
-    std::lock_guard lock(told_lock);
-    told.push_back(error);
+  std::atomic<int> told{0};
+  std::atomic<int> error{0};
+  SetPriorityRefusedHandler([&](int refusal) {
+    ++told;
+    error = refusal;
   });
   Parked handler;
   Parked queue;
@@ -154,10 +152,8 @@ TEST(Utilities, ARefusedPriorityRaiseIsToldOnce) {
   EXPECT_EQ(handler.nice_at_start, 0);
   EXPECT_EQ(queue.nice_at_start, 0);
   SetMMThreadPriority(handler, TThreadPriority::tpTimeCritical);
-  {
-    std::lock_guard lock(told_lock);
-    EXPECT_EQ(told, std::vector<int>{EACCES});
-  }
+  EXPECT_EQ(told, 1);
+  EXPECT_EQ(error, EACCES);
   SetPriorityRefusedHandler({});
   handler.Terminate();
   queue.Terminate();
