@@ -4,8 +4,10 @@
 #include <QMessageBox>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <utility>
 
+#include "audio/core/objects/utilities.h"
 #include "platform/main_loop.h"
 #include "platform/ui_hook.h"
 #include "recorder/event_log.h"
@@ -36,6 +38,15 @@ void QuietQtHandler(QtMsgType type, const QMessageLogContext& context, const QSt
   }
   if (previous_qt_handler) previous_qt_handler(type, context, text);
   if (text.startsWith("The X11 connection broke") && MainLoop::Instance().IsGuiThread()) EndOnDisplayLoss();
+}
+
+// Told once a run, on the thread whose priority could not be raised.
+void NotePriorityRefused(int error) {
+  const std::string text = std::string("Thread priorities cannot be raised (") + std::strerror(error) +
+                           "): the audio threads run at normal priority. Raising them needs CAP_SYS_NICE or a nice "
+                           "limit (RLIMIT_NICE) of at least 30.";
+  NoteInMonthlyLog(text);
+  std::fprintf(stderr, "%s: %s\n", kTitle, text.c_str());
 }
 
 }  // namespace
@@ -81,9 +92,11 @@ TApplicationReports::TApplicationReports(bool headless) : headless_(headless) {
   SetMessageBoxHook([this](const std::string& text, const std::string& caption) { Message(text, caption); });
   SetErrorBoxHook([this](const std::string& text) { Error(text); });
   MainLoop::Instance().SetExceptionHandler(ReportApplicationError);
+  SetPriorityRefusedHandler(NotePriorityRefused);
 }
 
 TApplicationReports::~TApplicationReports() {
+  SetPriorityRefusedHandler({});
   MainLoop::Instance().SetExceptionHandler({});
   SetErrorBoxHook({});
   SetMessageBoxHook({});

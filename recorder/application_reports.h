@@ -51,7 +51,7 @@ class TRecorderApplication : public QApplication {
 // with a display, into a box that waits for nobody (an error text that is already
 // open is not shown twice); while a modal dialog is open the box is the dialog's,
 // so that it can be clicked. It also routes the exceptions of queued calls to
-// ReportApplicationError.
+// ReportApplicationError, and logs once that thread priorities cannot be raised.
 // Installs its hooks for its lifetime.
 // Threads: create on the GUI thread; messages from other threads are shown from
 // the main loop. parent_ and open_errors_ belong to the GUI thread.

@@ -49,7 +49,9 @@ bool AppendToMonthlyLog(const std::string& text) {
   std::fprintf(stderr, "pelmorax: %s\n", text.c_str());
   RecorderClock::TimePoint now = RecorderClock::Now();
   std::filesystem::path path = MonthlyLogFile(now);
-  UniqueFd fd(open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0666));
+  // Opened without waiting, here and for alarm.txt: a FIFO put in a log's place
+  // would hold the open until someone read it.
+  UniqueFd fd(open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NONBLOCK, 0666));
   if (!fd) return false;
   WriteAndClose(std::move(fd), LogLine(now, text), path);
   return true;
@@ -72,7 +74,7 @@ void LogEvent(const std::string& event) {
   const std::string line = OneLine(event);
   if (!AppendToMonthlyLog(line)) return;
   std::filesystem::path path = ProgramFolder() / "alarm.txt";
-  UniqueFd fd(open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
+  UniqueFd fd(open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NONBLOCK, 0666));
   if (fd) WriteAndClose(std::move(fd), LogLine(RecorderClock::Now(), line), path);
 }
 

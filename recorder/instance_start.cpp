@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <optional>
 
 #include "audio/streaming/au_strings.h"
@@ -34,8 +35,9 @@ std::optional<TRemoteCommand> RecordingCommand(const std::string& argument) {
 
 constexpr int kRefusedExitCode = 2;
 constexpr int kNoRecorderExitCode = 1;
-// How long a start waits for a recorder of its name that is still starting.
-constexpr std::chrono::seconds kStartingRecorderWait{30};
+// How long a start waits for a recorder of its name that is still starting: as
+// long as for one that runs to answer.
+constexpr std::chrono::milliseconds kStartingRecorderWait = InstanceBus::kReplyTimeout;
 
 // A command that reached no recorder is an error for whoever sent it (a script,
 // a service manager): it is told so.
@@ -45,30 +47,32 @@ TStartDecision Sent(int receivers, const std::string& command) {
   return {false, kNoRecorderExitCode, {}, {}, {}};
 }
 
-TStartDecision Refused(const std::string& text) {
+TStartDecision Refused(const std::string& text, int exit_code = kRefusedExitCode) {
   ShowMessageBox(text, "Pelmorax");
-  return {false, kRefusedExitCode, {}, {}, {}};
+  return {false, exit_code, {}, {}, {}};
 }
 
-enum class NameOwner { kThisStart, kRunningRecorder, kSilentRecorder };
+enum class NameOwner { kThisStart, kRunningRecorder, kSilentRecorder, kUnclaimable };
 
 // Who runs under the window class: this start, when it could take the name's
 // lock and nobody listens (a recorder that holds no lock still counts); a
-// recorder that listens; or one that took the name but did not begin to
-// listen in time. A recorder that ends meanwhile leaves the name to this start.
-NameOwner ClaimOrFind(InstanceBus& bus, const std::string& window_class, UniqueFd& lock) {
+// recorder that listens; one that took the name but did not begin to listen in
+// time; or nobody, when the lock cannot be taken (error says why), so that no
+// second recorder of the name can start. A recorder that ends meanwhile leaves
+// the name to this start.
+NameOwner ClaimOrFind(InstanceBus& bus, const std::string& window_class, UniqueFd& lock, int& error) {
   NameOwner owner = NameOwner::kSilentRecorder;
   MainLoop::Instance().PumpUntil(
       [&] {
-        const int claim = bus.ClaimName(window_class, lock);
+        error = bus.ClaimName(window_class, lock);
         if (bus.Exists(window_class)) {
           lock.Reset();
           owner = NameOwner::kRunningRecorder;
           return true;
         }
-        // A folder that takes no lock leaves the first start alone to find out.
-        if (claim != EWOULDBLOCK) owner = NameOwner::kThisStart;
-        return claim != EWOULDBLOCK;
+        if (error == 0) owner = NameOwner::kThisStart;
+        if (error != 0 && error != EWOULDBLOCK) owner = NameOwner::kUnclaimable;
+        return error != EWOULDBLOCK;
       },
       kStartingRecorderWait);
   return owner;
@@ -78,7 +82,8 @@ TStartDecision CloseEveryRecorder(const std::string& option, InstanceBus& bus) {
   // A recorder that is still starting closes too, once it listens.
   for (const std::string& window_class : bus.ClaimedNames()) {
     UniqueFd lock;
-    ClaimOrFind(bus, window_class, lock);
+    int error = 0;
+    ClaimOrFind(bus, window_class, lock, error);
   }
   return Sent(bus.Broadcast({CommandMessage, kCommandSender, rcClose}, InstanceBus::kUntilHandled), option);
 }
@@ -112,12 +117,22 @@ std::string PrepareWindowClass(const std::string& instance_name) {
 TStartDecision MainSequence(const std::vector<std::string>& arguments, InstanceBus& bus) {
   const std::string first_argument = arguments.empty() ? std::string() : arguments.front();
   const std::string instance_name = InstanceName(first_argument);
-  if (SameText(instance_name, "-CLOSE")) return CloseEveryRecorder(first_argument, bus);
-  if (!InstanceBus::ValidInstanceName(instance_name)) {
+  const bool close_all = SameText(instance_name, "-CLOSE");
+  // An empty first argument is a script's unset variable, not the unnamed recorder.
+  if (!arguments.empty() && first_argument.empty()) {
+    return Refused("The instance name is empty: give a name, or no argument for the unnamed recorder.");
+  }
+  if (!close_all && !InstanceBus::ValidInstanceName(instance_name)) {
     return Refused(
         "The instance name cannot be used: it may have at most 54 characters and no \"/\" or "
         "control characters.");
   }
+  if (const std::string problem = bus.FolderProblem(); !problem.empty()) {
+    return Refused("The instance folder " + bus.Folder() + " cannot be used: " + problem +
+                       ". Nothing was started or sent; remove it and it is made again, private to its user.",
+                   kNoRecorderExitCode);
+  }
+  if (close_all) return CloseEveryRecorder(first_argument, bus);
   // After a name, a second argument is that recorder's command.
   const bool named_command = !instance_name.empty() && arguments.size() > 1;
   const std::string option = named_command ? arguments[1] : first_argument;
@@ -128,12 +143,17 @@ TStartDecision MainSequence(const std::vector<std::string>& arguments, InstanceB
   }
   const std::string window_class = PrepareWindowClass(instance_name);
   UniqueFd lock;
-  switch (ClaimOrFind(bus, window_class, lock)) {
+  int error = 0;
+  switch (ClaimOrFind(bus, window_class, lock, error)) {
     case NameOwner::kThisStart:
       if (SameText(option, "-CLOSE")) return Sent(0, option);
       return {true, 0, instance_name, option, std::move(lock)};
     case NameOwner::kRunningRecorder:
       return HandOver(bus, window_class, named_command, option);
+    case NameOwner::kUnclaimable:
+      return Refused("The recorder \"" + window_class + "\" cannot take its name in " + bus.Folder() + ": " +
+                         std::strerror(error) + ".",
+                     kNoRecorderExitCode);
     case NameOwner::kSilentRecorder:
       break;
   }

@@ -58,7 +58,9 @@ struct TStartDecision {
 // recorder itself. An instance name followed by a command ("-CLOSE" too) gives
 // the command to that recorder alone, or starts it with the command. Each
 // command returns once the recorders have carried it out. An instance name the
-// bus cannot carry or an unknown option after it is refused with a message.
+// bus cannot carry, an empty one or an unknown option after it is refused with a
+// message (exit code 2); so is every start (exit code 1) while the instance
+// folder cannot be trusted or the name's lock cannot be taken.
 // Threads: the GUI thread, before any window exists.
 TStartDecision MainSequence(const std::vector<std::string>& arguments, InstanceBus& bus);
 

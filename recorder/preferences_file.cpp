@@ -1,15 +1,19 @@
 #include "recorder/preferences_file.h"
 
 #include <charconv>
-#include <fstream>
+#include <sstream>
 #include <string>
 
 #include "platform/file_write.h"
 #include "platform/ipc/program_folder.h"
+#include "platform/ui_hook.h"
 
 namespace pmx {
 
 namespace {
+
+// Four short lines; anything longer is not ours.
+constexpr std::size_t kMaxPreferencesBytes = 4096;
 
 std::filesystem::path PreferencesFile() { return ProgramFolder() / "preferences.ini"; }
 
@@ -26,11 +30,12 @@ std::optional<int> ReadNumberLine(std::istream& in) {
   return value;
 }
 
-}  // namespace
-
-std::optional<TWindowGeometry> ReadPreferences() {
-  std::ifstream file(PreferencesFile(), std::ios::binary);
-  if (!file) return std::nullopt;
+// The stored geometry; failure is ReadRegularFile's result.
+std::optional<TWindowGeometry> ReadGeometry(int& failure) {
+  std::string text;
+  failure = ReadRegularFile(PreferencesFile(), kMaxPreferencesBytes, text);
+  if (failure != 0) return std::nullopt;
+  std::istringstream file(text);
   TWindowGeometry geometry;
   for (int* field : {&geometry.Width, &geometry.Height, &geometry.Top, &geometry.Left}) {
     const std::optional<int> value = ReadNumberLine(file);
@@ -40,9 +45,28 @@ std::optional<TWindowGeometry> ReadPreferences() {
   return geometry;
 }
 
+}  // namespace
+
+std::optional<TWindowGeometry> ReadPreferences() {
+  int failure = 0;
+  std::optional<TWindowGeometry> geometry = ReadGeometry(failure);
+  if (failure == kNotRegularFile) {
+    ShowMessageBox("Error reading preferences (preferences.ini): it is not a regular file. The window "
+                   "keeps its first-start size and place.",
+                   "Pelmorax");
+  }
+  return geometry;
+}
+
 bool WritePreferences(const TWindowGeometry& geometry) {
+  int failure = 0;
   // A window that kept its place costs no write and no flush to the disk on close.
-  if (ReadPreferences() == geometry) return true;
+  if (ReadGeometry(failure) == geometry) return true;
+  if (failure == kNotRegularFile) {
+    ShowMessageBox("Error writing preferences (preferences.ini): it is not a regular file and is left as it is.",
+                   "Pelmorax");
+    return false;
+  }
   std::string text;
   for (int value : {geometry.Width, geometry.Height, geometry.Top, geometry.Left}) {
     text += std::to_string(value) + "\r\n";

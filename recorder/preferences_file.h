@@ -15,10 +15,12 @@ struct TWindowGeometry {
 };
 
 // The geometry of "preferences.ini"; nothing when the file is missing or one of
-// its four lines is no number.
+// its four lines is no number. Something other than a regular file in its place
+// (a FIFO, a device) is not opened for good, and the user is told.
 std::optional<TWindowGeometry> ReadPreferences();
 
-// Replaces "preferences.ini"; false when it could not be written.
+// Replaces "preferences.ini"; false when it could not be written. Something
+// other than a regular file in its place is left as it is, and the user is told.
 bool WritePreferences(const TWindowGeometry& geometry);
 
 }  // namespace pmx

@@ -1,8 +1,6 @@
 #include "recorder/recorder_options.h"
 
-#include <algorithm>
-#include <array>
-#include <fstream>
+#include <cstring>
 #include <optional>
 #include <system_error>
 
@@ -39,22 +37,7 @@ void Tell(const std::string& text) { ShowMessageBox(text, "Pelmorax"); }
 std::filesystem::path OptionsFile() { return ProgramFolder() / "options.ini"; }
 
 // Far more than 58 lines of settings; what lies beyond is not ours to read.
-constexpr std::streamsize kMaxOptionsBytes = 1 << 20;
-
-std::optional<std::string> ReadOptionsFile() {
-  std::ifstream file(OptionsFile(), std::ios::binary);
-  if (!file) return std::nullopt;
-  // Read as it comes: the limit is no size to clear in advance for a few lines.
-  std::string text;
-  std::array<char, 4096> chunk;
-  while (file && static_cast<std::streamsize>(text.size()) < kMaxOptionsBytes) {
-    const std::streamsize room = kMaxOptionsBytes - static_cast<std::streamsize>(text.size());
-    file.read(chunk.data(), std::min<std::streamsize>(room, chunk.size()));
-    text.append(chunk.data(), static_cast<std::size_t>(file.gcount()));
-  }
-  if (file.bad()) return std::nullopt;
-  return text;
-}
+constexpr std::size_t kMaxOptionsBytes = 1 << 20;
 
 std::string Days(int days) { return std::to_string(days) + (days == 1 ? " day" : " days"); }
 
@@ -101,14 +84,16 @@ void LoadOptions(TRecorderSettings& settings) {
     WriteFirstStartOptions(settings);
     return;
   }
-  std::optional<std::string> text = ReadOptionsFile();
-  if (!text) {
-    Tell("Error reading options (options.ini).");
+  std::string text;
+  if (const int failure = ReadRegularFile(OptionsFile(), kMaxOptionsBytes, text)) {
+    Tell("Error reading options (options.ini): " +
+         (failure == kNotRegularFile ? std::string("it is not a regular file") : std::strerror(failure)) +
+         ". The first-start settings are used.");
     return;
   }
   std::vector<OptionsFileProblem> adjusted;
   const std::optional<OptionsFileProblem> problem =
-      ReadOptionsText(*text, options, DefaultRecorderOptions(), adjusted);
+      ReadOptionsText(text, options, DefaultRecorderOptions(), adjusted);
   for (const OptionsFileProblem& value : adjusted) {
     Tell("Error reading options (options.ini): line " + std::to_string(value.line) + " " + value.what + ".");
   }

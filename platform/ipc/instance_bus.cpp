@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <optional>
@@ -37,7 +38,7 @@ constexpr std::uint8_t kReceived = 2;
 // no one takes a listener that is just starting for a dead one.
 class FolderLock {
  public:
-  explicit FolderLock(const std::string& folder) : fd_(open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)) {
+  explicit FolderLock(int folder) : fd_(openat(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC)) {
     if (fd_.get() >= 0) flock(fd_.get(), LOCK_EX);
   }
 
@@ -45,13 +46,41 @@ class FolderLock {
   UniqueFd fd_;
 };
 
-int PrepareFolder(const std::string& folder) {
-  if (mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) return errno;
+std::string Octal(mode_t mode) {
+  char text[8];
+  std::snprintf(text, sizeof text, "%04o", static_cast<unsigned>(mode & 07777));
+  return text;
+}
+
+// The folder, made (mode 0700) when missing and opened without following a link.
+// What was opened is what is checked and then used, so nothing can be swapped in
+// between: it must belong to this user and be closed to everyone else, or another
+// local user (who may have made it first, as /tmp lets anyone) could hand us
+// their sockets, take our names or remove our locks.
+struct OpenedFolder {
+  UniqueFd fd;
+  int error = 0;        // 0, or an errno value (EPERM for a folder not to be trusted)
+  std::string problem;  // why it cannot be used
+};
+
+OpenedFolder Unusable(int error, std::string problem) { return {UniqueFd(), error, std::move(problem)}; }
+
+OpenedFolder OpenFolder(const std::string& path) {
+  if (mkdir(path.c_str(), 0700) != 0 && errno != EEXIST) return Unusable(errno, std::strerror(errno));
+  UniqueFd fd(open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+  if (!fd) {
+    const int error = errno;
+    struct stat st {};
+    if (lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) return Unusable(EPERM, "it is a symbolic link");
+    return Unusable(error, error == ENOTDIR ? "it is not a folder" : std::strerror(error));
+  }
   struct stat st {};
-  if (lstat(folder.c_str(), &st) != 0) return errno;
-  // Someone else's folder, or one others may enter, could hand us their sockets.
-  if (!S_ISDIR(st.st_mode) || st.st_uid != geteuid() || (st.st_mode & 077) != 0) return EPERM;
-  return 0;
+  if (fstat(fd.get(), &st) != 0) return Unusable(errno, std::strerror(errno));
+  if (st.st_uid != geteuid()) {
+    return Unusable(EPERM, "it belongs to another user (uid " + std::to_string(st.st_uid) + ")");
+  }
+  if ((st.st_mode & 077) != 0) return Unusable(EPERM, "others may use it (mode " + Octal(st.st_mode) + ")");
+  return {std::move(fd), 0, {}};
 }
 
 // Hidden names are the lock files'.
@@ -60,9 +89,12 @@ bool ValidSocketName(const std::string& name) {
          name.find('\0') == std::string::npos;
 }
 
-int SocketAddress(const std::string& folder, const std::string& name, sockaddr_un& address) {
+// The socket is reached through the folder already opened and checked, which
+// also keeps the address short whatever the folder's own path: a socket's path
+// may not be longer than 107 bytes.
+int SocketAddress(int folder, const std::string& name, sockaddr_un& address) {
   if (!ValidSocketName(name)) return EINVAL;
-  const std::string path = folder + "/" + name;
+  const std::string path = "/proc/self/fd/" + std::to_string(folder) + "/" + name;
   address = {};
   address.sun_family = AF_UNIX;
   if (path.size() >= sizeof address.sun_path) return ENAMETOOLONG;
@@ -87,10 +119,14 @@ std::string ClassOfLockFile(const std::string& entry) {
 }
 
 // The names of the folder's entries of a type (DT_SOCK, DT_REG), links not followed.
-std::vector<std::string> FolderEntries(const std::string& folder, unsigned char type) {
+std::vector<std::string> FolderEntries(int folder, unsigned char type) {
   std::vector<std::string> names;
-  DIR* dir = opendir(folder.c_str());
-  if (!dir) return names;
+  const int fd = openat(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  DIR* dir = fd >= 0 ? fdopendir(fd) : nullptr;
+  if (!dir) {
+    if (fd >= 0) close(fd);
+    return names;
+  }
   const mode_t mode = type == DT_SOCK ? S_IFSOCK : S_IFREG;
   while (const dirent* entry = readdir(dir)) {
     struct stat st {};
@@ -113,12 +149,12 @@ int Connect(const sockaddr_un& address) {
 }
 
 // Connects; a socket file nobody listens on any more is removed.
-int ConnectOrClean(const std::string& folder, const sockaddr_un& address) {
+int ConnectOrClean(int folder, const std::string& name, const sockaddr_un& address) {
   const int fd = Connect(address);
   if (fd != -ECONNREFUSED) return fd;
   FolderLock lock(folder);
   const int again = Connect(address);
-  if (again == -ECONNREFUSED) unlink(address.sun_path);
+  if (again == -ECONNREFUSED) unlinkat(folder, name.c_str(), 0);
   return again;
 }
 
@@ -246,13 +282,16 @@ bool InstanceBus::ValidInstanceName(const std::string& name) {
   return name.size() <= kMaxInstanceName && std::all_of(name.begin(), name.end(), allowed);
 }
 
+std::string InstanceBus::FolderProblem() const { return OpenFolder(folder_).problem; }
+
 int InstanceBus::ClaimName(const std::string& class_name, UniqueFd& lock) {
-  if (int error = PrepareFolder(folder_)) return error;
+  const OpenedFolder folder = OpenFolder(folder_);
+  if (folder.error) return folder.error;
   if (!ValidSocketName(class_name)) return EINVAL;
   // Kept after use: removing it would let a third start lock a file that is
   // no longer the one the owner holds.
-  const std::string path = folder_ + "/" + LockFileName(class_name);
-  UniqueFd fd(open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600));
+  UniqueFd fd(openat(folder.fd.get(), LockFileName(class_name).c_str(),
+                     O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600));
   if (!fd) return errno;
   if (flock(fd.get(), LOCK_EX | LOCK_NB) != 0) return errno == EINTR ? EWOULDBLOCK : errno;
   lock = std::move(fd);
@@ -261,8 +300,9 @@ int InstanceBus::ClaimName(const std::string& class_name, UniqueFd& lock) {
 
 std::vector<std::string> InstanceBus::ClaimedNames() {
   std::vector<std::string> names;
-  if (PrepareFolder(folder_) != 0) return names;
-  for (const std::string& entry : FolderEntries(folder_, DT_REG)) {
+  const OpenedFolder folder = OpenFolder(folder_);
+  if (folder.error) return names;
+  for (const std::string& entry : FolderEntries(folder.fd.get(), DT_REG)) {
     const std::string name = ClassOfLockFile(entry);
     UniqueFd probe;
     if (!name.empty() && ClaimName(name, probe) == EWOULDBLOCK) names.push_back(name);
@@ -272,16 +312,17 @@ std::vector<std::string> InstanceBus::ClaimedNames() {
 
 int InstanceBus::Listen(const std::string& class_name, Handler handler) {
   StopListening();
-  if (int error = PrepareFolder(folder_)) return error;
+  OpenedFolder folder = OpenFolder(folder_);
+  if (folder.error) return folder.error;
   sockaddr_un address;
-  if (int error = SocketAddress(folder_, class_name, address)) return error;
-  FolderLock lock(folder_);
+  if (int error = SocketAddress(folder.fd.get(), class_name, address)) return error;
+  FolderLock lock(folder.fd.get());
   const int live = Connect(address);
   if (live >= 0) {
     close(live);
     return EADDRINUSE;
   }
-  unlink(address.sun_path);  // nobody answers on it: a dead listener's file
+  unlinkat(folder.fd.get(), class_name.c_str(), 0);  // nobody answers on it: a dead listener's file
   UniqueFd fd(socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
   if (fd.get() < 0) return errno;
   if (bind(fd.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 || listen(fd.get(), 16) != 0) {
@@ -289,12 +330,13 @@ int InstanceBus::Listen(const std::string& class_name, Handler handler) {
   }
   const int wake = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
   if (wake < 0) {
-    unlink(address.sun_path);
+    unlinkat(folder.fd.get(), class_name.c_str(), 0);
     return errno;
   }
   class_name_ = class_name;
   handler_ = std::move(handler);
   open_ = std::make_shared<std::atomic<bool>>(true);
+  folder_fd_ = std::move(folder.fd);
   listen_fd_ = fd.Release();
   wake_fd_ = wake;
   served_.store(false);
@@ -319,17 +361,18 @@ void InstanceBus::StopListening() {
   while (!loop.PumpUntil([this] { return served_.load(); }, std::chrono::seconds(1))) {
   }
   listener_.join();
-  sockaddr_un address;
-  if (SocketAddress(folder_, class_name_, address) == 0) unlink(address.sun_path);
+  unlinkat(folder_fd_.get(), class_name_.c_str(), 0);
+  folder_fd_.Reset();
   close(listen_fd_);
   close(wake_fd_);
   listen_fd_ = wake_fd_ = -1;
 }
 
 bool InstanceBus::Exists(const std::string& class_name) {
+  const OpenedFolder folder = OpenFolder(folder_);
   sockaddr_un address;
-  if (PrepareFolder(folder_) != 0 || SocketAddress(folder_, class_name, address) != 0) return false;
-  const int fd = ConnectOrClean(folder_, address);
+  if (folder.error || SocketAddress(folder.fd.get(), class_name, address) != 0) return false;
+  const int fd = ConnectOrClean(folder.fd.get(), class_name, address);
   if (fd < 0) return false;
   close(fd);
   return true;
@@ -345,8 +388,9 @@ int InstanceBus::Send(const std::string& class_name, const BusMessage& message,
 }
 
 int InstanceBus::Broadcast(const BusMessage& message, std::chrono::milliseconds work_limit) {
-  if (PrepareFolder(folder_) != 0) return 0;
-  const std::vector<std::string> names = FolderEntries(folder_, DT_SOCK);
+  const OpenedFolder folder = OpenFolder(folder_);
+  if (folder.error) return 0;
+  const std::vector<std::string> names = FolderEntries(folder.fd.get(), DT_SOCK);
   int handled = 0;
   for (const std::string& name : names) {
     if (Deliver(name, message, true, work_limit) == 0) ++handled;
@@ -357,10 +401,11 @@ int InstanceBus::Broadcast(const BusMessage& message, std::chrono::milliseconds 
 int InstanceBus::Deliver(const std::string& socket_name, const BusMessage& message, bool wait,
                          std::chrono::milliseconds work_limit) {
   if (message.name.size() > BusMessage::kMaxNameLength) return EINVAL;
-  if (int error = PrepareFolder(folder_)) return error;
+  const OpenedFolder folder = OpenFolder(folder_);
+  if (folder.error) return folder.error;
   sockaddr_un address;
-  if (int error = SocketAddress(folder_, socket_name, address)) return error;
-  const int connected = ConnectOrClean(folder_, address);
+  if (int error = SocketAddress(folder.fd.get(), socket_name, address)) return error;
+  const int connected = ConnectOrClean(folder.fd.get(), socket_name, address);
   if (connected < 0) return -connected;
   UniqueFd fd(connected);
   if (!WriteAll(fd.get(), Encode(message, wait ? kSent : kPosted))) return EPIPE;

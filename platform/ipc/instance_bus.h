@@ -40,9 +40,10 @@ class InstanceBus {
   // that ends meanwhile is still noticed.
   static constexpr std::chrono::milliseconds kUntilHandled{-1};
 
-  // folder: where the sockets live; it is made (mode 0700) when missing and
-  // refused when another user owns it or others may enter it. reply_timeout:
-  // how long a listener may take to say it received a message.
+  // folder: where the sockets live, whatever the length of its path; it is made
+  // (mode 0700) when missing and refused (EPERM) when it is a symbolic link,
+  // another user owns it or others may enter it. reply_timeout: how long a
+  // listener may take to say it received a message.
   explicit InstanceBus(std::string folder = DefaultFolder(),
                        std::chrono::milliseconds reply_timeout = kReplyTimeout);
   ~InstanceBus();
@@ -53,6 +54,10 @@ class InstanceBus {
   static std::string DefaultFolder();
   // An instance name may hold no "/", no control character and at most 54 characters.
   static bool ValidInstanceName(const std::string& name);
+
+  const std::string& Folder() const { return folder_; }
+  // Why the folder cannot be used (it is made when missing); empty when it can.
+  std::string FolderProblem() const;
 
   // Listens as class_name; 0, or an errno value: EADDRINUSE when a live
   // listener has the name already, EINVAL for a name that cannot be a file.
@@ -96,6 +101,7 @@ class InstanceBus {
   // Cleared when listening stops: messages still queued for the GUI thread are
   // then dropped, as the handler's owner may be going.
   std::shared_ptr<std::atomic<bool>> open_;
+  UniqueFd folder_fd_;  // the folder listened in, as it was checked
   int listen_fd_ = -1;
   int wake_fd_ = -1;
   std::thread listener_;

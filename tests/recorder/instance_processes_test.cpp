@@ -149,8 +149,10 @@ void Report(const std::string& line) {
 TEST(RecorderProcess, DISABLED_StartsAsTheProgramDoes) {
   if (!std::getenv(kReportVariable)) GTEST_SKIP() << "started only by the tests of several processes";
   const char* argument = std::getenv(kArgumentVariable);
+  std::vector<std::string> arguments;
+  if (argument && *argument) arguments.emplace_back(argument);  // else none, as for the unnamed recorder
   InstanceBus bus;  // in $XDG_RUNTIME_DIR, as a real start
-  TStartDecision start = MainSequence({argument ? argument : ""}, bus);
+  TStartDecision start = MainSequence(arguments, bus);
   if (!start.become_recorder) return Report("Handed " + std::to_string(start.exit_code));
   // A recorder needs a while to come up before it listens.
   std::this_thread::sleep_for(20ms);

@@ -1,5 +1,8 @@
 #include "recorder/instance_start.h"
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <chrono>
 #include <filesystem>
 #include <memory>
@@ -144,12 +147,48 @@ TEST_F(InstanceStartTest, NamesTheBusCannotCarryAreRefused) {
     EXPECT_NE(messages_[0].find("54 characters"), std::string::npos);
   }
   EXPECT_FALSE(std::filesystem::exists(folder_));
-  // The longest name fits the socket folder and is found again.
+}
+
+// A socket address holds at most 107 bytes, less than a long runtime folder and
+// the longest name need: such a recorder is still found and commanded.
+TEST_F(InstanceStartTest, TheLongestNameIsFoundInAFolderOfAnyLength) {
+  const std::string folder = (dir_ / std::string(100, 'r')).string();
+  InstanceBus bus(folder);
   const std::string longest(54, 'x');
-  EXPECT_TRUE(Start({longest}).become_recorder);
-  auto recorder = Run(longest);
-  EXPECT_FALSE(Start({longest}).become_recorder);
-  EXPECT_TRUE(AwaitShown(*recorder));
+  EXPECT_TRUE(MainSequence({longest}, bus).become_recorder);
+  Recorder recorder(folder, longest);
+  const TStartDecision second = MainSequence({longest, "-RECORDSTOP"}, bus);
+  EXPECT_FALSE(second.become_recorder);
+  EXPECT_EQ(second.exit_code, 0);
+  EXPECT_TRUE(AwaitShown(recorder));
+  EXPECT_EQ(recorder.window.actions, (Actions{"StopRecording", "ShowInstanceRequest"}));
+}
+
+// A folder that points elsewhere or that another local user made first could
+// carry a second recorder of the same name or someone else's sockets: no start
+// uses it, and each says why.
+TEST_F(InstanceStartTest, AnInstanceFolderNotPrivatelyOursStartsNothing) {
+  const auto expect_refused = [&](const std::string& reason) {
+    for (const char* option : {"-RECORDSTART", "-CLOSE"}) {
+      messages_.clear();
+      const TStartDecision decision = Start({option});
+      EXPECT_FALSE(decision.become_recorder);
+      EXPECT_EQ(decision.exit_code, 1);
+      ASSERT_EQ(messages_.size(), 1u);
+      EXPECT_TRUE(messages_[0].starts_with("The instance folder " + folder_ + " cannot be used: " + reason))
+          << messages_[0];
+    }
+  };
+  const std::string elsewhere = (dir_ / "elsewhere").string();
+  ASSERT_EQ(mkdir(elsewhere.c_str(), 0700), 0);
+  ASSERT_EQ(symlink(elsewhere.c_str(), folder_.c_str()), 0);
+  expect_refused("it is a symbolic link");
+  EXPECT_TRUE(std::filesystem::is_empty(elsewhere));
+  std::filesystem::remove(folder_);
+  if (geteuid() != 0) return;  // only root can give a folder to another user, who could have made it first
+  ASSERT_EQ(mkdir(folder_.c_str(), 0700), 0);
+  ASSERT_EQ(chown(folder_.c_str(), 65534, 65534), 0);
+  expect_refused("it belongs to another user (uid 65534)");
 }
 
 TEST_F(InstanceStartTest, TheListenerIgnoresItsOwnHandleAndUnknownCommands) {

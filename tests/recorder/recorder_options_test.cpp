@@ -1,5 +1,7 @@
 #include "recorder/recorder_options.h"
 
+#include <sys/stat.h>
+
 #include <gtest/gtest.h>
 
 #include "recorder/event_log.h"
@@ -239,13 +241,21 @@ TEST_F(OptionsTest, FirstStartWritesTheDefaultsForTheRunningUser) {
   EXPECT_NE(said.find("pelmorax: " + line + "\n"), std::string::npos) << said;
 }
 
-TEST_F(OptionsTest, UnreadableFileKeepsTheDefaults) {
+TEST_F(OptionsTest, UnreadableFileKeepsTheDefaultsAndIsNotReplaced) {
   std::filesystem::create_directory(Home("options.ini"));
   RecorderOptions.PortIndex = 4;
   LoadOptions(settings_);
-  ASSERT_EQ(messages_, std::vector<std::string>{"Error reading options (options.ini)."});
+  ASSERT_EQ(messages_, std::vector<std::string>{"Error reading options (options.ini): it is not a regular file. "
+                                                "The first-start settings are used."});
   EXPECT_TRUE(RecorderOptions.DriveFlags[0]);
   EXPECT_EQ(ComNumber, 0) << "not derived without a file";
+  // A FIFO someone put there is theirs: a save does not put a file in its place.
+  std::filesystem::remove(Home("options.ini"));
+  ASSERT_EQ(mkfifo(Home("options.ini").c_str(), 0600), 0);
+  messages_.clear();
+  EXPECT_FALSE(SaveOptions(settings_, SampleRecord()));
+  EXPECT_EQ(messages_, std::vector<std::string>{"Error writing options."});
+  EXPECT_TRUE(std::filesystem::is_fifo(Home("options.ini")));
 }
 
 TEST_F(OptionsTest, PortIndexGivesLptBaseOrComNumber) {

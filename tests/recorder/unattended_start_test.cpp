@@ -1,10 +1,12 @@
 #include <fcntl.h>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
+#include <csignal>
 #include <filesystem>
 #include <string>
 #include <thread>
@@ -44,9 +46,13 @@ class Unattended {
   std::filesystem::path Settings() const { return dir_ / "settings"; }
   std::filesystem::path HomeDir() const { return dir_ / "home"; }
 
-  void StartRecorder(const std::string& argument) { pid_ = Spawn(argument); }
-  // The exit status of a second start of the program with argument.
-  int Command(const std::string& argument) { return Wait(Spawn(argument), 20s); }
+  std::filesystem::path RuntimeDir() const { return dir_ / "run"; }
+
+  void StartRecorder(const std::vector<std::string>& arguments) { pid_ = Spawn(arguments); }
+  // The exit status of another start of the program with arguments; -1 when it
+  // has not ended within 20 s.
+  int Command(const std::vector<std::string>& arguments) { return Wait(Spawn(arguments), 20s); }
+  void SignalRecorder(int signal) const { kill(pid_, signal); }
   int WaitRecorder() {
     const int status = Wait(pid_, 20s);
     pid_ = -1;
@@ -57,10 +63,9 @@ class Unattended {
     for (auto until = std::chrono::steady_clock::now() + 20s; std::chrono::steady_clock::now() < until;
          std::this_thread::sleep_for(20ms)) {
       for (const auto& entry : std::filesystem::directory_iterator(Settings(), ignored_)) {
+        if (!entry.path().filename().string().starts_with("Month-")) continue;
         const std::string log = ReadFile(entry.path());
-        if (entry.path().filename().string().starts_with("Month-") && log.find(text) != std::string::npos) {
-          return log;
-        }
+        if (log.find(text) != std::string::npos) return log;
       }
     }
     return {};
@@ -68,7 +73,7 @@ class Unattended {
   std::string Stderr() const { return ReadFile(dir_ / "stderr.txt"); }
 
  private:
-  pid_t Spawn(const std::string& argument) {
+  pid_t Spawn(const std::vector<std::string>& arguments) {
     const std::string program =
         (std::filesystem::read_symlink("/proc/self/exe").parent_path().parent_path() / "bin" / "pelmorax").string();
     std::vector<std::string> env{"HOME=" + HomeDir().string(), "PELMORAX_HOME=" + Settings().string(),
@@ -83,7 +88,8 @@ class Unattended {
         env.push_back(entry);
       }
     }
-    std::vector<std::string> args{program, argument};
+    std::vector<std::string> args{program};
+    args.insert(args.end(), arguments.begin(), arguments.end());
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
@@ -120,15 +126,15 @@ class Unattended {
 // defaults are written, the failure is logged, and the recorder stays for -CLOSE.
 TEST(UnattendedStart, AFirstStartWithADeadDeviceSaysSoAndKeepsRunning) {
   Unattended run("pcm.!default { type hw card 97 }\n");
-  run.StartRecorder("-RECORDSTART");
+  run.StartRecorder({"-RECORDSTART"});
   const std::string log = run.LogHolding("could not be started: WaveInOpen");
   EXPECT_NE(log.find("(ALSA cannot open \"default\": "), std::string::npos) << "ALSA's own reason: " << log;
   EXPECT_FALSE(log.empty()) << run.Stderr();
   EXPECT_NE(log.find("default settings written"), std::string::npos) << log;
   EXPECT_TRUE(std::filesystem::is_directory(run.HomeDir() / "Pelmorax"));
-  EXPECT_EQ(run.Command("-CLOSE"), 0) << run.Stderr();
+  EXPECT_EQ(run.Command({"-CLOSE"}), 0) << run.Stderr();
   EXPECT_EQ(run.WaitRecorder(), 0) << run.Stderr();
-  EXPECT_NE(run.Command("-CLOSE"), 0) << "nobody was left to take it";
+  EXPECT_NE(run.Command({"-CLOSE"}), 0) << "nobody was left to take it";
   EXPECT_EQ(run.Stderr().find("propagateSizeHints"), std::string::npos) << run.Stderr();
 }
 
@@ -142,13 +148,67 @@ TEST(UnattendedStart, AFolderThatCannotBeWrittenIsReportedNotFatal) {
   std::string text = WriteOptionsText(settings);
   text.replace(text.rfind("\r\n0\r\n"), 5, "\r\nzero\r\n");  // the stop delay
   WriteFile(run.Settings() / "options.ini", text);
-  run.StartRecorder("-RECORDSTART");
+  run.StartRecorder({"-RECORDSTART"});
   const std::string log = run.LogHolding("Error: ");
   EXPECT_NE(log.find("Error: Recording to /proc/2"), std::string::npos) << "the file it could not create: " << log;
   EXPECT_NE(log.find("Error reading options (options.ini): line 58 holds no number"), std::string::npos)
       << log << run.Stderr();
-  EXPECT_EQ(run.Command("-CLOSE"), 0) << run.Stderr();
+  EXPECT_EQ(run.Command({"-CLOSE"}), 0) << run.Stderr();
   EXPECT_EQ(run.WaitRecorder(), 0) << run.Stderr();
+}
+
+// Settings files that are FIFOs (or devices) would hold the recorder before it
+// records, deaf to SIGTERM: they are reported, the first-start settings record,
+// a stop signal ends the recorder, and neither FIFO is replaced.
+TEST(UnattendedStart, SettingsFilesThatAreFifosAreReportedAndLeftAlone) {
+  Unattended run("pcm.!default { type null }\n");
+  std::filesystem::create_directory(run.Settings());
+  for (const char* name : {"options.ini", "preferences.ini"}) {
+    ASSERT_EQ(mkfifo((run.Settings() / name).c_str(), 0600), 0);
+  }
+  run.StartRecorder({"-RECORDSTART"});
+  const std::string folder = (run.HomeDir() / "Pelmorax").string();
+  const std::string log = run.LogHolding("recording folder " + folder + " was missing");
+  ASSERT_FALSE(log.empty()) << run.Stderr();
+  EXPECT_NE(log.find("Error reading options (options.ini): it is not a regular file. The first-start settings"),
+            std::string::npos) << log;
+  EXPECT_NE(log.find("Error reading preferences (preferences.ini): it is not a regular file"), std::string::npos)
+      << log;
+  run.SignalRecorder(SIGTERM);
+  EXPECT_EQ(run.WaitRecorder(), 0) << run.Stderr();
+  EXPECT_NE(run.LogHolding("Closed on SIGTERM").find("Error writing preferences (preferences.ini)"),
+            std::string::npos);
+  for (const char* name : {"options.ini", "preferences.ini"}) {
+    EXPECT_TRUE(std::filesystem::is_fifo(run.Settings() / name)) << name;
+  }
+  std::vector<std::filesystem::path> recordings;
+  for (const auto& entry : std::filesystem::directory_iterator(folder)) recordings.push_back(entry.path());
+  ASSERT_EQ(recordings.size(), 1u);
+  EXPECT_EQ(recordings[0].extension(), ".wav");
+}
+
+// An instance folder that others may write (or a script's unset variable for the
+// name) starts no recorder that could not be commanded, or a second one of the
+// same name: the program ends at once, says why on stderr, and records nothing.
+TEST(UnattendedStart, AnInstanceFolderOthersMayWriteOrAnEmptyNameStartsNothing) {
+  Unattended run("pcm.!default { type null }\n");
+  const std::filesystem::path folder = run.RuntimeDir() / "pelmorax";
+  std::filesystem::create_directory(folder);
+  std::filesystem::permissions(folder, std::filesystem::perms::all);
+  run.StartRecorder({"-RECORDSTART"});
+  EXPECT_EQ(run.WaitRecorder(), 1) << run.Stderr();
+  EXPECT_EQ(run.Command({"-RECORDSTART"}), 1) << run.Stderr();
+  EXPECT_EQ(run.Command({"-CLOSE"}), 1) << run.Stderr();
+  EXPECT_NE(run.Stderr().find(folder.string() + " cannot be used: others may use it (mode 0777)"), std::string::npos)
+      << run.Stderr();
+  EXPECT_FALSE(std::filesystem::exists(run.HomeDir() / "Pelmorax")) << "nothing recorded";
+
+  std::filesystem::remove(folder);
+  for (const char* command : {"-RECORDSTART", "-CLOSE", "-BOGUS"}) {
+    EXPECT_EQ(run.Command({"", command}), 2) << command << run.Stderr();
+  }
+  EXPECT_NE(run.Stderr().find("The instance name is empty"), std::string::npos) << run.Stderr();
+  EXPECT_FALSE(std::filesystem::exists(run.HomeDir() / "Pelmorax")) << "nothing recorded";
 }
 
 }  // namespace

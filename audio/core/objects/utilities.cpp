@@ -4,11 +4,13 @@
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
 #include <ctime>
 #include <thread>
+#include <utility>
 
 #include "platform/main_loop.h"
 
@@ -17,6 +19,13 @@ namespace {
 
 // Nice values for the priorities, lowest to highest.
 constexpr int kNiceValues[] = {19, 10, 5, 0, -5, -10, -20};
+
+// Set before the threads that raise priorities run, and only read by them.
+PriorityRefusedHandler& PriorityRefused() {
+  static PriorityRefusedHandler handler;
+  return handler;
+}
+std::atomic<bool> g_priority_refusal_told{false};
 
 bool IsFolder(const std::string& path) {
   struct stat info {};
@@ -57,8 +66,19 @@ void SetMMThreadPriority(TThread& thread, TThreadPriority priority) {
 void ApplyThreadPriority(pid_t thread_id, TThreadPriority priority) {
   if (thread_id <= 0) return;
   const int saved_errno = errno;
-  setpriority(PRIO_PROCESS, static_cast<id_t>(thread_id), kNiceValues[static_cast<int>(priority)]);
+  if (setpriority(PRIO_PROCESS, static_cast<id_t>(thread_id), kNiceValues[static_cast<int>(priority)]) != 0) {
+    const int error = errno;
+    // A thread that has just ended (ESRCH) was refused nothing.
+    if ((error == EACCES || error == EPERM) && !g_priority_refusal_told.exchange(true) && PriorityRefused()) {
+      PriorityRefused()(error);
+    }
+  }
   errno = saved_errno;
+}
+
+void SetPriorityRefusedHandler(PriorityRefusedHandler handler) {
+  PriorityRefused() = std::move(handler);
+  g_priority_refusal_told.store(false);
 }
 
 int64_t GetFileSizeByName(const std::string& name) {

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "audio/core/objects/thread.h"
@@ -29,9 +30,15 @@ void DelayMs(uint32_t ms, bool pump);
 
 // Sets the thread's scheduling priority, best effort (see TThread::SetPriority).
 void SetMMThreadPriority(TThread& thread, TThreadPriority priority);
-// Sets the nice value of the kernel thread id for priority; refusals are ignored,
-// since raising a priority needs a privilege a station PC may not grant.
+// Sets the nice value of the kernel thread id for priority. A refusal does not
+// stop anything, since raising a priority needs a privilege (CAP_SYS_NICE or a
+// nice limit) a station PC may not grant, but it is told once.
 void ApplyThreadPriority(pid_t thread_id, TThreadPriority priority);
+// Told once, on the thread that asked, when the system first refuses to raise a
+// thread's priority; error is the errno value (EACCES). Set before any thread
+// runs; each handler set is told afresh.
+using PriorityRefusedHandler = std::function<void(int error)>;
+void SetPriorityRefusedHandler(PriorityRefusedHandler handler);
 
 // Size of the named file, -1 when there is none.
 int64_t GetFileSizeByName(const std::string& name);

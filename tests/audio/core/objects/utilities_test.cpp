@@ -1,8 +1,12 @@
 #include "audio/core/objects/utilities.h"
 
+#include <linux/capability.h>
 #include <sys/resource.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
 #include <fstream>
 
 #include <gtest/gtest.h>
@@ -99,6 +103,60 @@ TEST(Utilities, ThreadPriorityIsAppliedAtStartAndWhileRunning) {
   thread.Terminate();
   thread.WaitFor();
   EXPECT_EQ(thread.ThreadId(), 0);
+}
+
+// This thread, and the threads it starts, as a user's recorder runs: without
+// CAP_SYS_NICE and under a nice limit that allows no raise.
+class WithoutRaisePrivilege {
+ public:
+  WithoutRaisePrivilege() {
+    syscall(SYS_capget, &header_, saved_);
+    __user_cap_data_struct dropped[2] = {saved_[0], saved_[1]};
+    dropped[CAP_TO_INDEX(CAP_SYS_NICE)].effective &= ~CAP_TO_MASK(CAP_SYS_NICE);
+    syscall(SYS_capset, &header_, dropped);
+    getrlimit(RLIMIT_NICE, &limit_);
+    rlimit none = limit_;
+    none.rlim_cur = 0;
+    setrlimit(RLIMIT_NICE, &none);
+  }
+  ~WithoutRaisePrivilege() {
+    setrlimit(RLIMIT_NICE, &limit_);
+    syscall(SYS_capset, &header_, saved_);
+  }
+
+ private:
+  __user_cap_header_struct header_{_LINUX_CAPABILITY_VERSION_3, 0};
+  __user_cap_data_struct saved_[2]{};
+  rlimit limit_{};
+};
+
+// A station PC may not grant raised priorities: the threads run on at normal
+// priority, and the refusal is told once, not for every thread.
+TEST(Utilities, ARefusedPriorityRaiseIsToldOnce) {
+  if (getpriority(PRIO_PROCESS, 0) != 0) GTEST_SKIP() << "runs at another nice value";
+  const WithoutRaisePrivilege user;
+  std::atomic<int> told{0};
+  std::atomic<int> error{0};
+  SetPriorityRefusedHandler([&](int refusal) {
+    ++told;
+    error = refusal;
+  });
+  Parked handler;
+  Parked queue;
+  handler.SetPriority(TThreadPriority::tpHighest);
+  queue.SetPriority(TThreadPriority::tpHigher);
+  ASSERT_TRUE(handler.Start());
+  ASSERT_TRUE(queue.Start());
+  ASSERT_TRUE(MainLoop::Instance().PumpUntil(
+      [&] { return handler.nice_at_start != -100 && queue.nice_at_start != -100; }, 10s));
+  EXPECT_EQ(handler.nice_at_start, 0);
+  EXPECT_EQ(queue.nice_at_start, 0);
+  SetMMThreadPriority(handler, TThreadPriority::tpTimeCritical);
+  EXPECT_EQ(told, 1);
+  EXPECT_EQ(error, EACCES);
+  SetPriorityRefusedHandler({});
+  handler.Terminate();
+  queue.Terminate();
 }
 
 TEST(DeviceId, IdentifiersBothWays) {
