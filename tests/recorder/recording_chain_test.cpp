@@ -528,6 +528,10 @@ TEST_F(RecordingFaultTest, AFailedWriteKeepsEverythingBeforeItAndANewFileFollows
   EXPECT_FALSE(window_.recording);
   EXPECT_TRUE(window_.error_panel);
   EXPECT_EQ(Data("20260307090503.wav"), Ramp(0, 300'000));
+  // Every frame captured and not on the disk is told.
+  const std::string lost = std::to_string(8 * kRate - 300'000) + " frames lost in a write failure";
+  EXPECT_NE(ReadFile(MonthlyLogFile(RecorderClock::Now())).find("20260307090503.wav: " + lost),
+            std::string::npos);
   TickUntilRecording();
   ASSERT_TRUE(Feed(kRate));
   lifecycle_.StopRecording();
