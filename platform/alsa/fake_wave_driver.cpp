@@ -67,8 +67,11 @@ void FakePcm::Move(uint64_t frames, bool keep) {
       buffered_ += made;
       if (buffered_ > buffer_frames_ && drops_when_full_) {
         if (dropped_ == 0) first_drop_ = clock_;
-        dropped_ += buffered_ - buffer_frames_;
-        buffered_ = buffer_frames_;
+        // A sound server drops whole blocks of its queue: what it holds falls back.
+        const uint64_t block = std::max<uint64_t>(buffer_frames_ / 4, 1);
+        const uint64_t drop = std::min(buffered_, (buffered_ - buffer_frames_ + block - 1) / block * block);
+        dropped_ += drop;
+        buffered_ -= drop;
       } else if (buffered_ > buffer_frames_) {
         xrun_ = true;
       }

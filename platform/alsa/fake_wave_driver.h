@@ -21,8 +21,8 @@ namespace pmx {
 // runs on through a capture overrun: those frames and the buffer's are lost, and
 // the ramp goes on after the hole. A capture device may run fast or slow against
 // the clock by a rate error, and may lose frames without telling, as a sound
-// server does; like one, it may also drop its oldest frames when its buffer is
-// full instead of overrunning. Its time stamps are the clock's.
+// server does; like one, it may also drop its oldest frames, in blocks of a quarter
+// of its buffer, when the buffer is full instead of overrunning. Its time stamps are the clock's.
 //
 // Threads: the test thread and the stream's user call in at any time; all state is
 // guarded by mutex_.
