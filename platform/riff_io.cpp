@@ -131,22 +131,23 @@ int64_t RiffFile::ReadAt(uint64_t offset, uint8_t* dst, std::size_t length) cons
   return static_cast<int64_t>(done);
 }
 
-bool RiffFile::WriteAt(uint64_t offset, const uint8_t* src, std::size_t length) {
-  if (!writable_ || !fd_) return false;
+std::size_t RiffFile::WriteAt(uint64_t offset, const uint8_t* src, std::size_t length) {
+  if (!writable_ || !fd_) return 0;
   std::size_t done = 0;
   while (done < length) {
     const ssize_t n =
         ::pwrite(fd_.get(), src + done, length - done, static_cast<off_t>(offset + done));
     if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
+    if (n <= 0) break;
     done += static_cast<std::size_t>(n);
   }
-  return true;
+  return done;
 }
 
 RiffResult RiffFile::Flush() {
   if (dirty_hi_ <= dirty_lo_) return RiffResult::Ok;
-  if (!WriteAt(buf_start_ + dirty_lo_, buf_.data() + dirty_lo_, dirty_hi_ - dirty_lo_)) {
+  const std::size_t length = dirty_hi_ - dirty_lo_;
+  if (WriteAt(buf_start_ + dirty_lo_, buf_.data() + dirty_lo_, length) != length) {
     return RiffResult::CannotWrite;
   }
   dirty_lo_ = dirty_hi_ = 0;
@@ -202,7 +203,10 @@ int64_t RiffFile::ReadDirect(uint8_t* dst, std::size_t length) {
 bool RiffFile::WriteDirect(const uint8_t* src, std::size_t length) {
   if (Flush() != RiffResult::Ok) return false;
   buf_len_ = 0;
-  return WriteAt(pos_, src, length);
+  // What a write that failed part way put on the disk is counted: it is sound.
+  const std::size_t done = WriteAt(pos_, src, length);
+  pos_ += done;
+  return done == length;
 }
 
 int64_t RiffFile::Read(void* buffer, std::size_t length) {
@@ -236,11 +240,7 @@ int64_t RiffFile::Read(void* buffer, std::size_t length) {
 int64_t RiffFile::Write(const void* buffer, std::size_t length) {
   if (!IsOpen() || !writable_) return -1;
   const auto* src = static_cast<const uint8_t*>(buffer);
-  if (length >= buf_.size()) {
-    if (!WriteDirect(src, length)) return -1;
-    pos_ += length;
-    return static_cast<int64_t>(length);
-  }
+  if (length >= buf_.size()) return WriteDirect(src, length) ? static_cast<int64_t>(length) : -1;
   std::size_t done = 0;
   while (done < length) {
     const bool joins =
@@ -360,10 +360,31 @@ RiffResult RiffFile::CreateChunk(RiffChunk& ck, RiffCreate kind) {
   return RiffResult::Ok;
 }
 
-RiffResult RiffFile::PatchSize(const RiffChunk& ck, uint64_t size) {
-  if (size > kMaxChunkSize) return RiffResult::TooLarge;
-  return WriteLE32At(ck.dwDataOffset - 4, static_cast<uint32_t>(size)) ? RiffResult::Ok
-                                                                       : RiffResult::CannotWrite;
+// The fields go out with the bytes between them in one write: a disk that takes
+// its time over every call is asked once, not once for each field.
+RiffResult RiffFile::PatchSizes(std::span<const RiffSizePatch> patches) {
+  if (patches.empty()) return RiffResult::Ok;
+  uint64_t from = UINT64_MAX;
+  uint64_t to = 0;
+  for (const RiffSizePatch& patch : patches) {
+    if (patch.size > kMaxChunkSize) return RiffResult::TooLarge;
+    from = std::min(from, patch.chunk.dwDataOffset - 4);
+    to = std::max(to, patch.chunk.dwDataOffset);
+  }
+  if (Flush() != RiffResult::Ok) return RiffResult::CannotWrite;
+  std::vector<uint8_t> bytes(to - from);
+  if (ReadAt(from, bytes.data(), bytes.size()) != static_cast<int64_t>(bytes.size())) {
+    return RiffResult::CannotRead;
+  }
+  for (const RiffSizePatch& patch : patches) {
+    StoreLE32(bytes.data() + (patch.chunk.dwDataOffset - 4 - from), static_cast<uint32_t>(patch.size));
+  }
+  if (WriteAt(from, bytes.data(), bytes.size()) != bytes.size()) return RiffResult::CannotWrite;
+  // The window may hold the old fields.
+  const uint64_t lo = std::max(from, buf_start_);
+  const uint64_t hi = std::min(to, buf_start_ + buf_len_);
+  if (lo < hi) std::memcpy(buf_.data() + (lo - buf_start_), bytes.data() + (lo - from), hi - lo);
+  return RiffResult::Ok;
 }
 
 bool PrintableChunkId(uint32_t id) {

@@ -35,6 +35,12 @@ struct RiffChunk {
   bool dirty = false;
 };
 
+// A new size for a chunk's size field.
+struct RiffSizePatch {
+  const RiffChunk& chunk;
+  uint64_t size;
+};
+
 enum class RiffResult {
   Ok,
   ChunkNotFound,
@@ -142,16 +148,18 @@ class RiffFile {
   // Writes a chunk header at the current position (with ck's id, size and form
   // type) and leaves the position at its data. The chunk is dirty.
   RiffResult CreateChunk(RiffChunk& ck, RiffCreate kind = RiffCreate::Chunk);
-  // Writes size into the chunk's size field without moving the position, so a file
-  // still being written carries up-to-date sizes.
-  RiffResult PatchSize(const RiffChunk& ck, uint64_t size);
+  // Writes each size into its chunk's size field, in one write to the file, without
+  // moving the position, so a file still being written carries up-to-date sizes.
+  RiffResult PatchSizes(std::span<const RiffSizePatch> patches);
 
  private:
   RiffResult OpenFd(UniqueFd fd, bool writable);
   int64_t ReadAt(uint64_t offset, uint8_t* dst, std::size_t length) const;
-  bool WriteAt(uint64_t offset, const uint8_t* src, std::size_t length);
+  // The bytes written, fewer than length when a write failed.
+  std::size_t WriteAt(uint64_t offset, const uint8_t* src, std::size_t length);
   bool Fill();
   int64_t ReadDirect(uint8_t* dst, std::size_t length);
+  // Moves the position past what reached the file; false when not all of it did.
   bool WriteDirect(const uint8_t* src, std::size_t length);
   bool WriteLE32At(uint64_t offset, uint32_t value);
   RiffResult ReadHeaderPart(uint8_t* out, std::size_t length);

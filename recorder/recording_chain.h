@@ -46,6 +46,7 @@ class TRecordingComponents : public TRecordingChain {
   std::string Fault() override;
   uint64_t LostFrames() override { return WaveRecorder.LostFrames(); }
   uint64_t Overruns() override { return WaveRecorder.Overruns(); }
+  uint64_t WriteLostFrames() override { return WaveFileRecorder.LostFrames(); }
   uint32_t CaptureRate() override;
   bool RoomToRecord() override;
   bool NearSizeLimit() override;

@@ -184,15 +184,22 @@ void TRecordingLifecycle::EndRecording() {
   chain_.ReleaseFile();
   // Before the current file, whose start time the last split sets.
   FinishSplits();
-  if (chain_.LostFrames() > 0) {
-    AppendToMonthlyLog(std::filesystem::path(file_name).filename().string() + ": " +
-                       std::to_string(chain_.LostFrames()) + " frames lost in " +
-                       std::to_string(chain_.Overruns()) + " overruns");
-  }
+  LogLostFrames(file_name);
   // A split that could not make its new file leaves the chain on the part it
   // finished already; that one must not reach its encoder twice.
   if (file_name != finished_split_) FinishFile(file_name, start_time_);
   if (options_.SaveMode == 6) chain_.StartMonitor();
+}
+
+void TRecordingLifecycle::LogLostFrames(const std::string& file_name) {
+  const uint64_t device = chain_.LostFrames();
+  const uint64_t file = chain_.WriteLostFrames();
+  if (device + file == 0) return;
+  std::string causes = device > 0 ? std::to_string(chain_.Overruns()) + " overruns" : "";
+  // A sink stops at its first failure: there is at most one.
+  if (file > 0) causes += (causes.empty() ? "" : " and ") + std::string("a write failure");
+  AppendToMonthlyLog(std::filesystem::path(file_name).filename().string() + ": " +
+                     std::to_string(device + file) + " frames lost in " + causes);
 }
 
 void TRecordingLifecycle::ShowIdle() {

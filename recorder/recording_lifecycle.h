@@ -78,6 +78,9 @@ class TRecordingChain {
   // overruns, and its rate; kept after it closed.
   virtual uint64_t LostFrames() = 0;
   virtual uint64_t Overruns() = 0;
+  // Frames that reached the file side but not the disk because writing failed,
+  // since the file opened.
+  virtual uint64_t WriteLostFrames() = 0;
   virtual uint32_t CaptureRate() = 0;
   // The recording folder's drive has room for a new recording.
   virtual bool RoomToRecord() = 0;
@@ -167,6 +170,8 @@ class TRecordingLifecycle {
   void StartFailed(const std::string& target, const std::string& reason);
   void ChooseFormat();
   void EndRecording();
+  // The month's log line of the frames the ended recording lost, if any.
+  void LogLostFrames(const std::string& file_name);
   void ShowIdle();
   // Fixes, stamps and encodes the file; gives when its audio ends (start when its
   // length can't be read).

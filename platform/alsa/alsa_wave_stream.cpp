@@ -177,7 +177,14 @@ bool AlsaWaveStream::ReadClock(Clock& clock) {
   // belong to; one from another clock, or none, is replaced by the time now.
   const int64_t at = ns(stamp);
   const bool usable = at > 0 && at <= ns(now) && ns(now) - at < 1'000'000'000;
-  clock.ready = snd_pcm_status_get_avail(status);
+  // A sound server keeps what its client did not take (seconds of it) beyond the
+  // buffer it shows: once that buffer is full, its delay counts the rest, so what it
+  // still holds for a reader that is behind is not taken for lost. (Before, the
+  // delay may count frames that are still on their way.)
+  const snd_pcm_uframes_t avail = snd_pcm_status_get_avail(status);
+  const snd_pcm_sframes_t delay = snd_pcm_status_get_delay(status);
+  const bool full = avail + period_frames_ >= buffer_frames_;
+  clock.ready = full && delay > 0 ? std::max<uint64_t>(avail, static_cast<uint64_t>(delay)) : avail;
   clock.stamp_ns = usable ? at : ns(now);
   clock.unseen = period_frames_;
   return true;

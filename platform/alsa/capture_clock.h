@@ -6,7 +6,8 @@ namespace pmx {
 
 // Finds audio that a capture device lost without reporting it, such as a sound
 // server that drops what its client did not read in time: the frames delivered,
-// plus those ready to read, fall behind the time since capture began.
+// plus those ready to read (or held), fall behind the time since capture began,
+// or fall back when the server drops what it held.
 //
 // A card's clock runs a little fast or slow against the system's. Drift up to
 // kMaxDriftPpm is allowed for, and the comparison starts afresh every kWindowNs, so

@@ -31,12 +31,13 @@ class FakeStream : public WaveStream {
 }  // namespace
 
 FakePcm::FakePcm(bool capture, const WaveFormatEx& format, uint32_t buffer_frames,
-                 uint64_t start_frame, int64_t rate_error_ppm)
+                 uint64_t start_frame, int64_t rate_error_ppm, bool drops_when_full)
     : capture_(capture),
       format_(format),
       buffer_frames_(buffer_frames),
       start_frame_(start_frame),
-      rate_error_ppm_(rate_error_ppm) {}
+      rate_error_ppm_(rate_error_ppm),
+      drops_when_full_(drops_when_full) {}
 
 void FakePcm::Advance(uint64_t frames) {
   std::lock_guard lock(mutex_);
@@ -64,7 +65,16 @@ void FakePcm::Move(uint64_t frames, bool keep) {
       lost_ += made;
     } else if (keep) {
       buffered_ += made;
-      if (buffered_ > buffer_frames_) xrun_ = true;
+      if (buffered_ > buffer_frames_ && drops_when_full_) {
+        if (dropped_ == 0) first_drop_ = clock_;
+        // A sound server drops whole blocks of its queue: what it holds falls back.
+        const uint64_t block = std::max<uint64_t>(buffer_frames_ / 4, 1);
+        const uint64_t drop = std::min(buffered_, (buffered_ - buffer_frames_ + block - 1) / block * block);
+        dropped_ += drop;
+        buffered_ -= drop;
+      } else if (buffered_ > buffer_frames_) {
+        xrun_ = true;
+      }
     }
   } else if (running_ && !xrun_) {
     const uint64_t take = std::min(frames, buffered_);
@@ -222,11 +232,14 @@ long FakePcm::Delay() {
 void FakePcm::Wait(int timeout_ms) {
   std::unique_lock lock(mutex_);
   const auto ready = [this] { return woken_ || ticks_ != seen_ticks_; };
+  waiting_ = true;
+  Changed();
   if (timeout_ms < 0) {
     changed_.wait(lock, ready);
   } else {
     changed_.wait_for(lock, std::chrono::milliseconds(timeout_ms), ready);
   }
+  waiting_ = false;
   woken_ = false;
   seen_ticks_ = ticks_;
 }
@@ -270,6 +283,11 @@ void FakeWaveDriver::SetRateError(int64_t ppm) {
   rate_error_ppm_ = ppm;
 }
 
+void FakeWaveDriver::SetDropsWhenFull(bool drops) {
+  std::lock_guard lock(mutex_);
+  drops_when_full_ = drops;
+}
+
 std::shared_ptr<FakePcm> FakeWaveDriver::Last(WaveDirection direction) {
   std::lock_guard lock(mutex_);
   return direction == WaveDirection::kInput ? last_input_ : last_output_;
@@ -303,7 +321,7 @@ MMRESULT FakeWaveDriver::Open(WaveDirection direction, int id, const WaveFormatE
   if (query) return MMSYSERR_NOERROR;
   const bool capture = direction == WaveDirection::kInput;
   auto pcm = std::make_shared<FakePcm>(capture, format, buffer_frames_, start_frame_,
-                                       capture ? rate_error_ppm_ : 0);
+                                       capture ? rate_error_ppm_ : 0, capture && drops_when_full_);
   (capture ? last_input_ : last_output_) = pcm;
   stream = std::make_unique<FakeStream>(pcm);
   return MMSYSERR_NOERROR;

@@ -21,7 +21,8 @@ namespace pmx {
 // runs on through a capture overrun: those frames and the buffer's are lost, and
 // the ramp goes on after the hole. A capture device may run fast or slow against
 // the clock by a rate error, and may lose frames without telling, as a sound
-// server does; its time stamps are the clock's.
+// server does; like one, it may also drop its oldest frames, in blocks of a quarter
+// of its buffer, when the buffer is full instead of overrunning. Its time stamps are the clock's.
 //
 // Threads: the test thread and the stream's user call in at any time; all state is
 // guarded by mutex_.
@@ -30,7 +31,7 @@ class FakePcm {
   enum Op { kPrepare, kStart, kDrop, kRead, kWrite, kAvail, kDelay, kOpCount };
 
   FakePcm(bool capture, const WaveFormatEx& format, uint32_t buffer_frames, uint64_t start_frame,
-          int64_t rate_error_ppm = 0);
+          int64_t rate_error_ppm = 0, bool drops_when_full = false);
 
   // Moves the clock by frames at the nominal rate (the stream moves only while it
   // runs).
@@ -58,6 +59,11 @@ class FakePcm {
   uint64_t Buffered() const { return buffered_; }  // frames held by the device buffer
   bool ReadStuck() const { return read_stuck_; }    // a read is held up by the delay
   uint64_t Starts() const { return starts_; }       // starts that worked
+  uint64_t Clock() const { return clock_; }          // frames of time so far
+  // The stream's user waits in Wait with nothing new to see: it did all it could.
+  bool Settled() const { return waiting_ && !woken_ && ticks_ == seen_ticks_; }
+  uint64_t Dropped() const { return dropped_; }      // capture: dropped when full
+  uint64_t FirstDrop() const { return first_drop_; }  // capture: the clock at the first
   // A copy of the played bytes, taken under the lock.
   std::vector<uint8_t> PlayedBytes();
 
@@ -92,6 +98,7 @@ class FakePcm {
   const uint32_t buffer_frames_;
   const uint64_t start_frame_;
   const int64_t rate_error_ppm_;
+  const bool drops_when_full_;
   std::array<int, kOpCount> fail_{};
   bool running_ = false;
   bool xrun_ = false;
@@ -101,9 +108,12 @@ class FakePcm {
   uint64_t run_clock_ = 0;  // capture: the part of clock_ while running
   uint64_t made_ = 0;       // capture: frames made in run_clock_ at the device's rate
   uint64_t seen_ticks_ = 0;  // ticks_ when Wait last returned
+  bool waiting_ = false;     // the stream's user is inside Wait
   uint64_t buffered_ = 0;   // capture: ready to read; playback: written, unplayed
   uint64_t generated_ = 0;  // capture: ramp frames produced
   uint64_t lost_ = 0;       // capture: frames produced during the current overrun
+  uint64_t dropped_ = 0;
+  uint64_t first_drop_ = 0;
   std::chrono::milliseconds read_delay_{0};
   bool read_stuck_ = false;
   uint64_t starts_ = 0;
@@ -137,6 +147,9 @@ class FakeWaveDriver : public WaveDriver {
   void SetStartFrame(uint64_t frame);
   // How fast (positive) or slow the next opened capture streams run, in ppm.
   void SetRateError(int64_t ppm);
+  // Whether the next opened capture streams drop their oldest frames when full, as
+  // a sound server does, instead of overrunning.
+  void SetDropsWhenFull(bool drops);
   // The hardware of the latest stream opened in direction; nullptr before any.
   std::shared_ptr<FakePcm> Last(WaveDirection direction);
 
@@ -156,6 +169,7 @@ class FakeWaveDriver : public WaveDriver {
   uint32_t buffer_frames_ = 4096;
   uint64_t start_frame_ = 0;
   int64_t rate_error_ppm_ = 0;
+  bool drops_when_full_ = false;
   std::shared_ptr<FakePcm> last_input_;
   std::shared_ptr<FakePcm> last_output_;
 };

@@ -132,7 +132,8 @@ class WaveStream {
   // Capture: the frames lost in the overrun that a transfer has just reported
   // (-EPIPE); asked before Prepare, which discards what the device still holds.
   virtual uint64_t LostFrames() { return 0; }
-  // Capture, while running: the frames ready to read and when they were counted,
+  // Capture, while running: the frames ready to read (with those a sound server
+  // holds for the reader beyond its buffer) and when they were counted,
   // on the monotonic clock in ns (the device's own time stamp where it gives one),
   // and how many frames it may hold before it shows them; false when it can't tell.
   struct Clock {

@@ -99,10 +99,18 @@ MMRESULT WaveInDevice::Stop() {
 void WaveInDevice::Transfer(Lock& lock) {
   if (reading_) return;
   SettleStream();
-  if (running_ && !failed_) Capture(lock, std::numeric_limits<uint64_t>::max());
+  if (!running_ || failed_) return;
+  Capture(lock, std::numeric_limits<uint64_t>::max());
+  // No buffer to read into: the owner is behind (a slow disk). What the device
+  // drops meanwhile is found now, not once the owner has caught up.
+  if (running_ && !failed_ && !reading_ && queue_.empty()) CheckClock();
 }
 
 bool WaveInDevice::WantsDevice() const { return running_ && !queue_.empty() && !reading_; }
+
+int WaveInDevice::WaitTimeout() const {
+  return running_ && queue_.empty() ? static_cast<int>(kStarvedCheck.count()) : -1;
+}
 
 void WaveInDevice::ResetLocked() {
   if (running_) StopStream();

@@ -18,7 +18,8 @@ namespace pmx {
 // A read stuck in the driver holds up no call: Stop and Reset return at once,
 // and the I/O thread drops the stream when the read comes back.
 // Overruns of the device are recovered and counted with the frames they lost, and
-// so is audio that the device lost without an overrun, found by its clock. A
+// so is audio that the device lost without an overrun, found by its clock, also
+// while the owner keeps no buffer queued. A
 // read that fails for good hands back the partly filled buffer with what it holds,
 // then WIM_FAILED.
 class WaveInDevice : public WaveDevice {
@@ -48,9 +49,12 @@ class WaveInDevice : public WaveDevice {
  private:
   // How long Stop waits for a read that is out before it takes it as stuck.
   static constexpr std::chrono::milliseconds kReadPatience{200};
+  // How often the clock is checked while no buffer is queued.
+  static constexpr std::chrono::milliseconds kStarvedCheck{250};
 
   void Transfer(Lock& lock) override;
   bool WantsDevice() const override;
+  int WaitTimeout() const override;
   void ResetLocked() override;
   uint64_t PositionBytes(uint64_t samples) const override;
   // Capture moves the position as it stores, so it is read without the lock that

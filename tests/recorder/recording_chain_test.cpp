@@ -18,6 +18,7 @@
 #include "recorder/event_log.h"
 #include "tests/recorder/recorder_fixture.h"
 #include "tests/recorder/wav_bytes.h"
+#include "tests/support/file_bytes.h"
 
 namespace pmx::test {
 namespace {
@@ -323,6 +324,147 @@ TEST_F(RecordingFaultTest, AudioLostWithoutAnOverrunIsAlarmedOnceButDriftIsNot) 
   EXPECT_NEAR(ms, 2000, 60);
 }
 
+// A disk between the ring and the file whose every write call takes 400 ms, plus
+// the time its bandwidth needs for the bytes: the device's clock moves on by that
+// much during the call, as sound keeps coming while a real disk works. The calls
+// are the ones the writer makes, as the kernel counts them. The device is a sound
+// server's: a full buffer drops its oldest frames without a word.
+class SlowDiskTest : public RecordingFaultTest {
+ protected:
+  static constexpr uint64_t kCallFrames = kRate * 400 / 1000;
+
+  // Passes the writer's buffers on to the file, taking their time from the clock.
+  class Disk : public TMMDSPComponent {
+   public:
+    explicit Disk(SlowDiskTest& test) : test_(test) { PublishLinks(true, true); }
+    void BufferReady(WAVEHDR* header) override {
+      std::lock_guard lock(busy);
+      const uint64_t calls = WriteCalls();
+      TMMDSPComponent::BufferReady(header);
+      const uint64_t made = WriteCalls() - calls;
+      test_.PassTime(made * kCallFrames + header->dwBytesRecorded * kRate / bytes_per_second);
+    }
+    std::mutex busy;  // held while a write call takes its time
+    std::atomic<uint64_t> bytes_per_second{UINT32_MAX};
+
+   private:
+    SlowDiskTest& test_;
+  };
+
+  SlowDiskTest() {
+    driver_.SetDropsWhenFull(true);
+    driver_.SetBufferFrames(2 * kRate);
+    chain_.MMRingBuffer1.SetOutput(&disk_);
+    disk_.SetOutput(&chain_.WaveFileRecorder);
+  }
+  ~SlowDiskTest() override { chain_.WaveRecorder.Close(); }
+
+  // Moves the clock in steps, each taken by the device before the next; a step
+  // past a tick waits for the tick.
+  void PassTime(uint64_t frames) {
+    for (uint64_t done = 0; done < frames && clock_runs_.load(); done += kStep) {
+      {
+        std::unique_lock lock(tick_mutex_);
+        ticked_.wait_for(lock, 1s,
+                         [this] { return !clock_runs_.load() || Device(&FakePcm::Clock) < due_; });
+      }
+      pcm_->Advance(std::min(kStep, frames - done));
+      Settle();
+    }
+  }
+  // Waits until the device did what it could with the time that passed.
+  void Settle() { pcm_->WaitUntil([](const FakePcm& p) { return p.Settled(); }, 1s); }
+
+  // What a tick saw: the clock, the frames the device had dropped so far, the alarms.
+  struct Tick {
+    uint64_t clock = 0;
+    uint64_t dropped = 0;
+    std::vector<std::string> alarms;
+  };
+  // Records for seconds of the device's clock, which moves on its own while the
+  // disk is idle, ticking every half second.
+  std::vector<Tick> Record(uint64_t seconds) {
+    std::vector<Tick> ticks;
+    const uint64_t end = Device(&FakePcm::Clock) + seconds * kRate;
+    for (uint64_t now; (now = Device(&FakePcm::Clock)) < end;) {
+      if (TickDue(now)) {
+        ticks.push_back({now, Device(&FakePcm::Dropped), lifecycle_.WatchRecording().alarms});
+        std::lock_guard lock(tick_mutex_);
+        due_ += kRate / 2;
+        ticked_.notify_all();
+      } else if (std::unique_lock idle(disk_.busy, std::try_to_lock); idle) {
+        pcm_->Advance(kStep);
+        idle.unlock();
+        Settle();
+      } else {
+        pcm_->WaitUntil([now](const FakePcm& p) { return p.Clock() > now; }, 20ms);
+      }
+    }
+    // The clock stops with the disk's call that is under way, so what the file
+    // should hold is known.
+    clock_runs_.store(false);
+    ticked_.notify_all();
+    std::lock_guard idle(disk_.busy);
+    return ticks;
+  }
+  bool TickDue(uint64_t now) {
+    std::lock_guard lock(tick_mutex_);
+    return now >= due_;
+  }
+  // A count of the device, read under its lock.
+  uint64_t Device(uint64_t (FakePcm::*count)() const) {
+    uint64_t value = 0;
+    pcm_->Check([&](const FakePcm& p) {
+      value = (p.*count)();
+      return true;
+    });
+    return value;
+  }
+
+  Disk disk_{*this};
+  std::mutex tick_mutex_;
+  std::condition_variable ticked_;
+  uint64_t due_ = kRate / 2;  // the clock of the next tick, under tick_mutex_
+  std::atomic<bool> clock_runs_{true};
+};
+
+// Each call takes 400 ms, but a writer that fell behind writes all it holds in
+// one call: the disk keeps up, and every sample reaches the file.
+TEST_F(SlowDiskTest, ADiskSlowOverEveryCallButFastEnoughLosesNothing) {
+  Start();
+  const std::vector<Tick> ticks = Record(60);
+  const uint64_t fed = Device(&FakePcm::Clock);
+  lifecycle_.StopRecording();
+  for (const Tick& tick : ticks) EXPECT_EQ(tick.alarms, std::vector<std::string>{}) << tick.clock;
+  EXPECT_EQ(Device(&FakePcm::Dropped), 0u);
+  EXPECT_EQ(chain_.LostFrames(), 0u);
+  EXPECT_EQ(Data("20260307090503.wav"), Ramp(0, fed));
+}
+
+// A disk too slow for the sound never catches up: what the device drops is told
+// within about two seconds, all along, and in all as much as the file misses.
+TEST_F(SlowDiskTest, ADiskTooSlowForTheSoundHasItsLossToldWhileItGoesOn) {
+  disk_.bytes_per_second = 100'000;
+  Start();
+  const std::vector<Tick> ticks = Record(60);
+  const uint64_t fed = Device(&FakePcm::Clock);
+  lifecycle_.StopRecording();
+  ASSERT_GT(ticks.back().dropped, 10 * kRate) << "the disk was fast enough";
+  constexpr std::size_t kLate = 5;  // ticks: 2.5 s
+  uint64_t told_ms = 0;
+  for (std::size_t i = 0; i < ticks.size(); ++i) {
+    for (const std::string& alarm : ticks[i].alarms) {
+      ASSERT_TRUE(alarm.starts_with("audio lost: ")) << alarm;
+      told_ms += std::stoull(alarm.substr(12));
+    }
+    const uint64_t dropped_ms = i < kLate ? 0 : ticks[i - kLate].dropped * 1000 / kRate;
+    EXPECT_GE(told_ms + 200, dropped_ms) << "untold at " << ticks[i].clock / kRate << " s";
+  }
+  const uint64_t missing_ms = (fed - Data("20260307090503.wav").size() / 4) * 1000 / kRate;
+  EXPECT_NEAR(static_cast<double>(told_ms), static_cast<double>(missing_ms),
+              std::max(0.3 * static_cast<double>(missing_ms), 3000.0));
+}
+
 TEST_F(RecordingFaultTest, ADeadDeviceEndsTheFileWithAllItGaveAndRecordingResumesWhenItReturns) {
   std::atomic<int> errors{0};
   chain_.WaveRecorder.OnError = [&](TObject*) { ++errors; };
@@ -404,6 +546,10 @@ TEST_F(RecordingFaultTest, AFailedWriteKeepsEverythingBeforeItAndANewFileFollows
   EXPECT_FALSE(window_.recording);
   EXPECT_TRUE(window_.error_panel);
   EXPECT_EQ(Data("20260307090503.wav"), Ramp(0, 300'000));
+  // Every frame captured and not on the disk is told.
+  const std::string lost = std::to_string(8 * kRate - 300'000) + " frames lost in a write failure";
+  EXPECT_NE(ReadFile(MonthlyLogFile(RecorderClock::Now())).find("20260307090503.wav: " + lost),
+            std::string::npos);
   TickUntilRecording();
   ASSERT_TRUE(Feed(kRate));
   lifecycle_.StopRecording();

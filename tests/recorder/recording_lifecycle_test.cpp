@@ -66,6 +66,7 @@ class FakeChain : public TRecordingChain {
   std::string Fault() override { return fault; }
   uint64_t LostFrames() override { return 0; }
   uint64_t Overruns() override { return 0; }
+  uint64_t WriteLostFrames() override { return 0; }
   uint32_t CaptureRate() override { return 44100; }
   bool RoomToRecord() override { return true; }
   bool NearSizeLimit() override { return near_limit; }

@@ -332,9 +332,8 @@ int32_t TMMRingBuffer::ReadData(void* data, int32_t length) {
 bool TMMRingBuffer::TakeRun(Run& run) {
   std::lock_guard lock(mutex_);
   run = Run{read_index_, 0, 0};
-  while (run.count < count_ && run.first + run.count < num_buffers_ && run.bytes < chunk_) {
+  while (run.count < count_ && run.first + run.count < num_buffers_) {
     const Slot& slot = slots_[run.first + run.count];
-    if (run.bytes + slot.bytes > chunk_) break;
     run.bytes += slot.bytes;
     ++run.count;
     // Only a full slot runs on into the next one's memory.
@@ -357,9 +356,11 @@ void TMMRingBuffer::ReleaseRun(const Run& run) {
   changed_.notify_all();
 }
 
-// The slots go out as they lie in the ring's one block: no copy. They stay counted
-// until the push returns, so no writer reuses them meanwhile, and a clear or a
-// close waits for the flush (flush_mutex_).
+// The slots go out as they lie in the ring's one block: no copy, and all that
+// lie in a row in one push, so a writer that fell behind catches up in a few large
+// writes, however long each of them takes. They stay counted until the push
+// returns, so no writer reuses them meanwhile, and a clear or a close waits for
+// the flush (flush_mutex_).
 void TMMRingBuffer::FlushQueue() {
   std::lock_guard flush(flush_mutex_);
   if (open_.load() && BytesInBuffer() > 0) {

@@ -43,9 +43,9 @@ class TMMQueueThread : public TMMDSPThread {
 
 // A chain node holding NumBuffers slots of BufferSize bytes, in one block of
 // memory. In qmWrite the pushing side only copies each buffer into a slot and the
-// queue thread pushes the slots on to Output straight from the block, in chunks of
-// up to 64 KiB, when half the ring is filled and at the latest kWriteBehind after
-// the last flush; in qmRead the queue thread keeps the ring filled from Input ahead
+// queue thread pushes the slots on to Output straight from the block, every slot
+// that lies in a row in one push, when half the ring is filled and at the latest
+// kWriteBehind after the last flush; in qmRead the queue thread keeps the ring filled from Input ahead
 // of a pulling device.
 //
 // Threads: properties, links and lifecycle belong to the GUI thread (the layout
@@ -90,8 +90,8 @@ class TMMRingBuffer : public TMMDSPComponent {
   int64_t FreeBytes() const;
   // A fill or flush has been asked for and has not ended yet.
   bool IsBusy() const;
-  // Bytes moved per fill or flush, fixed at open.
-  int32_t FlushChunk() const { return chunk_; }
+  // Bytes asked for per pull of a fill, fixed at open.
+  int32_t FillChunk() const { return chunk_; }
 
   // Bytes stored: 0 when closed, disabled or full (then OnOverlow fires).
   int32_t WriteBuffer(const void* data, int32_t length, uintptr_t user, uint32_t flags);
@@ -154,7 +154,7 @@ class TMMRingBuffer : public TMMDSPComponent {
   void FillSilence(void* data, int32_t length) const;
   bool ReadPrimed(std::unique_lock<std::mutex>& lock, int32_t& length);
   void ReadSlot(void* data, int32_t& length, uint32_t& flags, uintptr_t& user);
-  // Slots in a row from read_index_ that lie in one piece of memory, up to a chunk.
+  // The slots in a row from read_index_ that lie in one piece of memory.
   struct Run {
     int first = 0;
     int count = 0;

@@ -92,6 +92,7 @@ bool TMMCustomWaveFile::OpenFile() {
     NoteCreated(wave_->FileName());
     wave_->IORecord()->MaxFileSize = max_file_size_.load();
     data_bytes_.store(0);
+    lost_bytes_.store(0);
     std::lock_guard status(status_lock_);
     failure_.clear();
     split_to_.clear();
@@ -270,27 +271,42 @@ bool TMMCustomWaveFile::SwitchFile() {
 }
 
 bool TMMCustomWaveFile::WriteBuffer(const WAVEHDR* lpWaveHdr) {
-  if (!file_started_.load() || !GetEnabled() || !Input() || lpWaveHdr->dwBytesRecorded == 0) {
+  if (!GetEnabled() || !Input() || lpWaveHdr->dwBytesRecorded == 0) return true;
+  if (!file_started_.load()) {
+    // The sink closed itself on a failure: what the chain still delivers is lost.
+    if (!WriteFailure().empty()) lost_bytes_ += lpWaveHdr->dwBytesRecorded;
     return true;
   }
   std::lock_guard lock(wave_lock_);
   if (!file_opened_.load() || wave_->FileName().empty()) return true;
   const bool switched = SwitchFile();
+  return WriteToFile(lpWaveHdr) && switched;
+}
+
+bool TMMCustomWaveFile::WriteToFile(const WAVEHDR* lpWaveHdr) {
   const int64_t bytes = lpWaveHdr->dwBytesRecorded;
   if (!HasRoomFor(bytes)) {
+    lost_bytes_ += bytes;
     SetFailure("Not enough space on the disk");
     return false;
   }
+  const auto before = static_cast<int64_t>(wave_->IORecord()->dwDataBytes);
   errno = 0;
   const int64_t written = wave_->WriteData(lpWaveHdr->lpData, bytes);
   const int error = errno;
-  if (written > 0) {
-    data_bytes_.store(static_cast<int64_t>(wave_->IORecord()->dwDataBytes));
-    return switched;
-  }
+  data_bytes_.store(static_cast<int64_t>(wave_->IORecord()->dwDataBytes));
+  if (written > 0) return true;
+  lost_bytes_ += bytes - (data_bytes_.load() - before);
   SetFailure(written == 0 ? "The file reached the largest size a WAV file can have"
                           : std::string("Write error: ") + std::strerror(error != 0 ? error : EIO));
   return false;
+}
+
+uint64_t TMMCustomWaveFile::LostFrames() const {
+  const PWaveFormatEx format = PWaveFormat();
+  const int64_t bytes = lost_bytes_.load();
+  if (!format || format->nAvgBytesPerSec() == 0) return 0;
+  return static_cast<uint64_t>(MulDiv64(bytes, format->nSamplesPerSec(), format->nAvgBytesPerSec()));
 }
 
 void TMMCustomWaveFile::BufferReady(WAVEHDR* lpWaveHdr) {

@@ -71,6 +71,9 @@ class TMMCustomWaveFile : public TMMCustomFile {
   void SetMaxFileSize(uint64_t bytes) { max_file_size_.store(bytes); }
   // Data bytes in the file being written.
   int64_t DataBytes() const { return data_bytes_.load(); }
+  // Frames handed to the sink since its file opened that a failure kept from the
+  // disk: the part of the failed write that did not reach it, and what came after.
+  uint64_t LostFrames() const;
   // Why the sink closed itself ("Not enough space on the disk", "Write error: ...");
   // empty while it writes. Cleared when a file is opened.
   std::string WriteFailure() const;
@@ -130,6 +133,9 @@ class TMMCustomWaveFile : public TMMCustomFile {
   bool CloseFile();
   // The sink's part of BufferReady; false when the sink must close.
   bool WriteBuffer(const WAVEHDR* lpWaveHdr);
+  // Under wave_lock_: writes a buffer into the open file; false (with the failure
+  // set and the bytes that missed the disk counted) when that failed.
+  bool WriteToFile(const WAVEHDR* lpWaveHdr);
   // Under wave_lock_: whether the drive takes bytes more with the room to spare.
   bool HasRoomFor(int64_t bytes);
   // Under wave_lock_: the split asked for; false (with the failure set) when the
@@ -171,6 +177,7 @@ class TMMCustomWaveFile : public TMMCustomFile {
   FreeSpace free_space_;
   std::atomic<uint64_t> max_file_size_{kMaxRiffFileSize};
   std::atomic<int64_t> data_bytes_{0};
+  std::atomic<int64_t> lost_bytes_{0};
   mutable std::mutex status_lock_;
   std::string split_to_;                  // guarded by status_lock_
   std::vector<std::string> finished_;     // guarded by status_lock_

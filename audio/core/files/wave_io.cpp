@@ -204,9 +204,8 @@ uint64_t TrailerBytes(const TWaveIORecord& rec) {
 bool UpdateSizesOnDisk(TWaveIORecord& rec) {
   RiffFile& file = *rec.hmmio;
   const uint64_t riffSize = rec.dwDataOffset + rec.dwDataBytes - rec.ckRIFF.dwDataOffset;
-  if (file.PatchSize(rec.ckData, rec.dwDataBytes) != RiffResult::Ok ||
-      file.PatchSize(rec.ckRIFF, riffSize) != RiffResult::Ok ||
-      file.SyncBehind() != RiffResult::Ok) {
+  const RiffSizePatch sizes[] = {{rec.ckRIFF, riffSize}, {rec.ckData, rec.dwDataBytes}};
+  if (file.PatchSizes(sizes) != RiffResult::Ok || file.SyncBehind() != RiffResult::Ok) {
     return false;
   }
   rec.SizesOnDisk = rec.dwDataBytes;
