@@ -131,6 +131,30 @@ int AlsaSoundBuffer::WriteBytes(const uint8_t* data, uint32_t bytes) {
   return 0;
 }
 
+int AlsaSoundBuffer::Unplayed(uint32_t& bytes) {
+  bytes = 0;
+  // A dropped device holds nothing: what it had not played waits for the restart.
+  if (dropped_) {
+    bytes = static_cast<uint32_t>(unplayed_.size());
+    return 0;
+  }
+  snd_pcm_sframes_t delay = 0;
+  const int error = snd_pcm_delay(pcm_, &delay);
+  // A device that ran dry has nothing left to play.
+  if (IsAlsaXrun(error)) return 0;
+  if (error < 0) return error;
+  bytes = static_cast<uint32_t>(std::max<snd_pcm_sframes_t>(0, delay)) * frame_bytes_;
+  return 0;
+}
+
+int AlsaSoundBuffer::DropUnplayed() {
+  playing_ = false;
+  dropped_ = false;
+  unplayed_.clear();
+  const int error = snd_pcm_drop(pcm_);
+  return error < 0 ? error : snd_pcm_prepare(pcm_);
+}
+
 void AlsaSoundBuffer::Remember(const uint8_t* data, snd_pcm_uframes_t frames) {
   if (history_.empty()) return;
   std::size_t bytes = frames * frame_bytes_;
