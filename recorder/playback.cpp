@@ -60,10 +60,16 @@ class TPlayback::TWavePlayer : public TKindPlayer {
   void Pause() override { chain_.WaveOut.Pause(); }
 
   void Seek(int permille) override {
+    const int64_t ms = permille * chain_.AudioFile.FileLength() / 1000;
+    // Stopped: the file is where the next run starts; no device is woken for it.
+    if (!(chain_.WaveOut.State() & wsStarted)) {
+      chain_.AudioFile.SetTimePosition(ms);
+      return;
+    }
     TMMWaveOut& wave_out = chain_.WaveOut;
     try {
       wave_out.Pause();
-      chain_.AudioFile.SetTimePosition(permille * chain_.AudioFile.FileLength() / 1000);
+      chain_.AudioFile.SetTimePosition(ms);
       wave_out.ResetDevice();
       wave_out.Restart();
     } catch (const EMMMpegError&) {
@@ -102,15 +108,22 @@ class TPlayback::TStreamPlayer : public TKindPlayer {
   }
 
   void Seek(int permille) override {
-    if (output_.GetStatus() == TAuStatus::kIdle) return;
-    input_.MoveByPercent(permille / 10 - output_.GetProgress());
+    if (output_.GetStatus() == TAuStatus::kIdle) {
+      input_.Cue(input_.GetLengthSamples() * permille / 1000);
+    } else {
+      input_.MoveByPercent(permille / 10 - output_.GetProgress());
+      // Paused, what was buffered before the seek is not what plays on.
+      output_.DropQueued();
+    }
   }
 
+  // The position is that of what is heard, not of what the output has read ahead.
   std::optional<TProgress> Progress() override {
     const TAuStatus status = output_.GetStatus();
     const int64_t size = input_.Size();
-    if (status != TAuStatus::kPlaying && (status != TAuStatus::kPaused || size == 0)) return std::nullopt;
-    const int64_t position = input_.Position();
+    const bool cued = status == TAuStatus::kIdle && input_.Cued();
+    if (!cued && status != TAuStatus::kPlaying && (status != TAuStatus::kPaused || size == 0)) return std::nullopt;
+    const int64_t position = output_.HeardPosition();
     return TProgress{position * input_.GetLengthSeconds() / (size + 1), static_cast<int>(position * 100 / (size + 1))};
   }
 

@@ -41,7 +41,7 @@ class TPlayback : public TPlaybackChoice {
   bool Load();
   void Play();
   void Pause();
-  // Moves to permille of the recording while a run is on.
+  // Moves to permille of the recording; stopped, the next Play starts there.
   void Seek(int permille);
   // Ends whatever plays and waits until it has.
   void Stop() { Chain.StopAll(); }

@@ -175,11 +175,13 @@ void TAuFileIn::Reset() {
 }
 
 void TAuFileIn::SetFileName(const std::string& name) {
+  cued_ = -1;
   CloseSource();
   file_name_ = name;
 }
 
 void TAuFileIn::SetStream(TStream* stream) {
+  cued_ = -1;
   CloseSource();
   TAuStreamedInput::SetStream(stream);
 }
@@ -227,6 +229,8 @@ void TAuFileIn::DoInit() {
     position_ = 0;
   }
   if (start_sample_ > 0 || end_sample_ != -1) ApplyWindow();
+  const int64_t cued = cued_.exchange(-1);
+  if (cued > 0) SeekSample(cued);
 }
 
 // Narrows Size to the frames from StartSample to EndSample, both included.
@@ -238,6 +242,7 @@ void TAuFileIn::ApplyWindow() {
 }
 
 void TAuFileIn::DoFlush() {
+  cued_ = -1;
   CloseSource();
   start_sample_ = 0;
   end_sample_ = -1;
@@ -264,6 +269,14 @@ bool TAuFileIn::SeekSample(int64_t sample) {
   position_ = (target - start_sample_) * bytes_per_frame_;
   if (landed) end_of_data_ = false;  // a seek back after the end reads again
   return landed;
+}
+
+void TAuFileIn::Cue(int64_t sample) {
+  const int64_t total = GetLengthSamples();
+  if (busy_ || total < 0) return;
+  std::lock_guard lock(DataLock);
+  cued_ = std::clamp<int64_t>(sample, 0, total);
+  position_ = cued_ * (int64_t{channels_} * bits_per_sample_ / 8);
 }
 
 void TAuFileIn::MoveByPercent(int percent) {

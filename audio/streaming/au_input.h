@@ -134,6 +134,11 @@ class TAuFileIn : public TAuStreamedInput {
   bool SeekSample(int64_t sample);
   // Moves by a percentage of the size from the current position, within the window.
   void MoveByPercent(int percent);
+  // Idle: the next run begins at sample, as if moved there with SeekSample as it
+  // begins (StartSample would narrow the run to a window instead); Position reads
+  // as that sample until then. A new file or the end of a run drops it.
+  void Cue(int64_t sample);
+  bool Cued() const { return cued_.load() >= 0; }
 
  protected:
   virtual void OpenSource() = 0;
@@ -156,6 +161,7 @@ class TAuFileIn : public TAuStreamedInput {
 
  private:
   void ApplyWindow();
+  std::atomic<int64_t> cued_{-1};  // set on the GUI thread while idle, taken by the run's Init
 };
 
 // A file input with the tags a file may carry.

@@ -69,6 +69,27 @@ void TDXAudioOut::Resume() {
   TAuOutput::Resume();
 }
 
+void TDXAudioOut::DropQueued() {
+  if (GetStatus() != TAuStatus::kPaused) return;
+  std::lock_guard lock(buffer_mutex_);
+  // Before the first block there is nothing to drop.
+  if (!buffer_ || first_) return;
+  // A device that fails here fails the run's next write, which reports it.
+  buffer_->Drop();
+  written_end_ = Input()->Position();
+  // The run writes and starts its buffer afresh, and reads on if the input had ended.
+  first_ = true;
+  input_ended_ = false;
+}
+
+int64_t TDXAudioOut::HeardPosition() {
+  std::lock_guard lock(buffer_mutex_);
+  if (!buffer_) return Input() ? Input()->Position() : 0;
+  uint32_t unplayed = 0;
+  if (buffer_->UnplayedData(unplayed) != 0) unplayed = 0;
+  return std::max<int64_t>(0, written_end_ - unplayed);
+}
+
 WaveFormatEx TDXAudioOut::BufferFormat() const {
   WaveFormatEx format = WaveFormatEx::Pcm(static_cast<uint32_t>(sample_rate_), static_cast<uint16_t>(bits_),
                                           static_cast<uint16_t>(channels_));
@@ -102,6 +123,7 @@ void TDXAudioOut::PrepareOutput() {
   {
     std::lock_guard lock(buffer_mutex_);
     buffer_ = std::move(buffer);
+    written_end_ = Input()->Position();
   }
   first_ = true;
   input_ended_ = false;
@@ -136,6 +158,7 @@ void TDXAudioOut::WriteFirstBlock() {
   std::lock_guard lock(buffer_mutex_);
   buffer_->SetVolume(volume_);
   Check(buffer_->Write(transfer_.data(), got));
+  written_end_ = Input()->Position();
   if (ended) Check(buffer_->FillSilence(silence_));
   Check(buffer_->Start());
   input_ended_ = ended;
@@ -147,6 +170,7 @@ void TDXAudioOut::Refill(uint32_t bytes) {
   const uint32_t got = ReadFull(*Input(), transfer_.data(), bytes, ended);
   std::lock_guard lock(buffer_mutex_);
   Check(buffer_->Write(transfer_.data(), got));
+  written_end_ = Input()->Position();
   if (ended) Check(buffer_->FillSilence(silence_));
   input_ended_ = ended;
 }

@@ -51,6 +51,12 @@ class TDXAudioOut : public TAuOutput {
 
   void Pause() override;
   void Resume() override;
+  // Paused: forgets what the buffer holds, so that playing on starts with what the
+  // input delivers next (after a seek).
+  void DropQueued();
+  // Where in the input what is heard now is, in bytes: the input's position less
+  // what the buffer holds and has not played yet; the input's position when no run is on.
+  int64_t HeardPosition();
 
   TUnderrunEvent OnUnderrun;
 
@@ -83,6 +89,7 @@ class TDXAudioOut : public TAuOutput {
 
   std::mutex buffer_mutex_;
   std::unique_ptr<SoundBuffer> buffer_;
+  int64_t written_end_ = 0;  // the input's position after the data last written, under buffer_mutex_
   // Worker only, during a run:
   int channels_ = 0;
   int sample_rate_ = 0;

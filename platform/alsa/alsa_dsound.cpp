@@ -107,6 +107,12 @@ int AlsaSoundBuffer::GetFreeSpace(uint32_t& free) {
 }
 
 int AlsaSoundBuffer::WriteBytes(const uint8_t* data, uint32_t bytes) {
+  // A sound server's stream that sat idle since it was prepared may take the first
+  // writes and never play them: a dropped stream is prepared just before them.
+  if (!dropped_ && snd_pcm_state(pcm_) == SND_PCM_STATE_SETUP) {
+    const int error = snd_pcm_prepare(pcm_);
+    if (error < 0) return error;
+  }
   snd_pcm_uframes_t frames = bytes / frame_bytes_;
   int stalls = 0;
   while (frames > 0) {
@@ -129,6 +135,31 @@ int AlsaSoundBuffer::WriteBytes(const uint8_t* data, uint32_t bytes) {
     frames -= static_cast<snd_pcm_uframes_t>(written);
   }
   return 0;
+}
+
+int AlsaSoundBuffer::Unplayed(uint32_t& bytes) {
+  bytes = 0;
+  // A dropped device holds nothing: what it had not played waits for the restart.
+  if (dropped_) {
+    bytes = static_cast<uint32_t>(unplayed_.size());
+    return 0;
+  }
+  if (snd_pcm_state(pcm_) == SND_PCM_STATE_SETUP) return 0;
+  snd_pcm_sframes_t delay = 0;
+  const int error = snd_pcm_delay(pcm_, &delay);
+  // A device that ran dry has nothing left to play.
+  if (IsAlsaXrun(error)) return 0;
+  if (error < 0) return error;
+  bytes = static_cast<uint32_t>(std::max<snd_pcm_sframes_t>(0, delay)) * frame_bytes_;
+  return 0;
+}
+
+int AlsaSoundBuffer::DropUnplayed() {
+  playing_ = false;
+  dropped_ = false;
+  unplayed_.clear();
+  // Prepared again only by the next write (see WriteBytes).
+  return snd_pcm_state(pcm_) == SND_PCM_STATE_SETUP ? 0 : snd_pcm_drop(pcm_);
 }
 
 void AlsaSoundBuffer::Remember(const uint8_t* data, snd_pcm_uframes_t frames) {

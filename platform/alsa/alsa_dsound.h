@@ -31,6 +31,8 @@ class AlsaSoundBuffer : public SoundBuffer {
  protected:
   int Open(const WaveFormatEx& format, uint32_t bytes) override;
   int WriteBytes(const uint8_t* data, uint32_t bytes) override;
+  int Unplayed(uint32_t& bytes) override;
+  int DropUnplayed() override;
 
  private:
   int Configure(snd_pcm_format_t sample, const WaveFormatEx& format, snd_pcm_uframes_t frames);

@@ -58,6 +58,7 @@ int SoundBuffer::InitOutput(const WaveFormatEx& format, uint32_t bytes) {
 }
 
 int SoundBuffer::Write(const uint8_t* data, uint32_t bytes) {
+  trailing_silence_ = 0;
   const int volume = std::clamp(volume_.load(), -10000, 0);
   if (volume == 0) return WriteBytes(data, bytes);
   scaled_.assign(data, data + bytes);
@@ -70,7 +71,20 @@ int SoundBuffer::FillSilence(uint8_t byte) {
   const int result = GetFreeSpace(free);
   if (result != 0 || free == 0) return result;
   const std::vector<uint8_t> silence(free, byte);
+  trailing_silence_ += free;
   return WriteBytes(silence.data(), free);
+}
+
+int SoundBuffer::Drop() {
+  trailing_silence_ = 0;
+  return DropUnplayed();
+}
+
+int SoundBuffer::UnplayedData(uint32_t& bytes) {
+  uint32_t unplayed = 0;
+  const int result = Unplayed(unplayed);
+  bytes = unplayed > trailing_silence_ ? static_cast<uint32_t>(unplayed - trailing_silence_) : 0;
+  return result;
 }
 
 SoundSystem& DefaultSoundSystem() {

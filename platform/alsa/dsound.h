@@ -27,6 +27,8 @@ class SoundBuffer {
   // Holds playback where it is; Restart goes on from there.
   virtual int Stop() = 0;
   virtual int Restart() = 0;
+  // Stopped: forgets what was written and not played; Start plays what is written next.
+  int Drop();
   // The bytes that can be written now. A buffer that ran dry counts an underrun
   // (while playing) and offers its whole room again.
   virtual int GetFreeSpace(uint32_t& free) = 0;
@@ -34,6 +36,9 @@ class SoundBuffer {
   int Write(const uint8_t* data, uint32_t bytes);
   // Fills the free room with byte.
   int FillSilence(uint8_t byte);
+  // The bytes written and not yet played, but for silence filled in after the last
+  // data: where playback is, counted back from the end of the data written.
+  int UnplayedData(uint32_t& bytes);
   uint32_t Underruns() const { return underruns_.load(); }
   // Hundredths of a decibel, -10000 (silent) to 0 (unchanged).
   void SetVolume(int hundredths_db) { volume_ = hundredths_db; }
@@ -43,6 +48,9 @@ class SoundBuffer {
  protected:
   virtual int Open(const WaveFormatEx& format, uint32_t bytes) = 0;
   virtual int WriteBytes(const uint8_t* data, uint32_t bytes) = 0;
+  // The bytes written and not yet played.
+  virtual int Unplayed(uint32_t& bytes) = 0;
+  virtual int DropUnplayed() = 0;
   void CountUnderrun() { ++underruns_; }
 
  private:
@@ -50,6 +58,7 @@ class SoundBuffer {
   std::atomic<int> volume_{0};
   std::atomic<uint32_t> underruns_{0};
   std::vector<uint8_t> scaled_;
+  uint64_t trailing_silence_ = 0;  // filled in since the last data
 };
 
 // Scales the samples of format in data by gain in place (8, 16, 24 and 32-bit PCM).

@@ -35,6 +35,18 @@ class FakeSoundBuffer : public SoundBuffer {
     state_->queued = std::min<uint64_t>(state_->room, state_->queued + bytes);
     return 0;
   }
+  int DropUnplayed() override {
+    std::lock_guard lock(system_.mutex_);
+    state_->dropped += state_->queued;
+    state_->queued = 0;
+    state_->playing = false;
+    return 0;
+  }
+  int Unplayed(uint32_t& bytes) override {
+    std::lock_guard lock(system_.mutex_);
+    bytes = static_cast<uint32_t>(state_->queued);
+    return 0;
+  }
 
  private:
   int SetPlaying(bool playing) {
@@ -68,7 +80,13 @@ uint32_t FakeSoundSystem::Now() {
 }
 
 void FakeSoundSystem::Sleep(uint32_t ms) {
-  std::lock_guard lock(mutex_);
+  std::unique_lock lock(mutex_);
+  if (hold_at_ && now_ >= *hold_at_) {
+    held_ = true;
+    held_changed_.notify_all();
+    held_changed_.wait(lock, [&] { return !hold_at_; });
+    held_ = false;
+  }
   now_ += ms;
   slept_ += ms;
   if (state_) Play(*state_, ms);
@@ -95,6 +113,27 @@ void FakeSoundSystem::Stall() {
 void FakeSoundSystem::StarveNextSleep() {
   std::lock_guard lock(mutex_);
   starve_ = true;
+}
+
+void FakeSoundSystem::HoldAt(uint32_t ms) {
+  std::lock_guard lock(mutex_);
+  hold_at_ = ms;
+}
+
+bool FakeSoundSystem::WaitHeld(std::chrono::milliseconds timeout) {
+  std::unique_lock lock(mutex_);
+  return held_changed_.wait_for(lock, timeout, [&] { return held_; });
+}
+
+void FakeSoundSystem::Release() {
+  std::lock_guard lock(mutex_);
+  hold_at_.reset();
+  held_changed_.notify_all();
+}
+
+uint64_t FakeSoundSystem::Played() const {
+  std::lock_guard lock(mutex_);
+  return state_ ? state_->written.size() - state_->queued - state_->dropped : 0;
 }
 
 std::vector<uint8_t> FakeSoundSystem::Written() const {

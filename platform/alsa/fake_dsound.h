@@ -1,8 +1,11 @@
 #pragma once
 
+#include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <vector>
 
 #include "platform/alsa/dsound.h"
@@ -27,9 +30,17 @@ class FakeSoundSystem : public SoundSystem {
   void Stall();
   // The next sleep of a playing buffer outlasts everything queued.
   void StarveNextSleep();
+  // A sleep that finds the clock at ms or later waits, before the clock moves,
+  // until Release: the run stands still where the test can look at it.
+  void HoldAt(uint32_t ms);
+  bool WaitHeld(std::chrono::milliseconds timeout);
+  void Release();
 
   // What the last buffer was given.
   std::vector<uint8_t> Written() const;
+  // The bytes the last buffer has played of what it was given (written, neither
+  // queued nor dropped).
+  uint64_t Played() const;
   WaveFormatEx Format() const;
   uint32_t Room() const;
   bool Playing() const;
@@ -42,6 +53,7 @@ class FakeSoundSystem : public SoundSystem {
     WaveFormatEx format;
     uint32_t room = 0;  // bytes
     uint64_t queued = 0;
+    uint64_t dropped = 0;  // written and never played
     bool playing = false;
     bool underrun = false;
     std::vector<uint8_t> written;
@@ -49,6 +61,9 @@ class FakeSoundSystem : public SoundSystem {
   void Play(State& state, uint32_t ms);
 
   mutable std::mutex mutex_;
+  std::condition_variable held_changed_;
+  std::optional<uint32_t> hold_at_;
+  bool held_ = false;
   int devices_;
   uint32_t now_ = 0;
   uint32_t slept_ = 0;

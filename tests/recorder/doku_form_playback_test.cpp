@@ -110,6 +110,46 @@ TEST_F(PlaybackPanelTest, PlayPauseSeekAndTheTimeOfDay) {
   EXPECT_GT(heard, 441000 * 4 / 2 - 80000);
 }
 
+// Three seconds into the run by the device's clock, and again after a seek while
+// paused: the time and the gauge are those of what the device has played, not of
+// the second or so written ahead of it.
+TEST_F(PlaybackPanelTest, ThePositionShownIsThatOfWhatIsHeard) {
+  FakeSoundSystem fake;
+  // However the test ends, the run goes on and ends before the fake goes.
+  const std::shared_ptr<void> end(nullptr, [&](void*) {
+    fake.Release();
+    form_.reset();
+  });
+  form_ = std::make_unique<TDokuForm>("", "", nullptr, &fake);
+  HandOver();
+  const int64_t size = form_->Playback.Chain.VorbisIn1.GetLengthSamples() * 4;
+  const auto shown = [&](uint64_t played) {
+    form_->PlayTimerTimer();
+    EXPECT_EQ(form_->PlayGauge->value(), static_cast<int64_t>(played) * 100 / (size + 1));
+    EXPECT_EQ(form_->PositionLabel->text().toStdString(),
+              PositionText(9 * 3600 + 5 * 60 + 3 + static_cast<int64_t>(played) * 10 / (size + 1)));
+  };
+  fake.HoldAt(3000);
+  form_->SpdBtnPlayClick();
+  ASSERT_TRUE(fake.WaitHeld(10s));
+  ASSERT_GT(fake.Written().size(), fake.Played() + 44100);
+  shown(fake.Played());
+
+  fake.Release();
+  form_->SpdBtnPauseClick();
+  form_->Slider->SetPosition(800);
+  form_->SliderTrackEnd();
+  const int64_t target = form_->Playback.Chain.VorbisIn1.Position();
+  ASSERT_NEAR(target * 100 / size, 80, 1);
+  const uint64_t before = fake.Played();
+  fake.HoldAt(fake.SleptMs() + 1000);
+  form_->SpdBtnPlayClick();
+  ASSERT_TRUE(fake.WaitHeld(10s));
+  // What played since the seek came from there on.
+  shown(target + fake.Played() - before);
+  fake.Release();
+}
+
 TEST_F(PlaybackPanelTest, FileCutShortUnderThePlayerStopsWithAMessage) {
   form_->SpdBtnPlayClick();
   ASSERT_TRUE(PumpUntil([&] { return Output().GetProgress() >= 10; }));
@@ -342,6 +382,75 @@ TEST_F(WavePlaybackTest, MalformedFilesGiveTheirOwnError) {
     form.SpdBtnPlayClick();
     EXPECT_EQ(messages_.size(), 1u);
     EXPECT_EQ(form.Settings.RecorderOptions.SaveMode, 6);
+  }
+}
+
+using SeekBeforePlayTest = RecorderTest;
+
+// Five seconds of silence and five of a tone, as every kind, moved to 60 % before
+// Play: the handle stays there, and ALSA gets from the first 10 ms on the tone of
+// the last 40 % alone.
+TEST_F(SeekBeforePlayTest, PlayStartsWhereTheSliderWasMovedForEveryKind) {
+  constexpr int kRate = 44100;
+  constexpr int kBlock = kRate / 100;
+  std::vector<uint8_t> pcm(kRate * 5 * 4, 0);
+  for (int i = 0; i < kRate * 5; ++i) {
+    const auto v = static_cast<int16_t>(10000 * std::sin(i * 2 * M_PI * 441 / kRate));
+    pcm.insert(pcm.end(), {static_cast<uint8_t>(v), static_cast<uint8_t>(v >> 8),
+                           static_cast<uint8_t>(v), static_cast<uint8_t>(v >> 8)});
+  }
+  PutFile(home_ / "tone.raw", pcm);
+  const std::string in = "'" + (home_ / "tone.raw").string() + "' ";
+  const std::string sox = "sox -t raw -r 44100 -e signed -b 16 -c 2 " + in;
+  const std::pair<TPlaybackKind, std::string> kinds[] = {
+      {pkWave, sox},
+      {pkWave, sox + "-e ms-adpcm "},
+      {pkVorbis, "oggenc -Q --raw " + in + "-o "},
+      {pkMP3, "lame -S -r -s 44.1 -b 192 " + in}};
+  TempDir sink;
+  AlsaWaveDriver driver(FilePcmOptions(sink));
+  ScopedWaveDriver scope(driver);
+  AlsaSoundSystem alsa({FilePcmOptions(sink).config, std::vector<SoundDevice>{{"Sink", "sink"}}});
+  QtMainLoop loop;
+  for (const auto& [kind, command] : kinds) {
+    const std::string path = Home(kind == pkVorbis ? "20260307090503.ogg"
+                                  : kind == pkMP3  ? "20260307090503.mp3"
+                                                   : "20260307090503.wav")
+                                 .string();
+    SCOPED_TRACE(command);
+    ASSERT_EQ(std::system((command + "'" + path + "' 2>/dev/null").c_str()), 0);
+    std::filesystem::remove(sink / "out.raw");
+    TDokuForm form("", "", nullptr, &alsa);
+    form.Playback.Chain.SetDevice(0, "Sink");
+    form.Playback.PlaybackFile = path;
+    form.Playback.PlaybackKind = kind;
+    form.LoadPlaybackFile();
+    form.Slider->SetPosition(600);
+    form.SliderTrackEnd();
+    form.PlayTimerTimer();
+    EXPECT_NEAR(form.Slider->Position(), 600, 10);  // the gauge counts whole percent
+    int stops = 0;
+    form.Playback.Chain.WaveOut.OnStop = [&](TObject*) { ++stops; };
+    form.SpdBtnPlayClick();
+    const TDXAudioOut& output =
+        kind == pkVorbis ? form.Playback.Chain.DXAudioOut1 : form.Playback.Chain.DXAudioOut2;
+    ASSERT_TRUE(loop.PumpUntil(
+        [&] { return kind == pkWave ? stops > 0 : output.GetStatus() == TAuStatus::kIdle; }, 20s));
+    EXPECT_TRUE(messages_.empty()) << messages_.front();
+    const std::vector<uint8_t> heard = FileBytes(sink / "out.raw");
+    const auto loud = [&](size_t block) {
+      double sum = 0;
+      for (size_t f = block * kBlock; f < (block + 1) * kBlock; ++f) {
+        sum += std::pow(static_cast<int16_t>(heard[f * 4] | heard[f * 4 + 1] << 8), 2);
+      }
+      return sum / kBlock > 2000.0 * 2000.0;
+    };
+    size_t tone = 0;  // loud 10 ms blocks from the first on
+    while ((tone + 1) * kBlock * 4 <= heard.size() && loud(tone)) ++tone;
+    // An MP3 input counts a third of a second more than the recording holds.
+    const int64_t frames =
+        kind == pkMP3 ? form.Playback.Chain.MP3In1.GetLengthSamples() : 10 * kRate;
+    EXPECT_NEAR(static_cast<int64_t>(tone), (10 * kRate - frames * 6 / 10) / kBlock, 6);
   }
 }
 

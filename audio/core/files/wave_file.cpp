@@ -400,7 +400,15 @@ int64_t TMMCustomWaveFile::GetTimePosition() const {
 void TMMCustomWaveFile::SetTimePosition(int64_t ms) {
   const PWaveIORecord record = wave_->IORecord();
   if (!record) return;
-  wave_->SetPosition(wave_->SamplesToTime(MulDiv64(ms, record->wfx.nSamplesPerSec(), 1000)));
+  MoveTo(wave_->SamplesToTime(MulDiv64(ms, record->wfx.nSamplesPerSec(), 1000)));
+}
+
+void TMMCustomWaveFile::SetPosition(int64_t position) { MoveTo(position); }
+
+void TMMCustomWaveFile::MoveTo(int64_t position) {
+  std::lock_guard lock(wave_lock_);
+  wave_->SetPosition(position);
+  if (file_opened_.load() && !file_started_.load() && !Input()) start_position_ = wave_->GetPosition();
 }
 
 }  // namespace pmx

@@ -113,7 +113,8 @@ class TMMCustomWaveFile : public TMMCustomFile {
   std::string GetFileName() const override { return wave_->FileName(); }
   void SetFileName(const std::string& name) override { wave_->SetFileName(name); }
   int64_t GetPosition() const override { return wave_->GetPosition(); }
-  void SetPosition(int64_t position) override { wave_->SetPosition(position); }
+  // A position set while the source is open and not started is where it starts.
+  void SetPosition(int64_t position) override;
   int64_t GetTimePosition() const override;
   int64_t GetLeadSamples() const override { return wave_->LeadSamples(); }
   void SetTimePosition(int64_t ms) override;
@@ -127,6 +128,7 @@ class TMMCustomWaveFile : public TMMCustomFile {
  private:
   void WaveChanged();
   bool HoldsData() const;
+  void MoveTo(int64_t position);
   // Opens the file under the lock; true when it is open.
   bool OpenFile();
   // Finishes the file under the lock; true when this call closed it.
