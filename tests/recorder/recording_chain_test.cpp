@@ -365,15 +365,16 @@ class SlowDiskTest : public RecordingFaultTest {
     for (uint64_t done = 0; done < frames && clock_runs_.load(); done += kStep) {
       {
         std::unique_lock lock(tick_mutex_);
-        ticked_.wait_for(lock, 1s,
+        ticked_.wait_for(lock, 10s,
                          [this] { return !clock_runs_.load() || Device(&FakePcm::Clock) < due_; });
       }
       pcm_->Advance(std::min(kStep, frames - done));
       Settle();
     }
   }
-  // Waits until the device did what it could with the time that passed.
-  void Settle() { pcm_->WaitUntil([](const FakePcm& p) { return p.Settled(); }, 1s); }
+  // Waits until the device did what it could with the time that passed (long
+  // enough for a machine whose disk is busy with something else).
+  void Settle() { pcm_->WaitUntil([](const FakePcm& p) { return p.Settled(); }, 10s); }
 
   // What a tick saw: the clock, the frames the device had dropped so far, the alarms.
   struct Tick {

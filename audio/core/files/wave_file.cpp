@@ -99,7 +99,7 @@ bool TMMCustomWaveFile::OpenFile() {
   } else {
     if (!HoldsData()) return false;
     wave_->OpenWaveFile();
-    start_position_ = wave_->GetPosition();
+    if (!cued_position_) start_position_ = wave_->GetPosition();
   }
   file_opened_.store(true);
   return true;
@@ -115,7 +115,9 @@ void TMMCustomWaveFile::Started() {
   if (!file_opened_.load() || file_started_.exchange(true)) return;
   if (!Input()) {
     std::lock_guard lock(wave_lock_);
-    wave_->SetPosition(start_position_);
+    // A seek made before Play holds for that run only: a replay starts where the file did.
+    wave_->SetPosition(cued_position_.value_or(start_position_));
+    cued_position_.reset();
   }
 }
 
@@ -405,10 +407,21 @@ void TMMCustomWaveFile::SetTimePosition(int64_t ms) {
 
 void TMMCustomWaveFile::SetPosition(int64_t position) { MoveTo(position); }
 
+void TMMCustomWaveFile::SetFileName(const std::string& name) {
+  {
+    std::lock_guard lock(wave_lock_);
+    cued_position_.reset();
+  }
+  wave_->SetFileName(name);
+}
+
 void TMMCustomWaveFile::MoveTo(int64_t position) {
   std::lock_guard lock(wave_lock_);
+  const bool cue = !file_started_.load() && !Input();
+  // Runs without a seek start where the file stood before the first one.
+  if (cue && !cued_position_ && !file_opened_.load()) start_position_ = wave_->GetPosition();
   wave_->SetPosition(position);
-  if (file_opened_.load() && !file_started_.load() && !Input()) start_position_ = wave_->GetPosition();
+  if (cue) cued_position_ = wave_->GetPosition();
 }
 
 }  // namespace pmx

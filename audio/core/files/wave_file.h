@@ -6,6 +6,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -111,7 +112,8 @@ class TMMCustomWaveFile : public TMMCustomFile {
   bool GetEmpty() const override;
   int64_t GetTime() const override;
   std::string GetFileName() const override { return wave_->FileName(); }
-  void SetFileName(const std::string& name) override { wave_->SetFileName(name); }
+  // A new file drops the seek made on the last one before its Play.
+  void SetFileName(const std::string& name) override;
   int64_t GetPosition() const override { return wave_->GetPosition(); }
   // A position set while the source is open and not started is where it starts.
   void SetPosition(int64_t position) override;
@@ -161,7 +163,8 @@ class TMMCustomWaveFile : public TMMCustomFile {
   std::unique_ptr<TMMWave> wave_;
   TMMObserver wave_observer_;
   std::mutex wave_lock_;
-  int64_t start_position_ = 0;
+  int64_t start_position_ = 0;  // where each run of a source starts: where it was opened
+  std::optional<int64_t> cued_position_;  // where the next run alone starts; guarded by wave_lock_
   std::atomic<uint8_t> silence_{0};
   std::atomic<bool> file_opened_{false};
   std::atomic<bool> file_started_{false};
