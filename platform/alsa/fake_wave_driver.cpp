@@ -198,6 +198,7 @@ long FakePcm::Read(void* data, uint32_t frames) {
   const std::vector<uint8_t> ramp = Ramp(format_, generated_ - buffered_, take);
   std::memcpy(data, ramp.data(), ramp.size());
   buffered_ -= take;
+  taken_ += take;
   Changed();
   return static_cast<long>(take);
 }

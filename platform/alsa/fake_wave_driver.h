@@ -63,6 +63,7 @@ class FakePcm {
   // The stream's user waits in Wait with nothing new to see: it did all it could.
   bool Settled() const { return waiting_ && !woken_ && ticks_ == seen_ticks_; }
   uint64_t Dropped() const { return dropped_; }      // capture: dropped when full
+  uint64_t Taken() const { return taken_; }          // capture: read by the stream's user
   uint64_t FirstDrop() const { return first_drop_; }  // capture: the clock at the first
   // A copy of the played bytes, taken under the lock.
   std::vector<uint8_t> PlayedBytes();
@@ -113,6 +114,7 @@ class FakePcm {
   uint64_t generated_ = 0;  // capture: ramp frames produced
   uint64_t lost_ = 0;       // capture: frames produced during the current overrun
   uint64_t dropped_ = 0;
+  uint64_t taken_ = 0;
   uint64_t first_drop_ = 0;
   std::chrono::milliseconds read_delay_{0};
   bool read_stuck_ = false;

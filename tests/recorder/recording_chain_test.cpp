@@ -9,6 +9,7 @@
 #include <condition_variable>
 #include <csignal>
 #include <set>
+#include <thread>
 
 #include "audio/core/objects/utilities.h"
 #include "platform/alsa/alsa_wave_driver.h"
@@ -350,10 +351,22 @@ class SlowDiskTest : public RecordingFaultTest {
    private:
     SlowDiskTest& test_;
   };
+  // Counts the frames the capture's handler has pushed into the ring.
+  class Intake : public TMMDSPComponent {
+   public:
+    Intake() { PublishLinks(true, true); }
+    void BufferReady(WAVEHDR* header) override {
+      TMMDSPComponent::BufferReady(header);
+      frames += header->dwBytesRecorded / 4;
+    }
+    std::atomic<uint64_t> frames{0};
+  };
 
   SlowDiskTest() {
     driver_.SetDropsWhenFull(true);
     driver_.SetBufferFrames(2 * kRate);
+    chain_.MMConnector1.SetOutput(&intake_);
+    intake_.SetOutput(&chain_.MMRingBuffer1);
     chain_.MMRingBuffer1.SetOutput(&disk_);
     disk_.SetOutput(&chain_.WaveFileRecorder);
   }
@@ -372,9 +385,22 @@ class SlowDiskTest : public RecordingFaultTest {
       Settle();
     }
   }
-  // Waits until the device did what it could with the time that passed (long
-  // enough for a machine whose disk is busy with something else).
-  void Settle() { pcm_->WaitUntil([](const FakePcm& p) { return p.Settled(); }, 10s); }
+  // Waits until the chain did what it could with the time that passed: the device
+  // read all it had, and its handler pushed every buffer it filled into the ring,
+  // unless the ring is full and holds it up (long enough for a sanitizer build on
+  // a busy machine). The threads are real; only the clock is the test's.
+  void Settle() {
+    const auto settled = [](const FakePcm& p) { return p.Settled(); };
+    const uint64_t buffer_frames = static_cast<uint64_t>(chain_.WaveRecorder.BufferSize()) / 4;
+    for (const auto end = std::chrono::steady_clock::now() + 10s; std::chrono::steady_clock::now() < end;) {
+      if (pcm_->WaitUntil(settled, 10s) &&
+          (intake_.frames + buffer_frames > Device(&FakePcm::Taken) || chain_.MMRingBuffer1.IsFull()) &&
+          pcm_->Check(settled)) {
+        return;
+      }
+      std::this_thread::sleep_for(200us);
+    }
+  }
 
   // What a tick saw: the clock, the frames the device had dropped so far, the alarms.
   struct Tick {
@@ -383,7 +409,7 @@ class SlowDiskTest : public RecordingFaultTest {
     std::vector<std::string> alarms;
   };
   // Records for seconds of the device's clock, which moves on its own while the
-  // disk is idle, ticking every half second.
+  // disk is idle and no flush waits to start, ticking every half second.
   std::vector<Tick> Record(uint64_t seconds) {
     std::vector<Tick> ticks;
     const uint64_t end = Device(&FakePcm::Clock) + seconds * kRate;
@@ -393,12 +419,13 @@ class SlowDiskTest : public RecordingFaultTest {
         std::lock_guard lock(tick_mutex_);
         due_ += kRate / 2;
         ticked_.notify_all();
-      } else if (std::unique_lock idle(disk_.busy, std::try_to_lock); idle) {
+      } else if (std::unique_lock idle(disk_.busy, std::try_to_lock); idle && !chain_.MMRingBuffer1.IsBusy()) {
         pcm_->Advance(kStep);
         idle.unlock();
         Settle();
       } else {
-        pcm_->WaitUntil([now](const FakePcm& p) { return p.Clock() > now; }, 20ms);
+        // The disk's call moves the clock; a flush asked for is on its way to the disk.
+        pcm_->WaitUntil([now](const FakePcm& p) { return p.Clock() > now; }, 1ms);
       }
     }
     // The clock stops with the disk's call that is under way, so what the file
@@ -423,6 +450,7 @@ class SlowDiskTest : public RecordingFaultTest {
   }
 
   Disk disk_{*this};
+  Intake intake_;
   std::mutex tick_mutex_;
   std::condition_variable ticked_;
   uint64_t due_ = kRate / 2;  // the clock of the next tick, under tick_mutex_
