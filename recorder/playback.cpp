@@ -123,8 +123,16 @@ class TPlayback::TStreamPlayer : public TKindPlayer {
     const int64_t size = input_.Size();
     const bool cued = status == TAuStatus::kIdle && input_.Cued();
     if (!cued && status != TAuStatus::kPlaying && (status != TAuStatus::kPaused || size == 0)) return std::nullopt;
+    // The length opens the file when the run has not: one that cannot be opened
+    // is told by the run, and until it plays there is no position to show.
+    int length = 0;
+    try {
+      length = input_.GetLengthSeconds();
+    } catch (const Exception&) {
+      return std::nullopt;
+    }
     const int64_t position = output_.HeardPosition();
-    return TProgress{position * input_.GetLengthSeconds() / (size + 1), static_cast<int>(position * 100 / (size + 1))};
+    return TProgress{position * length / (size + 1), static_cast<int>(position * 100 / (size + 1))};
   }
 
   bool Failed() const override { return !output_.ErrorText().empty(); }
