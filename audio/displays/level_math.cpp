@@ -89,10 +89,11 @@ void TMMPeakTimerClient::Add(std::function<void()> tick, bool suspended) {
   if (client_) return;
   constexpr int kInterval = 25;
   tick_ = std::move(tick);
+  // Added suspended: a tick that came before client_ is set would read it as it is written.
   client_ = MMTimerAddClient(
-      kInterval, 0, [](PMMTimerClient, void* data) { (*static_cast<std::function<void()>*>(data))(); },
+      kInterval, 1, [](PMMTimerClient, void* data) { (*static_cast<std::function<void()>*>(data))(); },
       &tick_);
-  suspended_ = false;
+  suspended_ = true;
   SetSuspended(suspended);
 }
 

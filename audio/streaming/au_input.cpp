@@ -156,7 +156,10 @@ int TAuFileIn::GetSampleRate() {
   return sample_rate_;
 }
 
+// The playback panel asks for it while a run may be opening the file: the run's
+// Init holds DataLock, so the two never open or read the format at once.
 int TAuFileIn::GetLengthSeconds() {
+  std::lock_guard lock(DataLock);
   OpenSource();
   const int64_t per_second = int64_t{sample_rate_} * channels_ * (bits_per_sample_ / 8);
   return per_second > 0 ? static_cast<int>(std::nearbyint(static_cast<double>(size_) / per_second)) : 0;

@@ -17,8 +17,9 @@ namespace pmx {
 // An abstract PCM source for the pull model.
 //
 // Threads: the GUI thread sets an input up; the worker of the output that owns
-// it fetches. DataLock serialises fetching, Init, Flush, Prefetch and seeking;
-// Position, Size and Busy are atomics so that progress can be read from anywhere.
+// it fetches. DataLock serialises fetching, Init, Flush, Prefetch, seeking and a
+// file input's GetLengthSeconds; Position, Size and Busy are atomics so that
+// progress can be read from anywhere.
 class TAuInput : public TComponent {
  public:
   using TComponent::TComponent;
