@@ -23,6 +23,7 @@ class FakeStream : public WaveStream {
   uint64_t StartFrame() const override { return pcm_->StartFrame(); }
   uint64_t LostFrames() override { return pcm_->LostFrames(); }
   bool ReadClock(Clock& clock) override { return pcm_->ReadClock(clock); }
+  std::chrono::steady_clock::time_point PlayTime() override { return pcm_->PlayTime(); }
 
  private:
   const std::shared_ptr<FakePcm> pcm_;
@@ -114,10 +115,18 @@ bool FakePcm::ReadClock(WaveStream::Clock& clock) {
   std::lock_guard lock(mutex_);
   if (!capture_ || !running_ || xrun_) return false;
   clock.ready = buffered_;
-  clock.stamp_ns = static_cast<int64_t>(static_cast<__int128>(clock_) * 1'000'000'000 /
-                                        format_.nSamplesPerSec());
+  clock.stamp_ns = ClockNs();
   clock.unseen = 0;
   return true;
+}
+
+std::chrono::steady_clock::time_point FakePcm::PlayTime() {
+  std::lock_guard lock(mutex_);
+  return std::chrono::steady_clock::time_point(std::chrono::nanoseconds(ClockNs()));
+}
+
+int64_t FakePcm::ClockNs() const {
+  return static_cast<int64_t>(static_cast<__int128>(clock_) * 1'000'000'000 / format_.nSamplesPerSec());
 }
 
 bool FakePcm::WaitUntil(const std::function<bool(const FakePcm&)>& pred,

@@ -84,6 +84,8 @@ class FakePcm {
   uint64_t StartFrame() const { return start_frame_; }
   uint64_t LostFrames();
   bool ReadClock(WaveStream::Clock& clock);
+  // The clock as time: a played stream's time runs only as the test moves it.
+  std::chrono::steady_clock::time_point PlayTime();
 
  private:
   // Takes an injected failure of op (under mutex_).
@@ -91,6 +93,8 @@ class FakePcm {
   // Moves the clock; capture keeps what it makes, or drops it (under mutex_).
   void Move(uint64_t frames, bool keep);
   void Changed();
+  // The clock in ns (under mutex_).
+  int64_t ClockNs() const;
 
   mutable std::mutex mutex_;
   std::condition_variable changed_;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cerrno>
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -142,6 +143,8 @@ class WaveStream {
     uint64_t unseen = 0;
   };
   virtual bool ReadClock(Clock&) { return false; }
+  // Playback: now, on the clock the device plays by; a device plays in real time.
+  virtual std::chrono::steady_clock::time_point PlayTime() { return std::chrono::steady_clock::now(); }
   // The driver's text for a failure (a negative errno).
   virtual std::string ErrorText(long error) const;
 };

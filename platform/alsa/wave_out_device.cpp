@@ -205,7 +205,7 @@ bool WaveOutDevice::Track() {
 }
 
 uint64_t WaveOutDevice::TailElapsed() {
-  const auto now = std::chrono::steady_clock::now();
+  const auto now = stream_->PlayTime();
   if (!tail_) tail_ = Tail{now, written_ - played_};
   const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(now - tail_->start).count();
   return static_cast<uint64_t>(ms) * Format().nSamplesPerSec() / 1000;
